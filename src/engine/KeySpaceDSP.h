@@ -1,0 +1,130 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/AddSynth.h"
+#include "engine/FxUnit.h"
+#include "engine/InstrumentMap.h"
+#include "engine/KeyVoice.h"
+#include "engine/Modulators.h"
+#include "engine/NodeMixer.h"
+#include "engine/Param.h"
+#include "engine/SynthFIFO.h"
+
+// Lookup-table sizes of the engine.
+inline constexpr int kNumErbBands = 64;
+inline constexpr int kRotTableSize = 1024;
+inline constexpr int kRandTableSize = 1024;
+inline constexpr int kNumFxSlots = 7;
+// Work buffers of the onset rendering (spectrum columns; two channels of onset samples).
+inline constexpr int kScratchSize = 768;
+inline constexpr float kDefaultSampleRate = 44100.0f;
+
+// Where a voice sits in the stereo image when the binaural stage is on.
+struct BinauralParams
+{
+    bool on = false;
+    float angle = 0.0f;           // radians, positive to the right
+    float delay = 0.0f;           // seconds between the ears
+    float shadowFreq = 1.0e10f;   // corner of the far ear's head shadow, Hz
+};
+
+// The synthesis engine: queue readers, its own canvas copy, 16 voices, the 135 parameters, the effect
+// chain, modulation and the tables that voice set-up and rendering share. Owned by the processor.
+// Construction and init() may allocate; process() and everything it calls never allocate or lock.
+class KeySpaceDSP
+{
+public:
+    KeySpaceDSP(SynthFIFO<NodeCanvasData>::Reader canvasReader, SynthFIFO<NodeMix>::Reader mixReader,
+                SoundDataRef* soundRefs, int count);
+    ~KeySpaceDSP();
+
+    KeySpaceDSP(const KeySpaceDSP&) = delete;
+    KeySpaceDSP& operator=(const KeySpaceDSP&) = delete;
+
+    // Sets the sample rate, resets the resynthesis and sets up the effects. Call before the first
+    // process() and whenever the rate changes; isInitialised() tells whether it ever ran, so a host
+    // that never prepares at the default rate is still initialised once.
+    void init(float newSampleRate);
+    bool isInitialised() const noexcept { return initialised; }
+
+    // Renders numSamples into out[0..min(numChannels, 2) - 1], then runs the effect chain.
+    void process(float** out, int numSamples, int numChannels) noexcept;
+
+    // Builds the routing of the eight modulation slots.
+    void buildModChains(ModChains& chains) const noexcept;
+    // Resets every modulation target's modulated value to its value and adds the routed modulation
+    // of this voice. With chains null the routing is built on the spot.
+    void applyModulationForVoice(KeyVoice* voice, ModChains* chains) noexcept;
+    // The voice's mix for the canvas mode, with node entries replaced by sound indices (-1 for an
+    // entry that names no sound of this engine).
+    NodeMix getMixDataForVoice(KeyVoice* voice) noexcept;
+    BinauralParams computeBinauralParams(KeyVoice* voice) const noexcept;
+    // Blends the mixed sounds' zones into the voice's spectral data; renders the onset burst into
+    // the resynthesis rings when the voice's onset is pending.
+    void setVoiceData(KeyVoice* voice, NodeMix mix) noexcept;
+
+    // Queue intake: copy a canvas or a mix taken from a queue after making every count and index
+    // in it safe to use. receiveMix keeps the mix only when it was computed for the canvas's mode
+    // and reports whether it did.
+    void receiveCanvas(const NodeCanvasData& incoming) noexcept;
+    bool receiveMix(const NodeMix& incoming) noexcept;
+
+    // Controller record of a 1-based MIDI channel; out-of-range channels read the neutral record 0.
+    ChannelState& channelState(int channel) noexcept;
+
+    int numSounds() const noexcept { return static_cast<int>(sounds.size()); }
+
+    SynthFIFO<NodeCanvasData>::Reader canvasReader;
+    SynthFIFO<NodeMix>::Reader mixReader;
+    NodeCanvasData canvas{};
+    std::array<KeyVoice, kMaxVoices> voices;
+    int32_t voiceCount = 0;
+    std::vector<int32_t> hostParamIndex;
+    int32_t hostParamCount = 0;
+    std::vector<Param> params;
+    std::array<FxUnit*, kNumFxSlots> fx{};
+    std::unique_ptr<Modulators> modulators;
+    std::vector<int32_t> modTargets;
+    std::vector<float> modTargetScales;
+    std::array<float, kNumErbBands> erbBandWidthHz{};
+    std::array<int32_t, kMaxHarmonics> harmBand{};
+    std::array<int32_t, kBandTableSize> bandStart{};
+    std::array<int32_t, kMaxHarmonics> harmBandPos{};
+    std::array<float, kMaxHarmonics> harmBandWeight{};
+    std::array<float, kMaxBands> bandInvWidth{};
+    float sampleRate = kDefaultSampleRate;
+    float binsPerHz = 0.0f;
+    double tempoBpm = 120.0;
+    double lastHostPosition = -100.0;
+    double runningPosition = 0.0;
+    uint8_t hostPlaying = 0;
+    std::vector<float> scratchA;
+    std::vector<float> scratchB;
+    std::vector<InstrumentMap> sounds;
+    std::unique_ptr<AddSynth> addSynth;
+    ModState globalMod{};
+    std::array<ChannelState, kNumChannelRecords> channels{};
+    std::array<CF, kRotTableSize> rotTable{};
+    std::array<CF, kRandTableSize> randTable{};
+    std::array<float, kRandTableSize> randTableReal{};
+
+    // ---- Block-rendering section (members used only by process(); may grow there) ----
+    // ---- end of block-rendering section ----
+
+private:
+    void fillBandTables() noexcept;
+    void fillLookupTables() noexcept;
+    void buildSoundList(SoundDataRef* soundRefs, int count);
+    // Sound-list analysis hooks: per accepted sound right after it joins the list (category index
+    // and features), and once over the whole list (colours).
+    void analyseSound(InstrumentMap& map);
+    void assignSoundColours();
+    // Renders the voice's onset burst and adds it into the resynthesis rings.
+    void renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept;
+
+    bool initialised = false;
+};
