@@ -72,6 +72,10 @@ public:
     // and reports whether it did.
     void receiveCanvas(const NodeCanvasData& incoming) noexcept;
     bool receiveMix(const NodeMix& incoming) noexcept;
+    // Takes the newest canvas, then the newest mix, from the two queues (each only when its ring
+    // moved since the last look), through receiveCanvas and receiveMix. Rendering calls it at the
+    // start of every call, block processing at every note start.
+    void pollQueues() noexcept;
 
     // Controller record of a 1-based MIDI channel; out-of-range channels read the neutral record 0.
     ChannelState& channelState(int channel) noexcept;
