@@ -12,13 +12,13 @@
 #include "engine/Modulators.h"
 #include "engine/NodeMixer.h"
 #include "engine/Param.h"
+#include "engine/ParamTable.h"
 #include "engine/SynthFIFO.h"
 
 // Lookup-table sizes of the engine.
 inline constexpr int kNumErbBands = 64;
 inline constexpr int kRotTableSize = 1024;
 inline constexpr int kRandTableSize = 1024;
-inline constexpr int kNumFxSlots = 7;
 // Work buffers of the onset rendering (spectrum columns; two channels of onset samples).
 inline constexpr int kScratchSize = 768;
 inline constexpr float kDefaultSampleRate = 44100.0f;
@@ -67,15 +67,11 @@ public:
     // the resynthesis rings when the voice's onset is pending.
     void setVoiceData(KeyVoice* voice, NodeMix mix) noexcept;
 
-    // Queue intake: copy a canvas or a mix taken from a queue after making every count and index
-    // in it safe to use. receiveMix keeps the mix only when it was computed for the canvas's mode
+    // Queue intake (pollQueues passes what it takes through these): copy a canvas or a mix taken
+    // from a queue after making every count and index in it safe to use. receiveMix keeps the mix only when it was computed for the canvas's mode
     // and reports whether it did.
     void receiveCanvas(const NodeCanvasData& incoming) noexcept;
     bool receiveMix(const NodeMix& incoming) noexcept;
-    // Takes the newest canvas, then the newest mix, from the two queues (each only when its ring
-    // moved since the last look), through receiveCanvas and receiveMix. Rendering calls it at the
-    // start of every call, block processing at every note start.
-    void pollQueues() noexcept;
 
     // Controller record of a 1-based MIDI channel; out-of-range channels read the neutral record 0.
     ChannelState& channelState(int channel) noexcept;
@@ -90,7 +86,7 @@ public:
     std::vector<int32_t> hostParamIndex;
     int32_t hostParamCount = 0;
     std::vector<Param> params;
-    std::array<FxUnit*, kNumFxSlots> fx{};
+    std::array<FxUnit*, kNumFxUnits> fx{}; // owned; created, bound and deleted through FxChain.h
     std::unique_ptr<Modulators> modulators;
     std::vector<int32_t> modTargets;
     std::vector<float> modTargetScales;
@@ -117,6 +113,33 @@ public:
     std::array<float, kRandTableSize> randTableReal{};
 
     // ---- Block-rendering section (members used only by process(); may grow there) ----
+    // Takes the newest canvas and the newest mix from the queues, as process() does at its start;
+    // block processing calls it at a note start so the note plays on what the editor sent last.
+    void pollQueues() noexcept;
+    // What every voice of one hop shares.
+    struct HopContext
+    {
+        float hopSeconds = 0.0f;
+        double beats = 0.0;
+        double* hostPos = nullptr;  // musical position while the host plays, else null
+        float spread = 0.0f;        // stereo spread 0..1 while the binaural stage is on, else 0
+        float corrWeight = 1.0f;    // sqrt(1 - spread)
+        float spreadWeight = 0.0f;  // sqrt(spread)
+        uint32_t rotSpread = 0;     // second channel's extra rotation, (int)(spread x 256)
+        bool binauralOn = false;
+    };
+    // Renders one voice's partials for one hop into the shared spectrum.
+    void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains) noexcept;
+    // Per-hop work buffers of one voice: its partial list and per-band values.
+    std::array<int32_t, kMaxVoicePartials> partialPos{};
+    std::array<std::array<CF, kMaxVoicePartials>, 2> partialAmp{};
+    std::array<float, kBandTableSize> bandAmpWork{};
+    std::array<float, kBandTableSize + 1> bandTonalWork{};
+    std::array<float, kBandTableSize + 1> bandNoisyWork{};
+    std::array<float, kBandTableSize + 1> bandWidthWork{};
+    std::array<float, kBandTableSize> bandEnvWork{};
+    std::array<float, kBandTableSize + 1> markValueWork{};
+    std::array<float, kMaxResonances> resonanceLevelWork{};
     // ---- end of block-rendering section ----
 
 private:
