@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+
+// The engine's canonical random generator: seed = seed * 1664525 + 1013904223 (mod 2^32), each
+// value the new seed read as a signed 32-bit integer times kCanonRandScale, which is roughly
+// uniform over -1.732..1.732 with unit variance. Vibrato, pitch jitter and partial decorrelation
+// draw from it. One state is shared by the whole process; it is advanced atomically, so engines
+// rendering on different threads never lose or tear an update (they do interleave draws).
+inline constexpr uint32_t kCanonRandInitialSeed = 22222u;
+inline constexpr uint32_t kCanonRandMul = 1664525u;
+inline constexpr uint32_t kCanonRandAdd = 1013904223u;
+inline constexpr float kCanonRandScale = 8.0652535e-10f;
+
+// Advances the shared state and returns the next value.
+float getCanonRandFloat() noexcept;
+
+// Sets the shared state (tests make draws reproducible with it).
+void setCanonRandSeed(uint32_t seed) noexcept;
+
+// The current shared state.
+uint32_t getCanonRandSeed() noexcept;

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <array>
+
+#include "engine/dspConstants.h"
+
+// Interpolation kernels that spread one partial into a few neighbouring bins of the 256-point
+// spectrum, and the synthesis window they are matched to. The tables are built once at start-up
+// (see HarmKernels.cpp for how) and are constant afterwards.
+
+// Taps and row bits per quality q = 0, 1, 2; a table has 2^bits rows (the 8-tap table stores one
+// extra row so rows r and r + 1 can always be interpolated).
+inline constexpr std::array<int, kNumKernelQualities> kASTabSizes = {2, 4, 8};
+inline constexpr std::array<int, kNumKernelQualities> kASTabBits = {6, 8, 6};
+inline constexpr std::array<int, kNumKernelQualities> kASTabRows = {64, 256, 65};
+
+// Row r: tap weights of a partial lying r / 2^bits of a bin past a whole bin b; tap k goes to bin
+// b + 1 - taps / 2 + k.
+extern const std::array<std::array<float, 2>, 64> kHarmBinWeights2;
+extern const std::array<std::array<float, 4>, 256> kHarmBinWeights4;
+extern const std::array<std::array<float, 8>, 65> kHarmBinWeights8;
+
+// The three tables' first weights, in quality order; row r starts at kASTabPtrs[q] + r * taps.
+extern const std::array<const float*, kNumKernelQualities> kASTabPtrs;
+
+// Power-complementary window of the overlap-add: kASWinOLA[i]^2 + kASWinOLA[i + 128]^2 = 1,
+// kASWinOLA[0] = 0, kASWinOLA[128] = 1, symmetric about 128.
+extern const std::array<float, kSynthFFTSize> kASWinOLA;
