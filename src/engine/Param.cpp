@@ -253,7 +253,10 @@ int32_t versionStringToInt(const char* text) noexcept
         bool isBeta = false;
         if (c == 'b')
         {
-            // Short-circuits at a NUL, so nothing past the end is read.
+            // A "beta" that would run past the reading limit ends the text there; otherwise the
+            // comparison stops at a NUL, so nothing past the end of the text is read.
+            if (pos + 4 > kMaxChars)
+                return saturate(total);
             if (text[pos + 1] != 'e' || text[pos + 2] != 't' || text[pos + 3] != 'a')
                 return 0;
             isBeta = true;

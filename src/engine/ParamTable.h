@@ -62,6 +62,14 @@ inline constexpr int kFirstFxSwitch = 27;
 inline constexpr int kFirstFxParam = 34;
 inline constexpr std::array<int, kNumFxUnits> kFxParamCounts = {4, 4, 6, 9, 8, 6, 6};
 inline constexpr int kNumFxParams = 43;
+static_assert(
+    []
+    {
+        int sum = 0;
+        for (int count : kFxParamCounts)
+            sum += count;
+        return sum;
+    }() == kNumFxParams);
 
 inline constexpr int kFirstBinauralParam = 34;
 inline constexpr int kParamStereoX = 34;
