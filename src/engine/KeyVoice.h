@@ -169,6 +169,14 @@ struct KeyVoice
     int32_t voiceHarmonicCount = 0;
 
     // ---- Block-rendering state (owned by KeySpaceDSP::process; may grow there) ----
+    // Random pairs of the stereo share: one per harmonic plus the second channel's offset into them.
+    static constexpr int kMaxSharePairs = 416;
+    // Stereo share decorrelation: two tables of smoothly renewed random complex pairs. While
+    // shareCounter runs from 0 to 1 the voice crossfades from table 1 - shareNewTable to table
+    // shareNewTable; each time it passes 1 the old table is refilled and the roles swap.
+    std::array<std::array<CF, kMaxSharePairs>, 2> sharePairs{};
+    int32_t shareNewTable = 0;
+    float shareCounter = 0.0f;
     // ---- end of block-rendering state ----
 
     std::array<float, kMaxBands> bandShare{};

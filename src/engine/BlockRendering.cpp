@@ -1,0 +1,99 @@
+// KeySpaceDSP::process: one stretch of audio for the host's render thread. Pending samples first,
+// then the newest canvas and mix from the queues, then hop after hop of voices into the shared
+// spectrum, one inverse transform per channel and hop, and finally the effect chain over the whole
+// stretch. Nothing here allocates, locks or blocks; denormals are flushed for the whole call.
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/AddSynth.h"
+#include "engine/FxChain.h"
+#include "engine/KeySpaceDSP.h"
+#include "engine/Modulators.h"
+#include "engine/ParamTable.h"
+#include "platform/FlushDenormals.h"
+
+namespace
+{
+// Output channels the engine writes at most.
+constexpr int kMaxOutputChannels = 2;
+// The second channel's extra rotation per unit of stereo spread, in 1024ths of a turn.
+constexpr float kSpreadRotation = 256.0f;
+} // namespace
+
+void KeySpaceDSP::pollQueues() noexcept
+{
+    // The canvas copy goes through a local record so that a torn or partial read never reaches the
+    // engine's canvas; receiveCanvas and receiveMix make every count and index safe to use.
+    NodeCanvasData incomingCanvas;
+    if (canvasReader.readNewest(incomingCanvas))
+        receiveCanvas(incomingCanvas);
+    NodeMix incomingMix{};
+    if (mixReader.readNewest(incomingMix))
+        receiveMix(incomingMix);
+}
+
+void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
+{
+    if (numSamples <= 0 || out == nullptr)
+        return;
+    const FlushDenormals denormalGuard;
+    if (!initialised)
+        init(sampleRate);
+
+    // 1, 2. Samples that the previous call's last hop left ready.
+    const int channels = std::clamp(numChannels, 0, kMaxOutputChannels);
+    bool silent = true;
+    int remaining = numSamples - addSynth->getRemSamples(out, 0, numSamples, channels, &silent);
+
+    // 3, 4.
+    pollQueues();
+
+    // 5. One routing for every voice and hop of the call.
+    ModChains chains;
+    buildModChains(chains);
+
+    // Values every voice of every hop shares.
+    HopContext hop;
+    hop.hopSeconds = static_cast<float>(addSynth->hop) / sampleRate;
+    hop.beats = tempoBpm * static_cast<double>(hop.hopSeconds) / 60.0;
+    hop.binauralOn = isFxSwitchedOn(params[kFirstFxSwitch + kFxSlotBinaural]);
+    if (hop.binauralOn)
+    {
+        const Param& spreadParam = params[kParamStereoSpread];
+        const float s = spreadParam.convertValToUnit(spreadParam.value);
+        hop.spread = s > 0.0f ? (s < 1.0f ? s : 1.0f) : 0.0f;
+    }
+    hop.corrWeight = std::sqrt(1.0f - hop.spread);
+    hop.spreadWeight = std::sqrt(hop.spread);
+    hop.rotSpread = static_cast<uint32_t>(hop.spread * kSpreadRotation);
+
+    // 6 - 10. Hops until the stretch is full.
+    while (remaining > 0)
+    {
+        runningPosition += hop.beats;
+        hop.hostPos = hostPlaying != 0 ? &runningPosition : nullptr;
+        modulators->process(globalMod, hop.hopSeconds, hop.beats, hop.hostPos, nullptr, false);
+
+        const int count = std::clamp(voiceCount, 0, kMaxVoices);
+        for (int i = 0; i < count; ++i)
+            renderVoiceHop(voices[static_cast<std::size_t>(i)], hop, chains);
+
+        addSynth->resynthesizeHop(channels);
+        addSynth->advanceWritePos();
+
+        bool hopSilent = true;
+        const int written = addSynth->getRemSamples(out, numSamples - remaining, remaining, channels, &hopSilent);
+        silent = silent && hopSilent;
+        remaining -= written;
+        if (written <= 0)
+            break; // cannot happen with a hop of at least one sample; never spin
+    }
+
+    // 11.
+    processFxChain(fx, out, numSamples, channels, silent, params.data());
+
+    // 12. Trailing free voices leave the count; block processing raises it again when it needs to.
+    while (voiceCount > 0 && voices[static_cast<std::size_t>(voiceCount - 1)].state == 0)
+        --voiceCount;
+}

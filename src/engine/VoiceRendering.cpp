@@ -1,0 +1,695 @@
+// One voice's share of a hop: release, modulation, pitch, gain and the partial list that goes into
+// the shared spectrum. Runs on the render thread inside KeySpaceDSP::process: no allocation, no
+// locks, and every table index is masked or clamped so that no parameter value or blob can push a
+// read or a write outside its array.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "engine/AddSynth.h"
+#include "engine/CanonRandom.h"
+#include "engine/KeySpaceDSP.h"
+#include "engine/Modulators.h"
+#include "engine/ParamTable.h"
+#include "engine/Random.h"
+#include "engine/dspConstants.h"
+
+namespace
+{
+
+// Cheap stand-in for e^x used throughout rendering (always positive).
+inline float approxExp(float x) noexcept
+{
+    const float x2 = x * x;
+    return 1.0f + x + 0.5f * x2 + 0.17f * x2 * x2;
+}
+
+// Smooth 0..1 ramp (3 - 2x) x^2.
+inline float smoothStep(float x) noexcept { return (3.0f - 2.0f * x) * x * x; }
+
+// Weight of the old value of a smoothed random generator at phase x: 1 - (4 - 3x) x^3. The new
+// value's weight is the same function of 1 - x; the pair keeps the power of uncorrelated values.
+inline float crossfadeOld(float x) noexcept { return 1.0f - (4.0f - 3.0f * x) * x * x * x; }
+
+inline float clampUnit(float x) noexcept { return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f; }
+
+inline float fraction(float x) noexcept { return x - std::floor(x); }
+
+inline CF cmul(CF a, CF b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+inline CF cscale(CF a, float s) noexcept { return {a.re * s, a.im * s}; }
+
+// Float to int for values that a hostile parameter or blob could push past the int range.
+inline int32_t toIntSafe(float x) noexcept
+{
+    constexpr float kLimit = 1.0e9f;
+    if (!(x > -kLimit))
+        return x != x ? 0 : -static_cast<int32_t>(kLimit);
+    if (x > kLimit)
+        return static_cast<int32_t>(kLimit);
+    return static_cast<int32_t>(x);
+}
+
+constexpr float kNoteHzAtZero = 8.175799f;   // MIDI note 0 in Hz
+constexpr float kSemitonesPerE = 17.31234f;  // 12 / ln 2
+constexpr float kDbToExp = 0.115129255f;     // ln 10 / 20
+constexpr float kPosRound = 0.49f;
+// Highest harmonic frequency as a share of the sample rate, and the resonances' limit.
+constexpr float kHarmonicLimit = 0.45f;
+constexpr float kResonanceLimit = 0.49f;
+// Partials at or beyond this position would reach past the spectrum's guard bins; they are dropped.
+constexpr int32_t kMaxPartialPos = (kSynthBins + 1) << kPosFracBits;
+// A harmonic whose noisy part is at most this share of its tonal part is rendered as a pure tone.
+constexpr float kNoiseThreshold = 0.001f;
+// Partials rendered with the 8-tap kernel; the rest use 4 taps.
+constexpr int kFineKernelPartials = 8;
+constexpr int kFineKernelQuality = 2;
+constexpr int kCoarseKernelQuality = 1;
+// Harmonic deviation window of sounds with a harmonic share, in 1024ths of a turn.
+constexpr int32_t kShareLowPhase = 64;
+constexpr int32_t kShareHighPhase = 960;
+// Renewals of the share pairs per second and per unit of share time x frequency.
+constexpr float kShareRenewRate = 20.0f;
+constexpr float kUnitComplexScale = 0.707f;
+// Wide resonances spread their noise over bins when wider than this many bins.
+constexpr float kWideResonanceBins = 1.2f;
+constexpr float kResonanceSilence = 1.0e-6f;
+
+} // namespace
+
+void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& chains) noexcept
+{
+    const float hopSeconds = hop.hopSeconds;
+    const auto plain = [this](int i) noexcept { return params[static_cast<std::size_t>(i)].value; };
+    const auto modulated = [this](int i) noexcept { return params[static_cast<std::size_t>(i)].modValue; };
+    const auto unit = [this](int i) noexcept {
+        const Param& p = params[static_cast<std::size_t>(i)];
+        return p.convertValToUnit(p.value);
+    };
+
+    // 1. Every counted voice's modulators run, free or not, so per-voice LFOs keep their phase.
+    modulators->process(v.mod, hopSeconds, hop.beats, hop.hostPos, &globalMod, false);
+
+    // 2.
+    if (v.state == 0)
+        return;
+
+    ChannelState& chan = channelState(v.channel);
+
+    // 3. Release. A zero (or broken) release time ends the voice at once, even with the pedal down,
+    // instead of dividing 0 by 0 into a NaN progress that would also make the voice unstealable.
+    if (v.state == 2)
+    {
+        const float sustain = clampUnit(chan.sustain);
+        chan.sustain = sustain;
+        const float release = plain(kParamRelease);
+        const float increment = (1.0f - sustain) * hopSeconds / release;
+        if (!(release > 0.0f) || !(increment >= 0.0f))
+        {
+            v.releaseProgress = 1.0f;
+            v.state = 0;
+            return;
+        }
+        v.releaseProgress += increment;
+        if (v.releaseProgress >= 1.0f)
+        {
+            v.releaseProgress = 1.0f;
+            v.state = 0;
+            return;
+        }
+        const float damping = unit(kParamDamping);
+        v.dampProgress += increment * damping * damping;
+    }
+
+    // 4.
+    applyModulationForVoice(&v, &chains);
+
+    // 5. Time.
+    float warpStep = modulated(kParamTimeWarp) * hopSeconds;
+    const float tRaw = v.timePos + modulated(kParamTimeshift);
+    if (!(tRaw + warpStep >= 0.0f))
+    {
+        v.timePos += warpStep;
+        return;
+    }
+    const float t = std::max(0.0f, tRaw);
+
+    // 6.
+    const NodeMix mix = getMixDataForVoice(&v);
+    setVoiceData(&v, mix);
+
+    // 7. Pitch offset of the sound, decaying towards the played pitch.
+    const float lifeFactor = 1.0f + plain(kParamLife) * 0.01f;
+    const float soundOffset = v.soundPitchOffset * lifeFactor / approxExp(v.pitchDecayRate * t);
+
+    // 8.
+    const float bendSemitones = chan.bend * plain(kParamBendRange);
+
+    // 9. Vibrato, faded in over the note's time.
+    const float vibLife = unit(kParamVibratoLife);
+    const float vibDepth = vibLife * (0.5f * vibLife + 0.5f);
+    const float vib = v.vibrato.step(plain(kParamVibratoRate) * hopSeconds, vibDepth, 0.0f, false);
+    const float vibratoSemitones =
+        (plain(kParamVibratoModWheel) * chan.modWheel + v.vibratoDepth) * t / (t + 1.0f) * vib;
+
+    // 10. Pitch jitter.
+    v.jitterPhase += v.jitterRate * hopSeconds;
+    if (v.jitterPhase >= 1.0f)
+    {
+        v.jitterOld = v.jitterNew;
+        v.jitterNew = v.jitterAmplitude * getCanonRandFloat();
+        v.jitterPhase = fraction(v.jitterPhase);
+    }
+    {
+        const float s = smoothStep(v.jitterPhase);
+        v.jitterValue = s * v.jitterNew + (1.0f - s) * v.jitterOld;
+    }
+
+    // 11. Glide (a zero glide time jumps to the note).
+    const float glideTime = plain(kParamGlideTime);
+    const float glide = glideTime > 0.0f ? std::exp(-2.0f * hopSeconds / glideTime) : 0.0f;
+    v.pitch = glide * v.pitch + (1.0f - glide) * static_cast<float>(v.note);
+
+    // 12. Frequency.
+    const float total = soundOffset + v.pitch + bendSemitones + plain(kParamDetune) * 0.01f + vibratoSemitones +
+                        v.jitterValue;
+    const float freq = kNoteHzAtZero * std::exp(total / kSemitonesPerE);
+    const float f = freq * (1.0f + modulated(kParamFreqScale));
+    if (!(f > 0.0f) || !std::isfinite(f))
+        return;
+
+    // 13. Emphasis: a smooth positive part of 1 + emphasis x vibrato.
+    const float emph = 1.0f + unit(kParamVibratoEmphasis) * vibratoSemitones;
+    const float emphGain = 0.5f * emph + 0.5f * std::sqrt(emph * emph + 0.1f);
+
+    // 14. Spectrum position. The phase accumulator keeps only its low bits, in unsigned arithmetic;
+    // only the low 10 bits (11 for the half-fundamental) of the products below are ever used.
+    const float binPos = f * binsPerHz;
+    const float shift = binsPerHz * modulated(kParamFreqShift);
+    const uint32_t phaseBefore = static_cast<uint32_t>(v.phaseAcc);
+    const uint32_t midPhase = static_cast<uint32_t>(toIntSafe(0.25f * binPos + kPosRound)) + phaseBefore;
+    v.phaseAcc = static_cast<int32_t>((phaseBefore + static_cast<uint32_t>(toIntSafe(0.5f * binPos + kPosRound))) &
+                                      0x7fffffffu);
+
+    // 15. Gain.
+    float gain = std::exp(modulated(kParamGain) * kDbToExp) * emphGain;
+
+    // 16. Attack: a boost at the onset, or a fade-in that also slows the sound's time.
+    if (v.attackProgress < 1.0f)
+    {
+        const float p = v.attackProgress;
+        const float a = plain(kParamAttack) * 0.01f;
+        if (a >= 0.0f)
+        {
+            gain *= 1.0f + 4.0f * a * a * smoothStep(0.5f - 0.5f * p);
+            v.attackProgress = p + hopSeconds / 0.15f;
+        }
+        else
+        {
+            const float s = smoothStep(p);
+            gain *= s;
+            v.attackProgress = p + hopSeconds / (2.0f * a * a);
+            warpStep *= 0.2f + 0.8f * std::sqrt(std::max(0.0f, s));
+        }
+    }
+
+    // 17. Release fade.
+    {
+        const float r = 1.0f - v.releaseProgress;
+        const float r2 = r * r;
+        gain *= r2 * r2;
+    }
+
+    // 18a. Mark generators; their values form a list closed by a 0.
+    const int markCount = std::clamp(v.markCount, 0, kBandTableSize);
+    for (int m = 0; m < markCount; ++m)
+    {
+        VoiceMark& mk = v.marks[static_cast<std::size_t>(m)];
+        mk.phase += mk.rate * hopSeconds;
+        if (mk.phase >= 1.0f)
+        {
+            mk.oldTarget = mk.newTarget;
+            mk.newTarget = getCanonRandFloat();
+            mk.phase = fraction(mk.phase);
+        }
+        const float p = mk.phase;
+        mk.value = crossfadeOld(1.0f - p) * mk.newTarget + crossfadeOld(p) * mk.oldTarget;
+        markValueWork[static_cast<std::size_t>(m)] = mk.value;
+    }
+    markValueWork[static_cast<std::size_t>(markCount)] = 0.0f;
+
+    const int activeBands = std::clamp(v.activeBands, 0, kMaxBands);
+    const float brightness = modulated(kParamBrightness);
+    const float brightPos = std::max(brightness, 0.0f);
+    const float brightNeg = std::max(-brightness, 0.0f) + v.dampProgress;
+    const float brightNeg2 = brightNeg * brightNeg;
+
+    // 18b, c. Band gain and band amplitude.
+    for (int b = 0; b < activeBands; ++b)
+    {
+        const VoiceBand& band = v.bands[static_cast<std::size_t>(b)];
+        const float hb = static_cast<float>(bandStart[static_cast<std::size_t>(b)]);
+        const float bandGain = (gain + 0.2f * gain * brightPos * hb) / (1.0f + 0.05f * brightPos * hb + 0.5f * brightNeg2 * hb * hb);
+        const float f4 = band.decayShape;
+        const float d1 = (f4 * f4 * band.sharpA * t + 1.0f - f4) * band.sharpA * t;
+        const float d2 = band.sharpB * t;
+        const float p1 = approxExp(d1);
+        const float rs = v.bandRunningSum[static_cast<std::size_t>(b)];
+        const int k = std::clamp(toIntSafe(rs), 0, markCount);
+        const float frac = clampUnit(rs - static_cast<float>(k));
+        const float s = smoothStep(frac);
+        const float jitter = (1.0f - s) * markValueWork[static_cast<std::size_t>(k)] +
+                             s * markValueWork[static_cast<std::size_t>(std::min(k + 1, markCount))];
+        const float level = band.levelA / p1 + band.levelB / (p1 * approxExp(d2)) + band.levelC;
+        const float amp = (1.0f + v.bandMean19[static_cast<std::size_t>(b)] * lifeFactor * jitter) * bandGain * level;
+        bandAmpWork[static_cast<std::size_t>(b)] = std::max(0.0f, amp);
+        bandEnvWork[static_cast<std::size_t>(b)] = bandGain;
+    }
+
+    // 18d. Envelope frames of the mixed sounds. A frame position past the end is a test, not a
+    // loop; positions before the first frame read frame 0.
+    {
+        std::array<float, kBandTableSize> accum{};
+        float ended = 0.0f;
+        bool anyFrames = false;
+        int bandsUsed = 0;
+        const int slots = std::clamp(v.soundSlots, 0, kMaxSoundSlots);
+        for (int j = 0; j < slots; ++j)
+        {
+            const auto sj = static_cast<std::size_t>(j);
+            const uint8_t* env = v.slotEnvelope[sj];
+            const int frames = v.slotFrameCount[sj];
+            if (env == nullptr || frames <= 0)
+                continue;
+            const float warp = v.slotWarp[sj];
+            float framePos =
+                ((1.0f - 1.0f / approxExp(t * warp)) * v.slotTuneRatio[sj] / (warp + 1e-20f) + t) * v.slotFrameRate[sj];
+            if (!(framePos > 0.0f))
+                framePos = 0.0f;
+            const float fade = clampUnit((static_cast<float>(frames) - framePos) / (0.1f * static_cast<float>(frames) + 1.0f));
+            if (!(framePos < static_cast<float>(frames)))
+                continue;
+            const int f0 = static_cast<int>(framePos);
+            const int f1 = std::min(f0 + 1, frames - 1);
+            const float ff = framePos - static_cast<float>(f0);
+            const float w = v.slotWeight[sj] * fade;
+            const float w0 = w * (1.0f - ff);
+            const float w1 = w * ff;
+            const int nb = std::min({frames, activeBands, std::clamp(v.slotBandCount[sj], 0, kMaxBands)});
+            const int stride = v.slotStride[sj];
+            for (int b = 0; b < nb; ++b)
+            {
+                const uint8_t* row = env + static_cast<std::ptrdiff_t>(b) * stride;
+                accum[static_cast<std::size_t>(b)] +=
+                    w0 * static_cast<float>(static_cast<int8_t>(row[f0])) + w1 * static_cast<float>(static_cast<int8_t>(row[f1]));
+            }
+            bandsUsed = std::max(bandsUsed, nb);
+            ended += (1.0f - fade) * 100.0f * v.slotWeight[sj];
+            anyFrames = true;
+        }
+        if (anyFrames && ended < 100.0f)
+        {
+            for (int b = 0; b < bandsUsed; ++b)
+            {
+                const auto sb = static_cast<std::size_t>(b);
+                bandAmpWork[sb] = std::max(0.0f, bandAmpWork[sb] + bandEnvWork[sb] * accum[sb] / 32768.0f);
+            }
+        }
+    }
+
+    // 18e. Flatten.
+    const float fl = modulated(kParamFlatten) * 0.01f;
+    const float fl2 = fl * fl;
+    const float flC = 39.0f * fl2 + 1.0f;
+    const float flG = 1.0f / (0.7f / (flC - 0.99f) + 0.18f);
+    if (fl < -0.005f)
+    {
+        for (int b = 0; b < activeBands; ++b)
+        {
+            float& a = bandAmpWork[static_cast<std::size_t>(b)];
+            a = static_cast<float>(b + 1) * 3.0f * fl2 * a * a + (1.0f - fl2) * a;
+        }
+    }
+    else if (fl > 0.005f)
+    {
+        for (int b = 0; b < activeBands; ++b)
+        {
+            float& a = bandAmpWork[static_cast<std::size_t>(b)];
+            a = a / (static_cast<float>(b + 1) * flG * a + 1.0f / flC);
+        }
+    }
+
+    // 18f. Hi-Lo filter.
+    const float hiLoCut = modulated(kParamHiLoCut);
+    const bool hiLoOn = std::fabs(hiLoCut) > 0.0001f;
+    const float hiLoRez = clampUnit(modulated(kParamHiLoRez));
+    const float hiLoA = hiLoRez + 1.0f;
+    const float hiLoB = 1.02f - hiLoRez;
+    const float hiPassCorner = 10000.0f * hiLoCut * hiLoCut;
+    const float loPassFactor = (100.0f * hiLoCut * hiLoCut + 10.0f * std::fabs(hiLoCut) + 1.0f) / 20000.0f;
+    const auto hiLoResponse = [&](float hz) noexcept {
+        const float x = hiLoCut > 0.0f ? hiPassCorner / std::max(hz, 1e-20f) : hz * loPassFactor;
+        const float xm = x - 1.0f;
+        return 2.0f / ((x * x + hiLoA) * (xm * xm + hiLoB));
+    };
+    if (hiLoOn)
+    {
+        for (int b = 0; b < activeBands; ++b)
+            bandAmpWork[static_cast<std::size_t>(b)] *= hiLoResponse(static_cast<float>(bandStart[static_cast<std::size_t>(b)]) * f);
+    }
+
+    // 18g. Tonal and noisy parts by Fatness; bands past the active ones stay silent.
+    const float fat = modulated(kParamFatness);
+    float fatM = 0.0f;
+    float fatO = 0.0f;
+    if (fat >= 1.0f)
+    {
+        fatM = 1.0f;
+        fatO = fat - 1.0f;
+    }
+    else if (fat >= 0.0f)
+    {
+        const float u = 1.0f - fat;
+        fatM = 1.0f - u * u;
+    }
+    const float fatE = fat >= 0.0f ? fat - 1.0f : -1.0f;
+    const float fatEPos = std::max(fatE, 0.0f);
+    for (int b = 0; b < kBandTableSize + 1; ++b)
+    {
+        const auto sb = static_cast<std::size_t>(b);
+        if (b >= activeBands)
+        {
+            bandTonalWork[sb] = 0.0f;
+            bandNoisyWork[sb] = 0.0f;
+            bandWidthWork[sb] = 0.0f;
+            continue;
+        }
+        const VoiceBand& band = v.bands[sb];
+        const float amp = bandAmpWork[sb];
+        const float t10 = band.tonality;
+        const float k = clampUnit(t10 * fatM + fatO);
+        bandNoisyWork[sb] = amp * k;
+        bandTonalWork[sb] = amp * std::sqrt(1.0f - k * k);
+        float width = band.noiseWidth * (0.8f * fatE + 1.0f);
+        if (fatO > 0.0f)
+            width *= t10 / (k + 1e-20f);
+        bandWidthWork[sb] = 0.05f * static_cast<float>(b) * fatEPos + width;
+    }
+
+    // 18h. Formant shift, following the key by the sound's key-tracking factor.
+    const float formantRatio = std::exp2(((total - v.soundKey) * v.soundGain * -0.85f + modulated(kParamFormant)) / -12.0f);
+
+    // 18i. Harmonic count.
+    const auto bandStartAt = [this](int i) noexcept { return bandStart[static_cast<std::size_t>(std::clamp(i, 0, kBandTableSize - 1))]; };
+    int harmCount = kMaxHarmonics;
+    {
+        const float byRate = kHarmonicLimit * sampleRate / f;
+        if (byRate < static_cast<float>(harmCount))
+            harmCount = static_cast<int>(byRate);
+        harmCount = std::min(harmCount, bandStartAt(activeBands + 1));
+        harmCount = std::max(harmCount, 0);
+    }
+    const int harmCountBeforeFormant = harmCount;
+    if (formantRatio > 1.0f)
+        harmCount = toIntSafe(static_cast<float>(harmCount) / formantRatio);
+    while (harmCount > 1)
+    {
+        const int idx = std::clamp(toIntSafe(static_cast<float>(harmCount) * formantRatio - 1.0f), 0, kMaxHarmonics - 1);
+        if (harmBand[static_cast<std::size_t>(harmCount - 1)] >= activeBands || harmBandPos[static_cast<std::size_t>(idx)] >= activeBands)
+            --harmCount;
+        else
+            break;
+    }
+    for (int h = std::max(v.voiceHarmonicCount, 0); h < harmCount; ++h)
+    {
+        v.harmonics[static_cast<std::size_t>(h)].phase = 0;
+        v.harmonics[static_cast<std::size_t>(h)].oscPhase = 0.0f;
+    }
+    v.voiceHarmonicCount = std::max(v.voiceHarmonicCount, harmCount);
+    if (plain(kParamTimeWarp) < 0.0f)
+    {
+        v.activeResonances = std::min(v.activeResonances + 1, v.voiceResonanceCount);
+        v.activeBands = std::min(v.activeBands + 1, v.bandCount);
+    }
+
+    // 18m, set-up. Share of randomised, decorrelated partials.
+    const bool sharing = v.shareTime > 0.0f;
+    int shareOffset = 0;
+    float shareOldWeight = 0.0f;
+    float shareNewWeight = 0.0f;
+    const CF* shareOld = nullptr;
+    const CF* shareNew = nullptr;
+    if (sharing)
+    {
+        const float stf = v.shareTime * f;
+        const float s = std::min(static_cast<float>(KeyVoice::kMaxSharePairs - harmCountBeforeFormant), 1.5f * hop.spread / stf + 0.5f);
+        shareOffset = std::clamp(toIntSafe(s), 0, KeyVoice::kMaxSharePairs - harmCountBeforeFormant);
+        v.shareCounter += hopSeconds * stf * kShareRenewRate;
+        if (!(v.shareCounter < 1.0f))
+        {
+            v.shareNewTable ^= 1;
+            auto& table = v.sharePairs[static_cast<std::size_t>(v.shareNewTable)];
+            const int pairs = std::min(harmCountBeforeFormant + shareOffset, KeyVoice::kMaxSharePairs);
+            for (int i = 0; i < pairs; ++i)
+            {
+                const float re = getCanonRandFloat();
+                const float im = getCanonRandFloat();
+                table[static_cast<std::size_t>(i)] = {kUnitComplexScale * re, kUnitComplexScale * im};
+            }
+            v.shareCounter = std::isfinite(v.shareCounter) ? fraction(v.shareCounter) : 0.0f;
+        }
+        shareOldWeight = crossfadeOld(v.shareCounter);
+        shareNewWeight = crossfadeOld(1.0f - v.shareCounter);
+        shareNew = v.sharePairs[static_cast<std::size_t>(v.shareNewTable)].data();
+        shareOld = v.sharePairs[static_cast<std::size_t>(v.shareNewTable ^ 1)].data();
+    }
+
+    // 18m, binaural: the ear away from the sound hears it shadowed and delayed.
+    const BinauralParams binaural = hop.binauralOn ? computeBinauralParams(&v) : BinauralParams{};
+    const int farEar = binaural.angle > 0.0f ? 0 : 1;
+    const float shadowInv = 1.0f / (binaural.shadowFreq * binsPerHz + 1e-20f);
+    const uint32_t farStep = static_cast<uint32_t>(toIntSafe(std::fabs(binaural.delay) * f * 1024.0f + 0.5f));
+    uint32_t farPhase = 0;
+
+    // 18j - m. Per harmonic.
+    CF* amp0 = partialAmp[0].data();
+    CF* amp1 = partialAmp[1].data();
+    for (int h = 0; h < harmCount; ++h)
+    {
+        const auto sh = static_cast<std::size_t>(h);
+        const float hpos = h == 0 ? 0.0f : std::max(1.0f, static_cast<float>(h) * formantRatio);
+        const int hidx = std::min(static_cast<int>(hpos), kMaxHarmonics - 1);
+        const auto c = static_cast<std::size_t>(harmBandPos[static_cast<std::size_t>(hidx)]);
+        const float x = (hpos - static_cast<float>(bandStart[c])) * bandInvWidth[c];
+        const float tonal = bandTonalWork[c] + x * (bandTonalWork[c + 1] - bandTonalWork[c]);
+        const float noisy = bandNoisyWork[c] + x * (bandNoisyWork[c + 1] - bandNoisyWork[c]);
+        const float width = bandWidthWork[c] + x * (bandWidthWork[c + 1] - bandWidthWork[c]);
+        const auto own = static_cast<std::size_t>(harmBand[sh]);
+        const VoiceBand& band = v.bands[own];
+        VoiceHarmonic& hr = v.harmonics[sh];
+
+        // k. Oscillation and noise.
+        hr.oscPhase = fraction(hr.oscPhase + band.oscRate);
+        const float y = hr.oscPhase - 0.5f;
+        const float y2 = y * y;
+        const float sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
+        const CF rot{band.oscDepth1, band.oscDepth2 * sine};
+        CF a0;
+        CF a1;
+        if (noisy <= kNoiseThreshold * tonal)
+        {
+            a0 = cscale(rot, tonal);
+            a1 = a0;
+        }
+        else
+        {
+            CF n0;
+            CF n1;
+            hr.noise.getUnitWithStep(width, hop.corrWeight, hop.spreadWeight, n0, n1);
+            a0 = cmul({noisy * n0.re + tonal, noisy * n0.im}, rot);
+            a1 = cmul({noisy * n1.re + tonal, noisy * n1.im}, rot);
+        }
+
+        // l. Position and phase.
+        const float det = lifeFactor * band.detune;
+        float delta = det;
+        int32_t offset = band.phaseOffset;
+        if (h >= kSingleHarmonicBands)
+        {
+            const float rt = randTableReal[sh];
+            delta = det * rt;
+            const float mu = std::min(0.134f, det);
+            const float scale = 4.0f * mu * randTableReal[sh + 64] + 1.0f - mu;
+            a0 = cscale(a0, scale);
+            a1 = cscale(a1, scale);
+            offset = toIntSafe(static_cast<float>(band.phaseOffset) * rt);
+        }
+        int32_t step = toIntSafe(static_cast<float>(toIntSafe(delta * binPos + kPosRound)) + shift + kPosRound) >> 1;
+        bool keepDelta = true;
+        const int32_t word = hr.phase & kPhaseMask;
+        if (sharing)
+        {
+            const int32_t next = word + step;
+            if (word == 0 || next < kShareLowPhase)
+            {
+                step = -word;
+                keepDelta = false;
+            }
+            else if (next > kShareHighPhase)
+            {
+                step = kPhaseUnits - word;
+                keepDelta = false;
+            }
+        }
+        const float mh = h == 0 ? 0.5f : static_cast<float>(h);
+        const float posF = (mh + (keepDelta ? delta : 0.0f)) * binPos + kPosRound + shift + kPosRound;
+        int32_t pos = 0;
+        if (posF >= 1.0f && posF < static_cast<float>(kMaxPartialPos))
+            pos = static_cast<int32_t>(posF);
+        const uint32_t base = h == 0 ? (midPhase >> 1) : static_cast<uint32_t>(h) * midPhase;
+        const uint32_t idx0 = (base + static_cast<uint32_t>(offset) + static_cast<uint32_t>(word) + static_cast<uint32_t>(step >> 1)) & kPhaseMask;
+        const uint32_t idx1 = (idx0 + hop.rotSpread) & kPhaseMask;
+        a0 = cmul(a0, rotTable[idx0]);
+        a1 = cmul(a1, rotTable[idx1]);
+        hr.phase = static_cast<int32_t>(static_cast<uint32_t>(word + step) & kPhaseMask);
+
+        // m. Share and binaural.
+        if (sharing)
+        {
+            const float hw = harmBandWeight[sh];
+            const float cs = v.bandShare[own] * hw + v.bandShare[std::min<std::size_t>(own + 1, kMaxBands - 1)] * (1.0f - hw);
+            const float coherent = std::sqrt(std::max(0.0f, 1.0f - cs * cs));
+            const std::size_t i0 = sh;
+            const auto i1 = static_cast<std::size_t>(std::min(h + shareOffset, KeyVoice::kMaxSharePairs - 1));
+            const CF p0{shareNewWeight * shareNew[i0].re + shareOldWeight * shareOld[i0].re,
+                        shareNewWeight * shareNew[i0].im + shareOldWeight * shareOld[i0].im};
+            const CF p1{shareNewWeight * shareNew[i1].re + shareOldWeight * shareOld[i1].re,
+                        shareNewWeight * shareNew[i1].im + shareOldWeight * shareOld[i1].im};
+            a0 = cmul(a0, {coherent + cs * p0.re, cs * p0.im});
+            a1 = cmul(a1, {coherent + cs * p1.re, cs * p1.im});
+        }
+        if (pos == 0)
+        {
+            a0 = {0.0f, 0.0f};
+            a1 = {0.0f, 0.0f};
+        }
+        if (binaural.on)
+        {
+            // rotTable[u] is -i e^(2 pi i u / 1024); the delay turns by e^(2 pi i u / 1024) alone,
+            // so that the first partial (u = 0) and a centred sound keep both ears in phase.
+            const float xs = static_cast<float>(pos) * shadowInv;
+            const CF r = rotTable[farPhase & kPhaseMask];
+            CF& far = farEar == 0 ? a0 : a1;
+            far = cmul(cscale(far, 1.0f / (xs * xs + 1.0f)), {-r.im, r.re});
+            farPhase -= farStep;
+        }
+        partialPos[sh] = pos;
+        amp0[h] = a0;
+        amp1[h] = a1;
+    }
+
+    // 18n. Resonances.
+    const float binHz = sampleRate / static_cast<float>(kSynthFFTSize);
+    const float freqScale = 1.0f + modulated(kParamFreqScale);
+    const float freqShift = modulated(kParamFreqShift);
+    const float resLimit = kResonanceLimit * sampleRate;
+    int resonanceCount = std::clamp(v.activeResonances, 0, kMaxResonances);
+    int added = harmCount;
+    for (int p = 0; p < resonanceCount; ++p)
+    {
+        VoiceResonance& res = v.resonances[static_cast<std::size_t>(p)];
+        const float fr = freqScale * res.freqHz + freqShift;
+        if (!(fr >= 0.0f && fr <= resLimit))
+        {
+            resonanceCount = p;
+            break;
+        }
+        const uint32_t r1 = static_cast<uint32_t>(engineRand());
+        const uint32_t r2 = static_cast<uint32_t>(engineRand());
+        const float x = fr / f;
+        float a = (gain + 0.2f * gain * brightPos * x) / (1.0f + 0.05f * brightPos * x + 0.5f * brightNeg2 * x * x);
+        const float decay = res.decayQuad * t * t;
+        a /= approxExp(res.decayLinear * t + decay * decay);
+        if (fl < -0.005f)
+            a = 3.0f * fl2 * a * a + (1.0f - fl2) * a;
+        else if (fl > 0.005f)
+            a = a / (flG * a + 1.0f / flC);
+        if (hiLoOn)
+            a *= hiLoResponse(fr);
+        const float tonalLevel = res.tonalLevel * a;
+        const float noisyLevel = res.noisyLevel * a;
+        resonanceLevelWork[static_cast<std::size_t>(p)] = std::fabs(tonalLevel) + std::fabs(noisyLevel);
+        const uint32_t phase = static_cast<uint32_t>(res.phase) & kPhaseMask;
+        const CF rot = rotTable[phase];
+        CF a0;
+        CF a1;
+        if (res.bandwidthHz > kWideResonanceBins * binHz)
+        {
+            // Wide: the noise goes straight into the shared spectrum, the partial keeps the tone.
+            const float centre = fr / binHz;
+            const float hw = 0.707f * res.bandwidthHz / binHz;
+            const int lo = toIntSafe(std::max(0.0f, centre - hw + 1.0f));
+            const int hi = toIntSafe(std::min(static_cast<float>(kSynthBins), centre + hw));
+            const uint32_t o1 = r1 % 512u;
+            const uint32_t o2 = r2 % 512u;
+            const float norm = noisyLevel / std::sqrt(1.414f * hw);
+            for (int k = lo; k <= hi; ++k)
+            {
+                const float d = (static_cast<float>(k) - centre) / hw;
+                const float wk = (1.0f - d * d) * norm;
+                const CF n1 = randTable[o1 + static_cast<uint32_t>(k)];
+                const CF n2 = randTable[o2 + static_cast<uint32_t>(k)];
+                addSynth->specRe[0][k] += wk * n1.re;
+                addSynth->specIm[0][k] += wk * n1.im;
+                addSynth->specRe[1][k] += wk * (hop.corrWeight * n1.re + hop.spreadWeight * n2.re);
+                addSynth->specIm[1][k] += wk * (hop.corrWeight * n1.im + hop.spreadWeight * n2.im);
+            }
+            if (lo <= hi)
+                addSynth->partialsAdded = 1;
+            a0 = cscale(rot, tonalLevel);
+            a1 = a0;
+        }
+        else
+        {
+            // Narrow: band-limited noise around the tone; the bandwidth in Hz becomes a step per hop.
+            CF n0;
+            CF n1;
+            res.noise.getUnitWithStep(res.bandwidthHz * hopSeconds, hop.corrWeight, hop.spreadWeight, n0, n1);
+            a0 = cmul({(res.tonalLevel + res.noisyLevel * n0.re) * a, res.noisyLevel * n0.im * a}, rot);
+            a1 = cmul({(res.tonalLevel + res.noisyLevel * n1.re) * a, res.noisyLevel * n1.im * a}, rot);
+        }
+        int32_t pos = toIntSafe(fr * binsPerHz);
+        if (pos >= kMaxPartialPos || pos < 0)
+        {
+            pos = 0;
+            a0 = {0.0f, 0.0f};
+            a1 = {0.0f, 0.0f};
+        }
+        const auto slot = static_cast<std::size_t>(added);
+        partialPos[slot] = pos;
+        amp0[slot] = a0;
+        amp1[slot] = a1;
+        ++added;
+        res.phase = static_cast<int32_t>((phase + (static_cast<uint32_t>(pos) >> 1)) & kPhaseMask);
+    }
+    while (resonanceCount > 0 && resonanceLevelWork[static_cast<std::size_t>(resonanceCount - 1)] <= kResonanceSilence)
+        --resonanceCount;
+    v.activeResonances = resonanceCount;
+
+    // 19. Into the shared spectrum: the strongest (lowest) partials with the finer kernel.
+    const int count = harmCount + resonanceCount;
+    if (count > 0)
+    {
+        const int fine = std::min(kFineKernelPartials, count);
+        CF* amps[2] = {amp0, amp1};
+        addSynth->addHarmonics(partialPos.data(), amps, fine, kFineKernelQuality, 0);
+        if (count > fine)
+        {
+            CF* rest[2] = {amp0 + fine, amp1 + fine};
+            addSynth->addHarmonics(partialPos.data() + fine, rest, count - fine, kCoarseKernelQuality, 0);
+        }
+    }
+
+    // 20.
+    v.timePos += warpStep;
+}
