@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/Param.h"
+#include "platform/VectorDsp.h"
 
 namespace
 {
@@ -168,8 +169,7 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
     {
         float sum = 0.0f;
         for (int c = 0; c < numChannels; ++c)
-            for (int n = 0; n < numSamples; ++n)
-                sum += in[c][n] * in[c][n];
+            sum += vdsp::svesq(in[c], static_cast<size_t>(numSamples));
         level = sum / static_cast<float>(numChannels * numSamples);
         if (!(level < kMaxInputLevel))
         {
@@ -318,13 +318,12 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
         for (int i = 0; i < kNumLines; ++i)
         {
             const float* u = cond[i % numChannels];
-            int pos = writePos[i];
-            for (int k = 0; k < len; ++k)
-            {
-                ring[pos] = u[k] * wet + mixed[i][k];
-                pos = pos + 1 == kRingSize ? 0 : pos + 1;
-            }
-            writePos[i] = pos;
+            const int pos = writePos[i];
+            const int first = std::min(len, kRingSize - pos);
+            vdsp::vsma(u, wet, mixed[i], ring.data() + pos, static_cast<size_t>(first));
+            if (first < len)
+                vdsp::vsma(u + first, wet, mixed[i] + first, ring.data(), static_cast<size_t>(len - first));
+            writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
         }
 
         float energy = 0.0f;
