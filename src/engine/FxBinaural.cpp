@@ -124,21 +124,16 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
         const int n = std::min({numSamples - pos, kSubBlock, length - writePos});
 
         float e = 0.0f;
-        for (int c = 0; c < C; ++c)
-        {
-            const float* src = in[c] + pos;
-            float* dst = out[c] + pos;
-            float* store = line[static_cast<std::size_t>(c)] + writePos;
-            for (int j = 0; j < n; ++j)
+        for (int j = 0; j < n; ++j)
+            for (int c = 0; c < C; ++c)
             {
-                const float a = src[j];
+                const float a = in[c][pos + j];
                 // Non-finite input never enters the line, so it cannot echo for the line's length.
-                store[j] = std::isfinite(a) ? a : 0.0f;
+                line[static_cast<std::size_t>(c)][writePos + j] = std::isfinite(a) ? a : 0.0f;
                 const float y = a * direct;
-                dst[j] = y;
+                out[c][pos + j] = y;
                 e += y * y;
             }
-        }
         outEnergy = (e / static_cast<float>(n * C)) * kEnergySmoothing + outEnergy * (1.0f - kEnergySmoothing);
         if (!(outEnergy < kMaxEnergy))
             outEnergy = kMaxEnergy;
