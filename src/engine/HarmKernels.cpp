@@ -23,17 +23,22 @@
 // transform doubles bins 1..127, the window carries the factor 0.5). Each row is therefore the real
 // least-squares solution of sum_n |g(n) - 1|^2 over n = 0..127 for its phi = r / rows. Rows above
 // the middle are the mirror images of the rows below it (the problem is symmetric under
-// phi -> 1 - phi with the taps reversed), which keeps the mirror property exact; the 2-tap rows are
-// scaled to sum to exactly 1.
+// phi -> 1 - phi with the taps reversed), which keeps the mirror property exact. The sum of a row is
+// g(0), so the fit keeps it near 1 by itself: within 0.6 % for 4 taps, where it is left alone (that
+// small level trade-off is part of the best fit), and within 0.1 % for 8 taps, whose rows, like the
+// crude 2-tap rows, are scaled to sum to exactly 1 so the anchors' sums bound the table's.
 //
 // Anchor rows. The kernels this engine's sounds were voiced with have a few known rows (the 2-tap
 // rows 0 and 32, the 4-tap rows 0 and 128, the 8-tap rows 0, 32 and 64). They differ from the
 // least-squares rows by a few thousandths (more for the 8-tap row 0, whose least-squares problem is
-// nearly degenerate), so they are kept exactly: each anchor's difference to the fitted row is added
-// to the neighbouring rows with a raised-cosine weight that is 1 at the anchor and reaches 0 a
-// quarter of the table away. The difference is an affine change of g, so the blended rows stay as
-// accurate as the two kernels they mix, row sums stay near 1 and mirrored anchors keep the mirror
-// property.
+// nearly degenerate, so very different taps reconstruct almost equally well), and they are kept
+// exactly. With D = c_anchor - (least-squares row at the anchor), rows near an anchor are fitted with
+// an added penalty mu |c - (c_ls + D)|^2 (c_ls: the plain least-squares row) that grows without
+// bound at the anchor (mu = kAnchorPull * g / (1 - g), g a raised cosine that is 1 at the anchor and
+// 0 a quarter of the table away). The table thus moves smoothly into each anchor, and each row keeps
+// only as much of the anchor's difference as does not spoil its own reconstruction. The fitted rows are
+// computed for the lower half of the table and mirrored; anchors are symmetric or come in mirrored
+// pairs, so the mirror property holds everywhere.
 
 namespace
 {
@@ -89,8 +94,17 @@ template <int N> std::array<double, N> solve(std::array<std::array<double, N>, N
     return x;
 }
 
-// Least-squares taps for a partial phi of a bin past a whole bin (see above).
-template <int Taps> std::array<double, Taps> fitRow(double phi)
+template <int Taps> struct Anchor
+{
+    int row;
+    std::array<double, Taps> weights;
+};
+
+// Least-squares taps for a partial phi of a bin past a whole bin (see above), pulled towards the
+// given targets with the given strengths.
+template <int Taps, size_t NumTargets>
+std::array<double, Taps> fitRow(double phi, const std::array<std::array<double, Taps>, NumTargets>& targets,
+                                const std::array<double, NumTargets>& pull)
 {
     std::array<std::array<double, Taps>, Taps> normal{};
     std::array<double, Taps> rhs{};
@@ -113,26 +127,62 @@ template <int Taps> std::array<double, Taps> fitRow(double phi)
                 normal[size_t(j)][size_t(k)] += (std::conj(basis[size_t(j)]) * basis[size_t(k)]).real();
         }
     }
+    for (size_t a = 0; a < NumTargets; ++a)
+        for (int j = 0; j < Taps; ++j)
+        {
+            normal[size_t(j)][size_t(j)] += pull[a];
+            rhs[size_t(j)] += pull[a] * targets[a][size_t(j)];
+        }
     return solve<Taps>(normal, rhs);
 }
 
-template <int Taps> struct Anchor
-{
-    int row;
-    std::array<double, Taps> weights;
-};
+// Strength of the pull towards an anchor, relative to the 128 equations of the fit.
+constexpr double kAnchorPull = 0.05 * kHalf;
 
-// Builds a table of `Rows` stored rows for 2^Bits rows per bin.
+// Builds a table of `Rows` stored rows for 2^Bits rows per bin. The anchors lie in the lower half
+// (rows 0 .. 2^Bits / 2) and must be symmetric when they sit in the middle.
 template <int Taps, int Bits, int Rows, size_t NumAnchors>
 std::array<std::array<float, Taps>, Rows> makeTable(const std::array<Anchor<Taps>, NumAnchors>& anchors,
                                                     bool normaliseSums)
 {
     constexpr int kRowsPerBin = 1 << Bits;
-    // Fitted rows 0..kRowsPerBin (row kRowsPerBin mirrors row 0), lower half fitted, upper mirrored.
+    const double reach = kRowsPerBin / 4.0;
+    const std::array<std::array<double, Taps>, NumAnchors> noTargets{};
+    const std::array<double, NumAnchors> noPull{};
+    std::array<std::array<double, Taps>, NumAnchors> anchorDiff{};
+    for (size_t a = 0; a < NumAnchors; ++a)
+    {
+        const auto plain = fitRow<Taps>(double(anchors[a].row) / kRowsPerBin, noTargets, noPull);
+        for (int k = 0; k < Taps; ++k)
+            anchorDiff[a][size_t(k)] = anchors[a].weights[size_t(k)] - plain[size_t(k)];
+    }
     std::array<std::array<double, Taps>, kRowsPerBin + 1> rows{};
     for (int r = 0; r <= kRowsPerBin / 2; ++r)
     {
-        rows[size_t(r)] = fitRow<Taps>(double(r) / kRowsPerBin);
+        const double phi = double(r) / kRowsPerBin;
+        const auto plain = fitRow<Taps>(phi, noTargets, noPull);
+        std::array<std::array<double, Taps>, NumAnchors> targets{};
+        std::array<double, NumAnchors> pull{};
+        const Anchor<Taps>* exact = nullptr;
+        for (size_t a = 0; a < NumAnchors; ++a)
+        {
+            const double d = std::fabs(double(r - anchors[a].row));
+            if (d == 0.0)
+                exact = &anchors[a];
+            else if (d < reach)
+            {
+                const double g = 0.5 + 0.5 * std::cos(kPi * d / reach);
+                pull[a] = kAnchorPull * g / (1.0 - g);
+                for (int k = 0; k < Taps; ++k)
+                    targets[a][size_t(k)] = plain[size_t(k)] + anchorDiff[a][size_t(k)];
+            }
+        }
+        if (exact != nullptr)
+        {
+            rows[size_t(r)] = exact->weights;
+            continue;
+        }
+        rows[size_t(r)] = fitRow<Taps>(phi, targets, pull);
         if (normaliseSums)
         {
             double sum = 0.0;
@@ -146,41 +196,10 @@ std::array<std::array<float, Taps>, Rows> makeTable(const std::array<Anchor<Taps
         for (int k = 0; k < Taps; ++k)
             rows[size_t(r)][size_t(k)] = rows[size_t(kRowsPerBin - r)][size_t(Taps - 1 - k)];
 
-    // Anchor differences, each with its mirror partner (the mirror of row a is row rows - a).
-    std::array<std::array<double, Taps>, kRowsPerBin + 1> corrected = rows;
-    const double reach = kRowsPerBin / 4.0;
-    auto blend = [&](int anchorRow, const std::array<double, Taps>& weights)
-    {
-        std::array<double, Taps> diff{};
-        for (int k = 0; k < Taps; ++k)
-            diff[size_t(k)] = weights[size_t(k)] - rows[size_t(anchorRow)][size_t(k)];
-        for (int r = 0; r <= kRowsPerBin; ++r)
-        {
-            const double d = std::fabs(double(r - anchorRow));
-            if (d >= reach)
-                continue;
-            const double g = 0.5 + 0.5 * std::cos(kPi * d / reach);
-            for (int k = 0; k < Taps; ++k)
-                corrected[size_t(r)][size_t(k)] += g * diff[size_t(k)];
-        }
-    };
-    for (const Anchor<Taps>& a : anchors)
-    {
-        blend(a.row, a.weights);
-        const int mirrorRow = kRowsPerBin - a.row;
-        if (mirrorRow != a.row)
-        {
-            std::array<double, Taps> mirrored{};
-            for (int k = 0; k < Taps; ++k)
-                mirrored[size_t(k)] = a.weights[size_t(Taps - 1 - k)];
-            blend(mirrorRow, mirrored);
-        }
-    }
-    // Anchor rows exactly as given (the blends of other anchors do not reach them).
     std::array<std::array<float, Taps>, Rows> table{};
     for (int r = 0; r < Rows; ++r)
         for (int k = 0; k < Taps; ++k)
-            table[size_t(r)][size_t(k)] = float(corrected[size_t(r)][size_t(k)]);
+            table[size_t(r)][size_t(k)] = float(rows[size_t(r)][size_t(k)]);
     return table;
 }
 
@@ -203,7 +222,7 @@ const std::array<float, kSynthFFTSize> kASWinOLA = makeWinOLA();
 
 const std::array<std::array<float, 2>, 64> kHarmBinWeights2 = makeTable<2, 6, 64>(kAnchors2, true);
 const std::array<std::array<float, 4>, 256> kHarmBinWeights4 = makeTable<4, 8, 256>(kAnchors4, false);
-const std::array<std::array<float, 8>, 65> kHarmBinWeights8 = makeTable<8, 6, 65>(kAnchors8, false);
+const std::array<std::array<float, 8>, 65> kHarmBinWeights8 = makeTable<8, 6, 65>(kAnchors8, true);
 
 const std::array<const float*, kNumKernelQualities> kASTabPtrs = {
     kHarmBinWeights2[0].data(), kHarmBinWeights4[0].data(), kHarmBinWeights8[0].data()};
