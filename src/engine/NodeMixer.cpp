@@ -47,15 +47,13 @@ int sharedCorners(const std::array<uint16_t, 3>& a, const std::array<uint16_t, 3
 
 float clampCoordinate(float v, float lo, float hi) noexcept
 {
-    if (std::isnan(v))
-        return 0.5f * (lo + hi);
+    if (std::isnan(v)) return 0.5f * (lo + hi);
     return std::min(std::max(v, lo), hi);
 }
 
 float readF32(const unsigned char* buf, int size, int pos) noexcept
 {
-    if (buf == nullptr || pos < 0 || pos > size - 4)
-        return 0.0f;
+    if (buf == nullptr || pos < 0 || pos > size - 4) return 0.0f;
     uint32_t bits = static_cast<uint32_t>(buf[pos]) | (static_cast<uint32_t>(buf[pos + 1]) << 8) |
                     (static_cast<uint32_t>(buf[pos + 2]) << 16) | (static_cast<uint32_t>(buf[pos + 3]) << 24);
     float v;
@@ -106,40 +104,33 @@ void NodeCanvasData::triangulate() noexcept
     triCount = 0;
     for (int i = 0; i < n && triCount < kMaxTriangles; ++i)
     {
-        if (!usable[static_cast<size_t>(i)])
-            continue;
+        if (!usable[static_cast<size_t>(i)]) continue;
         const PointD pi = p[static_cast<size_t>(i)];
         for (int j = i + 1; j < n && triCount < kMaxTriangles; ++j)
         {
-            if (!usable[static_cast<size_t>(j)])
-                continue;
+            if (!usable[static_cast<size_t>(j)]) continue;
             const PointD b{p[static_cast<size_t>(j)].x - pi.x, p[static_cast<size_t>(j)].y - pi.y};
             const double bb = b.x * b.x + b.y * b.y;
             for (int k = j + 1; k < n && triCount < kMaxTriangles; ++k)
             {
-                if (!usable[static_cast<size_t>(k)])
-                    continue;
+                if (!usable[static_cast<size_t>(k)]) continue;
                 const PointD c{p[static_cast<size_t>(k)].x - pi.x, p[static_cast<size_t>(k)].y - pi.y};
                 const double cc = c.x * c.x + c.y * c.y;
                 const double d = 2.0 * (b.x * c.y - b.y * c.x);
-                if (d == 0.0)
-                    continue; // collinear: no circle
+                if (d == 0.0) continue; // collinear: no circle
                 const PointD u{(bb * c.y - cc * b.y) / d, (cc * b.x - bb * c.x) / d};
                 const double r2 = u.x * u.x + u.y * u.y;
-                if (!(r2 <= kMaxCircleRadiusSq))
-                    continue; // near-collinear, or not a number
+                if (!(r2 <= kMaxCircleRadiusSq)) continue; // near-collinear, or not a number
                 const PointD centre{pi.x + u.x, pi.y + u.y};
                 bool empty = true;
                 for (int m = 0; m < n && empty; ++m)
                 {
-                    if (m == i || m == j || m == k || !usable[static_cast<size_t>(m)])
-                        continue;
+                    if (m == i || m == j || m == k || !usable[static_cast<size_t>(m)]) continue;
                     const double dx = p[static_cast<size_t>(m)].x - centre.x;
                     const double dy = p[static_cast<size_t>(m)].y - centre.y;
                     empty = !(dx * dx + dy * dy < r2);
                 }
-                if (!empty)
-                    continue;
+                if (!empty) continue;
                 tri[static_cast<size_t>(triCount)] = {static_cast<uint16_t>(i), static_cast<uint16_t>(j),
                                                       static_cast<uint16_t>(k)};
                 ++triCount;
@@ -158,8 +149,7 @@ void NodeCanvasData::triangulate() noexcept
             if (sharedCorners(tri[static_cast<size_t>(t)], tri[static_cast<size_t>(e)]) >= 2)
             {
                 const int s = triShade[static_cast<size_t>(e)];
-                if (s >= 0 && s < kNumShades)
-                    taken[static_cast<size_t>(s)] = true;
+                if (s >= 0 && s < kNumShades) taken[static_cast<size_t>(s)] = true;
                 ++found;
             }
         }
@@ -199,8 +189,7 @@ NodeMix NodeCanvasData::getNodeMixForPoint(Point2D pt, bool store, int* triHint,
     const int nodesUsed = soundNodes + kNumFramePoints;
     const int tris = std::clamp(triCount, 0, kMaxTriangles);
     int start = 0;
-    if (triHint != nullptr && *triHint >= 0 && *triHint < tris)
-        start = *triHint;
+    if (triHint != nullptr && *triHint >= 0 && *triHint < tris) start = *triHint;
 
     for (int visit = 0; visit < tris; ++visit)
     {
@@ -217,9 +206,9 @@ NodeMix NodeCanvasData::getNodeMixForPoint(Point2D pt, bool store, int* triHint,
         const float sc = (p.x - a.x) * (c.y - a.y) - (p.y - a.y) * (c.x - a.x);
         // The point is inside or on the edge for either winding of the corners, so that points on
         // shared edges and on nodes are found whatever order the triangle's corners were stored in.
-        const bool inside = (sa >= 0.0f && sb >= 0.0f && sc >= 0.0f) || (sa <= 0.0f && sb <= 0.0f && sc <= 0.0f);
-        if (!inside)
-            continue;
+        const bool inside =
+            (sa >= 0.0f && sb >= 0.0f && sc >= 0.0f) || (sa <= 0.0f && sb <= 0.0f && sc <= 0.0f);
+        if (!inside) continue;
 
         const float area = (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
         if (area == 0.0f || !std::isfinite(area))
@@ -228,11 +217,9 @@ NodeMix NodeCanvasData::getNodeMixForPoint(Point2D pt, bool store, int* triHint,
         const float wb = sc * inv;
         const float wc = ((p.y - a.y) * (b.x - a.x) - (b.y - a.y) * (p.x - a.x)) * inv;
         const float wa = 1.0f - wb - wc;
-        if (!std::isfinite(wa) || !std::isfinite(wb) || !std::isfinite(wc))
-            continue;
+        if (!std::isfinite(wa) || !std::isfinite(wb) || !std::isfinite(wc)) continue;
 
-        if (triHint != nullptr)
-            *triHint = t;
+        if (triHint != nullptr) *triHint = t;
         mix.rebuiltPoint = {wa * a.x + wb * b.x + wc * c.x, wa * a.y + wb * b.y + wc * c.y};
 
         const std::array<float, 3> w{wa, wb, wc};
@@ -284,8 +271,7 @@ NodeMix NodeCanvasData::getNodeMixForPoint(Point2D pt, bool store, int* triHint,
         break;
     }
 
-    if (store)
-        currentMix = mix;
+    if (store) currentMix = mix;
     return mix;
 }
 
@@ -294,8 +280,7 @@ int NodeCanvasData::writeNodePart(unsigned char* buf, int cap, SoundNameFn nameO
 {
     const int stored = std::clamp(nodeCount, 0, kMaxSoundNodes);
     int pos = 0;
-    if (buf != nullptr && cap >= 1)
-        buf[0] = static_cast<unsigned char>(stored);
+    if (buf != nullptr && cap >= 1) buf[0] = static_cast<unsigned char>(stored);
     pos = 1;
     for (int i = 0; i < stored; ++i)
     {
@@ -313,10 +298,8 @@ int NodeCanvasData::writeNodePart(unsigned char* buf, int cap, SoundNameFn nameO
 int NodeCanvasData::readNodePart(const unsigned char* buf, int size, int pos, SoundNameFn nameOf,
                                  const void* ctx, int count) noexcept
 {
-    if (buf == nullptr || size < 0)
-        size = 0;
-    if (pos < 0)
-        pos = size; // nothing to read: an empty canvas
+    if (buf == nullptr || size < 0) size = 0;
+    if (pos < 0) pos = size; // nothing to read: an empty canvas
     auto finite = [](float v) { return std::isfinite(v) ? v : 0.0f; };
 
     nodeCount = 0;
@@ -380,8 +363,7 @@ void readStringSafe(const unsigned char* buf, int& pos, int size, char* out, int
 {
     if (buf == nullptr || pos < 0 || pos >= size)
     {
-        if (out != nullptr && outCap >= 1)
-            out[0] = 0;
+        if (out != nullptr && outCap >= 1) out[0] = 0;
         pos = (size < 0 ? 0 : size) + 1;
         return;
     }

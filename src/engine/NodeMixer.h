@@ -89,8 +89,8 @@ struct NodeCanvasData
     NodeMix currentMix; // its point is the canvas's current point
     uint8_t dirty = 0;  // 1 while the nodes changed since the last triangulation
     int32_t mode = kCanvasModeExplore;
-    float keyOffsetX = 0.0f;     // Keyboard mode: x of the keyboard's origin
-    float keyOctaveWidth = 0.0f; // Keyboard mode: canvas width of one octave
+    float keyOffsetX = 0.0f;                   // Keyboard mode: x of the keyboard's origin
+    float keyOctaveWidth = 0.0f;               // Keyboard mode: canvas width of one octave
     std::array<Point2D, kNumCanvasModes> lo{}; // lower corner of the point's bounds, per mode
     std::array<Point2D, kNumCanvasModes> hi{}; // upper corner of the point's bounds, per mode
 
@@ -108,7 +108,8 @@ struct NodeCanvasData
     // point. Returns the part's length; a null buf makes it a size pass. Map is any record with a
     // NUL-terminated char array `name` (InstrumentMap); mapCount is the number of records in maps, and
     // a node whose soundId lies outside it is written with an empty name.
-    template <class Map> int writeState(unsigned char* buf, int cap, const Map* maps, int mapCount) const noexcept
+    template <class Map>
+    int writeState(unsigned char* buf, int cap, const Map* maps, int mapCount) const noexcept
     {
         return writeNodePart(buf, cap, &mapName<Map>, maps, mapCount);
     }
@@ -127,7 +128,8 @@ struct NodeCanvasData
 
     // Name lookup behind the two templates: the name of sound soundId in the list at ctx.
     using SoundNameFn = const char* (*)(const void* ctx, int soundId);
-    int writeNodePart(unsigned char* buf, int cap, SoundNameFn nameOf, const void* ctx, int count) const noexcept;
+    int writeNodePart(unsigned char* buf, int cap, SoundNameFn nameOf, const void* ctx,
+                      int count) const noexcept;
     int readNodePart(const unsigned char* buf, int size, int pos, SoundNameFn nameOf, const void* ctx,
                      int count) noexcept;
 

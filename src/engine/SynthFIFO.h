@@ -10,10 +10,13 @@
 //
 // Readers never lock and never block. Each slot carries a sequence word that is odd while a writer
 // fills the slot and names the ticket it holds once filled, so a reader copies a slot, checks the
-// word again and knows whether the copy is whole (a seqlock). Slot contents are stored as relaxed
-// atomic words, so a reader racing a writer reads stale or new words, never undefined data, and the
-// sequence word tells which. A reader remembers the ticket count it has seen; counting tickets
-// rather than slot indices means a whole ring's worth of pushes between two reads is still noticed.
+// word again and knows whether the copy is whole (a seqlock). Slot contents are stored as atomic
+// words, so a reader racing a writer reads stale or new words, never undefined data, and the sequence
+// word tells which: each word is stored with release and loaded with acquire, so a reader that sees
+// any word of a newer write also sees that write's odd sequence word when it checks again (no
+// stand-alone fences, which the thread sanitizer cannot follow). A reader remembers the ticket count
+// it has seen; counting tickets rather than slot indices means a whole ring's worth of pushes between
+// two reads is still noticed.
 //
 // Memory is allocated once, at construction; push and read are noexcept and allocation-free.
 
@@ -108,13 +111,11 @@ template <class T> class SynthFIFO
         // every attempt; the record is then offered again by the next call).
         bool readNewest(T& out) noexcept
         {
-            if (fifo == nullptr)
-                return false;
+            if (fifo == nullptr) return false;
             for (int attempt = 0; attempt < kReadAttempts; ++attempt)
             {
                 const uint64_t p = fifo->published.load(std::memory_order_acquire);
-                if (p == seen)
-                    return false;
+                if (p == seen) return false;
                 if (fifo->readTicket(p - 1, out))
                 {
                     lostCount += p - 1 - seen;
@@ -129,13 +130,11 @@ template <class T> class SynthFIFO
         // records that were overwritten (counted in lost()) and goes on with the oldest one left.
         bool readNext(T& out) noexcept
         {
-            if (fifo == nullptr)
-                return false;
+            if (fifo == nullptr) return false;
             for (;;)
             {
                 const uint64_t p = fifo->published.load(std::memory_order_acquire);
-                if (seen >= p)
-                    return false;
+                if (seen >= p) return false;
                 if (p - seen > fifo->numSlots)
                 {
                     lostCount += p - fifo->numSlots - seen;
@@ -188,7 +187,7 @@ template <class T> class SynthFIFO
             Word v = 0;
             const size_t bytes = (w + 1 < kWords) ? sizeof(Word) : sizeof(T) - w * sizeof(Word);
             std::memcpy(&v, src + w * sizeof(Word), bytes);
-            slot.words[w].store(v, std::memory_order_relaxed);
+            slot.words[w].store(v, std::memory_order_release);
         }
     }
 
@@ -197,7 +196,7 @@ template <class T> class SynthFIFO
         auto* dst = reinterpret_cast<unsigned char*>(&rec);
         for (size_t w = 0; w < kWords; ++w)
         {
-            const Word v = slot.words[w].load(std::memory_order_relaxed);
+            const Word v = slot.words[w].load(std::memory_order_acquire);
             const size_t bytes = (w + 1 < kWords) ? sizeof(Word) : sizeof(T) - w * sizeof(Word);
             std::memcpy(dst + w * sizeof(Word), &v, bytes);
         }
@@ -205,7 +204,8 @@ template <class T> class SynthFIFO
 
     bool tryLock() noexcept
     {
-        return !writerBusy.load(std::memory_order_relaxed) && !writerBusy.exchange(true, std::memory_order_acquire);
+        return !writerBusy.load(std::memory_order_relaxed) &&
+               !writerBusy.exchange(true, std::memory_order_acquire);
     }
 
     void pushLocked(const T& rec) noexcept
@@ -213,7 +213,6 @@ template <class T> class SynthFIFO
         const uint64_t ticket = published.load(std::memory_order_relaxed);
         Slot& slot = slots[ticket % numSlots];
         slot.seq.store(2 * ticket + 1, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
         storeWords(slot, rec);
         slot.seq.store(2 * ticket + 2, std::memory_order_release);
         published.store(ticket + 1, std::memory_order_release);
@@ -225,13 +224,10 @@ template <class T> class SynthFIFO
     {
         const Slot& slot = slots[t % numSlots];
         const uint64_t expected = 2 * t + 2;
-        if (slot.seq.load(std::memory_order_acquire) != expected)
-            return false;
+        if (slot.seq.load(std::memory_order_acquire) != expected) return false;
         T copy;
         loadWords(slot, copy);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (slot.seq.load(std::memory_order_relaxed) != expected)
-            return false;
+        if (slot.seq.load(std::memory_order_relaxed) != expected) return false;
         out = copy;
         return true;
     }

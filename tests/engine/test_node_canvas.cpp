@@ -135,9 +135,9 @@ TEST(CanvasTriangulation, RandomCanvasesAreDelaunayAndCoverTheFrame)
                 const double r = std::hypot(ux, uy);
                 for (int m = 0; m < total; ++m)
                 {
-                    if (m == c.tri[t][0] || m == c.tri[t][1] || m == c.tri[t][2])
-                        continue;
-                    EXPECT_GT(std::hypot(c.nodes[m].pos.x - (a.x + ux), c.nodes[m].pos.y - (a.y + uy)), r - 1e-3);
+                    if (m == c.tri[t][0] || m == c.tri[t][1] || m == c.tri[t][2]) continue;
+                    EXPECT_GT(std::hypot(c.nodes[m].pos.x - (a.x + ux), c.nodes[m].pos.y - (a.y + uy)),
+                              r - 1e-3);
                 }
                 // Neighbours (sharing an edge) never share a shade.
                 EXPECT_GE(c.triShade[t], 0);
@@ -591,7 +591,8 @@ std::vector<unsigned char> writeNodes(const NodeCanvasData& c, const std::vector
 TEST(NodeState, RoundTripKeepsSoundsPositionsAndPointIncludingA64CharacterName)
 {
     // 64 characters fill the map's name field without a NUL.
-    const std::vector<InstrumentMap> maps = mapsNamed({"Soft Piano", std::string(64, 'N'), "Pad", "", "Bell"});
+    const std::vector<InstrumentMap> maps =
+        mapsNamed({"Soft Piano", std::string(64, 'N'), "Pad", "", "Bell"});
     NodeCanvasData c{};
     const std::vector<Point2D> pts = randomPoints(5, 21);
     const int ids[5] = {1, 0, 4, 2, 1};
@@ -643,7 +644,8 @@ TEST(NodeState, EmptyCanvasAndOffsetStart)
 
     back.nodeCount = 3;
     back.currentMix.point = {0.4f, 0.4f};
-    back.readState(block.data(), static_cast<int>(block.size()), static_cast<int>(block.size()), maps.data(), 1);
+    back.readState(block.data(), static_cast<int>(block.size()), static_cast<int>(block.size()), maps.data(),
+                   1);
     EXPECT_EQ(back.nodeCount, 0);
     EXPECT_FLOAT_EQ(back.currentMix.point.x, 0.0f);
 }
@@ -726,9 +728,9 @@ TEST(NodeState, HostileBlocksNeverOverflowTheCanvas)
     {
         std::vector<unsigned char> junk(gen() % 600);
         for (auto& byte : junk)
-            byte = (gen() % 3 == 0) ? 0 : static_cast<unsigned char>('a' + gen() % 2 + (gen() % 4 == 0 ? 50 : 0));
-        if (!junk.empty())
-            junk[0] = static_cast<unsigned char>(gen());
+            byte = (gen() % 3 == 0) ? 0
+                                    : static_cast<unsigned char>('a' + gen() % 2 + (gen() % 4 == 0 ? 50 : 0));
+        if (!junk.empty()) junk[0] = static_cast<unsigned char>(gen());
         NodeCanvasData back{};
         const int start = junk.empty() ? 0 : static_cast<int>(gen() % (junk.size() + 2)) - 1;
         back.readState(junk.data(), static_cast<int>(junk.size()), start, abc.data(), 3);
