@@ -1,0 +1,132 @@
+// The render thread must never touch the heap: every global operator new of this test program is
+// counted while the engine renders.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "engine/CanonRandom.h"
+#include "engine/ParamTable.h"
+#include "engine/Random.h"
+#include "support/EngineTestHelpers.h"
+
+namespace
+{
+std::atomic<bool> gCounting{false};
+std::atomic<long> gAllocations{0};
+
+void* countedAlloc(std::size_t size, std::size_t align)
+{
+    if (gCounting.load(std::memory_order_relaxed))
+        gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (size == 0)
+        size = 1;
+    void* p = nullptr;
+    if (align > alignof(std::max_align_t))
+        p = std::aligned_alloc(align, (size + align - 1) / align * align);
+    else
+        p = std::malloc(size);
+    return p;
+}
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (void* p = countedAlloc(size, 0))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size)
+{
+    if (void* p = countedAlloc(size, 0))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, std::align_val_t align)
+{
+    if (void* p = countedAlloc(size, static_cast<std::size_t>(align)))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size, std::align_val_t align)
+{
+    if (void* p = countedAlloc(size, static_cast<std::size_t>(align)))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+
+namespace
+{
+
+// Renders in blocks of varying length with the allocation counter armed around each call only.
+long allocationsWhileRendering(qmtest::EngineRig& rig, int numSamples)
+{
+    std::vector<float> l(1024), r(1024);
+    float* out[2] = {l.data(), r.data()};
+    const int sizes[] = {1, 64, 127, 128, 333, 512, 1024};
+    long before = gAllocations.load();
+    int done = 0;
+    for (int i = 0; done < numSamples; ++i)
+    {
+        const int n = sizes[i % 7];
+        gCounting.store(true);
+        rig.dsp().process(out, n, 2);
+        gCounting.store(false);
+        done += n;
+    }
+    return gAllocations.load() - before;
+}
+
+} // namespace
+
+TEST(EngineAllocation, CounterSeesAllocations)
+{
+    gCounting.store(true);
+    const long before = gAllocations.load();
+    auto* p = new std::vector<int>(100);
+    gCounting.store(false);
+    EXPECT_GE(gAllocations.load() - before, 2);
+    delete p;
+}
+
+TEST(EngineAllocation, ProcessNeverAllocates)
+{
+    engineSrand(7u);
+    setCanonRandSeed(kCanonRandInitialSeed);
+    qmtest::EngineRig rig(qmbank::demoBank(), 48000.0f);
+    KeySpaceDSP& dsp = rig.dsp();
+    rig.setAllEffects(true);
+    dsp.params[kParamStereoSpread].value = 0.8f;
+    // LFO 1 moves the morph point and the gain every hop.
+    dsp.params[kFirstModSlotParam + kModParamSource].value = 1.0f;
+    dsp.params[kFirstModSlotParam + kModParamAmount].value = 8.0f;
+    dsp.params[kFirstModSlotParam + kModParamTarget].value = 2.0f;
+    rig.pushExploreCanvas({0, 6, 11, 21, 23, 33}, {0.5f, 0.3f, 0.2f});
+    for (int note = 36; note < 36 + 16 * 3; note += 3)
+        qmtest::noteOn(dsp, note, 100);
+    EXPECT_EQ(allocationsWhileRendering(rig, 48000), 0);
+
+    // Releases, a new canvas and a mix arriving through the queues mid-stream.
+    for (int note = 36; note < 36 + 16 * 3; note += 6)
+        qmtest::noteOff(dsp, note);
+    rig.pushExploreCanvas({2, 4, 8}, {0.2f, 0.3f, 0.5f});
+    NodeMix mix{};
+    mix.count = 2;
+    mix.node = {0, 2, 0};
+    mix.weight = {0.6f, 0.4f, 0.0f};
+    rig.mixQueue.push(mix);
+    EXPECT_EQ(allocationsWhileRendering(rig, 24000), 0);
+}
