@@ -15,8 +15,8 @@
 namespace
 {
 
-constexpr std::array<const char*, kNumFxUnits> kFxSlotNames = {"Binaural", "Lo-Fi",      "Equalizer", "Reverb",
-                                                                "Phlaser",  "Compressor", "Distortion"};
+constexpr std::array<const char*, kNumFxUnits> kFxSlotNames = {
+    "Binaural", "Lo-Fi", "Equalizer", "Reverb", "Phlaser", "Compressor", "Distortion"};
 
 // Slots that a new engine starts with switched on.
 constexpr std::array<int, 3> kFxSlotsOnAtStart = {kFxSlotBinaural, kFxSlotReverb, kFxSlotCompressor};
@@ -32,8 +32,7 @@ std::size_t at(int i) noexcept
 
 const char* getFxSlotName(int slot) noexcept
 {
-    if (slot < 0 || slot >= kNumFxUnits)
-        return "Unknown FX!";
+    if (slot < 0 || slot >= kNumFxUnits) return "Unknown FX!";
     return kFxSlotNames[at(slot)];
 }
 
@@ -71,16 +70,14 @@ int getFxTotalNumParams(const FxUnitList& units) noexcept
 {
     int total = 0;
     for (const FxUnit* unit : units)
-        if (unit != nullptr)
-            total += unit->getNumParams();
+        if (unit != nullptr) total += unit->getNumParams();
     return total;
 }
 
 void bindFxParams(const FxUnitList& units, std::vector<Param>& params)
 {
     for (const FxUnit* unit : units)
-        if (unit == nullptr)
-            throw std::logic_error("bindFxParams: the effect chain has an empty slot");
+        if (unit == nullptr) throw std::logic_error("bindFxParams: the effect chain has an empty slot");
     if (params.size() < at(kFirstFxParam + getFxTotalNumParams(units)))
         throw std::length_error("bindFxParams: parameter table too small for the effect chain");
 
@@ -102,8 +99,7 @@ void bindFxParams(const FxUnitList& units, std::vector<Param>& params)
 void setupFxUnits(const FxUnitList& units, float sampleRate, int numChannels)
 {
     for (FxUnit* unit : units)
-        if (unit != nullptr)
-            unit->setup(sampleRate, numChannels);
+        if (unit != nullptr) unit->setup(sampleRate, numChannels);
 }
 
 bool isFxSwitchedOn(const Param& onOffSwitch) noexcept
@@ -114,15 +110,13 @@ bool isFxSwitchedOn(const Param& onOffSwitch) noexcept
 void processFxChain(const FxUnitList& units, float** channels, int numSamples, int numChannels, bool& silent,
                     const Param* params) noexcept
 {
-    if (channels == nullptr || params == nullptr || numSamples < 1 || numChannels < 1)
-        return;
+    if (channels == nullptr || params == nullptr || numSamples < 1 || numChannels < 1) return;
     const int chainChannels = std::min(numChannels, kMaxChainChannels);
 
     for (int slot = 0; slot < kNumFxUnits; ++slot)
     {
         FxUnit* unit = units[at(slot)];
-        if (unit == nullptr)
-            continue;
+        if (unit == nullptr) continue;
         const bool bypass = !isFxSwitchedOn(params[kFirstFxSwitch + slot]);
         unit->process(channels, channels, numSamples, chainChannels, silent, bypass);
     }

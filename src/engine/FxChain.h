@@ -47,7 +47,7 @@ void processFxChain(const FxUnitList& units, float** channels, int numSamples, i
 // Owning wrapper: creates the seven units on construction and deletes them last to first.
 class FxChain
 {
-public:
+  public:
     FxChain() { createFxUnits(units); }
     ~FxChain() { destroyFxUnits(units); }
 
@@ -58,7 +58,8 @@ public:
     int getTotalNumParams() const noexcept { return getFxTotalNumParams(units); }
     void bindParams(std::vector<Param>& params) { bindFxParams(units, params); }
     void setup(float sampleRate, int numChannels) { setupFxUnits(units, sampleRate, numChannels); }
-    void process(float** channels, int numSamples, int numChannels, bool& silent, const Param* params) noexcept
+    void process(float** channels, int numSamples, int numChannels, bool& silent,
+                 const Param* params) noexcept
     {
         processFxChain(units, channels, numSamples, numChannels, silent, params);
     }
@@ -66,6 +67,6 @@ public:
     const FxUnitList& getUnits() const noexcept { return units; }
     FxUnit& getUnit(int slot) noexcept { return *units[static_cast<std::size_t>(slot)]; }
 
-private:
+  private:
     FxUnitList units{};
 };

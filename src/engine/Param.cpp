@@ -10,8 +10,7 @@ namespace
 // x^p with the sign carried outside; NaN takes the negative branch.
 float sgnpow(float x, float p) noexcept
 {
-    if (x >= 0.0f)
-        return powf(x, p);
+    if (x >= 0.0f) return powf(x, p);
     return -powf(-x, p);
 }
 
@@ -51,8 +50,7 @@ Param::Param(const Param& other) noexcept
 
 Param& Param::operator=(const Param& other) noexcept
 {
-    if (this != &other)
-        copyFrom(other);
+    if (this != &other) copyFrom(other);
     return *this;
 }
 
@@ -90,7 +88,8 @@ void Param::copyFrom(const Param& other) noexcept
 }
 
 void Param::set(const char* newName, int32_t newCurveType, float newMin, float newMax, float newExponent,
-                const char* newFormat, float newDefault, const char* newGroup, int32_t newSinceVersion) noexcept
+                const char* newFormat, float newDefault, const char* newGroup,
+                int32_t newSinceVersion) noexcept
 {
     curveType = newCurveType;
     minValue = newMin;
@@ -135,14 +134,15 @@ void Param::setLabels(const char* const* texts, int count) noexcept
 
 void Param::setSnaps(std::initializer_list<float> snaps) noexcept
 {
+    setSnaps(snaps.begin(), static_cast<int>(snaps.size()));
+}
+
+void Param::setSnaps(const float* snaps, int count) noexcept
+{
     snapValues.fill(0.0f);
-    numSnaps = 0;
-    for (float s : snaps)
-    {
-        if (numSnaps == kParamMaxSnaps)
-            break;
-        snapValues[numSnaps++] = s;
-    }
+    numSnaps = snaps == nullptr ? 0 : std::clamp(count, 0, kParamMaxSnaps);
+    for (int i = 0; i < numSnaps; ++i)
+        snapValues[static_cast<std::size_t>(i)] = snaps[i];
 }
 
 void Param::setName(const char* text) noexcept
@@ -157,8 +157,7 @@ void Param::setGroup(const char* text) noexcept
 
 const char* Param::getLabel(int i) const noexcept
 {
-    if (i < 0 || i >= numLabels || labels[i] == nullptr)
-        return "";
+    if (i < 0 || i >= numLabels || labels[i] == nullptr) return "";
     return labels[i];
 }
 
@@ -224,8 +223,7 @@ int32_t versionStringToInt(const char* text) noexcept
     constexpr int64_t kNumberCap = int64_t{1} << 32;
     constexpr int64_t kTotalCap = int64_t{1} << 40;
 
-    if (text == nullptr)
-        return 0;
+    if (text == nullptr) return 0;
 
     const auto saturate = [](int64_t x) noexcept
     {
@@ -240,8 +238,7 @@ int32_t versionStringToInt(const char* text) noexcept
     while (pos < kMaxChars)
     {
         const char c = text[pos];
-        if (c == '\0')
-            return saturate(total + number * kWeights[field]);
+        if (c == '\0') return saturate(total + number * kWeights[field]);
 
         if (c >= '0' && c <= '9')
         {
@@ -255,17 +252,14 @@ int32_t versionStringToInt(const char* text) noexcept
         {
             // A "beta" that would run past the reading limit ends the text there; otherwise the
             // comparison stops at a NUL, so nothing past the end of the text is read.
-            if (pos + 4 > kMaxChars)
-                return saturate(total);
-            if (text[pos + 1] != 'e' || text[pos + 2] != 't' || text[pos + 3] != 'a')
-                return 0;
+            if (pos + 4 > kMaxChars) return saturate(total);
+            if (text[pos + 1] != 'e' || text[pos + 2] != 't' || text[pos + 3] != 'a') return 0;
             isBeta = true;
         }
         else if (c != '.')
             return 0;
 
-        if (field + 1 >= kMaxFields)
-            return 0;
+        if (field + 1 >= kMaxFields) return 0;
         total = std::min(total + number * kWeights[field] - (isBeta ? 100 : 0), kTotalCap);
         ++field;
         number = 0;

@@ -26,19 +26,19 @@ inline constexpr std::size_t kParamNameSize = 32;
 // and modValue change once the engine table is built; each is written with single 32-bit stores.
 struct Param
 {
-    float value = 0.5f;                 // current value, in the parameter's own units
-    float defaultValue = 0.0f;          // given at construction; host default and state fallback
+    float value = 0.5f;        // current value, in the parameter's own units
+    float defaultValue = 0.0f; // given at construction; host default and state fallback
     float modValue = std::numeric_limits<float>::quiet_NaN(); // raised by modulation per voice
-    int32_t index = -1;                 // position in the engine table, -1 until numbered
-    int32_t hostIndex = -1;             // rank among the host-visible parameters, -1 if hidden
-    int32_t curveType = kCurveLinear;   // one of the kCurve... constants
-    float minValue = 0.0f;              // lower end of the curve's inner range
-    float maxValue = 1.0f;              // upper end of the curve's inner range
-    float exponent = 0.0f;              // exponent of curves 1 and 2, factor of curve 4
+    int32_t index = -1;                             // position in the engine table, -1 until numbered
+    int32_t hostIndex = -1;                         // rank among the host-visible parameters, -1 if hidden
+    int32_t curveType = kCurveLinear;               // one of the kCurve... constants
+    float minValue = 0.0f;                          // lower end of the curve's inner range
+    float maxValue = 1.0f;                          // upper end of the curve's inner range
+    float exponent = 0.0f;                          // exponent of curves 1 and 2, factor of curve 4
     std::array<float, kParamMaxSnaps> snapValues{}; // values at which a knob drag sticks
     int32_t numSnaps = 0;
-    bool isHostParam = false; // offered to the host
-    char format[kParamFormatSize]{}; // printf format, or the first choice label
+    bool isHostParam = false;                          // offered to the host
+    char format[kParamFormatSize]{};                   // printf format, or the first choice label
     std::array<const char*, kParamMaxLabels> labels{}; // choice labels; not owned
     char group[kParamGroupSize]{};
     int32_t numLabels = 0;
@@ -78,6 +78,7 @@ struct Param
 
     // Sets the snap list (at most kParamMaxSnaps values are kept).
     void setSnaps(std::initializer_list<float> snaps) noexcept;
+    void setSnaps(const float* snaps, int count) noexcept;
 
     void setName(const char* text) noexcept;
     void setGroup(const char* text) noexcept;
@@ -99,7 +100,7 @@ struct Param
     // Unit position of value; not clamped. Unknown curves give -1.
     float convertValToUnit(float v) const noexcept;
 
-private:
+  private:
     void copyFrom(const Param& other) noexcept;
 };
 

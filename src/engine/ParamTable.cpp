@@ -1,7 +1,6 @@
 #include "engine/ParamTable.h"
 
 #include <cstdio>
-#include <initializer_list>
 #include <mutex>
 #include <stdexcept>
 
@@ -32,40 +31,41 @@ struct MainParamSpec
     float exponent;
     float defaultValue;
     const char* format;
-    std::initializer_list<float> snaps;
+    int numSnaps;
+    std::array<float, 2> snaps;
     const char* since; // nullptr: present from the start
     bool forHost;
 };
 
 // Indexed by table position. Curve-2 ranges are inner values: Time Warp runs from -8 to 8.
 const MainParamSpec kMainParams[kNumMainParams] = {
-    {"Gain", "", kCurveLinear, -18.0f, 12.0f, 0.0f, 0.0f, "%+03.1fdB", {0.0f}, nullptr, true},
-    {"Time Warp", "", kCurvePowValue, -2.0f, 2.0f, 3.0f, 1.0f, "%+.2fx", {0.0f, 1.0f}, nullptr, true},
-    {"Flatten", "", kCurveLinear, -100.0f, 100.0f, 0.0f, 0.0f, "%+04.0f", {0.0f}, nullptr, true},
-    {"Formant", "", kCurveLinear, -12.0f, 12.0f, 0.0f, 0.0f, "%+03.1f", {0.0f}, nullptr, true},
-    {"Life", "", kCurveLinear, -100.0f, 100.0f, 0.0f, 0.0f, "%+04.0f", {0.0f}, nullptr, true},
-    {"Fatness", "", kCurvePowUnit, 0.0f, 4.0f, 2.0f, 1.0f, "%.2fx", {1.0f}, nullptr, true},
-    {"Morph X", "", kCurveLinear, 0.0f, 1.0f, 0.0f, 0.5f, "%.2f", {}, nullptr, true},
-    {"Morph Y", "", kCurveLinear, 0.0f, 1.0f, 0.0f, 0.5f, "%.2f", {}, nullptr, true},
-    {"Attack", "envelope", kCurveLinear, -100.0f, 100.0f, 0.0f, 0.0f, "%.0f%%", {0.0f}, nullptr, true},
-    {"Release", "envelope", kCurvePowUnit, 0.0f, 5.0f, 2.0f, 0.25f, "%.2f s", {}, nullptr, true},
-    {"Damping", "envelope", kCurveLinear, 0.0f, 100.0f, 0.0f, 50.0f, "%.0f%%", {}, nullptr, false},
-    {"Rate", "vibrato", kCurveLinear, 1.0f, 10.0f, 0.0f, 5.0f, "%.2f Hz", {}, nullptr, false},
-    {"Emphasis", "vibrato", kCurveLinear, 0.0f, 100.0f, 0.0f, 50.0f, "%.0f%%", {}, nullptr, false},
-    {"Life", "vibrato", kCurveLinear, 0.0f, 100.0f, 0.0f, 50.0f, "%.0f%%", {}, nullptr, false},
-    {"Mod Wheel", "vibrato", kCurvePowUnit, 0.0f, 4.0f, 2.0f, 1.0f, "%.2f semi", {}, "1.0.1", false},
-    {"Bend Range", "pitch", kCurveRoundLinear, 1.0f, 24.0f, 0.0f, 2.0f, "%.0f semi", {}, nullptr, false},
-    {"Glide Time", "pitch", kCurvePowUnit, 0.0f, 1.0f, 2.0f, 0.1f, "%.2f s", {}, nullptr, false},
-    {"Detune", "pitch", kCurveLinear, -100.0f, 100.0f, 0.0f, 0.0f, "%+04.0f c", {0.0f}, nullptr, false},
-    {"Polyphony", "key ctrl", kCurveRoundLinear, 1.0f, 16.0f, 0.0f, 16.0f, "%.0f vox", {}, nullptr, false},
-    {"Retrigger", "key ctrl", kCurveLinear, 0.0f, 100.0f, 0.0f, 0.0f, "%.0f%%", {}, nullptr, false},
-    {"Velo > Amp", "key ctrl", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", {}, nullptr, false},
-    {"Brightness", "filter", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", {0.0f}, "1.0.2", false},
-    {"Timeshift", "", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", {}, "1.0.2", false},
-    {"FreqScale", "", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", {}, "1.2.0", false},
-    {"FreqShift", "", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", {}, "1.2.0", false},
-    {"Hi-Lo Cut", "filter", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", {0.0f}, "1.2.0", false},
-    {"Hi-Lo Rez", "filter", kCurveLinear, 0.0f, 1.0f, 0.0f, 0.5f, "", {}, "1.2.0", false},
+    {"Gain", "", kCurveLinear, -18.0f, 12.0f, 0.0f, 0.0f, "%+03.1fdB", 1, {0.0f}, nullptr, true},
+    {"Time Warp", "", kCurvePowValue, -2.0f, 2.0f, 3.0f, 1.0f, "%+.2fx", 2, {0.0f, 1.0f}, nullptr, true},
+    {"Flatten", "", kCurveLinear, -100.0f, 100.0f, 0.0f, 0.0f, "%+04.0f", 1, {0.0f}, nullptr, true},
+    {"Formant", "", kCurveLinear, -12.0f, 12.0f, 0.0f, 0.0f, "%+03.1f", 1, {0.0f}, nullptr, true},
+    {"Life", "", kCurveLinear, -100.0f, 100.0f, 0.0f, 0.0f, "%+04.0f", 1, {0.0f}, nullptr, true},
+    {"Fatness", "", kCurvePowUnit, 0.0f, 4.0f, 2.0f, 1.0f, "%.2fx", 1, {1.0f}, nullptr, true},
+    {"Morph X", "", kCurveLinear, 0.0f, 1.0f, 0.0f, 0.5f, "%.2f", 0, {}, nullptr, true},
+    {"Morph Y", "", kCurveLinear, 0.0f, 1.0f, 0.0f, 0.5f, "%.2f", 0, {}, nullptr, true},
+    {"Attack", "envelope", kCurveLinear, -100.0f, 100.0f, 0.0f, 0.0f, "%.0f%%", 1, {0.0f}, nullptr, true},
+    {"Release", "envelope", kCurvePowUnit, 0.0f, 5.0f, 2.0f, 0.25f, "%.2f s", 0, {}, nullptr, true},
+    {"Damping", "envelope", kCurveLinear, 0.0f, 100.0f, 0.0f, 50.0f, "%.0f%%", 0, {}, nullptr, false},
+    {"Rate", "vibrato", kCurveLinear, 1.0f, 10.0f, 0.0f, 5.0f, "%.2f Hz", 0, {}, nullptr, false},
+    {"Emphasis", "vibrato", kCurveLinear, 0.0f, 100.0f, 0.0f, 50.0f, "%.0f%%", 0, {}, nullptr, false},
+    {"Life", "vibrato", kCurveLinear, 0.0f, 100.0f, 0.0f, 50.0f, "%.0f%%", 0, {}, nullptr, false},
+    {"Mod Wheel", "vibrato", kCurvePowUnit, 0.0f, 4.0f, 2.0f, 1.0f, "%.2f semi", 0, {}, "1.0.1", false},
+    {"Bend Range", "pitch", kCurveRoundLinear, 1.0f, 24.0f, 0.0f, 2.0f, "%.0f semi", 0, {}, nullptr, false},
+    {"Glide Time", "pitch", kCurvePowUnit, 0.0f, 1.0f, 2.0f, 0.1f, "%.2f s", 0, {}, nullptr, false},
+    {"Detune", "pitch", kCurveLinear, -100.0f, 100.0f, 0.0f, 0.0f, "%+04.0f c", 1, {0.0f}, nullptr, false},
+    {"Polyphony", "key ctrl", kCurveRoundLinear, 1.0f, 16.0f, 0.0f, 16.0f, "%.0f vox", 0, {}, nullptr, false},
+    {"Retrigger", "key ctrl", kCurveLinear, 0.0f, 100.0f, 0.0f, 0.0f, "%.0f%%", 0, {}, nullptr, false},
+    {"Velo > Amp", "key ctrl", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", 0, {}, nullptr, false},
+    {"Brightness", "filter", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", 1, {0.0f}, "1.0.2", false},
+    {"Timeshift", "", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", 0, {}, "1.0.2", false},
+    {"FreqScale", "", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", 0, {}, "1.2.0", false},
+    {"FreqShift", "", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", 0, {}, "1.2.0", false},
+    {"Hi-Lo Cut", "filter", kCurveLinear, -1.0f, 1.0f, 0.0f, 0.0f, "", 1, {0.0f}, "1.2.0", false},
+    {"Hi-Lo Rez", "filter", kCurveLinear, 0.0f, 1.0f, 0.0f, 0.5f, "", 0, {}, "1.2.0", false},
 };
 
 struct ModTargetSpec
@@ -75,10 +75,10 @@ struct ModTargetSpec
 };
 
 const ModTargetSpec kModTargetSpecs[kModTargetCount] = {
-    {kParamMorphX, 0.1f},     {kParamMorphY, 0.1f},     {kParamGain, 1.0f},      {kParamTimeWarp, 1.0f},
-    {kParamTimeshift, 0.1f},  {kParamFlatten, 1.0f},    {kParamBrightness, 0.1f}, {kParamFormant, 1.0f},
-    {kParamFatness, 1.0f},    {kParamDetune, 100.0f},   {kParamFreqScale, 1.0f}, {kParamFreqShift, 100.0f},
-    {kParamHiLoCut, 1.0f},    {kParamHiLoRez, 1.0f},
+    {kParamMorphX, 0.1f},    {kParamMorphY, 0.1f},   {kParamGain, 1.0f},       {kParamTimeWarp, 1.0f},
+    {kParamTimeshift, 0.1f}, {kParamFlatten, 1.0f},  {kParamBrightness, 0.1f}, {kParamFormant, 1.0f},
+    {kParamFatness, 1.0f},   {kParamDetune, 100.0f}, {kParamFreqScale, 1.0f},  {kParamFreqShift, 100.0f},
+    {kParamHiLoCut, 1.0f},   {kParamHiLoRez, 1.0f},
 };
 
 // Records flagged for the host besides the main ones 0-9: "Stereo Spread" flags itself; the
@@ -93,25 +93,27 @@ const char* const kModScalerNames[kModScalerLabelCount] = {"-",          "Veloci
 void printSharedLabels()
 {
     static std::once_flag printed;
-    std::call_once(printed, []
-    {
-        for (int i = 0; i < kNumSyncDivisions; ++i)
-            std::snprintf(gSyncRateStringBuf[i], kSharedLabelSize, "%d/%d", kSyncNum[at(i)], kSyncDen[at(i)]);
+    std::call_once(
+        printed,
+        []
+        {
+            for (int i = 0; i < kNumSyncDivisions; ++i)
+                std::snprintf(gSyncRateStringBuf[i], kSharedLabelSize, "%d/%d", kSyncNum[at(i)],
+                              kSyncDen[at(i)]);
 
-        std::snprintf(gModSourceStringBuf[0], kSharedLabelSize, "-");
-        for (int l = 0; l < kLfoBlockCount; ++l)
-            std::snprintf(gModSourceStringBuf[1 + l], kSharedLabelSize, "LFO %d", l + 1);
-        for (int e = 0; e < kEnvBlockCount; ++e)
-            std::snprintf(gModSourceStringBuf[1 + kLfoBlockCount + e], kSharedLabelSize, "Env %d", e + 1);
-        std::snprintf(gModSourceStringBuf[kModSourceLabelCount - 1], kSharedLabelSize, "Constant");
+            std::snprintf(gModSourceStringBuf[0], kSharedLabelSize, "-");
+            for (int l = 0; l < kLfoBlockCount; ++l)
+                std::snprintf(gModSourceStringBuf[1 + l], kSharedLabelSize, "LFO %d", l + 1);
+            for (int e = 0; e < kEnvBlockCount; ++e)
+                std::snprintf(gModSourceStringBuf[1 + kLfoBlockCount + e], kSharedLabelSize, "Env %d", e + 1);
+            std::snprintf(gModSourceStringBuf[kModSourceLabelCount - 1], kSharedLabelSize, "Constant");
 
-        for (int i = 0; i < kModScalerLabelCount; ++i)
-            std::snprintf(gModScalerStringBuf[i], kSharedLabelSize, "%s", kModScalerNames[i]);
-    });
+            for (int i = 0; i < kModScalerLabelCount; ++i)
+                std::snprintf(gModScalerStringBuf[i], kSharedLabelSize, "%s", kModScalerNames[i]);
+        });
 }
 
-template <std::size_t N>
-void setLabelsFromBuffer(Param& p, char (&buf)[N][kSharedLabelSize])
+template <std::size_t N> void setLabelsFromBuffer(Param& p, char (&buf)[N][kSharedLabelSize])
 {
     std::array<const char*, N> texts{};
     for (std::size_t i = 0; i < N; ++i)
@@ -124,7 +126,8 @@ void makeLfoBlock(std::vector<Param>& params, int lfo)
     const int32_t since = versionStringToInt("1.0.1");
     Param* p = &params[at(kFirstLfoParam + kParamsPerLfo * lfo)];
 
-    p[kLfoParamShape].set("LFO_Shape", kCurveRoundLinear, 0.0f, kLfoShapeCount - 1, 0.0f, "", 0.0f, "", since);
+    p[kLfoParamShape].set("LFO_Shape", kCurveRoundLinear, 0.0f, kLfoShapeCount - 1, 0.0f, "", 0.0f, "",
+                          since);
     p[kLfoParamShape].setLabels(kLfoShapeNames, kLfoShapeCount);
     p[kLfoParamPhase].set("LFO_Phase", kCurveLinear, 0.0f, 1.0f, 0.0f, "%.2f", 0.0f, "", since);
     p[kLfoParamSync].set("LFO_Sync", kCurveRoundLinear, 0.0f, 1.0f, 0.0f, "no|yes", 0.0f, "", since);
@@ -133,7 +136,8 @@ void makeLfoBlock(std::vector<Param>& params, int lfo)
     p[kLfoParamSyncSpeed].set("LFO_Speed", kCurveRoundLinear, 0.0f, kNumSyncDivisions - 1, 0.0f, "", 1.0f, "",
                               since);
     setLabelsFromBuffer(p[kLfoParamSyncSpeed], gSyncRateStringBuf);
-    p[kLfoParamRetrigger].set("LFO_Retrigger", kCurveRoundLinear, 0.0f, 1.0f, 0.0f, "no|yes", 1.0f, "", since);
+    p[kLfoParamRetrigger].set("LFO_Retrigger", kCurveRoundLinear, 0.0f, 1.0f, 0.0f, "no|yes", 1.0f, "",
+                              since);
     p[kLfoParamPerVoice].set("LFO_Per Voice", kCurveRoundLinear, 0.0f, 1.0f, 0.0f, "no|yes", 1.0f, "", since);
 }
 
@@ -158,25 +162,25 @@ void makeModSlot(std::vector<Param>& params, int slot, const std::vector<int32_t
     const int numTargets = static_cast<int>(modTargets.size());
     Param* p = &params[at(kFirstModSlotParam + kParamsPerModSlot * slot)];
 
-    p[kModParamSource].set("Mod_Source", kCurveRoundLinear, 0.0f, kModSourceLabelCount - 1, 0.0f, "", 0.0f, "",
-                           since);
+    p[kModParamSource].set("Mod_Source", kCurveRoundLinear, 0.0f, kModSourceLabelCount - 1, 0.0f, "", 0.0f,
+                           "", since);
     setLabelsFromBuffer(p[kModParamSource], gModSourceStringBuf);
     // Curve 2 over -8..8 with exponent 2: amounts from -64 to 64, finer near 0.
     p[kModParamAmount].set("Mod_Amount", kCurvePowValue, -8.0f, 8.0f, 2.0f, "%6.3f", 0.0f, "", since);
     p[kModParamAmount].setSnaps({0.0f});
-    p[kModParamScaler].set("Mod_Scaler", kCurveRoundLinear, 0.0f, kModScalerLabelCount - 1, 0.0f, "", 0.0f, "",
-                           since);
+    p[kModParamScaler].set("Mod_Scaler", kCurveRoundLinear, 0.0f, kModScalerLabelCount - 1, 0.0f, "", 0.0f,
+                           "", since);
     setLabelsFromBuffer(p[kModParamScaler], gModScalerStringBuf);
-    p[kModParamTarget].set("Mod_Target", kCurveRoundLinear, 0.0f, static_cast<float>(numTargets - 1), 0.0f, "",
-                           static_cast<float>(slot % numTargets), "", since);
+    p[kModParamTarget].set("Mod_Target", kCurveRoundLinear, 0.0f, static_cast<float>(numTargets - 1), 0.0f,
+                           "", static_cast<float>(slot % numTargets), "", since);
     p[kModParamTarget].setLabels(targetNames.data(), numTargets);
 }
 
 } // namespace
 
-void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParamIndex, int32_t& hostParamCount,
-                     std::vector<int32_t>& modTargets, std::vector<float>& modTargetScales,
-                     const std::array<FxUnit*, kNumFxUnits>& fx)
+void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParamIndex,
+                     int32_t& hostParamCount, std::vector<int32_t>& modTargets,
+                     std::vector<float>& modTargetScales, const std::array<FxUnit*, kNumFxUnits>& fx)
 {
     printSharedLabels();
 
@@ -185,8 +189,7 @@ void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParam
     for (int slot = 0; slot < kNumFxUnits; ++slot)
     {
         const FxUnit* unit = fx[at(slot)];
-        if (unit == nullptr)
-            throw std::logic_error("buildParamTable: the effect chain has an empty slot");
+        if (unit == nullptr) throw std::logic_error("buildParamTable: the effect chain has an empty slot");
         if (unit->getNumParams() != kFxParamCounts[at(slot)])
             throw std::logic_error("buildParamTable: an effect reports an unexpected parameter count");
     }
@@ -202,9 +205,9 @@ void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParam
     {
         const MainParamSpec& spec = kMainParams[i];
         Param& p = params[at(i)];
-        p.set(spec.name, spec.curve, spec.minValue, spec.maxValue, spec.exponent, spec.format, spec.defaultValue,
-              spec.group, spec.since != nullptr ? versionStringToInt(spec.since) : 0);
-        p.setSnaps(spec.snaps);
+        p.set(spec.name, spec.curve, spec.minValue, spec.maxValue, spec.exponent, spec.format,
+              spec.defaultValue, spec.group, spec.since != nullptr ? versionStringToInt(spec.since) : 0);
+        p.setSnaps(spec.snaps.data(), spec.numSnaps);
         p.isHostParam = spec.forHost;
     }
 
@@ -253,8 +256,9 @@ void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParam
         makeModSlot(params, s, modTargets, targetNames);
 }
 
-void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParamIndex, int32_t& hostParamCount,
-                     std::vector<int32_t>& modTargets, std::vector<float>& modTargetScales, FxChain& fx)
+void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParamIndex,
+                     int32_t& hostParamCount, std::vector<int32_t>& modTargets,
+                     std::vector<float>& modTargetScales, FxChain& fx)
 {
     buildParamTable(params, hostParamIndex, hostParamCount, modTargets, modTargetScales, fx.getUnits());
 }

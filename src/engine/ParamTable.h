@@ -149,8 +149,9 @@ extern char gModScalerStringBuf[kModScalerLabelCount][kSharedLabelSize];
 // (hostParamIndex maps host index to table index) and fills the 14 modulation targets with
 // their scales. Mod_Target labels point at other records' names, so params must not be resized
 // afterwards. Throws std::logic_error when a slot of fx is empty.
-void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParamIndex, int32_t& hostParamCount,
-                     std::vector<int32_t>& modTargets, std::vector<float>& modTargetScales,
-                     const std::array<FxUnit*, kNumFxUnits>& fx);
-void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParamIndex, int32_t& hostParamCount,
-                     std::vector<int32_t>& modTargets, std::vector<float>& modTargetScales, FxChain& fx);
+void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParamIndex,
+                     int32_t& hostParamCount, std::vector<int32_t>& modTargets,
+                     std::vector<float>& modTargetScales, const std::array<FxUnit*, kNumFxUnits>& fx);
+void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParamIndex,
+                     int32_t& hostParamCount, std::vector<int32_t>& modTargets,
+                     std::vector<float>& modTargetScales, FxChain& fx);

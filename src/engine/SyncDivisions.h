@@ -7,4 +7,5 @@
 // kept unreduced because that is the label users see.
 inline constexpr int kNumSyncDivisions = 15;
 inline constexpr std::array<int, kNumSyncDivisions> kSyncNum = {4, 3, 2, 3, 1, 6, 1, 1, 3, 1, 1, 1, 1, 1, 1};
-inline constexpr std::array<int, kNumSyncDivisions> kSyncDen = {1, 1, 1, 2, 1, 8, 2, 4, 16, 6, 8, 12, 16, 24, 32};
+inline constexpr std::array<int, kNumSyncDivisions> kSyncDen = {1,  1, 1, 2,  1,  8,  2, 4,
+                                                                16, 6, 8, 12, 16, 24, 32};

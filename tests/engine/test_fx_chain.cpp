@@ -42,7 +42,7 @@ struct Log
 
 class SpyUnit : public FxUnit
 {
-public:
+  public:
     SpyUnit(int slot, int count, Log& log, bool clearsSilent = false)
         : slot(slot), count(count), log(log), clearsSilent(clearsSilent)
     {
@@ -53,8 +53,7 @@ public:
                  bool bypass) noexcept override
     {
         log.calls.push_back({slot, in, out, numSamples, numChannels, silent, bypass});
-        if (clearsSilent)
-            silent = false;
+        if (clearsSilent) silent = false;
     }
     int getNumParams() const override { return count; }
     void setParamPtr(Param* first) override
@@ -65,7 +64,7 @@ public:
             first[i].set("spy", kCurveLinear, 0.0f, 1.0f, 0.0f, "%.2f", 0.0f);
     }
 
-private:
+  private:
     int slot;
     int count;
     Log& log;
@@ -84,7 +83,8 @@ FxUnitList makeSpies(Log& log, int clearingSlot = -1)
 
 TEST(FxChainNames, SlotNames)
 {
-    const char* const names[7] = {"Binaural", "Lo-Fi", "Equalizer", "Reverb", "Phlaser", "Compressor", "Distortion"};
+    const char* const names[7] = {"Binaural", "Lo-Fi",      "Equalizer", "Reverb",
+                                  "Phlaser",  "Compressor", "Distortion"};
     for (int slot = 0; slot < 7; ++slot)
         EXPECT_STREQ(getFxSlotName(slot), names[slot]);
     EXPECT_STREQ(getFxSlotName(7), "Unknown FX!");
@@ -199,7 +199,7 @@ TEST(FxChainBinding, RejectsTooSmallTableAndEmptySlots)
 
 class FxChainProcessTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         units = makeSpies(log, 2);

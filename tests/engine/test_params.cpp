@@ -82,13 +82,15 @@ TEST(ParamCurves, RoundTripPerCurveType)
         {
             // Rounded curves are exact on their steps: value -> unit -> value.
             for (int v = static_cast<int>(c.lo); v <= static_cast<int>(c.hi); ++v)
-                EXPECT_EQ(p.convertUnitToVal(p.convertValToUnit(static_cast<float>(v))), static_cast<float>(v));
+                EXPECT_EQ(p.convertUnitToVal(p.convertValToUnit(static_cast<float>(v))),
+                          static_cast<float>(v));
             continue;
         }
         for (int i = 0; i <= 40; ++i)
         {
             const float u = static_cast<float>(i) / 40.0f;
-            EXPECT_NEAR(p.convertValToUnit(p.convertUnitToVal(u)), u, 2e-5f) << "curve " << c.curve << " unit " << u;
+            EXPECT_NEAR(p.convertValToUnit(p.convertUnitToVal(u)), u, 2e-5f)
+                << "curve " << c.curve << " unit " << u;
         }
     }
 }
@@ -144,7 +146,8 @@ TEST(ParamArchetypes, ValuesAtMiddleOfUnitRange)
     EXPECT_STREQ(kParamArchFreq.format, "%.0f Hz");
     EXPECT_STREQ(kParamArchAmpDB.format, "%.1f dB");
 
-    for (const Param* p : {&kParamArchFreq, &kParamArchStretch, &kParamArchTune, &kParamArchDefault, &kParamArchAmpDB})
+    for (const Param* p :
+         {&kParamArchFreq, &kParamArchStretch, &kParamArchTune, &kParamArchDefault, &kParamArchAmpDB})
     {
         EXPECT_STREQ(p->name, "");
         EXPECT_STREQ(p->group, "");
@@ -417,13 +420,16 @@ struct EngineTable
     std::vector<int32_t> modTargets;
     std::vector<float> modTargetScales;
 
-    EngineTable() { buildParamTable(params, hostParamIndex, hostParamCount, modTargets, modTargetScales, fx); }
+    EngineTable()
+    {
+        buildParamTable(params, hostParamIndex, hostParamCount, modTargets, modTargetScales, fx);
+    }
     const Param& operator[](int i) const { return params.at(static_cast<std::size_t>(i)); }
 };
 
 class ParamTableTest : public ::testing::Test
 {
-protected:
+  protected:
     EngineTable table;
 };
 
@@ -440,7 +446,8 @@ TEST_F(ParamTableTest, HostNumbering)
     EXPECT_EQ(table.hostParamCount, 13);
     const std::vector<int32_t> expected = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 36, 48, 50};
     for (int h = 0; h < 135; ++h)
-        EXPECT_EQ(table.hostParamIndex[static_cast<std::size_t>(h)], h < 13 ? expected[static_cast<std::size_t>(h)] : 0);
+        EXPECT_EQ(table.hostParamIndex[static_cast<std::size_t>(h)],
+                  h < 13 ? expected[static_cast<std::size_t>(h)] : 0);
 
     for (int i = 0; i < 135; ++i)
     {
@@ -566,15 +573,49 @@ TEST_F(ParamTableTest, SwitchesAndEffectSlices)
         EXPECT_EQ(s.value, on ? 1.0f : 0.0f) << "switch " << i;
     }
 
-    const std::array<const char*, 43> names = {
-        "Stereo X", "Stereo Y", "Stereo Spread", "Hyper Width",
-        "Wet Mix", "Sample Rate", "Noise", "Envelope",
-        "Low Freq", "High Freq", "Low Gain", "High Gain", "Low Q", "High Q",
-        "Reverb_Wet Mix", "Reverb_Pre-Delay", "Reverb_Decay Time", "Reverb_Damping", "Reverb_Modulation",
-        "Reverb_Stereo Width", "Reverb_Filter Freq", "Reverb_Filter Width", "Reverb_Feedback",
-        "Wet Mix", "Flange/Phase", "Frequency", "Mod Amp", "Mod Freq", "Mod Stereo", "Feedback", "Phase Stages",
-        "Ratio", "Threshold", "Attack Time", "Release Time", "Optical", "Stereo Link",
-        "Wet Mix", "Drive", "Bias", "Foldover", "Center Freq", "Bandwidth"};
+    const std::array<const char*, 43> names = {"Stereo X",
+                                               "Stereo Y",
+                                               "Stereo Spread",
+                                               "Hyper Width",
+                                               "Wet Mix",
+                                               "Sample Rate",
+                                               "Noise",
+                                               "Envelope",
+                                               "Low Freq",
+                                               "High Freq",
+                                               "Low Gain",
+                                               "High Gain",
+                                               "Low Q",
+                                               "High Q",
+                                               "Reverb_Wet Mix",
+                                               "Reverb_Pre-Delay",
+                                               "Reverb_Decay Time",
+                                               "Reverb_Damping",
+                                               "Reverb_Modulation",
+                                               "Reverb_Stereo Width",
+                                               "Reverb_Filter Freq",
+                                               "Reverb_Filter Width",
+                                               "Reverb_Feedback",
+                                               "Wet Mix",
+                                               "Flange/Phase",
+                                               "Frequency",
+                                               "Mod Amp",
+                                               "Mod Freq",
+                                               "Mod Stereo",
+                                               "Feedback",
+                                               "Phase Stages",
+                                               "Ratio",
+                                               "Threshold",
+                                               "Attack Time",
+                                               "Release Time",
+                                               "Optical",
+                                               "Stereo Link",
+                                               "Wet Mix",
+                                               "Drive",
+                                               "Bias",
+                                               "Foldover",
+                                               "Center Freq",
+                                               "Bandwidth"};
     for (int i = 0; i < 43; ++i)
         EXPECT_STREQ(table[34 + i].name, names[static_cast<std::size_t>(i)]) << "record " << 34 + i;
     EXPECT_STREQ(table[kParamHyperWidth].group, "binaural");
@@ -582,9 +623,9 @@ TEST_F(ParamTableTest, SwitchesAndEffectSlices)
 
 TEST_F(ParamTableTest, LfoBlocks)
 {
-    const char* const shapes[9] = {"Sine", "Triangle", "Saw", "SoftSaw", "Square", "Sigmoid", "Expo", "Noise",
-                                   "Sample&Hold"};
-    const char* const divisions[15] = {"4/1", "3/1", "2/1", "3/2", "1/1", "6/8", "1/2", "1/4",
+    const char* const shapes[9] = {"Sine",    "Triangle", "Saw",   "SoftSaw",    "Square",
+                                   "Sigmoid", "Expo",     "Noise", "Sample&Hold"};
+    const char* const divisions[15] = {"4/1",  "3/1", "2/1", "3/2",  "1/1",  "6/8",  "1/2", "1/4",
                                        "3/16", "1/6", "1/8", "1/12", "1/16", "1/24", "1/32"};
     for (int l = 0; l < 2; ++l)
     {
@@ -626,8 +667,8 @@ TEST_F(ParamTableTest, LfoBlocks)
 
 TEST_F(ParamTableTest, EnvelopeBlocks)
 {
-    const char* const names[6] = {"Env_Initial", "Env_Attack", "Env_Decay", "Env_Sustain", "Env_Release",
-                                  "Env_Retrigger"};
+    const char* const names[6] = {"Env_Initial", "Env_Attack",  "Env_Decay",
+                                  "Env_Sustain", "Env_Release", "Env_Retrigger"};
     const float defaults[6] = {0.2f, 10.0f, 0.3f, 0.5f, 0.4f, 0.0f};
     for (int e = 0; e < 2; ++e)
         for (int j = 0; j < 6; ++j)
@@ -674,7 +715,8 @@ TEST_F(ParamTableTest, ModulationSlotsAndTargets)
         EXPECT_EQ(target.defaultValue, static_cast<float>(s));
         ASSERT_EQ(target.numLabels, 14);
         for (int t = 0; t < 14; ++t)
-            EXPECT_EQ(target.labels[static_cast<std::size_t>(t)], table[targets[static_cast<std::size_t>(t)]].name);
+            EXPECT_EQ(target.labels[static_cast<std::size_t>(t)],
+                      table[targets[static_cast<std::size_t>(t)]].name);
     }
     EXPECT_STREQ(table[103 + 4 * 7 + 3].getLabel(7), "Formant");
 }
@@ -714,7 +756,7 @@ TEST(ParamTableBuild, CopiedTableAndSecondEngineStayValid)
 // A stand-in unit with a chosen parameter count.
 class CountingUnit : public FxUnit
 {
-public:
+  public:
     explicit CountingUnit(int count) : count(count) {}
     void process(float**, float**, int, int, bool&, bool) noexcept override {}
     int getNumParams() const override { return count; }
@@ -725,7 +767,7 @@ public:
             first[i].set("unit", kCurveLinear, 0.0f, 1.0f, 0.0f, "%.2f", 0.0f);
     }
 
-private:
+  private:
     int count;
 };
 
@@ -748,9 +790,11 @@ TEST(ParamTableBuild, RefusesChainsThatWouldMoveTheLayout)
 
     CountingUnit tooMany(5);
     units[0] = &tooMany;
-    EXPECT_THROW(buildParamTable(params, hostParamIndex, hostCount, modTargets, scales, units), std::logic_error);
+    EXPECT_THROW(buildParamTable(params, hostParamIndex, hostCount, modTargets, scales, units),
+                 std::logic_error);
     units[0] = nullptr;
-    EXPECT_THROW(buildParamTable(params, hostParamIndex, hostCount, modTargets, scales, units), std::logic_error);
+    EXPECT_THROW(buildParamTable(params, hostParamIndex, hostCount, modTargets, scales, units),
+                 std::logic_error);
 }
 
 } // namespace
