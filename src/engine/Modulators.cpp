@@ -174,8 +174,19 @@ void Modulators::process(ModState& state, double dt, double beats, const double*
         {
             const float sustain = p[kEnvSustain].value;
             s += std::min(2.0f, float(dt / (p[kEnvDecay].value + kTimeGuard)));
-            const float rest = 1.0f - (s - 1.0f);
-            env.value = sustain + (1.0f - sustain) * rest * rest;
+            if (s >= 3.0f)
+            {
+                // A decay far shorter than the step would land in the release stage (with a stale
+                // held value) while the note is still down: finish the decay on the sustain level.
+                s = 2.0f;
+                env.value = sustain;
+            }
+            else
+            {
+                // A step that carries s past 2 lies above the sustain level; the next one holds it.
+                const float rest = 1.0f - (s - 1.0f);
+                env.value = sustain + (1.0f - sustain) * rest * rest;
+            }
         }
         else if (s < 3.0f)
         {
