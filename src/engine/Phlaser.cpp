@@ -72,6 +72,8 @@ int Phlaser::delayMemorySize(float rate) noexcept
 
 void Phlaser::setup(float newSampleRate, int newNumChannels)
 {
+    if (!(newSampleRate > 0.0f && newSampleRate < 1.0e7f))
+        newSampleRate = 44100.0f;
     FxUnit::setup(newSampleRate, newNumChannels);
     memSize = delayMemorySize(newSampleRate);
     // Both channels' memories always exist, so a process call with more channels than were set up

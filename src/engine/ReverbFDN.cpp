@@ -175,7 +175,8 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
         {
             for (int c = 0; c < numChannels; ++c)
                 std::fill(in[c], in[c] + numSamples, 0.0f);
-            level = kMaxInputLevel; // keeps the follower finite
+            if (!std::isfinite(level))
+                level = kMaxInputLevel; // keeps the level follower finite
         }
     }
     if (level > inLevel)
