@@ -54,8 +54,7 @@ void Phlaser::setParamPtr(Param* first)
     {
         const ParamSpec& s = kSpecs[i];
         params[i].set(s.name, s.curve, s.minimum, s.maximum, s.exponent, s.format, s.defaultValue, "", 0);
-        if (s.snapAtZero)
-            params[i].setSnaps({0.0f});
+        if (s.snapAtZero) params[i].setSnaps({0.0f});
     }
 }
 
@@ -72,8 +71,7 @@ int Phlaser::delayMemorySize(float rate) noexcept
 
 void Phlaser::setup(float newSampleRate, int newNumChannels)
 {
-    if (!(newSampleRate > 0.0f && newSampleRate < 1.0e7f))
-        newSampleRate = 44100.0f;
+    if (!(newSampleRate > 0.0f && newSampleRate < 1.0e7f)) newSampleRate = 44100.0f;
     FxUnit::setup(newSampleRate, newNumChannels);
     memSize = delayMemorySize(newSampleRate);
     // Both channels' memories always exist, so a process call with more channels than were set up
@@ -81,8 +79,7 @@ void Phlaser::setup(float newSampleRate, int newNumChannels)
     const int capacity = std::max(memSize, delayMemorySize(kPreallocSampleRate));
     for (auto& mem : delayMem)
     {
-        if (static_cast<int>(mem.size()) < capacity)
-            mem.assign(static_cast<size_t>(capacity), 0.0f);
+        if (static_cast<int>(mem.size()) < capacity) mem.assign(static_cast<size_t>(capacity), 0.0f);
         std::fill(mem.begin(), mem.begin() + memSize, 0.0f);
     }
     writePos = 0;
@@ -93,12 +90,9 @@ float Phlaser::readValue(int i) const noexcept
 {
     const ParamSpec& s = kSpecs[i];
     const float v = params[i].value;
-    if (v >= s.lowestValue && v <= s.highestValue)
-        return v;
-    if (v > s.highestValue)
-        return s.highestValue;
-    if (v < s.lowestValue)
-        return s.lowestValue;
+    if (v >= s.lowestValue && v <= s.highestValue) return v;
+    if (v > s.highestValue) return s.highestValue;
+    if (v < s.lowestValue) return s.lowestValue;
     return s.defaultValue; // not a number
 }
 
@@ -108,10 +102,10 @@ float Phlaser::readUnit(int i) const noexcept
     return u > 0.0f ? std::min(u, 1.0f) : 0.0f;
 }
 
-void Phlaser::process(float** in, float** out, int numSamples, int numChannels, bool& silent, bool bypass) noexcept
+void Phlaser::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
+                      bool bypass) noexcept
 {
-    if (numSamples <= 0 || numChannels <= 0)
-        return;
+    if (numSamples <= 0 || numChannels <= 0) return;
     numChannels = std::min(numChannels, kMaxChannels);
     if (memSize == 0 || params == nullptr) // never set up: nothing to process with
     {
@@ -153,8 +147,7 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
 
         lfoPhase += static_cast<float>(len) / sampleRate * modFreq;
         lfoPhase -= std::floor(lfoPhase);
-        if (!(lfoPhase >= 0.0f && lfoPhase < 1.0f))
-            lfoPhase = 0.0f;
+        if (!(lfoPhase >= 0.0f && lfoPhase < 1.0f)) lfoPhase = 0.0f;
 
         if (stages > numStages)
             for (auto& st : apState)
@@ -182,7 +175,8 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
                 firstTap = blend > 0.99f ? 4 : 2 - whole;
             }
 
-            const float k = std::clamp(2.0f / (d * u / static_cast<float>(numStages) + 1.0f) - 1.0f, -0.997f, 0.99f);
+            const float k =
+                std::clamp(2.0f / (d * u / static_cast<float>(numStages) + 1.0f) - 1.0f, -0.997f, 0.99f);
             if (!(std::fabs(k - apCoef) > 0.002f))
                 apCoef = k;
             else

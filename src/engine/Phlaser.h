@@ -11,7 +11,7 @@
 // the wet signal fed back into the delay line. Flange/Phase moves between the two.
 class Phlaser : public FxUnit
 {
-public:
+  public:
     static constexpr int kNumParams = 8;
     enum ParamIndex
     {
@@ -50,7 +50,7 @@ public:
     float getAllPassCoef() const noexcept { return apCoef; }
     int getDelayMemorySize() const noexcept { return memSize; }
 
-private:
+  private:
     float readValue(int i) const noexcept;
     float readUnit(int i) const noexcept;
 

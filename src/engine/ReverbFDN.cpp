@@ -21,14 +21,15 @@ struct ParamSpec
 
 constexpr ParamSpec kSpecs[ReverbFDN::kNumParams] = {
     {"Reverb_Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 14.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
-    {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", nullptr, 0.0f,
-     ReverbFDN::kMaxPreDelayMs},
+    {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", nullptr,
+     0.0f, ReverbFDN::kMaxPreDelayMs},
     {"Reverb_Decay Time", kCurvePowUnit, 0.1f, 8.0f, 3.0f, 0.37f, "%.2f s", nullptr, 0.1f, 8.0f},
     {"Reverb_Damping", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
     {"Reverb_Modulation", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
     {"Reverb_Stereo Width", kCurveLinear, 0.0f, 100.0f, 0.0f, 20.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
     // Stored as square roots of 0.3 and 10 (kHz).
-    {"Reverb_Filter Freq", kCurvePowValue, 0.5477226f, 3.1622777f, 2.0f, 3.0f, "%.1f Hz", nullptr, 0.3f, 10.0f},
+    {"Reverb_Filter Freq", kCurvePowValue, 0.5477226f, 3.1622777f, 2.0f, 3.0f, "%.1f Hz", nullptr, 0.3f,
+     10.0f},
     {"Reverb_Filter Width", kCurveLinear, 0.0f, 100.0f, 0.0f, 60.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
     {"Reverb_Feedback", kCurveLinear, 0.0f, 100.0f, 0.0f, 0.0f, "%.0f%%", "1.0.1", 0.0f, 100.0f},
 };
@@ -61,8 +62,7 @@ int32_t preDelayRegionLength(float rate, float maxMs) noexcept
 
 void ReverbFDN::setup(float newSampleRate, int newNumChannels)
 {
-    if (!(newSampleRate > 0.0f && newSampleRate < 1.0e7f))
-        newSampleRate = 44100.0f;
+    if (!(newSampleRate > 0.0f && newSampleRate < 1.0e7f)) newSampleRate = 44100.0f;
     FxUnit::setup(newSampleRate, newNumChannels);
 
     int32_t position = 0;
@@ -77,15 +77,13 @@ void ReverbFDN::setup(float newSampleRate, int newNumChannels)
     if (params != nullptr)
     {
         const float m = params[kPreDelay].convertUnitToVal(1.0f);
-        if (m >= 0.0f && m <= kMaxPreDelayMs)
-            maxMs = m;
+        if (m >= 0.0f && m <= kMaxPreDelayMs) maxMs = m;
     }
     preDelayLen = preDelayRegionLength(newSampleRate, maxMs);
     // Two regions whatever the channel count: the second channel's feedback always has a place.
     const size_t needed = static_cast<size_t>(kMaxChannels) *
                           std::max(preDelayLen, preDelayRegionLength(kPreallocSampleRate, kMaxPreDelayMs));
-    if (preDelayMem.size() < needed)
-        preDelayMem.assign(needed, 0.0f);
+    if (preDelayMem.size() < needed) preDelayMem.assign(needed, 0.0f);
     clearMemories();
 
     preDelayPos = 0;
@@ -109,12 +107,9 @@ float ReverbFDN::readValue(int i) const noexcept
 {
     const ParamSpec& s = kSpecs[i];
     const float v = params[i].value;
-    if (v >= s.lowestValue && v <= s.highestValue)
-        return v;
-    if (v > s.highestValue)
-        return s.highestValue;
-    if (v < s.lowestValue)
-        return s.lowestValue;
+    if (v >= s.lowestValue && v <= s.highestValue) return v;
+    if (v > s.highestValue) return s.highestValue;
+    if (v < s.lowestValue) return s.lowestValue;
     return s.defaultValue; // not a number
 }
 
@@ -126,8 +121,7 @@ float ReverbFDN::readUnit(int i) const noexcept
 
 int ReverbFDN::getPreDelaySamples() const noexcept
 {
-    if (params == nullptr || preDelayLen == 0)
-        return 0;
+    if (params == nullptr || preDelayLen == 0) return 0;
     const int d = static_cast<int>(0.001f * readValue(kPreDelay) * sampleRate + 0.5f);
     return std::clamp(d, 0, preDelayLen - 1);
 }
@@ -141,8 +135,7 @@ void ReverbFDN::passIdle(float** in, float** out, int numSamples, int numChannel
 void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
                         bool bypass) noexcept
 {
-    if (numSamples <= 0 || numChannels <= 0)
-        return;
+    if (numSamples <= 0 || numChannels <= 0) return;
     numChannels = std::min(numChannels, kMaxChannels);
     if (preDelayLen == 0 || params == nullptr) // never set up: nothing to process with
     {
@@ -175,8 +168,7 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
         {
             for (int c = 0; c < numChannels; ++c)
                 std::fill(in[c], in[c] + numSamples, 0.0f);
-            if (!std::isfinite(level))
-                level = kMaxInputLevel; // keeps the level follower finite
+            if (!std::isfinite(level)) level = kMaxInputLevel; // keeps the level follower finite
         }
     }
     if (level > inLevel)
@@ -254,8 +246,7 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
             const float s = z * (6.2790036f + z2 * (-41.104263f + z2 * (77.99433f + z2 * -56.165348f)));
             const float delay = static_cast<float>(kTapDelays[i]) + s * depth;
             float p = static_cast<float>(writePos[i]) - delay;
-            if (p < 0.0f)
-                p += static_cast<float>(kRingSize);
+            if (p < 0.0f) p += static_cast<float>(kRingSize);
             int idx = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
             const float fr = p - static_cast<float>(idx);
             float state = dampState[i];
@@ -301,8 +292,7 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
             float stageOut[kNumDiffusers];
             for (int j = 0; j < kNumDiffusers; ++j)
             {
-                if (j == 1)
-                    e += second;
+                if (j == 1) e += second;
                 float* mem = diffuserMem.data() + j * kDiffuserSize;
                 const float d = mem[(diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize];
                 const float v = e - 0.66f * d;
@@ -345,8 +335,7 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
 
         lfoPhase += static_cast<float>(len) * rate / sampleRate;
         lfoPhase -= std::floor(lfoPhase);
-        if (!(lfoPhase >= 0.0f && lfoPhase <= 1.01f))
-            lfoPhase = 0.0f;
+        if (!(lfoPhase >= 0.0f && lfoPhase <= 1.01f)) lfoPhase = 0.0f;
 
         // Output fed back after the pre-delay, soft-clipped; too short a pre-delay would let it
         // return within the sub-block.
@@ -377,8 +366,7 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
     // memory after a mere overload, but a value that is not a number would circulate in it.
     if (!(outEnergy < 1.0e6f))
     {
-        if (!std::isfinite(outEnergy))
-            diffuserMem.fill(0.0f);
+        if (!std::isfinite(outEnergy)) diffuserMem.fill(0.0f);
         clearMemories();
         dampState.fill(0.0f);
         lfoPhase = 0.0f;

@@ -39,7 +39,8 @@ struct PhlaserRig
 
 std::vector<std::vector<float>> noise(int channels, int n, float amp = 0.5f)
 {
-    std::vector<std::vector<float>> ch(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(n)));
+    std::vector<std::vector<float>> ch(static_cast<size_t>(channels),
+                                       std::vector<float>(static_cast<size_t>(n)));
     for (auto& c : ch)
         for (auto& s : c)
             s = amp * (2.0f * engineRandUnit() - 1.0f);
@@ -48,15 +49,15 @@ std::vector<std::vector<float>> noise(int channels, int n, float amp = 0.5f)
 
 std::vector<std::vector<float>> zeros(int channels, int n)
 {
-    return std::vector<std::vector<float>>(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(n)));
+    return std::vector<std::vector<float>>(static_cast<size_t>(channels),
+                                           std::vector<float>(static_cast<size_t>(n)));
 }
 
 bool allFinite(const std::vector<std::vector<float>>& ch)
 {
     for (const auto& c : ch)
         for (float s : c)
-            if (!std::isfinite(s))
-                return false;
+            if (!std::isfinite(s)) return false;
     return true;
 }
 
@@ -108,8 +109,8 @@ TEST(PhlaserParams, RecordsMatchTheTable)
     EXPECT_EQ(fx.getNumParams(), 8);
     fx.setParamPtr(p.data());
 
-    const char* names[] = {"Wet Mix", "Flange/Phase", "Frequency", "Mod Amp",
-                           "Mod Freq", "Mod Stereo", "Feedback", "Phase Stages"};
+    const char* names[] = {"Wet Mix",  "Flange/Phase", "Frequency", "Mod Amp",
+                           "Mod Freq", "Mod Stereo",   "Feedback",  "Phase Stages"};
     const int curves[] = {0, 0, 2, 0, 2, 0, 0, 5};
     const float defaults[] = {60.0f, 0.0f, 2.0f, 50.0f, 0.26f, 10.0f, -90.0f, 4.0f};
     const char* formats[] = {"%.0f%%", "%.0f%%", "%.2f kHz", "%.0f%%", "%.2f Hz", "%.0f", "%.0f%%", "%.0f"};

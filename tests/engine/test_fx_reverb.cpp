@@ -58,8 +58,7 @@ bool allFinite(const Block& ch)
 {
     for (const auto& c : ch)
         for (float s : c)
-            if (!std::isfinite(s))
-                return false;
+            if (!std::isfinite(s)) return false;
     return true;
 }
 
@@ -67,8 +66,7 @@ bool anyNonZero(const Block& ch)
 {
     for (const auto& c : ch)
         for (float s : c)
-            if (s != 0.0f)
-                return true;
+            if (s != 0.0f) return true;
     return false;
 }
 } // namespace
@@ -223,7 +221,8 @@ TEST(ReverbResponse, DecayTimeIsTheTimeToFall34Point7Decibels)
             for (int i = 0; i < window; ++i)
             {
                 const size_t k = static_cast<size_t>(skip + w * window + i);
-                e += static_cast<double>(tail[0][k]) * tail[0][k] + static_cast<double>(tail[1][k]) * tail[1][k];
+                e += static_cast<double>(tail[0][k]) * tail[0][k] +
+                     static_cast<double>(tail[1][k]) * tail[1][k];
             }
             const double t = (w + 0.5) * window / rate;
             const double db = 10.0 * std::log10(e);
