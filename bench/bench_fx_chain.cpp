@@ -67,8 +67,7 @@ struct ChainRig
                 std::fill(w.begin(), w.end(), 0.0f);
             bool silent = true;
             chain.process(ptrs.data(), blockSize, kChannels, silent, params.data());
-            if (silent)
-                return true;
+            if (silent) return true;
         }
         return false;
     }
@@ -76,8 +75,9 @@ struct ChainRig
 
 void setFrameTime(benchmark::State& state, int blockSize)
 {
-    state.counters["frame_time"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * blockSize, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["frame_time"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * blockSize,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_ChainAllOn(benchmark::State& state)

@@ -8,8 +8,8 @@
 namespace
 {
 
-constexpr float kDbPerNeper = 4.3429446f;   // 10 / ln 10: a mean square to dB
-constexpr float kNeperPerDb = 8.685889f;    // 20 / ln 10: dB of amplitude to the exponent
+constexpr float kDbPerNeper = 4.3429446f; // 10 / ln 10: a mean square to dB
+constexpr float kNeperPerDb = 8.685889f;  // 20 / ln 10: dB of amplitude to the exponent
 constexpr float kLevelOffsetDb = 10.0f;
 constexpr float kThresholdOffsetDb = 2.0f;
 // Material measuring this level passes at unity gain; the make-up follows from it.
@@ -38,8 +38,7 @@ void Compressor::setParamPtr(Param* first)
 
 float Compressor::curveDb(float levelDb, float thresholdDb, float slope) noexcept
 {
-    if (!(levelDb > thresholdDb))
-        return 0.0f;
+    if (!(levelDb > thresholdDb)) return 0.0f;
     const float k = levelDb - thresholdDb;
     return slope * (k + 4.0f / (k + 2.0f) - 2.0f);
 }
@@ -47,7 +46,7 @@ float Compressor::curveDb(float levelDb, float thresholdDb, float slope) noexcep
 void Compressor::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
                          bool bypass) noexcept
 {
-    if (params == nullptr || numSamples <= 0)
+    if (params == nullptr || numSamples <= 0 || numChannels <= 0)
     {
         passThrough(in, out, numSamples, numChannels);
         return;
@@ -60,8 +59,7 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
         // While idle the followers sink at the release time (in seconds here).
         const float releaseSec = params[kReleaseTime].value * 0.001f;
         float d = expf(2.0f * static_cast<float>(-numSamples) / (sampleRate * releaseSec));
-        if (!(d >= 0.0f && d <= 1.0f))
-            d = 0.0f;
+        if (!(d >= 0.0f && d <= 1.0f)) d = 0.0f;
         for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
         {
             envSlow[c] *= d;
@@ -128,6 +126,5 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
         }
     }
     for (int c = C; c < numChannels; ++c)
-        if (in[c] != out[c])
-            std::copy(in[c], in[c] + numSamples, out[c]);
+        if (in[c] != out[c]) std::copy(in[c], in[c] + numSamples, out[c]);
 }

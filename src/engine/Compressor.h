@@ -9,7 +9,7 @@
 // gain, and a linear gain ramp across each sub-block.
 class Compressor : public FxUnit
 {
-public:
+  public:
     enum ParamIndex
     {
         kRatio = 0,
@@ -45,7 +45,7 @@ public:
     float getGain(int c) const noexcept { return gain[static_cast<std::size_t>(c)]; }
     float getEnvSlow(int c) const noexcept { return envSlow[static_cast<std::size_t>(c)]; }
 
-private:
+  private:
     std::array<float, kMaxChannels> level{};
     std::array<float, kMaxChannels> envSlow{};
     std::array<float, kMaxChannels> envFast{};

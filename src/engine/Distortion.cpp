@@ -24,27 +24,22 @@ float glideFreq(float f, float t) noexcept
 {
     if (!(f > 0.0f)) // a factor cannot move a non-positive value
         return t;
-    if (t > Distortion::kFreqGlideFactor * f)
-        return Distortion::kFreqGlideFactor * f;
-    if (f > Distortion::kFreqGlideFactor * t)
-        return f / Distortion::kFreqGlideFactor;
+    if (t > Distortion::kFreqGlideFactor * f) return Distortion::kFreqGlideFactor * f;
+    if (f > Distortion::kFreqGlideFactor * t) return f / Distortion::kFreqGlideFactor;
     return t;
 }
 
 float glideLinear(float v, float t, float step) noexcept
 {
-    if (t - step > v)
-        return v + step;
-    if (v > t + step)
-        return v - step;
+    if (t - step > v) return v + step;
+    if (v > t + step) return v - step;
     return t;
 }
 
 // A corrupt (NaN, non-positive or absurd) target falls back or is limited.
 float safeTarget(float v, float lo, float hi, float fallback) noexcept
 {
-    if (std::isnan(v))
-        return fallback;
+    if (std::isnan(v)) return fallback;
     return std::clamp(v, lo, hi);
 }
 
@@ -88,7 +83,7 @@ void Distortion::computeCoefs() noexcept
 void Distortion::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
                          bool bypass) noexcept
 {
-    if (silent || bypass || params == nullptr || numSamples <= 0)
+    if (silent || bypass || params == nullptr || numSamples <= 0 || numChannels <= 0)
     {
         passThrough(in, out, numSamples, numChannels);
         return;
@@ -111,7 +106,8 @@ void Distortion::process(float** in, float** out, int numSamples, int numChannel
 
     const Param& centreParam = params[kCenterFreq];
     const float centreTarget = safeTarget(centreParam.value, 0.01f, 1000.0f, centreParam.defaultValue);
-    const float widthTarget = safeTarget(params[kBandwidth].value, 0.0f, 1000.0f, params[kBandwidth].defaultValue);
+    const float widthTarget =
+        safeTarget(params[kBandwidth].value, 0.0f, 1000.0f, params[kBandwidth].defaultValue);
 
     std::array<std::array<float, kWorkBlock>, kMaxChannels> work;
     int pos = 0;
@@ -154,14 +150,11 @@ void Distortion::process(float** in, float** out, int numSamples, int numChannel
         pos += n;
     }
     for (int c = C; c < numChannels; ++c)
-        if (in[c] != out[c])
-            std::copy(in[c], in[c] + numSamples, out[c]);
+        if (in[c] != out[c]) std::copy(in[c], in[c] + numSamples, out[c]);
 
     for (std::size_t c = 0; c < kMaxChannels; ++c)
     {
-        if (!(bpZ1[c] > -kRunawayMemory && bpZ1[c] < kRunawayMemory))
-            bpZ1[c] = 0.0f;
-        if (!(bpZ2[c] > -kRunawayMemory && bpZ2[c] < kRunawayMemory))
-            bpZ2[c] = 0.0f;
+        if (!(bpZ1[c] > -kRunawayMemory && bpZ1[c] < kRunawayMemory)) bpZ1[c] = 0.0f;
+        if (!(bpZ2[c] > -kRunawayMemory && bpZ2[c] < kRunawayMemory)) bpZ2[c] = 0.0f;
     }
 }

@@ -10,7 +10,7 @@
 // at zero input is subtracted so that silence stays silent, and the dry signal is mixed back in.
 class Distortion : public FxUnit
 {
-public:
+  public:
     enum ParamIndex
     {
         kWetMix = 0,
@@ -40,7 +40,7 @@ public:
     int getNumParams() const override { return kNumParams; }
     void setParamPtr(Param* first) override;
 
-private:
+  private:
     void computeCoefs() noexcept;
 
     std::array<float, kNumParams> smooth{};

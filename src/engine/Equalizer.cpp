@@ -17,20 +17,16 @@ float glideFreq(float f, float t) noexcept
 {
     if (!(f > 0.0f)) // a factor cannot move a non-positive value
         return t;
-    if (t > Equalizer::kFreqGlideFactor * f)
-        return Equalizer::kFreqGlideFactor * f;
-    if (f > Equalizer::kFreqGlideFactor * t)
-        return f / Equalizer::kFreqGlideFactor;
+    if (t > Equalizer::kFreqGlideFactor * f) return Equalizer::kFreqGlideFactor * f;
+    if (f > Equalizer::kFreqGlideFactor * t) return f / Equalizer::kFreqGlideFactor;
     return t;
 }
 
 // Moves v one step of the given size towards t; lands on t within one step.
 float glideLinear(float v, float t, float step) noexcept
 {
-    if (t - step > v)
-        return v + step;
-    if (v > t + step)
-        return v - step;
+    if (t - step > v) return v + step;
+    if (v > t + step) return v - step;
     return t;
 }
 
@@ -38,22 +34,19 @@ float glideLinear(float v, float t, float step) noexcept
 // coefficients can take.
 float safeFreq(float v, float fallback) noexcept
 {
-    if (std::isnan(v))
-        return fallback;
+    if (std::isnan(v)) return fallback;
     return std::clamp(v, kMinFreqHz, 1.0e6f);
 }
 
 float safeGain(float v) noexcept
 {
-    if (std::isnan(v))
-        return 0.0f;
+    if (std::isnan(v)) return 0.0f;
     return std::clamp(v, -Equalizer::kMaxGainDb, Equalizer::kMaxGainDb);
 }
 
 float safeQ(float v) noexcept
 {
-    if (!(v >= Equalizer::kMinQ))
-        return Equalizer::kMinQ;
+    if (!(v >= Equalizer::kMinQ)) return Equalizer::kMinQ;
     return std::min(v, 1.0e3f);
 }
 
@@ -73,7 +66,8 @@ ShelfTerms shelfTerms(float freqHz, float gainDb, float q, float rate) noexcept
     return {A, std::cos(omega), beta};
 }
 
-void runBiquad(const Equalizer::Coefs& k, const float* src, float* dst, int n, double& z1, double& z2) noexcept
+void runBiquad(const Equalizer::Coefs& k, const float* src, float* dst, int n, double& z1,
+               double& z2) noexcept
 {
     const double a1 = k[0], a2 = k[1], b0 = k[2], b1 = k[3], b2 = k[4];
     double s1 = z1, s2 = z2;
@@ -90,8 +84,7 @@ void runBiquad(const Equalizer::Coefs& k, const float* src, float* dst, int n, d
 
 void resetRunaway(double& z) noexcept
 {
-    if (!(z > -Equalizer::kRunawayMemory && z < Equalizer::kRunawayMemory))
-        z = 0.0;
+    if (!(z > -Equalizer::kRunawayMemory && z < Equalizer::kRunawayMemory)) z = 0.0;
 }
 
 } // namespace
@@ -126,22 +119,22 @@ Equalizer::Coefs Equalizer::lowShelf(float freqHz, float gainDb, float q, float 
 {
     const auto [A, cs, beta] = shelfTerms(freqHz, gainDb, q, rate);
     const double a0 = (A + 1.0) + (A - 1.0) * cs + beta;
-    return {-2.0 * ((A - 1.0) + (A + 1.0) * cs) / a0,          // a1
-            ((A + 1.0) + (A - 1.0) * cs - beta) / a0,           // a2
-            A * ((A + 1.0) - (A - 1.0) * cs + beta) / a0,       // b0
-            2.0 * A * ((A - 1.0) - (A + 1.0) * cs) / a0,        // b1
-            A * ((A + 1.0) - (A - 1.0) * cs - beta) / a0};      // b2
+    return {-2.0 * ((A - 1.0) + (A + 1.0) * cs) / a0,      // a1
+            ((A + 1.0) + (A - 1.0) * cs - beta) / a0,      // a2
+            A * ((A + 1.0) - (A - 1.0) * cs + beta) / a0,  // b0
+            2.0 * A * ((A - 1.0) - (A + 1.0) * cs) / a0,   // b1
+            A * ((A + 1.0) - (A - 1.0) * cs - beta) / a0}; // b2
 }
 
 Equalizer::Coefs Equalizer::highShelf(float freqHz, float gainDb, float q, float rate) noexcept
 {
     const auto [A, cs, beta] = shelfTerms(freqHz, gainDb, q, rate);
     const double a0 = (A + 1.0) - (A - 1.0) * cs + beta;
-    return {2.0 * ((A - 1.0) - (A + 1.0) * cs) / a0,           // a1
-            ((A + 1.0) - (A - 1.0) * cs - beta) / a0,           // a2
-            A * ((A + 1.0) + (A - 1.0) * cs + beta) / a0,       // b0
-            -2.0 * A * ((A - 1.0) + (A + 1.0) * cs) / a0,       // b1
-            A * ((A + 1.0) + (A - 1.0) * cs - beta) / a0};      // b2
+    return {2.0 * ((A - 1.0) - (A + 1.0) * cs) / a0,       // a1
+            ((A + 1.0) - (A - 1.0) * cs - beta) / a0,      // a2
+            A * ((A + 1.0) + (A - 1.0) * cs + beta) / a0,  // b0
+            -2.0 * A * ((A - 1.0) + (A + 1.0) * cs) / a0,  // b1
+            A * ((A + 1.0) + (A - 1.0) * cs - beta) / a0}; // b2
 }
 
 void Equalizer::runShelf(bool high, float** in, float** out, int numSamples, int numChannels,
@@ -178,7 +171,8 @@ void Equalizer::runShelf(bool high, float** in, float** out, int numSamples, int
         }
         if (dirty)
         {
-            coef = high ? highShelf(f * freqScale, g, q, sampleRate) : lowShelf(f * freqScale, g, q, sampleRate);
+            coef =
+                high ? highShelf(f * freqScale, g, q, sampleRate) : lowShelf(f * freqScale, g, q, sampleRate);
             dirty = 0;
         }
         for (int c = 0; c < numChannels; ++c)
@@ -192,7 +186,7 @@ void Equalizer::process(float** in, float** out, int numSamples, int numChannels
                         bool bypass) noexcept
 {
     const int C = std::clamp(numChannels, 0, kMaxChannels);
-    if (params == nullptr || numSamples <= 0)
+    if (params == nullptr || numSamples <= 0 || numChannels <= 0)
     {
         passThrough(in, out, numSamples, numChannels);
         return;
@@ -227,8 +221,7 @@ void Equalizer::process(float** in, float** out, int numSamples, int numChannels
     runShelf(false, in, out, numSamples, C, gL);
     runShelf(true, out, out, numSamples, C, gH);
     for (int c = C; c < numChannels; ++c)
-        if (in[c] != out[c])
-            std::copy(in[c], in[c] + numSamples, out[c]);
+        if (in[c] != out[c]) std::copy(in[c], in[c] + numSamples, out[c]);
 
     silent = false;
     for (std::size_t c = 0; c < kMaxChannels; ++c)

@@ -10,7 +10,7 @@
 // samples while they move; switching off glides both gains to 0 dB before passing through.
 class Equalizer : public FxUnit
 {
-public:
+  public:
     enum ParamIndex
     {
         kLowFreq = 0,
@@ -54,7 +54,7 @@ public:
     static Coefs lowShelf(float freqHz, float gainDb, float q, float rate) noexcept;
     static Coefs highShelf(float freqHz, float gainDb, float q, float rate) noexcept;
 
-private:
+  private:
     enum SmoothIndex
     {
         kSmLowFreq = 0,
@@ -66,7 +66,8 @@ private:
         kNumSmooth
     };
 
-    void runShelf(bool high, float** in, float** out, int numSamples, int numChannels, float gainTarget) noexcept;
+    void runShelf(bool high, float** in, float** out, int numSamples, int numChannels,
+                  float gainTarget) noexcept;
 
     std::array<double, kMaxChannels> lowZ1{}, lowZ2{};
     Coefs lowCoef{0.0, 0.0, 1.0, 0.0, 0.0};

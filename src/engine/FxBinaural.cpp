@@ -26,8 +26,7 @@ constexpr float kMaxLineRate = 1.0e6f;
 
 float clampRate(float rate) noexcept
 {
-    if (!(rate >= kMinLineRate))
-        return kMinLineRate;
+    if (!(rate >= kMinLineRate)) return kMinLineRate;
     return std::min(rate, kMaxLineRate);
 }
 
@@ -95,7 +94,7 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
     // Switched off, too narrow to matter, or never set up: the output is the input, so the unit
     // leaves the silence flag alone (a frozen energy must not hold the chain out of silence).
     // A NaN width fails the test and passes through too.
-    if (!(w >= kMinWidth) || length == 0 || numSamples <= 0)
+    if (!(w >= kMinWidth) || length == 0 || numSamples <= 0 || numChannels <= 0)
     {
         passThrough(in, out, numSamples, numChannels);
         return;
@@ -134,9 +133,9 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                 out[c][pos + j] = y;
                 e += y * y;
             }
-        outEnergy = (e / static_cast<float>(n * C)) * kEnergySmoothing + outEnergy * (1.0f - kEnergySmoothing);
-        if (!(outEnergy < kMaxEnergy))
-            outEnergy = kMaxEnergy;
+        outEnergy =
+            (e / static_cast<float>(n * C)) * kEnergySmoothing + outEnergy * (1.0f - kEnergySmoothing);
+        if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
 
         lfoPhase += inc * static_cast<float>(n);
 
@@ -153,8 +152,7 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
 
             // Read position of sample 0, then the read runs in pieces that stop at the line's end.
             int d = writePos - tapDelay[static_cast<std::size_t>(k)];
-            if (d < 0)
-                d += length;
+            if (d < 0) d += length;
             int j = 0;
             while (j < n)
             {
@@ -167,19 +165,16 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                     g += step;
                 }
                 d += piece;
-                if (d >= length)
-                    d = 0;
+                if (d >= length) d = 0;
             }
             tapGain[static_cast<std::size_t>(k)] = std::isfinite(g) ? g : 0.0f;
         }
 
         writePos += n;
-        if (writePos >= length)
-            writePos = 0;
+        if (writePos >= length) writePos = 0;
         pos += n;
     }
 
     lfoPhase -= std::trunc(lfoPhase);
-    if (!std::isfinite(lfoPhase))
-        lfoPhase = 0.0f;
+    if (!std::isfinite(lfoPhase)) lfoPhase = 0.0f;
 }

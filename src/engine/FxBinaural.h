@@ -12,7 +12,7 @@
 // direct signal drops at constant power.
 class FxBinaural : public FxUnit
 {
-public:
+  public:
     enum ParamIndex
     {
         kStereoX = 0,
@@ -50,7 +50,7 @@ public:
     int getTapDelay(int k) const noexcept { return tapDelay[static_cast<std::size_t>(k)]; }
     float getOutEnergy() const noexcept { return outEnergy; }
 
-private:
+  private:
     std::array<int32_t, kNumTaps> tapDelay{};
     int32_t writePos = 0;
     std::array<float, kNumTaps> tapGain{};

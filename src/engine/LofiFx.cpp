@@ -54,7 +54,7 @@ void LofiFx::setParamPtr(Param* first)
 void LofiFx::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
                      bool bypass) noexcept
 {
-    if (silent || bypass || params == nullptr || numSamples <= 0)
+    if (silent || bypass || params == nullptr || numSamples <= 0 || numChannels <= 0)
     {
         passThrough(in, out, numSamples, numChannels);
         return;
@@ -75,8 +75,7 @@ void LofiFx::process(float** in, float** out, int numSamples, int numChannels, b
             for (int i = b; i < e; ++i)
                 sum += in[c][i] * in[c][i];
         float rms = std::sqrt(sum / divisor) * kRmsScale;
-        if (!(rms < kMaxRms))
-            rms = kRmsRestart;
+        if (!(rms < kMaxRms)) rms = kRmsRestart;
 
         const float rel = expf((static_cast<float>(e - b) * 1000.0f / sampleRate) / -kReleaseMs);
         if (rms > envLevel)
@@ -119,6 +118,5 @@ void LofiFx::process(float** in, float** out, int numSamples, int numChannels, b
     }
     // Channels the unit does not handle pass unchanged.
     for (int c = K; c < numChannels; ++c)
-        if (in[c] != out[c])
-            std::copy(in[c], in[c] + numSamples, out[c]);
+        if (in[c] != out[c]) std::copy(in[c], in[c] + numSamples, out[c]);
 }

@@ -8,7 +8,7 @@
 // sample carries a random gain factor, and the hold rate follows the signal's level.
 class LofiFx : public FxUnit
 {
-public:
+  public:
     enum ParamIndex
     {
         kWetMix = 0,
@@ -39,7 +39,7 @@ public:
     float getRandomEntry(int i) const noexcept { return randomTable[static_cast<std::size_t>(i)]; }
     float getEnvLevel() const noexcept { return envLevel; }
 
-private:
+  private:
     std::array<float, kTableSize> randomTable{};
     float holdPhase = 0.0f;
     float envLevel = 0.0f;

@@ -42,8 +42,7 @@ struct Rig
 bool allFinite(const std::vector<float>& v)
 {
     for (float x : v)
-        if (!std::isfinite(x))
-            return false;
+        if (!std::isfinite(x)) return false;
     return true;
 }
 
@@ -186,8 +185,7 @@ TEST(FxBinaural, TailSoundsThenSilenceIsExact)
         rig.fill(256, 0.0f, 0.0f);
         silent = true;
         rig.run(silent);
-        if (silent)
-            break;
+        if (silent) break;
         for (float x : rig.l)
             heardTail = heardTail || x != 0.0f;
     }

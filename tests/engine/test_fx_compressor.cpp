@@ -63,8 +63,8 @@ TEST(Compressor, RecordsCarryNamesRangesAndSnaps)
     Compressor unit;
     EXPECT_EQ(unit.getNumParams(), 6);
     unit.setParamPtr(p.data());
-    const std::array<const char*, 6> names{"Ratio", "Threshold", "Attack Time", "Release Time", "Optical",
-                                           "Stereo Link"};
+    const std::array<const char*, 6> names{"Ratio",        "Threshold", "Attack Time",
+                                           "Release Time", "Optical",   "Stereo Link"};
     const std::array<float, 6> defaults{2.8f, -20.0f, 2.0f, 50.0f, 0.0f, 50.0f};
     for (std::size_t i = 0; i < 6; ++i)
     {
@@ -135,8 +135,7 @@ TEST(Compressor, UnityRatioSilenceAndBypassPassThroughWhileFollowersSink)
         Rig rig;
         rig.hold(0.3f, 0.3f, 0.2f);
         const float before = rig.unit.getEnvSlow(0);
-        if (mode == 2)
-            rig.p[Compressor::kRatio].value = 1.005f;
+        if (mode == 2) rig.p[Compressor::kRatio].value = 1.005f;
         std::vector<float> outL(src.size()), outR(src.size());
         std::array<float*, 2> in{src.data(), src.data()};
         std::array<float*, 2> out{outL.data(), outR.data()};
@@ -187,8 +186,8 @@ TEST(Compressor, FiniteAtExtremesAndAfterNonFiniteInput)
                                 rig.run(silent);
                                 for (std::size_t i = 0; i < 256; ++i)
                                     ASSERT_TRUE(std::isfinite(rig.l[i]) && std::isfinite(rig.r[i]))
-                                        << ratio << " " << threshold << " " << attack << " " << release
-                                        << " " << optical << " " << link << " " << level;
+                                        << ratio << " " << threshold << " " << attack << " " << release << " "
+                                        << optical << " " << link << " " << level;
                             }
                         }
     Rig rig;

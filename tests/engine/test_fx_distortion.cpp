@@ -67,7 +67,8 @@ TEST(Distortion, RecordsCarryNamesRangesAndDefaults)
     Distortion unit;
     EXPECT_EQ(unit.getNumParams(), 6);
     unit.setParamPtr(p.data());
-    const std::array<const char*, 6> names{"Wet Mix", "Drive", "Bias", "Foldover", "Center Freq", "Bandwidth"};
+    const std::array<const char*, 6> names{"Wet Mix",  "Drive",       "Bias",
+                                           "Foldover", "Center Freq", "Bandwidth"};
     const std::array<float, 6> defaults{50.0f, 6.0f, 20.0f, 10.0f, 3.0f, 50.0f};
     for (std::size_t i = 0; i < 6; ++i)
     {

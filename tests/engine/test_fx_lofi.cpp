@@ -63,8 +63,7 @@ int countTakes(Rig& rig, int total, int blockSize, float scale, float offset = 0
         rig.run(silent);
         for (float x : rig.l)
         {
-            if (x != last)
-                ++takes;
+            if (x != last) ++takes;
             last = x;
         }
     }
