@@ -16,14 +16,20 @@ constexpr double kBandGrowth = 1.09;
 
 // ERB-number to hertz; the engine's ERB bands are one ERB wide, offset so that band 0 starts near
 // 35 Hz.
-double erbNumberToHz(double e) { return 228.83083 * (std::exp(0.10794 * e) - 1.0); }
+double erbNumberToHz(double e)
+{
+    return 228.83083 * (std::exp(0.10794 * e) - 1.0);
+}
 constexpr double kErbBandLow = 1.4924891;
 constexpr double kErbBandHigh = 2.4924891;
 
 // randTableReal comes from a private generator, so it is the same in every engine and every run.
 constexpr uint32_t kRandRealSeed = 1234567u;
 
-bool isUsableRate(float rate) { return std::isfinite(rate) && rate > 0.0f; }
+bool isUsableRate(float rate)
+{
+    return std::isfinite(rate) && rate > 0.0f;
+}
 } // namespace
 
 KeySpaceDSP::KeySpaceDSP(SynthFIFO<NodeCanvasData>::Reader newCanvasReader,
@@ -133,20 +139,19 @@ void KeySpaceDSP::fillLookupTables() noexcept
         randTableReal[k] = (static_cast<float>(u) * 2.3283064e-10f - 0.5f) * 3.4641016f;
     }
     for (int i = 0; i < kNumErbBands; ++i)
-        erbBandWidthHz[i] = static_cast<float>(erbNumberToHz(i + kErbBandHigh) - erbNumberToHz(i + kErbBandLow));
+        erbBandWidthHz[i] =
+            static_cast<float>(erbNumberToHz(i + kErbBandHigh) - erbNumberToHz(i + kErbBandLow));
 }
 
 void KeySpaceDSP::buildSoundList(SoundDataRef* soundRefs, int count)
 {
     sounds.clear();
-    if (soundRefs == nullptr || count <= 0)
-        return;
+    if (soundRefs == nullptr || count <= 0) return;
     sounds.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i)
     {
         InstrumentMap map{};
-        if (!makeInstrumentMap(soundRefs[i], &map, static_cast<int>(sounds.size())))
-            continue;
+        if (!makeInstrumentMap(soundRefs[i], &map, static_cast<int>(sounds.size()))) continue;
         sounds.push_back(map);
         analyseSound(sounds.back());
     }
@@ -155,7 +160,10 @@ void KeySpaceDSP::buildSoundList(SoundDataRef* soundRefs, int count)
 
 // The sound-list analysis (category index, features, colours) is added separately; until then
 // every map keeps the zeros makeInstrumentMap left.
-void KeySpaceDSP::analyseSound(InstrumentMap& map) { (void)map; }
+void KeySpaceDSP::analyseSound(InstrumentMap& map)
+{
+    (void)map;
+}
 
 void KeySpaceDSP::assignSoundColours() {}
 
@@ -170,8 +178,7 @@ void KeySpaceDSP::init(float newSampleRate)
 
 ChannelState& KeySpaceDSP::channelState(int channel) noexcept
 {
-    if (channel < 1 || channel >= kNumChannelRecords)
-        return channels[0];
+    if (channel < 1 || channel >= kNumChannelRecords) return channels[0];
     return channels[static_cast<size_t>(channel)];
 }
 
@@ -188,8 +195,7 @@ NodeMix sanitisedMix(const NodeMix& incoming, int nodeCount) noexcept
     {
         const int node = incoming.node[static_cast<size_t>(i)];
         const float w = incoming.weight[static_cast<size_t>(i)];
-        if (node < 0 || node >= nodeCount || !(w >= 0.0f) || !(w <= 1.0f))
-            continue;
+        if (node < 0 || node >= nodeCount || !(w >= 0.0f) || !(w <= 1.0f)) continue;
         mix.node[static_cast<size_t>(kept)] = node;
         mix.weight[static_cast<size_t>(kept)] = w;
         ++kept;
@@ -200,8 +206,7 @@ NodeMix sanitisedMix(const NodeMix& incoming, int nodeCount) noexcept
         mix.weight[static_cast<size_t>(i)] = 0.0f;
     }
     mix.count = kept;
-    if (!std::isfinite(mix.point.x) || !std::isfinite(mix.point.y))
-        mix.point = Point2D{0.5f, 0.5f};
+    if (!std::isfinite(mix.point.x) || !std::isfinite(mix.point.y)) mix.point = Point2D{0.5f, 0.5f};
     return mix;
 }
 } // namespace
@@ -220,8 +225,7 @@ void KeySpaceDSP::receiveCanvas(const NodeCanvasData& incoming) noexcept
     for (int t = 0; t < triCount; ++t)
     {
         const auto& tri = canvas.tri[static_cast<size_t>(t)];
-        if (tri[0] >= points || tri[1] >= points || tri[2] >= points)
-            continue;
+        if (tri[0] >= points || tri[1] >= points || tri[2] >= points) continue;
         canvas.tri[static_cast<size_t>(kept)] = tri;
         canvas.triShade[static_cast<size_t>(kept)] = canvas.triShade[static_cast<size_t>(t)];
         ++kept;
@@ -233,20 +237,16 @@ void KeySpaceDSP::receiveCanvas(const NodeCanvasData& incoming) noexcept
     for (int i = 0; i < canvas.nodeCount; ++i)
     {
         int32_t& id = canvas.nodes[static_cast<size_t>(i)].soundId;
-        if (id < 0 || id >= soundCount)
-            id = -1;
+        if (id < 0 || id >= soundCount) id = -1;
     }
-    if (!std::isfinite(canvas.keyOffsetX))
-        canvas.keyOffsetX = -0.4f;
-    if (!std::isfinite(canvas.keyOctaveWidth))
-        canvas.keyOctaveWidth = 0.2f;
+    if (!std::isfinite(canvas.keyOffsetX)) canvas.keyOffsetX = -0.4f;
+    if (!std::isfinite(canvas.keyOctaveWidth)) canvas.keyOctaveWidth = 0.2f;
     canvas.currentMix = sanitisedMix(canvas.currentMix, canvas.nodeCount);
 }
 
 bool KeySpaceDSP::receiveMix(const NodeMix& incoming) noexcept
 {
-    if (incoming.mode != canvas.mode)
-        return false;
+    if (incoming.mode != canvas.mode) return false;
     canvas.currentMix = sanitisedMix(incoming, canvas.nodeCount);
     return true;
 }

@@ -27,9 +27,9 @@ inline constexpr float kDefaultSampleRate = 44100.0f;
 struct BinauralParams
 {
     bool on = false;
-    float angle = 0.0f;           // radians, positive to the right
-    float delay = 0.0f;           // seconds between the ears
-    float shadowFreq = 1.0e10f;   // corner of the far ear's head shadow, Hz
+    float angle = 0.0f;         // radians, positive to the right
+    float delay = 0.0f;         // seconds between the ears
+    float shadowFreq = 1.0e10f; // corner of the far ear's head shadow, Hz
 };
 
 // The synthesis engine: queue readers, its own canvas copy, 16 voices, the 135 parameters, the effect
@@ -37,7 +37,7 @@ struct BinauralParams
 // Construction and init() may allocate; process() and everything it calls never allocate or lock.
 class KeySpaceDSP
 {
-public:
+  public:
     KeySpaceDSP(SynthFIFO<NodeCanvasData>::Reader canvasReader, SynthFIFO<NodeMix>::Reader mixReader,
                 SoundDataRef* soundRefs, int count);
     ~KeySpaceDSP();
@@ -68,8 +68,8 @@ public:
     void setVoiceData(KeyVoice* voice, NodeMix mix) noexcept;
 
     // Queue intake (pollQueues passes what it takes through these): copy a canvas or a mix taken
-    // from a queue after making every count and index in it safe to use. receiveMix keeps the mix only when it was computed for the canvas's mode
-    // and reports whether it did.
+    // from a queue after making every count and index in it safe to use. receiveMix keeps the mix only when
+    // it was computed for the canvas's mode and reports whether it did.
     void receiveCanvas(const NodeCanvasData& incoming) noexcept;
     bool receiveMix(const NodeMix& incoming) noexcept;
 
@@ -121,11 +121,11 @@ public:
     {
         float hopSeconds = 0.0f;
         double beats = 0.0;
-        double* hostPos = nullptr;  // musical position while the host plays, else null
-        float spread = 0.0f;        // stereo spread 0..1 while the binaural stage is on, else 0
-        float corrWeight = 1.0f;    // sqrt(1 - spread)
-        float spreadWeight = 0.0f;  // sqrt(spread)
-        uint32_t rotSpread = 0;     // second channel's extra rotation, (int)(spread x 256)
+        double* hostPos = nullptr; // musical position while the host plays, else null
+        float spread = 0.0f;       // stereo spread 0..1 while the binaural stage is on, else 0
+        float corrWeight = 1.0f;   // sqrt(1 - spread)
+        float spreadWeight = 0.0f; // sqrt(spread)
+        uint32_t rotSpread = 0;    // second channel's extra rotation, (int)(spread x 256)
         bool binauralOn = false;
     };
     // Renders one voice's partials for one hop into the shared spectrum.
@@ -142,7 +142,7 @@ public:
     std::array<float, kMaxResonances> resonanceLevelWork{};
     // ---- end of block-rendering section ----
 
-private:
+  private:
     void fillBandTables() noexcept;
     void fillLookupTables() noexcept;
     void buildSoundList(SoundDataRef* soundRefs, int count);

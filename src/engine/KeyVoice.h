@@ -73,9 +73,9 @@ struct VoiceResonance
 // Per-harmonic record (11 words): phase deviation, noise state, oscillation phase.
 struct VoiceHarmonic
 {
-    int32_t phase = 0;      // 0: phase deviation in 1024ths of a turn
-    BandLimNoiseCS noise;   // 1..9
-    float oscPhase = 0.0f;  // 10: oscillation phase (0..1)
+    int32_t phase = 0;     // 0: phase deviation in 1024ths of a turn
+    BandLimNoiseCS noise;  // 1..9
+    float oscPhase = 0.0f; // 10: oscillation phase (0..1)
 };
 
 // One smoothed random generator of rendering's band jitter.
@@ -104,10 +104,10 @@ inline constexpr int kNumModSlots = 8;
 
 struct ModChainEntry
 {
-    int32_t source = 0;   // 0 none, 1 LFO 1, 2 LFO 2, 3 envelope 1, 4 envelope 2, 5 constant
-    float amount = 0.0f;  // slot amount times the target's scale
-    int32_t scaler = 0;   // 0 none, 1 velocity, 2 mod wheel, 3 aftertouch, 4 note number, 5 note frequency
-    int32_t target = 0;   // parameter index
+    int32_t source = 0;  // 0 none, 1 LFO 1, 2 LFO 2, 3 envelope 1, 4 envelope 2, 5 constant
+    float amount = 0.0f; // slot amount times the target's scale
+    int32_t scaler = 0;  // 0 none, 1 velocity, 2 mod wheel, 3 aftertouch, 4 note number, 5 note frequency
+    int32_t target = 0;  // parameter index
 };
 
 struct ModChains
@@ -126,14 +126,14 @@ struct KeyVoice
 {
     KeyVoice() noexcept;
 
-    float timePos = 0.0f;   // seconds into the sound; negative until the sound starts
-    uint32_t state = 0;     // 0 free, 1 sounding, 2 released
-    int32_t note = 0;       // MIDI note 0..127
-    int32_t channel = 1;    // 1-based MIDI channel
-    int32_t triHint = 0;    // triangle search hint of the XY Pad lookup
-    float pitch = 0.0f;     // glided pitch in semitones
-    int32_t phaseAcc = 0;   // fundamental's phase in 1024ths of a turn (only the low 10 bits matter)
-    float velocity = 0.0f;  // 0..1
+    float timePos = 0.0f;  // seconds into the sound; negative until the sound starts
+    uint32_t state = 0;    // 0 free, 1 sounding, 2 released
+    int32_t note = 0;      // MIDI note 0..127
+    int32_t channel = 1;   // 1-based MIDI channel
+    int32_t triHint = 0;   // triangle search hint of the XY Pad lookup
+    float pitch = 0.0f;    // glided pitch in semitones
+    int32_t phaseAcc = 0;  // fundamental's phase in 1024ths of a turn (only the low 10 bits matter)
+    float velocity = 0.0f; // 0..1
     float aftertouch = 0.0f;
     float releaseProgress = 0.0f;
     float dampProgress = 0.0f;

@@ -21,16 +21,21 @@ constexpr int kModScalerNoteFreq = 5;
 constexpr float kMaxInterauralDelay = 0.0005882353f;
 constexpr int kBinauralCentreNote = 57;
 
-float clamp01(float v) { return v > 1.0f ? 1.0f : (v > 0.0f ? v : 0.0f); } // NaN gives 0
+float clamp01(float v)
+{
+    return v > 1.0f ? 1.0f : (v > 0.0f ? v : 0.0f);
+} // NaN gives 0
 
-float finiteOr(float v, float fallback) { return std::isfinite(v) ? v : fallback; }
+float finiteOr(float v, float fallback)
+{
+    return std::isfinite(v) ? v : fallback;
+}
 } // namespace
 
 void KeySpaceDSP::buildModChains(ModChains& chains) const noexcept
 {
     chains.count = 0;
-    if (static_cast<int>(params.size()) < kNumEngineParams)
-        return;
+    if (static_cast<int>(params.size()) < kNumEngineParams) return;
     const int numTargets = static_cast<int>(modTargets.size());
     for (int s = 0; s < kModSlotCount; ++s)
     {
@@ -45,12 +50,12 @@ void KeySpaceDSP::buildModChains(ModChains& chains) const noexcept
             continue;
         const int t = static_cast<int>(target);
         const int targetParam = modTargets[static_cast<size_t>(t)];
-        if (targetParam < 0 || targetParam >= static_cast<int>(params.size()))
-            continue;
+        if (targetParam < 0 || targetParam >= static_cast<int>(params.size())) continue;
         ModChainEntry& e = chains.entries[static_cast<size_t>(chains.count++)];
         e.source = static_cast<int>(source);
-        e.amount = t < static_cast<int>(modTargetScales.size()) ? amount * modTargetScales[static_cast<size_t>(t)]
-                                                                : amount;
+        e.amount = t < static_cast<int>(modTargetScales.size())
+                       ? amount * modTargetScales[static_cast<size_t>(t)]
+                       : amount;
         e.scaler = (scaler >= 0.0f && scaler < kModScalerNoteFreq + 1.0f) ? static_cast<int>(scaler) : 0;
         e.target = targetParam;
     }
@@ -61,8 +66,7 @@ void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) no
     for (const int target : modTargets)
         if (target >= 0 && target < static_cast<int>(params.size()))
             params[static_cast<size_t>(target)].modValue = params[static_cast<size_t>(target)].value;
-    if (voice == nullptr)
-        return;
+    if (voice == nullptr) return;
 
     ModChains local;
     if (chains == nullptr)
@@ -70,8 +74,7 @@ void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) no
         buildModChains(local);
         chains = &local;
     }
-    if (chains->count <= 0)
-        return;
+    if (chains->count <= 0) return;
 
     const ChannelState& ch = channelState(voice->channel);
     std::array<float, 6> scalers = {1.0f,
@@ -91,12 +94,11 @@ void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) no
     for (int i = 0; i < count; ++i)
     {
         const ModChainEntry& e = chains->entries[static_cast<size_t>(i)];
-        if (e.target < 0 || e.target >= static_cast<int>(params.size()))
-            continue;
-        const float src = (e.source >= 0 && e.source <= kModSourceConstant) ? sources[static_cast<size_t>(e.source)]
-                                                                           : 0.0f;
-        const float scl = (e.scaler >= 0 && e.scaler <= kModScalerNoteFreq) ? scalers[static_cast<size_t>(e.scaler)]
-                                                                           : 1.0f;
+        if (e.target < 0 || e.target >= static_cast<int>(params.size())) continue;
+        const float src =
+            (e.source >= 0 && e.source <= kModSourceConstant) ? sources[static_cast<size_t>(e.source)] : 0.0f;
+        const float scl =
+            (e.scaler >= 0 && e.scaler <= kModScalerNoteFreq) ? scalers[static_cast<size_t>(e.scaler)] : 1.0f;
         params[static_cast<size_t>(e.target)].modValue += e.amount * scl * src;
     }
 }
@@ -104,8 +106,7 @@ void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) no
 NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
 {
     NodeMix mix{};
-    if (voice == nullptr)
-        return mix;
+    if (voice == nullptr) return mix;
 
     if (canvas.mode == kCanvasModeKeyboard)
     {
@@ -113,7 +114,8 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
         const int octave = note / kNotesPerOctave;
         const int semitone = note - kNotesPerOctave * octave;
         Point2D p;
-        p.x = ((kKeyOffset[static_cast<size_t>(semitone)] + 0.5f) / kWhiteKeysPerOctave + static_cast<float>(octave)) *
+        p.x = ((kKeyOffset[static_cast<size_t>(semitone)] + 0.5f) / kWhiteKeysPerOctave +
+               static_cast<float>(octave)) *
                   canvas.keyOctaveWidth +
               canvas.keyOffsetX;
         const float v = voice->velocity;
@@ -155,8 +157,7 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
         if (n >= 0 && n < numNodes)
         {
             const int id = canvas.nodes[static_cast<size_t>(n)].soundId;
-            if (id >= 0 && id < numSounds())
-                sound = id;
+            if (id >= 0 && id < numSounds()) sound = id;
         }
         mix.node[static_cast<size_t>(i)] = sound;
     }
@@ -166,15 +167,14 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
 BinauralParams KeySpaceDSP::computeBinauralParams(KeyVoice* voice) const noexcept
 {
     BinauralParams result;
-    if (voice == nullptr || static_cast<int>(params.size()) <= kParamStereoY)
-        return result;
+    if (voice == nullptr || static_cast<int>(params.size()) <= kParamStereoY) return result;
     const Param& onOff = params[kFirstFxSwitch + kFxSlotBinaural];
-    if (!(onOff.convertValToUnit(onOff.value) > 0.5f))
-        return result;
+    if (!(onOff.convertValToUnit(onOff.value) > 0.5f)) return result;
 
     const float x = clamp01(params[kParamStereoX].value);
     const float y = clamp01(params[kParamStereoY].value);
-    const float offset = x - 0.5f + static_cast<float>(voice->note - kBinauralCentreNote) * (1.0f - x) * x / 12.0f;
+    const float offset =
+        x - 0.5f + static_cast<float>(voice->note - kBinauralCentreNote) * (1.0f - x) * x / 12.0f;
     const float distance = 0.05f / (y + 0.01f) + 1.0f - y;
     result.on = true;
     result.angle = std::atan(offset / distance);

@@ -9,10 +9,16 @@
 namespace
 {
 // MIDI note (semitones) to hertz.
-float noteToHz(float note) { return 8.175799f * std::exp(note / 17.31234f); }
+float noteToHz(float note)
+{
+    return 8.175799f * std::exp(note / 17.31234f);
+}
 
 // Smooth step (3 - 2x) x^2 on 0..1.
-float smoothStep(float x) { return (3.0f - 2.0f * x) * x * x; }
+float smoothStep(float x)
+{
+    return (3.0f - 2.0f * x) * x * x;
+}
 
 // Header bytes of a zone's band record.
 constexpr int kBandLevelA = 0;
@@ -49,8 +55,7 @@ constexpr float kDbToExp = 0.115129255f; // ln(10) / 20
 
 void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
 {
-    if (voice == nullptr)
-        return;
+    if (voice == nullptr) return;
     KeyVoice& v = *voice;
 
     // The mix may come from a queue or another canvas: hold its count and weights in range.
@@ -74,15 +79,14 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
             {
                 if (mix.node[static_cast<size_t>(k)] == stored.node[static_cast<size_t>(i)])
                 {
-                    distance += std::fabs(stored.weight[static_cast<size_t>(i)] - mix.weight[static_cast<size_t>(k)]);
-                    if (k == cursor)
-                        ++cursor;
+                    distance +=
+                        std::fabs(stored.weight[static_cast<size_t>(i)] - mix.weight[static_cast<size_t>(k)]);
+                    if (k == cursor) ++cursor;
                     found = true;
                     break;
                 }
             }
-            if (!found)
-                distance += stored.weight[static_cast<size_t>(i)];
+            if (!found) distance += stored.weight[static_cast<size_t>(i)];
         }
         if (stored.count <= 0 || distance < kMixChangeThreshold)
         {
@@ -125,12 +129,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     for (int i = 0; i < mix.count; ++i)
     {
         const int soundIndex = mix.node[static_cast<size_t>(i)];
-        if (soundIndex < 0 || soundIndex >= numSounds())
-            continue;
+        if (soundIndex < 0 || soundIndex >= numSounds()) continue;
         const InstrumentMap& map = sounds[static_cast<size_t>(soundIndex)];
         const int zoneIndex = map.zoneForNote(v.note);
-        if (zoneIndex < 0 || zoneIndex >= map.numZones)
-            continue;
+        if (zoneIndex < 0 || zoneIndex >= map.numZones) continue;
         const SoundZone zone = map.zone(zoneIndex);
         const float w = mix.weight[static_cast<size_t>(i)];
         const int j = slots++;
@@ -197,14 +199,14 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     float runningSum = 0.0f;
     for (int b = 0; b < bandCount; ++b)
     {
-        float sumE = 0.0f, sa = 0.0f, waNum = 0.0f, absA = 0.0f, sb = 0.0f, wbNum = 0.0f, absB = 0.0f, sc = 0.0f;
+        float sumE = 0.0f, sa = 0.0f, waNum = 0.0f, absA = 0.0f, sb = 0.0f, wbNum = 0.0f, absB = 0.0f,
+              sc = 0.0f;
         float detNum = 0.0f, detDen = 0.0f, shareSum = 0.0f, binSum = 0.0f;
         std::array<float, 22> byteSum{}; // bytes 8 and 14..21, weighted by energy
         for (int j = 0; j < slots; ++j)
         {
             const SoundZone& zone = zones[j];
-            if (b >= std::min(zone.harmonicCount, kMaxBands))
-                continue;
+            if (b >= std::min(zone.harmonicCount, kMaxBands)) continue;
             const uint8_t* rec = zone.bandRecords + static_cast<ptrdiff_t>(b) * zone.bandStride;
             const float w = v.slotWeight[j];
             const float aw = static_cast<float>(blobI16(rec + kBandLevelA)) * w;
@@ -223,14 +225,14 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
             byteSum[kBandDecayShape] += rec[kBandDecayShape] * e;
             for (int k = 14; k <= 21; ++k)
                 byteSum[static_cast<size_t>(k)] += rec[k] * e;
-            const float binOffset = b < kSingleHarmonicBands ? static_cast<float>(static_cast<int8_t>(rec[kBandBinOffset]))
-                                                             : static_cast<float>(rec[kBandBinOffset]);
+            const float binOffset = b < kSingleHarmonicBands
+                                        ? static_cast<float>(static_cast<int8_t>(rec[kBandBinOffset]))
+                                        : static_cast<float>(rec[kBandBinOffset]);
             binSum += binOffset * e;
             const float eg2 = (e * g) * (e * g);
             detNum += static_cast<float>(blobI16(rec + kBandDetune)) * eg2;
             detDen += eg2;
-            if (zone.harmonicShareFlag != 0 && zone.shareBytes != nullptr)
-                shareSum += e * zone.shareBytes[b];
+            if (zone.harmonicShareFlag != 0 && zone.shareBytes != nullptr) shareSum += e * zone.shareBytes[b];
         }
         const float invE = 1.0f / (sumE + 1e-20f);
         auto mean = [&](int k) { return byteSum[static_cast<size_t>(k)] * invE; };
@@ -291,8 +293,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     }
 
     // 8.
-    if (v.onsetPending == 0)
-        return;
+    if (v.onsetPending == 0) return;
 
     // 9. Resonances.
     for (int p = 0; p < resonanceCount; ++p)
@@ -300,8 +301,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         float sa = 0.0f, sWidth = 0.0f, sDamp = 0.0f, sSplit = 0.0f, sShade = 0.0f, sSpread = 0.0f;
         for (int j = 0; j < slots; ++j)
         {
-            if (p >= slotResonances[j])
-                continue;
+            if (p >= slotResonances[j]) continue;
             const uint8_t* rec = zones[j].resonances + static_cast<ptrdiff_t>(p) * kZoneResonanceSize;
             const float a = static_cast<float>(blobU16(rec + kResLevel)) * v.slotWeight[j];
             sa += a;
@@ -362,7 +362,8 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
         scratchB.size() < static_cast<size_t>(2 * kOnsetMaxSamples))
         return;
 
-    auto modulated = [this](int index) {
+    auto modulated = [this](int index)
+    {
         const Param& p = params[static_cast<size_t>(index)];
         return std::isfinite(p.modValue) ? p.modValue : p.value;
     };
@@ -372,8 +373,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
     const float gain = std::exp(modulated(kParamGain) * kDbToExp);
     const float bright = modulated(kParamBrightness);
     const float ratio = (1.0f + modulated(kParamFreqScale)) / noteToHz(v.pitch);
-    if (!(ratio >= 0.0f) || !std::isfinite(ratio))
-        return;
+    if (!(ratio >= 0.0f) || !std::isfinite(ratio)) return;
     const float brightPos = std::max(bright, 0.0f);
     const float brightNeg = std::max(-bright, 0.0f);
 
@@ -399,7 +399,8 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
         const float e = sDelay * 0.001f / (a + 1e-25f);
         delay[i] = e * std::fabs(e);
         const float x = freq[i] * ratio;
-        level[i] = ((1.0f + 0.2f * brightPos * x) / (0.5f * brightNeg * brightNeg * x * x + 0.05f * brightPos * x + 1.0f)) *
+        level[i] = ((1.0f + 0.2f * brightPos * x) /
+                    (0.5f * brightNeg * brightNeg * x * x + 0.05f * brightPos * x + 1.0f)) *
                    v.veloGain * gain * std::fabs(a) * a * 1e-6f;
     }
 
@@ -416,8 +417,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
             else
                 y = 10000.0f * cut * cut / freq[i];
             level[i] *= 2.0f / ((y * y + 1.0f + rez) * ((y - 1.0f) * (y - 1.0f) + 1.02f - rez));
-            if (!std::isfinite(level[i]))
-                level[i] = 0.0f;
+            if (!std::isfinite(level[i])) level[i] = 0.0f;
         }
     }
 
@@ -440,17 +440,16 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
     for (int i = 0; i < kOnsetBands; ++i)
     {
         const float binPos = formantRatio * freq[i] / rate * static_cast<float>(kOnsetFftSize) + 0.49f;
-        if (!(binPos >= 0.0f && binPos < static_cast<float>(half + 1)) || level[i] == 0.0f)
-            continue;
+        if (!(binPos >= 0.0f && binPos < static_cast<float>(half + 1)) || level[i] == 0.0f) continue;
         const int bin = static_cast<int>(binPos);
         const bool low = freq[i] < 10.0f;
         const int start = low ? 1 : static_cast<int>(std::max(delay[i], 0.0f) / colTime + 0.4f);
         phaseOffset += rate * delay[i] / 64.0f;
-        if (start >= columns)
-            continue;
+        if (start >= columns) continue;
         const float lenF = duration[i] / colTime;
-        const int len = std::min(std::max(1, lenF < static_cast<float>(columns) ? static_cast<int>(lenF) : columns),
-                                 columns - start);
+        const int len =
+            std::min(std::max(1, lenF < static_cast<float>(columns) ? static_cast<int>(lenF) : columns),
+                     columns - start);
         end = std::max(end, start + len);
         int phase = static_cast<int>(((low ? 0.75f : 0.0f) + phaseOffset) * 1024.0f + 0.49f);
         const int step = static_cast<int>(freq[i] * 1024.0f * colTime + 0.49f);
@@ -463,15 +462,15 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
                                     ? std::min(static_cast<float>(k - start) * colTime / duration[i], 1.0f)
                                     : 0.0f;
                 const float value = (1.0f - smoothStep(x)) * level[i];
-                const CF& rot = rotTable[static_cast<size_t>(static_cast<uint32_t>(phase) & (kRotTableSize - 1))];
+                const CF& rot =
+                    rotTable[static_cast<size_t>(static_cast<uint32_t>(phase) & (kRotTableSize - 1))];
                 colRe(k)[bin] += value * rot.re;
                 colIm(k)[bin] += value * rot.im;
             }
             phase += step;
         }
     }
-    if (end <= 0)
-        return;
+    if (end <= 0) return;
 
     // 6. Inverse transforms, overlap-added into the first onset channel.
     SynthFFT& fft = *addSynth->fft64;

@@ -17,7 +17,7 @@ using qmtest::TestSoundList;
 
 class EngineTables : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override { engineSrand(1); }
     TestEngine rig;
     KeySpaceDSP& dsp() { return rig.dsp(); }
@@ -244,10 +244,10 @@ TEST(EngineQueueIntake, CanvasCountsAndIndicesAreMadeSafe)
     hostile.triCount = 500;
     hostile.mode = 7;
     hostile.nodes[0].soundId = 1;
-    hostile.nodes[1].soundId = 2;  // past the sound list
+    hostile.nodes[1].soundId = 2; // past the sound list
     hostile.nodes[2].soundId = -5;
     hostile.tri[0] = {0, 1, 2};
-    hostile.tri[1] = {0, 1, 79};   // 79 is past the 64 nodes and 8 frame points
+    hostile.tri[1] = {0, 1, 79}; // 79 is past the 64 nodes and 8 frame points
     hostile.tri[2] = {3, 4, 71};
     hostile.currentMix.count = 9;
     hostile.currentMix.node = {0, 70, 1};

@@ -24,7 +24,7 @@ void setSlot(KeySpaceDSP& dsp, int slot, float source, float amount, float scale
 
 class Routing : public ::testing::Test
 {
-protected:
+  protected:
     TestEngine rig;
     KeySpaceDSP& dsp() { return rig.dsp(); }
 };
@@ -81,12 +81,12 @@ TEST_F(Routing, SourcesAndScalersOfTheVoice)
         float source, scaler, expected;
     };
     const Case cases[] = {
-        {1, 1, 0.5f * 0.8f},          // LFO 1 x velocity
-        {2, 2, -0.25f * 0.4f},        // LFO 2 x mod wheel
+        {1, 1, 0.5f * 0.8f},            // LFO 1 x velocity
+        {2, 2, -0.25f * 0.4f},          // LFO 2 x mod wheel
         {3, 3, 0.75f * (0.25f + 0.5f)}, // Env 1 x (aftertouch + channel pressure)
-        {4, 4, 0.1f * 69.0f / 69.0f}, // Env 2 x note / 69
-        {5, 5, 88.0f / 440.0f},       // constant x glided pitch / 440
-        {5, 0, 1.0f},                 // constant, no scaler
+        {4, 4, 0.1f * 69.0f / 69.0f},   // Env 2 x note / 69
+        {5, 5, 88.0f / 440.0f},         // constant x glided pitch / 440
+        {5, 0, 1.0f},                   // constant, no scaler
     };
     dsp().params[kParamFlatten].value = 10.0f;
     for (const Case& c : cases)
@@ -104,7 +104,7 @@ TEST_F(Routing, TwoSlotsOnOneTargetAddAndTargetsReset)
     v.mod.lfo[0].value = 1.0f;
     v.velocity = 0.5f;
     dsp().params[kParamGain].value = -3.0f;
-    setSlot(dsp(), 2, 1, 4.0f, 1, 2); // LFO 1 x velocity x 4 -> Gain
+    setSlot(dsp(), 2, 1, 4.0f, 1, 2);  // LFO 1 x velocity x 4 -> Gain
     setSlot(dsp(), 7, 5, -1.5f, 0, 2); // constant -1.5 -> Gain
     ModChains chains;
     dsp().buildModChains(chains);
@@ -121,7 +121,7 @@ TEST_F(Routing, TwoSlotsOnOneTargetAddAndTargetsReset)
 // Three sounds on a canvas: nodes placed so the keyboard and pad points below fall on known nodes.
 class Placement : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         engineSrand(7);
@@ -167,8 +167,8 @@ TEST_F(Placement, KeyboardKeyPositionsAndVelocity)
     {
         int note;
         float x;
-    } keys[] = {{60, (0.5f / 7 + 5) * 0.2f - 0.4f},  // 0.614
-                {61, (0.9f / 7 + 5) * 0.2f - 0.4f},  // a black key between 60 and 62
+    } keys[] = {{60, (0.5f / 7 + 5) * 0.2f - 0.4f}, // 0.614
+                {61, (0.9f / 7 + 5) * 0.2f - 0.4f}, // a black key between 60 and 62
                 {62, (1.5f / 7 + 5) * 0.2f - 0.4f},
                 {69, (5.5f / 7 + 5) * 0.2f - 0.4f}};
     for (const auto& k : keys)
@@ -257,7 +257,7 @@ TEST_F(Placement, ExploreUsesTheCurrentMixWithSoundIndices)
 
 class Binaural : public ::testing::Test
 {
-protected:
+  protected:
     TestEngine rig;
     KeySpaceDSP& dsp() { return rig.dsp(); }
 

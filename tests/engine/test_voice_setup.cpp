@@ -15,7 +15,10 @@ namespace
 using qmtest::TestEngine;
 using qmtest::TestSoundList;
 
-float noteHz(float note) { return 8.175799f * std::exp(note / 17.31234f); }
+float noteHz(float note)
+{
+    return 8.175799f * std::exp(note / 17.31234f);
+}
 
 NodeMix makeMix(std::initializer_list<int> sounds, std::initializer_list<float> weights)
 {
@@ -46,7 +49,7 @@ KeyVoice& startVoice(KeySpaceDSP& dsp, int index, int note, bool onset)
 
 class VoiceSetup : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override { engineSrand(3); }
 
     void build()
@@ -160,11 +163,11 @@ TEST_F(VoiceSetup, BandsAndSoundFieldsBlendByWeightAndEnergy)
     ASSERT_EQ(v.bandCount, 41);
     EXPECT_EQ(v.activeBands, 41);
     const VoiceBand& b = v.bands[0];
-    EXPECT_FLOAT_EQ(b.levelA, 200.0f * 200.0f * 1e-6f);         // (50 + 150)^2
+    EXPECT_FLOAT_EQ(b.levelA, 200.0f * 200.0f * 1e-6f);                    // (50 + 150)^2
     EXPECT_FLOAT_EQ(b.sharpA, 1.0f / (2500.0f * 2500.0f * 1e-6f + 1e-4f)); // level-weighted width 2500
     EXPECT_FLOAT_EQ(b.levelB, 0.0f);
     EXPECT_FLOAT_EQ(b.levelC, 0.0f);
-    EXPECT_FLOAT_EQ(b.oscStartPhase, 0.5f);   // (51 x 50 + 153 x 150) / 200 / 255
+    EXPECT_FLOAT_EQ(b.oscStartPhase, 0.5f); // (51 x 50 + 153 x 150) / 200 / 255
     EXPECT_FLOAT_EQ(b.oscRate, 100.0f * 0.01f * hopSeconds);
     EXPECT_FLOAT_EQ(b.oscDepth1, 1.0f);
     EXPECT_FLOAT_EQ(b.oscDepth2, 0.0f);
@@ -320,7 +323,7 @@ TEST_F(VoiceSetup, JitterMarksStayInsideTheirTable)
 
 class Onset : public VoiceSetup
 {
-protected:
+  protected:
     // One sound whose only onset band is band 2 (1378 Hz, exactly one cycle per 32 samples), with
     // a duration long enough to hold its level over all seven columns.
     void buildOnsetSound()
@@ -366,10 +369,8 @@ TEST_F(Onset, BurstMatchesAWindowedSineOfTheBandLevel)
         {
             const int j = n % 32, k = n / 32;
             const double s = 2.0 * std::sin(2.0 * M_PI * j / 32.0);
-            if (k <= 6)
-                expected += s * w[static_cast<size_t>(j)];
-            if (k >= 1)
-                expected += s * w[static_cast<size_t>(32 + j)];
+            if (k <= 6) expected += s * w[static_cast<size_t>(j)];
+            if (k >= 1) expected += s * w[static_cast<size_t>(32 + j)];
         }
         ASSERT_NEAR(left[static_cast<size_t>(n)], expected, 2e-5) << n;
     }
@@ -387,7 +388,8 @@ TEST_F(Onset, EnergyGrowsWithTheSquaredLevel)
     spec.zones[0].onsetBands[5].level = 1000;
     sounds.add("A_Loud", spec);
     build();
-    auto burst = [&](int sound) {
+    auto burst = [&](int sound)
+    {
         dsp().init(44100.0f);
         KeyVoice& v = startVoice(dsp(), 0, 60, true);
         dsp().setVoiceData(&v, makeMix({sound}, {1.0f}));
@@ -459,9 +461,9 @@ TEST_F(Onset, DegenerateBandsGiveNoNaN)
 {
     qmbank::BlobSpec spec = qmtest::makePlainSpec(60, 4, 0);
     auto& bands = spec.zones[0].onsetBands;
-    bands[0] = {1000, 300, -128, 0};  // centre below 0 Hz: a low band
-    bands[3] = {1000, 0, 0, 0};       // zero duration
-    bands[5] = {0, 1000, 50, 100};    // silent, with a delay and an offset
+    bands[0] = {1000, 300, -128, 0}; // centre below 0 Hz: a low band
+    bands[3] = {1000, 0, 0, 0};      // zero duration
+    bands[5] = {0, 1000, 50, 100};   // silent, with a delay and an offset
     bands[31] = {1000, 1000, 127, -128};
     sounds.add("A_Odd", spec);
     build();
@@ -511,8 +513,9 @@ TEST_F(VoiceSetup, HostileBlobsStayInBounds)
             for (int b = 0; b < v.bandCount; ++b)
             {
                 const VoiceBand& band = v.bands[static_cast<size_t>(b)];
-                ASSERT_TRUE(std::isfinite(band.levelA) && std::isfinite(band.sharpA) && std::isfinite(band.levelC) &&
-                            std::isfinite(band.detune) && std::isfinite(band.noiseWidth))
+                ASSERT_TRUE(std::isfinite(band.levelA) && std::isfinite(band.sharpA) &&
+                            std::isfinite(band.levelC) && std::isfinite(band.detune) &&
+                            std::isfinite(band.noiseWidth))
                     << "sound " << s << " band " << b;
             }
             for (int p = 0; p < v.voiceResonanceCount; ++p)

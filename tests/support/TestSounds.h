@@ -16,7 +16,7 @@ namespace qmtest
 // Sound blobs for engine tests, kept alive for as long as an engine's maps point into them.
 class TestSoundList
 {
-public:
+  public:
     void add(const std::string& name, std::vector<uint8_t> blob);
     void add(const std::string& name, const qmbank::BlobSpec& spec) { add(name, qmbank::encodeBlob(spec)); }
     void add(const qmbank::BankEntry& entry) { add(entry.name, entry.data); }
@@ -24,7 +24,7 @@ public:
     // References to every blob added, in order.
     std::vector<SoundDataRef>& refs();
 
-private:
+  private:
     std::vector<std::vector<uint8_t>> blobs;
     std::vector<std::string> names;
     std::vector<SoundDataRef> refList;
