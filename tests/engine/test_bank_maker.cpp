@@ -101,6 +101,18 @@ TEST(BankMakerZip, UnzipListsTheEntries)
     std::remove(listing.c_str());
 }
 
+TEST(BankMakerZip, BuildWritesTheDemoBank)
+{
+    // The build writes the demo bank next to the tests' scratch folder.
+    const char* tmp = std::getenv("QM_TEST_TMP");
+    if (tmp == nullptr)
+        GTEST_SKIP() << "not run from ctest";
+    std::vector<uint8_t> bytes;
+    if (!qmbank::readFile(std::string(tmp) + "/../banks/Quillmoor Demo.qmbank", &bytes))
+        GTEST_SKIP() << "the demo bank target was not built";
+    EXPECT_EQ(bytes, qmbank::makeBankZip(qmbank::demoBank()));
+}
+
 TEST(BankMakerBanks, DemoBankLayout)
 {
     const std::vector<qmbank::BankEntry> bank = qmbank::demoBank();
