@@ -44,10 +44,8 @@ bool splitReferenceName(const SoundDataRef& ref, InstrumentMap* map) noexcept
     const int length = boundedLength(ref.name, kSoundNameSize);
     int first = -1;
     for (int i = 0; i < length && first < 0; ++i)
-        if (ref.name[i] == '_')
-            first = i;
-    if (first < 0)
-        return false;
+        if (ref.name[i] == '_') first = i;
+    if (first < 0) return false;
     int end = length;
     for (int i = first + 1; i < length; ++i)
         if (ref.name[i] == '_')
@@ -71,8 +69,7 @@ void InstrumentFeatures::addScaledFeatures(const InstrumentFeatures* other, floa
 SoundZone InstrumentMap::zone(int k) const noexcept
 {
     SoundZone z;
-    if (data == nullptr || k < 0 || k >= numZones || k >= kMaxSoundZones)
-        return z;
+    if (data == nullptr || k < 0 || k >= numZones || k >= kMaxSoundZones) return z;
     const uint8_t* p = data + zoneOffset[size_t(k)];
     z.bytes = p;
     z.key = p[kZoneKey];
@@ -99,22 +96,18 @@ bool makeInstrumentMap(const SoundDataRef& ref, InstrumentMap* map, int index) n
 {
     // Size first: empty references (directory entries, entries never filled) have no bytes to
     // look at, not even a magic.
-    if (map == nullptr || ref.data == nullptr || ref.size < kMinBlobSize)
-        return false;
+    if (map == nullptr || ref.data == nullptr || ref.size < kMinBlobSize) return false;
     const uint8_t* blob = ref.data;
-    if (blob[0] != kMagic0 || blob[1] != kMagic1 || blob[2] != 0)
-        return false;
+    if (blob[0] != kMagic0 || blob[1] != kMagic1 || blob[2] != 0) return false;
 
     map->index = index;
-    if (!splitReferenceName(ref, map))
-        return false;
+    if (!splitReferenceName(ref, map)) return false;
 
     map->data = blob;
     map->size = ref.size;
     const int zoneCount = blob[kZoneCountOffset];
     map->numZones = zoneCount;
-    if (zoneCount > kMaxSoundZones)
-        return false;
+    if (zoneCount > kMaxSoundZones) return false;
     map->gain = float(blob[kGainOffset]) / 255.0f;
 
     // The zones must tile the blob exactly. Each zone start is checked before its header is read;
@@ -124,20 +117,17 @@ bool makeInstrumentMap(const SoundDataRef& ref, InstrumentMap* map, int index) n
     int64_t o = kHeaderExtraOffset + int64_t(blob[kHeaderExtraOffset]);
     for (int k = 0; k < zoneCount; ++k)
     {
-        if (o + kZoneHeaderSize > size)
-            return false;
+        if (o + kZoneHeaderSize > size) return false;
         const uint8_t* zone = blob + o;
         map->zoneOffset[size_t(k)] = uint32_t(o);
         map->zoneKey[size_t(k)] = zone[kZoneKey];
         const int harmonicCount = blobU16(zone + kZoneHarmonicCount);
-        if (harmonicCount > kMaxZoneHarmonics)
-            return false;
-        if (zone[kZoneFormatOffset] != kZoneFormat)
-            return false;
-        o += zoneLength(harmonicCount, zone[kZoneFrameCount], zone[kZoneShareFlag], zone[kZoneResonanceCount]);
+        if (harmonicCount > kMaxZoneHarmonics) return false;
+        if (zone[kZoneFormatOffset] != kZoneFormat) return false;
+        o +=
+            zoneLength(harmonicCount, zone[kZoneFrameCount], zone[kZoneShareFlag], zone[kZoneResonanceCount]);
     }
-    if (o != size)
-        return false;
+    if (o != size) return false;
 
     // A note moves to the next zone at the midpoint of the two keys; the zone advances by at most
     // one per note, so equal keys each still own a note.
@@ -148,13 +138,11 @@ bool makeInstrumentMap(const SoundDataRef& ref, InstrumentMap* map, int index) n
         {
             const float midpoint =
                 float(map->zoneKey[size_t(z)] + map->zoneKey[size_t(z + 1)]) * 0.5f - 0.01f;
-            if (float(n) >= midpoint)
-                ++z;
+            if (float(n) >= midpoint) ++z;
         }
         map->noteToZone[size_t(n)] = uint16_t(z);
     }
-    if (z != zoneCount - 1)
-        return false;
+    if (z != zoneCount - 1) return false;
     // Keys are u8 and reach 255: the entries above the MIDI range keep every lookup at a zone key
     // in bounds, and they belong to the last zone like note 127.
     for (int n = kNoteMapNotes; n < kNoteMapSize; ++n)

@@ -33,16 +33,16 @@
 // resonance records), keys up to 255 (noteToZone has room for every u8 key, see below), and
 // band bytes 20 whose running sum reaches 80 or more (the jitter generators).
 
-inline constexpr int kMaxSoundZones = 64;          // zones per blob
-inline constexpr int kNoteMapNotes = 128;          // MIDI notes the note map is computed for
-inline constexpr int kNoteMapSize = 256;           // room for a lookup at any u8 zone key
-inline constexpr int kMaxZoneHarmonics = 80;       // largest harmonicCount the parser accepts
-inline constexpr int kSoundNameSize = 64;          // name fields, NUL included
-inline constexpr std::size_t kMinBlobSize = 129;   // shorter blobs are refused unread
+inline constexpr int kMaxSoundZones = 64;        // zones per blob
+inline constexpr int kNoteMapNotes = 128;        // MIDI notes the note map is computed for
+inline constexpr int kNoteMapSize = 256;         // room for a lookup at any u8 zone key
+inline constexpr int kMaxZoneHarmonics = 80;     // largest harmonicCount the parser accepts
+inline constexpr int kSoundNameSize = 64;        // name fields, NUL included
+inline constexpr std::size_t kMinBlobSize = 129; // shorter blobs are refused unread
 inline constexpr int kNumInstrumentFeatures = 98;
 
 // Zone layout.
-inline constexpr int kZoneHeaderSize = 18;         // bytes before the onset bands
+inline constexpr int kZoneHeaderSize = 18; // bytes before the onset bands
 inline constexpr int kZoneOnsetBands = 32;
 inline constexpr int kZoneOnsetBandSize = 6;
 inline constexpr int kZoneFixedSize = kZoneHeaderSize + kZoneOnsetBands * kZoneOnsetBandSize; // 210
@@ -51,8 +51,14 @@ inline constexpr int kZoneBandHeaderSize = 22;
 inline constexpr int kZoneFormat = 1;
 
 // Little-endian field readers for blob bytes.
-inline uint16_t blobU16(const uint8_t* p) noexcept { return uint16_t(p[0] | (p[1] << 8)); }
-inline int16_t blobI16(const uint8_t* p) noexcept { return int16_t(blobU16(p)); }
+inline uint16_t blobU16(const uint8_t* p) noexcept
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
+inline int16_t blobI16(const uint8_t* p) noexcept
+{
+    return int16_t(blobU16(p));
+}
 
 // Length in bytes of a zone with these counts (at most 24745, so int is wide enough).
 constexpr int32_t zoneLength(int harmonicCount, int frameCount, int harmonicShareFlag,
@@ -77,12 +83,12 @@ struct SoundDataRef
 // analysis; a fresh map holds zeros.
 struct InstrumentFeatures
 {
-    static constexpr int kDetune = 0;       // mean absolute detune
-    static constexpr int kRegister = 1;     // register, -1..1
+    static constexpr int kDetune = 0;   // mean absolute detune
+    static constexpr int kRegister = 1; // register, -1..1
     static constexpr int kProfileBands = 32;
-    static constexpr int kProfileEnergy = 2;    // [2..33] loudness profile of the energies
-    static constexpr int kProfileDecay = 34;    // [34..65] profile of the decay-weighted energies
-    static constexpr int kProfileNoise = 66;    // [66..97] profile of the noise-weighted energies
+    static constexpr int kProfileEnergy = 2; // [2..33] loudness profile of the energies
+    static constexpr int kProfileDecay = 34; // [34..65] profile of the decay-weighted energies
+    static constexpr int kProfileNoise = 66; // [66..97] profile of the noise-weighted energies
 
     std::array<float, kNumInstrumentFeatures> values{};
 
@@ -98,13 +104,13 @@ struct InstrumentFeatures
 // Counts are the raw stored values: users clamp them to their own capacities.
 struct SoundZone
 {
-    const uint8_t* bytes = nullptr;       // the zone's first byte
-    int key = 0;                          // MIDI note the zone was recorded at (0..255 as stored)
-    int harmonicCount = 0;                // H, 0..kMaxZoneHarmonics
-    int frameCount = 0;                   // T, envelope bytes per band record
-    int frameRate = 0;                    // frames per second x 100
-    int harmonicShareFlag = 0;            // non-zero: H share bytes are present
-    int resonanceCount = 0;               // P, 0..255
+    const uint8_t* bytes = nullptr; // the zone's first byte
+    int key = 0;                    // MIDI note the zone was recorded at (0..255 as stored)
+    int harmonicCount = 0;          // H, 0..kMaxZoneHarmonics
+    int frameCount = 0;             // T, envelope bytes per band record
+    int frameRate = 0;              // frames per second x 100
+    int harmonicShareFlag = 0;      // non-zero: H share bytes are present
+    int resonanceCount = 0;         // P, 0..255
     int tuneCents = 0;
     int warpWidth = 0;
     int jitterAmount = 0;
@@ -120,15 +126,15 @@ struct SoundZone
 // The parsed header of one valid blob; a fixed record, copied whole between threads.
 struct InstrumentMap
 {
-    char name[kSoundNameSize] = {};     // text between the reference name's first and second "_"
-    char category[kSoundNameSize] = {}; // text before the first "_"
-    int32_t categoryIndex = 0;          // number of the category in the sound list (analysis)
-    uint32_t colour = 0;                // ARGB colour of the category (analysis)
+    char name[kSoundNameSize] = {};      // text between the reference name's first and second "_"
+    char category[kSoundNameSize] = {};  // text before the first "_"
+    int32_t categoryIndex = 0;           // number of the category in the sound list (analysis)
+    uint32_t colour = 0;                 // ARGB colour of the category (analysis)
     const unsigned char* data = nullptr; // the blob
-    int32_t index = 0;                  // the sound's index in the engine's sound list
-    uint64_t size = 0;                  // the blob's length
-    int32_t numZones = 0;               // Z, 1..kMaxSoundZones
-    float gain = 0.0f;                  // G / 255; rendering uses it as the formant key tracking
+    int32_t index = 0;                   // the sound's index in the engine's sound list
+    uint64_t size = 0;                   // the blob's length
+    int32_t numZones = 0;                // Z, 1..kMaxSoundZones
+    float gain = 0.0f;                   // G / 255; rendering uses it as the formant key tracking
     // Entries at or beyond numZones carry no meaning.
     std::array<uint32_t, kMaxSoundZones> zoneOffset{}; // offset of each zone from the blob start
     std::array<uint16_t, kMaxSoundZones> zoneKey{};    // key byte of each zone

@@ -31,13 +31,15 @@ bool parseEntry(const qmbank::BankEntry& e, InstrumentMap* map)
     return makeInstrumentMap(ref, map, 0);
 }
 
-float amplitude(int level) { return std::fabs(float(level) * float(level) * 1e-6f); }
+float amplitude(int level)
+{
+    return std::fabs(float(level) * float(level) * 1e-6f);
+}
 
 // Harmonics that band record b covers in the engine's band layout.
 int harmonicsInRecord(int b)
 {
-    if (b < 40)
-        return 1;
+    if (b < 40) return 1;
     int start = 40;
     for (int i = 40; i < b; ++i)
         start = int(1.09 * start + 0.5);
@@ -90,7 +92,10 @@ TEST(BankMakerZip, UnzipListsTheEntries)
     if (std::system("unzip -v >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "unzip is not installed; the archive was checked by its central directory";
     const std::string listing = tempPath("bankmaker-demo.txt");
-    ASSERT_EQ(std::system(("unzip -tq '" + path + "' >/dev/null && unzip -l '" + path + "' >'" + listing + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(
+            ("unzip -tq '" + path + "' >/dev/null && unzip -l '" + path + "' >'" + listing + "'").c_str()),
+        0);
     std::vector<uint8_t> text;
     ASSERT_TRUE(qmbank::readFile(listing, &text));
     const std::string out(text.begin(), text.end());
@@ -105,8 +110,7 @@ TEST(BankMakerZip, BuildWritesTheDemoBank)
 {
     // The build writes the demo bank next to the tests' scratch folder.
     const char* tmp = std::getenv("QM_TEST_TMP");
-    if (tmp == nullptr)
-        GTEST_SKIP() << "not run from ctest";
+    if (tmp == nullptr) GTEST_SKIP() << "not run from ctest";
     std::vector<uint8_t> bytes;
     if (!qmbank::readFile(std::string(tmp) + "/../banks/Quillmoor Demo.qmbank", &bytes))
         GTEST_SKIP() << "the demo bank target was not built";
@@ -123,8 +127,7 @@ TEST(BankMakerBanks, DemoBankLayout)
     {
         InstrumentMap map;
         ASSERT_TRUE(parseEntry(e, &map)) << e.name;
-        if (categories.empty() || categories.back() != map.category)
-            categories.push_back(map.category);
+        if (categories.empty() || categories.back() != map.category) categories.push_back(map.category);
         EXPECT_TRUE(names.insert(map.name).second) << "duplicate name " << map.name;
     }
     // Each category's sounds are consecutive.
@@ -155,72 +158,75 @@ TEST(BankMakerBanks, DemoBankExercisesEveryField)
     {
         InstrumentMap map;
         ASSERT_TRUE(parseEntry(e, &map));
-        if (map.zoneOffset[0] > 6)
-            seen.insert("headerExtra");
-        if (map.gain == 1.0f)
-            seen.insert("full key tracking");
-        if (map.gain == 0.0f)
-            seen.insert("no key tracking");
-        if (map.numZones >= 5)
-            seen.insert("five zones");
+        if (map.zoneOffset[0] > 6) seen.insert("headerExtra");
+        if (map.gain == 1.0f) seen.insert("full key tracking");
+        if (map.gain == 0.0f) seen.insert("no key tracking");
+        if (map.numZones >= 5) seen.insert("five zones");
         for (int k = 0; k < map.numZones; ++k)
         {
             const SoundZone z = map.zone(k);
-            if (z.frameCount > 0 && z.frameRate > 0)
-                seen.insert("frames");
-            if (z.harmonicShareFlag != 0)
-                seen.insert("share");
-            if (z.resonanceCount > 0)
-                seen.insert("resonances");
-            if (z.tuneCents > 0)
-                seen.insert("tune up");
-            if (z.tuneCents < 0)
-                seen.insert("tune down");
-            if (z.jitterAmount > 0 && z.jitterRate > 0)
-                seen.insert("jitter");
-            if (z.vibratoDepth > 0)
-                seen.insert("vibrato");
-            if (z.warpWidth > 0)
-                seen.insert("warp");
+            if (z.frameCount > 0 && z.frameRate > 0) seen.insert("frames");
+            if (z.harmonicShareFlag != 0) seen.insert("share");
+            if (z.resonanceCount > 0) seen.insert("resonances");
+            if (z.tuneCents > 0) seen.insert("tune up");
+            if (z.tuneCents < 0) seen.insert("tune down");
+            if (z.jitterAmount > 0 && z.jitterRate > 0) seen.insert("jitter");
+            if (z.vibratoDepth > 0) seen.insert("vibrato");
+            if (z.warpWidth > 0) seen.insert("warp");
             for (int i = 0; i < kZoneOnsetBands; ++i)
             {
                 const uint8_t* o = z.onsetBands + i * kZoneOnsetBandSize;
-                if (blobU16(o) > 0 && blobU16(o + 2) > 0)
-                    seen.insert("onset");
-                if (int8_t(o[5]) > 0)
-                    seen.insert("onset delay");
+                if (blobU16(o) > 0 && blobU16(o + 2) > 0) seen.insert("onset");
+                if (int8_t(o[5]) > 0) seen.insert("onset delay");
             }
             for (int b = 0; b < z.harmonicCount; ++b)
             {
                 const uint8_t* r = z.bandRecords + b * z.bandStride;
-                if (blobI16(r) < 0)
-                    seen.insert("swell");
-                if (blobI16(r) > 0)
-                    seen.insert("decay");
-                if (blobI16(r + 4) > 0)
-                    seen.insert("transient");
-                if (blobU16(r + 9) > 0)
-                    seen.insert("steady");
-                if (blobI16(r + 11) != 0)
-                    seen.insert("detune");
-                if (r[8] > 0)
-                    seen.insert("decay shape");
-                const char* bytes[] = {"noise", "noise width", "oscillation", "oscillation rate",
-                                       "oscillation phase", "shimmer", "mark stride", "mark rate"};
+                if (blobI16(r) < 0) seen.insert("swell");
+                if (blobI16(r) > 0) seen.insert("decay");
+                if (blobI16(r + 4) > 0) seen.insert("transient");
+                if (blobU16(r + 9) > 0) seen.insert("steady");
+                if (blobI16(r + 11) != 0) seen.insert("detune");
+                if (r[8] > 0) seen.insert("decay shape");
+                const char* bytes[] = {
+                    "noise",   "noise width", "oscillation", "oscillation rate", "oscillation phase",
+                    "shimmer", "mark stride", "mark rate"};
                 for (int j = 0; j < 8; ++j)
-                    if (r[14 + j] > 0)
-                        seen.insert(bytes[j]);
+                    if (r[14 + j] > 0) seen.insert(bytes[j]);
                 for (int f = 0; f < z.frameCount; ++f)
-                    if (r[22 + f] != 0)
-                        seen.insert("envelope");
+                    if (r[22 + f] != 0) seen.insert("envelope");
             }
         }
     }
-    for (const char* field :
-         {"headerExtra", "full key tracking", "no key tracking", "five zones", "frames", "share", "resonances",
-          "tune up", "tune down", "jitter", "vibrato", "warp", "onset", "onset delay", "swell", "decay",
-          "transient", "steady", "detune", "decay shape", "noise", "noise width", "oscillation",
-          "oscillation rate", "oscillation phase", "shimmer", "mark stride", "mark rate", "envelope"})
+    for (const char* field : {"headerExtra",
+                              "full key tracking",
+                              "no key tracking",
+                              "five zones",
+                              "frames",
+                              "share",
+                              "resonances",
+                              "tune up",
+                              "tune down",
+                              "jitter",
+                              "vibrato",
+                              "warp",
+                              "onset",
+                              "onset delay",
+                              "swell",
+                              "decay",
+                              "transient",
+                              "steady",
+                              "detune",
+                              "decay shape",
+                              "noise",
+                              "noise width",
+                              "oscillation",
+                              "oscillation rate",
+                              "oscillation phase",
+                              "shimmer",
+                              "mark stride",
+                              "mark rate",
+                              "envelope"})
         EXPECT_EQ(seen.count(field), 1u) << field;
 }
 
@@ -241,7 +247,8 @@ TEST(BankMakerBanks, NotesStayWellBelowFullScale)
             {
                 const uint8_t* r = z.bandRecords + b * z.bandStride;
                 const float a = std::max(0.0f, float(blobI16(r)) * std::fabs(float(blobI16(r)))) * 1e-6f;
-                partials += (a + amplitude(blobI16(r + 4)) + amplitude(blobU16(r + 9))) * float(harmonicsInRecord(b));
+                partials +=
+                    (a + amplitude(blobI16(r + 4)) + amplitude(blobU16(r + 9))) * float(harmonicsInRecord(b));
                 jitterGenerators += r[20];
             }
             float onset = 0.0f;
@@ -269,7 +276,7 @@ TEST(BankMakerBlobs, LevelsAreSignedSquareRoots)
     d.sustain = 1.0f;
     const qmbank::BlobSpec spec = qmbank::describeBlob(d);
     ASSERT_EQ(spec.zones[0].bands.size(), 2u);
-    EXPECT_EQ(spec.zones[0].bands[0].levelC, 0); // no sub partial
+    EXPECT_EQ(spec.zones[0].bands[0].levelC, 0);   // no sub partial
     EXPECT_EQ(spec.zones[0].bands[1].levelC, 300); // sqrt(0.09) x 1000
     d.swellSeconds = 1.0f;
     EXPECT_LT(qmbank::describeBlob(d).zones[0].bands[1].levelA, 0);

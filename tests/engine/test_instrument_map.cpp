@@ -333,7 +333,8 @@ TEST(InstrumentMapMalformed, EachCheckRefusesItsBlob)
         const char* name;
     };
     std::vector<Case> cases;
-    auto patched = [&good](size_t at, uint8_t v) {
+    auto patched = [&good](size_t at, uint8_t v)
+    {
         std::vector<uint8_t> b = good;
         b[at] = v;
         return b;

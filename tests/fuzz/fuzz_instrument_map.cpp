@@ -11,8 +11,7 @@ namespace
 {
 void require(bool condition)
 {
-    if (!condition)
-        std::abort();
+    if (!condition) std::abort();
 }
 
 size_t boundedLength(const char* text)
@@ -50,7 +49,8 @@ void checkMap(const InstrumentMap& map, const SoundDataRef& ref, int index)
         const SoundZone z = map.zone(k);
         require(z.bytes == blob + o && z.key == map.zoneKey[size_t(k)] && z.key == blob[o]);
         require(z.harmonicCount <= kMaxZoneHarmonics && z.bytes[5] == kZoneFormat);
-        const uint64_t length = uint64_t(zoneLength(z.harmonicCount, z.frameCount, z.harmonicShareFlag, z.resonanceCount));
+        const uint64_t length =
+            uint64_t(zoneLength(z.harmonicCount, z.frameCount, z.harmonicShareFlag, z.resonanceCount));
         require(o + length <= map.size);
         const uint8_t* end = blob + o + length;
         require(z.resonances + size_t(z.resonanceCount) * kZoneResonanceSize <= end);
@@ -85,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // An exact-size copy: any read past the blob's end is reported.
     std::unique_ptr<uint8_t[]> blob(new uint8_t[size == 0 ? 1 : size]);
-    if (size > 0)
-        std::memcpy(blob.get(), data, size);
+    if (size > 0) std::memcpy(blob.get(), data, size);
 
     SoundDataRef ref;
     std::strcpy(ref.name, "Fuzz_Blob");
@@ -104,10 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     auto named = std::make_unique<SoundDataRef>(ref);
     const size_t n = size < size_t(kSoundNameSize) ? size : size_t(kSoundNameSize);
     std::memset(named->name, '_', sizeof named->name);
-    if (n > 0)
-        std::memcpy(named->name, data + size - n, n);
+    if (n > 0) std::memcpy(named->name, data + size - n, n);
     InstrumentMap other;
-    if (makeInstrumentMap(*named, &other, 0))
-        checkMap(other, *named, 0);
+    if (makeInstrumentMap(*named, &other, 0)) checkMap(other, *named, 0);
     return 0;
 }

@@ -27,8 +27,14 @@ void put32(std::vector<uint8_t>& out, uint32_t v)
     put16(out, v & 0xffff);
     put16(out, v >> 16);
 }
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) { return uint32_t(get16(p)) | (uint32_t(get16(p + 2)) << 16); }
+uint16_t get16(const uint8_t* p)
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
+uint32_t get32(const uint8_t* p)
+{
+    return uint32_t(get16(p)) | (uint32_t(get16(p + 2)) << 16);
+}
 
 struct CrcTable
 {
@@ -115,28 +121,25 @@ std::vector<uint8_t> makeBankZip(const std::vector<BankEntry>& entries)
 bool readBankZip(const std::vector<uint8_t>& zip, std::vector<BankEntry>* entries)
 {
     entries->clear();
-    if (zip.size() < size_t(kEndRecordSize))
-        return false;
+    if (zip.size() < size_t(kEndRecordSize)) return false;
     // The end record sits at the very end when the archive has no comment; search back for it
     // otherwise (the comment is at most 65535 bytes).
     size_t end = zip.size() - kEndRecordSize;
-    const size_t lowest = zip.size() > size_t(kEndRecordSize) + 65535 ? zip.size() - kEndRecordSize - 65535 : 0;
+    const size_t lowest =
+        zip.size() > size_t(kEndRecordSize) + 65535 ? zip.size() - kEndRecordSize - 65535 : 0;
     while (get32(&zip[end]) != kEndSignature)
     {
-        if (end == lowest)
-            return false;
+        if (end == lowest) return false;
         --end;
     }
     const uint8_t* e = &zip[end];
     const unsigned count = get16(e + 10);
     const uint64_t centralSize = get32(e + 12);
     uint64_t p = get32(e + 16);
-    if (p + centralSize > end)
-        return false;
+    if (p + centralSize > end) return false;
     for (unsigned i = 0; i < count; ++i)
     {
-        if (p + kCentralHeaderSize > end || get32(&zip[p]) != kCentralSignature)
-            return false;
+        if (p + kCentralHeaderSize > end || get32(&zip[p]) != kCentralSignature) return false;
         const uint8_t* c = &zip[p];
         const unsigned method = get16(c + 10);
         const uint32_t crc = get32(c + 16);
@@ -146,18 +149,15 @@ bool readBankZip(const std::vector<uint8_t>& zip, std::vector<BankEntry>* entrie
         const unsigned extraLength = get16(c + 30);
         const unsigned commentLength = get16(c + 32);
         const uint64_t local = get32(c + 42);
-        if (p + kCentralHeaderSize + nameLength > end || method != 0 || packed != unpacked)
-            return false;
+        if (p + kCentralHeaderSize + nameLength > end || method != 0 || packed != unpacked) return false;
         BankEntry entry;
         entry.name.assign(reinterpret_cast<const char*>(c + kCentralHeaderSize), nameLength);
-        if (local + kLocalHeaderSize > zip.size() || get32(&zip[local]) != kLocalSignature)
-            return false;
-        const uint64_t dataStart = local + kLocalHeaderSize + get16(&zip[local + 26]) + get16(&zip[local + 28]);
-        if (dataStart + packed > zip.size())
-            return false;
+        if (local + kLocalHeaderSize > zip.size() || get32(&zip[local]) != kLocalSignature) return false;
+        const uint64_t dataStart =
+            local + kLocalHeaderSize + get16(&zip[local + 26]) + get16(&zip[local + 28]);
+        if (dataStart + packed > zip.size()) return false;
         entry.data.assign(zip.begin() + long(dataStart), zip.begin() + long(dataStart + packed));
-        if (crc32(entry.data.data(), entry.data.size()) != crc)
-            return false;
+        if (crc32(entry.data.data(), entry.data.size()) != crc) return false;
         entries->push_back(std::move(entry));
         p += kCentralHeaderSize + nameLength + extraLength + commentLength;
     }
@@ -167,8 +167,7 @@ bool readBankZip(const std::vector<uint8_t>& zip, std::vector<BankEntry>* entrie
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return false;
+    if (f == nullptr) return false;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
@@ -177,8 +176,7 @@ bool readFile(const std::string& path, std::vector<uint8_t>* bytes)
 {
     bytes->clear();
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return false;
+    if (f == nullptr) return false;
     uint8_t buffer[65536];
     size_t n = 0;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)

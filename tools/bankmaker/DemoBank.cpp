@@ -160,8 +160,8 @@ void addBells(std::vector<SoundDescription>& out)
     out.push_back(d);
 
     d = base("Bells", "Glass Bell", kFiveZones);
-    d.partials = {{1.0f, 1.0f, 2.0f}, {2.76f, 0.7f, 1.5f}, {5.4f, 0.5f, 1.0f}, {8.93f, 0.3f, 0.7f},
-                  {13.34f, 0.2f, 0.5f}, {18.64f, 0.1f, 0.3f}};
+    d.partials = {{1.0f, 1.0f, 2.0f},  {2.76f, 0.7f, 1.5f},  {5.4f, 0.5f, 1.0f},
+                  {8.93f, 0.3f, 0.7f}, {13.34f, 0.2f, 0.5f}, {18.64f, 0.1f, 0.3f}};
     d.level = 0.07f;
     d.shimmer = 0.2f;
     d.markStride = 0.3f;
@@ -169,8 +169,8 @@ void addBells(std::vector<SoundDescription>& out)
     out.push_back(d);
 
     d = base("Bells", "Gamelan", kThreeZones);
-    d.partials = {{1.0f, 1.0f, 3.0f}, {1.52f, 0.6f, 2.5f}, {3.46f, 0.5f, 2.0f}, {3.92f, 0.4f, 1.5f},
-                  {5.17f, 0.3f, 1.2f}, {6.7f, 0.2f, 1.0f}};
+    d.partials = {{1.0f, 1.0f, 3.0f},  {1.52f, 0.6f, 2.5f}, {3.46f, 0.5f, 2.0f},
+                  {3.92f, 0.4f, 1.5f}, {5.17f, 0.3f, 1.2f}, {6.7f, 0.2f, 1.0f}};
     d.level = 0.06f;
     d.oscDepth = 0.5f;
     d.oscRateHz = 2.0f;
@@ -187,17 +187,19 @@ void addBells(std::vector<SoundDescription>& out)
     out.push_back(d);
 
     d = base("Bells", "Church Bell", kThreeZones);
-    d.partials = {{0.5f, 0.8f, 6.0f}, {1.0f, 1.0f, 5.0f}, {1.19f, 0.7f, 4.0f}, {1.5f, 0.5f, 3.0f},
-                  {2.0f, 0.6f, 3.0f}, {2.51f, 0.3f, 2.0f}, {2.66f, 0.3f, 2.0f}, {3.01f, 0.2f, 1.5f},
-                  {4.1f, 0.15f, 1.0f}};
+    d.partials = {{0.5f, 0.8f, 6.0f},  {1.0f, 1.0f, 5.0f},  {1.19f, 0.7f, 4.0f},
+                  {1.5f, 0.5f, 3.0f},  {2.0f, 0.6f, 3.0f},  {2.51f, 0.3f, 2.0f},
+                  {2.66f, 0.3f, 2.0f}, {3.01f, 0.2f, 1.5f}, {4.1f, 0.15f, 1.0f}};
     d.level = 0.05f;
     d.resonances = {{600.0f, 0.005f, 3.0f, 0.1f, 0.1f, 0.1f}, {1900.0f, 0.003f, 2.0f, 0.2f, 0.3f, 0.2f}};
     out.push_back(d);
 }
 
-const std::vector<Formant> kVowelA = {{730.0f, 90.0f, 1.0f}, {1090.0f, 110.0f, 0.5f}, {2440.0f, 170.0f, 0.15f}};
+const std::vector<Formant> kVowelA = {
+    {730.0f, 90.0f, 1.0f}, {1090.0f, 110.0f, 0.5f}, {2440.0f, 170.0f, 0.15f}};
 const std::vector<Formant> kVowelO = {{300.0f, 60.0f, 1.0f}, {870.0f, 90.0f, 0.3f}, {2240.0f, 150.0f, 0.05f}};
-const std::vector<Formant> kVowelE = {{270.0f, 60.0f, 1.0f}, {2290.0f, 150.0f, 0.4f}, {3010.0f, 200.0f, 0.25f}};
+const std::vector<Formant> kVowelE = {
+    {270.0f, 60.0f, 1.0f}, {2290.0f, 150.0f, 0.4f}, {3010.0f, 200.0f, 0.25f}};
 
 // Formant spectra fixed in Hz, so their harmonic balance follows the key across the zones.
 void addVoices(std::vector<SoundDescription>& out)
@@ -304,7 +306,8 @@ void addPads(std::vector<SoundDescription>& out)
     d.shimmer = 0.5f;
     d.markStride = 0.6f;
     d.markRateHz = 1.5f;
-    d.resonances = {{400.0f, 0.01f, 4.0f, 0.0f, 0.9f, 0.8f}, {1200.0f, 0.008f, 4.0f, 0.0f, 0.9f, 0.9f},
+    d.resonances = {{400.0f, 0.01f, 4.0f, 0.0f, 0.9f, 0.8f},
+                    {1200.0f, 0.008f, 4.0f, 0.0f, 0.9f, 0.9f},
                     {3100.0f, 0.006f, 4.0f, 0.0f, 0.8f, 1.0f}};
     out.push_back(d);
 
@@ -360,7 +363,8 @@ void addPercussion(std::vector<SoundDescription>& out)
     d.onsetLevel = 0.06f;
     d.onsetSeconds = 0.008f;
     d.onsetCentreHz = 1500.0f;
-    d.resonances = {{262.0f, 0.01f, 0.6f, 0.2f, 0.1f, 0.1f}, {523.0f, 0.006f, 0.5f, 0.2f, 0.1f, 0.1f},
+    d.resonances = {{262.0f, 0.01f, 0.6f, 0.2f, 0.1f, 0.1f},
+                    {523.0f, 0.006f, 0.5f, 0.2f, 0.1f, 0.1f},
                     {1046.0f, 0.004f, 0.3f, 0.3f, 0.2f, 0.2f}};
     out.push_back(d);
 
@@ -389,8 +393,8 @@ void addPercussion(std::vector<SoundDescription>& out)
     out.push_back(d);
 
     d = base("Plucks", "Steel Drum", kThreeZones);
-    d.partials = {{1.0f, 1.0f, 1.5f}, {2.0f, 0.7f, 1.2f}, {3.0f, 0.3f, 0.8f}, {3.96f, 0.4f, 0.7f},
-                  {5.1f, 0.2f, 0.5f}};
+    d.partials = {
+        {1.0f, 1.0f, 1.5f}, {2.0f, 0.7f, 1.2f}, {3.0f, 0.3f, 0.8f}, {3.96f, 0.4f, 0.7f}, {5.1f, 0.2f, 0.5f}};
     d.level = 0.07f;
     d.resonances = {{700.0f, 0.008f, 0.5f, 0.5f, 0.0f, 0.4f}};
     d.envelope = Envelope::Fall;
@@ -495,7 +499,9 @@ std::vector<BankEntry> largeBank()
 std::vector<BankEntry> hostileBank()
 {
     std::vector<BankEntry> bank;
-    auto add = [&bank](const char* name, const BlobSpec& spec) { bank.push_back({std::string("Hostile_") + name, encodeBlob(spec)}); };
+    auto add = [&bank](const char* name, const BlobSpec& spec) {
+        bank.push_back({std::string("Hostile_") + name, encodeBlob(spec)});
+    };
 
     SoundDescription plain = base("Hostile", "Plain", {60});
     plain.harmonics = 40;
@@ -552,7 +558,8 @@ std::vector<BankEntry> hostileBank()
             o = {65535, 0, -128, 127};
         for (BandRecord& b : z.bands)
         {
-            b = BandRecord{32767, 0, -32768, 65535, 255, 65535, -32768, 255, 255, 255, 255, 255, 255, 255, 0, 255, {}};
+            b = BandRecord{32767, 0,   -32768, 65535, 255, 65535, -32768, 255, 255,
+                           255,   255, 255,    255,   255, 0,     255,    {}};
             b.envelope.assign(255, int8_t(127));
         }
         z.shareBytes.assign(z.bands.size(), 255);

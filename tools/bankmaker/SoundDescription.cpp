@@ -15,7 +15,10 @@ constexpr float kResonanceBudget = 0.08f;
 constexpr float kOnsetBandHz = 689.0625f;
 constexpr float kMaxMarkSum = 60.0f; // jitter generators stay well inside the voice's 80
 
-float noteHz(float note) { return 8.175799f * std::exp(note / 17.31234f); }
+float noteHz(float note)
+{
+    return 8.175799f * std::exp(note / 17.31234f);
+}
 
 // Signed square root of an amplitude, the stored form of a level.
 int levelOf(float amplitude, int limit)
@@ -31,10 +34,16 @@ uint16_t widthOf(float seconds, float floor)
     return uint16_t(std::lround(std::min(w, 65535.0f)));
 }
 
-uint8_t byteOf(float unit) { return uint8_t(std::lround(std::clamp(unit, 0.0f, 1.0f) * 255.0f)); }
+uint8_t byteOf(float unit)
+{
+    return uint8_t(std::lround(std::clamp(unit, 0.0f, 1.0f) * 255.0f));
+}
 
 // Byte r with r^2 x 0.01 = hz.
-uint8_t rateByte(float hz) { return uint8_t(std::lround(std::clamp(10.0f * std::sqrt(std::max(hz, 0.0f)), 0.0f, 255.0f))); }
+uint8_t rateByte(float hz)
+{
+    return uint8_t(std::lround(std::clamp(10.0f * std::sqrt(std::max(hz, 0.0f)), 0.0f, 255.0f)));
+}
 
 // First harmonic of every band record and the number of harmonics it covers.
 struct BandSpan
@@ -55,8 +64,7 @@ std::vector<BandSpan> bandSpans(int records)
             continue;
         }
         int next = int(1.09 * start + 0.5);
-        if (b >= kEngineBands - 1 || next > 384)
-            next = std::max(start + 1, 384);
+        if (b >= kEngineBands - 1 || next > 384) next = std::max(start + 1, 384);
         spans.push_back({0.5f * float(start + next - 1), next - start});
         start = next;
     }
@@ -65,8 +73,7 @@ std::vector<BandSpan> bandSpans(int records)
 
 float formantGain(const std::vector<Formant>& formants, float hz)
 {
-    if (formants.empty())
-        return 1.0f;
+    if (formants.empty()) return 1.0f;
     float g = 0.015f;
     for (const Formant& f : formants)
     {
@@ -133,8 +140,7 @@ BlobZone makeZone(const SoundDescription& d, int zoneIndex)
             while (b < std::min(records, kSingleBands) - 1 && amp[size_t(b)] != 0.0f)
                 ++b;
             const float offset = p.ratio - float(b);
-            if (b <= 0 || std::fabs(offset) > 0.99f || amp[size_t(b)] != 0.0f)
-                continue;
+            if (b <= 0 || std::fabs(offset) > 0.99f || amp[size_t(b)] != 0.0f) continue;
             amp[size_t(b)] = p.amplitude * d.level;
             detune[size_t(b)] = offset;
             decay[size_t(b)] = p.decaySeconds;
@@ -155,8 +161,7 @@ BlobZone makeZone(const SoundDescription& d, int zoneIndex)
             a *= formantGain(d.formants, h * f0);
             amp[size_t(b)] = a;
             detune[size_t(b)] = std::clamp(d.stretch * h * h, -0.99f, 0.99f);
-            if (d.decaySeconds > 0.0f)
-                decay[size_t(b)] = d.decaySeconds / (1.0f + 0.04f * h);
+            if (d.decaySeconds > 0.0f) decay[size_t(b)] = d.decaySeconds / (1.0f + 0.04f * h);
         }
     }
     float peak = 0.0f;
@@ -165,7 +170,8 @@ BlobZone makeZone(const SoundDescription& d, int zoneIndex)
     const float scale = peak > kPeakBudget ? kPeakBudget / peak : 1.0f;
 
     const uint8_t markStride =
-        records > 0 ? uint8_t(std::min<float>(byteOf(d.markStride), std::floor(kMaxMarkSum * 255.0f / float(records))))
+        records > 0 ? uint8_t(std::min<float>(byteOf(d.markStride),
+                                              std::floor(kMaxMarkSum * 255.0f / float(records))))
                     : 0;
     for (int b = 0; b < records; ++b)
     {
@@ -207,8 +213,7 @@ BlobZone makeZone(const SoundDescription& d, int zoneIndex)
         for (int f = 0; f < z.frameCount; ++f)
             r.envelope.push_back(envelopeValue(d, b, f));
         z.bands.push_back(r);
-        if (d.shareFlag != 0)
-            z.shareBytes.push_back(byteOf(d.share * (0.3f + 0.7f * rel)));
+        if (d.shareFlag != 0) z.shareBytes.push_back(byteOf(d.share * (0.3f + 0.7f * rel)));
     }
 
     float resonanceSum = 0.0f;
@@ -256,8 +261,7 @@ BlobZone makeZone(const SoundDescription& d, int zoneIndex)
 std::string entryName(const SoundDescription& d)
 {
     std::string n = d.category + "_" + d.name;
-    if (!d.suffix.empty())
-        n += "_" + d.suffix;
+    if (!d.suffix.empty()) n += "_" + d.suffix;
     return n;
 }
 
@@ -271,6 +275,9 @@ BlobSpec describeBlob(const SoundDescription& d)
     return spec;
 }
 
-std::vector<uint8_t> makeBlob(const SoundDescription& d) { return encodeBlob(describeBlob(d)); }
+std::vector<uint8_t> makeBlob(const SoundDescription& d)
+{
+    return encodeBlob(describeBlob(d));
+}
 
 } // namespace qmbank

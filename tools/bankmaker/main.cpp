@@ -64,19 +64,13 @@ int listBank(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
-        return usage();
+    if (argc != 3) return usage();
     const std::string command = argv[1];
     const std::string path = argv[2];
-    if (command == "demo")
-        return writeBank(path, qmbank::demoBank());
-    if (command == "large")
-        return writeBank(path, qmbank::largeBank());
-    if (command == "hostile")
-        return writeBank(path, qmbank::hostileBank());
-    if (command == "blobs")
-        return writeBlobs(path);
-    if (command == "list")
-        return listBank(path);
+    if (command == "demo") return writeBank(path, qmbank::demoBank());
+    if (command == "large") return writeBank(path, qmbank::largeBank());
+    if (command == "hostile") return writeBank(path, qmbank::hostileBank());
+    if (command == "blobs") return writeBlobs(path);
+    if (command == "list") return listBank(path);
     return usage();
 }
