@@ -148,7 +148,8 @@ extern char gModScalerStringBuf[kModScalerLabelCount][kSharedLabelSize];
 // switches and the engine's own records, numbers the records and the host parameters
 // (hostParamIndex maps host index to table index) and fills the 14 modulation targets with
 // their scales. Mod_Target labels point at other records' names, so params must not be resized
-// afterwards. Throws std::logic_error when a slot of fx is empty.
+// afterwards. Throws std::logic_error when a slot of fx is empty or a unit reports another count
+// than kFxParamCounts (that would move every later record and break stored states).
 void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParamIndex,
                      int32_t& hostParamCount, std::vector<int32_t>& modTargets,
                      std::vector<float>& modTargetScales, const std::array<FxUnit*, kNumFxUnits>& fx);

@@ -461,70 +461,37 @@ TEST_F(ParamTableTest, HostNumbering)
     EXPECT_STREQ(table[50].name, "Reverb_Decay Time");
 }
 
-struct MainExpectation
-{
-    const char* name;
-    const char* group;
-    int curve;
-    float lo, hi, k, def;
-    const char* format;
-    int numSnaps;
-    float firstSnap;
-};
-
 TEST_F(ParamTableTest, MainRecords)
 {
-    const MainExpectation expected[27] = {
-        {"Gain", "", 0, -18, 12, 0, 0, "%+03.1fdB", 1, 0},
-        {"Time Warp", "", 2, -2, 2, 3, 1, "%+.2fx", 2, 0},
-        {"Flatten", "", 0, -100, 100, 0, 0, "%+04.0f", 1, 0},
-        {"Formant", "", 0, -12, 12, 0, 0, "%+03.1f", 1, 0},
-        {"Life", "", 0, -100, 100, 0, 0, "%+04.0f", 1, 0},
-        {"Fatness", "", 1, 0, 4, 2, 1, "%.2fx", 1, 1},
-        {"Morph X", "", 0, 0, 1, 0, 0.5f, "%.2f", 0, 0},
-        {"Morph Y", "", 0, 0, 1, 0, 0.5f, "%.2f", 0, 0},
-        {"Attack", "envelope", 0, -100, 100, 0, 0, "%.0f%%", 1, 0},
-        {"Release", "envelope", 1, 0, 5, 2, 0.25f, "%.2f s", 0, 0},
-        {"Damping", "envelope", 0, 0, 100, 0, 50, "%.0f%%", 0, 0},
-        {"Rate", "vibrato", 0, 1, 10, 0, 5, "%.2f Hz", 0, 0},
-        {"Emphasis", "vibrato", 0, 0, 100, 0, 50, "%.0f%%", 0, 0},
-        {"Life", "vibrato", 0, 0, 100, 0, 50, "%.0f%%", 0, 0},
-        {"Mod Wheel", "vibrato", 1, 0, 4, 2, 1, "%.2f semi", 0, 0},
-        {"Bend Range", "pitch", 5, 1, 24, 0, 2, "%.0f semi", 0, 0},
-        {"Glide Time", "pitch", 1, 0, 1, 2, 0.1f, "%.2f s", 0, 0},
-        {"Detune", "pitch", 0, -100, 100, 0, 0, "%+04.0f c", 1, 0},
-        {"Polyphony", "key ctrl", 5, 1, 16, 0, 16, "%.0f vox", 0, 0},
-        {"Retrigger", "key ctrl", 0, 0, 100, 0, 0, "%.0f%%", 0, 0},
-        {"Velo > Amp", "key ctrl", 0, 0, 100, 0, 30, "%.0f%%", 0, 0},
-        {"Brightness", "filter", 0, -1, 1, 0, 0, "", 1, 0},
-        {"Timeshift", "", 0, -1, 1, 0, 0, "", 0, 0},
-        {"FreqScale", "", 0, -1, 1, 0, 0, "", 0, 0},
-        {"FreqShift", "", 0, -1, 1, 0, 0, "", 0, 0},
-        {"Hi-Lo Cut", "filter", 0, -1, 1, 0, 0, "", 1, 0},
-        {"Hi-Lo Rez", "filter", 0, 0, 1, 0, 0.5f, "", 0, 0},
-    };
-    for (int i = 0; i < 27; ++i)
-    {
-        const MainExpectation& e = expected[i];
-        const Param& p = table[i];
-        SCOPED_TRACE(e.name);
-        EXPECT_STREQ(p.name, e.name);
-        EXPECT_STREQ(p.group, e.group);
-        EXPECT_EQ(p.curveType, e.curve);
-        EXPECT_EQ(p.minValue, e.lo);
-        EXPECT_EQ(p.maxValue, e.hi);
-        EXPECT_EQ(p.exponent, e.k);
-        EXPECT_EQ(p.value, e.def);
-        EXPECT_EQ(p.defaultValue, e.def);
-        EXPECT_STREQ(p.format, e.format);
-        EXPECT_EQ(p.numLabels, 1);
-        EXPECT_EQ(p.numSnaps, e.numSnaps);
-        if (e.numSnaps > 0)
-        {
-            EXPECT_EQ(p.snapValues[0], e.firstSnap);
-        }
-    }
+    // The two "Life" records are told apart by index and group.
+    EXPECT_STREQ(table[kParamLife].name, "Life");
+    EXPECT_STREQ(table[kParamVibratoLife].name, "Life");
+    EXPECT_STREQ(table[kParamLife].group, "");
+    EXPECT_STREQ(table[kParamVibratoLife].group, "vibrato");
+
+    EXPECT_STREQ(table[kParamGain].format, "%+03.1fdB");
+    EXPECT_EQ(table[kParamGain].minValue, -18.0f);
+    EXPECT_EQ(table[kParamGain].maxValue, 12.0f);
+    EXPECT_EQ(table[kParamTimeWarp].numSnaps, 2);
+    EXPECT_EQ(table[kParamTimeWarp].snapValues[0], 0.0f);
     EXPECT_EQ(table[kParamTimeWarp].snapValues[1], 1.0f);
+    EXPECT_EQ(table[kParamFatness].snapValues[0], 1.0f);
+    EXPECT_EQ(table[kParamMorphX].numSnaps, 0);
+    EXPECT_EQ(table[kParamPolyphony].curveType, kCurveRoundLinear);
+    EXPECT_EQ(table[kParamPolyphony].value, 16.0f);
+    EXPECT_STREQ(table[kParamVeloToAmp].name, "Velo > Amp");
+    EXPECT_STREQ(table[kParamVeloToAmp].group, "key ctrl");
+    EXPECT_EQ(table[kParamHiLoRez].defaultValue, 0.5f);
+
+    // Records with an empty format text have one empty label.
+    for (int i = kParamBrightness; i <= kParamHiLoRez; ++i)
+    {
+        EXPECT_EQ(table[i].numLabels, 1);
+        EXPECT_STREQ(table[i].getLabel(0), "");
+    }
+    // A fresh table starts every value at its default.
+    for (int i = 0; i < kNumMainParams; ++i)
+        EXPECT_EQ(table[i].value, table[i].defaultValue) << "record " << i;
 }
 
 TEST_F(ParamTableTest, TimeWarpAndModAmountCurves)
