@@ -111,7 +111,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     v.vibratoDepth = 0.0f;
     v.markCount = 0;
 
-    const float noteHz = noteToHz(static_cast<float>(v.note));
+    // Notes come from MIDI (0..127); anything else is held there rather than overflowing the exponential.
+    const float noteHz = noteToHz(static_cast<float>(std::clamp(v.note, 0, 127)));
     const float rate = sampleRate > 0.0f ? sampleRate : kDefaultSampleRate;
     const float hopSeconds = static_cast<float>(addSynth ? addSynth->hop : kSynthHop) / rate;
 
