@@ -268,6 +268,46 @@ TEST(BankMakerBanks, NotesStayWellBelowFullScale)
     }
 }
 
+TEST(BankMakerBanks, DemoSoundsHaveDistinctTimbres)
+{
+    // A coarse timbre of each sound's middle zone: its band amplitudes (normalised), noisiness,
+    // decaying share and onset energy. No two sounds may come close.
+    std::vector<std::vector<float>> timbres;
+    std::vector<std::string> names;
+    for (const qmbank::BankEntry& e : qmbank::demoBank())
+    {
+        InstrumentMap map;
+        ASSERT_TRUE(parseEntry(e, &map));
+        const SoundZone z = map.zone(map.numZones / 2);
+        std::vector<float> t(80 + 3, 0.0f);
+        float total = 0.0f;
+        for (int b = 0; b < z.harmonicCount; ++b)
+        {
+            const uint8_t* r = z.bandRecords + b * z.bandStride;
+            const float a = amplitude(blobI16(r));
+            const float c = amplitude(blobU16(r + 9));
+            t[size_t(b)] = a + c + amplitude(blobI16(r + 4));
+            total += t[size_t(b)];
+            t[80] += float(r[14]) / 255.0f / float(z.harmonicCount);
+            t[81] += a / (a + c + 1e-9f) / float(z.harmonicCount);
+        }
+        for (int b = 0; b < 80; ++b)
+            t[size_t(b)] /= total + 1e-9f;
+        for (int i = 0; i < kZoneOnsetBands; ++i)
+            t[82] += amplitude(blobU16(z.onsetBands + i * kZoneOnsetBandSize)) * 5.0f;
+        timbres.push_back(t);
+        names.push_back(e.name);
+    }
+    for (size_t i = 0; i < timbres.size(); ++i)
+        for (size_t j = i + 1; j < timbres.size(); ++j)
+        {
+            float d = 0.0f;
+            for (size_t k = 0; k < timbres[i].size(); ++k)
+                d += std::fabs(timbres[i][k] - timbres[j][k]);
+            EXPECT_GT(d, 0.05f) << names[i] << " and " << names[j];
+        }
+}
+
 TEST(BankMakerBlobs, LevelsAreSignedSquareRoots)
 {
     qmbank::SoundDescription d;
