@@ -36,6 +36,14 @@ inline float clampUnit(float x) noexcept { return x > 0.0f ? (x < 1.0f ? x : 1.0
 
 inline float fraction(float x) noexcept { return x - std::floor(x); }
 
+// Fraction of a value known to be 0 or more: truncation is floor there, and cheaper.
+inline float fractionPositive(float x) noexcept
+{
+    if (x >= 0.0f && x < 2147483520.0f)
+        return x - static_cast<float>(static_cast<int32_t>(x));
+    return fraction(x);
+}
+
 inline CF cmul(CF a, CF b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 inline CF cscale(CF a, float s) noexcept { return {a.re * s, a.im * s}; }
 
@@ -74,6 +82,199 @@ constexpr float kUnitComplexScale = 0.707f;
 // Wide resonances spread their noise over bins when wider than this many bins.
 constexpr float kWideResonanceBins = 1.2f;
 constexpr float kResonanceSilence = 1.0e-6f;
+
+} // namespace
+
+namespace
+{
+
+// Largest spectrum shift kept; far beyond it every partial lies outside the spectrum anyway.
+constexpr float kMaxShift = 16777216.0f;
+
+// What the per-harmonic passes of one voice and hop share.
+struct HarmonicHop
+{
+    int count = 0;
+    float formantRatio = 1.0f;
+    float lifeFactor = 1.0f;
+    float binPos = 0.0f;
+    float shift = 0.0f;
+    uint32_t midPhase = 0;
+    uint32_t rotSpread = 0;
+    float corrWeight = 1.0f;
+    float spreadWeight = 0.0f;
+    int shareOffset = 0;
+    float shareOldWeight = 0.0f;
+    float shareNewWeight = 0.0f;
+    const CF* shareOld = nullptr;
+    const CF* shareNew = nullptr;
+    int farEar = 1;
+    float shadowInv = 0.0f;
+    uint32_t farStep = 0;
+};
+
+// 18j, k: each harmonic's amplitude per channel from its formant-shifted band position, its band's
+// oscillation and, for noisy bands, its own band-limited noise.
+void harmonicAmplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
+{
+    CF* amp0 = e.partialAmp[0].data();
+    CF* amp1 = e.partialAmp[1].data();
+    const float* tonalW = e.bandTonalWork.data();
+    const float* noisyW = e.bandNoisyWork.data();
+    const float* widthW = e.bandWidthWork.data();
+    std::array<int, kMaxHarmonics> noisyIndex;
+    std::array<float, kMaxHarmonics> noisyWidth;
+    int noisyCount = 0;
+    for (int h = 0; h < hh.count; ++h)
+    {
+        const auto sh = static_cast<std::size_t>(h);
+        const float hpos = h == 0 ? 0.0f : std::max(1.0f, static_cast<float>(h) * hh.formantRatio);
+        const int hidx = std::min(static_cast<int>(hpos), kMaxHarmonics - 1);
+        const auto c = static_cast<std::size_t>(e.harmBandPos[static_cast<std::size_t>(hidx)]);
+        const float x = (hpos - static_cast<float>(e.bandStart[c])) * e.bandInvWidth[c];
+        const float tonal = tonalW[c] + x * (tonalW[c + 1] - tonalW[c]);
+        const float noisy = noisyW[c] + x * (noisyW[c + 1] - noisyW[c]);
+        const VoiceBand& band = v.bands[static_cast<std::size_t>(e.harmBand[sh])];
+        VoiceHarmonic& hr = v.harmonics[sh];
+
+        hr.oscPhase = fractionPositive(hr.oscPhase + band.oscRate);
+        const float y = hr.oscPhase - 0.5f;
+        const float y2 = y * y;
+        const float sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
+        const CF rot{band.oscDepth1, band.oscDepth2 * sine};
+        if (noisy <= kNoiseThreshold * tonal)
+        {
+            amp0[h] = cscale(rot, tonal);
+            amp1[h] = amp0[h];
+        }
+        else
+        {
+            // Noisy harmonics are finished below, so that this loop stays free of calls.
+            amp0[h] = rot;
+            amp1[h] = {tonal, noisy};
+            noisyIndex[static_cast<std::size_t>(noisyCount)] = h;
+            noisyWidth[static_cast<std::size_t>(noisyCount)] = widthW[c] + x * (widthW[c + 1] - widthW[c]);
+            ++noisyCount;
+        }
+    }
+    for (int i = 0; i < noisyCount; ++i)
+    {
+        const int h = noisyIndex[static_cast<std::size_t>(i)];
+        const CF rot = amp0[h];
+        const float tonal = amp1[h].re;
+        const float noisy = amp1[h].im;
+        CF n0;
+        CF n1;
+        v.harmonics[static_cast<std::size_t>(h)].noise.getUnitWithStep(noisyWidth[static_cast<std::size_t>(i)], hh.corrWeight,
+                                                                        hh.spreadWeight, n0, n1);
+        amp0[h] = cmul({noisy * n0.re + tonal, noisy * n0.im}, rot);
+        amp1[h] = cmul({noisy * n1.re + tonal, noisy * n1.im}, rot);
+    }
+}
+
+// 18l, m: position and phase of each harmonic, then the stereo share and the far ear's shadow and
+// delay. The branches on share and binaural are taken once per voice, not per harmonic.
+template <bool kSharing, bool kBinaural>
+void harmonicPlacement(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
+{
+    CF* amp0 = e.partialAmp[0].data();
+    CF* amp1 = e.partialAmp[1].data();
+    int32_t* positions = e.partialPos.data();
+    const CF* rotTable = e.rotTable.data();
+    uint32_t farPhase = 0;
+    const float binPos = hh.binPos;
+    const float shift = hh.shift;
+    for (int h = 0; h < hh.count; ++h)
+    {
+        const auto sh = static_cast<std::size_t>(h);
+        const auto own = static_cast<std::size_t>(e.harmBand[sh]);
+        const VoiceBand& band = v.bands[own];
+        VoiceHarmonic& hr = v.harmonics[sh];
+        CF a0 = amp0[h];
+        CF a1 = amp1[h];
+
+        const float det = hh.lifeFactor * band.detune;
+        float delta = det;
+        int32_t offset = band.phaseOffset;
+        if (h >= kSingleHarmonicBands)
+        {
+            // Higher harmonics scatter their detune and their level by fixed random factors.
+            const float rt = e.randTableReal[sh];
+            delta = det * rt;
+            const float mu = std::min(0.134f, det);
+            const float scale = 4.0f * mu * e.randTableReal[sh + 64] + 1.0f - mu;
+            a0 = cscale(a0, scale);
+            a1 = cscale(a1, scale);
+            offset = static_cast<int32_t>(static_cast<float>(band.phaseOffset) * rt);
+        }
+        int32_t step = static_cast<int32_t>(static_cast<float>(static_cast<int32_t>(delta * binPos + kPosRound)) + shift + kPosRound) >> 1;
+        const int32_t word = hr.phase & kPhaseMask;
+        bool keepDelta = true;
+        if constexpr (kSharing)
+        {
+            const int32_t next = word + step;
+            if (word == 0 || next < kShareLowPhase)
+            {
+                step = -word;
+                keepDelta = false;
+            }
+            else if (next > kShareHighPhase)
+            {
+                step = kPhaseUnits - word;
+                keepDelta = false;
+            }
+        }
+        const float mh = h == 0 ? 0.5f : static_cast<float>(h);
+        const float posF = (mh + (keepDelta ? delta : 0.0f)) * binPos + kPosRound + shift + kPosRound;
+        const bool inside = posF >= 1.0f && posF < static_cast<float>(kMaxPartialPos);
+        const int32_t pos = inside ? static_cast<int32_t>(posF) : 0;
+        const uint32_t base = h == 0 ? (hh.midPhase >> 1) : static_cast<uint32_t>(h) * hh.midPhase;
+        const uint32_t idx0 =
+            (base + static_cast<uint32_t>(offset) + static_cast<uint32_t>(word) + static_cast<uint32_t>(step >> 1)) & kPhaseMask;
+        const uint32_t idx1 = (idx0 + hh.rotSpread) & kPhaseMask;
+        a0 = cmul(a0, rotTable[idx0]);
+        a1 = cmul(a1, rotTable[idx1]);
+        hr.phase = static_cast<int32_t>(static_cast<uint32_t>(word + step) & kPhaseMask);
+
+        if constexpr (kSharing)
+        {
+            const float hw = e.harmBandWeight[sh];
+            const float cs = v.bandShare[own] * hw + v.bandShare[std::min<std::size_t>(own + 1, kMaxBands - 1)] * (1.0f - hw);
+            const float coherent = std::sqrt(std::max(0.0f, 1.0f - cs * cs));
+            const auto i1 = static_cast<std::size_t>(std::min(h + hh.shareOffset, KeyVoice::kMaxSharePairs - 1));
+            const CF* nw = hh.shareNew;
+            const CF* od = hh.shareOld;
+            const CF p0{hh.shareNewWeight * nw[sh].re + hh.shareOldWeight * od[sh].re,
+                        hh.shareNewWeight * nw[sh].im + hh.shareOldWeight * od[sh].im};
+            const CF p1{hh.shareNewWeight * nw[i1].re + hh.shareOldWeight * od[i1].re,
+                        hh.shareNewWeight * nw[i1].im + hh.shareOldWeight * od[i1].im};
+            a0 = cmul(a0, {coherent + cs * p0.re, cs * p0.im});
+            a1 = cmul(a1, {coherent + cs * p1.re, cs * p1.im});
+        }
+        if (!inside)
+        {
+            a0 = {0.0f, 0.0f};
+            a1 = {0.0f, 0.0f};
+        }
+        if constexpr (kBinaural)
+        {
+            // rotTable[u] is -i e^(2 pi i u / 1024); the delay turns by e^(2 pi i u / 1024) alone,
+            // so that the first partial (u = 0) and a centred sound keep both ears in phase.
+            const float xs = static_cast<float>(pos) * hh.shadowInv;
+            const CF r = rotTable[farPhase & kPhaseMask];
+            const CF turn{-r.im, r.re};
+            const float shadow = 1.0f / (xs * xs + 1.0f);
+            if (hh.farEar == 0)
+                a0 = cmul(cscale(a0, shadow), turn);
+            else
+                a1 = cmul(cscale(a1, shadow), turn);
+            farPhase -= hh.farStep;
+        }
+        positions[h] = pos;
+        amp0[h] = a0;
+        amp1[h] = a1;
+    }
+}
 
 } // namespace
 
@@ -466,127 +667,49 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
 
     // 18m, binaural: the ear away from the sound hears it shadowed and delayed.
     const BinauralParams binaural = hop.binauralOn ? computeBinauralParams(&v) : BinauralParams{};
-    const int farEar = binaural.angle > 0.0f ? 0 : 1;
-    const float shadowInv = 1.0f / (binaural.shadowFreq * binsPerHz + 1e-20f);
-    const uint32_t farStep = static_cast<uint32_t>(toIntSafe(std::fabs(binaural.delay) * f * 1024.0f + 0.5f));
-    uint32_t farPhase = 0;
 
-    // 18j - m. Per harmonic.
+    // 18j - m. Per harmonic, in two passes: amplitudes (oscillation and noise), then position,
+    // phase, share and binaural placement. Positions stay far inside the int range only while the
+    // fundamental is below the harmonic limit and the shift is sane; otherwise no harmonic sounds.
+    HarmonicHop hh;
+    hh.count = harmCount;
+    if (!(binPos <= kHarmonicLimit * kBinsPerHzNumerator) || !std::isfinite(lifeFactor) || !std::isfinite(shift) ||
+        !std::isfinite(formantRatio))
+        hh.count = 0;
+    hh.formantRatio = formantRatio;
+    hh.lifeFactor = lifeFactor;
+    hh.binPos = binPos;
+    hh.shift = std::clamp(shift, -kMaxShift, kMaxShift);
+    hh.midPhase = midPhase;
+    hh.rotSpread = hop.rotSpread;
+    hh.corrWeight = hop.corrWeight;
+    hh.spreadWeight = hop.spreadWeight;
+    hh.shareOffset = shareOffset;
+    hh.shareOldWeight = shareOldWeight;
+    hh.shareNewWeight = shareNewWeight;
+    hh.shareOld = shareOld;
+    hh.shareNew = shareNew;
+    hh.farEar = binaural.angle > 0.0f ? 0 : 1;
+    hh.shadowInv = 1.0f / (binaural.shadowFreq * binsPerHz + 1e-20f);
+    hh.farStep = static_cast<uint32_t>(toIntSafe(std::fabs(binaural.delay) * f * 1024.0f + 0.5f));
+    harmonicAmplitudes(*this, v, hh);
+    if (sharing)
+    {
+        if (binaural.on)
+            harmonicPlacement<true, true>(*this, v, hh);
+        else
+            harmonicPlacement<true, false>(*this, v, hh);
+    }
+    else
+    {
+        if (binaural.on)
+            harmonicPlacement<false, true>(*this, v, hh);
+        else
+            harmonicPlacement<false, false>(*this, v, hh);
+    }
+    harmCount = hh.count;
     CF* amp0 = partialAmp[0].data();
     CF* amp1 = partialAmp[1].data();
-    for (int h = 0; h < harmCount; ++h)
-    {
-        const auto sh = static_cast<std::size_t>(h);
-        const float hpos = h == 0 ? 0.0f : std::max(1.0f, static_cast<float>(h) * formantRatio);
-        const int hidx = std::min(static_cast<int>(hpos), kMaxHarmonics - 1);
-        const auto c = static_cast<std::size_t>(harmBandPos[static_cast<std::size_t>(hidx)]);
-        const float x = (hpos - static_cast<float>(bandStart[c])) * bandInvWidth[c];
-        const float tonal = bandTonalWork[c] + x * (bandTonalWork[c + 1] - bandTonalWork[c]);
-        const float noisy = bandNoisyWork[c] + x * (bandNoisyWork[c + 1] - bandNoisyWork[c]);
-        const float width = bandWidthWork[c] + x * (bandWidthWork[c + 1] - bandWidthWork[c]);
-        const auto own = static_cast<std::size_t>(harmBand[sh]);
-        const VoiceBand& band = v.bands[own];
-        VoiceHarmonic& hr = v.harmonics[sh];
-
-        // k. Oscillation and noise.
-        hr.oscPhase = fraction(hr.oscPhase + band.oscRate);
-        const float y = hr.oscPhase - 0.5f;
-        const float y2 = y * y;
-        const float sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
-        const CF rot{band.oscDepth1, band.oscDepth2 * sine};
-        CF a0;
-        CF a1;
-        if (noisy <= kNoiseThreshold * tonal)
-        {
-            a0 = cscale(rot, tonal);
-            a1 = a0;
-        }
-        else
-        {
-            CF n0;
-            CF n1;
-            hr.noise.getUnitWithStep(width, hop.corrWeight, hop.spreadWeight, n0, n1);
-            a0 = cmul({noisy * n0.re + tonal, noisy * n0.im}, rot);
-            a1 = cmul({noisy * n1.re + tonal, noisy * n1.im}, rot);
-        }
-
-        // l. Position and phase.
-        const float det = lifeFactor * band.detune;
-        float delta = det;
-        int32_t offset = band.phaseOffset;
-        if (h >= kSingleHarmonicBands)
-        {
-            const float rt = randTableReal[sh];
-            delta = det * rt;
-            const float mu = std::min(0.134f, det);
-            const float scale = 4.0f * mu * randTableReal[sh + 64] + 1.0f - mu;
-            a0 = cscale(a0, scale);
-            a1 = cscale(a1, scale);
-            offset = toIntSafe(static_cast<float>(band.phaseOffset) * rt);
-        }
-        int32_t step = toIntSafe(static_cast<float>(toIntSafe(delta * binPos + kPosRound)) + shift + kPosRound) >> 1;
-        bool keepDelta = true;
-        const int32_t word = hr.phase & kPhaseMask;
-        if (sharing)
-        {
-            const int32_t next = word + step;
-            if (word == 0 || next < kShareLowPhase)
-            {
-                step = -word;
-                keepDelta = false;
-            }
-            else if (next > kShareHighPhase)
-            {
-                step = kPhaseUnits - word;
-                keepDelta = false;
-            }
-        }
-        const float mh = h == 0 ? 0.5f : static_cast<float>(h);
-        const float posF = (mh + (keepDelta ? delta : 0.0f)) * binPos + kPosRound + shift + kPosRound;
-        int32_t pos = 0;
-        if (posF >= 1.0f && posF < static_cast<float>(kMaxPartialPos))
-            pos = static_cast<int32_t>(posF);
-        const uint32_t base = h == 0 ? (midPhase >> 1) : static_cast<uint32_t>(h) * midPhase;
-        const uint32_t idx0 = (base + static_cast<uint32_t>(offset) + static_cast<uint32_t>(word) + static_cast<uint32_t>(step >> 1)) & kPhaseMask;
-        const uint32_t idx1 = (idx0 + hop.rotSpread) & kPhaseMask;
-        a0 = cmul(a0, rotTable[idx0]);
-        a1 = cmul(a1, rotTable[idx1]);
-        hr.phase = static_cast<int32_t>(static_cast<uint32_t>(word + step) & kPhaseMask);
-
-        // m. Share and binaural.
-        if (sharing)
-        {
-            const float hw = harmBandWeight[sh];
-            const float cs = v.bandShare[own] * hw + v.bandShare[std::min<std::size_t>(own + 1, kMaxBands - 1)] * (1.0f - hw);
-            const float coherent = std::sqrt(std::max(0.0f, 1.0f - cs * cs));
-            const std::size_t i0 = sh;
-            const auto i1 = static_cast<std::size_t>(std::min(h + shareOffset, KeyVoice::kMaxSharePairs - 1));
-            const CF p0{shareNewWeight * shareNew[i0].re + shareOldWeight * shareOld[i0].re,
-                        shareNewWeight * shareNew[i0].im + shareOldWeight * shareOld[i0].im};
-            const CF p1{shareNewWeight * shareNew[i1].re + shareOldWeight * shareOld[i1].re,
-                        shareNewWeight * shareNew[i1].im + shareOldWeight * shareOld[i1].im};
-            a0 = cmul(a0, {coherent + cs * p0.re, cs * p0.im});
-            a1 = cmul(a1, {coherent + cs * p1.re, cs * p1.im});
-        }
-        if (pos == 0)
-        {
-            a0 = {0.0f, 0.0f};
-            a1 = {0.0f, 0.0f};
-        }
-        if (binaural.on)
-        {
-            // rotTable[u] is -i e^(2 pi i u / 1024); the delay turns by e^(2 pi i u / 1024) alone,
-            // so that the first partial (u = 0) and a centred sound keep both ears in phase.
-            const float xs = static_cast<float>(pos) * shadowInv;
-            const CF r = rotTable[farPhase & kPhaseMask];
-            CF& far = farEar == 0 ? a0 : a1;
-            far = cmul(cscale(far, 1.0f / (xs * xs + 1.0f)), {-r.im, r.re});
-            farPhase -= farStep;
-        }
-        partialPos[sh] = pos;
-        amp0[h] = a0;
-        amp1[h] = a1;
-    }
 
     // 18n. Resonances.
     const float binHz = sampleRate / static_cast<float>(kSynthFFTSize);
