@@ -158,14 +158,7 @@ void KeySpaceDSP::buildSoundList(SoundDataRef* soundRefs, int count)
     assignSoundColours();
 }
 
-// The sound-list analysis (category index, features, colours) is added separately; until then
-// every map keeps the zeros makeInstrumentMap left.
-void KeySpaceDSP::analyseSound(InstrumentMap& map)
-{
-    (void)map;
-}
-
-void KeySpaceDSP::assignSoundColours() {}
+// analyseSound and assignSoundColours live in SoundAnalysis.cpp.
 
 void KeySpaceDSP::init(float newSampleRate)
 {

@@ -78,6 +78,21 @@ class KeySpaceDSP
 
     int numSounds() const noexcept { return static_cast<int>(sounds.size()); }
 
+    // Rules for choosing the sounds of a new canvas.
+    enum NodeMixType : int
+    {
+        RandomSet = 0,     // a neighbourhood of up to 12 sounds around a randomly drawn sound
+        CategorySpace = 1, // the sounds of one category (at most 64)
+        RotateCurrent = 2, // the current canvas's sounds, laid out again around its current mix
+        RotateAll = 3,     // the current mix's sounds and their nearest neighbours among all sounds
+    };
+    // Replaces the nodes of *canvas with a set of sounds chosen by type (n is the category index
+    // for CategorySpace, unused otherwise), laid out by their features inside lo-hi, and
+    // triangulates it. The canvas's mode and bounds are kept; for RotateCurrent and RotateAll its
+    // current mix (which must be up to date) is read first. Draws engineRand(); may run on any
+    // thread, touches only *canvas.
+    void makeNodeCanvas(NodeCanvasData* canvas, NodeMixType type, int n, Point2D lo, Point2D hi) const;
+
     SynthFIFO<NodeCanvasData>::Reader canvasReader;
     SynthFIFO<NodeMix>::Reader mixReader;
     NodeCanvasData canvas{};
