@@ -21,27 +21,27 @@ void addIntoRing(float* ring, int start, const float* src, const float* window, 
 {
     const int first = std::min(n, kRingLength - start);
     vdsp::vma(src, window, ring + start, ring + start, size_t(first));
-    if (first < n)
-        vdsp::vma(src + first, window + first, ring, ring, size_t(n - first));
+    if (first < n) vdsp::vma(src + first, window + first, ring, ring, size_t(n - first));
 }
 } // namespace
 
 void vectorCopy(const float* src, float* dst, unsigned n) noexcept
 {
-    if (n > 0)
-        std::memcpy(dst, src, sizeof(float) * n);
+    if (n > 0) std::memcpy(dst, src, sizeof(float) * n);
 }
 
 SynthFFT::SynthFFT(int newLog2n)
     : setup(vdsp::createFFTSetup(newLog2n)), buffer(size_t(1) << newLog2n, 0.0f), log2n(newLog2n)
 {
-    if (setup == nullptr)
-        throw std::runtime_error("FFT set-up failed");
+    if (setup == nullptr) throw std::runtime_error("FFT set-up failed");
     split.realp = buffer.data();
     split.imagp = buffer.data() + buffer.size() / 2;
 }
 
-SynthFFT::~SynthFFT() { vdsp::destroyFFTSetup(setup); }
+SynthFFT::~SynthFFT()
+{
+    vdsp::destroyFFTSetup(setup);
+}
 
 AddSynth::AddSynth()
     : spectrum(kSpectrumSize, 0.0f), onsetOut(kOnsetFFTPoints, 0.0f), onsetWindow(kOnsetFFTPoints, 0.0f),
@@ -87,8 +87,7 @@ void AddSynth::reset(float newSampleRate) noexcept
 
 void AddSynth::addHarmonics(const int* pos, const CF* const* amp, int count, int quality, int) noexcept
 {
-    if (count < 1)
-        return;
+    if (count < 1) return;
     const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
     const int taps = kASTabSizes[size_t(q)];
     const int bits = kASTabBits[size_t(q)];
@@ -111,8 +110,7 @@ void AddSynth::addHarmonics(const int* pos, const CF* const* amp, int count, int
         const int row = frac >> rowShift;
         const int first = (p >> kPosFracBits) + 1 - taps / 2;
         // Whatever the caller passes, the kernel must stay inside bins -4..133.
-        if (first < kSpecLowestBin || first > kSpecHighestBin + 1 - taps)
-            continue;
+        if (first < kSpecLowestBin || first > kSpecHighestBin + 1 - taps) continue;
         const float* w = table + row * taps;
         if (interpolate)
         {
@@ -156,8 +154,7 @@ int AddSynth::getRemSamples(float** out, int offset, int numSamples, int numChan
         readPos = (readPos + chunk) % kRingLength;
         done += chunk;
     }
-    if (silent != nullptr)
-        *silent = partialsAdded == 0 && (silentHops - 1) * hop > kSynthFFTSize;
+    if (silent != nullptr) *silent = partialsAdded == 0 && (silentHops - 1) * hop > kSynthFFTSize;
     return n;
 }
 
@@ -165,8 +162,7 @@ void AddSynth::resynthesizeHop(int channels) noexcept
 {
     if (partialsAdded == 0)
     {
-        if (hop * silentHops < kRingLength)
-            ++silentHops;
+        if (hop * silentHops < kRingLength) ++silentHops;
         return;
     }
     silentHops = 0;
@@ -195,12 +191,14 @@ void AddSynth::resynthesizeHop(int channels) noexcept
     clearSpectrum();
 }
 
-void AddSynth::advanceWritePos() noexcept { writePos = (writePos + hop) % kRingLength; }
+void AddSynth::advanceWritePos() noexcept
+{
+    writePos = (writePos + hop) % kRingLength;
+}
 
 void AddSynth::addToRingAtReadPos(int channel, const float* src, int count) noexcept
 {
-    if (channel < 0 || channel >= kSynthChannels || src == nullptr)
-        return;
+    if (channel < 0 || channel >= kSynthChannels || src == nullptr) return;
     const int n = std::clamp(count, 0, kRingLength);
     float* ring = rings[size_t(channel)].data();
     const int first = std::min(n, kRingLength - readPos);

@@ -47,7 +47,8 @@ struct AddSynth
     // bits; amp[ch][h]: complex amplitude in channel ch. quality 0, 1, 2 selects the 2-, 4- or 8-tap
     // kernel (negative counts as 1, above 2 as 2). Partials whose kernel would reach outside bins
     // -4..133 are skipped, so nothing is ever written outside the spectrum. `reserved` is not read.
-    void addHarmonics(const int* pos, const CF* const* amp, int count, int quality, int reserved = 0) noexcept;
+    void addHarmonics(const int* pos, const CF* const* amp, int count, int quality,
+                      int reserved = 0) noexcept;
 
     // Copies up to numSamples ready samples of each of the first numChannels rings into
     // out[ch][offset ...], zeroing what it hands out, and returns how many per channel. With
@@ -72,14 +73,14 @@ struct AddSynth
     // Number of samples between readPos and writePos.
     int readySamples() const noexcept { return (writePos - readPos + kRingLength) % kRingLength; }
 
-    std::vector<float> spectrum;                      // kSpectrumSize: re0, im0, re1, im1 parts
+    std::vector<float> spectrum;                          // kSpectrumSize: re0, im0, re1, im1 parts
     std::array<std::vector<float>, kSynthChannels> rings; // kRingLength each
-    std::vector<float> onsetOut;                      // 64: output of the onset transform
-    std::vector<float> onsetWindow;                   // 64: onset overlap-add window
-    std::vector<float> synthWindow;                   // 256: 0.5 * kASWinOLA
-    std::vector<float> frame;                         // 256: time samples of the current hop
-    std::array<float*, kSynthChannels> specRe{};      // bin 0 of each channel's real part
-    std::array<float*, kSynthChannels> specIm{};      // bin 0 of each channel's imaginary part
+    std::vector<float> onsetOut;                          // 64: output of the onset transform
+    std::vector<float> onsetWindow;                       // 64: onset overlap-add window
+    std::vector<float> synthWindow;                       // 256: 0.5 * kASWinOLA
+    std::vector<float> frame;                             // 256: time samples of the current hop
+    std::array<float*, kSynthChannels> specRe{};          // bin 0 of each channel's real part
+    std::array<float*, kSynthChannels> specIm{};          // bin 0 of each channel's imaginary part
     int32_t writePos = 0;
     int32_t readPos = 0;
     int32_t hop = kSynthHop;

@@ -19,6 +19,12 @@ float getCanonRandFloat() noexcept
     return float(static_cast<int32_t>(next)) * kCanonRandScale;
 }
 
-void setCanonRandSeed(uint32_t seed) noexcept { gCanonRandSeed.store(seed, std::memory_order_relaxed); }
+void setCanonRandSeed(uint32_t seed) noexcept
+{
+    gCanonRandSeed.store(seed, std::memory_order_relaxed);
+}
 
-uint32_t getCanonRandSeed() noexcept { return gCanonRandSeed.load(std::memory_order_relaxed); }
+uint32_t getCanonRandSeed() noexcept
+{
+    return gCanonRandSeed.load(std::memory_order_relaxed);
+}

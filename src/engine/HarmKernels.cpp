@@ -71,8 +71,7 @@ template <int N> std::array<double, N> solve(std::array<std::array<double, N>, N
     {
         int pivot = c;
         for (int r = c + 1; r < N; ++r)
-            if (std::fabs(a[size_t(r)][size_t(c)]) > std::fabs(a[size_t(pivot)][size_t(c)]))
-                pivot = r;
+            if (std::fabs(a[size_t(r)][size_t(c)]) > std::fabs(a[size_t(pivot)][size_t(c)])) pivot = r;
         std::swap(a[size_t(c)], a[size_t(pivot)]);
         std::swap(b[size_t(c)], b[size_t(pivot)]);
         for (int r = c + 1; r < N; ++r)

@@ -23,9 +23,15 @@ constexpr float kTimeGuard = 1e-20f;
 // Noise and Sample&Hold draw from the engine's rand() replacement, scaled to -1..1.
 constexpr float kRandToUnitRange = 9.313226e-10f;
 
-float randomBipolar() noexcept { return float(engineRand()) * kRandToUnitRange - 1.0f; }
+float randomBipolar() noexcept
+{
+    return float(engineRand()) * kRandToUnitRange - 1.0f;
+}
 
-float fraction(float x) noexcept { return x - float(int(x)); }
+float fraction(float x) noexcept
+{
+    return x - float(int(x));
+}
 
 // Parameter offsets within one LFO's and one envelope's block of records.
 enum LfoParam
@@ -49,7 +55,10 @@ enum EnvParam
 };
 
 // Attack times are in milliseconds.
-float attackStep(float attackMs, double dt) noexcept { return float(1000.0 / (attackMs + kTimeGuard) * dt); }
+float attackStep(float attackMs, double dt) noexcept
+{
+    return float(1000.0 / (attackMs + kTimeGuard) * dt);
+}
 } // namespace
 
 float LFO::getVal(float newPhase, int shape) noexcept
@@ -99,8 +108,7 @@ float LFO::getVal(float newPhase, int shape) noexcept
         break;
     }
     case kLfoSampleHold:
-        if (prevPhase > p)
-            rndOld = randomBipolar();
+        if (prevPhase > p) rndOld = randomBipolar();
         v = rndOld;
         break;
     default:
@@ -111,8 +119,8 @@ float LFO::getVal(float newPhase, int shape) noexcept
     return v;
 }
 
-void Modulators::process(ModState& state, double dt, double beats, const double* hostPos, const ModState* global,
-                         bool retrigger) const noexcept
+void Modulators::process(ModState& state, double dt, double beats, const double* hostPos,
+                         const ModState* global, bool retrigger) const noexcept
 {
     for (int l = 0; l < kNumLfos; ++l)
     {

@@ -14,8 +14,8 @@ inline constexpr int kSynthBins = kSynthFFTSize / 2;     // bins handed to the t
 // transform) and room above the Nyquist bin, so that an 8-tap kernel centred anywhere between bins
 // -1 and 129 stays inside: bins -4..133 exist.
 inline constexpr int kSpecGuardBins = 4;
-inline constexpr int kSpecLowestBin = -kSpecGuardBins;                      // -4
-inline constexpr int kSpecHighestBin = kSynthBins + 5;                      // 133
+inline constexpr int kSpecLowestBin = -kSpecGuardBins;                     // -4
+inline constexpr int kSpecHighestBin = kSynthBins + 5;                     // 133
 inline constexpr int kSpecPartSize = kSpecHighestBin - kSpecLowestBin + 1; // 138 floats
 // Real and imaginary part of each of the two channels.
 inline constexpr int kSynthChannels = 2;

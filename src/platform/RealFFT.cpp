@@ -41,8 +41,7 @@ void freeBuffers(FFTSetup* setup) noexcept
 
 FFTSetup* createFFTSetup(int log2n)
 {
-    if (log2n < kMinFFTLog2 || log2n > kMaxFFTLog2)
-        return nullptr;
+    if (log2n < kMinFFTLog2 || log2n > kMaxFFTLog2) return nullptr;
     auto* setup = new FFTSetup;
     setup->log2n = log2n;
     setup->n = 1 << log2n;
@@ -73,8 +72,7 @@ FFTSetup* createFFTSetup(int log2n)
 
 void destroyFFTSetup(FFTSetup* setup) noexcept
 {
-    if (setup == nullptr)
-        return;
+    if (setup == nullptr) return;
     {
         std::lock_guard<std::mutex> lock(plannerMutex());
         fftwf_destroy_plan(setup->plan);
@@ -83,12 +81,14 @@ void destroyFFTSetup(FFTSetup* setup) noexcept
     delete setup;
 }
 
-int fftLog2Size(const FFTSetup* setup) noexcept { return setup != nullptr ? setup->log2n : 0; }
+int fftLog2Size(const FFTSetup* setup) noexcept
+{
+    return setup != nullptr ? setup->log2n : 0;
+}
 
 void fftInverseReal(FFTSetup* setup, const SplitComplex& in, const SplitComplex& out, int log2n) noexcept
 {
-    if (setup == nullptr || setup->log2n != log2n)
-        return;
+    if (setup == nullptr || setup->log2n != log2n) return;
     const int half = setup->n / 2;
     fftwf_complex* bins = setup->bins;
     bins[0][0] = in.realp[0];

@@ -49,8 +49,7 @@ void expectSumsAndMirror(const std::array<std::array<float, Taps>, Rows>& table,
         EXPECT_GE(sum, lo) << "row " << r;
         EXPECT_LE(sum, hi) << "row " << r;
         const size_t m = rowsPerBin - r;
-        if (r == 0 || m >= Rows)
-            continue;
+        if (r == 0 || m >= Rows) continue;
         for (size_t k = 0; k < Taps; ++k)
             EXPECT_NEAR(table[r][k], table[m][Taps - 1 - k], 1e-6) << "rows " << r << " and " << m;
     }
@@ -78,8 +77,9 @@ double olaErrorDb(const float* taps, int numTaps, double phi)
         for (int j = 0; j < numTaps; ++j)
         {
             const double f = (1 - numTaps / 2 + j) - phi;
-            g += double(taps[j]) * (std::polar(1.0, 2 * kPi * f * n / 256) * double(kASWinOLA[size_t(128 + n)]) +
-                                    std::polar(1.0, 2 * kPi * f * (n - 128) / 256) * double(kASWinOLA[size_t(n)]));
+            g += double(taps[j]) *
+                 (std::polar(1.0, 2 * kPi * f * n / 256) * double(kASWinOLA[size_t(128 + n)]) +
+                  std::polar(1.0, 2 * kPi * f * (n - 128) / 256) * double(kASWinOLA[size_t(n)]));
         }
         err += std::norm(g - 1.0);
     }
@@ -140,7 +140,7 @@ TEST(AddSynth, OnsetWindowIsPowerComplementaryAtHop32)
 
 class AddHarmonics : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override { synth.reset(44100.0f); }
 
     void add(int pos, CF a0, CF a1, int quality)
@@ -152,8 +152,7 @@ protected:
     bool spectrumIsZero() const
     {
         for (float v : synth.spectrum)
-            if (v != 0.0f)
-                return false;
+            if (v != 0.0f) return false;
         return true;
     }
 
@@ -295,8 +294,7 @@ std::vector<float> renderPartial(int pos, std::complex<double> amp, int quality,
         synth.advanceWritePos();
         const int n = synth.getRemSamples(outs, 0, 128, 2, nullptr);
         EXPECT_EQ(n, 128);
-        if (h >= 2)
-            out.insert(out.end(), outs[ch], outs[ch] + n);
+        if (h >= 2) out.insert(out.end(), outs[ch], outs[ch] + n);
         amp *= turn;
     }
     return out;

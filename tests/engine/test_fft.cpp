@@ -48,7 +48,7 @@ std::vector<float> fastInverse(vdsp::FFTSetup* setup, Packed s, int log2n)
 
 class InverseRealFFT : public ::testing::TestWithParam<int>
 {
-protected:
+  protected:
     void SetUp() override
     {
         setup = vdsp::createFFTSetup(GetParam());
@@ -187,7 +187,7 @@ TEST(VectorOps, ZtocInterleaves)
 // Lengths around the unrolled step of 4 and an empty vector.
 class VectorOpsLength : public ::testing::TestWithParam<size_t>
 {
-protected:
+  protected:
     void SetUp() override
     {
         std::mt19937 gen(static_cast<unsigned>(GetParam()));

@@ -29,14 +29,29 @@ TEST(LFOShape, ValuesAtCharacteristicPhases)
         float want;
     };
     const Case cases[] = {
-        {kLfoSine, 0.0f, 0.0f},          {kLfoSine, 0.25f, 1.0f},       {kLfoSine, 0.75f, -1.0f},
-        {kLfoTriangle, 0.25f, 1.0f},     {kLfoTriangle, 0.75f, -1.0f},  {kLfoTriangle, 0.5f, 0.0f},
-        {kLfoTriangle, 0.1f, 0.4f},      {kLfoTriangle, 0.9f, -0.4f},   {kLfoSaw, 0.0f, 1.0f},
-        {kLfoSaw, 0.75f, -0.5f},         {kLfoSoftSaw, 0.25f, 0.796875f}, {kLfoSoftSaw, 0.5f, 0.0f},
-        {kLfoSoftSaw, 0.75f, -0.796875f}, {kLfoSquare, 0.49f, 1.0f},    {kLfoSquare, 0.5f, -1.0f},
-        {kLfoSigmoid, 0.0f, 1.0f},       {kLfoSigmoid, 0.5f, 0.0f},     {kLfoSigmoid, 0.75f, -0.7071068f},
-        {kLfoExpo, 0.0f, 1.0f},          {kLfoExpo, 0.5f, -0.3976116f}, {kLfoExpo, 1.0f, 1.0f},
-        {9, 0.3f, 0.0f},                 {-1, 0.3f, 0.0f},
+        {kLfoSine, 0.0f, 0.0f},
+        {kLfoSine, 0.25f, 1.0f},
+        {kLfoSine, 0.75f, -1.0f},
+        {kLfoTriangle, 0.25f, 1.0f},
+        {kLfoTriangle, 0.75f, -1.0f},
+        {kLfoTriangle, 0.5f, 0.0f},
+        {kLfoTriangle, 0.1f, 0.4f},
+        {kLfoTriangle, 0.9f, -0.4f},
+        {kLfoSaw, 0.0f, 1.0f},
+        {kLfoSaw, 0.75f, -0.5f},
+        {kLfoSoftSaw, 0.25f, 0.796875f},
+        {kLfoSoftSaw, 0.5f, 0.0f},
+        {kLfoSoftSaw, 0.75f, -0.796875f},
+        {kLfoSquare, 0.49f, 1.0f},
+        {kLfoSquare, 0.5f, -1.0f},
+        {kLfoSigmoid, 0.0f, 1.0f},
+        {kLfoSigmoid, 0.5f, 0.0f},
+        {kLfoSigmoid, 0.75f, -0.7071068f},
+        {kLfoExpo, 0.0f, 1.0f},
+        {kLfoExpo, 0.5f, -0.3976116f},
+        {kLfoExpo, 1.0f, 1.0f},
+        {9, 0.3f, 0.0f},
+        {-1, 0.3f, 0.0f},
     };
     for (const Case& c : cases)
         EXPECT_NEAR(shapeAt(c.shape, c.phase), c.want, 2e-6) << "shape " << c.shape << " at " << c.phase;
@@ -92,7 +107,7 @@ TEST(LFOShape, SampleAndHoldDrawsExactlyWhenThePhaseWraps)
 // The 26 LFO and envelope records, starting at LFO 1 Shape.
 class ModulatorsTest : public ::testing::Test
 {
-protected:
+  protected:
     ModulatorsTest() : params(26), mods(params.data())
     {
         for (int l = 0; l < kNumLfos; ++l)
@@ -137,8 +152,8 @@ TEST_F(ModulatorsTest, FreeLfoAdvancesBySpeedTimesStep)
 
 TEST_F(ModulatorsTest, SyncDivisionsLockToTheHostPosition)
 {
-    const double cyclesPerBeat[15] = {0.0625, 0.083333, 0.125, 0.166667, 0.25, 0.333333, 0.5, 1.0,
-                                      1.333333, 1.5, 2.0, 3.0, 4.0, 6.0, 8.0};
+    const double cyclesPerBeat[15] = {0.0625,   0.083333, 0.125, 0.166667, 0.25, 0.333333, 0.5, 1.0,
+                                      1.333333, 1.5,      2.0,   3.0,      4.0,  6.0,      8.0};
     lfo(0, 2) = 1.0f;
     const double hostPos = 0.3;
     for (int d = 0; d < 15; ++d)
