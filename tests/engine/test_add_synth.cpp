@@ -98,16 +98,6 @@ TEST(HarmKernels, EveryRowReconstructsASteadyPartial)
         EXPECT_LT(olaErrorDb(kHarmBinWeights2[r].data(), 2, r / 64.0), -15.0) << "2-tap row " << r;
 }
 
-TEST(HarmKernels, TablePointersAndSizes)
-{
-    EXPECT_EQ(kASTabPtrs[0], kHarmBinWeights2[0].data());
-    EXPECT_EQ(kASTabPtrs[1], kHarmBinWeights4[0].data());
-    EXPECT_EQ(kASTabPtrs[2], kHarmBinWeights8[0].data());
-    EXPECT_EQ(kASTabPtrs[1][5 * 4 + 2], kHarmBinWeights4[5][2]);
-    for (size_t q = 0; q < 3; ++q)
-        EXPECT_EQ((1 << kASTabBits[q]) + (q == 2 ? 1 : 0), kASTabRows[q]);
-}
-
 TEST(HarmKernels, WindowIsPowerComplementaryAndSymmetric)
 {
     EXPECT_EQ(kASWinOLA[0], 0.0f);
@@ -442,14 +432,6 @@ TEST(AddSynthRing, ResetEmptiesEverything)
     EXPECT_EQ(synth.writePos, 0);
     EXPECT_EQ(synth.readPos, 0);
     EXPECT_EQ(synth.sampleRate, 44100.0f);
-}
-
-TEST(VectorCopy, CopiesExactly)
-{
-    std::vector<float> src = {1.5f, -2.0f, 3.25f}, dst(3, 0.0f);
-    vectorCopy(src.data(), dst.data(), 3);
-    EXPECT_EQ(dst, src);
-    vectorCopy(nullptr, nullptr, 0);
 }
 
 // ---- Band-limited noise ----
