@@ -418,3 +418,94 @@ TEST(BlockRendering, HostileBlobsKeepTheOutputFinite)
         ASSERT_TRUE(qmtest::allFinite(r)) << "sound " << s;
     }
 }
+
+namespace
+{
+
+// Peak frequency of a stretch, coarse then fine search.
+double peakFrequency(const std::vector<float>& x, std::size_t start, std::size_t n, double lo, double hi)
+{
+    double bestHz = lo, best = -1.0;
+    for (double hz = lo; hz <= hi; hz += 5.0)
+    {
+        const double m = magnitudeAt(x, start, n, hz, kRate);
+        if (m > best)
+        {
+            best = m;
+            bestHz = hz;
+        }
+    }
+    const double coarse = bestHz;
+    for (double hz = coarse - 5.0; hz <= coarse + 5.0; hz += 0.25)
+    {
+        const double m = magnitudeAt(x, start, n, hz, kRate);
+        if (m > best)
+        {
+            best = m;
+            bestHz = hz;
+        }
+    }
+    return bestHz;
+}
+
+} // namespace
+
+TEST(BlockRendering, FreqShiftMovesThePartialByHertz)
+{
+    resetSeeds();
+    FundamentalRig f;
+    KeySpaceDSP& dsp = f.rig.dsp();
+    // A constant modulation of 20 on FreqShift (scale 100) shifts by 2000 Hz.
+    dsp.params[kFirstModSlotParam + kModParamSource].value = 5.0f;
+    dsp.params[kFirstModSlotParam + kModParamAmount].value = 20.0f;
+    dsp.params[kFirstModSlotParam + kModParamTarget].value = 11.0f;
+    qmtest::noteOn(dsp, 69, 127);
+    f.rig.render(4096 + 8192, 256, f.left, f.right);
+    EXPECT_NEAR(peakFrequency(f.left, 4096, 8192, 1000.0, 4000.0), 2440.0, 0.5);
+}
+
+TEST(BlockRendering, ShiftsBeyondTheSpectrumDropPartials)
+{
+    resetSeeds();
+    EngineRig rig(qmbank::demoBank(), kRate);
+    KeySpaceDSP& dsp = rig.dsp();
+    rig.pushExploreCanvas({0, 1}, {0.5f, 0.5f});
+    dsp.params[kFirstModSlotParam + kModParamSource].value = 5.0f;
+    dsp.params[kParamDetune].value = -100.0f;
+    std::vector<float> l, r;
+    for (float amount : {64.0f, -64.0f})
+    {
+        dsp.params[kFirstModSlotParam + kModParamAmount].value = amount;
+        dsp.params[kFirstModSlotParam + kModParamTarget].value = 11.0f; // FreqShift +-6400 Hz
+        for (int note : {24, 60, 100})
+            qmtest::noteOn(dsp, note, 127);
+        rig.render(4096, 512, l, r);
+        dsp.params[kFirstModSlotParam + kModParamTarget].value = 9.0f; // Detune +-6400 cents
+        rig.render(4096, 512, l, r);
+        for (int note : {24, 60, 100})
+            qmtest::noteOff(dsp, note);
+    }
+    EXPECT_TRUE(qmtest::allFinite(l));
+    EXPECT_TRUE(qmtest::allFinite(r));
+    EXPECT_GT(qmtest::peakOf(l), 0.0f);
+}
+
+TEST(BlockRendering, PhaseAccumulatorsWrapWithoutOverflow)
+{
+    resetSeeds();
+    FundamentalRig f;
+    KeySpaceDSP& dsp = f.rig.dsp();
+    const int voice = qmtest::noteOn(dsp, 127, 127);
+    f.rig.render(kHop, kHop, f.left, f.right);
+    // As after hours of a held note: the accumulator near the top of its range.
+    dsp.voices[voice].phaseAcc = 0x7fffff00;
+    f.rig.render(64 * kHop, kHop, f.left, f.right);
+    EXPECT_GE(dsp.voices[voice].phaseAcc, 0);
+    EXPECT_LT(dsp.voices[voice].phaseAcc, 0x7fffff00);
+    for (int h = 0; h < dsp.voices[voice].voiceHarmonicCount; ++h)
+    {
+        EXPECT_GE(dsp.voices[voice].harmonics[h].phase, 0);
+        EXPECT_LT(dsp.voices[voice].harmonics[h].phase, 1024);
+    }
+    EXPECT_TRUE(qmtest::allFinite(f.left));
+}
