@@ -1,10 +1,168 @@
 #include "processor/PluginProcessor.h"
 
+#include <ctime>
+
+#include "engine/FxChain.h"
+#include "engine/ParamTable.h"
+#include "engine/Random.h"
+#include "processor/LibraryFolders.h"
+#include "processor/SoundLibrary.h"
+
+std::atomic<int32_t> gNumInstances{0};
+std::atomic<double> gOnSeconds{0.0};
+
+namespace
+{
+// The box the first canvas keeps its sounds in.
+constexpr Point2D kCanvasLayoutLo{0.12f, 0.27f};
+constexpr Point2D kCanvasLayoutHi{0.83f, 0.72f};
+// Bounds of the point in the XY Pad and Keyboard modes; the Explore mode uses the fallback range.
+constexpr Point2D kXYPadLo{0.3f, 0.33f};
+constexpr Point2D kXYPadHi{0.7f, 0.67f};
+constexpr Point2D kKeyboardLo{0.0f, 0.375f};
+constexpr Point2D kKeyboardHi{1.0f, 0.625f};
+constexpr float kInitialKeyOffsetX = -0.4f;
+constexpr float kInitialKeyOctaveWidth = 0.2f;
+
+// Sounds the plain stand-in layout places, and its columns.
+constexpr int kGridCanvasSounds = 12;
+constexpr int kGridColumns = 4;
+
+// The engine's canvas construction (a random neighbourhood of sounds), when the engine offers it.
+template <class Dsp> bool makeRandomCanvas(Dsp& engine, NodeCanvasData& canvas)
+{
+    if constexpr (requires(Dsp & d, NodeCanvasData * c) {
+                      d.makeNodeCanvas(c, static_cast<typename Dsp::NodeMixType>(0), 8, Point2D{}, Point2D{});
+                  })
+    {
+        engine.makeNodeCanvas(&canvas, static_cast<typename Dsp::NodeMixType>(0), 8, kCanvasLayoutLo,
+                              kCanvasLayoutHi);
+        return true;
+    }
+    else
+        return false;
+}
+
+// Stand-in while the engine has no canvas construction: the first sounds on a plain grid.
+void makeGridCanvas(int numSounds, NodeCanvasData& canvas)
+{
+    const int n = std::min(numSounds, kGridCanvasSounds);
+    const int rows = (n + kGridColumns - 1) / kGridColumns;
+    for (int i = 0; i < n; ++i)
+    {
+        const int col = i % kGridColumns;
+        const int row = i / kGridColumns;
+        const float fx = (static_cast<float>(col) + 0.5f) / static_cast<float>(kGridColumns);
+        const float fy = (static_cast<float>(row) + 0.5f) / static_cast<float>(std::max(rows, 1));
+        CanvasNode& node = canvas.nodes[static_cast<size_t>(i)];
+        node.pos = {kCanvasLayoutLo.x + fx * (kCanvasLayoutHi.x - kCanvasLayoutLo.x),
+                    kCanvasLayoutLo.y + fy * (kCanvasLayoutHi.y - kCanvasLayoutLo.y)};
+        node.soundId = i;
+    }
+    canvas.nodeCount = n;
+    canvas.dirty = 1;
+    canvas.triangulate();
+}
+} // namespace
+
+NodeCanvasData makeInitialCanvas() noexcept
+{
+    NodeCanvasData canvas{};
+    canvas.keyOffsetX = kInitialKeyOffsetX;
+    canvas.keyOctaveWidth = kInitialKeyOctaveWidth;
+    return canvas;
+}
+
 PluginProcessor::PluginProcessor()
     : juce::AudioProcessor(BusesProperties()
                                .withInput("Input", juce::AudioChannelSet::stereo(), false)
-                               .withOutput("Output", juce::AudioChannelSet::stereo(), false))
+                               .withOutput("Output", juce::AudioChannelSet::stereo(), false)),
+      eventQueue(kEventQueueSlots, SynthEvent{}), canvasQueue(kCanvasQueueSlots, makeInitialCanvas()),
+      mixQueue(kMixQueueSlots, NodeMix{}), nodeCanvas(makeInitialCanvas())
 {
+    instanceIndex = gNumInstances.fetch_add(1);
+
+    // The engine's own generator: glibc's rand() is shared with the host and locks.
+    engineSrand(static_cast<uint32_t>(std::clock()));
+
+    std::vector<SoundDataRef> refs = loadSoundBanks();
+    dsp = std::make_unique<KeySpaceDSP>(canvasQueue.makeReader(), mixQueue.makeReader(), refs.data(),
+                                        static_cast<int>(refs.size()));
+
+    nodeCanvas.mode = kCanvasModeXYPad;
+    nodeCanvas.lo[kCanvasModeXYPad] = kXYPadLo;
+    nodeCanvas.hi[kCanvasModeXYPad] = kXYPadHi;
+    nodeCanvas.lo[kCanvasModeKeyboard] = kKeyboardLo;
+    nodeCanvas.hi[kCanvasModeKeyboard] = kKeyboardHi;
+
+    for (int h = 0; h < dsp->hostParamCount; ++h)
+    {
+        Param* p = &dsp->params[static_cast<size_t>(dsp->hostParamIndex[static_cast<size_t>(h)])];
+        addParameter(new PluginParam(this, p, p->hostIndex));
+    }
+    reportHostValues();
+
+    buildFirstCanvas();
 }
 
-juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter() { return new PluginProcessor(); }
+PluginProcessor::~PluginProcessor()
+{
+    gNumInstances.fetch_sub(1);
+    dsp.reset();
+}
+
+std::vector<SoundDataRef> PluginProcessor::loadSoundBanks()
+{
+    std::vector<SoundDataRef> refs;
+    ::loadSoundBanks(getSoundsFolder(), soundStorage, refs);
+    return refs;
+}
+
+void PluginProcessor::buildFirstCanvas()
+{
+    if (!makeRandomCanvas(*dsp, nodeCanvas)) makeGridCanvas(dsp->numSounds(), nodeCanvas);
+    const Point2D point{dsp->params[kParamMorphX].value, dsp->params[kParamMorphY].value};
+    nodeCanvas.getNodeMixForPoint(point, true, nullptr, true);
+    // No editor exists yet: no change broadcast.
+    canvasQueue.push(nodeCanvas);
+}
+
+void PluginProcessor::sendNodeCanvasToDSP()
+{
+    presetName = {};
+    canvasQueue.push(nodeCanvas);
+    sendChangeMessage();
+}
+
+juce::String PluginProcessor::getFxName(int slot)
+{
+    return getFxSlotName(slot);
+}
+
+void PluginProcessor::pushEvent(const SynthEvent& event) noexcept
+{
+    if (eventQueue.tryPush(event)) sendChangeMessage();
+}
+
+void PluginProcessor::reportHostValues()
+{
+    for (auto* parameter : getParameters())
+        if (auto* p = dynamic_cast<PluginParam*>(parameter))
+            p->sendValueChangedMessageToListeners(p->getValue());
+}
+
+PluginParam* PluginProcessor::getHostParam(int hostIndex) const
+{
+    const auto& list = getParameters();
+    if (hostIndex < 0 || hostIndex >= list.size()) return nullptr;
+    return dynamic_cast<PluginParam*>(list[hostIndex]);
+}
+
+// getStateInformation and setStateInformation live in HostState.cpp.
+
+// ---- Factory ----
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new PluginProcessor();
+}

@@ -1,0 +1,106 @@
+// Installing a sound bank the user dropped or chose: the file is checked entry by entry from one copy
+// in memory, and exactly those checked bytes are copied into the sounds folder.
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/InstrumentMap.h"
+#include "processor/AtomicFileWrite.h"
+#include "processor/LibraryFolders.h"
+#include "processor/PluginProcessor.h"
+#include "processor/SoundLibrary.h"
+
+namespace
+{
+constexpr const char* kBankExtension = ".qmbank";
+// Larger files are refused before they are read.
+constexpr int64_t kMaxBankFileBytes = 10000000;
+// Entries that may fail the check in a bank that still installs (folders, read-me files, ...).
+constexpr int kMaxInvalidBankEntries = 2;
+// Largest piece read from an entry's stream at once.
+constexpr int kBankReadChunk = 1 << 16;
+
+constexpr const char* kWriteFailedMessage =
+    "Error: failed to write to sounds directory! Try reinstalling Quillmoor.\n";
+
+// Reads entry i whole, or up to the limit: an archive's directory may declare any size, so the
+// buffer grows only with bytes that actually arrive.
+std::vector<uint8_t> readEntry(juce::ZipFile& zip, int i)
+{
+    std::vector<uint8_t> bytes;
+    const juce::ZipFile::ZipEntry* entry = zip.getEntry(i);
+    if (entry == nullptr || entry->uncompressedSize <= 0 || entry->uncompressedSize > kMaxSoundEntryBytes)
+        return bytes;
+    std::unique_ptr<juce::InputStream> stream(zip.createStreamForEntry(i));
+    if (stream == nullptr) return bytes;
+    const auto declared = static_cast<size_t>(entry->uncompressedSize);
+    bytes.reserve(std::min(declared, static_cast<size_t>(kMaxBankFileBytes)));
+    while (bytes.size() < declared)
+    {
+        const size_t at = bytes.size();
+        const int want = static_cast<int>(std::min(declared - at, static_cast<size_t>(kBankReadChunk)));
+        bytes.resize(at + static_cast<size_t>(want));
+        const int got = stream->read(bytes.data() + at, want);
+        bytes.resize(at + static_cast<size_t>(std::max(got, 0)));
+        if (got <= 0) break;
+    }
+    return bytes;
+}
+
+// Whether the engine's blob parser accepts bytes as a sound named like the archive entry.
+bool isValidSound(const juce::String& entryName, const std::vector<uint8_t>& bytes)
+{
+    if (bytes.empty()) return false;
+    SoundDataRef ref;
+    std::memset(ref.name, 0, sizeof(ref.name));
+    const char* utf8 = entryName.toRawUTF8();
+    std::memcpy(ref.name, utf8, std::min(std::strlen(utf8), sizeof(ref.name) - 1));
+    ref.data = bytes.data();
+    ref.size = bytes.size();
+    auto scratch = std::make_unique<InstrumentMap>();
+    std::memset(scratch->name, 0, sizeof(scratch->name));
+    std::memset(scratch->category, 0, sizeof(scratch->category));
+    return makeInstrumentMap(ref, scratch.get(), 0);
+}
+
+// Whether the archive in data holds at least one sound and at most two entries that are not.
+bool isValidBank(const juce::MemoryBlock& data)
+{
+    juce::ZipFile zip(new juce::MemoryInputStream(data, false), true);
+    const int entries = zip.getNumEntries();
+    int valid = 0;
+    for (int i = 0; i < entries; ++i)
+    {
+        const juce::ZipFile::ZipEntry* entry = zip.getEntry(i);
+        if (entry != nullptr && isValidSound(entry->filename, readEntry(zip, i))) ++valid;
+    }
+    return entries > 0 && valid >= 1 && entries - valid <= kMaxInvalidBankEntries;
+}
+} // namespace
+
+juce::String PluginProcessor::addDataFromFilePath(juce::String path)
+{
+    // A relative path has no meaning here (the host's working folder is anyone's guess).
+    if (!juce::File::isAbsolutePath(path))
+        return "Error: couldn't open file " + path.fromLastOccurrenceOf("/", false, false) + "\n";
+    const juce::File file(path);
+    const juce::String name = file.getFileName();
+    if (!file.exists()) return "Error: couldn't open file " + name + "\n";
+    if (file.getSize() > kMaxBankFileBytes) return "Error: uncompatible file " + name + "\n";
+
+    juce::MemoryBlock data;
+    if (!file.existsAsFile() || !file.loadFileAsData(data)) return "Error: couldn't load file";
+    // The file may have grown since its size was checked.
+    if (data.getSize() > static_cast<size_t>(kMaxBankFileBytes))
+        return "Error: uncompatible file " + name + "\n";
+    if (!path.endsWith(kBankExtension)) return "Unsupported file type.";
+    if (!isValidBank(data)) return "Error: " + name + " is not a valid soundbank, did not install.\n";
+
+    // The target is named after the checked file, never after anything inside the archive.
+    const juce::File target = getSoundsFolder().getChildFile(name);
+    if (!target.hasWriteAccess()) return kWriteFailedMessage;
+    if (!replaceFileAtomically(target, data.getData(), data.getSize())) return kWriteFailedMessage;
+    return "Installed sound bank " + name + ". Restart Quillmoor to activate.\n";
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+#include <juce_core/juce_core.h>
+
+inline constexpr const char* kPresetExtension = ".qmpreset";
+inline constexpr const char* kPresetNotFoundMessage = "Error: Preset file not found!";
+// A preset file is exactly one state block, which is far smaller; a larger file is not read.
+inline constexpr int64_t kMaxPresetFileBytes = int64_t{4} << 20;
+
+// Whether a preset name may become a path: not empty or all spaces, no control characters, no
+// "..", no "\", no leading "/", no empty folder level ("a//b", "a/"). Sub-folders ("Pads/Warm") are
+// allowed; every accepted name stays inside the presets folder.
+bool isSafePresetName(const juce::String& name);
+
+// The file of preset name, or an invalid File (juce::File()) when the name is not safe.
+juce::File presetFileFor(const juce::String& name);
+
+// Every "*.qmpreset" file under the presets folder (sub-folders included), in the folder walk's
+// order, each named by its path relative to the folder without the final extension ("Pads/Warm").
+juce::StringArray listPresetNames();
+
+// The start-up pick among count presets for a clock reading: ((c x 1664525 + 1013904223) >> 8) mod
+// count on unsigned 64 bits. count must be positive.
+int pickStartupPreset(uint64_t clockReading, int count) noexcept;

@@ -1,0 +1,123 @@
+#include "processor/SoundLibrary.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "processor/LibraryFolders.h"
+
+namespace
+{
+// Longest piece handed to one InputStream::read (its count is an int).
+constexpr int64_t kMaxReadChunk = int64_t{1} << 30;
+
+juce::RangedDirectoryIterator bankIterator(const juce::File& folder)
+{
+    return juce::RangedDirectoryIterator(folder, true, kSoundBankWildcard, juce::File::findFiles,
+                                         juce::File::FollowSymlinks::noCycles);
+}
+
+// Bytes the library makes room for when reading entry i of zip, given what the bank and the
+// library may still take.
+int64_t entryRoom(const juce::ZipFile& zip, int i, int64_t bankLeft, int64_t libraryLeft)
+{
+    const juce::ZipFile::ZipEntry* entry = zip.getEntry(i);
+    if (entry == nullptr) return 0;
+    const int64_t declared = std::max<int64_t>(entry->uncompressedSize, 0);
+    return std::max<int64_t>(0, std::min({declared, kMaxSoundEntryBytes, bankLeft, libraryLeft}));
+}
+
+int64_t bankRoom(const juce::File& bank)
+{
+    const int64_t fileSize = std::max<int64_t>(bank.getSize(), 0);
+    if (fileSize > kMaxSoundLibraryBytes / kMaxBankInflation) return kMaxSoundLibraryBytes;
+    return fileSize * kMaxBankInflation;
+}
+
+// Reads until want bytes arrived or the stream ends or fails.
+int64_t readFully(juce::InputStream& stream, uint8_t* dst, int64_t want)
+{
+    int64_t got = 0;
+    while (got < want)
+    {
+        const int chunk = static_cast<int>(std::min(want - got, kMaxReadChunk));
+        const int n = stream.read(dst + got, chunk);
+        if (n <= 0) break;
+        got += n;
+    }
+    return got;
+}
+
+void setRefName(SoundDataRef& ref, const juce::String& entryName)
+{
+    std::memset(ref.name, 0, sizeof(ref.name));
+    const char* utf8 = entryName.toRawUTF8();
+    const size_t len = std::min(std::strlen(utf8), sizeof(ref.name) - 1);
+    std::memcpy(ref.name, utf8, len);
+}
+} // namespace
+
+int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std::vector<SoundDataRef>& refs)
+{
+    refs.clear();
+    storage.clear();
+    if (!folder.isDirectory()) return 0;
+
+    // First pass: count the entries and the room they may take.
+    int64_t count = 0;
+    int64_t total = 0;
+    for (const auto& item : bankIterator(folder))
+    {
+        juce::ZipFile zip(item.getFile());
+        const int entries = zip.getNumEntries();
+        int64_t bankLeft = bankRoom(item.getFile());
+        for (int i = 0; i < entries && count < std::numeric_limits<int>::max(); ++i)
+        {
+            const int64_t room = entryRoom(zip, i, bankLeft, kMaxSoundLibraryBytes - total);
+            bankLeft -= room;
+            total += room;
+            ++count;
+        }
+    }
+    if (count == 0) return 0;
+
+    refs.assign(static_cast<size_t>(count), SoundDataRef{});
+    std::vector<int64_t> offsets(static_cast<size_t>(count), 0);
+    storage.assign(static_cast<size_t>(total), 0);
+
+    // Second pass: each entry gets at most the room the first pass allowed it, so a library that
+    // changed in between can neither overflow the buffer nor take another entry's space.
+    int64_t filled = 0;
+    int64_t offset = 0;
+    for (const auto& item : bankIterator(folder))
+    {
+        if (filled >= count) break;
+        juce::ZipFile zip(item.getFile());
+        const int entries = zip.getNumEntries();
+        int64_t bankLeft = bankRoom(item.getFile());
+        for (int i = 0; i < entries && filled < count; ++i)
+        {
+            const int64_t room = entryRoom(zip, i, bankLeft, total - offset);
+            bankLeft -= room;
+            int64_t got = 0;
+            if (room > 0)
+            {
+                std::unique_ptr<juce::InputStream> stream(zip.createStreamForEntry(i));
+                if (stream != nullptr) got = readFully(*stream, storage.data() + offset, room);
+            }
+            SoundDataRef& ref = refs[static_cast<size_t>(filled)];
+            if (const auto* entry = zip.getEntry(i)) setRefName(ref, entry->filename);
+            ref.size = static_cast<uint64_t>(got);
+            offsets[static_cast<size_t>(filled)] = offset;
+            offset += got;
+            ++filled;
+        }
+    }
+
+    // Shrinking a vector keeps its buffer; the pointers are taken only now, from the final buffer.
+    storage.resize(static_cast<size_t>(offset));
+    for (size_t r = 0; r < refs.size(); ++r)
+        refs[r].data = refs[r].size > 0 ? storage.data() + offsets[r] : nullptr;
+    return static_cast<int>(refs.size());
+}
