@@ -74,7 +74,8 @@ void projectOnMainDirection(std::vector<FeatureRow>& rows, float* coord) noexcep
 {
     const int count = static_cast<int>(rows.size());
     int r = engineRand() % count;
-    for (int draws = 1; draws < kMaxRowDraws && !(dot(rows[static_cast<size_t>(r)], rows[static_cast<size_t>(r)]) > 0.0);
+    for (int draws = 1;
+         draws < kMaxRowDraws && !(dot(rows[static_cast<size_t>(r)], rows[static_cast<size_t>(r)]) > 0.0);
          ++draws)
         r = engineRand() % count;
 
@@ -129,7 +130,8 @@ bool finitePoint(Point2D p) noexcept
 }
 } // namespace
 
-void KeySpaceDSP::makeNodeCanvas(NodeCanvasData* canvas, NodeMixType type, int n, Point2D lo, Point2D hi) const
+void KeySpaceDSP::makeNodeCanvas(NodeCanvasData* canvas, NodeMixType type, int n, Point2D lo,
+                                 Point2D hi) const
 {
     if (canvas == nullptr) return;
     if (type != CategorySpace && type != RotateCurrent && type != RotateAll) type = RandomSet;
@@ -149,9 +151,8 @@ void KeySpaceDSP::makeNodeCanvas(NodeCanvasData* canvas, NodeMixType type, int n
     InstrumentFeatures seed{};
     std::array<Point2D, kMaxSoundNodes> pos{};
     int fixedCount = 0;
-    const auto featuresOf = [this](int sound) -> const InstrumentFeatures& {
-        return sounds[static_cast<size_t>(sound)].features;
-    };
+    const auto featuresOf = [this](int sound) -> const InstrumentFeatures&
+    { return sounds[static_cast<size_t>(sound)].features; };
 
     if (type == CategorySpace)
     {
@@ -192,7 +193,8 @@ void KeySpaceDSP::makeNodeCanvas(NodeCanvasData* canvas, NodeMixType type, int n
             weight[static_cast<size_t>(i)] =
                 weightSum > 0.0f ? weight[static_cast<size_t>(i)] / weightSum : 1.0f / static_cast<float>(m);
         for (int i = 0; i < m; ++i)
-            seed.addScaledFeatures(&featuresOf(chosen[static_cast<size_t>(i)]), weight[static_cast<size_t>(i)]);
+            seed.addScaledFeatures(&featuresOf(chosen[static_cast<size_t>(i)]),
+                                   weight[static_cast<size_t>(i)]);
         chosenCount = m;
         fixedCount = m;
 
@@ -265,9 +267,9 @@ void KeySpaceDSP::makeNodeCanvas(NodeCanvasData* canvas, NodeMixType type, int n
             const float v = static_cast<float>(d2);
             rec.val = std::isfinite(v) ? v : std::numeric_limits<float>::max();
         }
-        std::sort(order.begin(), order.end(), [](const IndexAndVal& a, const IndexAndVal& b) {
-            return a.val < b.val || (a.val == b.val && a.index < b.index);
-        });
+        std::sort(order.begin(), order.end(),
+                  [](const IndexAndVal& a, const IndexAndVal& b)
+                  { return a.val < b.val || (a.val == b.val && a.index < b.index); });
         const int want = kNeighbourhoodSize - chosenCount;
         if (want >= 1 && chosenCount <= kMaxSoundNodes - 1)
         {
@@ -313,7 +315,8 @@ void KeySpaceDSP::makeNodeCanvas(NodeCanvasData* canvas, NodeMixType type, int n
     {
         const float jx = (draw() - 0.5f) * kPositionJitter;
         const float jy = (draw() - 0.5f) * kPositionJitter;
-        pos[static_cast<size_t>(i)] = Point2D{px[static_cast<size_t>(i)] + jx, py[static_cast<size_t>(i)] + jy};
+        pos[static_cast<size_t>(i)] =
+            Point2D{px[static_cast<size_t>(i)] + jx, py[static_cast<size_t>(i)] + jy};
     }
 
     canvas->nodeCount = 0;
@@ -343,7 +346,8 @@ void KeySpaceDSP::makeNodeCanvas(NodeCanvasData* canvas, NodeMixType type, int n
             {
                 const float jx = (draw() - 0.5f) * kPositionJitter;
                 const float jy = (draw() - 0.5f) * kPositionJitter;
-                p = Point2D{(p.x - 0.5f) * kPushOutGrowth + 0.5f + jx, (p.y - 0.5f) * kPushOutGrowth + 0.5f + jy};
+                p = Point2D{(p.x - 0.5f) * kPushOutGrowth + 0.5f + jx,
+                            (p.y - 0.5f) * kPushOutGrowth + 0.5f + jy};
             }
         }
     }

@@ -66,7 +66,8 @@ void expectLaidOut(const NodeCanvasData& c, int fixedCount = 0)
         const Point2D p = c.nodes[size_t(i)].pos;
         ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y)) << i;
         if (i < fixedCount) continue;
-        EXPECT_TRUE(p.x > kLo.x && p.x < kHi.x && p.y > kLo.y && p.y < kHi.y) << i << ": " << p.x << ", " << p.y;
+        EXPECT_TRUE(p.x > kLo.x && p.x < kHi.x && p.y > kLo.y && p.y < kHi.y)
+            << i << ": " << p.x << ", " << p.y;
         for (int j = 0; j < i; ++j)
             EXPECT_GT(dist(p, c.nodes[size_t(j)].pos), 1e-4) << i << " " << j;
     }
@@ -152,7 +153,8 @@ TEST_F(MakeNodeCanvas, CategoryOfSeventyGivesItsFirstSixtyFour)
     for (int i = 0; i < 3; ++i)
         sounds.add("Pre_" + std::to_string(i), qmtest::makePlainSpec(50 + i, 12, 200));
     for (int i = 0; i < 70; ++i)
-        sounds.add("Big_" + std::to_string(i), qmtest::makePlainSpec(36 + i % 50, 4 + i % 37, uint16_t(80 + 7 * i)));
+        sounds.add("Big_" + std::to_string(i),
+                   qmtest::makePlainSpec(36 + i % 50, 4 + i % 37, uint16_t(80 + 7 * i)));
     sounds.add("Post_0", qmtest::makePlainSpec(60, 12, 200));
     KeySpaceDSP& dsp = build();
     ASSERT_EQ(dsp.numSounds(), 74);
@@ -258,7 +260,8 @@ TEST_F(MakeNodeCanvas, SimilarSoundsLieNearerThanDissimilarOnes)
     KeySpaceDSP& dsp = buildDemo();
     double nearSum = 0.0, farSum = 0.0;
     int nearCount = 0, farCount = 0;
-    const auto collect = [&](const NodeCanvasData& c) {
+    const auto collect = [&](const NodeCanvasData& c)
+    {
         std::vector<std::pair<double, double>> pairs; // feature distance, canvas distance
         for (int i = 0; i < c.nodeCount; ++i)
             for (int j = 0; j < i; ++j)

@@ -152,8 +152,11 @@ TEST(LayoutStep, FixedPointsStayAndOthersStayInsideWhileCostFalls)
 
 TEST(LayoutStep, PointsNearTheWallsNeverReachThem)
 {
-    std::vector<Point2D> pts = {{kLo.x + 1e-4f, 0.5f}, {kHi.x - 1e-4f, kHi.y - 1e-4f}, {0.5f, kLo.y + 1e-5f},
-                                {0.47f, 0.5f}, {0.4701f, 0.5f}};
+    std::vector<Point2D> pts = {{kLo.x + 1e-4f, 0.5f},
+                                {kHi.x - 1e-4f, kHi.y - 1e-4f},
+                                {0.5f, kLo.y + 1e-5f},
+                                {0.47f, 0.5f},
+                                {0.4701f, 0.5f}};
     MDS_2D mds;
     for (int step = 0; step < 300; ++step)
     {

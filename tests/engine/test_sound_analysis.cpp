@@ -130,7 +130,8 @@ TEST_F(SoundAnalysis, ReturningCategoryGetsNewIndexAndWheelColours)
     for (int i = 0; i < 4; ++i)
     {
         EXPECT_EQ(dsp.sounds[size_t(i)].categoryIndex, expectedIndex[i]) << i;
-        EXPECT_EQ(dsp.sounds[size_t(i)].colour, expectedColour[i]) << std::hex << dsp.sounds[size_t(i)].colour;
+        EXPECT_EQ(dsp.sounds[size_t(i)].colour, expectedColour[i])
+            << std::hex << dsp.sounds[size_t(i)].colour;
     }
 }
 
@@ -151,7 +152,8 @@ TEST_F(SoundAnalysis, TrailingXCategoryIsGrey)
 TEST(CategoryColour, WheelOverSixCategories)
 {
     // Six counted categories: hues a sixth of the wheel apart.
-    const uint32_t expected[] = {0xffff5c5cu, 0xffffff33u, 0xff51ff52u, 0xff47ffffu, 0xff8f8fffu, 0xffff52ffu};
+    const uint32_t expected[] = {0xffff5c5cu, 0xffffff33u, 0xff51ff52u,
+                                 0xff47ffffu, 0xff8f8fffu, 0xffff52ffu};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(categoryColour(i, 5), expected[i]) << i;
     EXPECT_EQ(categoryColour(6, 5), kUncountedCategoryColour);
@@ -187,7 +189,7 @@ TEST_F(SoundAnalysis, DemoBankColoursFollowItsCategories)
 
 TEST_F(SoundAnalysis, RegisterOfTheMiddleZone)
 {
-    sounds.add("R_fifty", richSpec({30, 50, 90}));  // middle zone (3 / 2 = 1) at 50
+    sounds.add("R_fifty", richSpec({30, 50, 90}));    // middle zone (3 / 2 = 1) at 50
     sounds.add("R_high", richSpec({40, 60, 68, 90})); // middle zone (4 / 2 = 2) at 68
     KeySpaceDSP& dsp = build();
     ASSERT_EQ(dsp.numSounds(), 2);
