@@ -509,3 +509,30 @@ TEST(BlockRendering, PhaseAccumulatorsWrapWithoutOverflow)
     }
     EXPECT_TRUE(qmtest::allFinite(f.left));
 }
+
+TEST(BlockRendering, SharedHarmonicsStayMonoWithoutSpread)
+{
+    resetSeeds();
+    EngineRig rig(qmbank::demoBank(), kRate);
+    KeySpaceDSP& dsp = rig.dsp();
+    rig.setAllEffects(false);
+    int shared = -1;
+    for (int s = 0; s < dsp.numSounds() && shared < 0; ++s)
+    {
+        rig.pushExploreCanvas({s}, {1.0f});
+        const int voice = qmtest::noteOn(dsp, 48, 110);
+        if (dsp.voices[voice].shareTime > 0.0f)
+            shared = s;
+        qmtest::noteOff(dsp, 48);
+        std::vector<float> l, r;
+        rig.render(44100, 1024, l, r);
+    }
+    ASSERT_GE(shared, 0) << "the demo bank has sounds with a harmonic share";
+    std::vector<float> l, r;
+    qmtest::noteOn(dsp, 48, 110);
+    rig.render(16384, 512, l, r);
+    EXPECT_GT(qmtest::peakOf(l), 1e-4f);
+    EXPECT_TRUE(qmtest::allFinite(l));
+    // With the binaural stage off both channels draw the same random pairs and the same rotation.
+    EXPECT_EQ(std::memcmp(l.data(), r.data(), l.size() * sizeof(float)), 0);
+}
