@@ -286,6 +286,20 @@ TEST_F(SoundAnalysis, DemoBankSoundsAreToldApart)
                 << dsp.sounds[size_t(a)].name << " / " << dsp.sounds[size_t(b)].name;
 }
 
+TEST_F(SoundAnalysis, HostileBlobsGiveFiniteFeatures)
+{
+    for (const qmbank::BankEntry& e : qmbank::hostileBank())
+        sounds.add(e);
+    KeySpaceDSP& dsp = build();
+    ASSERT_GT(dsp.numSounds(), 0);
+    for (const InstrumentMap& m : dsp.sounds)
+    {
+        EXPECT_TRUE(allFinite(m.features)) << m.name;
+        EXPECT_GE(m.features[InstrumentFeatures::kRegister], -1.0f);
+        EXPECT_LT(m.features[InstrumentFeatures::kRegister], 1.0f);
+    }
+}
+
 TEST_F(SoundAnalysis, VoicesAreLeftUntouched)
 {
     sounds.add("R_a", richSpec({60}));
