@@ -536,3 +536,30 @@ TEST(BlockRendering, SharedHarmonicsStayMonoWithoutSpread)
     // With the binaural stage off both channels draw the same random pairs and the same rotation.
     EXPECT_EQ(std::memcmp(l.data(), r.data(), l.size() * sizeof(float)), 0);
 }
+
+TEST(BlockRendering, WritesAtMostTwoChannels)
+{
+    resetSeeds();
+    FundamentalRig stereo;
+    qmtest::noteOn(stereo.rig.dsp(), 69, 127);
+    stereo.rig.render(2048, 512, stereo.left, stereo.right);
+
+    resetSeeds();
+    FundamentalRig f;
+    qmtest::noteOn(f.rig.dsp(), 69, 127);
+    std::vector<float> mono(2048, 7.0f), spare(2048, 7.0f);
+    float* one[2] = {mono.data(), spare.data()};
+    for (int i = 0; i < 4; ++i)
+    {
+        float* out[2] = {one[0] + 512 * i, one[1] + 512 * i};
+        f.rig.dsp().process(out, 512, 1);
+    }
+    EXPECT_EQ(std::memcmp(mono.data(), stereo.left.data(), mono.size() * sizeof(float)), 0);
+    EXPECT_TRUE(std::all_of(spare.begin(), spare.end(), [](float s) { return s == 7.0f; }));
+
+    std::vector<float> a(512), b(512), c(512, 7.0f);
+    float* three[3] = {a.data(), b.data(), c.data()};
+    f.rig.dsp().process(three, 512, 3);
+    EXPECT_TRUE(std::all_of(c.begin(), c.end(), [](float s) { return s == 7.0f; }));
+    EXPECT_GT(qmtest::peakOf(b), 0.0f);
+}
