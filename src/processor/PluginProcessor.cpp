@@ -102,7 +102,8 @@ PluginProcessor::PluginProcessor()
     }
     reportHostValues();
 
-    buildFirstCanvas();
+    // A preset picked from the presets folder, or a fresh canvas when there is none.
+    if (!loadStartupPreset()) buildFirstCanvas();
 }
 
 PluginProcessor::~PluginProcessor()
