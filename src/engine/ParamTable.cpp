@@ -203,12 +203,12 @@ void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParam
     // 3. Main records.
     for (int i = 0; i < kNumMainParams; ++i)
     {
-        const MainParamSpec& spec = kMainParams[i];
+        const MainParamSpec& desc = kMainParams[i];
         Param& p = params[at(i)];
-        p.set(spec.name, spec.curve, spec.minValue, spec.maxValue, spec.exponent, spec.format,
-              spec.defaultValue, spec.group, spec.since != nullptr ? versionStringToInt(spec.since) : 0);
-        p.setSnaps(spec.snaps.data(), spec.numSnaps);
-        p.isHostParam = spec.forHost;
+        p.set(desc.name, desc.curve, desc.minValue, desc.maxValue, desc.exponent, desc.format,
+              desc.defaultValue, desc.group, desc.since != nullptr ? versionStringToInt(desc.since) : 0);
+        p.setSnaps(desc.snaps.data(), desc.numSnaps);
+        p.isHostParam = desc.forHost;
     }
 
     // 4. Reverb records for the host.

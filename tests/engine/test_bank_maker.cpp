@@ -314,10 +314,10 @@ TEST(BankMakerBlobs, LevelsAreSignedSquareRoots)
     d.harmonics = 2;
     d.level = 0.09f;
     d.sustain = 1.0f;
-    const qmbank::BlobSpec spec = qmbank::describeBlob(d);
-    ASSERT_EQ(spec.zones[0].bands.size(), 2u);
-    EXPECT_EQ(spec.zones[0].bands[0].levelC, 0);   // no sub partial
-    EXPECT_EQ(spec.zones[0].bands[1].levelC, 300); // sqrt(0.09) x 1000
+    const qmbank::BlobSpec desc = qmbank::describeBlob(d);
+    ASSERT_EQ(desc.zones[0].bands.size(), 2u);
+    EXPECT_EQ(desc.zones[0].bands[0].levelC, 0);   // no sub partial
+    EXPECT_EQ(desc.zones[0].bands[1].levelC, 300); // sqrt(0.09) x 1000
     d.swellSeconds = 1.0f;
     EXPECT_LT(qmbank::describeBlob(d).zones[0].bands[1].levelA, 0);
 }

@@ -71,9 +71,9 @@ TEST(InstrumentMapRoundTrip, DemoBankZonesOffsetsAndKeys)
     ASSERT_GE(sounds.size(), 30u);
     for (size_t s = 0; s < sounds.size(); ++s)
     {
-        const qmbank::BlobSpec spec = qmbank::describeBlob(sounds[s]);
-        const std::vector<uint8_t> bytes = qmbank::encodeBlob(spec);
-        const std::vector<uint32_t> offsets = qmbank::zoneOffsets(spec);
+        const qmbank::BlobSpec desc = qmbank::describeBlob(sounds[s]);
+        const std::vector<uint8_t> bytes = qmbank::encodeBlob(desc);
+        const std::vector<uint32_t> offsets = qmbank::zoneOffsets(desc);
         const OwnedBlob blob = own(bytes, bytes.size());
         const std::string entry = qmbank::entryName(sounds[s]);
         InstrumentMap map;
@@ -83,11 +83,11 @@ TEST(InstrumentMapRoundTrip, DemoBankZonesOffsetsAndKeys)
         EXPECT_EQ(map.index, int(s));
         EXPECT_EQ(map.data, blob.bytes.get());
         EXPECT_EQ(map.size, bytes.size());
-        EXPECT_FLOAT_EQ(map.gain, float(spec.gainByte) / 255.0f);
-        ASSERT_EQ(map.numZones, int(spec.zones.size()));
+        EXPECT_FLOAT_EQ(map.gain, float(desc.gainByte) / 255.0f);
+        ASSERT_EQ(map.numZones, int(desc.zones.size()));
         for (int k = 0; k < map.numZones; ++k)
         {
-            const qmbank::BlobZone& z = spec.zones[size_t(k)];
+            const qmbank::BlobZone& z = desc.zones[size_t(k)];
             EXPECT_EQ(map.zoneOffset[size_t(k)], offsets[size_t(k)]);
             EXPECT_EQ(map.zoneKey[size_t(k)], z.key);
             // The zones tile the blob: each ends where the formula says the next one starts.
@@ -139,22 +139,22 @@ TEST(InstrumentMapRoundTrip, ShareFlagAddsOneByteperBandRecord)
 {
     for (int flag : {0, 1, 255})
     {
-        qmbank::BlobSpec spec = zonesWithKeys({60});
-        spec.zones[0].harmonicShareFlag = uint8_t(flag);
-        const std::vector<uint8_t> bytes = qmbank::encodeBlob(spec);
+        qmbank::BlobSpec desc = zonesWithKeys({60});
+        desc.zones[0].harmonicShareFlag = uint8_t(flag);
+        const std::vector<uint8_t> bytes = qmbank::encodeBlob(desc);
         InstrumentMap map;
         ASSERT_TRUE(parse(bytes, "A_B", &map));
-        const int h = int(spec.zones[0].bands.size());
+        const int h = int(desc.zones[0].bands.size());
         EXPECT_EQ(map.size, 6u + 210u + (flag ? h : 0) + h * 22u) << flag;
     }
 }
 
 TEST(InstrumentMapRoundTrip, HeaderExtraMovesTheFirstZone)
 {
-    qmbank::BlobSpec spec = zonesWithKeys({60});
-    spec.headerExtra = 40;
+    qmbank::BlobSpec desc = zonesWithKeys({60});
+    desc.headerExtra = 40;
     InstrumentMap map;
-    ASSERT_TRUE(parse(qmbank::encodeBlob(spec), "A_B", &map));
+    ASSERT_TRUE(parse(qmbank::encodeBlob(desc), "A_B", &map));
     EXPECT_EQ(map.zoneOffset[0], 43u);
 }
 
@@ -281,12 +281,12 @@ TEST(InstrumentMapHostile, HostileBankIsAcceptedWithViewsInsideTheBlob)
 
 TEST(InstrumentMapHostile, BandRecordLimitIsEighty)
 {
-    qmbank::BlobSpec spec = zonesWithKeys({60});
-    spec.zones[0].bands.resize(80);
+    qmbank::BlobSpec desc = zonesWithKeys({60});
+    desc.zones[0].bands.resize(80);
     InstrumentMap map;
-    EXPECT_TRUE(parse(qmbank::encodeBlob(spec), "A_B", &map));
-    spec.zones[0].bands.resize(81);
-    EXPECT_FALSE(parse(qmbank::encodeBlob(spec), "A_B", &map));
+    EXPECT_TRUE(parse(qmbank::encodeBlob(desc), "A_B", &map));
+    desc.zones[0].bands.resize(81);
+    EXPECT_FALSE(parse(qmbank::encodeBlob(desc), "A_B", &map));
 }
 
 TEST(InstrumentMapHostile, OutOfRangeZoneViewIsEmpty)
@@ -320,9 +320,9 @@ TEST(InstrumentMapMalformed, ShortAndEmptyBlobsAreRefusedUnread)
 
 TEST(InstrumentMapMalformed, EachCheckRefusesItsBlob)
 {
-    const qmbank::BlobSpec spec = zonesWithKeys({48, 72});
-    const std::vector<uint8_t> good = qmbank::encodeBlob(spec);
-    const size_t zone1 = qmbank::zoneOffsets(spec)[1];
+    const qmbank::BlobSpec desc = zonesWithKeys({48, 72});
+    const std::vector<uint8_t> good = qmbank::encodeBlob(desc);
+    const size_t zone1 = qmbank::zoneOffsets(desc)[1];
     InstrumentMap map;
     ASSERT_TRUE(parse(good, "A_B", &map));
 
@@ -380,9 +380,9 @@ TEST(InstrumentMapMalformed, ZoneHeaderCheckedBeforeItIsRead)
 {
     // Z = 2 but the blob ends 10 bytes into the second zone's header: refused without reading
     // the header's later fields (AddressSanitizer watches the exact-size block).
-    const qmbank::BlobSpec spec = zonesWithKeys({48, 72});
-    std::vector<uint8_t> bytes = qmbank::encodeBlob(spec);
-    bytes.resize(qmbank::zoneOffsets(spec)[1] + 10);
+    const qmbank::BlobSpec desc = zonesWithKeys({48, 72});
+    std::vector<uint8_t> bytes = qmbank::encodeBlob(desc);
+    bytes.resize(qmbank::zoneOffsets(desc)[1] + 10);
     InstrumentMap map;
     EXPECT_FALSE(parse(bytes, "A_B", &map));
 }

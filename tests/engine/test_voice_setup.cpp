@@ -125,8 +125,8 @@ TEST_F(VoiceSetup, OnePassMovesTheLightestEntryLast)
 // Two one-zone sounds whose fields differ, mixed half and half.
 qmbank::BlobSpec blendSound(int which)
 {
-    qmbank::BlobSpec spec;
-    spec.gainByte = which == 0 ? 255 : 0;
+    qmbank::BlobSpec desc;
+    desc.gainByte = which == 0 ? 255 : 0;
     qmbank::BlobZone z = qmtest::makePlainZone(which == 0 ? 60 : 72, 41, 0);
     z.tuneCents = which == 0 ? 100 : -100;
     z.warpWidth = which == 0 ? 64 : 128;
@@ -144,8 +144,8 @@ qmbank::BlobSpec blendSound(int which)
     b0.detune = which == 0 ? 0 : 16384;
     z.bands[40].levelC = which == 0 ? 100 : 0;
     z.bands[40].binOffset = 200;
-    spec.zones.push_back(z);
-    return spec;
+    desc.zones.push_back(z);
+    return desc;
 }
 
 TEST_F(VoiceSetup, BandsAndSoundFieldsBlendByWeightAndEnergy)
@@ -224,7 +224,7 @@ TEST_F(VoiceSetup, ShareTimeAndBandShares)
 
 TEST_F(VoiceSetup, OnsetTimeResonancesAndHarmonics)
 {
-    qmbank::BlobSpec spec = qmtest::makePlainSpec(60, 40, 1000);
+    qmbank::BlobSpec desc = qmtest::makePlainSpec(60, 40, 1000);
     qmbank::Resonance r;
     r.level = 1000;
     r.width = 1000;
@@ -232,9 +232,9 @@ TEST_F(VoiceSetup, OnsetTimeResonancesAndHarmonics)
     r.split = 51;
     r.shade = 255;
     r.spread = 10000;
-    spec.zones[0].resonances = {r, r};
-    spec.zones[0].bands[39].oscPhase = 255;
-    sounds.add("A_Res", spec);
+    desc.zones[0].resonances = {r, r};
+    desc.zones[0].bands[39].oscPhase = 255;
+    sounds.add("A_Res", desc);
     build();
     KeyVoice& v = startVoice(dsp(), 0, 60, true);
     v.harmonics[5].phase = 99;
@@ -301,14 +301,14 @@ TEST_F(VoiceSetup, SoundIndicesOutsideTheListTakeNoSlot)
 
 TEST_F(VoiceSetup, JitterMarksStayInsideTheirTable)
 {
-    qmbank::BlobSpec spec = qmtest::makePlainSpec(60, 80, 100);
-    for (auto& band : spec.zones[0].bands)
+    qmbank::BlobSpec desc = qmtest::makePlainSpec(60, 80, 100);
+    for (auto& band : desc.zones[0].bands)
     {
         band.markStride = 255;
         band.markRate = 10;
         band.shimmer = 51;
     }
-    sounds.add("A_Marks", spec);
+    sounds.add("A_Marks", desc);
     build();
     KeyVoice& v = startVoice(dsp(), 0, 60, true);
     dsp().setVoiceData(&v, makeMix({0}, {1.0f}));
@@ -328,10 +328,10 @@ class Onset : public VoiceSetup
     // a duration long enough to hold its level over all seven columns.
     void buildOnsetSound()
     {
-        qmbank::BlobSpec spec = qmtest::makePlainSpec(60, 4, 0);
-        spec.zones[0].onsetBands[2].level = 1000;
-        spec.zones[0].onsetBands[2].duration = 65535;
-        sounds.add("A_Burst", spec);
+        qmbank::BlobSpec desc = qmtest::makePlainSpec(60, 4, 0);
+        desc.zones[0].onsetBands[2].level = 1000;
+        desc.zones[0].onsetBands[2].duration = 65535;
+        sounds.add("A_Burst", desc);
         build();
     }
 
@@ -381,12 +381,12 @@ TEST_F(Onset, BurstMatchesAWindowedSineOfTheBandLevel)
 
 TEST_F(Onset, EnergyGrowsWithTheSquaredLevel)
 {
-    qmbank::BlobSpec spec = qmtest::makePlainSpec(60, 4, 0);
-    spec.zones[0].onsetBands[5].level = 500;
-    spec.zones[0].onsetBands[5].duration = 300; // 0.09 s
-    sounds.add("A_Soft", spec);
-    spec.zones[0].onsetBands[5].level = 1000;
-    sounds.add("A_Loud", spec);
+    qmbank::BlobSpec desc = qmtest::makePlainSpec(60, 4, 0);
+    desc.zones[0].onsetBands[5].level = 500;
+    desc.zones[0].onsetBands[5].duration = 300; // 0.09 s
+    sounds.add("A_Soft", desc);
+    desc.zones[0].onsetBands[5].level = 1000;
+    sounds.add("A_Loud", desc);
     build();
     auto burst = [&](int sound)
     {
@@ -459,13 +459,13 @@ TEST_F(Onset, BinauralDelaysTheFarEar)
 
 TEST_F(Onset, DegenerateBandsGiveNoNaN)
 {
-    qmbank::BlobSpec spec = qmtest::makePlainSpec(60, 4, 0);
-    auto& bands = spec.zones[0].onsetBands;
+    qmbank::BlobSpec desc = qmtest::makePlainSpec(60, 4, 0);
+    auto& bands = desc.zones[0].onsetBands;
     bands[0] = {1000, 300, -128, 0}; // centre below 0 Hz: a low band
     bands[3] = {1000, 0, 0, 0};      // zero duration
     bands[5] = {0, 1000, 50, 100};   // silent, with a delay and an offset
     bands[31] = {1000, 1000, 127, -128};
-    sounds.add("A_Odd", spec);
+    sounds.add("A_Odd", desc);
     build();
     dsp().params[kParamHiLoCut].value = 0.5f; // high-pass: divides by the band frequency
     KeyVoice& v = startVoice(dsp(), 0, 60, true);

@@ -213,13 +213,13 @@ void noteOff(KeySpaceDSP& dsp, int note, int channel)
 
 qmbank::BankEntry fundamentalOnlySound(uint16_t levelC, int zoneKey)
 {
-    qmbank::BlobSpec spec;
+    qmbank::BlobSpec desc;
     qmbank::BlobZone zone;
     zone.key = static_cast<uint8_t>(zoneKey);
     zone.bands.resize(2);
     zone.bands[1].levelC = levelC;
-    spec.zones.push_back(zone);
-    return {"Test_Fundamental", qmbank::encodeBlob(spec)};
+    desc.zones.push_back(zone);
+    return {"Test_Fundamental", qmbank::encodeBlob(desc)};
 }
 
 float peakOf(const std::vector<float>& x)

@@ -52,10 +52,10 @@ qmbank::BlobZone makePlainZone(int key, int bandCount, uint16_t levelC)
 
 qmbank::BlobSpec makePlainSpec(int key, int bandCount, uint16_t levelC, uint8_t gainByte)
 {
-    qmbank::BlobSpec spec;
-    spec.gainByte = gainByte;
-    spec.zones.push_back(makePlainZone(key, bandCount, levelC));
-    return spec;
+    qmbank::BlobSpec desc;
+    desc.gainByte = gainByte;
+    desc.zones.push_back(makePlainZone(key, bandCount, levelC));
+    return desc;
 }
 
 } // namespace qmtest

@@ -18,7 +18,7 @@ class TestSoundList
 {
   public:
     void add(const std::string& name, std::vector<uint8_t> blob);
-    void add(const std::string& name, const qmbank::BlobSpec& spec) { add(name, qmbank::encodeBlob(spec)); }
+    void add(const std::string& name, const qmbank::BlobSpec& desc) { add(name, qmbank::encodeBlob(desc)); }
     void add(const qmbank::BankEntry& entry) { add(entry.name, entry.data); }
 
     // References to every blob added, in order.
@@ -46,7 +46,7 @@ struct TestEngine
 // no noise, no envelope frames, and the onset bands silent.
 qmbank::BlobZone makePlainZone(int key, int bandCount, uint16_t levelC);
 
-// A one-zone blob spec around makePlainZone.
+// A one-zone blob desc around makePlainZone.
 qmbank::BlobSpec makePlainSpec(int key, int bandCount, uint16_t levelC, uint8_t gainByte = 0);
 
 } // namespace qmtest

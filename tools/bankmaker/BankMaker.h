@@ -97,12 +97,12 @@ struct BlobSpec
     std::vector<BlobZone> zones;
 };
 
-// Writes the blob bytes of spec. Counts come from the vector sizes (harmonic and resonance counts
+// Writes the blob bytes of desc. Counts come from the vector sizes (harmonic and resonance counts
 // are stored as u16 and u8 as given, without checks, so hostile blobs can be made too).
-std::vector<uint8_t> encodeBlob(const BlobSpec& spec);
+std::vector<uint8_t> encodeBlob(const BlobSpec& desc);
 
-// Byte offset of each zone in a blob that encodeBlob(spec) writes.
-std::vector<uint32_t> zoneOffsets(const BlobSpec& spec);
+// Byte offset of each zone in a blob that encodeBlob(desc) writes.
+std::vector<uint32_t> zoneOffsets(const BlobSpec& desc);
 
 // Synthetic sound description ---------------------------------------------------------------
 

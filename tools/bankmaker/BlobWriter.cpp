@@ -89,11 +89,11 @@ void writeZone(std::vector<uint8_t>& out, const BlobZone& z)
 }
 } // namespace
 
-std::vector<uint32_t> zoneOffsets(const BlobSpec& spec)
+std::vector<uint32_t> zoneOffsets(const BlobSpec& desc)
 {
     std::vector<uint32_t> offsets;
-    size_t o = 3 + size_t(spec.headerExtra);
-    for (const BlobZone& z : spec.zones)
+    size_t o = 3 + size_t(desc.headerExtra);
+    for (const BlobZone& z : desc.zones)
     {
         offsets.push_back(uint32_t(o));
         o += zoneBytes(z);
@@ -101,26 +101,26 @@ std::vector<uint32_t> zoneOffsets(const BlobSpec& spec)
     return offsets;
 }
 
-std::vector<uint8_t> encodeBlob(const BlobSpec& spec)
+std::vector<uint8_t> encodeBlob(const BlobSpec& desc)
 {
     std::vector<uint8_t> out;
-    size_t total = 3 + size_t(spec.headerExtra);
-    for (const BlobZone& z : spec.zones)
+    size_t total = 3 + size_t(desc.headerExtra);
+    for (const BlobZone& z : desc.zones)
         total += zoneBytes(z);
     out.reserve(total);
     out.push_back('Q');
     out.push_back('j');
     out.push_back(0);
-    putU8(out, spec.headerExtra);
-    putU8(out, unsigned(spec.zones.size()));
-    putU8(out, spec.gainByte);
+    putU8(out, desc.headerExtra);
+    putU8(out, unsigned(desc.zones.size()));
+    putU8(out, desc.gainByte);
     // Filler up to the first zone (unread by the engine); a headerExtra below 3 makes zone 0
     // overlap the header, which the format allows, so the bytes written so far are cut back.
-    const size_t zoneStart = 3 + size_t(spec.headerExtra);
+    const size_t zoneStart = 3 + size_t(desc.headerExtra);
     for (size_t i = kHeaderSize; i < zoneStart; ++i)
         out.push_back(uint8_t(0xA5 ^ (i * 29)));
     out.resize(zoneStart);
-    for (const BlobZone& z : spec.zones)
+    for (const BlobZone& z : desc.zones)
         writeZone(out, z);
     return out;
 }

@@ -499,8 +499,8 @@ std::vector<BankEntry> largeBank()
 std::vector<BankEntry> hostileBank()
 {
     std::vector<BankEntry> bank;
-    auto add = [&bank](const char* name, const BlobSpec& spec) {
-        bank.push_back({std::string("Hostile_") + name, encodeBlob(spec)});
+    auto add = [&bank](const char* name, const BlobSpec& desc) {
+        bank.push_back({std::string("Hostile_") + name, encodeBlob(desc)});
     };
 
     SoundDescription plain = base("Hostile", "Plain", {60});
@@ -513,15 +513,15 @@ std::vector<BankEntry> hostileBank()
     add("Eighty Bands", describeBlob(d));
 
     // 255 resonances: more than a voice keeps.
-    BlobSpec spec = describeBlob(plain);
+    BlobSpec desc = describeBlob(plain);
     for (int i = 0; i < 255; ++i)
-        spec.zones[0].resonances.push_back({200, 800, 40, 30, 100, uint16_t(1000 + 40 * i)});
-    add("Many Resonances", spec);
+        desc.zones[0].resonances.push_back({200, 800, 40, 30, 100, uint16_t(1000 + 40 * i)});
+    add("Many Resonances", desc);
 
     // Keys above the MIDI range: the analysis looks the map up at a zone key.
-    spec = describeBlob(plain);
-    spec.zones[0].key = 255;
-    add("Key 255", spec);
+    desc = describeBlob(plain);
+    desc.zones[0].key = 255;
+    add("Key 255", desc);
     d = plain;
     d.zoneKeys = {60, 190};
     add("High Keys", describeBlob(d));
@@ -533,18 +533,18 @@ std::vector<BankEntry> hostileBank()
     add("No Bands", describeBlob(d));
 
     // Jitter strides summing to 80 (every band byte 20 = 255).
-    spec = describeBlob(plain);
-    for (BlobZone& z : spec.zones)
+    desc = describeBlob(plain);
+    for (BlobZone& z : desc.zones)
     {
         z.bands.resize(80);
         for (BandRecord& b : z.bands)
             b.markStride = 255;
     }
-    add("Mark Overflow", spec);
+    add("Mark Overflow", desc);
 
     // Every field at an extreme.
-    spec = describeBlob(plain);
-    for (BlobZone& z : spec.zones)
+    desc = describeBlob(plain);
+    for (BlobZone& z : desc.zones)
     {
         z.frameCount = 255;
         z.frameRate = 0;
@@ -565,7 +565,7 @@ std::vector<BankEntry> hostileBank()
         z.shareBytes.assign(z.bands.size(), 255);
         z.resonances.assign(64, Resonance{65535, 0, 255, 255, 255, 65535});
     }
-    add("Extremes", spec);
+    add("Extremes", desc);
     return bank;
 }
 

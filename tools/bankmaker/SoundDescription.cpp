@@ -267,12 +267,12 @@ std::string entryName(const SoundDescription& d)
 
 BlobSpec describeBlob(const SoundDescription& d)
 {
-    BlobSpec spec;
-    spec.headerExtra = d.headerExtra;
-    spec.gainByte = d.gainByte;
+    BlobSpec desc;
+    desc.headerExtra = d.headerExtra;
+    desc.gainByte = d.gainByte;
     for (size_t k = 0; k < d.zoneKeys.size(); ++k)
-        spec.zones.push_back(makeZone(d, int(k)));
-    return spec;
+        desc.zones.push_back(makeZone(d, int(k)));
+    return desc;
 }
 
 std::vector<uint8_t> makeBlob(const SoundDescription& d)
