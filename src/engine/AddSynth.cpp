@@ -85,53 +85,76 @@ void AddSynth::reset(float newSampleRate) noexcept
     readPos = 0;
 }
 
-void AddSynth::addHarmonics(const int* pos, const CF* const* amp, int count, int quality, int) noexcept
+namespace
 {
-    if (count < 1) return;
-    const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
-    const int taps = kASTabSizes[size_t(q)];
-    const int bits = kASTabBits[size_t(q)];
-    const int rowShift = kPosFracBits - bits;
-    const float* table = kASTabPtrs[size_t(q)];
-    const bool interpolate = q == 2;
+// The partial loop of addHarmonics for one kernel size. A tap count known at compile time and
+// spectrum parts that cannot alias the amplitudes or each other let the tap loops become a few
+// vector operations; each bin still receives the same products in the same partial order.
+template <int kTaps, bool kInterpolate>
+void addPartials(const int* __restrict pos, const CF* __restrict amp0, const CF* __restrict amp1, int count,
+                 const float* __restrict table, int rowShift, float* __restrict re0, float* __restrict im0,
+                 float* __restrict re1, float* __restrict im1) noexcept
+{
     const float tScale = 1.0f / float(1 << rowShift);
-    const CF* amp0 = amp[0];
-    const CF* amp1 = amp[1];
-    float* re0 = specRe[0];
-    float* im0 = specIm[0];
-    float* re1 = specRe[1];
-    float* im1 = specIm[1];
-    std::array<float, kMaxKernelTaps> weight{};
-
     for (int h = 0; h < count; ++h)
     {
         const int p = pos[h];
         const int frac = p & kPosFracMask;
         const int row = frac >> rowShift;
-        const int first = (p >> kPosFracBits) + 1 - taps / 2;
+        const int first = (p >> kPosFracBits) + 1 - kTaps / 2;
         // Whatever the caller passes, the kernel must stay inside bins -4..133.
-        if (first < kSpecLowestBin || first > kSpecHighestBin + 1 - taps) continue;
-        const float* w = table + row * taps;
-        if (interpolate)
+        if (first < kSpecLowestBin || first > kSpecHighestBin + 1 - kTaps) continue;
+        const float* __restrict w = table + row * kTaps;
+        float weight[kTaps];
+        if constexpr (kInterpolate)
         {
             const float t = float(frac - (row << rowShift)) * tScale;
-            const float* next = w + taps;
-            for (int k = 0; k < taps; ++k)
-                weight[size_t(k)] = (1.0f - t) * w[k] + t * next[k];
-            w = weight.data();
+            const float* __restrict next = w + kTaps;
+            for (int k = 0; k < kTaps; ++k)
+                weight[k] = (1.0f - t) * w[k] + t * next[k];
+        }
+        else
+        {
+            for (int k = 0; k < kTaps; ++k)
+                weight[k] = w[k];
         }
         const CF a0 = amp0[h];
         const CF a1 = amp1[h];
-        for (int k = 0; k < taps; ++k)
+        float* __restrict r0 = re0 + first;
+        float* __restrict i0 = im0 + first;
+        float* __restrict r1 = re1 + first;
+        float* __restrict i1 = im1 + first;
+        for (int k = 0; k < kTaps; ++k)
         {
-            re0[first + k] += w[k] * a0.re;
-            im0[first + k] += w[k] * a0.im;
+            r0[k] += weight[k] * a0.re;
+            i0[k] += weight[k] * a0.im;
+            r1[k] += weight[k] * a1.re;
+            i1[k] += weight[k] * a1.im;
         }
-        for (int k = 0; k < taps; ++k)
-        {
-            re1[first + k] += w[k] * a1.re;
-            im1[first + k] += w[k] * a1.im;
-        }
+    }
+}
+} // namespace
+
+void AddSynth::addHarmonics(const int* pos, const CF* const* amp, int count, int quality, int) noexcept
+{
+    if (count < 1) return;
+    const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
+    const int rowShift = kPosFracBits - kASTabBits[size_t(q)];
+    const float* table = kASTabPtrs[size_t(q)];
+    switch (q)
+    {
+    case 0:
+        addPartials<kASTabSizes[0], false>(pos, amp[0], amp[1], count, table, rowShift, specRe[0], specIm[0], specRe[1],
+                                           specIm[1]);
+        break;
+    case 1:
+        addPartials<kASTabSizes[1], false>(pos, amp[0], amp[1], count, table, rowShift, specRe[0], specIm[0], specRe[1],
+                                           specIm[1]);
+        break;
+    default:
+        addPartials<kASTabSizes[2], true>(pos, amp[0], amp[1], count, table, rowShift, specRe[0], specIm[0], specRe[1],
+                                          specIm[1]);
+        break;
     }
     partialsAdded = 1;
 }
