@@ -26,7 +26,8 @@ PluginParam::PluginParam(Listener* newListener, Param* newParam, int newHostInde
 
 juce::String PluginParam::idForHostIndex(int index)
 {
-    return "hp" + juce::String(index);
+    // Two digits, so that hosts sorting parameters by id keep the host-index order.
+    return "hp" + juce::String(index).paddedLeft('0', 2);
 }
 
 float PluginParam::getValue() const
@@ -39,7 +40,15 @@ void PluginParam::setValue(float newValue)
     if (std::isnan(newValue)) return;
     const float unit = newValue < 0.0f ? 0.0f : (newValue > 1.0f ? 1.0f : newValue);
     param->value = param->convertUnitToVal(unit);
+    hostKnownValue.store(getValue(), std::memory_order_relaxed);
     if (listener != nullptr) listener->receivedParamChange(hostIndex);
+}
+
+void PluginParam::reportValueIfChanged()
+{
+    const float unit = getValue();
+    if (hostKnownValue.exchange(unit, std::memory_order_relaxed) != unit)
+        sendValueChangedMessageToListeners(unit);
 }
 
 float PluginParam::getDefaultValue() const

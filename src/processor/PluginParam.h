@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <limits>
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "engine/Param.h"
@@ -9,7 +12,7 @@
 // the engine record and reported to the listener (the processor).
 //
 // Hosts store automation by parameter number. The parameter carries a stable text id ("hp" and its
-// host index) so that wrappers needing text ids (LV2 symbols) get a distinct one per parameter,
+// host index in two digits) so that wrappers needing text ids (LV2 symbols) get a distinct one per parameter,
 // while the build's legacy-id setting keeps VST3 parameter ids equal to the host index.
 class PluginParam : public juce::AudioProcessorParameterWithID
 {
@@ -35,7 +38,15 @@ class PluginParam : public juce::AudioProcessorParameterWithID
     // The stable text id of host parameter hostIndex.
     static juce::String idForHostIndex(int hostIndex);
 
+    // Tells the host's listeners the current unit value unless the host already has it (it set it
+    // itself, or it was reported before). Wrappers treat a report like a user's edit and echo it
+    // to the host later in the block, so re-reporting an unchanged value could overwrite a change
+    // the host made in between.
+    void reportValueIfChanged();
+
     Listener* listener;
     Param* param;
     int32_t hostIndex;
+    // The unit value the host is known to hold; NaN until the first report or host change.
+    std::atomic<float> hostKnownValue{std::numeric_limits<float>::quiet_NaN()};
 };

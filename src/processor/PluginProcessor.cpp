@@ -149,7 +149,7 @@ void PluginProcessor::reportHostValues()
 {
     for (auto* parameter : getParameters())
         if (auto* p = dynamic_cast<PluginParam*>(parameter))
-            p->sendValueChangedMessageToListeners(p->getValue());
+            p->reportValueIfChanged();
 }
 
 PluginParam* PluginProcessor::getHostParam(int hostIndex) const

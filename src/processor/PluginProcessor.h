@@ -59,7 +59,8 @@ class PluginProcessor : public juce::AudioProcessor,
     // thread included: it never waits on another writer for long (a push that cannot get the ring
     // is dropped, as an editor that falls behind loses events anyway).
     void pushEvent(const SynthEvent& event) noexcept;
-    // Sends every host parameter's unit value to the host's listeners.
+    // Sends every host parameter's unit value to the host's listeners, except values the host
+    // already holds (see PluginParam::reportValueIfChanged).
     void reportHostValues();
     // The host parameter with host index h (0 .. hostParamCount - 1), or null.
     PluginParam* getHostParam(int hostIndex) const;

@@ -184,3 +184,38 @@ TEST_F(HostParamsTest, DefaultsComeFromTheRecords)
         EXPECT_TRUE(p->getLabel().isEmpty());
     }
 }
+
+namespace
+{
+struct CountingHostListener : juce::AudioProcessorParameter::Listener
+{
+    void parameterValueChanged(int, float newValue) override { values.push_back(newValue); }
+    void parameterGestureChanged(int, bool) override {}
+    std::vector<float> values;
+};
+} // namespace
+
+TEST_F(HostParamsTest, ReportsOnlyValuesTheHostDoesNotHold)
+{
+    // A wrapper echoes every report to the host at the end of its next block; re-reporting an
+    // unchanged value after the host changed it would undo the host's change.
+    Param p("Depth", kCurveLinear, 0.0f, 1.0f, 0.0f, "%.2f");
+    RecordingListener processorSide;
+    PluginParam pp(&processorSide, &p, 0);
+    CountingHostListener host;
+    pp.addListener(&host);
+
+    pp.reportValueIfChanged(); // first report
+    pp.reportValueIfChanged(); // nothing new
+    EXPECT_EQ(host.values, (std::vector<float>{0.5f}));
+
+    pp.setValue(0.8f); // the host's own change
+    pp.reportValueIfChanged();
+    EXPECT_EQ(host.values.size(), 1u);
+
+    p.value = 0.25f; // changed inside the instrument (a loaded state)
+    pp.reportValueIfChanged();
+    ASSERT_EQ(host.values.size(), 2u);
+    EXPECT_FLOAT_EQ(host.values[1], 0.25f);
+    pp.removeListener(&host);
+}
