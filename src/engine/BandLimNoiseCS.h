@@ -8,8 +8,12 @@ struct BandLimNoiseCS
 {
     // Advances by one step and returns the two values. step: how far the crossfade moves per call
     // (above 0.85 every call draws fresh, uninterpolated values); corr mixes the first source into
-    // the second; spread scales the second source's own part.
-    void getUnitWithStep(float step, float corr, float spread, CF& out1, CF& out2) noexcept;
+    // the second; spread scales the second source's own part. Inline, as it runs once per noisy
+    // partial and hop.
+    inline void getUnitWithStep(float step, float corr, float spread, CF& out1, CF& out2) noexcept;
+
+    // Draws fresh targets from the canonical generator into new1 and new2.
+    void draw(float corr, float spread) noexcept;
 
     float phase = 0.0f;
     CF old1;
@@ -18,3 +22,35 @@ struct BandLimNoiseCS
     CF new2;
 };
 static_assert(sizeof(BandLimNoiseCS) == 9 * sizeof(float), "noise state is nine words");
+
+void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& out1, CF& out2) noexcept
+{
+    // Above this step the source is white: fresh values every call, no crossfade.
+    constexpr float kWhiteStep = 0.85f;
+    if (step > kWhiteStep)
+    {
+        draw(corr, spread);
+        out1 = new1;
+        out2 = new2;
+        return;
+    }
+    // The step is stretched as it nears the white limit, so the band of the noise keeps widening.
+    phase += (0.01f / (0.97f - step) + 1.0f) * step;
+    if (!(phase >= 0.0f)) // a negative or NaN step must not leave the crossfade range
+        phase = 0.0f;
+    if (phase >= 1.0f)
+    {
+        old1 = new1;
+        old2 = new2;
+        draw(corr, spread);
+        phase -= static_cast<float>(static_cast<int>(phase));
+    }
+    // Cubic crossfade: a + b is 1 at the ends and 1.375 at the middle (0.6875 each), which keeps
+    // the power of two uncorrelated values roughly constant.
+    const float x = phase;
+    const float y = 1.0f - x;
+    const float a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
+    const float b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
+    out1 = {b * new1.re + a * old1.re, b * new1.im + a * old1.im};
+    out2 = {b * new2.re + a * old2.re, b * new2.im + a * old2.im};
+}

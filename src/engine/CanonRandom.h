@@ -15,6 +15,11 @@ inline constexpr float kCanonRandScale = 8.0652535e-10f;
 // Advances the shared state and returns the next value.
 float getCanonRandFloat() noexcept;
 
+// The next n values (0 <= n <= kCanonRandMaxBatch) into out[0..n-1], in draw order, taken in one
+// atomic update: the same values n calls of getCanonRandFloat() give on a single thread.
+inline constexpr int kCanonRandMaxBatch = 64;
+void getCanonRandFloats(float* out, int n) noexcept;
+
 // Sets the shared state (tests make draws reproducible with it).
 void setCanonRandSeed(uint32_t seed) noexcept;
 

@@ -35,6 +35,44 @@ TEST(CanonRandomThreads, ConcurrentDrawsAreNeverLost)
     EXPECT_EQ(getCanonRandSeed(), want);
 }
 
+// A batch is the same run of values as single draws, and concurrent batches and single draws
+// still advance the shared state by exactly the number of values taken.
+TEST(CanonRandomThreads, BatchesMatchSingleDrawsAndAreNeverLost)
+{
+    setCanonRandSeed(777u);
+    std::vector<float> single(kCanonRandMaxBatch);
+    for (float& v : single)
+        v = getCanonRandFloat();
+    const uint32_t after = getCanonRandSeed();
+    setCanonRandSeed(777u);
+    std::vector<float> batch(kCanonRandMaxBatch);
+    getCanonRandFloats(batch.data(), 5);
+    getCanonRandFloats(batch.data() + 5, kCanonRandMaxBatch - 5);
+    EXPECT_EQ(batch, single);
+    EXPECT_EQ(getCanonRandSeed(), after);
+    getCanonRandFloats(batch.data(), 0);
+    EXPECT_EQ(getCanonRandSeed(), after);
+
+    constexpr int kRounds = 20000;
+    setCanonRandSeed(99u);
+    uint32_t want = 99u;
+    for (int i = 0; i < kRounds * (4 + 1); ++i)
+        want = want * kCanonRandMul + kCanonRandAdd;
+    setCanonRandSeed(99u);
+    std::thread a([] {
+        float r[4];
+        for (int i = 0; i < kRounds; ++i)
+            getCanonRandFloats(r, 4);
+    });
+    std::thread b([] {
+        for (int i = 0; i < kRounds; ++i)
+            (void)getCanonRandFloat();
+    });
+    a.join();
+    b.join();
+    EXPECT_EQ(getCanonRandSeed(), want);
+}
+
 // Several engines may be built at once (hosts construct instances in parallel); each resynthesis
 // then renders on its own thread with its own FFT set-up.
 TEST(FFTSetupThreads, ParallelConstructionAndRendering)
