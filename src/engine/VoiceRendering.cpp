@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/AddSynth.h"
 #include "engine/CanonRandom.h"
@@ -172,6 +173,190 @@ void harmonicAmplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noex
     }
 }
 
+// Four harmonics side by side. Lane-wise vector arithmetic is the same IEEE arithmetic as the
+// scalar code, in the same order, so the vector and scalar paths give identical results.
+constexpr int kLanes = 4;
+using F4 = float __attribute__((vector_size(16)));
+using I4 = int32_t __attribute__((vector_size(16)));
+using U4 = uint32_t __attribute__((vector_size(16)));
+
+inline F4 splat(float x) noexcept { return F4{x, x, x, x}; }
+inline I4 splatI(int32_t x) noexcept { return I4{x, x, x, x}; }
+// mask lanes are all ones or all zeros (a vector comparison's result).
+inline F4 select(I4 mask, F4 a, F4 b) noexcept
+{
+    return reinterpret_cast<F4>((reinterpret_cast<I4>(a) & mask) | (reinterpret_cast<I4>(b) & ~mask));
+}
+inline I4 selectI(I4 mask, I4 a, I4 b) noexcept { return (a & mask) | (b & ~mask); }
+inline F4 toFloat(I4 x) noexcept { return __builtin_convertvector(x, F4); }
+inline I4 toInt(F4 x) noexcept { return __builtin_convertvector(x, I4); }
+
+// Complex values of four lanes, real and imaginary parts apart.
+struct CF4
+{
+    F4 re;
+    F4 im;
+};
+inline CF4 cmul4(CF4 a, CF4 b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+inline CF4 cscale4(CF4 a, F4 s) noexcept { return {a.re * s, a.im * s}; }
+inline CF4 loadCF4(const CF* p) noexcept
+{
+    return {F4{p[0].re, p[1].re, p[2].re, p[3].re}, F4{p[0].im, p[1].im, p[2].im, p[3].im}};
+}
+inline void storeCF4(CF* p, CF4 a) noexcept
+{
+    for (int k = 0; k < kLanes; ++k)
+        p[k] = {a.re[k], a.im[k]};
+}
+inline CF4 gatherCF4(const CF* table, U4 idx) noexcept
+{
+    const CF c0 = table[idx[0]];
+    const CF c1 = table[idx[1]];
+    const CF c2 = table[idx[2]];
+    const CF c3 = table[idx[3]];
+    return {F4{c0.re, c1.re, c2.re, c3.re}, F4{c0.im, c1.im, c2.im, c3.im}};
+}
+
+// 18l, m for whole groups of four harmonics; returns how many harmonics it placed (a multiple of
+// four), leaving the rest to the scalar loop. farPhase moves on as the scalar loop moves it.
+template <bool kSharing, bool kBinaural>
+int harmonicPlacementBlocks(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, uint32_t& farPhase) noexcept
+{
+    static_assert(kSingleHarmonicBands % kLanes == 0, "a group never straddles the single-harmonic bands");
+    CF* amp0 = e.partialAmp[0].data();
+    CF* amp1 = e.partialAmp[1].data();
+    int32_t* positions = e.partialPos.data();
+    const CF* rotTable = e.rotTable.data();
+    const int blocks = (hh.count / kLanes) * kLanes;
+    const F4 binPos = splat(hh.binPos);
+    const F4 shift = splat(hh.shift);
+    const F4 posRound = splat(kPosRound);
+    const I4 phaseMask = splatI(kPhaseMask);
+    const I4 laneIndex = {0, 1, 2, 3};
+    for (int h0 = 0; h0 < blocks; h0 += kLanes)
+    {
+        F4 detune;
+        I4 phaseOffset;
+        I4 word;
+        I4 own;
+        for (int k = 0; k < kLanes; ++k)
+        {
+            const auto sh = static_cast<std::size_t>(h0 + k);
+            own[k] = e.harmBand[sh];
+            const VoiceBand& band = v.bands[static_cast<std::size_t>(own[k])];
+            detune[k] = band.detune;
+            phaseOffset[k] = band.phaseOffset;
+            word[k] = v.harmonics[sh].phase;
+        }
+        word &= phaseMask;
+        CF4 a0 = loadCF4(amp0 + h0);
+        CF4 a1 = loadCF4(amp1 + h0);
+
+        const F4 det = hh.lifeFactor * detune;
+        F4 delta = det;
+        I4 offset = phaseOffset;
+        if (h0 >= kSingleHarmonicBands)
+        {
+            F4 rt;
+            F4 rt64;
+            std::memcpy(&rt, e.randTableReal.data() + h0, sizeof(rt));
+            std::memcpy(&rt64, e.randTableReal.data() + h0 + 64, sizeof(rt64));
+            delta = det * rt;
+            const F4 mu = select(det < 0.134f, det, splat(0.134f));
+            const F4 scale = 4.0f * mu * rt64 + 1.0f - mu;
+            a0 = cscale4(a0, scale);
+            a1 = cscale4(a1, scale);
+            offset = toInt(toFloat(phaseOffset) * rt);
+        }
+        I4 step = toInt(toFloat(toInt(delta * binPos + posRound)) + shift + posRound) >> 1;
+        I4 keepDelta = splatI(-1);
+        if constexpr (kSharing)
+        {
+            const I4 next = word + step;
+            const I4 low = (word == 0) | (next < kShareLowPhase);
+            const I4 high = ~low & (next > kShareHighPhase);
+            step = selectI(low, -word, selectI(high, kPhaseUnits - word, step));
+            keepDelta = ~(low | high);
+        }
+        const I4 hIndex = h0 + laneIndex;
+        F4 mh = toFloat(hIndex);
+        if (h0 == 0)
+            mh[0] = 0.5f;
+        const F4 posF = (mh + select(keepDelta, delta, splat(0.0f))) * binPos + posRound + shift + posRound;
+        const I4 inside = (posF >= 1.0f) & (posF < static_cast<float>(kMaxPartialPos));
+        const I4 pos = toInt(posF) & inside;
+        U4 base = reinterpret_cast<U4>(hIndex) * hh.midPhase;
+        if (h0 == 0)
+            base[0] = hh.midPhase >> 1;
+        const U4 idx0 = (base + reinterpret_cast<U4>(offset) + reinterpret_cast<U4>(word) + reinterpret_cast<U4>(step >> 1)) &
+                        static_cast<uint32_t>(kPhaseMask);
+        const U4 idx1 = (idx0 + hh.rotSpread) & static_cast<uint32_t>(kPhaseMask);
+        a0 = cmul4(a0, gatherCF4(rotTable, idx0));
+        a1 = cmul4(a1, gatherCF4(rotTable, idx1));
+        const I4 newPhase = (word + step) & phaseMask;
+        for (int k = 0; k < kLanes; ++k)
+            v.harmonics[static_cast<std::size_t>(h0 + k)].phase = newPhase[k];
+
+        if constexpr (kSharing)
+        {
+            F4 hw;
+            std::memcpy(&hw, e.harmBandWeight.data() + h0, sizeof(hw));
+            F4 share0;
+            F4 share1;
+            F4 coherent;
+            for (int k = 0; k < kLanes; ++k)
+            {
+                const auto o = static_cast<std::size_t>(own[k]);
+                share0[k] = v.bandShare[o];
+                share1[k] = v.bandShare[std::min<std::size_t>(o + 1, kMaxBands - 1)];
+            }
+            const F4 cs = share0 * hw + share1 * (1.0f - hw);
+            const F4 c2 = 1.0f - cs * cs;
+            const F4 c2Pos = select(0.0f < c2, c2, splat(0.0f));
+            for (int k = 0; k < kLanes; ++k)
+                coherent[k] = std::sqrt(c2Pos[k]);
+            U4 i1;
+            for (int k = 0; k < kLanes; ++k)
+                i1[k] = static_cast<uint32_t>(std::min(h0 + k + hh.shareOffset, KeyVoice::kMaxSharePairs - 1));
+            const CF4 nw0 = loadCF4(hh.shareNew + h0);
+            const CF4 od0 = loadCF4(hh.shareOld + h0);
+            const CF4 nw1 = gatherCF4(hh.shareNew, i1);
+            const CF4 od1 = gatherCF4(hh.shareOld, i1);
+            const F4 nW = splat(hh.shareNewWeight);
+            const F4 oW = splat(hh.shareOldWeight);
+            const CF4 p0{nW * nw0.re + oW * od0.re, nW * nw0.im + oW * od0.im};
+            const CF4 p1{nW * nw1.re + oW * od1.re, nW * nw1.im + oW * od1.im};
+            a0 = cmul4(a0, {coherent + cs * p0.re, cs * p0.im});
+            a1 = cmul4(a1, {coherent + cs * p1.re, cs * p1.im});
+        }
+        a0.re = select(inside, a0.re, splat(0.0f));
+        a0.im = select(inside, a0.im, splat(0.0f));
+        a1.re = select(inside, a1.re, splat(0.0f));
+        a1.im = select(inside, a1.im, splat(0.0f));
+        if constexpr (kBinaural)
+        {
+            const F4 xs = toFloat(pos) * hh.shadowInv;
+            U4 far;
+            for (int k = 0; k < kLanes; ++k)
+            {
+                far[k] = farPhase & static_cast<uint32_t>(kPhaseMask);
+                farPhase -= hh.farStep;
+            }
+            const CF4 r = gatherCF4(rotTable, far);
+            const CF4 turn{-r.im, r.re};
+            const F4 shadow = 1.0f / (xs * xs + 1.0f);
+            if (hh.farEar == 0)
+                a0 = cmul4(cscale4(a0, shadow), turn);
+            else
+                a1 = cmul4(cscale4(a1, shadow), turn);
+        }
+        std::memcpy(positions + h0, &pos, sizeof(pos));
+        storeCF4(amp0 + h0, a0);
+        storeCF4(amp1 + h0, a1);
+    }
+    return blocks;
+}
+
 // 18l, m: position and phase of each harmonic, then the stereo share and the far ear's shadow and
 // delay. The branches on share and binaural are taken once per voice, not per harmonic.
 template <bool kSharing, bool kBinaural>
@@ -184,7 +369,8 @@ void harmonicPlacement(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexc
     uint32_t farPhase = 0;
     const float binPos = hh.binPos;
     const float shift = hh.shift;
-    for (int h = 0; h < hh.count; ++h)
+    const int placed = harmonicPlacementBlocks<kSharing, kBinaural>(e, v, hh, farPhase);
+    for (int h = placed; h < hh.count; ++h)
     {
         const auto sh = static_cast<std::size_t>(h);
         const auto own = static_cast<std::size_t>(e.harmBand[sh]);
