@@ -114,65 +114,6 @@ struct HarmonicHop
     uint32_t farStep = 0;
 };
 
-// 18j, k: each harmonic's amplitude per channel from its formant-shifted band position, its band's
-// oscillation and, for noisy bands, its own band-limited noise.
-void harmonicAmplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
-{
-    CF* amp0 = e.partialAmp[0].data();
-    CF* amp1 = e.partialAmp[1].data();
-    const float* tonalW = e.bandTonalWork.data();
-    const float* noisyW = e.bandNoisyWork.data();
-    const float* widthW = e.bandWidthWork.data();
-    std::array<int, kMaxHarmonics> noisyIndex;
-    std::array<float, kMaxHarmonics> noisyWidth;
-    int noisyCount = 0;
-    for (int h = 0; h < hh.count; ++h)
-    {
-        const auto sh = static_cast<std::size_t>(h);
-        const float hpos = h == 0 ? 0.0f : std::max(1.0f, static_cast<float>(h) * hh.formantRatio);
-        const int hidx = std::min(static_cast<int>(hpos), kMaxHarmonics - 1);
-        const auto c = static_cast<std::size_t>(e.harmBandPos[static_cast<std::size_t>(hidx)]);
-        const float x = (hpos - static_cast<float>(e.bandStart[c])) * e.bandInvWidth[c];
-        const float tonal = tonalW[c] + x * (tonalW[c + 1] - tonalW[c]);
-        const float noisy = noisyW[c] + x * (noisyW[c + 1] - noisyW[c]);
-        const VoiceBand& band = v.bands[static_cast<std::size_t>(e.harmBand[sh])];
-        VoiceHarmonic& hr = v.harmonics[sh];
-
-        hr.oscPhase = fractionPositive(hr.oscPhase + band.oscRate);
-        const float y = hr.oscPhase - 0.5f;
-        const float y2 = y * y;
-        const float sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
-        const CF rot{band.oscDepth1, band.oscDepth2 * sine};
-        if (noisy <= kNoiseThreshold * tonal)
-        {
-            amp0[h] = cscale(rot, tonal);
-            amp1[h] = amp0[h];
-        }
-        else
-        {
-            // Noisy harmonics are finished below, so that this loop stays free of calls.
-            amp0[h] = rot;
-            amp1[h] = {tonal, noisy};
-            noisyIndex[static_cast<std::size_t>(noisyCount)] = h;
-            noisyWidth[static_cast<std::size_t>(noisyCount)] = widthW[c] + x * (widthW[c + 1] - widthW[c]);
-            ++noisyCount;
-        }
-    }
-    for (int i = 0; i < noisyCount; ++i)
-    {
-        const int h = noisyIndex[static_cast<std::size_t>(i)];
-        const CF rot = amp0[h];
-        const float tonal = amp1[h].re;
-        const float noisy = amp1[h].im;
-        CF n0;
-        CF n1;
-        v.harmonics[static_cast<std::size_t>(h)].noise.getUnitWithStep(noisyWidth[static_cast<std::size_t>(i)], hh.corrWeight,
-                                                                        hh.spreadWeight, n0, n1);
-        amp0[h] = cmul({noisy * n0.re + tonal, noisy * n0.im}, rot);
-        amp1[h] = cmul({noisy * n1.re + tonal, noisy * n1.im}, rot);
-    }
-}
-
 // Four harmonics side by side. Lane-wise vector arithmetic is the same IEEE arithmetic as the
 // scalar code, in the same order, so the vector and scalar paths give identical results.
 constexpr int kLanes = 4;
@@ -188,6 +129,18 @@ inline F4 select(I4 mask, F4 a, F4 b) noexcept
     return reinterpret_cast<F4>((reinterpret_cast<I4>(a) & mask) | (reinterpret_cast<I4>(b) & ~mask));
 }
 inline I4 selectI(I4 mask, I4 a, I4 b) noexcept { return (a & mask) | (b & ~mask); }
+// Lane k from f(k). Built from registers, not lane by lane through memory, which would stall on
+// the vector read-back.
+template <class Fn>
+inline F4 gather4(Fn f) noexcept
+{
+    return F4{f(0), f(1), f(2), f(3)};
+}
+template <class Fn>
+inline I4 gatherI4(Fn f) noexcept
+{
+    return I4{f(0), f(1), f(2), f(3)};
+}
 inline F4 toFloat(I4 x) noexcept { return __builtin_convertvector(x, F4); }
 inline I4 toInt(F4 x) noexcept { return __builtin_convertvector(x, I4); }
 
@@ -217,6 +170,130 @@ inline CF4 gatherCF4(const CF* table, U4 idx) noexcept
     return {F4{c0.re, c1.re, c2.re, c3.re}, F4{c0.im, c1.im, c2.im, c3.im}};
 }
 
+// 18j, k: each harmonic's amplitude per channel from its formant-shifted band position, its band's
+// oscillation and, for noisy bands, its own band-limited noise.
+void harmonicAmplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
+{
+    CF* amp0 = e.partialAmp[0].data();
+    CF* amp1 = e.partialAmp[1].data();
+    const float* tonalW = e.bandTonalWork.data();
+    const float* noisyW = e.bandNoisyWork.data();
+    const float* widthW = e.bandWidthWork.data();
+    std::array<int, kMaxHarmonics> noisyIndex;
+    std::array<float, kMaxHarmonics> noisyWidth;
+    int noisyCount = 0;
+
+    // Groups of four harmonics; noisy ones are finished below, so that this loop stays free of calls.
+    const int blocks = (hh.count / kLanes) * kLanes;
+    const I4 laneIndex = {0, 1, 2, 3};
+    for (int h0 = 0; h0 < blocks; h0 += kLanes)
+    {
+        const F4 scaled = toFloat(h0 + laneIndex) * hh.formantRatio;
+        F4 hpos = select(1.0f < scaled, scaled, splat(1.0f));
+        if (h0 == 0)
+            hpos[0] = 0.0f;
+        const I4 whole = toInt(hpos);
+        const I4 hidx = selectI(kMaxHarmonics - 1 < whole, splatI(kMaxHarmonics - 1), whole);
+        std::array<std::size_t, kLanes> pos{};
+        std::array<const VoiceBand*, kLanes> band{};
+        for (int k = 0; k < kLanes; ++k)
+        {
+            pos[static_cast<std::size_t>(k)] =
+                static_cast<std::size_t>(e.harmBandPos[static_cast<std::size_t>(std::max(hidx[k], 0))]);
+            band[static_cast<std::size_t>(k)] = &v.bands[static_cast<std::size_t>(e.harmBand[static_cast<std::size_t>(h0 + k)])];
+        }
+        const auto at = [&pos](const float* table, int k, std::size_t next) noexcept {
+            return table[pos[static_cast<std::size_t>(k)] + next];
+        };
+        const F4 start = gather4([&](int k) noexcept { return static_cast<float>(e.bandStart[pos[static_cast<std::size_t>(k)]]); });
+        const F4 invWidth = gather4([&](int k) noexcept { return at(e.bandInvWidth.data(), k, 0); });
+        const F4 tonal0 = gather4([&](int k) noexcept { return at(tonalW, k, 0); });
+        const F4 tonal1 = gather4([&](int k) noexcept { return at(tonalW, k, 1); });
+        const F4 noisy0 = gather4([&](int k) noexcept { return at(noisyW, k, 0); });
+        const F4 noisy1 = gather4([&](int k) noexcept { return at(noisyW, k, 1); });
+        const F4 width0 = gather4([&](int k) noexcept { return at(widthW, k, 0); });
+        const F4 width1 = gather4([&](int k) noexcept { return at(widthW, k, 1); });
+        const F4 oscRate = gather4([&](int k) noexcept { return band[static_cast<std::size_t>(k)]->oscRate; });
+        const F4 depth1 = gather4([&](int k) noexcept { return band[static_cast<std::size_t>(k)]->oscDepth1; });
+        const F4 depth2 = gather4([&](int k) noexcept { return band[static_cast<std::size_t>(k)]->oscDepth2; });
+        F4 phase = gather4([&](int k) noexcept { return v.harmonics[static_cast<std::size_t>(h0 + k)].oscPhase; });
+        const F4 x = (hpos - start) * invWidth;
+        const F4 tonal = tonal0 + x * (tonal1 - tonal0);
+        const F4 noisy = noisy0 + x * (noisy1 - noisy0);
+
+        // The fraction by truncation where that is floor (see fractionPositive), else lane by lane.
+        phase = phase + oscRate;
+        const I4 plain = (phase >= 0.0f) & (phase < 2147483520.0f);
+        const F4 fast = phase - toFloat(toInt(phase));
+        if ((plain[0] & plain[1] & plain[2] & plain[3]) != 0)
+            phase = fast;
+        else
+            phase = gather4([&](int k) noexcept { return plain[k] != 0 ? fast[k] : fraction(phase[k]); });
+        for (int k = 0; k < kLanes; ++k)
+            v.harmonics[static_cast<std::size_t>(h0 + k)].oscPhase = phase[k];
+        const F4 y = phase - 0.5f;
+        const F4 y2 = y * y;
+        const F4 sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
+        const CF4 rot{depth1, depth2 * sine};
+        const I4 pure = noisy <= kNoiseThreshold * tonal;
+        const CF4 tonalAmp = cscale4(rot, tonal);
+        storeCF4(amp0 + h0, {select(pure, tonalAmp.re, rot.re), select(pure, tonalAmp.im, rot.im)});
+        storeCF4(amp1 + h0, {select(pure, tonalAmp.re, tonal), select(pure, tonalAmp.im, noisy)});
+        const F4 width = width0 + x * (width1 - width0);
+        for (int k = 0; k < kLanes; ++k)
+        {
+            noisyIndex[static_cast<std::size_t>(noisyCount)] = h0 + k;
+            noisyWidth[static_cast<std::size_t>(noisyCount)] = width[k];
+            noisyCount += pure[k] != 0 ? 0 : 1;
+        }
+    }
+
+    for (int h = blocks; h < hh.count; ++h)
+    {
+        const auto sh = static_cast<std::size_t>(h);
+        const float hpos = h == 0 ? 0.0f : std::max(1.0f, static_cast<float>(h) * hh.formantRatio);
+        const int hidx = std::clamp(static_cast<int>(hpos), 0, kMaxHarmonics - 1);
+        const auto c = static_cast<std::size_t>(e.harmBandPos[static_cast<std::size_t>(hidx)]);
+        const float x = (hpos - static_cast<float>(e.bandStart[c])) * e.bandInvWidth[c];
+        const float tonal = tonalW[c] + x * (tonalW[c + 1] - tonalW[c]);
+        const float noisy = noisyW[c] + x * (noisyW[c + 1] - noisyW[c]);
+        const VoiceBand& band = v.bands[static_cast<std::size_t>(e.harmBand[sh])];
+        VoiceHarmonic& hr = v.harmonics[sh];
+
+        hr.oscPhase = fractionPositive(hr.oscPhase + band.oscRate);
+        const float y = hr.oscPhase - 0.5f;
+        const float y2 = y * y;
+        const float sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
+        const CF rot{band.oscDepth1, band.oscDepth2 * sine};
+        if (noisy <= kNoiseThreshold * tonal)
+        {
+            amp0[h] = cscale(rot, tonal);
+            amp1[h] = amp0[h];
+        }
+        else
+        {
+            amp0[h] = rot;
+            amp1[h] = {tonal, noisy};
+            noisyIndex[static_cast<std::size_t>(noisyCount)] = h;
+            noisyWidth[static_cast<std::size_t>(noisyCount)] = widthW[c] + x * (widthW[c + 1] - widthW[c]);
+            ++noisyCount;
+        }
+    }
+    for (int i = 0; i < noisyCount; ++i)
+    {
+        const int h = noisyIndex[static_cast<std::size_t>(i)];
+        const CF rot = amp0[h];
+        const float tonal = amp1[h].re;
+        const float noisy = amp1[h].im;
+        CF n0;
+        CF n1;
+        v.harmonics[static_cast<std::size_t>(h)].noise.getUnitWithStep(noisyWidth[static_cast<std::size_t>(i)], hh.corrWeight,
+                                                                        hh.spreadWeight, n0, n1);
+        amp0[h] = cmul({noisy * n0.re + tonal, noisy * n0.im}, rot);
+        amp1[h] = cmul({noisy * n1.re + tonal, noisy * n1.im}, rot);
+    }
+}
+
 // 18l, m for whole groups of four harmonics; returns how many harmonics it placed (a multiple of
 // four), leaving the rest to the scalar loop. farPhase moves on as the scalar loop moves it.
 template <bool kSharing, bool kBinaural>
@@ -235,20 +312,10 @@ int harmonicPlacementBlocks(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, 
     const I4 laneIndex = {0, 1, 2, 3};
     for (int h0 = 0; h0 < blocks; h0 += kLanes)
     {
-        F4 detune;
-        I4 phaseOffset;
-        I4 word;
-        I4 own;
-        for (int k = 0; k < kLanes; ++k)
-        {
-            const auto sh = static_cast<std::size_t>(h0 + k);
-            own[k] = e.harmBand[sh];
-            const VoiceBand& band = v.bands[static_cast<std::size_t>(own[k])];
-            detune[k] = band.detune;
-            phaseOffset[k] = band.phaseOffset;
-            word[k] = v.harmonics[sh].phase;
-        }
-        word &= phaseMask;
+        const I4 own = gatherI4([&](int k) noexcept { return e.harmBand[static_cast<std::size_t>(h0 + k)]; });
+        const F4 detune = gather4([&](int k) noexcept { return v.bands[static_cast<std::size_t>(own[k])].detune; });
+        const I4 phaseOffset = gatherI4([&](int k) noexcept { return v.bands[static_cast<std::size_t>(own[k])].phaseOffset; });
+        const I4 word = gatherI4([&](int k) noexcept { return v.harmonics[static_cast<std::size_t>(h0 + k)].phase; }) & phaseMask;
         CF4 a0 = loadCF4(amp0 + h0);
         CF4 a1 = loadCF4(amp1 + h0);
 
@@ -301,23 +368,17 @@ int harmonicPlacementBlocks(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, 
         {
             F4 hw;
             std::memcpy(&hw, e.harmBandWeight.data() + h0, sizeof(hw));
-            F4 share0;
-            F4 share1;
-            F4 coherent;
-            for (int k = 0; k < kLanes; ++k)
-            {
-                const auto o = static_cast<std::size_t>(own[k]);
-                share0[k] = v.bandShare[o];
-                share1[k] = v.bandShare[std::min<std::size_t>(o + 1, kMaxBands - 1)];
-            }
+            const F4 share0 = gather4([&](int k) noexcept { return v.bandShare[static_cast<std::size_t>(own[k])]; });
+            const F4 share1 = gather4([&](int k) noexcept {
+                return v.bandShare[std::min<std::size_t>(static_cast<std::size_t>(own[k]) + 1, kMaxBands - 1)];
+            });
             const F4 cs = share0 * hw + share1 * (1.0f - hw);
             const F4 c2 = 1.0f - cs * cs;
             const F4 c2Pos = select(0.0f < c2, c2, splat(0.0f));
-            for (int k = 0; k < kLanes; ++k)
-                coherent[k] = std::sqrt(c2Pos[k]);
-            U4 i1;
-            for (int k = 0; k < kLanes; ++k)
-                i1[k] = static_cast<uint32_t>(std::min(h0 + k + hh.shareOffset, KeyVoice::kMaxSharePairs - 1));
+            const F4 coherent = gather4([&](int k) noexcept { return std::sqrt(c2Pos[k]); });
+            const I4 shareIndex = h0 + laneIndex + hh.shareOffset;
+            const U4 i1 = reinterpret_cast<U4>(
+                selectI(KeyVoice::kMaxSharePairs - 1 < shareIndex, splatI(KeyVoice::kMaxSharePairs - 1), shareIndex));
             const CF4 nw0 = loadCF4(hh.shareNew + h0);
             const CF4 od0 = loadCF4(hh.shareOld + h0);
             const CF4 nw1 = gatherCF4(hh.shareNew, i1);
@@ -336,12 +397,8 @@ int harmonicPlacementBlocks(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, 
         if constexpr (kBinaural)
         {
             const F4 xs = toFloat(pos) * hh.shadowInv;
-            U4 far;
-            for (int k = 0; k < kLanes; ++k)
-            {
-                far[k] = farPhase & static_cast<uint32_t>(kPhaseMask);
-                farPhase -= hh.farStep;
-            }
+            const U4 far = (farPhase - U4{0, 1, 2, 3} * hh.farStep) & static_cast<uint32_t>(kPhaseMask);
+            farPhase -= static_cast<uint32_t>(kLanes) * hh.farStep;
             const CF4 r = gatherCF4(rotTable, far);
             const CF4 turn{-r.im, r.re};
             const F4 shadow = 1.0f / (xs * xs + 1.0f);
