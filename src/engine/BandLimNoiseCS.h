@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/CF.h"
+#include "engine/FourLanes.h"
 
 // Smoothly varying random complex values for noisy partials: two sources per call whose targets
 // come from the canonical generator and are crossfaded with a power-keeping cubic.
@@ -11,6 +12,11 @@ struct BandLimNoiseCS
     // the second; spread scales the second source's own part. Inline, as it runs once per noisy
     // partial and hop.
     inline void getUnitWithStep(float step, float corr, float spread, CF& out1, CF& out2) noexcept;
+
+    // getUnitWithStep for four sources at once, lane k stepping *sources[k] by step[k]. Fresh
+    // targets are drawn in lane order, so values and draws are exactly those of four calls.
+    static inline void getUnitWithStep4(BandLimNoiseCS* const* sources, lanes::F4 step, float corr, float spread,
+                                        lanes::CF4& out1, lanes::CF4& out2) noexcept;
 
     // Draws fresh targets from the canonical generator into new1 and new2.
     void draw(float corr, float spread) noexcept;
@@ -23,11 +29,15 @@ struct BandLimNoiseCS
 };
 static_assert(sizeof(BandLimNoiseCS) == 9 * sizeof(float), "noise state is nine words");
 
+namespace bandlim
+{
+// Above this step the source is white: fresh values every call, no crossfade.
+inline constexpr float kWhiteStep = 0.85f;
+} // namespace bandlim
+
 void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& out1, CF& out2) noexcept
 {
-    // Above this step the source is white: fresh values every call, no crossfade.
-    constexpr float kWhiteStep = 0.85f;
-    if (step > kWhiteStep)
+    if (step > bandlim::kWhiteStep)
     {
         draw(corr, spread);
         out1 = new1;
@@ -53,4 +63,41 @@ void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& o
     const float b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
     out1 = {b * new1.re + a * old1.re, b * new1.im + a * old1.im};
     out2 = {b * new2.re + a * old2.re, b * new2.im + a * old2.im};
+}
+
+void BandLimNoiseCS::getUnitWithStep4(BandLimNoiseCS* const* sources, lanes::F4 step, float corr, float spread,
+                                      lanes::CF4& out1, lanes::CF4& out2) noexcept
+{
+    using namespace lanes;
+    const I4 white = step > bandlim::kWhiteStep;
+    const F4 advanced = gather4([&](int k) noexcept { return sources[k]->phase; }) + (0.01f / (0.97f - step) + 1.0f) * step;
+    for (int k = 0; k < kLanes; ++k)
+    {
+        BandLimNoiseCS& n = *sources[k];
+        if (white[k] != 0)
+        {
+            n.draw(corr, spread);
+            continue;
+        }
+        n.phase = advanced[k];
+        if (!(n.phase >= 0.0f))
+            n.phase = 0.0f;
+        if (n.phase >= 1.0f)
+        {
+            n.old1 = n.new1;
+            n.old2 = n.new2;
+            n.draw(corr, spread);
+            n.phase -= static_cast<float>(static_cast<int>(n.phase));
+        }
+    }
+    const F4 x = gather4([&](int k) noexcept { return sources[k]->phase; });
+    const F4 y = 1.0f - x;
+    const F4 a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
+    const F4 b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
+    const CF4 new1{gather4([&](int k) noexcept { return sources[k]->new1.re; }), gather4([&](int k) noexcept { return sources[k]->new1.im; })};
+    const CF4 old1{gather4([&](int k) noexcept { return sources[k]->old1.re; }), gather4([&](int k) noexcept { return sources[k]->old1.im; })};
+    const CF4 new2{gather4([&](int k) noexcept { return sources[k]->new2.re; }), gather4([&](int k) noexcept { return sources[k]->new2.im; })};
+    const CF4 old2{gather4([&](int k) noexcept { return sources[k]->old2.re; }), gather4([&](int k) noexcept { return sources[k]->old2.im; })};
+    out1 = {select(white, new1.re, b * new1.re + a * old1.re), select(white, new1.im, b * new1.im + a * old1.im)};
+    out2 = {select(white, new2.re, b * new2.re + a * old2.re), select(white, new2.im, b * new2.im + a * old2.im)};
 }

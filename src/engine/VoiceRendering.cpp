@@ -10,6 +10,7 @@
 
 #include "engine/AddSynth.h"
 #include "engine/CanonRandom.h"
+#include "engine/FourLanes.h"
 #include "engine/KeySpaceDSP.h"
 #include "engine/Modulators.h"
 #include "engine/ParamTable.h"
@@ -89,6 +90,8 @@ constexpr float kResonanceSilence = 1.0e-6f;
 namespace
 {
 
+using namespace lanes;
+
 // Largest spectrum shift kept; far beyond it every partial lies outside the spectrum anyway.
 constexpr float kMaxShift = 16777216.0f;
 
@@ -113,62 +116,6 @@ struct HarmonicHop
     float shadowInv = 0.0f;
     uint32_t farStep = 0;
 };
-
-// Four harmonics side by side. Lane-wise vector arithmetic is the same IEEE arithmetic as the
-// scalar code, in the same order, so the vector and scalar paths give identical results.
-constexpr int kLanes = 4;
-using F4 = float __attribute__((vector_size(16)));
-using I4 = int32_t __attribute__((vector_size(16)));
-using U4 = uint32_t __attribute__((vector_size(16)));
-
-inline F4 splat(float x) noexcept { return F4{x, x, x, x}; }
-inline I4 splatI(int32_t x) noexcept { return I4{x, x, x, x}; }
-// mask lanes are all ones or all zeros (a vector comparison's result).
-inline F4 select(I4 mask, F4 a, F4 b) noexcept
-{
-    return reinterpret_cast<F4>((reinterpret_cast<I4>(a) & mask) | (reinterpret_cast<I4>(b) & ~mask));
-}
-inline I4 selectI(I4 mask, I4 a, I4 b) noexcept { return (a & mask) | (b & ~mask); }
-// Lane k from f(k). Built from registers, not lane by lane through memory, which would stall on
-// the vector read-back.
-template <class Fn>
-inline F4 gather4(Fn f) noexcept
-{
-    return F4{f(0), f(1), f(2), f(3)};
-}
-template <class Fn>
-inline I4 gatherI4(Fn f) noexcept
-{
-    return I4{f(0), f(1), f(2), f(3)};
-}
-inline F4 toFloat(I4 x) noexcept { return __builtin_convertvector(x, F4); }
-inline I4 toInt(F4 x) noexcept { return __builtin_convertvector(x, I4); }
-
-// Complex values of four lanes, real and imaginary parts apart.
-struct CF4
-{
-    F4 re;
-    F4 im;
-};
-inline CF4 cmul4(CF4 a, CF4 b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
-inline CF4 cscale4(CF4 a, F4 s) noexcept { return {a.re * s, a.im * s}; }
-inline CF4 loadCF4(const CF* p) noexcept
-{
-    return {F4{p[0].re, p[1].re, p[2].re, p[3].re}, F4{p[0].im, p[1].im, p[2].im, p[3].im}};
-}
-inline void storeCF4(CF* p, CF4 a) noexcept
-{
-    for (int k = 0; k < kLanes; ++k)
-        p[k] = {a.re[k], a.im[k]};
-}
-inline CF4 gatherCF4(const CF* table, U4 idx) noexcept
-{
-    const CF c0 = table[idx[0]];
-    const CF c1 = table[idx[1]];
-    const CF c2 = table[idx[2]];
-    const CF c3 = table[idx[3]];
-    return {F4{c0.re, c1.re, c2.re, c3.re}, F4{c0.im, c1.im, c2.im, c3.im}};
-}
 
 // 18j, k: each harmonic's amplitude per channel from its formant-shifted band position, its band's
 // oscillation and, for noisy bands, its own band-limited noise.
@@ -279,7 +226,34 @@ void harmonicAmplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noex
             ++noisyCount;
         }
     }
-    for (int i = 0; i < noisyCount; ++i)
+    int done = 0;
+    for (; done + kLanes <= noisyCount; done += kLanes)
+    {
+        std::array<BandLimNoiseCS*, kLanes> sources{};
+        std::array<int, kLanes> hs{};
+        for (int k = 0; k < kLanes; ++k)
+        {
+            hs[static_cast<std::size_t>(k)] = noisyIndex[static_cast<std::size_t>(done + k)];
+            sources[static_cast<std::size_t>(k)] = &v.harmonics[static_cast<std::size_t>(hs[static_cast<std::size_t>(k)])].noise;
+        }
+        F4 step;
+        std::memcpy(&step, noisyWidth.data() + done, sizeof(step));
+        CF4 n0;
+        CF4 n1;
+        BandLimNoiseCS::getUnitWithStep4(sources.data(), step, hh.corrWeight, hh.spreadWeight, n0, n1);
+        const auto lane = [&hs](int k) noexcept { return hs[static_cast<std::size_t>(k)]; };
+        const CF4 rot{gather4([&](int k) noexcept { return amp0[lane(k)].re; }), gather4([&](int k) noexcept { return amp0[lane(k)].im; })};
+        const F4 tonal = gather4([&](int k) noexcept { return amp1[lane(k)].re; });
+        const F4 noisy = gather4([&](int k) noexcept { return amp1[lane(k)].im; });
+        const CF4 a0 = cmul4({noisy * n0.re + tonal, noisy * n0.im}, rot);
+        const CF4 a1 = cmul4({noisy * n1.re + tonal, noisy * n1.im}, rot);
+        for (int k = 0; k < kLanes; ++k)
+        {
+            amp0[lane(k)] = {a0.re[k], a0.im[k]};
+            amp1[lane(k)] = {a1.re[k], a1.im[k]};
+        }
+    }
+    for (int i = done; i < noisyCount; ++i)
     {
         const int h = noisyIndex[static_cast<std::size_t>(i)];
         const CF rot = amp0[h];

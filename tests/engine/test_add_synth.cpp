@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
 #include <cmath>
 #include <complex>
@@ -487,5 +488,39 @@ TEST(BandLimNoiseCS, SmallStepsMoveSmoothlyAndKeepUnitPower)
         prev = a;
     }
     EXPECT_NEAR(power / n, 1.0, 0.3);
+}
+
+// Four sources stepped together give exactly what four single steps give, draws included: white,
+// slow, fast, negative and NaN steps side by side, over enough calls to cross many targets.
+TEST(BandLimNoiseCS, FourLaneStepMatchesSingleSteps)
+{
+    std::array<BandLimNoiseCS, 4> single{};
+    std::array<BandLimNoiseCS, 4> grouped{};
+    const lanes::F4 steps[] = {{0.9f, 0.02f, 0.6f, -0.1f}, {0.3f, std::nanf(""), 0.85f, 0.84f}};
+    for (const lanes::F4& step : steps)
+    {
+        for (int call = 0; call < 200; ++call)
+        {
+            setCanonRandSeed(4242u + static_cast<uint32_t>(call));
+            std::array<CF, 4> want1, want2;
+            for (int k = 0; k < 4; ++k)
+                single[static_cast<size_t>(k)].getUnitWithStep(step[k], 0.6f, 0.8f, want1[static_cast<size_t>(k)],
+                                                               want2[static_cast<size_t>(k)]);
+            const uint32_t seedAfter = getCanonRandSeed();
+            setCanonRandSeed(4242u + static_cast<uint32_t>(call));
+            std::array<BandLimNoiseCS*, 4> sources = {&grouped[0], &grouped[1], &grouped[2], &grouped[3]};
+            lanes::CF4 got1, got2;
+            BandLimNoiseCS::getUnitWithStep4(sources.data(), step, 0.6f, 0.8f, got1, got2);
+            ASSERT_EQ(getCanonRandSeed(), seedAfter);
+            for (int k = 0; k < 4; ++k)
+            {
+                ASSERT_EQ(got1.re[k], want1[static_cast<size_t>(k)].re) << "call " << call << " lane " << k;
+                ASSERT_EQ(got1.im[k], want1[static_cast<size_t>(k)].im);
+                ASSERT_EQ(got2.re[k], want2[static_cast<size_t>(k)].re);
+                ASSERT_EQ(got2.im[k], want2[static_cast<size_t>(k)].im);
+                ASSERT_EQ(grouped[static_cast<size_t>(k)].phase, single[static_cast<size_t>(k)].phase);
+            }
+        }
+    }
 }
 } // namespace
