@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/FourLanes.h"
 #include "engine/KeySpaceDSP.h"
 
 // The voice's spectral set-up: blends the zones of the mixed sounds into per-band, per-resonance and
@@ -196,20 +197,46 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     }
     const float veloGain = v.veloGain;
 
-    // 6. Bands.
+    // 6. Bands. A moving morph re-blends every band of the voice every hop, so the loop is kept
+    // lean: each slot's band-independent values are read once, bytes 14..21 are summed four at a
+    // time, and the divisions of a band go through two four-lane divides. Lane-wise vector
+    // arithmetic in the scalar order gives the same values as one operation at a time.
+    struct SlotBands
+    {
+        const uint8_t* records;
+        ptrdiff_t stride;
+        int bands;
+        float weight;
+        const uint8_t* share; // null unless the zone has a harmonic share
+    };
+    std::array<SlotBands, kMaxSoundSlots> slotBands{};
+    for (int j = 0; j < slots; ++j)
+    {
+        const SoundZone& zone = zones[j];
+        slotBands[static_cast<size_t>(j)] = {zone.bandRecords, static_cast<ptrdiff_t>(zone.bandStride),
+                                             std::min(zone.harmonicCount, kMaxBands), v.slotWeight[j],
+                                             zone.harmonicShareFlag != 0 ? zone.shareBytes : nullptr};
+    }
+    using lanes::F4;
+    const auto bytes4 = [](const uint8_t* p) noexcept {
+        return F4{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]), static_cast<float>(p[3])};
+    };
     float runningSum = 0.0f;
     for (int b = 0; b < bandCount; ++b)
     {
         float sumE = 0.0f, sa = 0.0f, waNum = 0.0f, absA = 0.0f, sb = 0.0f, wbNum = 0.0f, absB = 0.0f,
               sc = 0.0f;
         float detNum = 0.0f, detDen = 0.0f, shareSum = 0.0f, binSum = 0.0f;
-        std::array<float, 22> byteSum{}; // bytes 8 and 14..21, weighted by energy
+        // Bytes 8 and 14..21, weighted by energy.
+        float decaySum = 0.0f;
+        F4 sum14 = lanes::splat(0.0f);
+        F4 sum18 = lanes::splat(0.0f);
         for (int j = 0; j < slots; ++j)
         {
-            const SoundZone& zone = zones[j];
-            if (b >= std::min(zone.harmonicCount, kMaxBands)) continue;
-            const uint8_t* rec = zone.bandRecords + static_cast<ptrdiff_t>(b) * zone.bandStride;
-            const float w = v.slotWeight[j];
+            const SlotBands& slot = slotBands[static_cast<size_t>(j)];
+            if (b >= slot.bands) continue;
+            const uint8_t* rec = slot.records + static_cast<ptrdiff_t>(b) * slot.stride;
+            const float w = slot.weight;
             const float aw = static_cast<float>(blobI16(rec + kBandLevelA)) * w;
             const float bw = static_cast<float>(blobI16(rec + kBandLevelB)) * w;
             const float cw = static_cast<float>(blobU16(rec + kBandLevelC)) * w;
@@ -223,9 +250,9 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
             absB += std::fabs(bw);
             sc += cw;
             sumE += e;
-            byteSum[kBandDecayShape] += rec[kBandDecayShape] * e;
-            for (int k = 14; k <= 21; ++k)
-                byteSum[static_cast<size_t>(k)] += rec[k] * e;
+            decaySum += rec[kBandDecayShape] * e;
+            sum14 += bytes4(rec + 14) * e;
+            sum18 += bytes4(rec + 18) * e;
             const float binOffset = b < kSingleHarmonicBands
                                         ? static_cast<float>(static_cast<int8_t>(rec[kBandBinOffset]))
                                         : static_cast<float>(rec[kBandBinOffset]);
@@ -233,41 +260,48 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
             const float eg2 = (e * g) * (e * g);
             detNum += static_cast<float>(blobI16(rec + kBandDetune)) * eg2;
             detDen += eg2;
-            if (zone.harmonicShareFlag != 0 && zone.shareBytes != nullptr) shareSum += e * zone.shareBytes[b];
+            if (slot.share != nullptr) shareSum += e * slot.share[b];
         }
-        const float invE = 1.0f / (sumE + 1e-20f);
-        auto mean = [&](int k) { return byteSum[static_cast<size_t>(k)] * invE; };
-        const float wa = waNum / (absA + 1e-20f);
-        const float wb = wbNum / (absB + 1e-20f);
-        const float m16 = std::min(mean(16) / 255.0f, 1.0f);
-        const float m17 = mean(17);
+        // 1 / energy, the two width means and the detune mean in one divide.
+        const F4 q1 = F4{1.0f, waNum, wbNum, detNum} / F4{sumE + 1e-20f, absA + 1e-20f, absB + 1e-20f, detDen + 1e-20f};
+        const float invE = q1[0];
+        const float wa = q1[1];
+        const float wb = q1[2];
+        const F4 mean14 = sum14 * invE; // means of bytes 14..17
+        const F4 mean18 = sum18 * invE; // means of bytes 18..21
+        const F4 unit14 = mean14 / 255.0f;
+        const F4 unit18 = mean18 / 255.0f;
+        const F4 q2 = F4{1.0f, 1.0f, decaySum * invE, shareSum * invE} /
+                      F4{wa * wa * 1e-6f + 1e-4f, wb * wb * 1e-6f + 1e-4f, 255.0f, 255.0f};
+        const float m16 = std::min(unit14[2], 1.0f);
+        const float m17 = mean14[3];
 
         VoiceBand& band = v.bands[static_cast<size_t>(b)];
         band.levelA = std::fabs(sa) * sa * 1e-6f * veloGain;
-        band.sharpA = 1.0f / (wa * wa * 1e-6f + 1e-4f);
+        band.sharpA = q2[0];
         band.levelB = std::fabs(sb) * sb * 1e-6f * veloGain;
-        band.sharpB = 1.0f / (wb * wb * 1e-6f + 1e-4f);
-        band.decayShape = mean(kBandDecayShape) / 255.0f;
+        band.sharpB = q2[1];
+        band.decayShape = q2[2];
         band.levelC = std::fabs(sc) * sc * 1e-6f * veloGain;
         band.oscDepth1 = std::sqrt(1.0f - m16);
         band.oscDepth2 = std::sqrt(2.0f * m16);
         band.oscRate = m17 * m17 * 0.01f * hopSeconds;
-        band.oscStartPhase = mean(18) / 255.0f;
-        band.tonality = std::sqrt(std::min(mean(14) / 255.0f, 1.0f));
-        band.noiseWidth = mean(15) * 1.333f * hopSeconds * noteHz / 255.0f;
+        band.oscStartPhase = unit18[0];
+        band.tonality = std::sqrt(std::min(unit14[0], 1.0f));
+        band.noiseWidth = mean14[1] * 1.333f * hopSeconds * noteHz / 255.0f;
         band.unity = 1.0f;
-        band.detune = detNum / (detDen + 1e-20f) * 3.0517578e-5f;
+        band.detune = q1[3] * 3.0517578e-5f;
         band.phaseOffset = static_cast<int32_t>(4.0f * binSum * invE);
 
         if (v.shareTime > 0.0f)
-            v.bandShare[static_cast<size_t>(b)] = std::clamp(std::sqrt(shareSum * invE / 255.0f), 0.0f, 1.0f);
-        v.bandMean19[static_cast<size_t>(b)] = mean(19) / 255.0f;
-        runningSum += mean(20) / 255.0f;
+            v.bandShare[static_cast<size_t>(b)] = std::clamp(std::sqrt(q2[3]), 0.0f, 1.0f);
+        v.bandMean19[static_cast<size_t>(b)] = unit18[1];
+        runningSum += unit18[2];
         v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
         const int k = static_cast<int>(runningSum);
         if (k >= v.markCount && k <= kMaxBands)
         {
-            const float m21 = mean(21);
+            const float m21 = mean18[3];
             v.marks[static_cast<size_t>(k)].rate = m21 * m21 * 0.01f;
             v.markCount = k + 1;
         }
