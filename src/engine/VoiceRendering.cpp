@@ -27,6 +27,13 @@ inline float approxExp(float x) noexcept
     return 1.0f + x + 0.5f * x2 + 0.17f * x2 * x2;
 }
 
+// approxExp on four lanes.
+inline lanes::F4 approxExp4(lanes::F4 x) noexcept
+{
+    const lanes::F4 x2 = x * x;
+    return 1.0f + x + 0.5f * x2 + 0.17f * x2 * x2;
+}
+
 // Smooth 0..1 ramp (3 - 2x) x^2.
 inline float smoothStep(float x) noexcept { return (3.0f - 2.0f * x) * x * x; }
 
@@ -662,8 +669,44 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     const float brightNeg = std::max(-brightness, 0.0f) + v.dampProgress;
     const float brightNeg2 = brightNeg * brightNeg;
 
-    // 18b, c. Band gain and band amplitude.
-    for (int b = 0; b < activeBands; ++b)
+    // 18b, c. Band gain and band amplitude, four bands at a time and the rest one by one. The mark
+    // index is the clamped truncation of the running sum (a NaN reads mark 0), as toIntSafe and
+    // std::clamp give it.
+    const int bandGroups = (activeBands / kLanes) * kLanes;
+    for (int b0 = 0; b0 < bandGroups; b0 += kLanes)
+    {
+        const auto bandAt = [&](int k) noexcept -> const VoiceBand& { return v.bands[static_cast<std::size_t>(b0 + k)]; };
+        const F4 hb = gather4([&](int k) noexcept { return static_cast<float>(bandStart[static_cast<std::size_t>(b0 + k)]); });
+        const F4 bandGain = (gain + 0.2f * gain * brightPos * hb) / (1.0f + 0.05f * brightPos * hb + 0.5f * brightNeg2 * hb * hb);
+        const F4 f4 = gather4([&](int k) noexcept { return bandAt(k).decayShape; });
+        const F4 sharpA = gather4([&](int k) noexcept { return bandAt(k).sharpA; });
+        const F4 sharpB = gather4([&](int k) noexcept { return bandAt(k).sharpB; });
+        const F4 d1 = (f4 * f4 * sharpA * t + 1.0f - f4) * sharpA * t;
+        const F4 d2 = sharpB * t;
+        const F4 p1 = approxExp4(d1);
+        F4 rs;
+        std::memcpy(&rs, v.bandRunningSum.data() + b0, sizeof(rs));
+        const F4 markTop = splat(static_cast<float>(markCount));
+        const F4 rsLow = select(rs > 0.0f, rs, splat(0.0f));
+        const I4 k = toInt(select(rsLow < markTop, rsLow, markTop));
+        const F4 frac = rs - toFloat(k);
+        const F4 fracUnit = select(frac > 0.0f, select(frac < 1.0f, frac, splat(1.0f)), splat(0.0f));
+        const F4 s = (3.0f - 2.0f * fracUnit) * fracUnit * fracUnit;
+        const F4 mark0 = gather4([&](int i) noexcept { return markValueWork[static_cast<std::size_t>(k[i])]; });
+        const F4 mark1 = gather4([&](int i) noexcept { return markValueWork[static_cast<std::size_t>(std::min(k[i] + 1, markCount))]; });
+        const F4 jitter = (1.0f - s) * mark0 + s * mark1;
+        const F4 levelA = gather4([&](int i) noexcept { return bandAt(i).levelA; });
+        const F4 levelB = gather4([&](int i) noexcept { return bandAt(i).levelB; });
+        const F4 levelC = gather4([&](int i) noexcept { return bandAt(i).levelC; });
+        const F4 level = levelA / p1 + levelB / (p1 * approxExp4(d2)) + levelC;
+        F4 mean19;
+        std::memcpy(&mean19, v.bandMean19.data() + b0, sizeof(mean19));
+        const F4 amp = (1.0f + mean19 * lifeFactor * jitter) * bandGain * level;
+        const F4 ampPos = select(0.0f < amp, amp, splat(0.0f));
+        std::memcpy(bandAmpWork.data() + b0, &ampPos, sizeof(ampPos));
+        std::memcpy(bandEnvWork.data() + b0, &bandGain, sizeof(bandGain));
+    }
+    for (int b = bandGroups; b < activeBands; ++b)
     {
         const VoiceBand& band = v.bands[static_cast<std::size_t>(b)];
         const float hb = static_cast<float>(bandStart[static_cast<std::size_t>(b)]);
