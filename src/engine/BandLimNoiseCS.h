@@ -70,27 +70,32 @@ void BandLimNoiseCS::getUnitWithStep4(BandLimNoiseCS* const* sources, lanes::F4 
 {
     using namespace lanes;
     const I4 white = step > bandlim::kWhiteStep;
-    const F4 advanced = gather4([&](int k) noexcept { return sources[k]->phase; }) + (0.01f / (0.97f - step) + 1.0f) * step;
+    // Phases move on lane-wise; only lanes that draw (white, or crossing into a new target) leave
+    // the vector path, in lane order.
+    F4 phase = gather4([&](int k) noexcept { return sources[k]->phase; }) + (0.01f / (0.97f - step) + 1.0f) * step;
+    phase = select(phase >= 0.0f, phase, splat(0.0f)); // a negative or NaN step restarts the crossfade
+    const I4 crossing = (phase >= 1.0f) & ~white;
+    phase = select(crossing, phase - toFloat(toInt(phase)), phase);
     for (int k = 0; k < kLanes; ++k)
     {
-        BandLimNoiseCS& n = *sources[k];
-        if (white[k] != 0)
+        if (white[k] == 0)
+            sources[k]->phase = phase[k];
+    }
+    if (anyLane(white | crossing))
+    {
+        for (int k = 0; k < kLanes; ++k)
         {
-            n.draw(corr, spread);
-            continue;
-        }
-        n.phase = advanced[k];
-        if (!(n.phase >= 0.0f))
-            n.phase = 0.0f;
-        if (n.phase >= 1.0f)
-        {
-            n.old1 = n.new1;
-            n.old2 = n.new2;
-            n.draw(corr, spread);
-            n.phase -= static_cast<float>(static_cast<int>(n.phase));
+            BandLimNoiseCS& n = *sources[k];
+            if (crossing[k] != 0)
+            {
+                n.old1 = n.new1;
+                n.old2 = n.new2;
+            }
+            if ((white[k] | crossing[k]) != 0)
+                n.draw(corr, spread);
         }
     }
-    const F4 x = gather4([&](int k) noexcept { return sources[k]->phase; });
+    const F4 x = phase;
     const F4 y = 1.0f - x;
     const F4 a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
     const F4 b = 1.0f - (4.0f - 3.0f * y) * y * y * y;

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 #include "engine/CF.h"
 
@@ -25,8 +30,16 @@ inline F4 select(I4 mask, F4 a, F4 b) noexcept
     return reinterpret_cast<F4>((reinterpret_cast<I4>(a) & mask) | (reinterpret_cast<I4>(b) & ~mask));
 }
 inline I4 selectI(I4 mask, I4 a, I4 b) noexcept { return (a & mask) | (b & ~mask); }
-inline bool allLanes(I4 mask) noexcept { return (mask[0] & mask[1] & mask[2] & mask[3]) != 0; }
-inline bool anyLane(I4 mask) noexcept { return (mask[0] | mask[1] | mask[2] | mask[3]) != 0; }
+#if defined(__SSE__)
+inline int laneBits(I4 mask) noexcept { return _mm_movemask_ps(reinterpret_cast<__m128>(mask)); }
+#else
+inline int laneBits(I4 mask) noexcept
+{
+    return (mask[0] != 0 ? 1 : 0) | (mask[1] != 0 ? 2 : 0) | (mask[2] != 0 ? 4 : 0) | (mask[3] != 0 ? 8 : 0);
+}
+#endif
+inline bool allLanes(I4 mask) noexcept { return laneBits(mask) == 0xf; }
+inline bool anyLane(I4 mask) noexcept { return laneBits(mask) != 0; }
 
 // Lane k from f(k). Built from registers, not lane by lane through memory, which would stall on
 // the vector read-back.
@@ -43,6 +56,16 @@ inline I4 gatherI4(Fn f) noexcept
 inline F4 toFloat(I4 x) noexcept { return __builtin_convertvector(x, F4); }
 // Truncation towards zero, as a scalar cast.
 inline I4 toInt(F4 x) noexcept { return __builtin_convertvector(x, I4); }
+
+// Correctly rounded square root of each lane, as std::sqrt (NaN for a negative lane).
+inline F4 sqrt4(F4 x) noexcept
+{
+#if defined(__SSE__)
+    return reinterpret_cast<F4>(_mm_sqrt_ps(reinterpret_cast<__m128>(x)));
+#else
+    return F4{std::sqrt(x[0]), std::sqrt(x[1]), std::sqrt(x[2]), std::sqrt(x[3])};
+#endif
+}
 
 // Complex values of four lanes, real and imaginary parts apart.
 struct CF4

@@ -179,7 +179,7 @@ void harmonicAmplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noex
         phase = phase + oscRate;
         const I4 plain = (phase >= 0.0f) & (phase < 2147483520.0f);
         const F4 fast = phase - toFloat(toInt(phase));
-        if ((plain[0] & plain[1] & plain[2] & plain[3]) != 0)
+        if (allLanes(plain))
             phase = fast;
         else
             phase = gather4([&](int k) noexcept { return plain[k] != 0 ? fast[k] : fraction(phase[k]); });
@@ -356,7 +356,7 @@ int harmonicPlacementBlocks(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, 
             const F4 cs = share0 * hw + share1 * (1.0f - hw);
             const F4 c2 = 1.0f - cs * cs;
             const F4 c2Pos = select(0.0f < c2, c2, splat(0.0f));
-            const F4 coherent = gather4([&](int k) noexcept { return std::sqrt(c2Pos[k]); });
+            const F4 coherent = sqrt4(c2Pos);
             const I4 shareIndex = h0 + laneIndex + hh.shareOffset;
             const U4 i1 = reinterpret_cast<U4>(
                 selectI(KeyVoice::kMaxSharePairs - 1 < shareIndex, splatI(KeyVoice::kMaxSharePairs - 1), shareIndex));
