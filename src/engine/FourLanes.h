@@ -67,6 +67,9 @@ inline F4 sqrt4(F4 x) noexcept
 #endif
 }
 
+// |x| of each lane (the sign bit cleared, as std::fabs).
+inline F4 abs4(F4 x) noexcept { return reinterpret_cast<F4>(reinterpret_cast<I4>(x) & splatI(0x7fffffff)); }
+
 // Complex values of four lanes, real and imaginary parts apart.
 struct CF4
 {

@@ -197,10 +197,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     }
     const float veloGain = v.veloGain;
 
-    // 6. Bands. A moving morph re-blends every band of the voice every hop, so the loop is kept
-    // lean: each slot's band-independent values are read once, bytes 14..21 are summed four at a
-    // time, and the divisions of a band go through two four-lane divides. Lane-wise vector
-    // arithmetic in the scalar order gives the same values as one operation at a time.
+    // 6. Bands. A moving morph re-blends every band of the voice every hop, so the blend runs on
+    // four bands at a time, with each slot's band-independent values read once. Lane-wise vector
+    // arithmetic in the scalar order gives the same values as one band at a time; a lane whose
+    // band a slot does not have keeps its sums untouched, as skipping the slot would.
     struct SlotBands
     {
         const uint8_t* records;
@@ -218,92 +218,135 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
                                              zone.harmonicShareFlag != 0 ? zone.shareBytes : nullptr};
     }
     using lanes::F4;
-    const auto bytes4 = [](const uint8_t* p) noexcept {
-        return F4{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]), static_cast<float>(p[3])};
-    };
+    using lanes::I4;
+    using lanes::gather4;
+    using lanes::select;
+    using lanes::splat;
+    // Read by lanes whose band a slot does not have; their values are never used.
+    static constexpr std::array<uint8_t, kZoneBandHeaderSize> kUnusedRecord{};
+    constexpr int kBytes = 8; // bytes 14..21 of a band record
     float runningSum = 0.0f;
-    for (int b = 0; b < bandCount; ++b)
+    for (int b0 = 0; b0 < bandCount; b0 += lanes::kLanes)
     {
-        float sumE = 0.0f, sa = 0.0f, waNum = 0.0f, absA = 0.0f, sb = 0.0f, wbNum = 0.0f, absB = 0.0f,
-              sc = 0.0f;
-        float detNum = 0.0f, detDen = 0.0f, shareSum = 0.0f, binSum = 0.0f;
-        // Bytes 8 and 14..21, weighted by energy.
-        float decaySum = 0.0f;
-        F4 sum14 = lanes::splat(0.0f);
-        F4 sum18 = lanes::splat(0.0f);
+        const I4 band = b0 + I4{0, 1, 2, 3};
+        F4 sumE = splat(0.0f), sa = sumE, waNum = sumE, absA = sumE, sb = sumE, wbNum = sumE, absB = sumE, sc = sumE;
+        F4 detNum = sumE, detDen = sumE, shareSum = sumE, binSum = sumE, decaySum = sumE;
+        std::array<F4, kBytes> byteSum;
+        byteSum.fill(sumE);
         for (int j = 0; j < slots; ++j)
         {
             const SlotBands& slot = slotBands[static_cast<size_t>(j)];
-            if (b >= slot.bands) continue;
-            const uint8_t* rec = slot.records + static_cast<ptrdiff_t>(b) * slot.stride;
+            const I4 on = (band < std::min(slot.bands, bandCount));
+            if (!lanes::anyLane(on)) continue;
+            std::array<const uint8_t*, lanes::kLanes> rec;
+            for (int k = 0; k < lanes::kLanes; ++k)
+                rec[static_cast<size_t>(k)] =
+                    on[k] != 0 ? slot.records + static_cast<ptrdiff_t>(b0 + k) * slot.stride : kUnusedRecord.data();
+            const auto field = [&rec](auto read) noexcept {
+                return gather4([&](int k) noexcept { return static_cast<float>(read(rec[static_cast<size_t>(k)])); });
+            };
             const float w = slot.weight;
-            const float aw = static_cast<float>(blobI16(rec + kBandLevelA)) * w;
-            const float bw = static_cast<float>(blobI16(rec + kBandLevelB)) * w;
-            const float cw = static_cast<float>(blobU16(rec + kBandLevelC)) * w;
-            const float e = std::max(aw, 0.0f) + std::max(bw, 0.0f) + cw;
-            const float g = 1.0f - 0.00024557384f * rec[14] * std::sqrt(static_cast<float>(rec[15]));
-            sa += aw;
-            waNum += static_cast<float>(blobU16(rec + kBandWidthA)) * std::fabs(aw);
-            absA += std::fabs(aw);
-            sb += bw;
-            wbNum += static_cast<float>(blobU16(rec + kBandWidthB)) * std::fabs(bw);
-            absB += std::fabs(bw);
-            sc += cw;
-            sumE += e;
-            decaySum += rec[kBandDecayShape] * e;
-            sum14 += bytes4(rec + 14) * e;
-            sum18 += bytes4(rec + 18) * e;
-            const float binOffset = b < kSingleHarmonicBands
-                                        ? static_cast<float>(static_cast<int8_t>(rec[kBandBinOffset]))
-                                        : static_cast<float>(rec[kBandBinOffset]);
-            binSum += binOffset * e;
-            const float eg2 = (e * g) * (e * g);
-            detNum += static_cast<float>(blobI16(rec + kBandDetune)) * eg2;
-            detDen += eg2;
-            if (slot.share != nullptr) shareSum += e * slot.share[b];
+            const F4 aw = field([](const uint8_t* r) noexcept { return blobI16(r + kBandLevelA); }) * w;
+            const F4 bw = field([](const uint8_t* r) noexcept { return blobI16(r + kBandLevelB); }) * w;
+            const F4 cw = field([](const uint8_t* r) noexcept { return blobU16(r + kBandLevelC); }) * w;
+            const F4 e = select(aw < 0.0f, splat(0.0f), aw) + select(bw < 0.0f, splat(0.0f), bw) + cw;
+            std::array<F4, kBytes> bytes;
+            for (int i = 0; i < kBytes; ++i)
+                bytes[static_cast<size_t>(i)] = field([i](const uint8_t* r) noexcept { return r[14 + i]; });
+            const F4 g = 1.0f - 0.00024557384f * bytes[0] * lanes::sqrt4(bytes[1]);
+            const F4 absAw = lanes::abs4(aw);
+            const F4 absBw = lanes::abs4(bw);
+            const auto add = [&on](F4& sum, F4 term) noexcept { sum = select(on, sum + term, sum); };
+            add(sa, aw);
+            add(waNum, field([](const uint8_t* r) noexcept { return blobU16(r + kBandWidthA); }) * absAw);
+            add(absA, absAw);
+            add(sb, bw);
+            add(wbNum, field([](const uint8_t* r) noexcept { return blobU16(r + kBandWidthB); }) * absBw);
+            add(absB, absBw);
+            add(sc, cw);
+            add(sumE, e);
+            add(decaySum, field([](const uint8_t* r) noexcept { return r[kBandDecayShape]; }) * e);
+            for (int i = 0; i < kBytes; ++i)
+                add(byteSum[static_cast<size_t>(i)], bytes[static_cast<size_t>(i)] * e);
+            const F4 binOffset = gather4([&](int k) noexcept {
+                const uint8_t byte = rec[static_cast<size_t>(k)][kBandBinOffset];
+                return b0 + k < kSingleHarmonicBands ? static_cast<float>(static_cast<int8_t>(byte)) : static_cast<float>(byte);
+            });
+            add(binSum, binOffset * e);
+            const F4 eg2 = (e * g) * (e * g);
+            add(detNum, field([](const uint8_t* r) noexcept { return blobI16(r + kBandDetune); }) * eg2);
+            add(detDen, eg2);
+            if (slot.share != nullptr)
+            {
+                const F4 share = gather4([&](int k) noexcept {
+                    return on[k] != 0 ? static_cast<float>(slot.share[b0 + k]) : 0.0f;
+                });
+                add(shareSum, e * share);
+            }
         }
-        // 1 / energy, the two width means and the detune mean in one divide.
-        const F4 q1 = F4{1.0f, waNum, wbNum, detNum} / F4{sumE + 1e-20f, absA + 1e-20f, absB + 1e-20f, detDen + 1e-20f};
-        const float invE = q1[0];
-        const float wa = q1[1];
-        const float wb = q1[2];
-        const F4 mean14 = sum14 * invE; // means of bytes 14..17
-        const F4 mean18 = sum18 * invE; // means of bytes 18..21
-        const F4 unit14 = mean14 / 255.0f;
-        const F4 unit18 = mean18 / 255.0f;
-        const F4 q2 = F4{1.0f, 1.0f, decaySum * invE, shareSum * invE} /
-                      F4{wa * wa * 1e-6f + 1e-4f, wb * wb * 1e-6f + 1e-4f, 255.0f, 255.0f};
-        const float m16 = std::min(unit14[2], 1.0f);
-        const float m17 = mean14[3];
+        const F4 invE = 1.0f / (sumE + 1e-20f);
+        const F4 wa = waNum / (absA + 1e-20f);
+        const F4 wb = wbNum / (absB + 1e-20f);
+        std::array<F4, kBytes> mean;
+        for (int i = 0; i < kBytes; ++i)
+            mean[static_cast<size_t>(i)] = byteSum[static_cast<size_t>(i)] * invE;
+        const auto unit = [&mean](int byte) noexcept { return mean[static_cast<size_t>(byte - 14)] / 255.0f; };
+        const F4 unit16 = unit(16);
+        const F4 m16 = select(1.0f < unit16, splat(1.0f), unit16);
+        const F4 m17 = mean[17 - 14];
+        const F4 unit14 = unit(14);
+        const F4 sharpA = 1.0f / (wa * wa * 1e-6f + 1e-4f);
+        const F4 sharpB = 1.0f / (wb * wb * 1e-6f + 1e-4f);
+        const F4 decayShape = decaySum * invE / 255.0f;
+        const F4 depth1 = lanes::sqrt4(1.0f - m16);
+        const F4 depth2 = lanes::sqrt4(2.0f * m16);
+        const F4 oscRate = m17 * m17 * 0.01f * hopSeconds;
+        const F4 startPhase = unit(18);
+        const F4 tonality = lanes::sqrt4(select(1.0f < unit14, splat(1.0f), unit14));
+        const F4 noiseWidth = mean[15 - 14] * 1.333f * hopSeconds * noteHz / 255.0f;
+        const F4 detune = detNum / (detDen + 1e-20f) * 3.0517578e-5f;
+        const I4 phaseOffset = lanes::toInt(4.0f * binSum * invE);
+        const F4 levelA = lanes::abs4(sa) * sa * 1e-6f * veloGain;
+        const F4 levelB = lanes::abs4(sb) * sb * 1e-6f * veloGain;
+        const F4 levelC = lanes::abs4(sc) * sc * 1e-6f * veloGain;
+        const F4 shareRoot = lanes::sqrt4(shareSum * invE / 255.0f);
+        const F4 shareLevel = select(shareRoot < 0.0f, splat(0.0f), select(1.0f < shareRoot, splat(1.0f), shareRoot));
+        const F4 mean19 = unit(19);
+        const F4 mean20 = unit(20);
+        const F4 mean21 = mean[21 - 14];
 
-        VoiceBand& band = v.bands[static_cast<size_t>(b)];
-        band.levelA = std::fabs(sa) * sa * 1e-6f * veloGain;
-        band.sharpA = q2[0];
-        band.levelB = std::fabs(sb) * sb * 1e-6f * veloGain;
-        band.sharpB = q2[1];
-        band.decayShape = q2[2];
-        band.levelC = std::fabs(sc) * sc * 1e-6f * veloGain;
-        band.oscDepth1 = std::sqrt(1.0f - m16);
-        band.oscDepth2 = std::sqrt(2.0f * m16);
-        band.oscRate = m17 * m17 * 0.01f * hopSeconds;
-        band.oscStartPhase = unit18[0];
-        band.tonality = std::sqrt(std::min(unit14[0], 1.0f));
-        band.noiseWidth = mean14[1] * 1.333f * hopSeconds * noteHz / 255.0f;
-        band.unity = 1.0f;
-        band.detune = q1[3] * 3.0517578e-5f;
-        band.phaseOffset = static_cast<int32_t>(4.0f * binSum * invE);
-
-        if (v.shareTime > 0.0f)
-            v.bandShare[static_cast<size_t>(b)] = std::clamp(std::sqrt(q2[3]), 0.0f, 1.0f);
-        v.bandMean19[static_cast<size_t>(b)] = unit18[1];
-        runningSum += unit18[2];
-        v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
-        const int k = static_cast<int>(runningSum);
-        if (k >= v.markCount && k <= kMaxBands)
+        for (int k = 0; k < lanes::kLanes && b0 + k < bandCount; ++k)
         {
-            const float m21 = mean18[3];
-            v.marks[static_cast<size_t>(k)].rate = m21 * m21 * 0.01f;
-            v.markCount = k + 1;
+            const int b = b0 + k;
+            VoiceBand& vb = v.bands[static_cast<size_t>(b)];
+            vb.levelA = levelA[k];
+            vb.sharpA = sharpA[k];
+            vb.levelB = levelB[k];
+            vb.sharpB = sharpB[k];
+            vb.decayShape = decayShape[k];
+            vb.levelC = levelC[k];
+            vb.oscDepth1 = depth1[k];
+            vb.oscDepth2 = depth2[k];
+            vb.oscRate = oscRate[k];
+            vb.oscStartPhase = startPhase[k];
+            vb.tonality = tonality[k];
+            vb.noiseWidth = noiseWidth[k];
+            vb.unity = 1.0f;
+            vb.detune = detune[k];
+            vb.phaseOffset = phaseOffset[k];
+
+            if (v.shareTime > 0.0f)
+                v.bandShare[static_cast<size_t>(b)] = shareLevel[k];
+            v.bandMean19[static_cast<size_t>(b)] = mean19[k];
+            runningSum += mean20[k];
+            v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
+            const int markIndex = static_cast<int>(runningSum);
+            if (markIndex >= v.markCount && markIndex <= kMaxBands)
+            {
+                const float m21 = mean21[k];
+                v.marks[static_cast<size_t>(markIndex)].rate = m21 * m21 * 0.01f;
+                v.markCount = markIndex + 1;
+            }
         }
     }
 
