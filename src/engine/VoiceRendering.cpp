@@ -835,7 +835,28 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     }
     const float fatE = fat >= 0.0f ? fat - 1.0f : -1.0f;
     const float fatEPos = std::max(fatE, 0.0f);
-    for (int b = 0; b < kBandTableSize + 1; ++b)
+    const float widthScale = 0.8f * fatE + 1.0f;
+    const int fatGroups = (activeBands / kLanes) * kLanes;
+    for (int b0 = 0; b0 < fatGroups; b0 += kLanes)
+    {
+        const auto bandAt = [&](int k) noexcept -> const VoiceBand& { return v.bands[static_cast<std::size_t>(b0 + k)]; };
+        F4 amp;
+        std::memcpy(&amp, bandAmpWork.data() + b0, sizeof(amp));
+        const F4 t10 = gather4([&](int k) noexcept { return bandAt(k).tonality; });
+        const F4 kRaw = t10 * fatM + fatO;
+        const F4 k = select(kRaw > 0.0f, select(kRaw < 1.0f, kRaw, splat(1.0f)), splat(0.0f));
+        const F4 noisy = amp * k;
+        const F4 tonal = amp * sqrt4(1.0f - k * k);
+        F4 width = gather4([&](int i) noexcept { return bandAt(i).noiseWidth; }) * widthScale;
+        if (fatO > 0.0f)
+            width *= t10 / (k + 1e-20f);
+        const F4 bandIndex = toFloat(b0 + I4{0, 1, 2, 3});
+        const F4 widthOut = 0.05f * bandIndex * fatEPos + width;
+        std::memcpy(bandNoisyWork.data() + b0, &noisy, sizeof(noisy));
+        std::memcpy(bandTonalWork.data() + b0, &tonal, sizeof(tonal));
+        std::memcpy(bandWidthWork.data() + b0, &widthOut, sizeof(widthOut));
+    }
+    for (int b = fatGroups; b < kBandTableSize + 1; ++b)
     {
         const auto sb = static_cast<std::size_t>(b);
         if (b >= activeBands)
@@ -851,7 +872,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         const float k = clampUnit(t10 * fatM + fatO);
         bandNoisyWork[sb] = amp * k;
         bandTonalWork[sb] = amp * std::sqrt(1.0f - k * k);
-        float width = band.noiseWidth * (0.8f * fatE + 1.0f);
+        float width = band.noiseWidth * widthScale;
         if (fatO > 0.0f)
             width *= t10 / (k + 1e-20f);
         bandWidthWork[sb] = 0.05f * static_cast<float>(b) * fatEPos + width;
