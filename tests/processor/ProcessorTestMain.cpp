@@ -1,6 +1,7 @@
 // Test main of the processor tests: the library folder lives in a fresh temporary folder
 // (XDG_DATA_HOME), and JUCE's message manager exists for the whole run.
 #include <cstdlib>
+#include <string>
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
@@ -44,8 +45,10 @@ int main(int argc, char** argv)
                           ? juce::File(tmpRoot)
                           : juce::File::getSpecialLocation(juce::File::tempDirectory);
     root.createDirectory();
-    gDataHome = root.getNonexistentChildFile("qm-processor-", "", false);
-    gDataHome.createDirectory();
+    // mkdtemp: CTest runs every test case as its own process, several at once.
+    std::string pattern = (root.getFullPathName() + "/qm-processor-XXXXXX").toStdString();
+    if (mkdtemp(pattern.data()) == nullptr) return 1;
+    gDataHome = juce::File(pattern);
     setenv("XDG_DATA_HOME", gDataHome.getFullPathName().toRawUTF8(), 1);
 
     ::testing::InitGoogleTest(&argc, argv);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -220,9 +221,12 @@ int main(int argc, char** argv)
 {
     // A private home and data folder: the plug-ins read their sounds from it, and no plug-in the
     // user installed is found instead of the ones in the build tree.
-    gTempHome = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                    .getNonexistentChildFile("qm-host-", "", false);
-    gTempHome.createDirectory();
+    // mkdtemp: CTest runs every test case as its own process, several at once.
+    std::string pattern =
+        (juce::File::getSpecialLocation(juce::File::tempDirectory).getFullPathName() + "/qm-host-XXXXXX")
+            .toStdString();
+    if (mkdtemp(pattern.data()) == nullptr) return 1;
+    gTempHome = juce::File(pattern);
     const juce::File dataHome = gTempHome.getChildFile("data");
     const juce::File sounds = dataHome.getChildFile("Velmora/Quillmoor Sounds");
     sounds.createDirectory();
