@@ -24,45 +24,8 @@ constexpr Point2D kKeyboardHi{1.0f, 0.625f};
 constexpr float kInitialKeyOffsetX = -0.4f;
 constexpr float kInitialKeyOctaveWidth = 0.2f;
 
-// Sounds the plain stand-in layout places, and its columns.
-constexpr int kGridCanvasSounds = 12;
-constexpr int kGridColumns = 4;
-
-// The engine's canvas construction (a random neighbourhood of sounds), when the engine offers it.
-template <class Dsp> bool makeRandomCanvas(Dsp& engine, NodeCanvasData& canvas)
-{
-    if constexpr (requires(Dsp & d, NodeCanvasData * c) {
-                      d.makeNodeCanvas(c, static_cast<typename Dsp::NodeMixType>(0), 8, Point2D{}, Point2D{});
-                  })
-    {
-        engine.makeNodeCanvas(&canvas, static_cast<typename Dsp::NodeMixType>(0), 8, kCanvasLayoutLo,
-                              kCanvasLayoutHi);
-        return true;
-    }
-    else
-        return false;
-}
-
-// Stand-in while the engine has no canvas construction: the first sounds on a plain grid.
-void makeGridCanvas(int numSounds, NodeCanvasData& canvas)
-{
-    const int n = std::min(numSounds, kGridCanvasSounds);
-    const int rows = (n + kGridColumns - 1) / kGridColumns;
-    for (int i = 0; i < n; ++i)
-    {
-        const int col = i % kGridColumns;
-        const int row = i / kGridColumns;
-        const float fx = (static_cast<float>(col) + 0.5f) / static_cast<float>(kGridColumns);
-        const float fy = (static_cast<float>(row) + 0.5f) / static_cast<float>(std::max(rows, 1));
-        CanvasNode& node = canvas.nodes[static_cast<size_t>(i)];
-        node.pos = {kCanvasLayoutLo.x + fx * (kCanvasLayoutHi.x - kCanvasLayoutLo.x),
-                    kCanvasLayoutLo.y + fy * (kCanvasLayoutHi.y - kCanvasLayoutLo.y)};
-        node.soundId = i;
-    }
-    canvas.nodeCount = n;
-    canvas.dirty = 1;
-    canvas.triangulate();
-}
+// The first canvas: a random neighbourhood of sounds (the rule's count argument is unused).
+constexpr int kRandomCanvasCount = 8;
 } // namespace
 
 NodeCanvasData makeInitialCanvas() noexcept
@@ -121,7 +84,8 @@ std::vector<SoundDataRef> PluginProcessor::loadSoundBanks()
 
 void PluginProcessor::buildFirstCanvas()
 {
-    if (!makeRandomCanvas(*dsp, nodeCanvas)) makeGridCanvas(dsp->numSounds(), nodeCanvas);
+    dsp->makeNodeCanvas(&nodeCanvas, KeySpaceDSP::RandomSet, kRandomCanvasCount, kCanvasLayoutLo,
+                        kCanvasLayoutHi);
     const Point2D point{dsp->params[kParamMorphX].value, dsp->params[kParamMorphY].value};
     nodeCanvas.getNodeMixForPoint(point, true, nullptr, true);
     // No editor exists yet: no change broadcast.
@@ -148,8 +112,7 @@ void PluginProcessor::pushEvent(const SynthEvent& event) noexcept
 void PluginProcessor::reportHostValues()
 {
     for (auto* parameter : getParameters())
-        if (auto* p = dynamic_cast<PluginParam*>(parameter))
-            p->reportValueIfChanged();
+        if (auto* p = dynamic_cast<PluginParam*>(parameter)) p->reportValueIfChanged();
 }
 
 PluginParam* PluginProcessor::getHostParam(int hostIndex) const
