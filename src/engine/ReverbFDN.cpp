@@ -4,34 +4,24 @@
 #include <cmath>
 
 #include "engine/Param.h"
+#include "engine/ParamRecords.h"
 #include "platform/VectorDsp.h"
 
 namespace
 {
-struct ParamSpec
-{
-    const char* name;
-    int32_t curve;
-    float minimum, maximum, exponent;
-    float defaultValue;
-    const char* format;
-    const char* sinceVersion; // nullptr: present from the start
-    float lowestValue, highestValue;
-};
-
-constexpr ParamSpec kSpecs[ReverbFDN::kNumParams] = {
-    {"Reverb_Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 14.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
-    {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", nullptr,
-     0.0f, ReverbFDN::kMaxPreDelayMs},
-    {"Reverb_Decay Time", kCurvePowUnit, 0.1f, 8.0f, 3.0f, 0.37f, "%.2f s", nullptr, 0.1f, 8.0f},
-    {"Reverb_Damping", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
-    {"Reverb_Modulation", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
-    {"Reverb_Stereo Width", kCurveLinear, 0.0f, 100.0f, 0.0f, 20.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
+constexpr ParamRecordSpec kSpecs[ReverbFDN::kNumParams] = {
+    {"Reverb_Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 14.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", false,
+     nullptr, 0.0f, ReverbFDN::kMaxPreDelayMs},
+    {"Reverb_Decay Time", kCurvePowUnit, 0.1f, 8.0f, 3.0f, 0.37f, "%.2f s", false, nullptr, 0.1f, 8.0f},
+    {"Reverb_Damping", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    {"Reverb_Modulation", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    {"Reverb_Stereo Width", kCurveLinear, 0.0f, 100.0f, 0.0f, 20.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
     // Stored as square roots of 0.3 and 10 (kHz).
-    {"Reverb_Filter Freq", kCurvePowValue, 0.5477226f, 3.1622777f, 2.0f, 3.0f, "%.1f Hz", nullptr, 0.3f,
-     10.0f},
-    {"Reverb_Filter Width", kCurveLinear, 0.0f, 100.0f, 0.0f, 60.0f, "%.0f%%", nullptr, 0.0f, 100.0f},
-    {"Reverb_Feedback", kCurveLinear, 0.0f, 100.0f, 0.0f, 0.0f, "%.0f%%", "1.0.1", 0.0f, 100.0f},
+    {"Reverb_Filter Freq", kCurvePowValue, 0.5477226f, 3.1622777f, 2.0f, 3.0f, "%.1f Hz", false, nullptr,
+     0.3f, 10.0f},
+    {"Reverb_Filter Width", kCurveLinear, 0.0f, 100.0f, 0.0f, 60.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    {"Reverb_Feedback", kCurveLinear, 0.0f, 100.0f, 0.0f, 0.0f, "%.0f%%", false, "1.0.1", 0.0f, 100.0f},
 };
 } // namespace
 
@@ -40,12 +30,7 @@ ReverbFDN::ReverbFDN() : ring(kRingSize, 0.0f) {}
 void ReverbFDN::setParamPtr(Param* first)
 {
     params = first;
-    for (int i = 0; i < kNumParams; ++i)
-    {
-        const ParamSpec& s = kSpecs[i];
-        params[i].set(s.name, s.curve, s.minimum, s.maximum, s.exponent, s.format, s.defaultValue, "",
-                      s.sinceVersion ? versionStringToInt(s.sinceVersion) : 0);
-    }
+    fillParamRecords(params, kSpecs, kNumParams);
 }
 
 namespace
@@ -105,18 +90,12 @@ void ReverbFDN::clearMemories() noexcept
 
 float ReverbFDN::readValue(int i) const noexcept
 {
-    const ParamSpec& s = kSpecs[i];
-    const float v = params[i].value;
-    if (v >= s.lowestValue && v <= s.highestValue) return v;
-    if (v > s.highestValue) return s.highestValue;
-    if (v < s.lowestValue) return s.lowestValue;
-    return s.defaultValue; // not a number
+    return kSpecs[i].clampValue(params[i].value);
 }
 
 float ReverbFDN::readUnit(int i) const noexcept
 {
-    const float u = params[i].convertValToUnit(readValue(i));
-    return u > 0.0f ? std::min(u, 1.0f) : 0.0f;
+    return clampedUnit(params[i], kSpecs[i]);
 }
 
 int ReverbFDN::getPreDelaySamples() const noexcept
