@@ -8,43 +8,20 @@
 #include "engine/FxBinaural.h"
 #include "engine/Param.h"
 #include "engine/Random.h"
+#include "support/FxTestHelpers.h"
 
 namespace
 {
 
-struct Rig
+struct Rig : qmtest::FxRig<FxBinaural>
 {
-    std::array<Param, FxBinaural::kNumParams> p;
-    FxBinaural unit;
-    std::vector<float> l, r;
-
     explicit Rig(float rate = 44100.0f, float width = 100.0f)
+        : FxRig(rate, 2, [width](Params& q) { q[FxBinaural::kHyperWidth].value = width; })
     {
-        unit.setParamPtr(p.data());
-        p[FxBinaural::kHyperWidth].value = width;
-        unit.setup(rate, 2);
-    }
-
-    // Runs the unit in place on l and r.
-    void run(bool& silent, bool bypass = false, int channels = 2)
-    {
-        std::array<float*, 2> ch{l.data(), r.data()};
-        unit.process(ch.data(), ch.data(), static_cast<int>(l.size()), channels, silent, bypass);
-    }
-
-    void fill(int n, float left, float right)
-    {
-        l.assign(static_cast<std::size_t>(n), left);
-        r.assign(static_cast<std::size_t>(n), right);
     }
 };
 
-bool allFinite(const std::vector<float>& v)
-{
-    for (float x : v)
-        if (!std::isfinite(x)) return false;
-    return true;
-}
+using qmtest::allFinite;
 
 } // namespace
 

@@ -8,27 +8,14 @@
 #include "engine/Compressor.h"
 #include "engine/Param.h"
 #include "engine/Random.h"
+#include "support/FxTestHelpers.h"
 
 namespace
 {
 
-struct Rig
+struct Rig : qmtest::FxRig<Compressor>
 {
-    std::array<Param, Compressor::kNumParams> p;
-    Compressor unit;
-    std::vector<float> l, r;
-
-    explicit Rig(float rate = 44100.0f)
-    {
-        unit.setParamPtr(p.data());
-        unit.setup(rate, 2);
-    }
-
-    void run(bool& silent, bool bypass = false, int channels = 2)
-    {
-        std::array<float*, 2> ch{l.data(), r.data()};
-        unit.process(ch.data(), ch.data(), static_cast<int>(l.size()), channels, silent, bypass);
-    }
+    using FxRig::FxRig;
 
     // Runs seconds of constant input in calls of 64 samples; returns the last output pair.
     std::array<float, 2> hold(float left, float right, float seconds, int channels = 2)

@@ -8,29 +8,16 @@
 #include "engine/Distortion.h"
 #include "engine/Param.h"
 #include "engine/Random.h"
+#include "support/FxTestHelpers.h"
 
 namespace
 {
 
 constexpr double kPi = 3.141592653589793;
 
-struct Rig
+struct Rig : qmtest::FxRig<Distortion>
 {
-    std::array<Param, Distortion::kNumParams> p;
-    Distortion unit;
-    std::vector<float> l, r;
-
-    explicit Rig(float rate = 44100.0f)
-    {
-        unit.setParamPtr(p.data());
-        unit.setup(rate, 2);
-    }
-
-    void run(bool& silent, bool bypass = false, int channels = 2)
-    {
-        std::array<float*, 2> ch{l.data(), r.data()};
-        unit.process(ch.data(), ch.data(), static_cast<int>(l.size()), channels, silent, bypass);
-    }
+    using FxRig::FxRig;
 
     void sine(int n, float amplitude, double freq, double rate)
     {

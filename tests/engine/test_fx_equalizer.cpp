@@ -9,35 +9,18 @@
 #include "engine/Equalizer.h"
 #include "engine/Param.h"
 #include "engine/Random.h"
+#include "support/FxTestHelpers.h"
 
 namespace
 {
 
 constexpr double kPi = 3.141592653589793;
 
-struct Rig
+struct Rig : qmtest::FxRig<Equalizer>
 {
-    std::array<Param, Equalizer::kNumParams> p;
-    Equalizer unit;
-    std::vector<float> l, r;
+    using FxRig::FxRig;
 
-    explicit Rig(float rate = 44100.0f)
-    {
-        unit.setParamPtr(p.data());
-        unit.setup(rate, 2);
-    }
-
-    void run(bool& silent, bool bypass = false, int channels = 2)
-    {
-        std::array<float*, 2> ch{l.data(), r.data()};
-        unit.process(ch.data(), ch.data(), static_cast<int>(l.size()), channels, silent, bypass);
-    }
-
-    void fill(int n, float v)
-    {
-        l.assign(static_cast<std::size_t>(n), v);
-        r.assign(static_cast<std::size_t>(n), v);
-    }
+    void fill(int n, float v) { FxRig::fill(n, v, v); }
 
     // Lets every glide reach its target on silence-free zeros (the memories stay at 0).
     void settle()

@@ -8,30 +8,23 @@
 #include "engine/LofiFx.h"
 #include "engine/Param.h"
 #include "engine/Random.h"
+#include "support/FxTestHelpers.h"
 
 namespace
 {
 
-struct Rig
+struct Rig : qmtest::FxRig<LofiFx>
 {
-    std::array<Param, LofiFx::kNumParams> p;
-    LofiFx unit;
-    std::vector<float> l, r;
-
     // Full wet, no noise, no envelope: the output is the plain held signal.
     explicit Rig(float rate = 44100.0f)
+        : FxRig(rate, 2,
+                [](Params& q)
+                {
+                    q[LofiFx::kWetMix].value = 100.0f;
+                    q[LofiFx::kNoise].value = 0.0f;
+                    q[LofiFx::kEnvelope].value = 0.0f;
+                })
     {
-        unit.setParamPtr(p.data());
-        p[LofiFx::kWetMix].value = 100.0f;
-        p[LofiFx::kNoise].value = 0.0f;
-        p[LofiFx::kEnvelope].value = 0.0f;
-        unit.setup(rate, 2);
-    }
-
-    void run(bool& silent, bool bypass = false, int channels = 2)
-    {
-        std::array<float*, 2> ch{l.data(), r.data()};
-        unit.process(ch.data(), ch.data(), static_cast<int>(l.size()), channels, silent, bypass);
     }
 
     // A strictly rising input, so that every take shows as a change of the output.

@@ -8,58 +8,17 @@
 #include "engine/Param.h"
 #include "engine/Phlaser.h"
 #include "engine/Random.h"
+#include "support/FxTestHelpers.h"
 
 namespace
 {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// A unit bound to its own run of records, as the engine binds it to its table slice.
-struct PhlaserRig
-{
-    std::array<Param, Phlaser::kNumParams> params{};
-    Phlaser fx;
-
-    explicit PhlaserRig(float rate = 44100.0f, int channels = 2)
-    {
-        fx.setParamPtr(params.data());
-        fx.setup(rate, channels);
-    }
-
-    void set(int i, float v) { params[static_cast<size_t>(i)].value = v; }
-
-    // Processes channels in place; returns the silence flag as the unit leaves it.
-    bool run(std::vector<std::vector<float>>& ch, bool silent = false, bool bypass = false)
-    {
-        float* ptrs[2] = {ch[0].data(), ch.size() > 1 ? ch[1].data() : nullptr};
-        fx.process(ptrs, ptrs, static_cast<int>(ch[0].size()), static_cast<int>(ch.size()), silent, bypass);
-        return silent;
-    }
-};
-
-std::vector<std::vector<float>> noise(int channels, int n, float amp = 0.5f)
-{
-    std::vector<std::vector<float>> ch(static_cast<size_t>(channels),
-                                       std::vector<float>(static_cast<size_t>(n)));
-    for (auto& c : ch)
-        for (auto& s : c)
-            s = amp * (2.0f * engineRandUnit() - 1.0f);
-    return ch;
-}
-
-std::vector<std::vector<float>> zeros(int channels, int n)
-{
-    return std::vector<std::vector<float>>(static_cast<size_t>(channels),
-                                           std::vector<float>(static_cast<size_t>(n)));
-}
-
-bool allFinite(const std::vector<std::vector<float>>& ch)
-{
-    for (const auto& c : ch)
-        for (float s : c)
-            if (!std::isfinite(s)) return false;
-    return true;
-}
+using PhlaserRig = qmtest::FxRig<Phlaser>;
+using qmtest::allFinite;
+using qmtest::noise;
+using qmtest::zeros;
 
 // Reference first-order all-pass (a + z^-1) / (1 + a z^-1) chain, in double.
 std::vector<double> allPassChain(std::vector<double> x, double a, int stages)
@@ -161,11 +120,11 @@ TEST(PhlaserSetup, DelayMemoryIsTheFirstPowerOfTwoAboveTheLongestDelay)
     }
 
     PhlaserRig rig(44100.0f);
-    EXPECT_EQ(rig.fx.getDelayMemorySize(), 4096);
-    rig.fx.setup(192000.0f, 2);
-    EXPECT_EQ(rig.fx.getDelayMemorySize(), 16384);
-    rig.fx.setup(48000.0f, 2);
-    EXPECT_EQ(rig.fx.getDelayMemorySize(), 4096);
+    EXPECT_EQ(rig.unit.getDelayMemorySize(), 4096);
+    rig.unit.setup(192000.0f, 2);
+    EXPECT_EQ(rig.unit.getDelayMemorySize(), 16384);
+    rig.unit.setup(48000.0f, 2);
+    EXPECT_EQ(rig.unit.getDelayMemorySize(), 4096);
 }
 
 TEST(PhlaserBypass, FadesOutThenPassesThroughBitExact)
@@ -174,18 +133,18 @@ TEST(PhlaserBypass, FadesOutThenPassesThroughBitExact)
     PhlaserRig rig;
     auto warm = noise(2, 4096);
     rig.run(warm);
-    EXPECT_GT(rig.fx.getWetLevel(), 0.5f);
+    EXPECT_GT(rig.unit.getWetLevel(), 0.5f);
 
     // The wet level falls by 0.01 per 16-sample sub-block: about 60 sub-blocks from 0.6 (the
     // float steps leave a remainder below 0.01 that one more sub-block takes).
     auto fade = noise(2, 16 * 59);
     const auto fadeIn = fade;
     rig.run(fade, false, true);
-    EXPECT_GT(rig.fx.getWetLevel(), 0.0f);
+    EXPECT_GT(rig.unit.getWetLevel(), 0.0f);
     EXPECT_NE(fade, fadeIn);
     auto last = noise(2, 32);
     rig.run(last, false, true);
-    EXPECT_EQ(rig.fx.getWetLevel(), 0.0f);
+    EXPECT_EQ(rig.unit.getWetLevel(), 0.0f);
 
     // Separate input and output arrays: a plain copy.
     auto in = noise(2, 777);
@@ -193,7 +152,7 @@ TEST(PhlaserBypass, FadesOutThenPassesThroughBitExact)
     float* ip[2] = {in[0].data(), in[1].data()};
     float* op[2] = {out[0].data(), out[1].data()};
     bool silent = false;
-    rig.fx.process(ip, op, 777, 2, silent, true);
+    rig.unit.process(ip, op, 777, 2, silent, true);
     EXPECT_EQ(out, in);
     EXPECT_FALSE(silent); // the flag is left as it came
 
@@ -255,7 +214,7 @@ TEST(PhlaserResponse, PurePhaseModeIsAnAllPassOfUnityGain)
         // Flange/Phase +100: the delay is one sample and the coefficient follows d / stages.
         const double d = 44100.0 / 2000.0;
         const double k = 2.0 / (d / stages + 1.0) - 1.0;
-        EXPECT_NEAR(rig.fx.getAllPassCoef(), k, 1e-6);
+        EXPECT_NEAR(rig.unit.getAllPassCoef(), k, 1e-6);
 
         constexpr int n = 8192;
         auto x = zeros(2, n);
@@ -265,7 +224,7 @@ TEST(PhlaserResponse, PurePhaseModeIsAnAllPassOfUnityGain)
 
         std::vector<double> impulse(n, 0.0);
         impulse[1] = 1.0; // one sample of delay
-        const auto ref = allPassChain(impulse, rig.fx.getAllPassCoef(), stages);
+        const auto ref = allPassChain(impulse, rig.unit.getAllPassCoef(), stages);
         double energy = 0.0;
         for (int i = 0; i < n; ++i)
         {
@@ -286,7 +245,7 @@ TEST(PhlaserResponse, FlangerDelayIsOnePeriodOfFrequency)
         PhlaserRig rig(48000.0f);
         setStaticWet(rig, -100.0f, 2.0f, stages);
         settle(rig);
-        EXPECT_EQ(rig.fx.getAllPassCoef(), 0.99f);
+        EXPECT_EQ(rig.unit.getAllPassCoef(), 0.99f);
 
         constexpr int n = 4096;
         auto x = zeros(2, n);

@@ -8,6 +8,7 @@
 
 #include "engine/Param.h"
 #include "engine/Random.h"
+#include "support/FxTestHelpers.h"
 #include "engine/ReverbFDN.h"
 
 namespace
@@ -15,60 +16,12 @@ namespace
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-using Block = std::vector<std::vector<float>>;
-
-// A unit bound to its own run of records, as the engine binds it to its table slice.
-struct ReverbRig
-{
-    std::array<Param, ReverbFDN::kNumParams> params{};
-    ReverbFDN fx;
-
-    explicit ReverbRig(float rate = 44100.0f, int channels = 2)
-    {
-        fx.setParamPtr(params.data());
-        fx.setup(rate, channels);
-    }
-
-    void set(int i, float v) { params[static_cast<size_t>(i)].value = v; }
-
-    // Processes channels in place; returns the silence flag as the unit leaves it.
-    bool run(Block& ch, bool silent = false, bool bypass = false)
-    {
-        float* ptrs[2] = {ch[0].data(), ch.size() > 1 ? ch[1].data() : nullptr};
-        fx.process(ptrs, ptrs, static_cast<int>(ch[0].size()), static_cast<int>(ch.size()), silent, bypass);
-        return silent;
-    }
-};
-
-Block noise(int channels, int n, float amp = 0.5f)
-{
-    Block ch(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(n)));
-    for (auto& c : ch)
-        for (auto& s : c)
-            s = amp * (2.0f * engineRandUnit() - 1.0f);
-    return ch;
-}
-
-Block zeros(int channels, int n)
-{
-    return Block(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(n)));
-}
-
-bool allFinite(const Block& ch)
-{
-    for (const auto& c : ch)
-        for (float s : c)
-            if (!std::isfinite(s)) return false;
-    return true;
-}
-
-bool anyNonZero(const Block& ch)
-{
-    for (const auto& c : ch)
-        for (float s : c)
-            if (s != 0.0f) return true;
-    return false;
-}
+using qmtest::Block;
+using ReverbRig = qmtest::FxRig<ReverbFDN>;
+using qmtest::allFinite;
+using qmtest::anyNonZero;
+using qmtest::noise;
+using qmtest::zeros;
 } // namespace
 
 TEST(ReverbParams, RecordsMatchTheTable)
@@ -131,23 +84,23 @@ TEST(ReverbTables, TapDelaysSumAndMixingMatrixIsOrthogonal)
 TEST(ReverbSetup, PreDelayMemoryFollowsTheRate)
 {
     ReverbRig rig(44100.0f);
-    EXPECT_EQ(rig.fx.getPreDelayLength(), 22068);
-    EXPECT_TRUE(rig.fx.isCleared());
-    EXPECT_EQ(rig.fx.getWetLevel(), 0.0f);
-    rig.fx.setup(192000.0f, 2);
-    EXPECT_EQ(rig.fx.getPreDelayLength(), 96020);
-    rig.fx.setup(48000.0f, 2);
-    EXPECT_EQ(rig.fx.getPreDelayLength(), 24020);
+    EXPECT_EQ(rig.unit.getPreDelayLength(), 22068);
+    EXPECT_TRUE(rig.unit.isCleared());
+    EXPECT_EQ(rig.unit.getWetLevel(), 0.0f);
+    rig.unit.setup(192000.0f, 2);
+    EXPECT_EQ(rig.unit.getPreDelayLength(), 96020);
+    rig.unit.setup(48000.0f, 2);
+    EXPECT_EQ(rig.unit.getPreDelayLength(), 24020);
 
     // The longest pre-delay fits at every rate.
     rig.set(ReverbFDN::kPreDelay, 500.0f);
-    EXPECT_EQ(rig.fx.getPreDelaySamples(), 24000);
+    EXPECT_EQ(rig.unit.getPreDelaySamples(), 24000);
     rig.set(ReverbFDN::kPreDelay, kNaN); // corrupt: the default, 10 ms
-    EXPECT_EQ(rig.fx.getPreDelaySamples(), 480);
+    EXPECT_EQ(rig.unit.getPreDelaySamples(), 480);
     rig.set(ReverbFDN::kPreDelay, 1.0e9f);
-    EXPECT_EQ(rig.fx.getPreDelaySamples(), 24000);
+    EXPECT_EQ(rig.unit.getPreDelaySamples(), 24000);
     rig.set(ReverbFDN::kPreDelay, -5.0f);
-    EXPECT_EQ(rig.fx.getPreDelaySamples(), 0);
+    EXPECT_EQ(rig.unit.getPreDelaySamples(), 0);
 }
 
 TEST(ReverbResponse, PreDelayShiftsTheWetSignalExactly)
@@ -159,7 +112,7 @@ TEST(ReverbResponse, PreDelayShiftsTheWetSignalExactly)
     constexpr int n = d + 8192;
     ReverbRig delayed(48000.0f);
     delayed.set(ReverbFDN::kPreDelay, 16.0f);
-    ASSERT_EQ(delayed.fx.getPreDelaySamples(), d);
+    ASSERT_EQ(delayed.unit.getPreDelaySamples(), d);
     ReverbRig direct(48000.0f);
     direct.set(ReverbFDN::kPreDelay, 0.0f);
 
@@ -262,25 +215,25 @@ TEST(ReverbBypass, FadesOutClearsAndThenPassesThroughBitExact)
     ReverbRig rig;
     Block loud = noise(2, 8192);
     rig.run(loud);
-    EXPECT_FALSE(rig.fx.isCleared());
-    EXPECT_NEAR(rig.fx.getWetLevel(), 0.14f, 1e-6f);
+    EXPECT_FALSE(rig.unit.isCleared());
+    EXPECT_NEAR(rig.unit.getWetLevel(), 0.14f, 1e-6f);
 
     // The wet level falls by 0.032 per 32-sample sub-block: five sub-blocks from 0.14.
     Block fade = noise(2, 128);
     rig.run(fade, false, true);
-    EXPECT_GT(rig.fx.getWetLevel(), 0.0f);
-    EXPECT_FALSE(rig.fx.isCleared());
+    EXPECT_GT(rig.unit.getWetLevel(), 0.0f);
+    EXPECT_FALSE(rig.unit.isCleared());
     Block last = noise(2, 32);
     rig.run(last, false, true);
-    EXPECT_EQ(rig.fx.getWetLevel(), 0.0f);
-    EXPECT_TRUE(rig.fx.isCleared());
+    EXPECT_EQ(rig.unit.getWetLevel(), 0.0f);
+    EXPECT_TRUE(rig.unit.isCleared());
 
     Block in = noise(2, 1000);
     Block out = zeros(2, 1000);
     float* ip[2] = {in[0].data(), in[1].data()};
     float* op[2] = {out[0].data(), out[1].data()};
     bool silent = false;
-    rig.fx.process(ip, op, 1000, 2, silent, true);
+    rig.unit.process(ip, op, 1000, 2, silent, true);
     EXPECT_EQ(out, in);
     EXPECT_FALSE(silent);
 
@@ -314,12 +267,12 @@ TEST(ReverbBypass, WetMixZeroFreezesTheTail)
     rig.set(ReverbFDN::kWetMix, 0.0f);
     Block fade = zeros(2, 512);
     rig.run(fade);
-    EXPECT_EQ(rig.fx.getWetLevel(), 0.0f);
+    EXPECT_EQ(rig.unit.getWetLevel(), 0.0f);
     Block in = noise(2, 2000);
     Block copy = in;
     rig.run(in);
     EXPECT_EQ(in, copy);
-    EXPECT_FALSE(rig.fx.isCleared());
+    EXPECT_FALSE(rig.unit.isCleared());
 
     // Raised again, the frozen tail sounds into a silent block.
     rig.set(ReverbFDN::kWetMix, 50.0f);
@@ -372,15 +325,15 @@ TEST(ReverbSilence, IdleCountSaturatesOverLongBypass)
     for (int i = 0; i < 600; ++i) // about 6.3e8 samples, beyond 2^28 + 2^29
     {
         bool silent = true;
-        rig.fx.process(p, p, static_cast<int>(buf.size()), 2, silent, true);
+        rig.unit.process(p, p, static_cast<int>(buf.size()), 2, silent, true);
     }
-    EXPECT_EQ(rig.fx.getIdleSamples(), ReverbFDN::kIdleSaturation);
+    EXPECT_EQ(rig.unit.getIdleSamples(), ReverbFDN::kIdleSaturation);
 
     // Switched on, the first sub-block still jumps to the target.
     Block x = noise(2, 32);
     rig.run(x);
-    EXPECT_NEAR(rig.fx.getWetLevel(), 0.14f, 1e-6f);
-    EXPECT_EQ(rig.fx.getIdleSamples(), 0);
+    EXPECT_NEAR(rig.unit.getWetLevel(), 0.14f, 1e-6f);
+    EXPECT_EQ(rig.unit.getIdleSamples(), 0);
 }
 
 TEST(ReverbRobustness, FiniteOverParameterExtremes)
