@@ -301,8 +301,7 @@ TEST(Equalizer, FiniteAtExtremesAndAfterNonFiniteInput)
                                 << rate << " " << freq << " " << gain << " " << q;
                     }
     Rig rig;
-    for (int i = 0; i < Equalizer::kNumParams; ++i)
-        rig.p[static_cast<std::size_t>(i)].value = nan;
+    rig.setAll(nan);
     rig.fill(512, 0.5f);
     bool silent = false;
     rig.run(silent);

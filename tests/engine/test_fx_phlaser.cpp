@@ -298,11 +298,7 @@ TEST(PhlaserRobustness, FiniteOverParameterExtremes)
     for (int combo = 0; combo < 48; ++combo)
     {
         PhlaserRig rig(combo % 3 == 0 ? 96000.0f : 44100.0f, 2);
-        for (int i = 0; i < Phlaser::kNumParams; ++i)
-        {
-            const int pick = (combo + 5 * i) % 3;
-            rig.set(i, pick == 0 ? lo[i] : pick == 1 ? hi[i] : 0.5f * (lo[i] + hi[i]));
-        }
+        rig.setCorner(combo, 5, lo, hi);
         // Alternate loud noise and silence so feedback runs both driven and free.
         for (int b = 0; b < 6; ++b)
         {
@@ -319,8 +315,7 @@ TEST(PhlaserRobustness, CorruptParametersNeverIndexOutside)
     for (float bad : {kNaN, kInf, -kInf, 1.0e30f, -1.0e30f})
     {
         PhlaserRig rig;
-        for (int i = 0; i < Phlaser::kNumParams; ++i)
-            rig.set(i, bad);
+        rig.setAll(bad);
         auto x = noise(2, 2048);
         rig.run(x);
         EXPECT_TRUE(allFinite(x)) << bad;

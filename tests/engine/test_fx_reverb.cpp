@@ -344,11 +344,7 @@ TEST(ReverbRobustness, FiniteOverParameterExtremes)
     for (int combo = 0; combo < 27; ++combo)
     {
         ReverbRig rig(combo % 3 == 0 ? 16000.0f : 44100.0f);
-        for (int i = 0; i < ReverbFDN::kNumParams; ++i)
-        {
-            const int pick = (combo + 2 * i) % 3;
-            rig.set(i, pick == 0 ? lo[i] : pick == 1 ? hi[i] : 0.5f * (lo[i] + hi[i]));
-        }
+        rig.setCorner(combo, 2, lo, hi);
         for (int b = 0; b < 6; ++b)
         {
             Block x = b % 2 ? zeros(2, 2048) : noise(2, 2048, 2.0f);
@@ -364,8 +360,7 @@ TEST(ReverbRobustness, CorruptParametersStayInsideMemory)
     for (float bad : {kNaN, kInf, -kInf, 1.0e30f, -1.0e30f})
     {
         ReverbRig rig;
-        for (int i = 0; i < ReverbFDN::kNumParams; ++i)
-            rig.set(i, bad);
+        rig.setAll(bad);
         Block x = noise(2, 4096);
         rig.run(x);
         EXPECT_TRUE(allFinite(x)) << bad;

@@ -34,6 +34,24 @@ template <class Unit> struct FxRig
 
     void set(int i, float v) { p[static_cast<std::size_t>(i)].value = v; }
 
+    // Every record to v (a corrupt state when v is not finite).
+    void setAll(float v)
+    {
+        for (Param& q : p)
+            q.value = v;
+    }
+
+    // One corner of the value space: record i gets lo[i], hi[i] or their middle, picked by
+    // (combo + stride * i) % 3, so that successive combos walk through mixed corners.
+    void setCorner(int combo, int stride, const float* lo, const float* hi)
+    {
+        for (int i = 0; i < Unit::kNumParams; ++i)
+        {
+            const int pick = (combo + stride * i) % 3;
+            set(i, pick == 0 ? lo[i] : pick == 1 ? hi[i] : 0.5f * (lo[i] + hi[i]));
+        }
+    }
+
     // Runs the unit in place on l and r.
     void run(bool& silent, bool bypass = false, int channels = 2)
     {
