@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/Glide.h"
 #include "engine/Param.h"
 
 namespace
@@ -18,22 +19,6 @@ float unitOf(const Param& p) noexcept
 {
     const float u = p.convertValToUnit(p.value);
     return u > 0.0f ? std::min(u, 1.0f) : 0.0f;
-}
-
-float glideFreq(float f, float t) noexcept
-{
-    if (!(f > 0.0f)) // a factor cannot move a non-positive value
-        return t;
-    if (t > Distortion::kFreqGlideFactor * f) return Distortion::kFreqGlideFactor * f;
-    if (f > Distortion::kFreqGlideFactor * t) return f / Distortion::kFreqGlideFactor;
-    return t;
-}
-
-float glideLinear(float v, float t, float step) noexcept
-{
-    if (t - step > v) return v + step;
-    if (v > t + step) return v - step;
-    return t;
 }
 
 // A corrupt (NaN, non-positive or absurd) target falls back or is limited.
@@ -118,7 +103,7 @@ void Distortion::process(float** in, float** out, int numSamples, int numChannel
         float& bw = smooth[kBandwidth];
         if (f != centreTarget || bw != widthTarget)
         {
-            f = glideFreq(f, centreTarget);
+            f = glideFreq(f, centreTarget, kFreqGlideFactor);
             bw = glideLinear(bw, widthTarget, kBandwidthGlideStep);
             n = std::min(numSamples - pos, kGlideBlock);
             computeCoefs();

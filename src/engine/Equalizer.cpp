@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/Glide.h"
 #include "engine/Param.h"
 
 namespace
@@ -11,24 +12,6 @@ namespace
 constexpr double kTwoPi = 6.283185307179586;
 constexpr float kHighFreqScale = 1000.0f; // High Freq is set in kHz
 constexpr float kMinFreqHz = 1.0f;
-
-// Moves f one glide step towards t by a constant factor; lands on t within one step.
-float glideFreq(float f, float t) noexcept
-{
-    if (!(f > 0.0f)) // a factor cannot move a non-positive value
-        return t;
-    if (t > Equalizer::kFreqGlideFactor * f) return Equalizer::kFreqGlideFactor * f;
-    if (f > Equalizer::kFreqGlideFactor * t) return f / Equalizer::kFreqGlideFactor;
-    return t;
-}
-
-// Moves v one step of the given size towards t; lands on t within one step.
-float glideLinear(float v, float t, float step) noexcept
-{
-    if (t - step > v) return v + step;
-    if (v > t + step) return v - step;
-    return t;
-}
 
 // Targets from possibly corrupt values: NaN falls back, the rest is limited to what the
 // coefficients can take.
@@ -163,7 +146,7 @@ void Equalizer::runShelf(bool high, float** in, float** out, int numSamples, int
         // A NaN smoothed value compares unequal and is replaced by its target in one step.
         if (f != freqTarget || g != gTarget || q != qTarget)
         {
-            f = glideFreq(f, freqTarget);
+            f = glideFreq(f, freqTarget, kFreqGlideFactor);
             g = glideLinear(g, gTarget, kGainGlideStep);
             q = glideLinear(q, qTarget, kQGlideStep);
             n = std::min(n, kGlideBlock);
