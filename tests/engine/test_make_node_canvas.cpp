@@ -15,9 +15,6 @@
 namespace
 {
 
-using qmtest::TestEngine;
-using qmtest::TestSoundList;
-
 const Point2D kLo{0.12f, 0.27f};
 const Point2D kHi{0.83f, 0.72f};
 
@@ -96,7 +93,7 @@ NodeCanvasData canvasWithMix(const std::vector<int>& sounds, const std::vector<i
     return c;
 }
 
-class MakeNodeCanvas : public ::testing::Test
+class MakeNodeCanvas : public ::testing::Test, protected qmtest::SoundsAndEngine
 {
   protected:
     void SetUp() override { engineSrand(21); }
@@ -107,13 +104,6 @@ class MakeNodeCanvas : public ::testing::Test
             sounds.add(bank[size_t(i)]);
         return build();
     }
-    KeySpaceDSP& build()
-    {
-        rig = std::make_unique<TestEngine>(&sounds);
-        return rig->dsp();
-    }
-    TestSoundList sounds;
-    std::unique_ptr<TestEngine> rig;
 };
 
 // ---- choice rules -------------------------------------------------------------------------------

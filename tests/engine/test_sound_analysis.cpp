@@ -14,9 +14,6 @@
 namespace
 {
 
-using qmtest::TestEngine;
-using qmtest::TestSoundList;
-
 constexpr int kProfileBands = InstrumentFeatures::kProfileBands;
 
 double noteHz(int note)
@@ -103,17 +100,10 @@ double featureDistance(const InstrumentFeatures& a, const InstrumentFeatures& b)
     return std::sqrt(d);
 }
 
-class SoundAnalysis : public ::testing::Test
+class SoundAnalysis : public ::testing::Test, protected qmtest::SoundsAndEngine
 {
   protected:
     void SetUp() override { engineSrand(11); }
-    KeySpaceDSP& build()
-    {
-        rig = std::make_unique<TestEngine>(&sounds);
-        return rig->dsp();
-    }
-    TestSoundList sounds;
-    std::unique_ptr<TestEngine> rig;
 };
 
 // ---- categories and colours ---------------------------------------------------------------------

@@ -11,7 +11,6 @@ namespace
 {
 
 using qmtest::TestEngine;
-using qmtest::TestSoundList;
 
 void setSlot(KeySpaceDSP& dsp, int slot, float source, float amount, float scaler, float target)
 {
@@ -119,7 +118,7 @@ TEST_F(Routing, TwoSlotsOnOneTargetAddAndTargetsReset)
 }
 
 // Three sounds on a canvas: nodes placed so the keyboard and pad points below fall on known nodes.
-class Placement : public ::testing::Test
+class Placement : public ::testing::Test, protected qmtest::SoundsAndEngine
 {
   protected:
     void SetUp() override
@@ -127,7 +126,7 @@ class Placement : public ::testing::Test
         engineSrand(7);
         for (int i = 0; i < 3; ++i)
             sounds.add("Cat_Sound" + std::to_string(i), qmtest::makePlainSpec(60, 4, 1000));
-        rig = std::make_unique<TestEngine>(&sounds);
+        build();
     }
 
     // Canvas with nodes at the given points; node i plays sound soundIds[i].
@@ -153,9 +152,6 @@ class Placement : public ::testing::Test
     }
 
     KeySpaceDSP& dsp() { return rig->dsp(); }
-
-    TestSoundList sounds;
-    std::unique_ptr<TestEngine> rig;
 };
 
 TEST_F(Placement, KeyboardKeyPositionsAndVelocity)

@@ -40,6 +40,12 @@ TestEngine::TestEngine(TestSoundList* sounds)
     engine = std::make_unique<KeySpaceDSP>(canvasQueue.makeReader(), mixQueue.makeReader(), refs, count);
 }
 
+KeySpaceDSP& SoundsAndEngine::build()
+{
+    rig = std::make_unique<TestEngine>(&sounds);
+    return rig->dsp();
+}
+
 qmbank::BlobZone makePlainZone(int key, int bandCount, uint16_t levelC)
 {
     qmbank::BlobZone zone;

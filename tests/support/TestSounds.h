@@ -42,6 +42,17 @@ struct TestEngine
     KeySpaceDSP& dsp() noexcept { return *engine; }
 };
 
+// A sound list and an engine built over it on request: fill sounds, then build(). The list is
+// declared first so that it outlives the engine.
+struct SoundsAndEngine
+{
+    // A fresh engine over the sounds added so far, replacing any earlier one.
+    KeySpaceDSP& build();
+
+    TestSoundList sounds;
+    std::unique_ptr<TestEngine> rig;
+};
+
 // A zone with bandCount band records of plain levels: level C = levelC for every band, no decay,
 // no noise, no envelope frames, and the onset bands silent.
 qmbank::BlobZone makePlainZone(int key, int bandCount, uint16_t levelC);
