@@ -1,4 +1,5 @@
 #include "BankMaker.h"
+#include "LittleEndian.h"
 
 #include <cstdio>
 
@@ -16,25 +17,6 @@ constexpr uint16_t kVersionStored = 10; // 1.0: stored entries need nothing newe
 // A fixed time stamp keeps the archive's bytes the same on every run: 2024-01-01 00:00:00.
 constexpr uint16_t kDosTime = 0;
 constexpr uint16_t kDosDate = uint16_t(((2024 - 1980) << 9) | (1 << 5) | 1);
-
-void put16(std::vector<uint8_t>& out, unsigned v)
-{
-    out.push_back(uint8_t(v & 0xff));
-    out.push_back(uint8_t((v >> 8) & 0xff));
-}
-void put32(std::vector<uint8_t>& out, uint32_t v)
-{
-    put16(out, v & 0xffff);
-    put16(out, v >> 16);
-}
-uint16_t get16(const uint8_t* p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t get32(const uint8_t* p)
-{
-    return uint32_t(get16(p)) | (uint32_t(get16(p + 2)) << 16);
-}
 
 struct CrcTable
 {
@@ -72,49 +54,49 @@ std::vector<uint8_t> makeBankZip(const std::vector<BankEntry>& entries)
         const uint32_t size = uint32_t(e.data.size());
         const unsigned nameLength = unsigned(e.name.size());
 
-        put32(out, kLocalSignature);
-        put16(out, kVersionStored);
-        put16(out, 0); // flags
-        put16(out, 0); // method: stored
-        put16(out, kDosTime);
-        put16(out, kDosDate);
-        put32(out, crc);
-        put32(out, size);
-        put32(out, size);
-        put16(out, nameLength);
-        put16(out, 0); // extra field length
+        putU32(out, kLocalSignature);
+        putU16(out, kVersionStored);
+        putU16(out, 0); // flags
+        putU16(out, 0); // method: stored
+        putU16(out, kDosTime);
+        putU16(out, kDosDate);
+        putU32(out, crc);
+        putU32(out, size);
+        putU32(out, size);
+        putU16(out, nameLength);
+        putU16(out, 0); // extra field length
         out.insert(out.end(), e.name.begin(), e.name.end());
         out.insert(out.end(), e.data.begin(), e.data.end());
 
-        put32(central, kCentralSignature);
-        put16(central, kVersionStored); // made by: MS-DOS, 1.0
-        put16(central, kVersionStored);
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, kDosTime);
-        put16(central, kDosDate);
-        put32(central, crc);
-        put32(central, size);
-        put32(central, size);
-        put16(central, nameLength);
-        put16(central, 0); // extra
-        put16(central, 0); // comment
-        put16(central, 0); // disk number
-        put16(central, 0); // internal attributes
-        put32(central, 0); // external attributes
-        put32(central, localOffset);
+        putU32(central, kCentralSignature);
+        putU16(central, kVersionStored); // made by: MS-DOS, 1.0
+        putU16(central, kVersionStored);
+        putU16(central, 0);
+        putU16(central, 0);
+        putU16(central, kDosTime);
+        putU16(central, kDosDate);
+        putU32(central, crc);
+        putU32(central, size);
+        putU32(central, size);
+        putU16(central, nameLength);
+        putU16(central, 0); // extra
+        putU16(central, 0); // comment
+        putU16(central, 0); // disk number
+        putU16(central, 0); // internal attributes
+        putU32(central, 0); // external attributes
+        putU32(central, localOffset);
         central.insert(central.end(), e.name.begin(), e.name.end());
     }
     const uint32_t centralOffset = uint32_t(out.size());
     out.insert(out.end(), central.begin(), central.end());
-    put32(out, kEndSignature);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, unsigned(entries.size()));
-    put16(out, unsigned(entries.size()));
-    put32(out, uint32_t(central.size()));
-    put32(out, centralOffset);
-    put16(out, 0); // comment length
+    putU32(out, kEndSignature);
+    putU16(out, 0);
+    putU16(out, 0);
+    putU16(out, unsigned(entries.size()));
+    putU16(out, unsigned(entries.size()));
+    putU32(out, uint32_t(central.size()));
+    putU32(out, centralOffset);
+    putU16(out, 0); // comment length
     return out;
 }
 
@@ -127,34 +109,34 @@ bool readBankZip(const std::vector<uint8_t>& zip, std::vector<BankEntry>* entrie
     size_t end = zip.size() - kEndRecordSize;
     const size_t lowest =
         zip.size() > size_t(kEndRecordSize) + 65535 ? zip.size() - kEndRecordSize - 65535 : 0;
-    while (get32(&zip[end]) != kEndSignature)
+    while (getU32(&zip[end]) != kEndSignature)
     {
         if (end == lowest) return false;
         --end;
     }
     const uint8_t* e = &zip[end];
-    const unsigned count = get16(e + 10);
-    const uint64_t centralSize = get32(e + 12);
-    uint64_t p = get32(e + 16);
+    const unsigned count = getU16(e + 10);
+    const uint64_t centralSize = getU32(e + 12);
+    uint64_t p = getU32(e + 16);
     if (p + centralSize > end) return false;
     for (unsigned i = 0; i < count; ++i)
     {
-        if (p + kCentralHeaderSize > end || get32(&zip[p]) != kCentralSignature) return false;
+        if (p + kCentralHeaderSize > end || getU32(&zip[p]) != kCentralSignature) return false;
         const uint8_t* c = &zip[p];
-        const unsigned method = get16(c + 10);
-        const uint32_t crc = get32(c + 16);
-        const uint32_t packed = get32(c + 20);
-        const uint32_t unpacked = get32(c + 24);
-        const unsigned nameLength = get16(c + 28);
-        const unsigned extraLength = get16(c + 30);
-        const unsigned commentLength = get16(c + 32);
-        const uint64_t local = get32(c + 42);
+        const unsigned method = getU16(c + 10);
+        const uint32_t crc = getU32(c + 16);
+        const uint32_t packed = getU32(c + 20);
+        const uint32_t unpacked = getU32(c + 24);
+        const unsigned nameLength = getU16(c + 28);
+        const unsigned extraLength = getU16(c + 30);
+        const unsigned commentLength = getU16(c + 32);
+        const uint64_t local = getU32(c + 42);
         if (p + kCentralHeaderSize + nameLength > end || method != 0 || packed != unpacked) return false;
         BankEntry entry;
         entry.name.assign(reinterpret_cast<const char*>(c + kCentralHeaderSize), nameLength);
-        if (local + kLocalHeaderSize > zip.size() || get32(&zip[local]) != kLocalSignature) return false;
+        if (local + kLocalHeaderSize > zip.size() || getU32(&zip[local]) != kLocalSignature) return false;
         const uint64_t dataStart =
-            local + kLocalHeaderSize + get16(&zip[local + 26]) + get16(&zip[local + 28]);
+            local + kLocalHeaderSize + getU16(&zip[local + 26]) + getU16(&zip[local + 28]);
         if (dataStart + packed > zip.size()) return false;
         entry.data.assign(zip.begin() + long(dataStart), zip.begin() + long(dataStart + packed));
         if (crc32(entry.data.data(), entry.data.size()) != crc) return false;

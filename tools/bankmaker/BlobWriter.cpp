@@ -1,4 +1,5 @@
 #include "BankMaker.h"
+#include "LittleEndian.h"
 
 namespace qmbank
 {
@@ -8,20 +9,6 @@ constexpr int kHeaderSize = 6;
 constexpr int kZoneFixedBytes = 210;
 constexpr int kResonanceBytes = 9;
 constexpr int kBandHeaderBytes = 22;
-
-void putU8(std::vector<uint8_t>& out, unsigned v)
-{
-    out.push_back(uint8_t(v & 0xff));
-}
-void putU16(std::vector<uint8_t>& out, unsigned v)
-{
-    out.push_back(uint8_t(v & 0xff));
-    out.push_back(uint8_t((v >> 8) & 0xff));
-}
-void putI16(std::vector<uint8_t>& out, int v)
-{
-    putU16(out, unsigned(uint16_t(int16_t(v))));
-}
 
 size_t zoneBytes(const BlobZone& z)
 {
