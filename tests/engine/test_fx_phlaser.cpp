@@ -17,6 +17,7 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 
 using PhlaserRig = qmtest::FxRig<Phlaser>;
 using qmtest::allFinite;
+using qmtest::impulses;
 using qmtest::noise;
 using qmtest::zeros;
 
@@ -217,9 +218,7 @@ TEST(PhlaserResponse, PurePhaseModeIsAnAllPassOfUnityGain)
         EXPECT_NEAR(rig.unit.getAllPassCoef(), k, 1e-6);
 
         constexpr int n = 8192;
-        auto x = zeros(2, n);
-        x[0][0] = 1.0f;
-        x[1][0] = 1.0f;
+        auto x = impulses(2, n);
         rig.run(x);
 
         std::vector<double> impulse(n, 0.0);
@@ -248,9 +247,7 @@ TEST(PhlaserResponse, FlangerDelayIsOnePeriodOfFrequency)
         EXPECT_EQ(rig.unit.getAllPassCoef(), 0.99f);
 
         constexpr int n = 4096;
-        auto x = zeros(2, n);
-        x[0][0] = 1.0f;
-        x[1][0] = 1.0f;
+        auto x = impulses(2, n);
         rig.run(x);
         std::vector<double> impulse(n, 0.0);
         impulse[24] = 1.0;

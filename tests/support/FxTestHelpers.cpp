@@ -21,6 +21,14 @@ Block zeros(int channels, int n)
     return Block(static_cast<std::size_t>(channels), std::vector<float>(static_cast<std::size_t>(n)));
 }
 
+Block impulses(int channels, int n)
+{
+    Block ch = zeros(channels, n);
+    for (auto& c : ch)
+        if (!c.empty()) c[0] = 1.0f;
+    return ch;
+}
+
 bool allFinite(const Block& ch)
 {
     for (const auto& c : ch)

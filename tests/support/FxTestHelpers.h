@@ -77,6 +77,8 @@ template <class Unit> struct FxRig
 // Uniform noise of peak amp from engineRandUnit(), channel after channel.
 Block noise(int channels, int n, float amp = 0.5f);
 Block zeros(int channels, int n);
+// A unit impulse at the first sample of every channel.
+Block impulses(int channels, int n);
 
 // Whether every sample is finite (the one-buffer form lives with the engine helpers); whether any
 // sample is not zero.
