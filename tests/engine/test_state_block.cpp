@@ -12,12 +12,14 @@
 #include "engine/ParamTable.h"
 #include "engine/Random.h"
 #include "engine/StateBlock.h"
+#include "support/TestCanvas.h"
 #include "support/TestSounds.h"
 
 namespace
 {
 
 using Bytes = std::vector<unsigned char>;
+using qmtest::startCanvas;
 using qmtest::TestEngine;
 using qmtest::TestSoundList;
 
@@ -96,20 +98,6 @@ StateReadOutcome readBlock(const Bytes& b, KeySpaceDSP& dsp, NodeCanvasData& can
 {
     return readStateBlock(b.data(), static_cast<int>(b.size()), dsp.params.data(),
                           static_cast<int>(dsp.params.size()), canvas, dsp.sounds.data(), dsp.numSounds());
-}
-
-// The canvas every processor starts with, in the XY Pad mode with its bounds.
-NodeCanvasData startCanvas()
-{
-    NodeCanvasData c{};
-    c.keyOffsetX = -0.4f;
-    c.keyOctaveWidth = 0.2f;
-    c.mode = kCanvasModeXYPad;
-    c.lo[1] = {0.3f, 0.33f};
-    c.hi[1] = {0.7f, 0.67f};
-    c.lo[2] = {0.0f, 0.375f};
-    c.hi[2] = {1.0f, 0.625f};
-    return c;
 }
 
 void expectSameCanvas(const NodeCanvasData& a, const NodeCanvasData& b)

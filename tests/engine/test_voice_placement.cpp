@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestCanvas.h"
 #include "support/TestSounds.h"
 #include "engine/Random.h"
 
@@ -132,14 +133,7 @@ class Placement : public ::testing::Test, protected qmtest::SoundsAndEngine
     // Canvas with nodes at the given points; node i plays sound soundIds[i].
     void setCanvas(int mode, std::vector<Point2D> points, std::vector<int> soundIds)
     {
-        NodeCanvasData c{};
-        c.mode = mode;
-        c.keyOffsetX = -0.4f;
-        c.keyOctaveWidth = 0.2f;
-        c.lo[1] = {0.3f, 0.33f};
-        c.hi[1] = {0.7f, 0.67f};
-        c.lo[2] = {0.0f, 0.375f};
-        c.hi[2] = {1.0f, 0.625f};
+        NodeCanvasData c = qmtest::startCanvas(mode);
         c.nodeCount = static_cast<int>(points.size());
         for (size_t i = 0; i < points.size(); ++i)
         {

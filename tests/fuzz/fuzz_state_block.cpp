@@ -9,6 +9,7 @@
 #include "engine/SynthFIFO.h"
 
 #include "bankmaker/BankMaker.h"
+#include "../support/TestCanvas.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +22,9 @@
 
 namespace
 {
+
+using qmtest::startCanvas;
+
 void require(bool condition)
 {
     if (!condition) std::abort();
@@ -55,19 +59,6 @@ Rig& rig()
 {
     static Rig r;
     return r;
-}
-
-NodeCanvasData startCanvas()
-{
-    NodeCanvasData c{};
-    c.mode = kCanvasModeXYPad;
-    c.keyOffsetX = -0.4f;
-    c.keyOctaveWidth = 0.2f;
-    c.lo[1] = {0.3f, 0.33f};
-    c.hi[1] = {0.7f, 0.67f};
-    c.lo[2] = {0.0f, 0.375f};
-    c.hi[2] = {1.0f, 0.625f};
-    return c;
 }
 
 void writeSeed(const std::string& dir, int n, const std::vector<Param>& params, const NodeCanvasData& canvas)
