@@ -5,6 +5,7 @@
 
 #include "engine/Glide.h"
 #include "engine/Param.h"
+#include "engine/ParamRecords.h"
 
 namespace
 {
@@ -17,8 +18,7 @@ constexpr float kTiny = 1.0e-20f;
 // Unit position of a record's value, limited to 0..1 (a NaN gives 0).
 float unitOf(const Param& p) noexcept
 {
-    const float u = p.convertValToUnit(p.value);
-    return u > 0.0f ? std::min(u, 1.0f) : 0.0f;
+    return clampedUnitOf(p, p.value);
 }
 
 // A corrupt (NaN, non-positive or absurd) target falls back or is limited.

@@ -13,8 +13,13 @@ void fillParamRecords(Param* first, const ParamRecordSpec* specs, int count) noe
     }
 }
 
+float clampedUnitOf(const Param& record, float v) noexcept
+{
+    const float u = record.convertValToUnit(v);
+    return u > 0.0f ? std::min(u, 1.0f) : 0.0f;
+}
+
 float clampedUnit(const Param& record, const ParamRecordSpec& spec) noexcept
 {
-    const float u = record.convertValToUnit(spec.clampValue(record.value));
-    return u > 0.0f ? std::min(u, 1.0f) : 0.0f;
+    return clampedUnitOf(record, spec.clampValue(record.value));
 }

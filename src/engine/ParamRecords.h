@@ -32,5 +32,8 @@ struct ParamRecordSpec
 // rows without one keep what they were.
 void fillParamRecords(Param* first, const ParamRecordSpec* specs, int count) noexcept;
 
-// Unit position of the record's value after clampValue, held inside 0..1 (not a number gives 0).
+// Unit position of v by the record's curve, held inside 0..1 (not a number gives 0).
+float clampedUnitOf(const Param& record, float v) noexcept;
+
+// clampedUnitOf the record's value after the row's clampValue.
 float clampedUnit(const Param& record, const ParamRecordSpec& spec) noexcept;
