@@ -9,8 +9,6 @@
 namespace
 {
 
-// 2^-31: turns a generator value into 0..1.
-constexpr float kRandScale = 4.656613e-10f;
 constexpr float kMaxWidth = 0.5f;
 constexpr float kMinWidth = 0.001f;
 // Rate of the gain sweep: 1.1 Hz plus up to 0.1 Hz drawn at every call.
@@ -79,7 +77,7 @@ void FxBinaural::setup(float newSampleRate, int newNumChannels)
     writePos = 0;
     for (int k = 0; k < kNumTaps; ++k)
         tapDelay[static_cast<std::size_t>(k)] = tapDelayFor(k, newSampleRate);
-    lfoPhase = static_cast<float>(engineRand()) * kRandScale;
+    lfoPhase = static_cast<float>(engineRand()) * kEngineRandScale;
     outEnergy = 0.0f;
 }
 
@@ -113,7 +111,7 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
     const int C = std::clamp(numChannels, 1, kMaxChannels);
     const float r = static_cast<float>(engineRand());
     const float direct = std::sqrt(1.0f - w * w);
-    const float inc = (r * kSweepSpreadHz * kRandScale + kSweepBaseHz) / clampRate(sampleRate);
+    const float inc = (r * kSweepSpreadHz * kEngineRandScale + kSweepBaseHz) / clampRate(sampleRate);
     const int B = 1 % C;
     std::array<float*, kMaxChannels> line{delayLine[0].data(), delayLine[C - 1].data()};
 

@@ -9,8 +9,6 @@
 namespace
 {
 
-// 2^-31: turns a generator value into 0..1.
-constexpr float kRandScale = 4.656613e-10f;
 // A level this large (or NaN) is taken as a moderate one instead.
 constexpr float kMaxRms = 10000.0f;
 constexpr float kRmsRestart = 0.1f;
@@ -31,7 +29,7 @@ float unitOf(const Param& p) noexcept
 LofiFx::LofiFx() noexcept
 {
     for (auto& entry : randomTable)
-        entry = randomFactor(static_cast<float>(engineRand()) * kRandScale);
+        entry = randomFactor(static_cast<float>(engineRand()) * kEngineRandScale);
 }
 
 float LofiFx::randomFactor(float u) noexcept
