@@ -18,6 +18,10 @@
 #include "engine/KeySpaceDSP.h"
 #include "engine/ParamTable.h"
 #include "engine/Random.h"
+#include "engine/VoiceAllocation.h"
+
+// Header-only, so the benchmark shares the tests' start canvas without linking their support code.
+#include "../tests/support/TestCanvas.h"
 
 namespace
 {
@@ -43,12 +47,7 @@ struct BenchEngine
     // An XY Pad canvas of eight sounds from different categories.
     void pushCanvas()
     {
-        NodeCanvasData c{};
-        c.mode = kCanvasModeXYPad;
-        c.keyOffsetX = -0.4f;
-        c.keyOctaveWidth = 0.2f;
-        c.lo[kCanvasModeXYPad] = {0.3f, 0.33f};
-        c.hi[kCanvasModeXYPad] = {0.7f, 0.67f};
+        NodeCanvasData c = qmtest::startCanvas(kCanvasModeXYPad);
         const int ids[] = {0, 6, 11, 16, 19, 23, 26, 33};
         const Point2D pos[] = {{0.2f, 0.2f}, {0.5f, 0.15f}, {0.8f, 0.25f}, {0.25f, 0.5f},
                                {0.7f, 0.55f}, {0.2f, 0.8f}, {0.5f, 0.85f}, {0.85f, 0.8f}};
@@ -60,26 +59,8 @@ struct BenchEngine
         canvases.push(c);
     }
 
-    // A note start as block processing makes it on a free voice.
-    void start(int note, int velocity)
-    {
-        dsp->pollQueues();
-        const int index = dsp->voiceCount;
-        KeyVoice& v = dsp->voices[static_cast<std::size_t>(index)];
-        dsp->voiceCount = index + 1;
-        v.state = 1;
-        v.timePos = 0.0f;
-        v.pitch = static_cast<float>(note);
-        v.onsetPending = 1;
-        v.needsSetup = 1;
-        v.note = note;
-        v.velocity = static_cast<float>(velocity) / 127.0f;
-        v.channel = 1;
-        dsp->modulators->process(dsp->globalMod, 0.0, 0.0, &dsp->runningPosition, nullptr, true);
-        dsp->modulators->process(v.mod, 0.0, 0.0, &dsp->runningPosition, &dsp->globalMod, true);
-        dsp->applyModulationForVoice(&v, nullptr);
-        dsp->setVoiceData(&v, dsp->getMixDataForVoice(&v));
-    }
+    // A note start as block processing makes it: with the voices free, each note takes the next one.
+    void start(int note, int velocity) { startNote(*dsp, note, velocity, 1); }
 
     std::vector<qmbank::BankEntry> bank;
     std::vector<SoundDataRef> refs;

@@ -128,8 +128,8 @@ void KeySpaceDSP::fillLookupTables() noexcept
     }
     for (int k = 0; k < kRandTableSize; ++k)
     {
-        const float re = (static_cast<float>(engineRand()) * 4.656613e-10f - 0.5f) * 2.4494898f;
-        const float im = (static_cast<float>(engineRand()) * 4.656613e-10f - 0.5f) * 2.4494898f;
+        const float re = (static_cast<float>(engineRand()) * kEngineRandScale - 0.5f) * 2.4494898f;
+        const float im = (static_cast<float>(engineRand()) * kEngineRandScale - 0.5f) * 2.4494898f;
         randTable[k] = CF{re, im};
     }
     uint32_t u = kRandRealSeed;

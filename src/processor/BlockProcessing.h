@@ -1,12 +1,9 @@
 #pragma once
 
-// The render thread's side of the instrument that needs no framework: cutting a block into segments
-// at its MIDI events, applying MIDI messages to the engine, choosing voices. Nothing here
-// allocates, locks or waits.
+// The render thread's side of the processor that needs no framework: cutting a block into segments
+// at its MIDI events. What each event does to the engine lives in engine/VoiceAllocation.h.
 
-#include <cstdint>
-
-#include "engine/KeySpaceDSP.h"
+#include "engine/VoiceAllocation.h"
 
 // Walks the events of one block of numSamples samples in the given order. An event at a negative
 // position is skipped; one at or beyond the block's end counts as being at its last sample. Before
@@ -32,32 +29,3 @@ void walkBlockSegments(int numSamples, const Events& events, PositionOf position
     }
     if (numSamples > done) render(done, numSamples - done);
 }
-
-// What applying one MIDI message did that the editor hears about.
-struct MidiResult
-{
-    bool noteEvent = false; // a note started, retriggered or released
-    int note = 0;
-    float velocity = 0.0f; // 1..127 for a note on, 0 for a note off
-};
-
-// Applies one MIDI message (status byte, then its data bytes; a message shorter than its kind needs
-// does nothing) to the engine: notes start, retrigger and release voices; pitch bend, controllers
-// 1 and 64 and channel pressure on channels 1 to 15 go to the channel records, polyphonic pressure
-// to the matching voices. Everything else is ignored.
-MidiResult applyMidiMessage(KeySpaceDSP& dsp, const uint8_t* data, int numBytes) noexcept;
-
-// Note on with velocity 1..127 on a 1-based channel: chooses a voice, starts or retriggers it.
-// Returns the voice taken.
-int startNote(KeySpaceDSP& dsp, int note, int velocity, int channel) noexcept;
-// Releases every sounding voice playing note on channel.
-void releaseNote(KeySpaceDSP& dsp, int note, int channel) noexcept;
-
-// The voice a new note takes among the first Polyphony voices: the first free one, else the one
-// with the lowest stealing cost (equal costs: the lowest index). Always a valid voice index: when
-// no cost is a number, the first considered voice.
-int chooseVoice(const KeySpaceDSP& dsp, int note) noexcept;
-// The stealing cost of a sounding or released voice for a new note.
-float voiceStealCost(const KeyVoice& voice, int note) noexcept;
-// Voices considered for a new note: (int)(Polyphony + 0.1), held in 1..16.
-int polyphonyLimit(const KeySpaceDSP& dsp) noexcept;

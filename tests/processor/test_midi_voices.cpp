@@ -8,7 +8,7 @@
 #include "support/EngineTestHelpers.h"
 #include "bankmaker/BankMaker.h"
 #include "engine/ParamTable.h"
-#include "processor/BlockProcessing.h"
+#include "engine/VoiceAllocation.h"
 
 namespace
 {

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
-#include "engine/Modulators.h"
 #include "engine/ParamTable.h"
+#include "engine/VoiceAllocation.h"
 
 namespace qmtest
 {
@@ -79,137 +78,12 @@ void EngineRig::render(int numSamples, int blockSize, std::vector<float>& left, 
     }
 }
 
-namespace
-{
-
-float unitOf(const KeySpaceDSP& dsp, int index)
-{
-    const Param& p = dsp.params[static_cast<std::size_t>(index)];
-    return p.convertValToUnit(p.value);
-}
-
-float plainOf(const KeySpaceDSP& dsp, int index) { return dsp.params[static_cast<std::size_t>(index)].value; }
-
-int chooseVoice(const KeySpaceDSP& dsp, int note)
-{
-    const int polyphony = std::clamp(static_cast<int>(plainOf(dsp, kParamPolyphony) + 0.1f), 1, kMaxVoices);
-    for (int i = 0; i < polyphony; ++i)
-        if (dsp.voices[static_cast<std::size_t>(i)].state == 0)
-            return i;
-    int best = 0; // a note always gets a voice, even when no cost is a number
-    float bestCost = 1e20f;
-    for (int i = 0; i < polyphony; ++i)
-    {
-        const KeyVoice& v = dsp.voices[static_cast<std::size_t>(i)];
-        const float a = std::max(-v.timePos, 0.0f);
-        const float d = std::fabs(static_cast<float>(note - v.note));
-        const float cost = (1.0f / (10.0f * a * a + 1.0f)) *
-                           ((1.0f - v.releaseProgress) * 5.0f + 1.0f / (std::max(v.timePos, 0.0f) + 1.0f) + d / (d + 12.0f));
-        if (cost < bestCost)
-        {
-            bestCost = cost;
-            best = i;
-        }
-    }
-    return best;
-}
-
-void rewindEnvelope(const KeySpaceDSP& dsp, EnvState& env, int firstParam)
-{
-    float g = env.stage;
-    if (g >= 3.0f)
-    {
-        env.stage = 0.0f;
-        return;
-    }
-    const float attack = plainOf(dsp, firstParam + kEnvParamAttack) * 0.001f;
-    const float decay = plainOf(dsp, firstParam + kEnvParamDecay);
-    float t = std::min(g, 1.0f) * attack;
-    if (g >= 1.0f)
-        t += std::min(g - 1.0f, 1.0f) * decay;
-    const float t2 = (1.0f - unitOf(dsp, firstParam + kEnvParamRetrigger)) * t;
-    g = std::min(t2 / (attack + 1e-20f), 1.0f);
-    if (g == 1.0f)
-        g = 1.0f + std::min((t2 - attack) / (decay + 1e-20f), 1.0f);
-    env.stage = g;
-}
-
-} // namespace
-
 int noteOn(KeySpaceDSP& dsp, int note, int velocity, int channel)
 {
-    dsp.pollQueues();
-    const int index = chooseVoice(dsp, note);
-    dsp.voiceCount = std::max(dsp.voiceCount, index + 1);
-    KeyVoice& v = dsp.voices[static_cast<std::size_t>(index)];
-    const bool warpNegative = plainOf(dsp, kParamTimeWarp) < 0.0f;
-    if (v.state == 0 || v.state == 2)
-    {
-        v.state = 0;
-        v.velocity = 0.0f;
-        for (VoiceBand& b : v.bands)
-        {
-            b.levelA = std::numeric_limits<float>::infinity();
-            b.levelB = std::numeric_limits<float>::infinity();
-            b.levelC = std::numeric_limits<float>::infinity();
-            b.tonality = std::numeric_limits<float>::infinity();
-        }
-        v.timePos = 0.0f;
-        v.voiceHarmonicCount = 0;
-        v.onsetPending = 0;
-        v.aftertouch = 0.0f;
-        v.releaseProgress = 0.0f;
-        v.dampProgress = 0.0f;
-        v.attackProgress = 0.0f;
-        v.bandCount = 0;
-        v.activeBands = 0;
-        v.voiceResonanceCount = 0;
-        v.activeResonances = 0;
-        v.needsSetup = 1;
-        v.state = 1;
-        v.timePos = warpNegative ? 1.0f : 0.0f;
-        v.pitch = static_cast<float>(note);
-        v.onsetPending = warpNegative ? 0 : 1;
-        dsp.modulators->process(dsp.globalMod, 0.0, 0.0, &dsp.runningPosition, nullptr, true);
-        dsp.modulators->process(v.mod, 0.0, 0.0, &dsp.runningPosition, &dsp.globalMod, true);
-    }
-    else
-    {
-        const float u = unitOf(dsp, kParamRetrigger);
-        if (u > 0.001f)
-            v.timePos = u * (warpNegative ? 1.0f : 0.0f) + (1.0f - u) * std::min(v.timePos, 1.0f);
-        for (int e = 0; e < 2; ++e)
-            rewindEnvelope(dsp, v.mod.env[static_cast<std::size_t>(e)], kFirstEnvParam + e * kParamsPerEnv);
-    }
-    v.note = note;
-    v.velocity = static_cast<float>(velocity) / 127.0f;
-    v.channel = channel;
-    v.needsSetup = 1;
-    if (v.onsetPending != 0)
-    {
-        dsp.applyModulationForVoice(&v, nullptr);
-        const NodeMix mix = dsp.getMixDataForVoice(&v);
-        dsp.setVoiceData(&v, mix);
-    }
-    return index;
+    return startNote(dsp, note, velocity, channel);
 }
 
-void noteOff(KeySpaceDSP& dsp, int note, int channel)
-{
-    for (int i = 0; i < std::clamp(dsp.voiceCount, 0, kMaxVoices); ++i)
-    {
-        KeyVoice& v = dsp.voices[static_cast<std::size_t>(i)];
-        if (v.state == 1 && v.note == note && v.channel == channel)
-        {
-            v.state = 2;
-            for (EnvState& env : v.mod.env)
-            {
-                env.stage = 3.0f;
-                env.held = env.value;
-            }
-        }
-    }
-}
+void noteOff(KeySpaceDSP& dsp, int note, int channel) { releaseNote(dsp, note, channel); }
 
 qmbank::BankEntry fundamentalOnlySound(uint16_t levelC, int zoneKey)
 {

@@ -44,8 +44,8 @@ private:
     std::unique_ptr<KeySpaceDSP> engine;
 };
 
-// What block processing does for a note on (voice choice, start or retrigger, onset set-up) and a
-// note off (release of every matching sounding voice). noteOn returns the chosen voice index.
+// A note on and a note off as block processing applies them (startNote and releaseNote, with the
+// channel defaulting to 1). noteOn returns the chosen voice index.
 int noteOn(KeySpaceDSP& dsp, int note, int velocity, int channel = 1);
 void noteOff(KeySpaceDSP& dsp, int note, int channel = 1);
 
