@@ -11,6 +11,8 @@
 #include "processor/PluginParam.h"
 #include "processor/PluginProcessor.h"
 
+using qmproc::drain;
+
 namespace
 {
 struct RecordingListener : PluginParam::Listener
@@ -36,15 +38,6 @@ class HostParamsTest : public ::testing::Test
 };
 PluginProcessor* HostParamsTest::processor = nullptr;
 
-// Events waiting for a reader made before the change.
-std::vector<SynthEvent> drain(SynthFIFO<SynthEvent>::Reader& reader)
-{
-    std::vector<SynthEvent> out;
-    SynthEvent e;
-    while (reader.readNext(e))
-        out.push_back(e);
-    return out;
-}
 } // namespace
 
 TEST_F(HostParamsTest, ThirteenParametersInHostIndexOrder)

@@ -13,6 +13,10 @@
 #include "processor/PluginProcessor.h"
 #include "support/TestSounds.h"
 
+using qmproc::drain;
+using qmproc::stateOf;
+using qmproc::values;
+
 namespace
 {
 std::vector<qmbank::BankEntry> bankOf(const std::vector<std::string>& names)
@@ -21,31 +25,6 @@ std::vector<qmbank::BankEntry> bankOf(const std::vector<std::string>& names)
     for (const auto& n : names)
         entries.push_back({n, qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000))});
     return entries;
-}
-
-std::vector<SynthEvent> drain(SynthFIFO<SynthEvent>::Reader& reader)
-{
-    std::vector<SynthEvent> events;
-    SynthEvent e;
-    while (reader.readNext(e))
-        events.push_back(e);
-    return events;
-}
-
-std::vector<float> values(const PluginProcessor& p)
-{
-    std::vector<float> v;
-    for (const auto& param : p.dsp->params)
-        v.push_back(param.value);
-    return v;
-}
-
-juce::MemoryBlock stateOf(PluginProcessor& p)
-{
-    juce::MemoryBlock block;
-    block.append("stale", 5); // earlier contents are discarded
-    p.getStateInformation(block);
-    return block;
 }
 
 // Counts the host's parameter-change notifications.

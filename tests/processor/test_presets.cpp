@@ -13,32 +13,12 @@
 #include "processor/PresetFiles.h"
 #include "support/TestSounds.h"
 
+using qmproc::drain;
+using qmproc::stateOf;
+using qmproc::values;
+
 namespace
 {
-std::vector<SynthEvent> drain(SynthFIFO<SynthEvent>::Reader& reader)
-{
-    std::vector<SynthEvent> events;
-    SynthEvent e;
-    while (reader.readNext(e))
-        events.push_back(e);
-    return events;
-}
-
-std::vector<float> values(const PluginProcessor& p)
-{
-    std::vector<float> v;
-    for (const auto& param : p.dsp->params)
-        v.push_back(param.value);
-    return v;
-}
-
-juce::MemoryBlock stateOf(PluginProcessor& p)
-{
-    juce::MemoryBlock block;
-    p.getStateInformation(block);
-    return block;
-}
-
 // Every file under folder, hidden ones included, as paths relative to it.
 juce::StringArray allFiles(const juce::File& folder)
 {
