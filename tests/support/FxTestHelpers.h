@@ -67,6 +67,10 @@ template <class Unit> struct FxRig
         return silent;
     }
 
+    // Runs `blocks` stereo blocks of n samples, loud noise of peak amp alternating with silence, so
+    // that feedback runs both driven and free; false at the first block with a non-finite sample.
+    bool staysFiniteOverNoiseAndSilence(int blocks, int n, float amp);
+
     void fill(int n, float left, float right)
     {
         l.assign(static_cast<std::size_t>(n), left);
@@ -85,5 +89,16 @@ Block impulses(int channels, int n);
 bool allFinite(const std::vector<float>& x);
 bool allFinite(const Block& ch);
 bool anyNonZero(const Block& ch);
+
+template <class Unit> bool FxRig<Unit>::staysFiniteOverNoiseAndSilence(int blocks, int n, float amp)
+{
+    for (int b = 0; b < blocks; ++b)
+    {
+        Block x = b % 2 ? zeros(2, n) : noise(2, n, amp);
+        run(x);
+        if (!allFinite(x)) return false;
+    }
+    return true;
+}
 
 } // namespace qmtest
