@@ -24,7 +24,7 @@ test)
     configure_build build/asan -DQM_SANITIZE=address,undefined -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
     (cd build/asan && ctest -L engine --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
     # Tests that exercise several threads, under ThreadSanitizer.
-    QM_TARGETS=$(for f in tests/engine/test_*_mt.cpp; do basename "$f" .cpp; done | tr '\n' ' ') \
+    QM_TARGETS=$(find tests -name "test_*_mt.cpp" -exec basename {} .cpp \; | tr "\n" " ") \
         configure_build build/tsan -DQM_SANITIZE=thread -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
     (cd build/tsan && ctest -L threads --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
     # Fuzzers for a bounded time, seeded from our own generated data.

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/AddSynth.h"
+#include "engine/synth/AddSynth.h"
 
 namespace
 {

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "bankmaker/BankMaker.h"
-#include "engine/CanonRandom.h"
+#include "engine/modulation/CanonRandom.h"
 #include "engine/KeySpaceDSP.h"
-#include "engine/ParamTable.h"
+#include "engine/params/ParamTable.h"
 #include "engine/Random.h"
-#include "engine/VoiceAllocation.h"
+#include "engine/voice/VoiceAllocation.h"
 
 // Header-only, so the benchmark shares the tests' start canvas without linking their support code.
 #include "../tests/support/TestCanvas.h"

@@ -11,9 +11,9 @@
 #include <array>
 #include <vector>
 
-#include "engine/FxChain.h"
-#include "engine/Param.h"
-#include "engine/ParamTable.h"
+#include "engine/fx/FxChain.h"
+#include "engine/params/Param.h"
+#include "engine/params/ParamTable.h"
 #include "engine/Random.h"
 #include "platform/FlushDenormals.h"
 

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/AddSynth.h"
-#include "engine/FxChain.h"
+#include "engine/synth/AddSynth.h"
+#include "engine/fx/FxChain.h"
 #include "engine/KeySpaceDSP.h"
-#include "engine/Modulators.h"
-#include "engine/ParamTable.h"
+#include "engine/modulation/Modulators.h"
+#include "engine/params/ParamTable.h"
 #include "platform/FlushDenormals.h"
 
 namespace

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/FxChain.h"
+#include "engine/fx/FxChain.h"
 #include "engine/Random.h"
 
 namespace

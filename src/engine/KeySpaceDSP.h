@@ -5,14 +5,14 @@
 #include <memory>
 #include <vector>
 
-#include "engine/AddSynth.h"
-#include "engine/FxUnit.h"
-#include "engine/InstrumentMap.h"
-#include "engine/KeyVoice.h"
-#include "engine/Modulators.h"
-#include "engine/NodeMixer.h"
-#include "engine/Param.h"
-#include "engine/ParamTable.h"
+#include "engine/synth/AddSynth.h"
+#include "engine/fx/FxUnit.h"
+#include "engine/sound/InstrumentMap.h"
+#include "engine/voice/KeyVoice.h"
+#include "engine/modulation/Modulators.h"
+#include "engine/canvas/NodeMixer.h"
+#include "engine/params/Param.h"
+#include "engine/params/ParamTable.h"
 #include "engine/SynthFIFO.h"
 
 // Lookup-table sizes of the engine.

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/InstrumentMap.h"
-#include "engine/NodeMixer.h"
-#include "engine/Param.h"
+#include "engine/sound/InstrumentMap.h"
+#include "engine/canvas/NodeMixer.h"
+#include "engine/params/Param.h"
 
 inline constexpr const char* kStateProductName = "Quillmoor";
 inline constexpr const char* kStateVersionText = "1.2.0";

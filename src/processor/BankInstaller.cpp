@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/InstrumentMap.h"
+#include "engine/sound/InstrumentMap.h"
 #include "processor/AtomicFileWrite.h"
 #include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"

@@ -8,7 +8,7 @@
 #include <array>
 #include <cmath>
 
-#include "engine/ParamTable.h"
+#include "engine/params/ParamTable.h"
 #include "processor/PluginProcessor.h"
 
 namespace

@@ -3,7 +3,7 @@
 // The render thread's side of the processor that needs no framework: cutting a block into segments
 // at its MIDI events. What each event does to the engine lives in engine/VoiceAllocation.h.
 
-#include "engine/VoiceAllocation.h"
+#include "engine/voice/VoiceAllocation.h"
 
 // Walks the events of one block of numSamples samples in the given order. An event at a negative
 // position is skipped; one at or beyond the block's end counts as being at its last sample. Before

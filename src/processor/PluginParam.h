@@ -5,7 +5,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
-#include "engine/Param.h"
+#include "engine/params/Param.h"
 
 // The host's view of one host-flagged engine parameter: 0..1 unit values through the record's
 // curve, its name with spaces for underscores, value texts. A host change is stored straight into

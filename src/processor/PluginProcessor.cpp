@@ -2,8 +2,8 @@
 
 #include <ctime>
 
-#include "engine/FxChain.h"
-#include "engine/ParamTable.h"
+#include "engine/fx/FxChain.h"
+#include "engine/params/ParamTable.h"
 #include "engine/Random.h"
 #include "processor/LibraryFolders.h"
 #include "processor/SoundLibrary.h"

@@ -8,7 +8,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "engine/KeySpaceDSP.h"
-#include "engine/NodeMixer.h"
+#include "engine/canvas/NodeMixer.h"
 #include "engine/SynthFIFO.h"
 #include "processor/PluginParam.h"
 #include "processor/SynthEvent.h"

@@ -5,7 +5,7 @@
 
 #include <juce_core/juce_core.h>
 
-#include "engine/InstrumentMap.h"
+#include "engine/sound/InstrumentMap.h"
 
 // Limits on what reading the sound library allocates. A bank's central directory declares its
 // entries' sizes, and a corrupt or hostile bank may declare gigabytes: no entry gets more room than

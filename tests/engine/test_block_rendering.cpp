@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/CanonRandom.h"
-#include "engine/ParamTable.h"
+#include "engine/modulation/CanonRandom.h"
+#include "engine/params/ParamTable.h"
 #include "engine/Random.h"
 #include "support/EngineTestHelpers.h"
 

@@ -8,8 +8,8 @@
 #include <new>
 #include <vector>
 
-#include "engine/CanonRandom.h"
-#include "engine/ParamTable.h"
+#include "engine/modulation/CanonRandom.h"
+#include "engine/params/ParamTable.h"
 #include "engine/Random.h"
 #include "support/EngineTestHelpers.h"
 

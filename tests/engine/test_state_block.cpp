@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/ParamTable.h"
+#include "engine/params/ParamTable.h"
 #include "engine/Random.h"
 #include "engine/StateBlock.h"
 #include "support/TestCanvas.h"

@@ -1,6 +1,6 @@
 // The record ring between threads: single-thread semantics, then several writers and readers at once.
 
-#include "engine/NodeMixer.h"
+#include "engine/canvas/NodeMixer.h"
 #include "engine/SynthFIFO.h"
 
 #include <gtest/gtest.h>

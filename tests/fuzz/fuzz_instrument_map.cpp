@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the sound-blob parser. Every accepted blob must satisfy the map's
 // invariants: zones tiling the blob, counts in range, a monotonic note map that reaches the last
 // zone, bounded names and zone views inside the blob. Any violation aborts.
-#include "engine/InstrumentMap.h"
+#include "engine/sound/InstrumentMap.h"
 
 #include <cstdlib>
 #include <cstring>

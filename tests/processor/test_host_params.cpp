@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "ProcessorTestSupport.h"
-#include "engine/ParamTable.h"
+#include "engine/params/ParamTable.h"
 #include "processor/PluginParam.h"
 #include "processor/PluginProcessor.h"
 

@@ -7,7 +7,7 @@
 
 #include "ProcessorTestSupport.h"
 #include "bankmaker/BankMaker.h"
-#include "engine/ParamTable.h"
+#include "engine/params/ParamTable.h"
 #include "processor/PluginProcessor.h"
 
 namespace

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/ParamTable.h"
-#include "engine/VoiceAllocation.h"
+#include "engine/params/ParamTable.h"
+#include "engine/voice/VoiceAllocation.h"
 
 namespace qmtest
 {

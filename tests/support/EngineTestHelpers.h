@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "bankmaker/BankMaker.h"
-#include "engine/InstrumentMap.h"
+#include "engine/sound/InstrumentMap.h"
 #include "engine/KeySpaceDSP.h"
-#include "engine/NodeMixer.h"
+#include "engine/canvas/NodeMixer.h"
 #include "engine/SynthFIFO.h"
 
 namespace qmtest

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "engine/Param.h"
+#include "engine/params/Param.h"
 
 namespace qmtest
 {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "engine/NodeMixer.h"
+#include "engine/canvas/NodeMixer.h"
 
 // Header-only so that the fuzz targets, which do not link the test support library, share it.
 

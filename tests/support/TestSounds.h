@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bankmaker/BankMaker.h"
-#include "engine/InstrumentMap.h"
+#include "engine/sound/InstrumentMap.h"
 #include "engine/KeySpaceDSP.h"
 #include "engine/SynthFIFO.h"
 

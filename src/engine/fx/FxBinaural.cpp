@@ -1,0 +1,178 @@
+#include "engine/fx/FxBinaural.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/params/Param.h"
+#include "engine/Random.h"
+
+namespace
+{
+
+constexpr float kMaxWidth = 0.5f;
+constexpr float kMinWidth = 0.001f;
+// Rate of the gain sweep: 1.1 Hz plus up to 0.1 Hz drawn at every call.
+constexpr float kSweepBaseHz = 1.1f;
+constexpr float kSweepSpreadHz = 0.1f;
+constexpr float kEnergySmoothing = 0.1f;
+// A smoothed energy this large (or non-finite) restarts here and decays from there.
+constexpr float kMaxEnergy = 1.0e6f;
+// Rates outside this range are clamped for sizing the lines (a corrupt or absent rate must
+// neither allocate without bound nor leave the lines empty).
+constexpr float kMinLineRate = 1.0f;
+constexpr float kMaxLineRate = 1.0e6f;
+
+float clampRate(float rate) noexcept
+{
+    if (!(rate >= kMinLineRate)) return kMinLineRate;
+    return std::min(rate, kMaxLineRate);
+}
+
+// Odd polynomial close to sin(2 pi z) on -0.5 .. 0.5.
+float sweepShape(float z) noexcept
+{
+    const float z2 = z * z;
+    const float z3 = z * z2;
+    const float z5 = z2 * z3;
+    const float z7 = z2 * z5;
+    return -56.165348f * z7 + (77.99433f * z5 + (-41.104263f * z3 + 6.2790036f * z));
+}
+
+} // namespace
+
+void FxBinaural::setParamPtr(Param* first)
+{
+    params = first;
+    first[kStereoX].set("Stereo X", kCurveLinear, 0.0f, 1.0f, 0.0f, "%.2f", 0.5f);
+    first[kStereoY].set("Stereo Y", kCurveLinear, 0.0f, 1.0f, 0.0f, "%.2f", 0.7f);
+    first[kStereoSpread].set("Stereo Spread", kCurveLinear, 0.0f, 100.0f, 0.0f, "%.0f%%", 20.0f);
+    first[kStereoSpread].isHostParam = true;
+    first[kHyperWidth].set("Hyper Width", kCurveLinear, 0.0f, 100.0f, 0.0f, "%.0f%%", 20.0f, "binaural",
+                           versionStringToInt("1.0.0beta6"));
+}
+
+int FxBinaural::lineLengthFor(float rate) noexcept
+{
+    const float r = clampRate(rate);
+    return static_cast<int>(static_cast<unsigned>(kTapSeconds[kNumTaps - 1] * r)) + kLineExtra;
+}
+
+int FxBinaural::tapDelayFor(int k, float rate) noexcept
+{
+    const float r = clampRate(rate);
+    return static_cast<int>(static_cast<double>(kTapSeconds[static_cast<std::size_t>(k)] * r) + 0.49);
+}
+
+void FxBinaural::setup(float newSampleRate, int newNumChannels)
+{
+    FxUnit::setup(newSampleRate, newNumChannels);
+    const auto length = static_cast<std::size_t>(lineLengthFor(newSampleRate));
+    const auto prepared = static_cast<std::size_t>(lineLengthFor(kMaxPreparedRate));
+    // Both lines are sized whatever the channel count, so a later stereo call always finds them.
+    for (auto& line : delayLine)
+    {
+        line.reserve(std::max(length, prepared));
+        line.resize(length, 0.0f);
+    }
+    writePos = 0;
+    for (int k = 0; k < kNumTaps; ++k)
+        tapDelay[static_cast<std::size_t>(k)] = tapDelayFor(k, newSampleRate);
+    lfoPhase = static_cast<float>(engineRand()) * kEngineRandScale;
+    outEnergy = 0.0f;
+}
+
+void FxBinaural::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
+                         bool bypass) noexcept
+{
+    float w = 0.0f;
+    if (!bypass && params != nullptr)
+        w = std::min(0.5f * params[kHyperWidth].convertValToUnit(params[kHyperWidth].value), kMaxWidth);
+
+    const int length = static_cast<int>(delayLine[0].size());
+    // Switched off, too narrow to matter, or never set up: the output is the input, so the unit
+    // leaves the silence flag alone (a frozen energy must not hold the chain out of silence).
+    // A NaN width fails the test and passes through too.
+    if (!(w >= kMinWidth) || length == 0 || numSamples <= 0 || numChannels <= 0)
+    {
+        passThrough(in, out, numSamples, numChannels);
+        return;
+    }
+
+    if (silent)
+    {
+        silent = outEnergy < kSilenceEnergy;
+        if (silent)
+        {
+            passThrough(in, out, numSamples, numChannels);
+            return;
+        }
+    }
+
+    const int C = std::clamp(numChannels, 1, kMaxChannels);
+    const float r = static_cast<float>(engineRand());
+    const float direct = std::sqrt(1.0f - w * w);
+    const float inc = (r * kSweepSpreadHz * kEngineRandScale + kSweepBaseHz) / clampRate(sampleRate);
+    const int B = 1 % C;
+    std::array<float*, kMaxChannels> line{delayLine[0].data(), delayLine[C - 1].data()};
+
+    int pos = 0;
+    while (pos < numSamples)
+    {
+        const int n = std::min({numSamples - pos, kSubBlock, length - writePos});
+
+        float e = 0.0f;
+        for (int j = 0; j < n; ++j)
+            for (int c = 0; c < C; ++c)
+            {
+                const float a = in[c][pos + j];
+                // Non-finite input never enters the line, so it cannot echo for the line's length.
+                line[static_cast<std::size_t>(c)][writePos + j] = std::isfinite(a) ? a : 0.0f;
+                const float y = a * direct;
+                out[c][pos + j] = y;
+                e += y * y;
+            }
+        outEnergy =
+            (e / static_cast<float>(n * C)) * kEnergySmoothing + outEnergy * (1.0f - kEnergySmoothing);
+        if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
+
+        lfoPhase += inc * static_cast<float>(n);
+
+        for (int k = 0; k < kNumTaps; ++k)
+        {
+            const float p = lfoPhase + 0.25f * static_cast<float>(k);
+            const float z = (p - std::trunc(p)) - 0.5f;
+            const float target = w * sweepShape(z);
+            float g = tapGain[static_cast<std::size_t>(k)];
+            const float step = (target - g) / static_cast<float>(n);
+            const float* src = line[static_cast<std::size_t>(k % C)];
+            float* left = out[0] + pos;
+            float* right = out[B] + pos;
+
+            // Read position of sample 0, then the read runs in pieces that stop at the line's end.
+            int d = writePos - tapDelay[static_cast<std::size_t>(k)];
+            if (d < 0) d += length;
+            int j = 0;
+            while (j < n)
+            {
+                const int piece = std::min(n - j, length - d);
+                for (int i = 0; i < piece; ++i, ++j)
+                {
+                    const float v = g * src[d + i];
+                    left[j] += v;
+                    right[j] -= v;
+                    g += step;
+                }
+                d += piece;
+                if (d >= length) d = 0;
+            }
+            tapGain[static_cast<std::size_t>(k)] = std::isfinite(g) ? g : 0.0f;
+        }
+
+        writePos += n;
+        if (writePos >= length) writePos = 0;
+        pos += n;
+    }
+
+    lfoPhase -= std::trunc(lfoPhase);
+    if (!std::isfinite(lfoPhase)) lfoPhase = 0.0f;
+}

@@ -1,0 +1,207 @@
+#include "engine/fx/Phlaser.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/params/Param.h"
+#include "engine/params/ParamRecords.h"
+
+namespace
+{
+constexpr ParamRecordSpec kSpecs[Phlaser::kNumParams] = {
+    {"Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 60.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    {"Flange/Phase", kCurveLinear, -100.0f, 100.0f, 0.0f, 0.0f, "%.0f%%", true, nullptr, -100.0f, 100.0f},
+    // Stored as square roots of 0.1 and 10 (kHz).
+    {"Frequency", kCurvePowValue, 0.31622776f, 3.1622777f, 2.0f, 2.0f, "%.2f kHz", false, nullptr, 0.1f,
+     10.0f},
+    {"Mod Amp", kCurveLinear, 0.0f, 100.0f, 0.0f, 50.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    // Stored as square roots of 0.01 and 10 (Hz).
+    {"Mod Freq", kCurvePowValue, 0.1f, 3.1622777f, 2.0f, 0.26f, "%.2f Hz", false, nullptr, 0.01f, 10.0f},
+    {"Mod Stereo", kCurveLinear, 0.0f, 360.0f, 0.0f, 10.0f, "%.0f", false, nullptr, 0.0f, 360.0f},
+    {"Feedback", kCurveLinear, -99.0f, 99.0f, 0.0f, -90.0f, "%.0f%%", true, nullptr, -99.0f, 99.0f},
+    {"Phase Stages", kCurveRoundLinear, 1.0f, 16.0f, 0.0f, 4.0f, "%.0f", false, nullptr, 1.0f, 16.0f},
+};
+} // namespace
+
+Phlaser::Phlaser()
+{
+    // Catmull-Rom weights of the four taps around a delay with fraction t = row / 64.
+    for (int f = 0; f < kInterpRows; ++f)
+    {
+        const float t = static_cast<float>(f) / static_cast<float>(kInterpRows);
+        const float t2 = t * t;
+        const float t3 = t2 * t;
+        interpTable[f][0] = 0.5f * (-t3 + 2.0f * t2 - t);
+        interpTable[f][1] = 0.5f * (3.0f * t3 - 5.0f * t2 + 2.0f);
+        interpTable[f][2] = 0.5f * (-3.0f * t3 + 4.0f * t2 + t);
+        interpTable[f][3] = 0.5f * (t3 - t2);
+    }
+}
+
+void Phlaser::setParamPtr(Param* first)
+{
+    params = first;
+    fillParamRecords(params, kSpecs, kNumParams);
+}
+
+int Phlaser::delayMemorySize(float rate) noexcept
+{
+    const float bound = 0.05f * rate + 1.0f;
+    // Rates beyond any host's are capped so the size stays an int; setup never sees them.
+    const int limit = bound < 1.0e7f ? static_cast<int>(bound) + 8 : 10000008;
+    int n = 32;
+    while (n <= limit)
+        n *= 2;
+    return n;
+}
+
+void Phlaser::setup(float newSampleRate, int newNumChannels)
+{
+    if (!(newSampleRate > 0.0f && newSampleRate < 1.0e7f)) newSampleRate = 44100.0f;
+    FxUnit::setup(newSampleRate, newNumChannels);
+    memSize = delayMemorySize(newSampleRate);
+    // Both channels' memories always exist, so a process call with more channels than were set up
+    // stays inside them.
+    const int capacity = std::max(memSize, delayMemorySize(kPreallocSampleRate));
+    for (auto& mem : delayMem)
+    {
+        if (static_cast<int>(mem.size()) < capacity) mem.assign(static_cast<size_t>(capacity), 0.0f);
+        std::fill(mem.begin(), mem.begin() + memSize, 0.0f);
+    }
+    writePos = 0;
+    numStages = 0;
+}
+
+float Phlaser::readValue(int i) const noexcept
+{
+    return kSpecs[i].clampValue(params[i].value);
+}
+
+float Phlaser::readUnit(int i) const noexcept
+{
+    return clampedUnit(params[i], kSpecs[i]);
+}
+
+void Phlaser::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
+                      bool bypass) noexcept
+{
+    if (numSamples <= 0 || numChannels <= 0) return;
+    numChannels = std::min(numChannels, kMaxChannels);
+    if (memSize == 0 || params == nullptr) // never set up: nothing to process with
+    {
+        passThrough(in, out, numSamples, numChannels);
+        return;
+    }
+    if (bypass && wetLevel == 0.0f)
+    {
+        passThrough(in, out, numSamples, numChannels);
+        return;
+    }
+    if (silent && outEnergy < 1.0e-10f)
+    {
+        passThrough(in, out, numSamples, numChannels);
+        return;
+    }
+
+    silent = false;
+    const int mask = memSize - 1;
+    const float fb = 0.01f * readValue(kFeedback);
+    const float base = sampleRate / (1000.0f * readValue(kFrequency)); // one period of Frequency
+    const float target = bypass ? 0.0f : readUnit(kWetMix);
+    const float modAmp = 0.5f * readUnit(kModAmp);
+    const float modFreq = readValue(kModFreq);
+    const float stereoTurns = readValue(kModStereo) / 360.0f;
+    const float u = readUnit(kFlangePhase);
+    // The record holds a float, possibly corrupt: the clamped value bounds the stage loop.
+    const int stages = std::clamp(static_cast<int>(readValue(kPhaseStages) + 0.1f), 1, kMaxStages);
+    constexpr float kTwoPi = 6.2831853f;
+
+    for (int o = 0; o < numSamples;)
+    {
+        if (std::fabs(target - wetLevel) <= 0.01f)
+            wetLevel = target;
+        else
+            wetLevel += target > wetLevel ? 0.01f : -0.01f;
+        const float wet = wetLevel;
+        const int len = std::min(numSamples - o, kSubBlock);
+
+        lfoPhase += static_cast<float>(len) / sampleRate * modFreq;
+        lfoPhase -= std::floor(lfoPhase);
+        if (!(lfoPhase >= 0.0f && lfoPhase < 1.0f)) lfoPhase = 0.0f;
+
+        if (stages > numStages)
+            for (auto& st : apState)
+                std::fill(st.begin() + numStages, st.begin() + stages, 0.0f);
+        numStages = stages;
+
+        float energy = 0.0f;
+        for (int c = 0; c < numChannels; ++c)
+        {
+            const float lfo = std::cos(kTwoPi * (lfoPhase - static_cast<float>(c) * stereoTurns));
+            const float d = (1.0f + modAmp * lfo) * base;
+
+            const float fl = (1.0f - u) * d;
+            const int fixed = static_cast<int>(64.0f * fl);
+            const int whole = fixed >> 6;
+            const int row = fixed & (kInterpRows - 1);
+
+            // Below two samples the taps that would read the sample being written are dropped and
+            // the sound crossfades toward the one-sample delay.
+            float blend = 0.0f;
+            int firstTap = 0;
+            if (whole <= 1)
+            {
+                blend = (2.0f - fl) * 0.5f;
+                firstTap = blend > 0.99f ? 4 : 2 - whole;
+            }
+
+            const float k =
+                std::clamp(2.0f / (d * u / static_cast<float>(numStages) + 1.0f) - 1.0f, -0.997f, 0.99f);
+            if (!(std::fabs(k - apCoef) > 0.002f))
+                apCoef = k;
+            else
+                apCoef += k > apCoef ? 0.002f : -0.002f;
+            const float coef = apCoef;
+
+            float* mem = delayMem[c].data();
+            float* states = apState[c].data();
+            const float* weights = interpTable[row].data();
+            const float* src = in[c] + o;
+            float* dst = out[c] + o;
+            for (int n = 0; n < len; ++n)
+            {
+                const float v = src[n];
+                const int w = (writePos + n) & mask;
+                mem[w] = wet * v;
+                float s = 0.0f;
+                for (int j = firstTap; j < 4; ++j)
+                    s += weights[j] * mem[(w + 1 - whole - j) & mask];
+                float y = s * (1.0f - blend) + mem[(w - 1) & mask] * blend;
+                for (int st = 0; st < numStages; ++st)
+                {
+                    const float h = states[st];
+                    y -= coef * h;
+                    states[st] = y;
+                    y = coef * y + h;
+                }
+                mem[w] += fb * y;
+                const float result = v * (1.0f - wet) + y;
+                dst[n] = result;
+                energy += result * result;
+            }
+        }
+        outEnergy = 0.9f * outEnergy + 0.1f * energy / static_cast<float>(len * numChannels);
+        writePos = (writePos + len) & mask;
+        o += len;
+    }
+
+    // A run-away or non-finite state starts over from silence.
+    if (!(outEnergy < 1.0e6f))
+    {
+        for (auto& st : apState)
+            st.fill(0.0f);
+        for (auto& mem : delayMem)
+            std::fill(mem.begin(), mem.end(), 0.0f);
+        outEnergy = 1.0f;
+    }
+}

@@ -1,0 +1,356 @@
+#include "engine/fx/ReverbFDN.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/params/Param.h"
+#include "engine/params/ParamRecords.h"
+#include "platform/VectorDsp.h"
+
+namespace
+{
+constexpr ParamRecordSpec kSpecs[ReverbFDN::kNumParams] = {
+    {"Reverb_Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 14.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", false,
+     nullptr, 0.0f, ReverbFDN::kMaxPreDelayMs},
+    {"Reverb_Decay Time", kCurvePowUnit, 0.1f, 8.0f, 3.0f, 0.37f, "%.2f s", false, nullptr, 0.1f, 8.0f},
+    {"Reverb_Damping", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    {"Reverb_Modulation", kCurveLinear, 0.0f, 100.0f, 0.0f, 30.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    {"Reverb_Stereo Width", kCurveLinear, 0.0f, 100.0f, 0.0f, 20.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    // Stored as square roots of 0.3 and 10 (kHz).
+    {"Reverb_Filter Freq", kCurvePowValue, 0.5477226f, 3.1622777f, 2.0f, 3.0f, "%.1f Hz", false, nullptr,
+     0.3f, 10.0f},
+    {"Reverb_Filter Width", kCurveLinear, 0.0f, 100.0f, 0.0f, 60.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
+    {"Reverb_Feedback", kCurveLinear, 0.0f, 100.0f, 0.0f, 0.0f, "%.0f%%", false, "1.0.1", 0.0f, 100.0f},
+};
+} // namespace
+
+ReverbFDN::ReverbFDN() : ring(kRingSize, 0.0f) {}
+
+void ReverbFDN::setParamPtr(Param* first)
+{
+    params = first;
+    fillParamRecords(params, kSpecs, kNumParams);
+}
+
+namespace
+{
+// Pre-delay region length for a rate: room for the longest Pre-Delay plus 16 samples, rounded up
+// to a multiple of four.
+int32_t preDelayRegionLength(float rate, float maxMs) noexcept
+{
+    const float n = 0.001f * maxMs * rate + 16.0f;
+    const int32_t whole = n < 1.0e8f ? static_cast<int32_t>(n) : 100000000;
+    return 4 * (whole / 4) + 4;
+}
+} // namespace
+
+void ReverbFDN::setup(float newSampleRate, int newNumChannels)
+{
+    if (!(newSampleRate > 0.0f && newSampleRate < 1.0e7f)) newSampleRate = 44100.0f;
+    FxUnit::setup(newSampleRate, newNumChannels);
+
+    int32_t position = 0;
+    for (int i = 0; i < kNumLines; ++i)
+    {
+        position += kTapDelays[i] + kSubBlock;
+        writePos[i] = position;
+    }
+    meanDelaySec = static_cast<float>(kTapDelaySum) / (newSampleRate * static_cast<float>(kNumLines));
+
+    float maxMs = kMaxPreDelayMs;
+    if (params != nullptr)
+    {
+        const float m = params[kPreDelay].convertUnitToVal(1.0f);
+        if (m >= 0.0f && m <= kMaxPreDelayMs) maxMs = m;
+    }
+    preDelayLen = preDelayRegionLength(newSampleRate, maxMs);
+    // Two regions whatever the channel count: the second channel's feedback always has a place.
+    const size_t needed = static_cast<size_t>(kMaxChannels) *
+                          std::max(preDelayLen, preDelayRegionLength(kPreallocSampleRate, kMaxPreDelayMs));
+    if (preDelayMem.size() < needed) preDelayMem.assign(needed, 0.0f);
+    clearMemories();
+
+    preDelayPos = 0;
+    wetLevel = 0.0f;
+    cleared = true;
+    idleSamples = kIdleSaturation;
+    dampState.fill(0.0f);
+    lfoPhase = 0.0f;
+    outEnergy = 0.0f;
+    for (auto& st : bpState)
+        st.fill(0.0f);
+}
+
+void ReverbFDN::clearMemories() noexcept
+{
+    std::fill(ring.begin(), ring.end(), 0.0f);
+    std::fill(preDelayMem.begin(), preDelayMem.end(), 0.0f);
+}
+
+float ReverbFDN::readValue(int i) const noexcept
+{
+    return kSpecs[i].clampValue(params[i].value);
+}
+
+float ReverbFDN::readUnit(int i) const noexcept
+{
+    return clampedUnit(params[i], kSpecs[i]);
+}
+
+int ReverbFDN::getPreDelaySamples() const noexcept
+{
+    if (params == nullptr || preDelayLen == 0) return 0;
+    const int d = static_cast<int>(0.001f * readValue(kPreDelay) * sampleRate + 0.5f);
+    return std::clamp(d, 0, preDelayLen - 1);
+}
+
+void ReverbFDN::passIdle(float** in, float** out, int numSamples, int numChannels) noexcept
+{
+    idleSamples = numSamples < kIdleSaturation - idleSamples ? idleSamples + numSamples : kIdleSaturation;
+    passThrough(in, out, numSamples, numChannels);
+}
+
+void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
+                        bool bypass) noexcept
+{
+    if (numSamples <= 0 || numChannels <= 0) return;
+    numChannels = std::min(numChannels, kMaxChannels);
+    if (preDelayLen == 0 || params == nullptr) // never set up: nothing to process with
+    {
+        passThrough(in, out, numSamples, numChannels);
+        return;
+    }
+    if (cleared && bypass)
+    {
+        passIdle(in, out, numSamples, numChannels);
+        return;
+    }
+    const float target = bypass ? 0.0f : readUnit(kWetMix);
+    if (target == 0.0f && wetLevel == 0.0f)
+    {
+        passIdle(in, out, numSamples, numChannels);
+        return;
+    }
+    cleared = false;
+
+    // Input level; an overloaded or non-finite block is replaced by silence.
+    constexpr float kMaxInputLevel = 10000.0f;
+    float level = 0.0f;
+    if (!silent)
+    {
+        float sum = 0.0f;
+        for (int c = 0; c < numChannels; ++c)
+            sum += vdsp::svesq(in[c], static_cast<size_t>(numSamples));
+        level = sum / static_cast<float>(numChannels * numSamples);
+        if (!(level < kMaxInputLevel))
+        {
+            for (int c = 0; c < numChannels; ++c)
+                std::fill(in[c], in[c] + numSamples, 0.0f);
+            if (!std::isfinite(level)) level = kMaxInputLevel; // keeps the level follower finite
+        }
+    }
+    if (level > inLevel)
+        inLevel = level;
+    else
+        inLevel = inLevel / (1.0f + 10.0f * static_cast<float>(numSamples) / sampleRate);
+    if (inLevel < 1.0e-10f && outEnergy < 1.0e-10f)
+    {
+        passIdle(in, out, numSamples, numChannels);
+        return;
+    }
+
+    silent = false;
+    const float g = std::exp(-4.0f * meanDelaySec / readValue(kDecayTime));
+    const float damp = 0.9f * readUnit(kDamping);
+    const float lineGain = g * (1.0f - damp);
+    const float width = readUnit(kStereoWidth);
+    const float wa = 0.25f * std::sqrt(0.5f + 0.5f * width);
+    const float wb = 0.25f * std::sqrt(std::max(0.0f, 0.5f - 0.5f * width));
+    const float modulation = readUnit(kModulation);
+    const float depth = 2.0f + 18.0f * modulation;
+    const float rate = 0.5f + 1.5f * modulation;
+    const int32_t preDelay = getPreDelaySamples();
+    const float fb = 0.01f * readValue(kFeedback);
+    {
+        const float fw = 0.01f * readValue(kFilterWidth);
+        const float q = 0.01f / (fw * fw + 0.001f);
+        const float comp = 3.0f / (1.0f / (1.05f - g * g) - 0.8f);
+        const float f = std::min(1000.0f * readValue(kFilterFreq) / sampleRate, 0.48f);
+        const float w0 = 6.2831853f * f;
+        const float alpha = std::sin(w0) / (2.0f * q);
+        bpCoef.b0 = (q + 1.0f) * comp * alpha / (1.0f + alpha);
+        bpCoef.b1 = 0.0f;
+        bpCoef.b2 = -bpCoef.b0;
+        bpCoef.a1 = -2.0f * std::cos(w0) / (1.0f + alpha);
+        bpCoef.a2 = (1.0f - alpha) / (1.0f + alpha);
+    }
+    const int c1 = 1 % numChannels;
+    const int32_t P = preDelayLen;
+
+    float y[kNumLines][kSubBlock];
+    float mixed[kNumLines][kSubBlock];
+    float cond[kMaxChannels][kSubBlock];
+
+    for (int o = 0; o < numSamples;)
+    {
+        int len = std::min(numSamples - o, kSubBlock);
+
+        const float step = 0.001f * static_cast<float>(idleSamples + len);
+        if (std::fabs(target - wetLevel) <= step)
+            wetLevel = target;
+        else
+            wetLevel += target > wetLevel ? step : -step;
+        idleSamples = 0;
+        const float wet = wetLevel;
+        const float dry = std::sqrt(std::max(0.0f, 1.0f - wet * wet));
+
+        // Pre-delay: neither the write nor the read wraps inside a sub-block.
+        const int32_t readPos = (P - preDelay + preDelayPos) % P;
+        len = std::min({len, P - preDelayPos, P - readPos});
+        const float* delayed[kMaxChannels];
+        for (int c = 0; c < numChannels; ++c)
+        {
+            float* region = preDelayMem.data() + static_cast<size_t>(c) * static_cast<size_t>(P);
+            std::copy(in[c] + o, in[c] + o + len, region + preDelayPos);
+            delayed[c] = region + readPos;
+        }
+
+        // Line reads at a modulated fractional delay, held for the sub-block, then damping.
+        for (int i = 0; i < kNumLines; ++i)
+        {
+            float z = lfoPhase + 0.125f * static_cast<float>(i);
+            z = z - std::floor(z) - 0.5f;
+            const float z2 = z * z;
+            const float s = z * (6.2790036f + z2 * (-41.104263f + z2 * (77.99433f + z2 * -56.165348f)));
+            const float delay = static_cast<float>(kTapDelays[i]) + s * depth;
+            float p = static_cast<float>(writePos[i]) - delay;
+            if (p < 0.0f) p += static_cast<float>(kRingSize);
+            int idx = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
+            const float fr = p - static_cast<float>(idx);
+            float state = dampState[i];
+            for (int k = 0; k < len; ++k)
+            {
+                const int next = idx + 1 == kRingSize ? 0 : idx + 1;
+                const float tap = lineGain * ((1.0f - fr) * ring[idx] + fr * ring[next]);
+                state = tap + damp * state;
+                y[i][k] = state;
+                idx = next;
+            }
+            dampState[i] = state;
+        }
+
+        for (int r = 0; r < kNumLines; ++r)
+            for (int k = 0; k < len; ++k)
+            {
+                float m = 0.0f;
+                for (int c = 0; c < kNumLines; ++c)
+                    m += kMixMat[r][c] * y[c][k];
+                mixed[r][k] = m;
+            }
+
+        // Input conditioning: band-pass each channel, then diffuse through four all-passes.
+        for (int c = 0; c < numChannels; ++c)
+        {
+            float s1 = bpState[c][0];
+            float s2 = bpState[c][1];
+            for (int k = 0; k < len; ++k)
+            {
+                const float v = delayed[c][k] - bpCoef.a1 * s1 - bpCoef.a2 * s2;
+                cond[c][k] = bpCoef.b0 * v + bpCoef.b1 * s1 + bpCoef.b2 * s2;
+                s2 = s1;
+                s1 = v;
+            }
+            bpState[c][0] = s1;
+            bpState[c][1] = s2;
+        }
+        for (int k = 0; k < len; ++k)
+        {
+            const float second = cond[c1][k];
+            float e = cond[0][k];
+            float stageOut[kNumDiffusers];
+            for (int j = 0; j < kNumDiffusers; ++j)
+            {
+                if (j == 1) e += second;
+                float* mem = diffuserMem.data() + j * kDiffuserSize;
+                const float d = mem[(diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize];
+                const float v = e - 0.66f * d;
+                mem[diffuserPos] = v;
+                e = 0.66f * v + d;
+                stageOut[j] = e;
+            }
+            cond[0][k] = stageOut[2];
+            cond[c1][k] = stageOut[3];
+            diffuserPos = (diffuserPos + 1) % kDiffuserSize;
+        }
+
+        // Line writes; a stretch that passes the end of the ring continues at its start.
+        for (int i = 0; i < kNumLines; ++i)
+        {
+            const float* u = cond[i % numChannels];
+            const int pos = writePos[i];
+            const int first = std::min(len, kRingSize - pos);
+            vdsp::vsma(u, wet, mixed[i], ring.data() + pos, static_cast<size_t>(first));
+            if (first < len)
+                vdsp::vsma(u + first, wet, mixed[i] + first, ring.data(), static_cast<size_t>(len - first));
+            writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
+        }
+
+        float energy = 0.0f;
+        for (int k = 0; k < len; ++k)
+        {
+            const float a = mixed[0][k] + mixed[1][k] + mixed[2][k] + mixed[3][k];
+            const float b = mixed[4][k] + mixed[5][k] + mixed[6][k] + mixed[7][k];
+            out[0][o + k] = dry * in[0][o + k] + wa * a + wb * b;
+            energy += a * a + b * b;
+        }
+        // With one channel this second pass writes channel 0 again, its dry part from the first.
+        for (int k = 0; k < len; ++k)
+        {
+            const float a = mixed[0][k] + mixed[1][k] + mixed[2][k] + mixed[3][k];
+            const float b = mixed[4][k] + mixed[5][k] + mixed[6][k] + mixed[7][k];
+            out[c1][o + k] = dry * in[c1][o + k] + wb * a + wa * b;
+        }
+
+        lfoPhase += static_cast<float>(len) * rate / sampleRate;
+        lfoPhase -= std::floor(lfoPhase);
+        if (!(lfoPhase >= 0.0f && lfoPhase <= 1.01f)) lfoPhase = 0.0f;
+
+        // Output fed back after the pre-delay, soft-clipped; too short a pre-delay would let it
+        // return within the sub-block.
+        if (preDelay >= kSubBlock && fb != 0.0f)
+        {
+            float* region0 = preDelayMem.data() + preDelayPos;
+            float* region1 = preDelayMem.data() + P + preDelayPos;
+            for (int k = 0; k < len; ++k)
+            {
+                const float t0 = fb * out[0][o + k];
+                region0[k] += t0 / (1.0f + std::fabs(t0));
+                const float t1 = fb * out[c1][o + k];
+                region1[k] += t1 / (1.0f + std::fabs(t1));
+            }
+        }
+
+        preDelayPos = (preDelayPos + len) % P;
+        outEnergy = 0.9f * outEnergy + 0.1f * energy;
+        o += len;
+    }
+
+    if (bypass && wetLevel == 0.0f)
+    {
+        clearMemories();
+        cleared = true;
+    }
+    // A run-away or non-finite state starts over from silence. The diffuser keeps its short
+    // memory after a mere overload, but a value that is not a number would circulate in it.
+    if (!(outEnergy < 1.0e6f))
+    {
+        if (!std::isfinite(outEnergy)) diffuserMem.fill(0.0f);
+        clearMemories();
+        dampState.fill(0.0f);
+        lfoPhase = 0.0f;
+        outEnergy = 0.0f;
+        for (auto& st : bpState)
+            st.fill(0.0f);
+    }
+}

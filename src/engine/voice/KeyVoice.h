@@ -1,0 +1,204 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "engine/synth/AddSynth.h"
+#include "engine/modulation/Modulators.h"
+#include "engine/canvas/NodeMixer.h"
+
+// Fixed capacities of one voice and of the engine's voice tables.
+inline constexpr int kMaxVoices = 16;
+inline constexpr int kMaxHarmonics = 384;
+inline constexpr int kMaxResonances = 64;
+// Band records a zone may hold (its harmonicCount is at most this).
+inline constexpr int kMaxBands = 80;
+// Tables indexed by a band count plus one or two (bandStart[bandCount + 1], the mark list that a
+// running sum over 80 bands can push to index 80 and rendering reads one past) get this room.
+inline constexpr int kBandTableSize = kMaxBands + 2;
+// Harmonic indices below this each form a band of their own.
+inline constexpr int kSingleHarmonicBands = 40;
+// Bands the harmonic indices 0..383 actually fall into.
+inline constexpr int kNumHarmonicBands = 67;
+// Mixed sounds per voice; a mix holds three, the slot arrays keep one spare entry.
+inline constexpr int kMaxMixEntries = 3;
+inline constexpr int kMaxSoundSlots = 4;
+// Onset bands per zone and the onset transform.
+inline constexpr int kOnsetBands = 32;
+inline constexpr int kOnsetFftSize = 64;
+inline constexpr int kOnsetHop = kOnsetFftSize / 2;
+// Samples per channel of the onset buffer (scratchB holds two channels back to back).
+inline constexpr int kOnsetMaxSamples = 256;
+// Partials one voice hands to the resynthesis per hop: harmonics, then resonances.
+inline constexpr int kMaxVoicePartials = kMaxHarmonics + kMaxResonances;
+// Channel records: index = 1-based MIDI channel; record 0 is never written, record 16 (channel 16)
+// is never written by block processing, so voices on channel 16 read neutral controllers.
+inline constexpr int kNumMidiChannels = 16;
+inline constexpr int kNumChannelRecords = kNumMidiChannels + 1;
+
+// Blended band record of a voice (one per band index); field numbers as rendering refers to them.
+struct VoiceBand
+{
+    float levelA = 0.0f;        // 0: decaying level
+    float sharpA = 0.0f;        // 1: its decay rate
+    float levelB = 0.0f;        // 2: transient level
+    float sharpB = 0.0f;        // 3: its decay rate
+    float decayShape = 0.0f;    // 4
+    float levelC = 0.0f;        // 5: steady level
+    float oscDepth1 = 0.0f;     // 6: first oscillation depth
+    float oscDepth2 = 0.0f;     // 7: second oscillation depth (times the sine)
+    float oscRate = 0.0f;       // 8: oscillation phase step per hop
+    float oscStartPhase = 0.0f; // 9: start phase of the oscillation
+    float tonality = 0.0f;      // 10
+    float noiseWidth = 0.0f;    // 11
+    float unity = 0.0f;         // 12: 1.0 once set up
+    float detune = 0.0f;        // 13: harmonic-number offset
+    int32_t phaseOffset = 0;    // 14: phase offset in 1024ths of a turn
+};
+
+// Blended resonance record (16 words): six values set by the voice set-up, the phase, and the
+// band-limited noise state that rendering owns.
+struct VoiceResonance
+{
+    float tonalLevel = 0.0f;  // 0
+    float noisyLevel = 0.0f;  // 1
+    float freqHz = 0.0f;      // 2
+    float bandwidthHz = 0.0f; // 3
+    float decayLinear = 0.0f; // 4
+    float decayQuad = 0.0f;   // 5
+    int32_t phase = 0;        // 6: 1024ths of a turn
+    BandLimNoiseCS noise;     // 7..15
+};
+
+// Per-harmonic record (11 words): phase deviation, noise state, oscillation phase.
+struct VoiceHarmonic
+{
+    int32_t phase = 0;     // 0: phase deviation in 1024ths of a turn
+    BandLimNoiseCS noise;  // 1..9
+    float oscPhase = 0.0f; // 10: oscillation phase (0..1)
+};
+
+// One smoothed random generator of rendering's band jitter.
+struct VoiceMark
+{
+    float rate = 0.0f;
+    float reserved = 0.0f;
+    float phase = 0.0f;
+    float oldTarget = 0.0f;
+    float newTarget = 0.0f;
+    float value = 0.0f;
+};
+
+// Controller values of one MIDI channel (16 bytes).
+struct ChannelState
+{
+    float bend = 0.0f;     // -1..1
+    float modWheel = 0.0f; // 0..1
+    float sustain = 0.0f;  // 0..1
+    float pressure = 0.0f; // channel pressure 0..1
+};
+
+// Modulation routing of one render call: the active slots of the eight modulation slots, in slot
+// order, each with its amount already scaled for its target.
+inline constexpr int kNumModSlots = 8;
+
+struct ModChainEntry
+{
+    int32_t source = 0;  // 0 none, 1 LFO 1, 2 LFO 2, 3 envelope 1, 4 envelope 2, 5 constant
+    float amount = 0.0f; // slot amount times the target's scale
+    int32_t scaler = 0;  // 0 none, 1 velocity, 2 mod wheel, 3 aftertouch, 4 note number, 5 note frequency
+    int32_t target = 0;  // parameter index
+};
+
+struct ModChains
+{
+    std::array<ModChainEntry, kNumModSlots> entries{};
+    int32_t count = 0;
+};
+
+// Fills a modulator state as the engine and every voice start it: both LFOs with 0.99 as their
+// previous phase and random Noise/Sample&Hold values in -1..1, everything else 0.
+void initModState(ModState& state) noexcept;
+
+// One of the engine's voices. Block processing starts, retriggers and releases it; rendering ends it;
+// KeySpaceDSP::setVoiceData fills the spectral data from the voice's mix of sounds.
+struct KeyVoice
+{
+    KeyVoice() noexcept;
+
+    float timePos = 0.0f;  // seconds into the sound; negative until the sound starts
+    uint32_t state = 0;    // 0 free, 1 sounding, 2 released
+    int32_t note = 0;      // MIDI note 0..127
+    int32_t channel = 1;   // 1-based MIDI channel
+    int32_t triHint = 0;   // triangle search hint of the XY Pad lookup
+    float pitch = 0.0f;    // glided pitch in semitones
+    int32_t phaseAcc = 0;  // fundamental's phase in 1024ths of a turn (only the low 10 bits matter)
+    float velocity = 0.0f; // 0..1
+    float aftertouch = 0.0f;
+    float releaseProgress = 0.0f;
+    float dampProgress = 0.0f;
+    float attackProgress = 0.0f;
+    uint8_t onsetPending = 0;
+    uint8_t needsSetup = 1;
+
+    // Spectral data written by the voice set-up.
+    float veloGain = 0.0f;
+    std::array<VoiceBand, kMaxBands> bands{};
+    std::array<VoiceResonance, kMaxResonances> resonances{};
+    int32_t voiceResonanceCount = 0;
+    int32_t activeResonances = 0;
+    int32_t bandCount = 0;
+    int32_t activeBands = 0;
+    float soundKey = 0.0f;
+    float soundGain = 0.0f;
+    float soundPitchOffset = 0.0f;
+    float pitchDecayRate = 0.0f;
+    float vibratoDepth = 0.0f;
+
+    LFOState vibrato{};
+
+    // Pitch jitter: rate and amplitude from the set-up, the rest advanced by rendering.
+    float jitterRate = 1.0f;
+    float jitterAmplitude = 1.0f;
+    float jitterPhase = 1.0f;
+    float jitterOld = 0.0f;
+    float jitterNew = 0.0f;
+    float jitterValue = 0.0f;
+
+    std::array<VoiceHarmonic, kMaxHarmonics> harmonics{};
+    int32_t voiceHarmonicCount = 0;
+
+    // ---- Block-rendering state (owned by KeySpaceDSP::process; may grow there) ----
+    // Random pairs of the stereo share: one per harmonic plus the second channel's offset into them.
+    static constexpr int kMaxSharePairs = 416;
+    // Stereo share decorrelation: two tables of smoothly renewed random complex pairs. While
+    // shareCounter runs from 0 to 1 the voice crossfades from table 1 - shareNewTable to table
+    // shareNewTable; each time it passes 1 the old table is refilled and the roles swap.
+    std::array<std::array<CF, kMaxSharePairs>, 2> sharePairs{};
+    int32_t shareNewTable = 0;
+    float shareCounter = 0.0f;
+    // ---- end of block-rendering state ----
+
+    std::array<float, kMaxBands> bandShare{};
+    float shareTime = 0.0f;
+    std::array<VoiceMark, kBandTableSize> marks{};
+    int32_t markCount = 0;
+    std::array<float, kMaxBands> bandRunningSum{};
+    std::array<float, kMaxBands> bandMean19{};
+
+    ModState mod{};
+    NodeMix mix{};
+
+    // Per mixed sound; only the first soundSlots entries are meaningful.
+    int32_t soundSlots = 0;
+    std::array<const uint8_t*, kMaxSoundSlots> slotEnvelope{};
+    std::array<const uint8_t*, kMaxSoundSlots> slotZone{};
+    std::array<int32_t, kMaxSoundSlots> slotStride{};
+    std::array<float, kMaxSoundSlots> slotFrameRate{};
+    std::array<float, kMaxSoundSlots> slotWeight{};
+    std::array<int32_t, kMaxSoundSlots> slotFrameCount{};
+    std::array<float, kMaxSoundSlots> slotTuneRatio{};
+    std::array<float, kMaxSoundSlots> slotWarp{};
+    // Harmonic (band record) count of each slot's zone; rendering reads envelopes only below it.
+    std::array<int32_t, kMaxSoundSlots> slotBandCount{};
+};

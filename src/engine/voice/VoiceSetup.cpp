@@ -1,0 +1,626 @@
+#include <algorithm>
+#include <cmath>
+
+#include "engine/synth/FourLanes.h"
+#include "engine/KeySpaceDSP.h"
+
+// The voice's spectral set-up: blends the zones of the mixed sounds into per-band, per-resonance and
+// per-harmonic values, and at a note start renders the onset burst straight into the rings.
+
+namespace
+{
+// MIDI note (semitones) to hertz.
+float noteToHz(float note)
+{
+    return 8.175799f * std::exp(note / 17.31234f);
+}
+
+// Smooth step (3 - 2x) x^2 on 0..1.
+float smoothStep(float x)
+{
+    return (3.0f - 2.0f * x) * x * x;
+}
+
+// Header bytes of a zone's band record.
+constexpr int kBandLevelA = 0;
+constexpr int kBandWidthA = 2;
+constexpr int kBandLevelB = 4;
+constexpr int kBandWidthB = 6;
+constexpr int kBandDecayShape = 8;
+constexpr int kBandLevelC = 9;
+constexpr int kBandDetune = 11;
+constexpr int kBandBinOffset = 13;
+
+// Resonance record bytes.
+constexpr int kResLevel = 0;
+constexpr int kResWidth = 2;
+constexpr int kResDamping = 4;
+constexpr int kResSplit = 5;
+constexpr int kResShade = 6;
+constexpr int kResSpread = 7;
+
+// Onset band record bytes.
+constexpr int kOnsetLevel = 0;
+constexpr int kOnsetDuration = 2;
+constexpr int kOnsetCentre = 4;
+constexpr int kOnsetDelay = 5;
+
+// Spacing of the onset bands: one bin of the 64-point transform at 44.1 kHz.
+constexpr float kOnsetBandHz = 689.0625f;
+
+// A change in summed mix weight below this keeps the voice's set-up.
+constexpr float kMixChangeThreshold = 0.001f;
+
+constexpr float kDbToExp = 0.115129255f; // ln(10) / 20
+} // namespace
+
+void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
+{
+    if (voice == nullptr) return;
+    KeyVoice& v = *voice;
+
+    // The mix may come from a queue or another canvas: hold its count and weights in range.
+    mix.count = std::clamp(mix.count, 0, kMaxMixEntries);
+    for (int i = 0; i < mix.count; ++i)
+    {
+        float& w = mix.weight[static_cast<size_t>(i)];
+        w = (w > 0.0f) ? std::min(w, 1.0f) : 0.0f; // NaN gives 0
+    }
+
+    // 1. Change test: summed weight difference against the stored mix.
+    if (v.needsSetup == 0)
+    {
+        const NodeMix& stored = v.mix;
+        float distance = 0.0f;
+        int cursor = 0;
+        for (int i = 0; i < stored.count; ++i)
+        {
+            bool found = false;
+            for (int k = cursor; k < mix.count; ++k)
+            {
+                if (mix.node[static_cast<size_t>(k)] == stored.node[static_cast<size_t>(i)])
+                {
+                    distance +=
+                        std::fabs(stored.weight[static_cast<size_t>(i)] - mix.weight[static_cast<size_t>(k)]);
+                    if (k == cursor) ++cursor;
+                    found = true;
+                    break;
+                }
+            }
+            if (!found) distance += stored.weight[static_cast<size_t>(i)];
+        }
+        if (stored.count <= 0 || distance < kMixChangeThreshold)
+        {
+            v.mix.point = mix.point;
+            return;
+        }
+    }
+
+    // 2. One pass that moves the lightest entry last.
+    for (int i = 0; i + 1 < mix.count; ++i)
+    {
+        if (mix.weight[static_cast<size_t>(i + 1)] > mix.weight[static_cast<size_t>(i)])
+        {
+            std::swap(mix.weight[static_cast<size_t>(i)], mix.weight[static_cast<size_t>(i + 1)]);
+            std::swap(mix.node[static_cast<size_t>(i)], mix.node[static_cast<size_t>(i + 1)]);
+        }
+    }
+
+    // 3.
+    v.needsSetup = 0;
+    v.mix = mix;
+    v.vibratoDepth = 0.0f;
+    v.markCount = 0;
+
+    // Notes come from MIDI (0..127); anything else is held there rather than overflowing the exponential.
+    const float noteHz = noteToHz(static_cast<float>(std::clamp(v.note, 0, 127)));
+    const float rate = sampleRate > 0.0f ? sampleRate : kDefaultSampleRate;
+    const float hopSeconds = static_cast<float>(addSynth ? addSynth->hop : kSynthHop) / rate;
+
+    // 4. Slots: only entries that name a sound of this engine take a slot, packed in mix order, so
+    // no slot is left over from an earlier set-up.
+    std::array<SoundZone, kMaxSoundSlots> zones{};
+    std::array<int, kMaxSoundSlots> slotResonances{};
+    int slots = 0;
+    int bandCount = 0;
+    int resonanceCount = 0;
+    float keySum = 0.0f, gainNum = 0.0f, gainDen = 0.0f, pitchOffset = 0.0f;
+    float warpNum = 0.0f, warpDen = 0.0f, vibrato = 0.0f;
+    float jitterRateNum = 0.0f, jitterDen = 0.0f, jitterAmp = 0.0f;
+    float shareNum = 0.0f, shareDen = 0.0f;
+    for (int i = 0; i < mix.count; ++i)
+    {
+        const int soundIndex = mix.node[static_cast<size_t>(i)];
+        if (soundIndex < 0 || soundIndex >= numSounds()) continue;
+        const InstrumentMap& map = sounds[static_cast<size_t>(soundIndex)];
+        const int zoneIndex = map.zoneForNote(v.note);
+        if (zoneIndex < 0 || zoneIndex >= map.numZones) continue;
+        const SoundZone zone = map.zone(zoneIndex);
+        const float w = mix.weight[static_cast<size_t>(i)];
+        const int j = slots++;
+        zones[j] = zone;
+        const int h = std::clamp(zone.harmonicCount, 0, kMaxBands);
+        const int p = std::clamp(zone.resonanceCount, 0, kMaxResonances);
+        slotResonances[j] = p;
+
+        v.slotZone[j] = zone.bytes;
+        v.slotEnvelope[j] = zone.bandRecords + kZoneBandHeaderSize;
+        v.slotStride[j] = zone.bandStride;
+        v.slotFrameRate[j] = static_cast<float>(zone.frameRate) * 0.01f;
+        v.slotWeight[j] = w;
+        v.slotFrameCount[j] = zone.frameCount;
+        v.slotTuneRatio[j] = std::exp2(static_cast<float>(zone.tuneCents) / 1200.0f) - 1.0f;
+        const float warp = static_cast<float>(zone.warpWidth) / 128.0f;
+        v.slotWarp[j] = 1.0f / (warp * warp + 1e-20f);
+        v.slotBandCount[j] = h;
+
+        const float tune = w * static_cast<float>(zone.tuneCents) * 0.01f;
+        keySum += w * static_cast<float>(static_cast<int16_t>(map.zoneKey[static_cast<size_t>(zoneIndex)]));
+        gainNum += w * w * map.gain;
+        gainDen += w * w;
+        pitchOffset += tune;
+        warpNum += static_cast<float>(zone.warpWidth) * std::fabs(tune);
+        warpDen += std::fabs(tune);
+        vibrato += static_cast<float>(zone.vibratoDepth) * w / 128.0f;
+        jitterRateNum += static_cast<float>(zone.jitterRate) * static_cast<float>(zone.jitterAmount) * w;
+        jitterDen += static_cast<float>(zone.jitterAmount) * w;
+        jitterAmp += static_cast<float>(zone.jitterAmount) * w * 0.0078125f;
+        if (zone.harmonicShareFlag != 0)
+        {
+            shareNum += w * (1.0f - static_cast<float>(zone.harmonicShareFlag) / 255.0f) / noteHz;
+            shareDen += w;
+        }
+        bandCount = std::max(bandCount, h);
+        resonanceCount = std::max(resonanceCount, p);
+    }
+    v.soundSlots = slots;
+    v.bandCount = bandCount;
+    v.soundKey = keySum;
+    v.soundPitchOffset = pitchOffset;
+    const float warpMean = warpNum / ((warpDen + 1e-20f) * 128.0f);
+    v.pitchDecayRate = 1.0f / (warpMean * warpMean + 1e-20f);
+    v.vibratoDepth = vibrato;
+    const float jitterMean = jitterRateNum / (jitterDen * 128.0f + 1e-20f);
+    v.jitterRate = jitterMean * jitterMean;
+    v.jitterAmplitude = jitterAmp * jitterAmp;
+    v.shareTime = shareDen > 0.0f ? shareNum / (shareDen + 1e-20f) : 0.0f;
+
+    // 5. Velocity curve.
+    if (static_cast<int>(params.size()) > kParamVeloToAmp)
+    {
+        const Param& velo = params[kParamVeloToAmp];
+        v.veloGain = std::pow(v.velocity + 1e-5f, velo.convertValToUnit(velo.value));
+    }
+    else
+    {
+        v.veloGain = v.velocity;
+    }
+    const float veloGain = v.veloGain;
+
+    // 6. Bands. A moving morph re-blends every band of the voice every hop, so the blend runs on
+    // four bands at a time, with each slot's band-independent values read once. Lane-wise vector
+    // arithmetic in the scalar order gives the same values as one band at a time; a lane whose
+    // band a slot does not have keeps its sums untouched, as skipping the slot would.
+    struct SlotBands
+    {
+        const uint8_t* records;
+        ptrdiff_t stride;
+        int bands;
+        float weight;
+        const uint8_t* share; // null unless the zone has a harmonic share
+    };
+    std::array<SlotBands, kMaxSoundSlots> slotBands{};
+    for (int j = 0; j < slots; ++j)
+    {
+        const SoundZone& zone = zones[j];
+        slotBands[static_cast<size_t>(j)] = {zone.bandRecords, static_cast<ptrdiff_t>(zone.bandStride),
+                                             std::min(zone.harmonicCount, kMaxBands), v.slotWeight[j],
+                                             zone.harmonicShareFlag != 0 ? zone.shareBytes : nullptr};
+    }
+    using lanes::F4;
+    using lanes::I4;
+    using lanes::gather4;
+    using lanes::select;
+    using lanes::splat;
+    // Read by lanes whose band a slot does not have; their values are never used.
+    static constexpr std::array<uint8_t, kZoneBandHeaderSize> kUnusedRecord{};
+    constexpr int kBytes = 8; // bytes 14..21 of a band record
+    float runningSum = 0.0f;
+    for (int b0 = 0; b0 < bandCount; b0 += lanes::kLanes)
+    {
+        const I4 band = b0 + I4{0, 1, 2, 3};
+        F4 sumE = splat(0.0f), sa = sumE, waNum = sumE, absA = sumE, sb = sumE, wbNum = sumE, absB = sumE, sc = sumE;
+        F4 detNum = sumE, detDen = sumE, shareSum = sumE, binSum = sumE, decaySum = sumE;
+        std::array<F4, kBytes> byteSum;
+        byteSum.fill(sumE);
+        for (int j = 0; j < slots; ++j)
+        {
+            const SlotBands& slot = slotBands[static_cast<size_t>(j)];
+            const I4 on = (band < std::min(slot.bands, bandCount));
+            if (!lanes::anyLane(on)) continue;
+            std::array<const uint8_t*, lanes::kLanes> rec;
+            for (int k = 0; k < lanes::kLanes; ++k)
+                rec[static_cast<size_t>(k)] =
+                    on[k] != 0 ? slot.records + static_cast<ptrdiff_t>(b0 + k) * slot.stride : kUnusedRecord.data();
+            const auto field = [&rec](auto read) noexcept {
+                return gather4([&](int k) noexcept { return static_cast<float>(read(rec[static_cast<size_t>(k)])); });
+            };
+            const float w = slot.weight;
+            const F4 aw = field([](const uint8_t* r) noexcept { return blobI16(r + kBandLevelA); }) * w;
+            const F4 bw = field([](const uint8_t* r) noexcept { return blobI16(r + kBandLevelB); }) * w;
+            const F4 cw = field([](const uint8_t* r) noexcept { return blobU16(r + kBandLevelC); }) * w;
+            const F4 e = select(aw < 0.0f, splat(0.0f), aw) + select(bw < 0.0f, splat(0.0f), bw) + cw;
+            std::array<F4, kBytes> bytes;
+            for (int i = 0; i < kBytes; ++i)
+                bytes[static_cast<size_t>(i)] = field([i](const uint8_t* r) noexcept { return r[14 + i]; });
+            const F4 g = 1.0f - 0.00024557384f * bytes[0] * lanes::sqrt4(bytes[1]);
+            const F4 absAw = lanes::abs4(aw);
+            const F4 absBw = lanes::abs4(bw);
+            const auto add = [&on](F4& sum, F4 term) noexcept { sum = select(on, sum + term, sum); };
+            add(sa, aw);
+            add(waNum, field([](const uint8_t* r) noexcept { return blobU16(r + kBandWidthA); }) * absAw);
+            add(absA, absAw);
+            add(sb, bw);
+            add(wbNum, field([](const uint8_t* r) noexcept { return blobU16(r + kBandWidthB); }) * absBw);
+            add(absB, absBw);
+            add(sc, cw);
+            add(sumE, e);
+            add(decaySum, field([](const uint8_t* r) noexcept { return r[kBandDecayShape]; }) * e);
+            for (int i = 0; i < kBytes; ++i)
+                add(byteSum[static_cast<size_t>(i)], bytes[static_cast<size_t>(i)] * e);
+            const F4 binOffset = gather4([&](int k) noexcept {
+                const uint8_t byte = rec[static_cast<size_t>(k)][kBandBinOffset];
+                return b0 + k < kSingleHarmonicBands ? static_cast<float>(static_cast<int8_t>(byte)) : static_cast<float>(byte);
+            });
+            add(binSum, binOffset * e);
+            const F4 eg2 = (e * g) * (e * g);
+            add(detNum, field([](const uint8_t* r) noexcept { return blobI16(r + kBandDetune); }) * eg2);
+            add(detDen, eg2);
+            if (slot.share != nullptr)
+            {
+                const F4 share = gather4([&](int k) noexcept {
+                    return on[k] != 0 ? static_cast<float>(slot.share[b0 + k]) : 0.0f;
+                });
+                add(shareSum, e * share);
+            }
+        }
+        const F4 invE = 1.0f / (sumE + 1e-20f);
+        const F4 wa = waNum / (absA + 1e-20f);
+        const F4 wb = wbNum / (absB + 1e-20f);
+        std::array<F4, kBytes> mean;
+        for (int i = 0; i < kBytes; ++i)
+            mean[static_cast<size_t>(i)] = byteSum[static_cast<size_t>(i)] * invE;
+        const auto unit = [&mean](int byte) noexcept { return mean[static_cast<size_t>(byte - 14)] / 255.0f; };
+        const F4 unit16 = unit(16);
+        const F4 m16 = select(1.0f < unit16, splat(1.0f), unit16);
+        const F4 m17 = mean[17 - 14];
+        const F4 unit14 = unit(14);
+        const F4 sharpA = 1.0f / (wa * wa * 1e-6f + 1e-4f);
+        const F4 sharpB = 1.0f / (wb * wb * 1e-6f + 1e-4f);
+        const F4 decayShape = decaySum * invE / 255.0f;
+        const F4 depth1 = lanes::sqrt4(1.0f - m16);
+        const F4 depth2 = lanes::sqrt4(2.0f * m16);
+        const F4 oscRate = m17 * m17 * 0.01f * hopSeconds;
+        const F4 startPhase = unit(18);
+        const F4 tonality = lanes::sqrt4(select(1.0f < unit14, splat(1.0f), unit14));
+        const F4 noiseWidth = mean[15 - 14] * 1.333f * hopSeconds * noteHz / 255.0f;
+        const F4 detune = detNum / (detDen + 1e-20f) * 3.0517578e-5f;
+        const I4 phaseOffset = lanes::toInt(4.0f * binSum * invE);
+        const F4 levelA = lanes::abs4(sa) * sa * 1e-6f * veloGain;
+        const F4 levelB = lanes::abs4(sb) * sb * 1e-6f * veloGain;
+        const F4 levelC = lanes::abs4(sc) * sc * 1e-6f * veloGain;
+        const F4 shareRoot = lanes::sqrt4(shareSum * invE / 255.0f);
+        const F4 shareLevel = select(shareRoot < 0.0f, splat(0.0f), select(1.0f < shareRoot, splat(1.0f), shareRoot));
+        const F4 mean19 = unit(19);
+        const F4 mean20 = unit(20);
+        const F4 mean21 = mean[21 - 14];
+
+        for (int k = 0; k < lanes::kLanes && b0 + k < bandCount; ++k)
+        {
+            const int b = b0 + k;
+            VoiceBand& vb = v.bands[static_cast<size_t>(b)];
+            vb.levelA = levelA[k];
+            vb.sharpA = sharpA[k];
+            vb.levelB = levelB[k];
+            vb.sharpB = sharpB[k];
+            vb.decayShape = decayShape[k];
+            vb.levelC = levelC[k];
+            vb.oscDepth1 = depth1[k];
+            vb.oscDepth2 = depth2[k];
+            vb.oscRate = oscRate[k];
+            vb.oscStartPhase = startPhase[k];
+            vb.tonality = tonality[k];
+            vb.noiseWidth = noiseWidth[k];
+            vb.unity = 1.0f;
+            vb.detune = detune[k];
+            vb.phaseOffset = phaseOffset[k];
+
+            if (v.shareTime > 0.0f)
+                v.bandShare[static_cast<size_t>(b)] = shareLevel[k];
+            v.bandMean19[static_cast<size_t>(b)] = mean19[k];
+            runningSum += mean20[k];
+            v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
+            const int markIndex = static_cast<int>(runningSum);
+            if (markIndex >= v.markCount && markIndex <= kMaxBands)
+            {
+                const float m21 = mean21[k];
+                v.marks[static_cast<size_t>(markIndex)].rate = m21 * m21 * 0.01f;
+                v.markCount = markIndex + 1;
+            }
+        }
+    }
+
+    // 7.
+    v.activeBands = bandCount;
+    if (bandCount < kMaxBands - 1)
+    {
+        VoiceBand& next = v.bands[static_cast<size_t>(bandCount)];
+        next.decayShape = next.levelC = next.oscDepth1 = next.oscDepth2 = next.oscRate = 0.0f;
+        next.oscStartPhase = next.tonality = next.noiseWidth = next.unity = next.detune = 0.0f;
+    }
+    for (int b = bandCount; b < kMaxBands; ++b)
+        v.bandShare[static_cast<size_t>(b)] = 0.0f;
+    v.soundGain = gainNum / (gainDen + 1e-20f);
+
+    // Without a sound to play nothing more can be set up: stay ready for the first mix that brings
+    // one (and keep a pending onset for it), instead of playing silence for the rest of the note.
+    if (slots == 0)
+    {
+        v.needsSetup = 1;
+        return;
+    }
+
+    // 8.
+    if (v.onsetPending == 0) return;
+
+    // 9. Resonances.
+    for (int p = 0; p < resonanceCount; ++p)
+    {
+        float sa = 0.0f, sWidth = 0.0f, sDamp = 0.0f, sSplit = 0.0f, sShade = 0.0f, sSpread = 0.0f;
+        for (int j = 0; j < slots; ++j)
+        {
+            if (p >= slotResonances[j]) continue;
+            const uint8_t* rec = zones[j].resonances + static_cast<ptrdiff_t>(p) * kZoneResonanceSize;
+            const float a = static_cast<float>(blobU16(rec + kResLevel)) * v.slotWeight[j];
+            sa += a;
+            sWidth += static_cast<float>(blobU16(rec + kResWidth)) * a;
+            sDamp += rec[kResDamping] * a;
+            sSplit += rec[kResSplit] * a;
+            sShade += rec[kResShade] * a;
+            sSpread += static_cast<float>(blobU16(rec + kResSpread)) * a;
+        }
+        const float m = 1.0f / (sa + 1e-20f);
+        const float amp = std::fabs(sa) * sa * 1e-6f * veloGain;
+        const float s = sSplit * m / 255.0f;
+        const float d = sDamp * m / 255.0f;
+        const float width = sWidth * m;
+        const float q = 1.0f / (width * width * 1e-6f + 1e-5f);
+        const float spread = sSpread * m;
+        VoiceResonance& r = v.resonances[static_cast<size_t>(p)];
+        r.tonalLevel = std::sqrt(std::max(1.01f - s, 0.0f)) * amp;
+        r.noisyLevel = std::sqrt(s) * amp;
+        r.freqHz = spread * spread * 1e-4f;
+        r.bandwidthHz = erbBandWidthHz[static_cast<size_t>(p)] * sShade * m / 255.0f;
+        r.decayLinear = q * (1.001f - d);
+        r.decayQuad = q * q * d * d;
+        r.phase = 256;
+    }
+    v.voiceResonanceCount = resonanceCount;
+    v.activeResonances = resonanceCount;
+
+    // 10. Harmonics.
+    const int start = bandStart[static_cast<size_t>(bandCount + 1)];
+    const int n = std::clamp(start - 1, 0, kMaxHarmonics);
+    if (start >= 2)
+    {
+        for (int i = 0; i < n; ++i)
+        {
+            VoiceHarmonic& h = v.harmonics[static_cast<size_t>(i)];
+            h.phase = 0;
+            h.oscPhase = v.bands[static_cast<size_t>(harmBand[static_cast<size_t>(i)])].oscStartPhase;
+        }
+    }
+    v.voiceHarmonicCount = n;
+
+    // 11.
+    v.releaseProgress = 0.0f;
+    v.dampProgress = 0.0f;
+
+    // 12.
+    renderOnset(voice, mix);
+    v.onsetPending = 0;
+}
+
+void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
+{
+    (void)mix;
+    KeyVoice& v = *voice;
+    if (static_cast<int>(params.size()) < kNumEngineParams || !addSynth || !addSynth->fft64 ||
+        v.soundSlots <= 0 || scratchA.size() < static_cast<size_t>(kScratchSize) ||
+        scratchB.size() < static_cast<size_t>(2 * kOnsetMaxSamples))
+        return;
+
+    auto modulated = [this](int index)
+    {
+        const Param& p = params[static_cast<size_t>(index)];
+        return std::isfinite(p.modValue) ? p.modValue : p.value;
+    };
+    const float rate = sampleRate > 0.0f ? sampleRate : kDefaultSampleRate;
+
+    // 1.
+    const float gain = std::exp(modulated(kParamGain) * kDbToExp);
+    const float bright = modulated(kParamBrightness);
+    const float ratio = (1.0f + modulated(kParamFreqScale)) / noteToHz(v.pitch);
+    if (!(ratio >= 0.0f) || !std::isfinite(ratio)) return;
+    const float brightPos = std::max(bright, 0.0f);
+    const float brightNeg = std::max(-bright, 0.0f);
+
+    // 2. Blend the 32 onset bands.
+    std::array<float, kOnsetBands> duration{}, freq{}, delay{}, level{};
+    for (int i = 0; i < kOnsetBands; ++i)
+    {
+        float a = 0.0f, sDur = 0.0f, sCentre = 0.0f, sDelay = 0.0f;
+        for (int j = 0; j < v.soundSlots; ++j)
+        {
+            const uint8_t* rec = v.slotZone[j] + kZoneHeaderSize + i * kZoneOnsetBandSize;
+            const float aj = static_cast<float>(blobU16(rec + kOnsetLevel)) * v.slotWeight[j];
+            a += aj;
+            sDur += static_cast<float>(blobU16(rec + kOnsetDuration)) * aj;
+            sCentre += static_cast<float>(static_cast<int8_t>(rec[kOnsetCentre])) * aj;
+            sDelay += static_cast<float>(static_cast<int8_t>(rec[kOnsetDelay])) * aj;
+        }
+        const float meanDur = sDur / (a + 1e-25f);
+        duration[i] = meanDur * meanDur * 1e-6f;
+        // A silent band has no centre of its own; the guard keeps it at its nominal frequency.
+        const float f = (sCentre / (a * 128.0f + 1e-25f) + static_cast<float>(i)) * kOnsetBandHz;
+        freq[i] = f > 0.0f ? f : 0.0f;
+        const float e = sDelay * 0.001f / (a + 1e-25f);
+        delay[i] = e * std::fabs(e);
+        const float x = freq[i] * ratio;
+        level[i] = ((1.0f + 0.2f * brightPos * x) /
+                    (0.5f * brightNeg * brightNeg * x * x + 0.05f * brightPos * x + 1.0f)) *
+                   v.veloGain * gain * std::fabs(a) * a * 1e-6f;
+    }
+
+    // 3. Hi-Lo filter.
+    const float cut = modulated(kParamHiLoCut);
+    if (std::fabs(cut) > 0.0001f)
+    {
+        const float rez = std::clamp(modulated(kParamHiLoRez), 0.0f, 1.0f);
+        for (int i = 0; i < kOnsetBands; ++i)
+        {
+            float y;
+            if (cut < 0.0f)
+                y = freq[i] * (100.0f * cut * cut + 10.0f * std::fabs(cut) + 1.0f) / 20000.0f;
+            else
+                y = 10000.0f * cut * cut / freq[i];
+            level[i] *= 2.0f / ((y * y + 1.0f + rez) * ((y - 1.0f) * (y - 1.0f) + 1.02f - rez));
+            if (!std::isfinite(level[i])) level[i] = 0.0f;
+        }
+    }
+
+    // 4. Spectrum columns, one per 32-sample hop of the 64-point transform.
+    constexpr int half = kOnsetHop;
+    constexpr int colStride = half + 2;
+    const int mainLength = static_cast<int>(addSynth->synthWindow.size());
+    const int columns = std::min(128, (mainLength - kOnsetFftSize) / half + 1);
+    std::fill(scratchA.begin(), scratchA.end(), 0.0f);
+    std::fill(scratchB.begin(), scratchB.end(), 0.0f);
+    float* const colBase = scratchA.data();
+    auto colRe = [&](int k) { return colBase + 2 * k * colStride; };
+    auto colIm = [&](int k) { return colBase + (2 * k + 1) * colStride; };
+
+    // 5. Each band is a partial that starts after its delay and fades over its duration.
+    const float colTime = static_cast<float>(half) / rate;
+    const float formantRatio = std::exp2(modulated(kParamFormant) / 12.0f);
+    float phaseOffset = 0.0f;
+    int end = 0;
+    for (int i = 0; i < kOnsetBands; ++i)
+    {
+        const float binPos = formantRatio * freq[i] / rate * static_cast<float>(kOnsetFftSize) + 0.49f;
+        if (!(binPos >= 0.0f && binPos < static_cast<float>(half + 1)) || level[i] == 0.0f) continue;
+        const int bin = static_cast<int>(binPos);
+        const bool low = freq[i] < 10.0f;
+        const int start = low ? 1 : static_cast<int>(std::max(delay[i], 0.0f) / colTime + 0.4f);
+        phaseOffset += rate * delay[i] / 64.0f;
+        if (start >= columns) continue;
+        const float lenF = duration[i] / colTime;
+        const int len =
+            std::min(std::max(1, lenF < static_cast<float>(columns) ? static_cast<int>(lenF) : columns),
+                     columns - start);
+        end = std::max(end, start + len);
+        int phase = static_cast<int>(((low ? 0.75f : 0.0f) + phaseOffset) * 1024.0f + 0.49f);
+        const int step = static_cast<int>(freq[i] * 1024.0f * colTime + 0.49f);
+        for (int k = 0; k < start + len; ++k)
+        {
+            if (k >= start)
+            {
+                // A band of zero duration still sounds for its one column.
+                const float x = duration[i] > 0.0f
+                                    ? std::min(static_cast<float>(k - start) * colTime / duration[i], 1.0f)
+                                    : 0.0f;
+                const float value = (1.0f - smoothStep(x)) * level[i];
+                const CF& rot =
+                    rotTable[static_cast<size_t>(static_cast<uint32_t>(phase) & (kRotTableSize - 1))];
+                colRe(k)[bin] += value * rot.re;
+                colIm(k)[bin] += value * rot.im;
+            }
+            phase += step;
+        }
+    }
+    if (end <= 0) return;
+
+    // 6. Inverse transforms, overlap-added into the first onset channel.
+    SynthFFT& fft = *addSynth->fft64;
+    float* const out = scratchB.data();
+    float* const samples = addSynth->onsetOut.data();
+    const float* const window = addSynth->onsetWindow.data();
+    for (int k = 0; k < end; ++k)
+    {
+        // Packed real-spectrum layout: the imaginary slot of bin 0 carries the Nyquist bin (a real
+        // signal has no imaginary DC part).
+        colIm(k)[0] = colRe(k)[half];
+        const vdsp::SplitComplex in{colRe(k), colIm(k)};
+        vdsp::fftInverseReal(fft.setup, in, fft.split, kOnsetFFTLog2);
+        vdsp::ztoc(fft.split, samples, static_cast<size_t>(half));
+        float* const dst = out + half * k;
+        vdsp::vma(samples + half, window, dst, dst, static_cast<size_t>(half));
+        vdsp::vma(samples, window + half, dst + half, dst + half, static_cast<size_t>(half));
+    }
+    int length = (end - 1) * half + kOnsetFftSize;
+
+    // 7. Attack: a positive Attack lifts the burst, a negative one fades it in.
+    const float attack = params[kParamAttack].value * 0.01f;
+    if (attack > 0.001f)
+    {
+        vdsp::vsmul(out, 4.0f * attack * attack + 1.0f, out, static_cast<size_t>(length));
+    }
+    else if (attack < -0.001f)
+    {
+        const float fadeLength = 2.0f * attack * attack * rate;
+        const int n = static_cast<int>(std::min(fadeLength, static_cast<float>(length)));
+        for (int i = 0; i < n; ++i)
+            out[i] *= smoothStep(static_cast<float>(i) / fadeLength);
+    }
+
+    // 8. Binaural: the ear away from the sound hears a delayed, head-shadowed copy.
+    float* const undelayed = out;
+    float* const delayed = out + kOnsetMaxSamples;
+    const float* ch0 = undelayed;
+    const float* ch1 = undelayed;
+    int len0 = length, len1 = length;
+    const BinauralParams bp = computeBinauralParams(voice);
+    if (bp.on && std::fabs(bp.angle) > 0.1f)
+    {
+        const int d = static_cast<int>(std::fabs(bp.delay) * rate);
+        const float c = std::exp(-6.0f * bp.shadowFreq / rate);
+        const int stop = std::min(kOnsetMaxSamples, length + d);
+        float y = 0.0f;
+        for (int i = std::max(d, 0); i < stop; ++i)
+        {
+            y = undelayed[i - d] * (1.0f - c) + y * c;
+            delayed[i] = y;
+        }
+        const int delayedLength = std::min(kOnsetMaxSamples, length + d);
+        const int fade = std::min(32, delayedLength);
+        for (int i = 0; i < fade; ++i)
+        {
+            const float u = 1.0f - static_cast<float>(i) / static_cast<float>(fade);
+            delayed[delayedLength - fade + i] *= smoothStep(u);
+        }
+        if (bp.angle > 0.0f)
+        {
+            ch0 = delayed;
+            len0 = delayedLength;
+        }
+        else
+        {
+            ch1 = delayed;
+            len1 = delayedLength;
+        }
+    }
+
+    // 9. Straight into the rings at the read position, so the burst sounds at once.
+    addSynth->addToRingAtReadPos(0, ch0, len0);
+    addSynth->addToRingAtReadPos(1, ch1, len1);
+}
