@@ -41,15 +41,15 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
     if (!initialised)
         init(sampleRate);
 
-    // 1, 2. Samples that the previous call's last hop left ready.
+    // Samples the previous call's last hop left ready go out first.
     const int channels = std::clamp(numChannels, 0, kMaxOutputChannels);
     bool silent = true;
     int remaining = numSamples - addSynth->getRemSamples(out, 0, numSamples, channels, &silent);
 
-    // 3, 4.
+    // The newest canvas and mix, taken once for the whole call.
     pollQueues();
 
-    // 5. One routing for every voice and hop of the call.
+    // One routing for every voice and hop of the call.
     ModChains chains;
     buildModChains(chains);
 
@@ -68,7 +68,7 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
     hop.spreadWeight = std::sqrt(hop.spread);
     hop.rotSpread = static_cast<uint32_t>(hop.spread * kSpreadRotation);
 
-    // 6 - 10. Hops until the stretch is full.
+    // Hops until the stretch is full: modulators, voices into the shared spectrum, inverse transforms.
     while (remaining > 0)
     {
         runningPosition += hop.beats;
@@ -90,10 +90,9 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
             break; // cannot happen with a hop of at least one sample; never spin
     }
 
-    // 11.
     processFxChain(fx, out, numSamples, channels, silent, params.data());
 
-    // 12. Trailing free voices leave the count; block processing raises it again when it needs to.
+    // Trailing free voices leave the count; block processing raises it again when it needs to.
     while (voiceCount > 0 && voices[static_cast<std::size_t>(voiceCount - 1)].state == 0)
         --voiceCount;
 }

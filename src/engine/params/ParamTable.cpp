@@ -184,7 +184,7 @@ void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParam
 {
     printSharedLabels();
 
-    // 1. Size the table from the chain's counts. Those counts fix every later index, the state
+    // Size the table from the chain's counts. Those counts fix every later index, the state
     // block layout and the host numbers, so a chain that reports others is refused.
     for (int slot = 0; slot < kNumFxUnits; ++slot)
     {
@@ -197,10 +197,10 @@ void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParam
     params.assign(size, Param());
     hostParamIndex.assign(size, 0);
 
-    // 2. The effects fill their slices; the switches follow.
+    // The effects fill their slices; the switches follow.
     bindFxParams(fx, params);
 
-    // 3. Main records.
+    // Main records.
     for (int i = 0; i < kNumMainParams; ++i)
     {
         const MainParamSpec& desc = kMainParams[i];
@@ -211,11 +211,11 @@ void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParam
         p.isHostParam = desc.forHost;
     }
 
-    // 4. Reverb records for the host.
+    // Reverb records for the host.
     for (int index : kReverbHostParams)
         params[at(index)].isHostParam = true;
 
-    // 5. Number the records and the host parameters.
+    // Number the records and the host parameters, once every record knows whether it is one.
     hostParamCount = 0;
     for (std::size_t i = 0; i < params.size(); ++i)
     {
@@ -231,7 +231,7 @@ void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParam
             p.hostIndex = -1;
     }
 
-    // 6. Modulation targets.
+    // Modulation targets.
     modTargets.clear();
     modTargetScales.clear();
     for (const ModTargetSpec& target : kModTargetSpecs)
@@ -240,15 +240,15 @@ void buildParamTable(std::vector<Param>& params, std::vector<int32_t>& hostParam
         modTargetScales.push_back(target.scale);
     }
 
-    // 7. LFOs.
+    // LFOs.
     for (int l = 0; l < kLfoBlockCount; ++l)
         makeLfoBlock(params, l);
 
-    // 8. Envelopes.
+    // Envelopes.
     for (int e = 0; e < kEnvBlockCount; ++e)
         makeEnvBlock(params, e);
 
-    // 9. Modulation slots; Mod_Target's labels are the target records' own names.
+    // Modulation slots; Mod_Target's labels are the target records' own names.
     std::array<const char*, kModTargetCount> targetNames{};
     for (int t = 0; t < kModTargetCount; ++t)
         targetNames[at(t)] = params[at(modTargets[at(t)])].name;

@@ -124,7 +124,7 @@ struct HarmonicHop
     uint32_t farStep = 0;
 };
 
-// 18j, k: each harmonic's amplitude per channel from its formant-shifted band position, its band's
+// Each harmonic's amplitude per channel from its formant-shifted band position, its band's
 // oscillation and, for noisy bands, its own band-limited noise.
 void harmonicAmplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
 {
@@ -275,7 +275,7 @@ void harmonicAmplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noex
     }
 }
 
-// 18l, m for whole groups of four harmonics; returns how many harmonics it placed (a multiple of
+// Harmonic placement for whole groups of four harmonics; returns how many it placed (a multiple of
 // four), leaving the rest to the scalar loop. farPhase moves on as the scalar loop moves it.
 template <bool kSharing, bool kBinaural>
 int harmonicPlacementBlocks(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, uint32_t& farPhase) noexcept
@@ -395,7 +395,7 @@ int harmonicPlacementBlocks(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, 
     return blocks;
 }
 
-// 18l, m: position and phase of each harmonic, then the stereo share and the far ear's shadow and
+// Position and phase of each harmonic, then the stereo share and the far ear's shadow and
 // delay. The branches on share and binaural are taken once per voice, not per harmonic.
 template <bool kSharing, bool kBinaural>
 void harmonicPlacement(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
@@ -512,16 +512,15 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         return p.convertValToUnit(p.value);
     };
 
-    // 1. Every counted voice's modulators run, free or not, so per-voice LFOs keep their phase.
+    // Every counted voice's modulators run, free or not, so per-voice LFOs keep their phase.
     modulators->process(v.mod, hopSeconds, hop.beats, hop.hostPos, &globalMod, false);
 
-    // 2.
     if (v.state == 0)
         return;
 
     ChannelState& chan = channelState(v.channel);
 
-    // 3. Release. A zero (or broken) release time ends the voice at once, even with the pedal down,
+    // Release. A zero (or broken) release time ends the voice at once, even with the pedal down,
     // instead of dividing 0 by 0 into a NaN progress that would also make the voice unstealable.
     if (v.state == 2)
     {
@@ -546,10 +545,10 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         v.dampProgress += increment * damping * damping;
     }
 
-    // 4.
+    // The voice's modulation, before anything below reads a modulated value.
     applyModulationForVoice(&v, &chains);
 
-    // 5. Time.
+    // Time in the sound. Before the sound begins the voice is silent, but its time moves on.
     float warpStep = modulated(kParamTimeWarp) * hopSeconds;
     const float tRaw = v.timePos + modulated(kParamTimeshift);
     if (!(tRaw + warpStep >= 0.0f))
@@ -559,25 +558,24 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     }
     const float t = std::max(0.0f, tRaw);
 
-    // 6.
+    // The voice's current mix; the set-up re-blends only when the mix has moved.
     const NodeMix mix = getMixDataForVoice(&v);
     setVoiceData(&v, mix);
 
-    // 7. Pitch offset of the sound, decaying towards the played pitch.
+    // Pitch offset of the sound, decaying towards the played pitch.
     const float lifeFactor = 1.0f + plain(kParamLife) * 0.01f;
     const float soundOffset = v.soundPitchOffset * lifeFactor / approxExp(v.pitchDecayRate * t);
 
-    // 8.
     const float bendSemitones = chan.bend * plain(kParamBendRange);
 
-    // 9. Vibrato, faded in over the note's time.
+    // Vibrato, faded in over the note's time.
     const float vibLife = unit(kParamVibratoLife);
     const float vibDepth = vibLife * (0.5f * vibLife + 0.5f);
     const float vib = v.vibrato.step(plain(kParamVibratoRate) * hopSeconds, vibDepth, 0.0f, false);
     const float vibratoSemitones =
         (plain(kParamVibratoModWheel) * chan.modWheel + v.vibratoDepth) * t / (t + 1.0f) * vib;
 
-    // 10. Pitch jitter.
+    // Pitch jitter.
     v.jitterPhase += v.jitterRate * hopSeconds;
     if (v.jitterPhase >= 1.0f)
     {
@@ -590,12 +588,12 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         v.jitterValue = s * v.jitterNew + (1.0f - s) * v.jitterOld;
     }
 
-    // 11. Glide (a zero glide time jumps to the note).
+    // Glide (a zero glide time jumps to the note).
     const float glideTime = plain(kParamGlideTime);
     const float glide = glideTime > 0.0f ? std::exp(-2.0f * hopSeconds / glideTime) : 0.0f;
     v.pitch = glide * v.pitch + (1.0f - glide) * static_cast<float>(v.note);
 
-    // 12. Frequency.
+    // Frequency.
     const float total = soundOffset + v.pitch + bendSemitones + plain(kParamDetune) * 0.01f + vibratoSemitones +
                         v.jitterValue;
     const float freq = kNoteHzAtZero * std::exp(total / kSemitonesPerE);
@@ -603,11 +601,11 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     if (!(f > 0.0f) || !std::isfinite(f))
         return;
 
-    // 13. Emphasis: a smooth positive part of 1 + emphasis x vibrato.
+    // Emphasis: a smooth positive part of 1 + emphasis x vibrato.
     const float emph = 1.0f + unit(kParamVibratoEmphasis) * vibratoSemitones;
     const float emphGain = 0.5f * emph + 0.5f * std::sqrt(emph * emph + 0.1f);
 
-    // 14. Spectrum position. The phase accumulator keeps only its low bits, in unsigned arithmetic;
+    // Spectrum position. The phase accumulator keeps only its low bits, in unsigned arithmetic;
     // only the low 10 bits (11 for the half-fundamental) of the products below are ever used.
     const float binPos = f * binsPerHz;
     const float shift = binsPerHz * modulated(kParamFreqShift);
@@ -616,10 +614,10 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     v.phaseAcc = static_cast<int32_t>((phaseBefore + static_cast<uint32_t>(toIntSafe(0.5f * binPos + kPosRound))) &
                                       0x7fffffffu);
 
-    // 15. Gain.
+    // Gain.
     float gain = std::exp(modulated(kParamGain) * kDbToExp) * emphGain;
 
-    // 16. Attack: a boost at the onset, or a fade-in that also slows the sound's time.
+    // Attack: a boost at the onset, or a fade-in that also slows the sound's time.
     if (v.attackProgress < 1.0f)
     {
         const float p = v.attackProgress;
@@ -638,14 +636,14 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         }
     }
 
-    // 17. Release fade.
+    // Release fade.
     {
         const float r = 1.0f - v.releaseProgress;
         const float r2 = r * r;
         gain *= r2 * r2;
     }
 
-    // 18a. Mark generators; their values form a list closed by a 0.
+    // Mark generators; their values form a list closed by a 0.
     const int markCount = std::clamp(v.markCount, 0, kBandTableSize);
     for (int m = 0; m < markCount; ++m)
     {
@@ -669,7 +667,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     const float brightNeg = std::max(-brightness, 0.0f) + v.dampProgress;
     const float brightNeg2 = brightNeg * brightNeg;
 
-    // 18b, c. Band gain and band amplitude, four bands at a time and the rest one by one. The mark
+    // Band gain and band amplitude, four bands at a time and the rest one by one. The mark
     // index is the clamped truncation of the running sum (a NaN reads mark 0), as toIntSafe and
     // std::clamp give it.
     const int bandGroups = (activeBands / kLanes) * kLanes;
@@ -727,7 +725,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         bandEnvWork[static_cast<std::size_t>(b)] = bandGain;
     }
 
-    // 18d. Envelope frames of the mixed sounds. A frame position past the end is a test, not a
+    // Envelope frames of the mixed sounds. A frame position past the end is a test, not a
     // loop; positions before the first frame read frame 0.
     {
         std::array<float, kBandTableSize> accum{};
@@ -778,7 +776,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         }
     }
 
-    // 18e. Flatten.
+    // Flatten.
     const float fl = modulated(kParamFlatten) * 0.01f;
     const float fl2 = fl * fl;
     const float flC = 39.0f * fl2 + 1.0f;
@@ -800,7 +798,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         }
     }
 
-    // 18f. Hi-Lo filter.
+    // Hi-Lo filter.
     const float hiLoCut = modulated(kParamHiLoCut);
     const bool hiLoOn = std::fabs(hiLoCut) > 0.0001f;
     const float hiLoRez = clampUnit(modulated(kParamHiLoRez));
@@ -819,7 +817,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
             bandAmpWork[static_cast<std::size_t>(b)] *= hiLoResponse(static_cast<float>(bandStart[static_cast<std::size_t>(b)]) * f);
     }
 
-    // 18g. Tonal and noisy parts by Fatness; bands past the active ones stay silent.
+    // Tonal and noisy parts by Fatness; bands past the active ones stay silent.
     const float fat = modulated(kParamFatness);
     float fatM = 0.0f;
     float fatO = 0.0f;
@@ -878,10 +876,10 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         bandWidthWork[sb] = 0.05f * static_cast<float>(b) * fatEPos + width;
     }
 
-    // 18h. Formant shift, following the key by the sound's key-tracking factor.
+    // Formant shift, following the key by the sound's key-tracking factor.
     const float formantRatio = std::exp2(((total - v.soundKey) * v.soundGain * -0.85f + modulated(kParamFormant)) / -12.0f);
 
-    // 18i. Harmonic count.
+    // Harmonic count.
     const auto bandStartAt = [this](int i) noexcept { return bandStart[static_cast<std::size_t>(std::clamp(i, 0, kBandTableSize - 1))]; };
     int harmCount = kMaxHarmonics;
     {
@@ -914,7 +912,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         v.activeBands = std::min(v.activeBands + 1, v.bandCount);
     }
 
-    // 18m, set-up. Share of randomised, decorrelated partials.
+    // Share of randomised, decorrelated partials: the table offset, and fresh tables when due.
     const bool sharing = v.shareTime > 0.0f;
     int shareOffset = 0;
     float shareOldWeight = 0.0f;
@@ -946,10 +944,10 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         shareOld = v.sharePairs[static_cast<std::size_t>(v.shareNewTable ^ 1)].data();
     }
 
-    // 18m, binaural: the ear away from the sound hears it shadowed and delayed.
+    // Binaural: the ear away from the sound hears it shadowed and delayed.
     const BinauralParams binaural = hop.binauralOn ? computeBinauralParams(&v) : BinauralParams{};
 
-    // 18j - m. Per harmonic, in two passes: amplitudes (oscillation and noise), then position,
+    // Per harmonic, in two passes: amplitudes (oscillation and noise), then position,
     // phase, share and binaural placement. Positions stay far inside the int range only while the
     // fundamental is below the harmonic limit and the shift is sane; otherwise no harmonic sounds.
     HarmonicHop hh;
@@ -992,7 +990,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     CF* amp0 = partialAmp[0].data();
     CF* amp1 = partialAmp[1].data();
 
-    // 18n. Resonances.
+    // Resonances, after the harmonics in the partial list.
     const float binHz = sampleRate / static_cast<float>(kSynthFFTSize);
     const float freqScale = 1.0f + modulated(kParamFreqScale);
     const float freqShift = modulated(kParamFreqShift);
@@ -1080,7 +1078,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         --resonanceCount;
     v.activeResonances = resonanceCount;
 
-    // 19. Into the shared spectrum: the strongest (lowest) partials with the finer kernel.
+    // Into the shared spectrum: the strongest (lowest) partials with the finer kernel.
     const int count = harmCount + resonanceCount;
     if (count > 0)
     {
@@ -1094,6 +1092,6 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         }
     }
 
-    // 20.
+    // The sound's time moves on only after the hop, by the step the attack may have slowed.
     v.timePos += warpStep;
 }

@@ -67,7 +67,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         w = (w > 0.0f) ? std::min(w, 1.0f) : 0.0f; // NaN gives 0
     }
 
-    // 1. Change test: summed weight difference against the stored mix.
+    // Change test: summed weight difference against the stored mix.
     if (v.needsSetup == 0)
     {
         const NodeMix& stored = v.mix;
@@ -96,7 +96,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         }
     }
 
-    // 2. One pass that moves the lightest entry last.
+    // One pass that moves the lightest entry last.
     for (int i = 0; i + 1 < mix.count; ++i)
     {
         if (mix.weight[static_cast<size_t>(i + 1)] > mix.weight[static_cast<size_t>(i)])
@@ -106,7 +106,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         }
     }
 
-    // 3.
+    // From here on the voice is set up for this mix.
     v.needsSetup = 0;
     v.mix = mix;
     v.vibratoDepth = 0.0f;
@@ -117,7 +117,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     const float rate = sampleRate > 0.0f ? sampleRate : kDefaultSampleRate;
     const float hopSeconds = static_cast<float>(addSynth ? addSynth->hop : kSynthHop) / rate;
 
-    // 4. Slots: only entries that name a sound of this engine take a slot, packed in mix order, so
+    // Slots: only entries that name a sound of this engine take a slot, packed in mix order, so
     // no slot is left over from an earlier set-up.
     std::array<SoundZone, kMaxSoundSlots> zones{};
     std::array<int, kMaxSoundSlots> slotResonances{};
@@ -185,7 +185,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     v.jitterAmplitude = jitterAmp * jitterAmp;
     v.shareTime = shareDen > 0.0f ? shareNum / (shareDen + 1e-20f) : 0.0f;
 
-    // 5. Velocity curve.
+    // Velocity curve.
     if (static_cast<int>(params.size()) > kParamVeloToAmp)
     {
         const Param& velo = params[kParamVeloToAmp];
@@ -197,7 +197,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     }
     const float veloGain = v.veloGain;
 
-    // 6. Bands. A moving morph re-blends every band of the voice every hop, so the blend runs on
+    // Bands. A moving morph re-blends every band of the voice every hop, so the blend runs on
     // four bands at a time, with each slot's band-independent values read once. Lane-wise vector
     // arithmetic in the scalar order gives the same values as one band at a time; a lane whose
     // band a slot does not have keeps its sums untouched, as skipping the slot would.
@@ -350,7 +350,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         }
     }
 
-    // 7.
+    // The band just past the blended ones is cleared, so nothing read at the top edge is left over.
     v.activeBands = bandCount;
     if (bandCount < kMaxBands - 1)
     {
@@ -370,10 +370,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         return;
     }
 
-    // 8.
+    // Resonances, harmonic phases and the onset burst belong to a note's start only.
     if (v.onsetPending == 0) return;
 
-    // 9. Resonances.
+    // Resonances.
     for (int p = 0; p < resonanceCount; ++p)
     {
         float sa = 0.0f, sWidth = 0.0f, sDamp = 0.0f, sSplit = 0.0f, sShade = 0.0f, sSpread = 0.0f;
@@ -408,7 +408,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     v.voiceResonanceCount = resonanceCount;
     v.activeResonances = resonanceCount;
 
-    // 10. Harmonics.
+    // Harmonics.
     const int start = bandStart[static_cast<size_t>(bandCount + 1)];
     const int n = std::clamp(start - 1, 0, kMaxHarmonics);
     if (start >= 2)
@@ -422,11 +422,11 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     }
     v.voiceHarmonicCount = n;
 
-    // 11.
+    // A fresh note has neither released nor damped.
     v.releaseProgress = 0.0f;
     v.dampProgress = 0.0f;
 
-    // 12.
+    // The onset burst, once per note.
     renderOnset(voice, mix);
     v.onsetPending = 0;
 }
@@ -447,7 +447,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
     };
     const float rate = sampleRate > 0.0f ? sampleRate : kDefaultSampleRate;
 
-    // 1.
+    // Gain, brightness and the pitch ratio; a broken pitch gives no onset.
     const float gain = std::exp(modulated(kParamGain) * kDbToExp);
     const float bright = modulated(kParamBrightness);
     const float ratio = (1.0f + modulated(kParamFreqScale)) / noteToHz(v.pitch);
@@ -455,7 +455,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
     const float brightPos = std::max(bright, 0.0f);
     const float brightNeg = std::max(-bright, 0.0f);
 
-    // 2. Blend the 32 onset bands.
+    // Blend the 32 onset bands.
     std::array<float, kOnsetBands> duration{}, freq{}, delay{}, level{};
     for (int i = 0; i < kOnsetBands; ++i)
     {
@@ -482,7 +482,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
                    v.veloGain * gain * std::fabs(a) * a * 1e-6f;
     }
 
-    // 3. Hi-Lo filter.
+    // Hi-Lo filter.
     const float cut = modulated(kParamHiLoCut);
     if (std::fabs(cut) > 0.0001f)
     {
@@ -499,7 +499,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
         }
     }
 
-    // 4. Spectrum columns, one per 32-sample hop of the 64-point transform.
+    // Spectrum columns, one per 32-sample hop of the 64-point transform.
     constexpr int half = kOnsetHop;
     constexpr int colStride = half + 2;
     const int mainLength = static_cast<int>(addSynth->synthWindow.size());
@@ -510,7 +510,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
     auto colRe = [&](int k) { return colBase + 2 * k * colStride; };
     auto colIm = [&](int k) { return colBase + (2 * k + 1) * colStride; };
 
-    // 5. Each band is a partial that starts after its delay and fades over its duration.
+    // Each band is a partial that starts after its delay and fades over its duration.
     const float colTime = static_cast<float>(half) / rate;
     const float formantRatio = std::exp2(modulated(kParamFormant) / 12.0f);
     float phaseOffset = 0.0f;
@@ -550,7 +550,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
     }
     if (end <= 0) return;
 
-    // 6. Inverse transforms, overlap-added into the first onset channel.
+    // Inverse transforms, overlap-added into the first onset channel.
     SynthFFT& fft = *addSynth->fft64;
     float* const out = scratchB.data();
     float* const samples = addSynth->onsetOut.data();
@@ -569,7 +569,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
     }
     int length = (end - 1) * half + kOnsetFftSize;
 
-    // 7. Attack: a positive Attack lifts the burst, a negative one fades it in.
+    // Attack: a positive Attack lifts the burst, a negative one fades it in.
     const float attack = params[kParamAttack].value * 0.01f;
     if (attack > 0.001f)
     {
@@ -583,7 +583,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
             out[i] *= smoothStep(static_cast<float>(i) / fadeLength);
     }
 
-    // 8. Binaural: the ear away from the sound hears a delayed, head-shadowed copy.
+    // Binaural: the ear away from the sound hears a delayed, head-shadowed copy.
     float* const undelayed = out;
     float* const delayed = out + kOnsetMaxSamples;
     const float* ch0 = undelayed;
@@ -620,7 +620,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
         }
     }
 
-    // 9. Straight into the rings at the read position, so the burst sounds at once.
+    // Straight into the rings at the read position, so the burst sounds at once.
     addSynth->addToRingAtReadPos(0, ch0, len0);
     addSynth->addToRingAtReadPos(1, ch1, len1);
 }
