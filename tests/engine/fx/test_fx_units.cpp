@@ -24,8 +24,8 @@ using qmtest::noise;
 using qmtest::zeros;
 
 // What the shared checks need of each unit: the record and value that leave it dry (output =
-// input), whether it keeps a tail that sounds into silence, records
-// under which it audibly shapes the sound alike on both channels, and a record it reads unguarded.
+// input), whether it keeps a tail that sounds into silence, records under which it audibly shapes
+// the sound alike on both channels, and a record it reads unguarded (left out of the corrupt rows).
 struct Facts
 {
     int dryRecord;
