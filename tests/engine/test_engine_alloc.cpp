@@ -8,9 +8,9 @@
 #include <new>
 #include <vector>
 
+#include "engine/Random.h"
 #include "engine/modulation/CanonRandom.h"
 #include "engine/params/ParamTable.h"
-#include "engine/Random.h"
 #include "support/EngineTestHelpers.h"
 
 namespace
@@ -20,43 +20,24 @@ std::atomic<long> gAllocations{0};
 
 void* countedAlloc(std::size_t size, std::size_t align)
 {
-    if (gCounting.load(std::memory_order_relaxed))
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (size == 0)
-        size = 1;
-    void* p = nullptr;
-    if (align > alignof(std::max_align_t))
-        p = std::aligned_alloc(align, (size + align - 1) / align * align);
-    else
-        p = std::malloc(size);
+    if (gCounting.load(std::memory_order_relaxed)) gAllocations.fetch_add(1, std::memory_order_relaxed);
+    size = size == 0 ? 1 : size;
+    return align > alignof(std::max_align_t) ? std::aligned_alloc(align, (size + align - 1) / align * align)
+                                             : std::malloc(size);
+}
+
+void* orThrow(void* p)
+{
+    if (p == nullptr) throw std::bad_alloc();
     return p;
 }
 } // namespace
 
-void* operator new(std::size_t size)
-{
-    if (void* p = countedAlloc(size, 0))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    if (void* p = countedAlloc(size, 0))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, std::align_val_t align)
-{
-    if (void* p = countedAlloc(size, static_cast<std::size_t>(align)))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t align)
-{
-    if (void* p = countedAlloc(size, static_cast<std::size_t>(align)))
-        return p;
-    throw std::bad_alloc();
-}
+// clang-format off
+void* operator new(std::size_t size) { return orThrow(countedAlloc(size, 0)); }
+void* operator new[](std::size_t size) { return orThrow(countedAlloc(size, 0)); }
+void* operator new(std::size_t size, std::align_val_t a) { return orThrow(countedAlloc(size, std::size_t(a))); }
+void* operator new[](std::size_t size, std::align_val_t a) { return orThrow(countedAlloc(size, std::size_t(a))); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0); }
 void operator delete(void* p) noexcept { std::free(p); }
@@ -67,6 +48,7 @@ void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+// clang-format on
 
 namespace
 {
@@ -77,33 +59,27 @@ long allocationsWhileRendering(qmtest::EngineRig& rig, int numSamples)
     std::vector<float> l(1024), r(1024);
     float* out[2] = {l.data(), r.data()};
     const int sizes[] = {1, 64, 127, 128, 333, 512, 1024};
-    long before = gAllocations.load();
-    int done = 0;
-    for (int i = 0; done < numSamples; ++i)
+    const long before = gAllocations.load();
+    for (int i = 0, done = 0; done < numSamples; done += sizes[i++ % 7])
     {
-        const int n = sizes[i % 7];
         gCounting.store(true);
-        rig.dsp().process(out, n, 2);
+        rig.dsp().process(out, sizes[i % 7], 2);
         gCounting.store(false);
-        done += n;
     }
     return gAllocations.load() - before;
 }
 
 } // namespace
 
-TEST(EngineAllocation, CounterSeesAllocations)
+TEST(EngineAllocation, ProcessNeverAllocates)
 {
-    gCounting.store(true);
+    gCounting.store(true); // the counter sees allocations at all
     const long before = gAllocations.load();
     auto* p = new std::vector<int>(100);
     gCounting.store(false);
     EXPECT_GE(gAllocations.load() - before, 2);
     delete p;
-}
 
-TEST(EngineAllocation, ProcessNeverAllocates)
-{
     engineSrand(7u);
     setCanonRandSeed(kCanonRandInitialSeed);
     qmtest::EngineRig rig(qmbank::demoBank(), 48000.0f);
