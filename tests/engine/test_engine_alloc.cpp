@@ -90,7 +90,7 @@ TEST(EngineAllocation, ProcessNeverAllocates)
     dsp.params[kFirstModSlotParam + kModParamSource].value = 1.0f;
     dsp.params[kFirstModSlotParam + kModParamAmount].value = 8.0f;
     dsp.params[kFirstModSlotParam + kModParamTarget].value = 2.0f;
-    rig.pushExploreCanvas({0, 6, 11, 21, 23, 33}, {0.5f, 0.3f, 0.2f});
+    rig.pushCanvas({0, 6, 11, 21, 23, 33}, {0.5f, 0.3f, 0.2f});
     for (int note = 36; note < 36 + 16 * 3; note += 3)
         qmtest::noteOn(dsp, note, 100);
     EXPECT_EQ(allocationsWhileRendering(rig, 48000), 0);
@@ -98,7 +98,7 @@ TEST(EngineAllocation, ProcessNeverAllocates)
     // Releases, a new canvas and a mix arriving through the queues mid-stream.
     for (int note = 36; note < 36 + 16 * 3; note += 6)
         qmtest::noteOff(dsp, note);
-    rig.pushExploreCanvas({2, 4, 8}, {0.2f, 0.3f, 0.5f});
+    rig.pushCanvas({2, 4, 8}, {0.2f, 0.3f, 0.5f});
     NodeMix mix{};
     mix.count = 2;
     mix.node = {0, 2, 0};

@@ -12,7 +12,6 @@
 #include <numbers>
 
 #include "engine/params/ParamTable.h"
-#include "engine/voice/VoiceAllocation.h"
 #include "support/TestCanvas.h"
 
 namespace qmtest
@@ -32,18 +31,18 @@ EngineRig::EngineRig(const std::vector<qmbank::BankEntry>& entries, float sample
     engine->init(sampleRate);
 }
 
-EngineRig::~EngineRig() = default;
-
-void EngineRig::pushExploreCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights)
+void EngineRig::pushCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights, int mode)
 {
-    NodeCanvasData canvas = startCanvas(kCanvasModeExplore);
+    NodeCanvasData canvas = startCanvas(mode);
     const int n = std::min<int>(static_cast<int>(soundIds.size()), kMaxSoundNodes);
     for (int i = 0; i < n; ++i)
         canvas.nodes[size_t(i)] = {
             {0.2f + 0.6f * float(i) / float(std::max(1, n - 1)), 0.3f + 0.1f * float(i % 3)},
             soundIds[size_t(i)]};
     canvas.nodeCount = n;
+    canvas.currentMix.point = {0.5f, 0.5f};
     canvas.triangulate();
+    if (mode != kCanvasModeExplore) return canvasQueue.push(canvas);
     canvas.currentMix = NodeMix{};
     canvas.currentMix.count = std::min<int>({static_cast<int>(weights.size()), n, kMaxMixNodes});
     for (int i = 0; i < canvas.currentMix.count; ++i)
@@ -69,16 +68,6 @@ void EngineRig::render(int numSamples, int blockSize, std::vector<float>& left, 
         left.insert(left.end(), l.begin(), l.begin() + n);
         right.insert(right.end(), r.begin(), r.begin() + n);
     }
-}
-
-int noteOn(KeySpaceDSP& dsp, int note, int velocity, int channel)
-{
-    return startNote(dsp, note, velocity, channel);
-}
-
-void noteOff(KeySpaceDSP& dsp, int note, int channel)
-{
-    releaseNote(dsp, note, channel);
 }
 
 float peakOf(const std::vector<float>& x)

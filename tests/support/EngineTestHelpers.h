@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "engine/SynthFIFO.h"
 #include "engine/canvas/NodeMixer.h"
 #include "engine/sound/InstrumentMap.h"
+#include "engine/voice/VoiceAllocation.h"
 #include "support/TestSounds.h"
 
 namespace qmtest
@@ -21,15 +21,15 @@ class EngineRig
 {
   public:
     explicit EngineRig(const std::vector<qmbank::BankEntry>& entries = {}, float sampleRate = 44100.0f);
-    ~EngineRig();
-    EngineRig(const EngineRig&) = delete;
-    EngineRig& operator=(const EngineRig&) = delete;
 
     KeySpaceDSP& dsp() noexcept { return *engine; }
 
-    // Pushes an Explore-mode canvas whose nodes are the given sounds and whose current mix plays
-    // them with the given weights (one weight per sound, at most three).
-    void pushExploreCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights);
+    // Pushes a canvas of the given sounds (nodes spread over the middle of the canvas) in the given
+    // mode with the processor's bounds; in Explore mode its current mix plays the first sounds with
+    // the given weights (at most three).
+    void pushCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights,
+                    int mode = kCanvasModeExplore);
+    void pushExploreCanvas(const std::vector<int>& ids, const std::vector<float>& w) { pushCanvas(ids, w); }
     void setAllEffects(bool on);
     // Renders numSamples in calls of at most blockSize samples, appending to left and right.
     void render(int numSamples, int blockSize, std::vector<float>& left, std::vector<float>& right);
@@ -51,8 +51,14 @@ inline qmbank::BankEntry entry(const std::string& name, const qmbank::BlobSpec& 
 
 // A note on and a note off as block processing applies them (channel defaults to 1). noteOn
 // returns the chosen voice index.
-int noteOn(KeySpaceDSP& dsp, int note, int velocity, int channel = 1);
-void noteOff(KeySpaceDSP& dsp, int note, int channel = 1);
+inline int noteOn(KeySpaceDSP& dsp, int note, int velocity, int channel = 1)
+{
+    return startNote(dsp, note, velocity, channel);
+}
+inline void noteOff(KeySpaceDSP& dsp, int note, int channel = 1)
+{
+    releaseNote(dsp, note, channel);
+}
 
 float peakOf(const std::vector<float>& x);
 bool allFinite(const std::vector<float>& x);

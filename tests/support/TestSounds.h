@@ -9,13 +9,32 @@ namespace qmtest
 
 // A zone with bandCount band records of plain levels: level C = levelC for every band, no decay,
 // no noise, no envelope frames, and the onset bands silent.
-qmbank::BlobZone makePlainZone(int key, int bandCount, uint16_t levelC);
+inline qmbank::BlobZone makePlainZone(int key, int bandCount, uint16_t levelC)
+{
+    qmbank::BlobZone zone;
+    zone.key = static_cast<uint8_t>(key);
+    zone.bands.resize(static_cast<size_t>(bandCount));
+    for (auto& band : zone.bands)
+        band.levelC = levelC;
+    return zone;
+}
 
 // A one-zone blob desc around makePlainZone.
-qmbank::BlobSpec makePlainSpec(int key, int bandCount, uint16_t levelC, uint8_t gainByte = 0);
+inline qmbank::BlobSpec makePlainSpec(int key, int bandCount, uint16_t levelC, uint8_t gainByte = 0)
+{
+    qmbank::BlobSpec desc;
+    desc.gainByte = gainByte;
+    desc.zones.push_back(makePlainZone(key, bandCount, levelC));
+    return desc;
+}
 
 // A bank entry holding one synthetic sound: a single zone whose only sounding band record is the
 // fundamental (record 1) with the given stored steady level; no onset, resonances or noise.
-qmbank::BankEntry fundamentalOnlySound(uint16_t levelC = 300, int zoneKey = 69);
+inline qmbank::BankEntry fundamentalOnlySound(uint16_t levelC = 300, int zoneKey = 69)
+{
+    qmbank::BlobSpec desc = makePlainSpec(zoneKey, 2, 0);
+    desc.zones[0].bands[1].levelC = levelC;
+    return {"Test_Fundamental", qmbank::encodeBlob(desc)};
+}
 
 } // namespace qmtest

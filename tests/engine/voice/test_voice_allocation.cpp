@@ -136,38 +136,26 @@ TEST(VoiceAllocation, RetriggerRewindsTimeAndEnvelopesByTheirShare)
     qmtest::EngineRig rig({qmtest::fundamentalOnlySound()}, 48000.0f);
     KeySpaceDSP& dsp = rig.dsp();
     KeyVoice& v = dsp.voices[0];
-    auto setUnit = [&](int param, float unit)
-    { dsp.params[size_t(param)].value = dsp.params[size_t(param)].convertUnitToVal(unit); };
     dsp.params[kParamPolyphony].value = 1.0f;
-    dsp.params[kParamTimeWarp].value = 1.0f;
     startNote(dsp, 60, 100, 1);
-    // {time share, envelope share, time before, stage before, time after, stage after}
-    const float rows[][6] = {{0.0f, 0.0f, 0.8f, 1.5f, 0.8f, 1.5f},
-                             {1.0f, 1.0f, 0.8f, 1.5f, 0.0f, 0.0f},
-                             {0.5f, 0.0f, 0.6f, 3.5f, 0.3f, 0.0f}}; // a finished envelope starts over
+    // {time warp, time share, envelope share, released, time before, stage before, time after, stage after}
+    const float rows[][8] = {{1, 0.0f, 0.0f, 0, 0.8f, 1.5f, 0.8f, 1.5f},
+                             {1, 1.0f, 1.0f, 0, 0.8f, 1.5f, 0.0f, 0.0f},
+                             {1, 0.5f, 0.0f, 0, 0.6f, 3.5f, 0.3f, 0.0f},  // a finished envelope starts over
+                             {-1, 1.0f, 0.0f, 0, 0.2f, 1.5f, 1.0f, 1.5f}, // backwards, time starts at 1
+                             {1, 0.0f, 0.0f, 1, 0.7f, 3.2f, 0.0f, 0.0f}}; // a released voice starts afresh
     for (const auto& row : rows)
     {
-        setUnit(kParamRetrigger, row[0]);
-        setUnit(kFirstEnvParam + kEnvParamRetrigger, row[1]);
-        v.timePos = row[2];
-        v.mod.env[0].stage = row[3];
+        dsp.params[kParamTimeWarp].value = row[0];
+        for (auto [param, unit] :
+             {std::pair{kParamRetrigger, row[1]}, {kFirstEnvParam + kEnvParamRetrigger, row[2]}})
+            dsp.params[size_t(param)].value = dsp.params[size_t(param)].convertUnitToVal(unit);
+        if (row[3] > 0) releaseNote(dsp, v.note, 1);
+        v.timePos = row[4];
+        v.mod.env[0].stage = row[5];
         startNote(dsp, 62, 100, 1);
-        EXPECT_NEAR(v.timePos, row[4], 1e-6f);
-        EXPECT_NEAR(v.mod.env[0].stage, row[5], 1e-5f);
-        EXPECT_EQ(v.note, 62);
+        EXPECT_NEAR(v.timePos, row[6], 1e-6f) << &row - rows;
+        EXPECT_NEAR(v.mod.env[0].stage, row[7], 1e-5f) << &row - rows;
+        EXPECT_TRUE(v.note == 62 && v.state == 1 && v.releaseProgress == 0.0f) << &row - rows;
     }
-    // Backwards time warp starts at 1; a released voice starts afresh.
-    dsp.params[kParamTimeWarp].value = -1.0f;
-    setUnit(kParamRetrigger, 1.0f);
-    startNote(dsp, 65, 100, 1);
-    EXPECT_FLOAT_EQ(v.timePos, 1.0f);
-    dsp.params[kParamTimeWarp].value = 1.0f;
-    v.timePos = 0.7f;
-    send(dsp, {0x80, 65, 0});
-    ASSERT_EQ(v.state, 2u);
-    send(dsp, {0x90, 67, 80});
-    EXPECT_EQ(v.state, 1u);
-    EXPECT_EQ(v.timePos, 0.0f);
-    EXPECT_EQ(v.pitch, 67.0f);
-    EXPECT_EQ(v.releaseProgress, 0.0f);
 }
