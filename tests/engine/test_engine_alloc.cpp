@@ -18,28 +18,26 @@ namespace
 std::atomic<bool> gCounting{false};
 std::atomic<long> gAllocations{0};
 
-void* countedAlloc(std::size_t size, std::size_t align)
+// Counts while armed; a failure throws unless the caller asked for no exceptions.
+void* countedAlloc(std::size_t size, std::size_t align, bool mayThrow = true)
 {
     if (gCounting.load(std::memory_order_relaxed)) gAllocations.fetch_add(1, std::memory_order_relaxed);
     size = size == 0 ? 1 : size;
-    return align > alignof(std::max_align_t) ? std::aligned_alloc(align, (size + align - 1) / align * align)
-                                             : std::malloc(size);
-}
-
-void* orThrow(void* p)
-{
-    if (p == nullptr) throw std::bad_alloc();
+    void* p = align > alignof(std::max_align_t)
+                  ? std::aligned_alloc(align, (size + align - 1) / align * align)
+                  : std::malloc(size);
+    if (p == nullptr && mayThrow) throw std::bad_alloc();
     return p;
 }
 } // namespace
 
 // clang-format off
-void* operator new(std::size_t size) { return orThrow(countedAlloc(size, 0)); }
-void* operator new[](std::size_t size) { return orThrow(countedAlloc(size, 0)); }
-void* operator new(std::size_t size, std::align_val_t a) { return orThrow(countedAlloc(size, std::size_t(a))); }
-void* operator new[](std::size_t size, std::align_val_t a) { return orThrow(countedAlloc(size, std::size_t(a))); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0); }
+void* operator new(std::size_t size) { return countedAlloc(size, 0); }
+void* operator new[](std::size_t size) { return countedAlloc(size, 0); }
+void* operator new(std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
+void* operator new[](std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0, false); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0, false); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }

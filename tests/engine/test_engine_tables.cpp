@@ -1,7 +1,6 @@
 // Engine construction: init(), the sound list with its categories, colours and features (against a
 // golden), and the queue intake's validation. The lookup tables are pinned by the golden renders.
 
-#include <algorithm>
 #include <cmath>
 #include <tuple>
 

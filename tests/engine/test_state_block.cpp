@@ -1,7 +1,6 @@
 // The host state block: exact layout, round trips between engines, version rules and hostile input.
 // Arbitrary mutations of blocks are the fuzz corpus's business.
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -20,7 +19,7 @@ namespace
 using Bytes = std::vector<unsigned char>;
 using qmtest::startCanvas;
 
-void appendF32(Bytes& b, float v)
+void put(Bytes& b, float v)
 {
     uint32_t bits = 0;
     std::memcpy(&bits, &v, 4);
@@ -28,11 +27,12 @@ void appendF32(Bytes& b, float v)
         b.push_back(static_cast<unsigned char>(bits >> (8 * i)));
 }
 
-struct NodeSpec
+void put(Bytes& b, const std::string& s)
 {
-    std::string name;
-    float x, y;
-};
+    b.insert(b.end(), s.c_str(), s.c_str() + s.size() + 1);
+}
+
+using NodeSpec = std::pair<std::string, Point2D>;
 
 // A block assembled by hand: header strings, values, spacer, mode, nodes by name, point.
 Bytes makeBlock(const std::vector<std::string>& header, const std::vector<float>& values, int mode,
@@ -40,20 +40,15 @@ Bytes makeBlock(const std::vector<std::string>& header, const std::vector<float>
 {
     Bytes b{static_cast<unsigned char>(header.size())};
     for (const auto& s : header)
-        b.insert(b.end(), s.c_str(), s.c_str() + s.size() + 1);
-    b.push_back(static_cast<unsigned char>(values.size() & 0xFF));
-    b.push_back(static_cast<unsigned char>(values.size() >> 8));
+        put(b, s);
+    b.insert(b.end(), {static_cast<unsigned char>(values.size() & 0xFF),
+                       static_cast<unsigned char>(values.size() >> 8)});
     for (float v : values)
-        appendF32(b, v);
+        put(b, v);
     b.insert(b.end(), {3, static_cast<unsigned char>(mode), static_cast<unsigned char>(nodes.size())});
-    for (const auto& n : nodes)
-    {
-        b.insert(b.end(), n.name.c_str(), n.name.c_str() + n.name.size() + 1);
-        appendF32(b, n.x);
-        appendF32(b, n.y);
-    }
-    appendF32(b, point.x);
-    appendF32(b, point.y);
+    for (const auto& [name, p] : nodes)
+        put(b, name), put(b, p.x), put(b, p.y);
+    put(b, point.x), put(b, point.y);
     return b;
 }
 
@@ -119,16 +114,12 @@ TEST_F(StateBlock, LayoutGivesTheGoldenBytes)
     Bytes expected{2,   'Q', 'u', 'i', 'l', 'l', 'm', 'o',  'o',  'r',  0,   '1',
                    '.', '2', '.', '0', 0,   135, 0,   0x00, 0x00, 0xC0, 0x3F}; // the gain, 1.5
     for (size_t i = 1; i < dsp.params.size(); ++i)
-        appendF32(expected, dsp.params[i].value);
-    expected.insert(expected.end(), {3, 1, 3, 'A', 'l', 'p', 'h', 'a', 0});
-    for (float v : {0.2f, 0.3f})
-        appendF32(expected, v);
-    expected.insert(expected.end(), {'G', 'a', 'm', 'm', 'a', 0});
-    for (float v : {0.7f, 0.6f})
-        appendF32(expected, v);
-    expected.push_back(0);
-    for (float v : {0.5f, 0.5f, 0.25f, -2.0f})
-        appendF32(expected, v);
+        put(expected, dsp.params[i].value);
+    expected.insert(expected.end(), {3, 1, 3}); // spacer, mode, nodes
+    put(expected, "Alpha"), put(expected, 0.2f), put(expected, 0.3f);
+    put(expected, "Gamma"), put(expected, 0.7f), put(expected, 0.6f);
+    put(expected, ""), put(expected, 0.5f), put(expected, 0.5f);
+    put(expected, 0.25f), put(expected, -2.0f);
     EXPECT_EQ(block, expected);
 }
 
@@ -173,12 +164,10 @@ TEST_F(StateBlock, VersionsAndHeadersDecideWhatIsRead)
     constexpr int kOld = 10000000; // "1.0.0"
     constexpr int kNone = -1;      // nothing is read
     const std::vector<float> zeros(kNumEngineParams, 0.0f);
-    struct Case
-    {
-        std::vector<std::string> header;
-        StateReadResult result;
-        int storedUpTo; // parameters with sinceVersion up to this are stored and read
-    };
+    // Parameters whose sinceVersion is at most storedUpTo are stored and read.
+    // clang-format off
+    struct Case { std::vector<std::string> header; StateReadResult result; int storedUpTo; };
+    // clang-format on
     const Case cases[] = {
         {{"Quillmoor", "1.0.0"}, StateReadResult::applied, kOld},
         // Texts the version reader cannot read count as the oldest.
@@ -207,7 +196,7 @@ TEST_F(StateBlock, VersionsAndHeadersDecideWhatIsRead)
         const std::vector<float> before = values(dsp);
         NodeCanvasData canvas = startCanvas();
         const Bytes block = makeBlock(c.header, c.storedUpTo == kNone ? zeros : stored, 2,
-                                      {{"Gamma", 0.4f, 0.5f}}, {0.5f, 0.5f});
+                                      {{"Gamma", {0.4f, 0.5f}}}, {0.5f, 0.5f});
         const StateReadOutcome out = readBlock(block, dsp, canvas);
         EXPECT_EQ(out.result, c.result);
         EXPECT_EQ(canvas.nodeCount, c.storedUpTo == kNone ? 0 : 1);
@@ -240,10 +229,12 @@ TEST_F(StateBlock, ValuesModesAndNodesAreReadDefensively)
     stored[kParamFatness] = -std::numeric_limits<float>::infinity();
     // Unknown and empty names drop their nodes; past 64 nodes the rest are read over and the point still
     // lands.
-    std::vector<NodeSpec> nodes = {
-        {"Nowhere", 0.1f, 0.1f}, {"", 0.2f, 0.2f}, {"Delta", 0.3f, 0.4f}, {std::string(70, 'x'), 0, 0}};
+    std::vector<NodeSpec> nodes = {{"Nowhere", {0.1f, 0.1f}},
+                                   {"", {0.2f, 0.2f}},
+                                   {"Delta", {0.3f, 0.4f}},
+                                   {std::string(70, 'x'), {0, 0}}};
     for (int i = 0; i < 70; ++i)
-        nodes.push_back({i % 2 ? "Alpha" : "Beta", 0.01f * i, 0.5f});
+        nodes.push_back({i % 2 ? "Alpha" : "Beta", {0.01f * float(i), 0.5f}});
     NodeCanvasData canvas = startCanvas();
     ASSERT_EQ(
         readBlock(makeBlock({"Quillmoor", "1.2.0"}, stored, 200, nodes, {0.45f, 0.55f}), dsp, canvas).result,
@@ -256,7 +247,7 @@ TEST_F(StateBlock, ValuesModesAndNodesAreReadDefensively)
     EXPECT_EQ(canvas.mode, kCanvasModeXYPad); // mode 200 is no mode
     ASSERT_EQ(canvas.nodeCount, kMaxSoundNodes);
     EXPECT_STREQ(dsp.sounds[size_t(canvas.nodes[0].soundId)].name, "Delta");
-    EXPECT_EQ(canvas.nodes[63].pos.x, 0.01f * 62);
+    EXPECT_EQ(canvas.nodes[63].pos.x, 0.01f * 62.0f);
     EXPECT_EQ(canvas.nodes[2].soundId, 2); // of two sounds with one name, the first
     EXPECT_EQ(canvas.currentMix.point.y, 0.55f);
 }

@@ -4,35 +4,24 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 namespace
 {
 
-struct Rec
-{
-    int32_t value = 0;
-};
+// clang-format off
+struct Rec { int32_t value = 0; };
+// clang-format on
 
 std::vector<int> drain(SynthFIFO<Rec>::Reader& reader)
 {
     std::vector<int> values;
     for (Rec out; reader.readNext(out);)
         values.push_back(out.value);
-    return values;
-}
-
-std::vector<int> range(int from, int to)
-{
-    std::vector<int> values;
-    for (int i = from; i < to; ++i)
-        values.push_back(i);
     return values;
 }
 
@@ -49,11 +38,11 @@ TEST(SynthFIFO, ReadersTakeTheNewestOrEveryRecordInOrder)
     ASSERT_TRUE(newest.readNewest(out));
     EXPECT_EQ(out.value, 8);
     EXPECT_FALSE(newest.readNewest(out)); // nothing new since
-    EXPECT_EQ(drain(all), range(1, 9));
+    EXPECT_EQ(drain(all), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
     // Fall 3 records more than a ring behind: the oldest 3 are lost, the last 8 come in order.
     for (int i = 100; i < 111; ++i)
         ring.push({i});
-    EXPECT_EQ(drain(all), range(103, 111));
+    EXPECT_EQ(drain(all), (std::vector<int>{103, 104, 105, 106, 107, 108, 109, 110}));
     EXPECT_EQ(all.lost(), 3u);
     for (int i = 200; i < 216; ++i) // two whole rings later the newest is still the one taken
         ring.push({i});
@@ -88,12 +77,9 @@ namespace
 {
 
 // A self-checking record: every word derives from (writer, seq), so a torn copy shows.
-struct Stamped
-{
-    uint32_t writer = 0;
-    uint32_t seq = 0;
-    std::array<uint32_t, 14> payload{};
-};
+// clang-format off
+struct Stamped { uint32_t writer = 0; uint32_t seq = 0; std::array<uint32_t, 14> payload{}; };
+// clang-format on
 
 uint32_t mixWord(uint32_t writer, uint32_t seq, uint32_t k)
 {

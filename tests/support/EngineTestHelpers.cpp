@@ -34,20 +34,18 @@ EngineRig::EngineRig(const std::vector<qmbank::BankEntry>& entries, float sample
 void EngineRig::pushCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights, int mode)
 {
     NodeCanvasData canvas = startCanvas(mode);
-    const int n = std::min<int>(static_cast<int>(soundIds.size()), kMaxSoundNodes);
+    const int n = canvas.nodeCount = std::min<int>(static_cast<int>(soundIds.size()), kMaxSoundNodes);
     for (int i = 0; i < n; ++i)
         canvas.nodes[size_t(i)] = {
             {0.2f + 0.6f * float(i) / float(std::max(1, n - 1)), 0.3f + 0.1f * float(i % 3)},
             soundIds[size_t(i)]};
-    canvas.nodeCount = n;
     canvas.currentMix.point = {0.5f, 0.5f};
     canvas.triangulate();
-    if (mode != kCanvasModeExplore) return canvasQueue.push(canvas);
-    canvas.currentMix = NodeMix{};
-    canvas.currentMix.count = std::min<int>({static_cast<int>(weights.size()), n, kMaxMixNodes});
-    for (int i = 0; i < canvas.currentMix.count; ++i)
-        canvas.currentMix.node[size_t(i)] = i, canvas.currentMix.weight[size_t(i)] = weights[size_t(i)];
-    canvas.currentMix.point = {0.5f, 0.5f};
+    NodeMix& mix = canvas.currentMix;
+    if (mode == kCanvasModeExplore)
+        mix.count = std::min<int>({static_cast<int>(weights.size()), n, kMaxMixNodes});
+    for (int i = 0; mode == kCanvasModeExplore && i < mix.count; ++i)
+        mix.node[size_t(i)] = i, mix.weight[size_t(i)] = weights[size_t(i)];
     canvasQueue.push(canvas);
 }
 

@@ -6,9 +6,6 @@
 
 #include "bankmaker/BankMaker.h"
 #include "engine/KeySpaceDSP.h"
-#include "engine/SynthFIFO.h"
-#include "engine/canvas/NodeMixer.h"
-#include "engine/sound/InstrumentMap.h"
 #include "engine/voice/VoiceAllocation.h"
 #include "support/TestSounds.h"
 

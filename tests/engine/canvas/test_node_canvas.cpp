@@ -92,6 +92,26 @@ std::vector<std::map<int, double>> oracleMixes(const NodeCanvasData& c, Point2D 
     return out;
 }
 
+const Point2D kLo{0.12f, 0.27f};
+const Point2D kHi{0.83f, 0.72f};
+
+// A triangulated canvas of the given sounds on a spiral, with a current mix as a lookup leaves it.
+NodeCanvasData withMix(const std::vector<int>& sounds, const std::vector<int>& nodes,
+                       const std::vector<float>& w)
+{
+    NodeCanvasData c{};
+    for (size_t i = 0; i < sounds.size(); ++i)
+        c.nodes[i] = {{0.5f + 0.3f * std::cos(0.7f * float(i)) * (0.3f + 0.07f * float(i)),
+                       0.5f + 0.2f * std::sin(0.7f * float(i))},
+                      sounds[i]};
+    c.nodeCount = int(sounds.size());
+    c.triangulate();
+    c.currentMix.count = int(nodes.size());
+    for (size_t i = 0; i < nodes.size(); ++i)
+        c.currentMix.node[i] = nodes[i], c.currentMix.weight[i] = w[i];
+    return c;
+}
+
 } // namespace
 
 TEST(CanvasTriangulation, RandomCanvasesAreDelaunayTileTheFrameAndShadeNeighboursApart)
@@ -176,13 +196,9 @@ TEST(CanvasLookup, MatchesTheBruteForceOracleEverywhere)
 TEST(CanvasLookup, PointsAreHeldInTheModesBoundsOrTheFallbackRange)
 {
     NodeCanvasData c = canvasWith(randomPoints(5, 2), 2);
-    struct Case
-    {
-        int mode;
-        bool clampToMode;
-        Point2D in, out;
-        float xPadHi = 0.7f;
-    };
+    // clang-format off
+    struct Case { int mode; bool clampToMode; Point2D in, out; float xPadHi = 0.7f; };
+    // clang-format on
     const Case cases[] = {
         {kCanvasModeXYPad, true, {0.9f, 0.1f}, {0.7f, 0.33f}},
         {kCanvasModeKeyboard, true, {-3.0f, 0.9f}, {0.0f, 0.625f}},
@@ -230,31 +246,6 @@ TEST(CanvasLookup, OddNodeSetsGiveUsableCanvases)
     expectValidMix(c, c.getNodeMixForPoint({0.5f, 0.5f}, false, nullptr, false));
 }
 
-namespace
-{
-
-const Point2D kLo{0.12f, 0.27f};
-const Point2D kHi{0.83f, 0.72f};
-
-// A triangulated canvas of the given sounds on a spiral, with a current mix as a lookup leaves it.
-NodeCanvasData withMix(const std::vector<int>& sounds, const std::vector<int>& nodes,
-                       const std::vector<float>& w)
-{
-    NodeCanvasData c{};
-    for (size_t i = 0; i < sounds.size(); ++i)
-        c.nodes[i] = {{0.5f + 0.3f * std::cos(0.7f * float(i)) * (0.3f + 0.07f * float(i)),
-                       0.5f + 0.2f * std::sin(0.7f * float(i))},
-                      sounds[i]};
-    c.nodeCount = int(sounds.size());
-    c.triangulate();
-    c.currentMix.count = int(nodes.size());
-    for (size_t i = 0; i < nodes.size(); ++i)
-        c.currentMix.node[i] = nodes[i], c.currentMix.weight[i] = w[i];
-    return c;
-}
-
-} // namespace
-
 TEST(MakeNodeCanvas, EachRuleOnTheDemoBankMatchesTheGolden)
 {
     // Sounds and positions of the canvases each rule builds: the neighbourhoods, categories, the
@@ -284,16 +275,9 @@ TEST(MakeNodeCanvas, OddInputsStillGiveUsableCanvases)
     for (const char* n : {"Same_a", "Same_b", "Same_c", "Same_d", "Same_e", "Same_f"})
         same.push_back(qmtest::entry(n, qmtest::makePlainSpec(60, 10, 300)));
     const std::vector<qmbank::BankEntry> none, demo = qmbank::demoBank();
-    struct Case
-    {
-        const std::vector<qmbank::BankEntry>* bank;
-        KeySpaceDSP::NodeMixType type;
-        int category, fixed;
-        NodeCanvasData canvas;
-        std::vector<int> ids; // empty: only the count is known
-        int count;
-    };
     // clang-format off
+    struct Case { const std::vector<qmbank::BankEntry>* bank; KeySpaceDSP::NodeMixType type; int category, fixed;
+                  NodeCanvasData canvas; std::vector<int> ids /* empty: only the count is known */; int count; };
     const Case cases[] = {
         {&none, KeySpaceDSP::RotateAll, 0, 0, withMix({}, {}, {}), {}, 0},
         {&same, KeySpaceDSP::RotateCurrent, 0, 3, withMix({0, 1, 2, 3}, {0, 1, 3}, {0.4f, 0.3f, 0.3f}), {}, 4},
@@ -332,12 +316,9 @@ TEST(MakeNodeCanvas, OddInputsStillGiveUsableCanvases)
 
 TEST(MakeNodeCanvas, LayoutStepsKeepPointsInsideAndFixedOnesStill)
 {
-    struct Case
-    {
-        std::vector<Point2D> pts;
-        int firstMovable, steps;
-        bool costFalls;
-    };
+    // clang-format off
+    struct Case { std::vector<Point2D> pts; int firstMovable, steps; bool costFalls; };
+    // clang-format on
     const std::vector<Point2D> cluster = randomPoints(20, 3, 0.45f, 0.55f);
     // clang-format off
     const Case cases[] = {

@@ -1,5 +1,4 @@
 // MIDI messages applied to the engine, and the choice of a voice for a new note.
-#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -24,13 +23,9 @@ MidiResult send(KeySpaceDSP& dsp, const Bytes& bytes)
 using Probe = std::vector<float> (*)(const KeySpaceDSP&);
 
 // Messages sent in turn to a fresh engine: whether the last one was a note event, and what then holds.
-struct MessageCase
-{
-    std::vector<Bytes> messages;
-    bool noteEvent;
-    Probe probe;
-    std::vector<float> expected;
-};
+// clang-format off
+struct MessageCase { std::vector<Bytes> messages; bool noteEvent; Probe probe; std::vector<float> expected; };
+// clang-format on
 
 // clang-format off
 const KeyVoice& v0(const KeySpaceDSP& d) { return d.voices[0]; }
@@ -88,19 +83,12 @@ TEST(VoiceAllocation, MessagesReachChannelsAndVoices)
 TEST(VoiceAllocation, NewNoteTakesAFreeVoiceElseTheCheapestToSteal)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    struct Voice
-    {
-        uint32_t state;
-        float timePos, releaseProgress;
-        int note;
-    };
-    struct Case
-    {
-        const char* what;
-        int polyphony;
-        std::vector<Voice> voices;
-        int expected;
-    };
+    // clang-format off
+    struct Voice { uint32_t state; float timePos, releaseProgress; int note; };
+    // clang-format on
+    // clang-format off
+    struct Case { const char* what; int polyphony; std::vector<Voice> voices; int expected; };
+    // clang-format on
     const Case cases[] = {
         {"first free voice", 4, {{1, 0.5f, 0, 60}, {0, 0, 0, 0}, {0, 0, 0, 0}}, 1},
         {"nearest note", 2, {{1, 0.5f, 0, 72}, {1, 0.5f, 0, 60}}, 1},
