@@ -19,7 +19,6 @@ namespace
 {
 
 constexpr float kRate = 44100.0f;
-constexpr int kHop = 128;
 
 void resetSeeds()
 {

@@ -32,11 +32,11 @@ void put(Bytes& b, const std::string& s)
     b.insert(b.end(), s.c_str(), s.c_str() + s.size() + 1);
 }
 
-using NodeSpec = std::pair<std::string, Point2D>;
+using StoredNode = std::pair<std::string, Point2D>;
 
 // A block assembled by hand: header strings, values, spacer, mode, nodes by name, point.
 Bytes makeBlock(const std::vector<std::string>& header, const std::vector<float>& values, int mode,
-                const std::vector<NodeSpec>& nodes, Point2D point)
+                const std::vector<StoredNode>& nodes, Point2D point)
 {
     Bytes b{static_cast<unsigned char>(header.size())};
     for (const auto& s : header)
@@ -229,10 +229,10 @@ TEST_F(StateBlock, ValuesModesAndNodesAreReadDefensively)
     stored[kParamFatness] = -std::numeric_limits<float>::infinity();
     // Unknown and empty names drop their nodes; past 64 nodes the rest are read over and the point still
     // lands.
-    std::vector<NodeSpec> nodes = {{"Nowhere", {0.1f, 0.1f}},
-                                   {"", {0.2f, 0.2f}},
-                                   {"Delta", {0.3f, 0.4f}},
-                                   {std::string(70, 'x'), {0, 0}}};
+    std::vector<StoredNode> nodes = {{"Nowhere", {0.1f, 0.1f}},
+                                     {"", {0.2f, 0.2f}},
+                                     {"Delta", {0.3f, 0.4f}},
+                                     {std::string(70, 'x'), {0, 0}}};
     for (int i = 0; i < 70; ++i)
         nodes.push_back({i % 2 ? "Alpha" : "Beta", {0.01f * float(i), 0.5f}});
     NodeCanvasData canvas = startCanvas();
