@@ -8,9 +8,9 @@
 #include <new>
 #include <vector>
 
+#include "engine/Random.h"
 #include "engine/modulation/CanonRandom.h"
 #include "engine/params/ParamTable.h"
-#include "engine/Random.h"
 #include "support/EngineTestHelpers.h"
 
 namespace
@@ -18,47 +18,26 @@ namespace
 std::atomic<bool> gCounting{false};
 std::atomic<long> gAllocations{0};
 
-void* countedAlloc(std::size_t size, std::size_t align)
+// Counts while armed; a failure throws unless the caller asked for no exceptions.
+void* countedAlloc(std::size_t size, std::size_t align, bool mayThrow = true)
 {
-    if (gCounting.load(std::memory_order_relaxed))
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (size == 0)
-        size = 1;
-    void* p = nullptr;
-    if (align > alignof(std::max_align_t))
-        p = std::aligned_alloc(align, (size + align - 1) / align * align);
-    else
-        p = std::malloc(size);
+    if (gCounting.load(std::memory_order_relaxed)) gAllocations.fetch_add(1, std::memory_order_relaxed);
+    size = size == 0 ? 1 : size;
+    void* p = align > alignof(std::max_align_t)
+                  ? std::aligned_alloc(align, (size + align - 1) / align * align)
+                  : std::malloc(size);
+    if (p == nullptr && mayThrow) throw std::bad_alloc();
     return p;
 }
 } // namespace
 
-void* operator new(std::size_t size)
-{
-    if (void* p = countedAlloc(size, 0))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    if (void* p = countedAlloc(size, 0))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, std::align_val_t align)
-{
-    if (void* p = countedAlloc(size, static_cast<std::size_t>(align)))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size, std::align_val_t align)
-{
-    if (void* p = countedAlloc(size, static_cast<std::size_t>(align)))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0); }
+// clang-format off
+void* operator new(std::size_t size) { return countedAlloc(size, 0); }
+void* operator new[](std::size_t size) { return countedAlloc(size, 0); }
+void* operator new(std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
+void* operator new[](std::size_t size, std::align_val_t a) { return countedAlloc(size, std::size_t(a)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0, false); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAlloc(size, 0, false); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
@@ -67,6 +46,7 @@ void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+// clang-format on
 
 namespace
 {
@@ -77,33 +57,27 @@ long allocationsWhileRendering(qmtest::EngineRig& rig, int numSamples)
     std::vector<float> l(1024), r(1024);
     float* out[2] = {l.data(), r.data()};
     const int sizes[] = {1, 64, 127, 128, 333, 512, 1024};
-    long before = gAllocations.load();
-    int done = 0;
-    for (int i = 0; done < numSamples; ++i)
+    const long before = gAllocations.load();
+    for (int i = 0, done = 0; done < numSamples; done += sizes[i++ % 7])
     {
-        const int n = sizes[i % 7];
         gCounting.store(true);
-        rig.dsp().process(out, n, 2);
+        rig.dsp().process(out, sizes[i % 7], 2);
         gCounting.store(false);
-        done += n;
     }
     return gAllocations.load() - before;
 }
 
 } // namespace
 
-TEST(EngineAllocation, CounterSeesAllocations)
+TEST(EngineAllocation, ProcessNeverAllocates)
 {
-    gCounting.store(true);
+    gCounting.store(true); // the counter sees allocations at all
     const long before = gAllocations.load();
     auto* p = new std::vector<int>(100);
     gCounting.store(false);
     EXPECT_GE(gAllocations.load() - before, 2);
     delete p;
-}
 
-TEST(EngineAllocation, ProcessNeverAllocates)
-{
     engineSrand(7u);
     setCanonRandSeed(kCanonRandInitialSeed);
     qmtest::EngineRig rig(qmbank::demoBank(), 48000.0f);
@@ -114,7 +88,7 @@ TEST(EngineAllocation, ProcessNeverAllocates)
     dsp.params[kFirstModSlotParam + kModParamSource].value = 1.0f;
     dsp.params[kFirstModSlotParam + kModParamAmount].value = 8.0f;
     dsp.params[kFirstModSlotParam + kModParamTarget].value = 2.0f;
-    rig.pushExploreCanvas({0, 6, 11, 21, 23, 33}, {0.5f, 0.3f, 0.2f});
+    rig.pushCanvas({0, 6, 11, 21, 23, 33}, {0.5f, 0.3f, 0.2f});
     for (int note = 36; note < 36 + 16 * 3; note += 3)
         qmtest::noteOn(dsp, note, 100);
     EXPECT_EQ(allocationsWhileRendering(rig, 48000), 0);
@@ -122,7 +96,7 @@ TEST(EngineAllocation, ProcessNeverAllocates)
     // Releases, a new canvas and a mix arriving through the queues mid-stream.
     for (int note = 36; note < 36 + 16 * 3; note += 6)
         qmtest::noteOff(dsp, note);
-    rig.pushExploreCanvas({2, 4, 8}, {0.2f, 0.3f, 0.5f});
+    rig.pushCanvas({2, 4, 8}, {0.2f, 0.3f, 0.5f});
     NodeMix mix{};
     mix.count = 2;
     mix.node = {0, 2, 0};

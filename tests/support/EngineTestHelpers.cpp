@@ -1,11 +1,18 @@
 #include "support/EngineTestHelpers.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
+#include <complex>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
 
 #include "engine/params/ParamTable.h"
-#include "engine/voice/VoiceAllocation.h"
+#include "support/TestCanvas.h"
 
 namespace qmtest
 {
@@ -19,81 +26,46 @@ EngineRig::EngineRig(const std::vector<qmbank::BankEntry>& entries, float sample
         refs[i].data = blobs[i].data.data();
         refs[i].size = blobs[i].data.size();
     }
-    engine = std::make_unique<KeySpaceDSP>(SynthFIFO<NodeCanvasData>::Reader(&canvasQueue),
-                                           SynthFIFO<NodeMix>::Reader(&mixQueue), refs.data(),
+    engine = std::make_unique<KeySpaceDSP>(canvasQueue.makeReader(), mixQueue.makeReader(), refs.data(),
                                            static_cast<int>(refs.size()));
     engine->init(sampleRate);
 }
 
-EngineRig::~EngineRig() = default;
-
-void EngineRig::pushExploreCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights)
+void EngineRig::pushCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights, int mode)
 {
-    NodeCanvasData canvas{};
-    canvas.mode = kCanvasModeExplore;
-    canvas.keyOffsetX = -0.4f;
-    canvas.keyOctaveWidth = 0.2f;
-    const int n = std::min<int>(static_cast<int>(soundIds.size()), kMaxSoundNodes);
+    NodeCanvasData canvas = startCanvas(mode);
+    const int n = canvas.nodeCount = std::min<int>(static_cast<int>(soundIds.size()), kMaxSoundNodes);
     for (int i = 0; i < n; ++i)
-    {
-        canvas.nodes[static_cast<std::size_t>(i)].pos = {0.2f + 0.6f * static_cast<float>(i) / static_cast<float>(std::max(1, n - 1)),
-                                                         0.3f + 0.1f * static_cast<float>(i % 3)};
-        canvas.nodes[static_cast<std::size_t>(i)].soundId = soundIds[static_cast<std::size_t>(i)];
-    }
-    canvas.nodeCount = n;
+        canvas.nodes[size_t(i)] = {
+            {0.2f + 0.6f * float(i) / float(std::max(1, n - 1)), 0.3f + 0.1f * float(i % 3)},
+            soundIds[size_t(i)]};
+    canvas.currentMix.point = {0.5f, 0.5f};
     canvas.triangulate();
-    NodeMix mix{};
-    mix.count = std::min<int>({static_cast<int>(weights.size()), n, kMaxMixNodes});
-    for (int i = 0; i < mix.count; ++i)
-    {
-        mix.node[static_cast<std::size_t>(i)] = i;
-        mix.weight[static_cast<std::size_t>(i)] = weights[static_cast<std::size_t>(i)];
-    }
-    mix.point = {0.5f, 0.5f};
-    mix.mode = kCanvasModeExplore;
-    canvas.currentMix = mix;
+    NodeMix& mix = canvas.currentMix;
+    if (mode == kCanvasModeExplore)
+        mix.count = std::min<int>({static_cast<int>(weights.size()), n, kMaxMixNodes});
+    for (int i = 0; mode == kCanvasModeExplore && i < mix.count; ++i)
+        mix.node[size_t(i)] = i, mix.weight[size_t(i)] = weights[size_t(i)];
     canvasQueue.push(canvas);
 }
 
 void EngineRig::setAllEffects(bool on)
 {
     for (int i = 0; i < kNumFxUnits; ++i)
-        engine->params[static_cast<std::size_t>(kFirstFxSwitch + i)].value = on ? 1.0f : 0.0f;
+        engine->params[size_t(kFirstFxSwitch + i)].value = on ? 1.0f : 0.0f;
 }
 
 void EngineRig::render(int numSamples, int blockSize, std::vector<float>& left, std::vector<float>& right)
 {
-    std::vector<float> l(static_cast<std::size_t>(blockSize));
-    std::vector<float> r(static_cast<std::size_t>(blockSize));
-    for (int done = 0; done < numSamples;)
+    std::vector<float> l(static_cast<size_t>(blockSize)), r(static_cast<size_t>(blockSize));
+    float* out[2] = {l.data(), r.data()};
+    for (int done = 0, n = 0; done < numSamples; done += n)
     {
-        const int n = std::min(blockSize, numSamples - done);
-        std::fill(l.begin(), l.end(), 0.0f);
-        std::fill(r.begin(), r.end(), 0.0f);
-        float* out[2] = {l.data(), r.data()};
+        n = std::min(blockSize, numSamples - done);
         engine->process(out, n, 2);
         left.insert(left.end(), l.begin(), l.begin() + n);
         right.insert(right.end(), r.begin(), r.begin() + n);
-        done += n;
     }
-}
-
-int noteOn(KeySpaceDSP& dsp, int note, int velocity, int channel)
-{
-    return startNote(dsp, note, velocity, channel);
-}
-
-void noteOff(KeySpaceDSP& dsp, int note, int channel) { releaseNote(dsp, note, channel); }
-
-qmbank::BankEntry fundamentalOnlySound(uint16_t levelC, int zoneKey)
-{
-    qmbank::BlobSpec desc;
-    qmbank::BlobZone zone;
-    zone.key = static_cast<uint8_t>(zoneKey);
-    zone.bands.resize(2);
-    zone.bands[1].levelC = levelC;
-    desc.zones.push_back(zone);
-    return {"Test_Fundamental", qmbank::encodeBlob(desc)};
 }
 
 float peakOf(const std::vector<float>& x)
@@ -107,6 +79,107 @@ float peakOf(const std::vector<float>& x)
 bool allFinite(const std::vector<float>& x)
 {
     return std::all_of(x.begin(), x.end(), [](float s) { return std::isfinite(s); });
+}
+
+namespace
+{
+
+constexpr std::size_t kWindow = 1024;
+
+// In-place radix-2 transform (the size is a power of two).
+void fft(std::vector<std::complex<double>>& a)
+{
+    const std::size_t n = a.size();
+    for (std::size_t i = 1, j = 0; i < n; ++i)
+    {
+        std::size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    for (std::size_t len = 2; len <= n; len <<= 1)
+        for (std::size_t i = 0; i < n; i += len)
+            for (std::size_t k = 0; k < len / 2; ++k)
+            {
+                const auto v =
+                    a[i + k + len / 2] * std::polar(1.0, -2.0 * std::numbers::pi * double(k) / double(len));
+                a[i + k + len / 2] = a[i + k] - v;
+                a[i + k] += v;
+            }
+}
+
+std::filesystem::path goldenPath(const std::string& name)
+{
+    // __FILE__ may be relative to the build directory (ccache rewrites paths under its base).
+    std::filesystem::path source(__FILE__);
+    if (source.is_relative())
+        if (const char* tmp = std::getenv("QM_TEST_TMP"))
+            source = std::filesystem::path(tmp).parent_path() / source;
+    return source.parent_path().parent_path() / "engine" / "golden" / name;
+}
+
+} // namespace
+
+GoldenRows renderSignature(const std::vector<float>& left, const std::vector<float>& right, double sampleRate)
+{
+    GoldenRows rows;
+    for (std::size_t start = 0; start + kWindow <= std::min(left.size(), right.size()); start += kWindow)
+    {
+        std::vector<double> row(4);
+        for (std::size_t ch = 0; ch < 2; ++ch)
+        {
+            const std::vector<float>& x = ch == 0 ? left : right;
+            std::vector<std::complex<double>> bins(kWindow);
+            double energy = 0.0, power = 0.0, moment = 0.0;
+            for (std::size_t i = 0; i < kWindow; ++i)
+            {
+                energy += double(x[start + i]) * x[start + i];
+                bins[i] = x[start + i] * (0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * double(i) / kWindow));
+            }
+            fft(bins);
+            for (std::size_t k = 1; k < kWindow / 2; ++k)
+            {
+                power += std::norm(bins[k]);
+                moment += std::norm(bins[k]) * double(k) * sampleRate / kWindow;
+            }
+            row[ch] = std::sqrt(energy / kWindow);
+            row[ch + 2] = power > 0.0 ? moment / power * std::min(1.0, row[ch] / 1e-3) : 0.0;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void expectMatchesGolden(const std::string& name, const GoldenRows& rows, double relTol, double absTol)
+{
+    const std::filesystem::path path = goldenPath(name);
+    if (const char* regenerate = std::getenv("QM_REGENERATE_GOLDEN");
+        regenerate && std::string(regenerate) == "1")
+    {
+        std::ofstream out(path);
+        out << "# written by the engine tests with QM_REGENERATE_GOLDEN=1\n";
+        out.precision(9);
+        for (const auto& row : rows)
+            for (std::size_t i = 0; i < row.size(); ++i)
+                out << row[i] << (i + 1 < row.size() ? ' ' : '\n');
+        ASSERT_TRUE(out.good()) << path;
+        return;
+    }
+    std::ifstream in(path);
+    std::string header;
+    ASSERT_TRUE(std::getline(in, header)) << "missing " << path << " (QM_REGENERATE_GOLDEN=1 writes it)";
+    std::vector<double> golden;
+    for (double v; in >> v;)
+        golden.push_back(v);
+    std::vector<double> got;
+    for (const auto& row : rows)
+        got.insert(got.end(), row.begin(), row.end());
+    ASSERT_EQ(got.size(), golden.size()) << name;
+    for (std::size_t i = 0, mismatches = 0; i < got.size() && mismatches < 10; ++i)
+        if (!(std::fabs(got[i] - golden[i]) <= relTol * std::fabs(golden[i]) + absTol))
+            ADD_FAILURE() << name << " row " << i / rows[0].size() << " value " << i % rows[0].size() << ": "
+                          << got[i] << ", golden " << golden[i] << " (" << ++mismatches << ")";
 }
 
 } // namespace qmtest

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bankmaker/BankMaker.h"
-#include "engine/sound/InstrumentMap.h"
 #include "engine/KeySpaceDSP.h"
-#include "engine/canvas/NodeMixer.h"
-#include "engine/SynthFIFO.h"
+#include "engine/voice/VoiceAllocation.h"
+#include "support/TestSounds.h"
 
 namespace qmtest
 {
@@ -16,45 +16,58 @@ namespace qmtest
 // made from bank entries (kept alive here, since the engine's maps point into them) and init().
 class EngineRig
 {
-public:
-    explicit EngineRig(const std::vector<qmbank::BankEntry>& entries, float sampleRate = 44100.0f);
-    ~EngineRig();
-
-    EngineRig(const EngineRig&) = delete;
-    EngineRig& operator=(const EngineRig&) = delete;
+  public:
+    explicit EngineRig(const std::vector<qmbank::BankEntry>& entries = {}, float sampleRate = 44100.0f);
 
     KeySpaceDSP& dsp() noexcept { return *engine; }
 
-    // Pushes an Explore-mode canvas whose nodes are the given sounds and whose current mix plays
-    // them with the given weights (one weight per sound, at most three).
-    void pushExploreCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights);
-
-    // Switches all seven effects on or off.
+    // Pushes a canvas of the given sounds (nodes spread over the middle of the canvas) in the given
+    // mode with the processor's bounds; in Explore mode its current mix plays the first sounds with
+    // the given weights (at most three).
+    void pushCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights,
+                    int mode = kCanvasModeExplore);
+    void pushExploreCanvas(const std::vector<int>& ids, const std::vector<float>& w) { pushCanvas(ids, w); }
     void setAllEffects(bool on);
-
     // Renders numSamples in calls of at most blockSize samples, appending to left and right.
     void render(int numSamples, int blockSize, std::vector<float>& left, std::vector<float>& right);
 
     SynthFIFO<NodeCanvasData> canvasQueue{8};
     SynthFIFO<NodeMix> mixQueue{32};
 
-private:
+  private:
     std::vector<qmbank::BankEntry> blobs;
     std::vector<SoundDataRef> refs;
     std::unique_ptr<KeySpaceDSP> engine;
 };
 
-// A note on and a note off as block processing applies them (startNote and releaseNote, with the
-// channel defaulting to 1). noteOn returns the chosen voice index.
-int noteOn(KeySpaceDSP& dsp, int note, int velocity, int channel = 1);
-void noteOff(KeySpaceDSP& dsp, int note, int channel = 1);
+// A bank entry made from a blob description.
+inline qmbank::BankEntry entry(const std::string& name, const qmbank::BlobSpec& desc)
+{
+    return {name, qmbank::encodeBlob(desc)};
+}
 
-// A bank entry holding one synthetic sound: a single zone whose only sounding band record is the
-// fundamental (record 1) with the given stored steady level; no onset, resonances or noise.
-qmbank::BankEntry fundamentalOnlySound(uint16_t levelC = 300, int zoneKey = 69);
+// A note on and a note off as block processing applies them (channel defaults to 1). noteOn
+// returns the chosen voice index.
+inline int noteOn(KeySpaceDSP& dsp, int note, int velocity, int channel = 1)
+{
+    return startNote(dsp, note, velocity, channel);
+}
+inline void noteOff(KeySpaceDSP& dsp, int note, int channel = 1)
+{
+    releaseNote(dsp, note, channel);
+}
 
-// Largest absolute sample, and whether every sample is finite.
 float peakOf(const std::vector<float>& x);
 bool allFinite(const std::vector<float>& x);
+
+// Golden render signatures: per window of 1024 samples, the RMS of each channel and its spectral
+// centroid (Hz, of the Hann-windowed power spectrum) faded out below an RMS of 1e-3, so that the
+// centroids of near-silent windows, which are noise, count for nothing: {rmsL, rmsR, centL, centR}.
+using GoldenRows = std::vector<std::vector<double>>;
+GoldenRows renderSignature(const std::vector<float>& left, const std::vector<float>& right,
+                           double sampleRate);
+// Compares rows with tests/engine/golden/<name> value by value to relTol x |golden| + absTol; with
+// QM_REGENERATE_GOLDEN=1 in the environment it writes the file instead.
+void expectMatchesGolden(const std::string& name, const GoldenRows& rows, double relTol, double absTol);
 
 } // namespace qmtest

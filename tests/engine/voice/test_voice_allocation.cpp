@@ -1,291 +1,149 @@
 // MIDI messages applied to the engine, and the choice of a voice for a new note.
-#include <cmath>
 #include <limits>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "support/EngineTestHelpers.h"
-#include "bankmaker/BankMaker.h"
 #include "engine/params/ParamTable.h"
 #include "engine/voice/VoiceAllocation.h"
+#include "support/EngineTestHelpers.h"
 
 namespace
 {
-MidiResult send(KeySpaceDSP& dsp, std::vector<uint8_t> bytes)
+
+using Bytes = std::vector<uint8_t>;
+
+MidiResult send(KeySpaceDSP& dsp, const Bytes& bytes)
 {
     // A heap copy of exactly the message's length, so a read past it is caught by the sanitizers.
-    std::vector<uint8_t> msg(bytes);
+    const Bytes msg(bytes);
     return applyMidiMessage(dsp, msg.data(), static_cast<int>(msg.size()));
 }
 
-class MidiTest : public ::testing::Test
-{
-  protected:
-    MidiTest() : rig({qmtest::fundamentalOnlySound()}, 48000.0f) {}
-    KeySpaceDSP& dsp() { return rig.dsp(); }
-    KeyVoice& voice(int i) { return dsp().voices[static_cast<size_t>(i)]; }
-    void setPlain(int param, float value) { dsp().params[static_cast<size_t>(param)].value = value; }
-    void setUnit(int param, float unit)
-    {
-        Param& p = dsp().params[static_cast<size_t>(param)];
-        p.value = p.convertUnitToVal(unit);
-    }
-    qmtest::EngineRig rig;
+using Probe = std::vector<float> (*)(const KeySpaceDSP&);
+
+// Messages sent in turn to a fresh engine: whether the last one was a note event, and what then holds.
+// clang-format off
+struct MessageCase { std::vector<Bytes> messages; bool noteEvent; Probe probe; std::vector<float> expected; };
+// clang-format on
+
+// clang-format off
+const KeyVoice& v0(const KeySpaceDSP& d) { return d.voices[0]; }
+const KeyVoice& v1(const KeySpaceDSP& d) { return d.voices[1]; }
+using F = std::vector<float>;
+
+const MessageCase kMessages[] = {
+    {{{0x90, 60, 100}}, true,
+     [](const KeySpaceDSP& d) { return F{float(v0(d).state), float(v0(d).note), float(v0(d).channel), v0(d).velocity, float(d.voiceCount)}; },
+     {1, 60, 1, 100.0f / 127.0f, 1}},
+    {{{0x92, 64, 90}, {0x92, 64, 0}}, true, // velocity 0 is a note off
+     [](const KeySpaceDSP& d) { return F{float(v0(d).state), v0(d).mod.env[0].stage}; }, {2, 3}},
+    {{{0x90, 60, 100}, {0x91, 60, 100}, {0x81, 60, 0}}, true, // a note off on its own channel only
+     [](const KeySpaceDSP& d) { return F{float(v0(d).state), float(v1(d).state)}; }, {1, 2}},
+    {{{0x80, 99, 0}}, true, [](const KeySpaceDSP& d) { return F{float(d.voiceCount)}; }, {0}},
+    {{{0xE0, 0x00, 0x40}, {0xE1, 0x00, 0x00}, {0xE4, 0x7F, 0x7F}}, false,
+     [](const KeySpaceDSP& d) { return F{d.channels[1].bend, d.channels[2].bend, d.channels[5].bend}; },
+     {0.0f, -1.0f, 1.0f - 1.0f / 8192.0f}},
+    {{{0xB0, 64, 127}, {0xB0, 1, 64}}, false,
+     [](const KeySpaceDSP& d) { return F{d.channels[1].sustain, d.channels[1].modWheel}; }, {1.0f, 64.0f / 127.0f}},
+    // Controllers on channel 16 are ignored; its notes play.
+    {{{0xBF, 64, 127}, {0xBF, 1, 127}, {0xEF, 0x7F, 0x7F}, {0xDF, 100}, {0x9F, 60, 100}}, true,
+     [](const KeySpaceDSP& d) { const ChannelState& c = d.channels[16]; return F{c.sustain, c.modWheel, c.bend, c.pressure, float(v0(d).channel)}; },
+     {0, 0, 0, 0, 16}},
+    // Channel pressure has two bytes; messages cut short do nothing.
+    {{{0xD1, 64}, {0xD1}, {0xE0, 0}, {0x90, 60}}, false,
+     [](const KeySpaceDSP& d) { return F{d.channels[2].pressure, float(v0(d).state), d.channels[1].bend}; }, {64.0f / 127.0f, 0, 0}},
+    {{{0x90, 60, 100}, {0x90, 62, 100}, {0xA0, 62, 127}}, false,
+     [](const KeySpaceDSP& d) { return F{v0(d).aftertouch, v1(d).aftertouch}; }, {0, 1}},
+    {{{0x90, 60, 100}, {0xB0, 123, 0}, {0xB0, 120, 0}, {0xF8}}, false, // all notes off, system messages
+     [](const KeySpaceDSP& d) { return F{float(v0(d).state)}; }, {1}},
+    {{{0x90, 60, 100}, {0x90, 60, 100}}, true, // the same note twice takes a second voice
+     [](const KeySpaceDSP& d) { return F{float(v0(d).state), float(v1(d).note)}; }, {1, 60}},
 };
+// clang-format on
+
 } // namespace
 
-TEST_F(MidiTest, NoteOnStartsAVoiceAndReportsIt)
+TEST(VoiceAllocation, MessagesReachChannelsAndVoices)
 {
-    const MidiResult r = send(dsp(), {0x90, 60, 100});
-    EXPECT_TRUE(r.noteEvent);
-    EXPECT_EQ(r.note, 60);
-    EXPECT_FLOAT_EQ(r.velocity, 100.0f);
-    EXPECT_EQ(voice(0).state, 1u);
-    EXPECT_EQ(voice(0).note, 60);
-    EXPECT_EQ(voice(0).channel, 1);
-    EXPECT_FLOAT_EQ(voice(0).velocity, 100.0f / 127.0f);
-    EXPECT_EQ(dsp().voiceCount, 1);
-}
-
-TEST_F(MidiTest, VelocityZeroNoteOnIsANoteOff)
-{
-    send(dsp(), {0x92, 64, 90}); // channel 3
-    const MidiResult r = send(dsp(), {0x92, 64, 0});
-    EXPECT_TRUE(r.noteEvent);
-    EXPECT_EQ(r.note, 64);
-    EXPECT_EQ(r.velocity, 0.0f);
-    EXPECT_EQ(voice(0).state, 2u);
-    EXPECT_EQ(voice(0).mod.env[0].stage, 3.0f);
-}
-
-TEST_F(MidiTest, NoteOffReleasesOnlyTheMatchingChannel)
-{
-    send(dsp(), {0x90, 60, 100});
-    send(dsp(), {0x91, 60, 100});
-    const MidiResult r = send(dsp(), {0x81, 60, 0});
-    EXPECT_TRUE(r.noteEvent);
-    EXPECT_EQ(voice(0).state, 1u);
-    EXPECT_EQ(voice(1).state, 2u);
-    // A note off that matches nothing is still reported.
-    EXPECT_TRUE(send(dsp(), {0x80, 99, 0}).noteEvent);
-}
-
-TEST_F(MidiTest, PitchBendValues)
-{
-    send(dsp(), {0xE0, 0x00, 0x40}); // 8192
-    EXPECT_FLOAT_EQ(dsp().channels[1].bend, 0.0f);
-    send(dsp(), {0xE0, 0x00, 0x00});
-    EXPECT_FLOAT_EQ(dsp().channels[1].bend, -1.0f);
-    send(dsp(), {0xE4, 0x7F, 0x7F}); // 16383 on channel 5
-    EXPECT_FLOAT_EQ(dsp().channels[5].bend, 1.0f - 1.0f / 8192.0f);
-}
-
-TEST_F(MidiTest, ControllersOnChannelSixteenAreIgnored)
-{
-    send(dsp(), {0xB0, 64, 127});
-    EXPECT_FLOAT_EQ(dsp().channels[1].sustain, 1.0f);
-    send(dsp(), {0xB0, 1, 64});
-    EXPECT_FLOAT_EQ(dsp().channels[1].modWheel, 64.0f / 127.0f);
-
-    send(dsp(), {0xBF, 64, 127});
-    send(dsp(), {0xBF, 1, 127});
-    send(dsp(), {0xEF, 0x7F, 0x7F});
-    send(dsp(), {0xDF, 100});
-    EXPECT_EQ(dsp().channels[16].sustain, 0.0f);
-    EXPECT_EQ(dsp().channels[16].modWheel, 0.0f);
-    EXPECT_EQ(dsp().channels[16].bend, 0.0f);
-    EXPECT_EQ(dsp().channels[16].pressure, 0.0f);
-    // Its notes still play.
-    EXPECT_TRUE(send(dsp(), {0x9F, 60, 100}).noteEvent);
-    EXPECT_EQ(voice(0).channel, 16);
-}
-
-TEST_F(MidiTest, ChannelPressureIsTwoBytes)
-{
-    const MidiResult r = send(dsp(), {0xD1, 64});
-    EXPECT_FALSE(r.noteEvent);
-    EXPECT_FLOAT_EQ(dsp().channels[2].pressure, 64.0f / 127.0f);
-    // A message cut short does nothing.
-    send(dsp(), {0xD1});
-    send(dsp(), {0x90, 60});
-    EXPECT_FLOAT_EQ(dsp().channels[2].pressure, 64.0f / 127.0f);
-    EXPECT_EQ(voice(0).state, 0u);
-}
-
-TEST_F(MidiTest, PolyphonicPressureReachesMatchingVoices)
-{
-    send(dsp(), {0x90, 60, 100});
-    send(dsp(), {0x90, 62, 100});
-    send(dsp(), {0xA0, 62, 127});
-    EXPECT_EQ(voice(0).aftertouch, 0.0f);
-    EXPECT_FLOAT_EQ(voice(1).aftertouch, 1.0f);
-}
-
-TEST_F(MidiTest, AllNotesOffAndSystemMessagesDoNothing)
-{
-    send(dsp(), {0x90, 60, 100});
-    EXPECT_FALSE(send(dsp(), {0xB0, 123, 0}).noteEvent);
-    EXPECT_FALSE(send(dsp(), {0xB0, 120, 0}).noteEvent);
-    EXPECT_FALSE(send(dsp(), {0xF8}).noteEvent);
-    EXPECT_EQ(voice(0).state, 1u);
-}
-
-TEST_F(MidiTest, SustainHoldsAReleasedVoice)
-{
-    setPlain(kParamRelease, 0.05f);
-    std::vector<float> left, right;
-
-    send(dsp(), {0xB0, 64, 127});
-    send(dsp(), {0x90, 60, 100});
-    rig.render(4800, 480, left, right);
-    send(dsp(), {0x80, 60, 0});
-    rig.render(24000, 480, left, right); // ten release times
-    EXPECT_EQ(voice(0).state, 2u);
-    EXPECT_EQ(voice(0).releaseProgress, 0.0f);
-
-    send(dsp(), {0xB0, 64, 0});
-    rig.render(24000, 480, left, right);
-    EXPECT_EQ(voice(0).state, 0u);
-}
-
-TEST_F(MidiTest, PolyphonyLimitsTheVoicesConsidered)
-{
-    setPlain(kParamPolyphony, 4.0f);
-    for (int n = 0; n < 4; ++n)
-        EXPECT_EQ(startNote(dsp(), 60 + n, 100, 1), n);
-    // Voice 5 free but beyond the limit.
-    EXPECT_EQ(voice(5).state, 0u);
-    const int taken = startNote(dsp(), 70, 100, 1);
-    EXPECT_GE(taken, 0);
-    EXPECT_LT(taken, 4);
-    EXPECT_EQ(voice(taken).note, 70);
-    EXPECT_EQ(dsp().voiceCount, 4);
-}
-
-TEST_F(MidiTest, LowestCostVoiceIsTaken)
-{
-    setPlain(kParamPolyphony, 2.0f);
-    for (int i = 0; i < 2; ++i)
+    for (const MessageCase& c : kMessages)
     {
-        voice(i).state = 1;
-        voice(i).timePos = 0.5f;
-        voice(i).releaseProgress = 0.0f;
+        qmtest::EngineRig rig({qmtest::fundamentalOnlySound()}, 48000.0f);
+        MidiResult r;
+        for (const Bytes& b : c.messages)
+            r = send(rig.dsp(), b);
+        EXPECT_EQ(r.noteEvent, c.noteEvent) << &c - kMessages;
+        const std::vector<float> got = c.probe(rig.dsp());
+        ASSERT_EQ(got.size(), c.expected.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_FLOAT_EQ(got[i], c.expected[i]) << "case " << &c - kMessages << " value " << i;
     }
-    voice(0).note = 72;
-    voice(1).note = 60;
-    // Distance terms 1/13 (voice 1) against 11/23 (voice 0).
-    EXPECT_LT(voiceStealCost(voice(1), 61), voiceStealCost(voice(0), 61));
-    EXPECT_EQ(chooseVoice(dsp(), 61), 1);
-
-    // Cost of a voice 2 s into its sound, half released, note 7 apart: 0.5 x 5 + 1/3 + 7/19.
-    KeyVoice v;
-    v.timePos = 2.0f;
-    v.releaseProgress = 0.5f;
-    v.note = 60;
-    EXPECT_NEAR(voiceStealCost(v, 67), 2.5f + 1.0f / 3.0f + 7.0f / 19.0f, 1e-6f);
-    // A voice before its sound (time -0.5) costs 1 / 3.5 of that.
-    v.timePos = -0.5f;
-    EXPECT_NEAR(voiceStealCost(v, 67), (2.5f + 1.0f + 7.0f / 19.0f) / 3.5f, 1e-6f);
 }
 
-TEST_F(MidiTest, EqualCostsTakeTheLowestIndex)
+TEST(VoiceAllocation, NewNoteTakesAFreeVoiceElseTheCheapestToSteal)
 {
-    setPlain(kParamPolyphony, 3.0f);
-    for (int i = 0; i < 3; ++i)
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // clang-format off
+    struct Voice { uint32_t state; float timePos, releaseProgress; int note; };
+    // clang-format on
+    // clang-format off
+    struct Case { const char* what; int polyphony; std::vector<Voice> voices; int expected; };
+    // clang-format on
+    const Case cases[] = {
+        {"first free voice", 4, {{1, 0.5f, 0, 60}, {0, 0, 0, 0}, {0, 0, 0, 0}}, 1},
+        {"nearest note", 2, {{1, 0.5f, 0, 72}, {1, 0.5f, 0, 60}}, 1},
+        {"furthest released", 2, {{1, 0.5f, 0.2f, 61}, {2, 0.5f, 0.8f, 61}}, 1},
+        {"longest playing", 2, {{1, 0.1f, 0, 61}, {1, 3.0f, 0, 61}}, 1},
+        {"before its sound starts", 2, {{1, 1.0f, 0, 61}, {1, -0.5f, 0, 61}}, 1},
+        {"equal costs: lowest index", 3, {{1, 1.0f, 0, 50}, {1, 1.0f, 0, 50}, {1, 1.0f, 0, 50}}, 0},
+        {"no cost a number", 2, {{1, nan, 0, 61}, {1, nan, 0, 61}}, 0},
+        {"beyond the polyphony", 2, {{1, 0.5f, 0, 72}, {1, 0.5f, 0, 70}, {0, 0, 0, 0}}, 1},
+    };
+    for (const Case& c : cases)
     {
-        voice(i).state = 1;
-        voice(i).timePos = 1.0f;
-        voice(i).note = 50;
+        qmtest::EngineRig rig({qmtest::fundamentalOnlySound()}, 48000.0f);
+        KeySpaceDSP& dsp = rig.dsp();
+        dsp.params[kParamPolyphony].value = float(c.polyphony);
+        for (size_t i = 0; i < c.voices.size(); ++i)
+        {
+            KeyVoice& v = dsp.voices[i];
+            v.state = c.voices[i].state;
+            v.timePos = c.voices[i].timePos;
+            v.releaseProgress = c.voices[i].releaseProgress;
+            v.note = c.voices[i].note;
+        }
+        dsp.voiceCount = int(c.voices.size());
+        EXPECT_EQ(chooseVoice(dsp, 61), c.expected) << c.what;
+        EXPECT_EQ(startNote(dsp, 61, 100, 1), c.expected) << c.what;
+        EXPECT_EQ(dsp.voices[size_t(c.expected)].note, 61) << c.what;
     }
-    EXPECT_EQ(chooseVoice(dsp(), 50), 0);
 }
 
-TEST_F(MidiTest, SameNoteWithFreeVoicesTakesAFreeVoice)
+TEST(VoiceAllocation, RetriggerRewindsTimeAndEnvelopesByTheirShare)
 {
-    send(dsp(), {0x90, 60, 100});
-    send(dsp(), {0x90, 60, 100});
-    EXPECT_EQ(voice(0).state, 1u);
-    EXPECT_EQ(voice(1).state, 1u);
-    EXPECT_EQ(voice(1).note, 60);
-}
-
-TEST_F(MidiTest, NoVoiceWithACostStillGetsTheNote)
-{
-    setPlain(kParamPolyphony, 2.0f);
-    for (int i = 0; i < 2; ++i)
+    qmtest::EngineRig rig({qmtest::fundamentalOnlySound()}, 48000.0f);
+    KeySpaceDSP& dsp = rig.dsp();
+    KeyVoice& v = dsp.voices[0];
+    dsp.params[kParamPolyphony].value = 1.0f;
+    startNote(dsp, 60, 100, 1);
+    // {time warp, time share, envelope share, released, time before, stage before, time after, stage after}
+    const float rows[][8] = {{1, 0.0f, 0.0f, 0, 0.8f, 1.5f, 0.8f, 1.5f},
+                             {1, 1.0f, 1.0f, 0, 0.8f, 1.5f, 0.0f, 0.0f},
+                             {1, 0.5f, 0.0f, 0, 0.6f, 3.5f, 0.3f, 0.0f},  // a finished envelope starts over
+                             {-1, 1.0f, 0.0f, 0, 0.2f, 1.5f, 1.0f, 1.5f}, // backwards, time starts at 1
+                             {1, 0.0f, 0.0f, 1, 0.7f, 3.2f, 0.0f, 0.0f}}; // a released voice starts afresh
+    for (const auto& row : rows)
     {
-        voice(i).state = 1;
-        voice(i).timePos = std::numeric_limits<float>::quiet_NaN();
+        dsp.params[kParamTimeWarp].value = row[0];
+        for (auto [param, unit] :
+             {std::pair{kParamRetrigger, row[1]}, {kFirstEnvParam + kEnvParamRetrigger, row[2]}})
+            dsp.params[size_t(param)].value = dsp.params[size_t(param)].convertUnitToVal(unit);
+        if (row[3] > 0) releaseNote(dsp, v.note, 1);
+        v.timePos = row[4];
+        v.mod.env[0].stage = row[5];
+        startNote(dsp, 62, 100, 1);
+        EXPECT_NEAR(v.timePos, row[6], 1e-6f) << &row - rows;
+        EXPECT_NEAR(v.mod.env[0].stage, row[7], 1e-5f) << &row - rows;
+        EXPECT_TRUE(v.note == 62 && v.state == 1 && v.releaseProgress == 0.0f) << &row - rows;
     }
-    EXPECT_EQ(chooseVoice(dsp(), 60), 0);
-    EXPECT_EQ(startNote(dsp(), 60, 100, 1), 0);
-}
-
-TEST_F(MidiTest, RetriggerMovesTheTimePositionBackByItsShare)
-{
-    setPlain(kParamPolyphony, 1.0f);
-    setPlain(kParamTimeWarp, 1.0f);
-    startNote(dsp(), 60, 100, 1);
-    voice(0).timePos = 0.8f;
-
-    setUnit(kParamRetrigger, 0.0f);
-    startNote(dsp(), 62, 100, 1);
-    EXPECT_FLOAT_EQ(voice(0).timePos, 0.8f);
-    EXPECT_EQ(voice(0).note, 62);
-
-    setUnit(kParamRetrigger, 1.0f);
-    startNote(dsp(), 63, 100, 1);
-    EXPECT_FLOAT_EQ(voice(0).timePos, 0.0f);
-
-    voice(0).timePos = 0.6f;
-    setUnit(kParamRetrigger, 0.5f);
-    startNote(dsp(), 64, 100, 1);
-    EXPECT_NEAR(voice(0).timePos, 0.3f, 1e-6f);
-
-    // Backwards time warp: the start is 1.0.
-    setPlain(kParamTimeWarp, -1.0f);
-    voice(0).timePos = 0.2f;
-    setUnit(kParamRetrigger, 1.0f);
-    startNote(dsp(), 65, 100, 1);
-    EXPECT_FLOAT_EQ(voice(0).timePos, 1.0f);
-}
-
-TEST_F(MidiTest, EnvelopeRetriggerRewindsByItsShare)
-{
-    setPlain(kParamPolyphony, 1.0f);
-    const int env1 = kFirstEnvParam;
-    startNote(dsp(), 60, 100, 1);
-
-    // 0%: a voice in its decay stage 1.5 stays there.
-    setUnit(env1 + kEnvParamRetrigger, 0.0f);
-    voice(0).mod.env[0].stage = 1.5f;
-    startNote(dsp(), 60, 100, 1);
-    EXPECT_NEAR(voice(0).mod.env[0].stage, 1.5f, 1e-5f);
-
-    // 100%: back to the start.
-    setUnit(env1 + kEnvParamRetrigger, 1.0f);
-    voice(0).mod.env[0].stage = 1.5f;
-    startNote(dsp(), 60, 100, 1);
-    EXPECT_EQ(voice(0).mod.env[0].stage, 0.0f);
-
-    // A finished or releasing envelope starts over.
-    setUnit(env1 + kEnvParamRetrigger, 0.0f);
-    voice(0).mod.env[0].stage = 3.5f;
-    startNote(dsp(), 60, 100, 1);
-    EXPECT_EQ(voice(0).mod.env[0].stage, 0.0f);
-}
-
-TEST_F(MidiTest, ReleasedVoiceIsStartedAfresh)
-{
-    setPlain(kParamPolyphony, 1.0f);
-    send(dsp(), {0x90, 60, 100});
-    voice(0).timePos = 0.7f;
-    send(dsp(), {0x80, 60, 0});
-    ASSERT_EQ(voice(0).state, 2u);
-    send(dsp(), {0x90, 67, 80});
-    EXPECT_EQ(voice(0).state, 1u);
-    EXPECT_EQ(voice(0).timePos, 0.0f);
-    EXPECT_EQ(voice(0).pitch, 67.0f);
-    EXPECT_EQ(voice(0).releaseProgress, 0.0f);
 }
