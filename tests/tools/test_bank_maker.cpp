@@ -94,8 +94,8 @@ TEST(BankMakerBanks, Layout)
             ++counts[map.category];
         }
         EXPECT_EQ(std::set<std::string>(categories.begin(), categories.end()).size(), categories.size());
-        if (large) EXPECT_EQ(counts["Grid"], qmbank::kLargeBankBigCategorySize);
-        if (!large) EXPECT_TRUE(categories.size() >= 5 && categories.back()[0] == 'x');
+        EXPECT_TRUE(large ? counts["Grid"] == qmbank::kLargeBankBigCategorySize
+                          : categories.size() >= 5 && categories.back()[0] == 'x');
     }
     EXPECT_GT(qmbank::kLargeBankBigCategorySize, 64);
 }
@@ -103,6 +103,10 @@ TEST(BankMakerBanks, Layout)
 TEST(BankMakerBanks, DemoBankExercisesEveryField)
 {
     std::set<std::string> seen;
+    const auto mark = [&seen](bool has, const char* field)
+    {
+        if (has) seen.insert(field);
+    };
     const char* bandBytes[] = {
         "noise",   "noise width", "oscillation", "oscillation rate", "oscillation phase",
         "shimmer", "mark stride", "mark rate"};
@@ -110,46 +114,29 @@ TEST(BankMakerBanks, DemoBankExercisesEveryField)
     {
         InstrumentMap map;
         ASSERT_TRUE(parseEntry(e, &map));
-        const std::pair<bool, const char*> sound[] = {{map.zoneOffset[0] > 6, "headerExtra"},
-                                                      {map.gain == 1.0f, "full key tracking"},
-                                                      {map.gain == 0.0f, "no key tracking"},
-                                                      {map.numZones >= 5, "five zones"}};
-        for (const auto& [has, what] : sound)
-            if (has) seen.insert(what);
+        // clang-format off
+        mark(map.zoneOffset[0] > 6, "headerExtra"); mark(map.numZones >= 5, "five zones");
+        mark(map.gain == 1.0f, "full key tracking"); mark(map.gain == 0.0f, "no key tracking");
         for (int k = 0; k < map.numZones; ++k)
         {
             const SoundZone z = map.zone(k);
-            const std::pair<bool, const char*> zone[] = {{z.frameCount > 0 && z.frameRate > 0, "frames"},
-                                                         {z.harmonicShareFlag != 0, "share"},
-                                                         {z.resonanceCount > 0, "resonances"},
-                                                         {z.tuneCents > 0, "tune up"},
-                                                         {z.tuneCents < 0, "tune down"},
-                                                         {z.jitterAmount > 0 && z.jitterRate > 0, "jitter"},
-                                                         {z.vibratoDepth > 0, "vibrato"},
-                                                         {z.warpWidth > 0, "warp"}};
-            for (const auto& [has, what] : zone)
-                if (has) seen.insert(what);
-            for (const uint8_t* o = z.onsetBands; o < z.onsetBands + kZoneOnsetBands * kZoneOnsetBandSize;
-                 o += kZoneOnsetBandSize)
+            mark(z.frameCount > 0 && z.frameRate > 0, "frames"); mark(z.harmonicShareFlag != 0, "share");
+            mark(z.resonanceCount > 0, "resonances"); mark(z.tuneCents > 0, "tune up"); mark(z.tuneCents < 0, "tune down");
+            mark(z.jitterAmount > 0 && z.jitterRate > 0, "jitter"); mark(z.vibratoDepth > 0, "vibrato");
+            mark(z.warpWidth > 0, "warp");
+            for (const uint8_t* o = z.onsetBands; o < z.onsetBands + kZoneOnsetBands * kZoneOnsetBandSize; o += kZoneOnsetBandSize)
+                mark(blobU16(o) > 0 && blobU16(o + 2) > 0, "onset"), mark(int8_t(o[5]) > 0, "onset delay");
+            for (const uint8_t* r = z.bandRecords; r < z.bandRecords + z.harmonicCount * z.bandStride; r += z.bandStride)
             {
-                if (blobU16(o) > 0 && blobU16(o + 2) > 0) seen.insert("onset");
-                if (int8_t(o[5]) > 0) seen.insert("onset delay");
-            }
-            for (const uint8_t* r = z.bandRecords; r < z.bandRecords + z.harmonicCount * z.bandStride;
-                 r += z.bandStride)
-            {
-                const std::pair<bool, const char*> band[] = {
-                    {blobI16(r) < 0, "swell"},         {blobI16(r) > 0, "decay"},
-                    {blobI16(r + 4) > 0, "transient"}, {blobU16(r + 9) > 0, "steady"},
-                    {blobI16(r + 11) != 0, "detune"},  {r[8] > 0, "decay shape"}};
-                for (const auto& [has, what] : band)
-                    if (has) seen.insert(what);
+                mark(blobI16(r) < 0, "swell"); mark(blobI16(r) > 0, "decay"); mark(blobI16(r + 4) > 0, "transient");
+                mark(blobU16(r + 9) > 0, "steady"); mark(blobI16(r + 11) != 0, "detune"); mark(r[8] > 0, "decay shape");
                 for (int j = 0; j < 8; ++j)
-                    if (r[14 + j] > 0) seen.insert(bandBytes[j]);
+                    mark(r[14 + j] > 0, bandBytes[j]);
                 for (int f = 0; f < z.frameCount; ++f)
-                    if (r[22 + f] != 0) seen.insert("envelope");
+                    mark(r[22 + f] != 0, "envelope");
             }
         }
+        // clang-format on
     }
     EXPECT_EQ(seen.size(), 29u) << "every sound, zone, onset and band field the renderer reads is used";
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -23,7 +24,7 @@ bool parse(const std::vector<uint8_t>& bytes, const char* name, InstrumentMap* m
     ref.data = block.get();
     ref.size = size;
     const bool ok = makeInstrumentMap(ref, map, 7);
-    if (ok) EXPECT_TRUE(map->data == block.get() && map->size == size && map->index == 7);
+    EXPECT_TRUE(!ok || (map->data == block.get() && map->size == size && map->index == 7));
     map->data = nullptr; // the block goes now
     return ok;
 }
@@ -81,7 +82,7 @@ TEST(InstrumentMap, DemoBankRoundTrips)
             const uint8_t* end =
                 k + 1 < map.numZones ? bytes.data() + offsets[size_t(k + 1)] : bytes.data() + bytes.size();
             EXPECT_EQ(last + view.bandStride, end) << entry << " zone " << k;
-            if (!z.resonances.empty()) EXPECT_EQ(blobU16(view.resonances + 7), z.resonances[0].spread);
+            EXPECT_TRUE(z.resonances.empty() || blobU16(view.resonances + 7) == z.resonances[0].spread);
             EXPECT_EQ(blobU16(view.onsetBands + 6 * 5), z.onsetBands[5].level);
         }
     }
@@ -113,7 +114,7 @@ TEST(InstrumentMap, NamesSplitAtUnderscores)
         ref.size = bytes.size();
         InstrumentMap map;
         ASSERT_EQ(makeInstrumentMap(ref, &map, 0), c.ok) << c.ref;
-        if (c.ok) EXPECT_TRUE(map.category == c.category && map.name == c.name) << c.ref;
+        EXPECT_TRUE(!c.ok || (map.category == c.category && map.name == c.name)) << c.ref;
     }
 }
 
@@ -171,40 +172,27 @@ TEST(InstrumentMap, EachCheckRefusesItsBlob)
     bands.zones[0].bands.resize(80);
     const std::vector<uint8_t> eighty = qmbank::encodeBlob(bands);
     bands.zones[0].bands.resize(81);
-    struct Case
-    {
-        const char* what;
-        std::vector<uint8_t> bytes;
-        bool accepted;
-    };
-    const Case cases[] = {
-        {"unbroken", good, true},
-        {"80 band records", eighty, true},
-        {"81 band records", qmbank::encodeBlob(bands), false},
-        {"first magic byte", patched({{0, 'q'}}), false},
-        {"second magic byte", patched({{1, 'J'}}), false},
-        {"byte 2 not zero", patched({{2, 1}}), false},
-        {"65 zones", patched({{4, 65}}), false},
-        {"255 zones", patched({{4, 255}}), false},
-        {"no zones", patched({{4, 0}}), false},
-        {"zone format 0", patched({{zone1 + 5, 0}}), false},
-        {"zone format 2", patched({{zone1 + 5, 2}}), false},
+    // clang-format off
+    const std::tuple<const char*, std::vector<uint8_t>, bool> cases[] = {
+        {"unbroken", good, true}, {"80 band records", eighty, true}, {"81 band records", qmbank::encodeBlob(bands), false},
+        {"first magic byte", patched({{0, 'q'}}), false}, {"second magic byte", patched({{1, 'J'}}), false},
+        {"byte 2 not zero", patched({{2, 1}}), false}, {"65 zones", patched({{4, 65}}), false},
+        {"255 zones", patched({{4, 255}}), false}, {"no zones", patched({{4, 0}}), false},
+        {"zone format 0", patched({{zone1 + 5, 0}}), false}, {"zone format 2", patched({{zone1 + 5, 2}}), false},
         {"81 band records in the header", patched({{zone1 + 3, 81}, {zone1 + 4, 0}}), false},
         {"65535 band records", patched({{zone1 + 3, 255}, {zone1 + 4, 255}}), false},
         {"more resonances than bytes", patched({{zone1 + 10, 200}}), false},
         {"fewer resonances than bytes", patched({{6 + 10, 1}}), false},
-        {"longer envelopes", patched({{zone1 + 6, 9}}), false},
-        {"share flag without bytes", patched({{zone1 + 9, 1}}), false},
-        {"header extra past the end", patched({{3, 255}}), false},
-        {"trailing byte", patched({}, good.size() + 1), false},
+        {"longer envelopes", patched({{zone1 + 6, 9}}), false}, {"share flag without bytes", patched({{zone1 + 9, 1}}), false},
+        {"header extra past the end", patched({{3, 255}}), false}, {"trailing byte", patched({}, good.size() + 1), false},
         {"last zone one byte short", patched({}, good.size() - 1), false},
         {"last zone header cut", patched({}, zone1 + 17), false},
         {"zone header cut before its later fields", patched({}, zone1 + 10), false},
-        {"last zone missing", patched({}, zone1), false},
-    };
+        {"last zone missing", patched({}, zone1), false}};
+    // clang-format on
     InstrumentMap map;
-    for (const Case& c : cases)
-        EXPECT_EQ(parse(c.bytes, "A_B", &map), c.accepted) << c.what;
+    for (const auto& [what, bytes, accepted] : cases)
+        EXPECT_EQ(parse(bytes, "A_B", &map), accepted) << what;
     // Blobs shorter than the minimum are refused before the magic is read.
     for (size_t size = 0; size < kMinBlobSize; ++size)
         EXPECT_FALSE(parse(good, "A_B", &map, size)) << size;
