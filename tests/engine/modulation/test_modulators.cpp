@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "engine/Random.h"
@@ -14,13 +16,8 @@ constexpr double kHop = 128.0 / 44100.0;
 
 TEST(LFOShape, ValuesAtCharacteristicPhases)
 {
-    struct Case
-    {
-        int shape;
-        float phase, want;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<int, float, float> cases[] = {
         {kLfoSine, 0.0f, 0.0f}, {kLfoSine, 0.25f, 1.0f}, {kLfoSine, 0.75f, -1.0f}, {kLfoTriangle, 0.25f, 1.0f},
         {kLfoTriangle, 0.75f, -1.0f}, {kLfoTriangle, 0.5f, 0.0f}, {kLfoTriangle, 0.1f, 0.4f},
         {kLfoTriangle, 0.9f, -0.4f}, {kLfoSaw, 0.0f, 1.0f}, {kLfoSaw, 0.75f, -0.5f}, {kLfoSaw, 3.25f, 0.5f},
@@ -29,11 +26,11 @@ TEST(LFOShape, ValuesAtCharacteristicPhases)
         {kLfoSigmoid, 0.75f, -0.7071068f}, {kLfoExpo, 0.0f, 1.0f}, {kLfoExpo, 0.5f, -0.3976116f},
         {kLfoExpo, 1.0f, 1.0f}, {9, 0.3f, 0.0f}, {-1, 0.3f, 0.0f}};
     // clang-format on
-    for (const Case& c : cases)
+    for (const auto& [shape, phase, want] : cases)
     {
         LFO lfo;
-        EXPECT_NEAR(lfo.getVal(c.phase, c.shape), c.want, 2e-6) << "shape " << c.shape << " at " << c.phase;
-        EXPECT_EQ(lfo.value, lfo.getVal(c.phase, c.shape));
+        EXPECT_NEAR(lfo.getVal(phase, shape), want, 2e-6) << "shape " << shape << " at " << phase;
+        EXPECT_TRUE(lfo.value == lfo.getVal(phase, shape) && lfo.phase == phase - std::floor(phase));
     }
 }
 
@@ -43,14 +40,10 @@ TEST(LFOShape, RandomShapesDrawAtTheirCycleBoundaries)
 {
     engineSrand(42u);
     LFO lfo;
-    lfo.phase = 0.05f;
-    lfo.rndNew = 0.5f;
-    lfo.rndOld = -0.5f;
-    EXPECT_FLOAT_EQ(lfo.getVal(0.125f, kLfoNoise), 0.0f);
-    EXPECT_FLOAT_EQ(lfo.rndNew, 0.5f);
+    lfo.phase = 0.05f, lfo.rndNew = 0.5f, lfo.rndOld = -0.5f;
+    EXPECT_TRUE(lfo.getVal(0.125f, kLfoNoise) == 0.0f && lfo.rndNew == 0.5f); // same quarter: no draw
     EXPECT_FLOAT_EQ(lfo.getVal(0.25f, kLfoNoise), 0.5f);
-    EXPECT_NE(lfo.rndNew, 0.5f);
-    EXPECT_LE(std::fabs(lfo.rndNew), 1.0f);
+    EXPECT_TRUE(lfo.rndNew != 0.5f && std::fabs(lfo.rndNew) <= 1.0f);
     EXPECT_FLOAT_EQ(lfo.getVal(0.375f, kLfoNoise), 0.5f * (lfo.rndNew + 0.5f));
     const float held = lfo.getVal(0.6f, kLfoSampleHold);
     EXPECT_EQ(lfo.getVal(0.95f, kLfoSampleHold), held);
@@ -84,7 +77,10 @@ class ModulatorsTest : public ::testing::Test
     ModState state{};
 };
 
-TEST_F(ModulatorsTest, FreeAndSyncedLfoPhases)
+// Free LFOs advance by speed x step; synced ones lock to the host position by their division, or
+// run on by the step's beats without one; a retrigger restarts LFOs with the switch at their Phase
+// (then ignoring the host) and makes Sample&Hold draw; LFOs with Per Voice off copy the global state.
+TEST_F(ModulatorsTest, LfoPhasesFreeSyncedRetriggeredAndShared)
 {
     lfo(0, 3) = 2.0f;
     for (int i = 1; i <= 7; ++i)
@@ -93,10 +89,12 @@ TEST_F(ModulatorsTest, FreeAndSyncedLfoPhases)
         EXPECT_NEAR(state.lfo[0].phase, std::fmod(0.2 * i, 1.0), 1e-5) << i;
         EXPECT_NEAR(state.lfo[0].value, 1.0f - 2.0f * state.lfo[0].phase, 1e-6);
     }
-    const double cyclesPerBeat[15] = {0.0625,   0.083333, 0.125, 0.166667, 0.25, 0.333333, 0.5, 1.0,
-                                      1.333333, 1.5,      2.0,   3.0,      4.0,  6.0,      8.0};
+    // clang-format off
+    const double cyclesPerBeat[15] = {0.0625, 0.083333, 0.125, 0.166667, 0.25, 0.333333, 0.5, 1.0, 1.333333, 1.5,
+                                      2.0, 3.0, 4.0, 6.0, 8.0};
+    // clang-format on
     lfo(0, 2) = 1.0f;
-    const double hostPos = 0.3, pos = 2.5;
+    const double hostPos = 0.3, pos = 2.5, farHost = 100.3;
     for (int d = 0; d < 15; ++d)
     {
         lfo(0, 4) = float(d);
@@ -106,50 +104,35 @@ TEST_F(ModulatorsTest, FreeAndSyncedLfoPhases)
     lfo(0, 4) = 7.0f; // one cycle per beat
     run(kHop, 0.01, &pos);
     EXPECT_FLOAT_EQ(state.lfo[0].phase, 0.5f);
-    run(kHop, 0.125); // without a host position a synced LFO runs on by the step's beats
+    run(kHop, 0.125);
     EXPECT_FLOAT_EQ(state.lfo[0].phase, 0.625f);
-    // A retriggered synced LFO restarts at its Phase and then ignores the host.
-    lfo(0, 1) = 0.25f;
-    lfo(0, 5) = 1.0f;
-    const double farHost = 100.3;
+    lfo(0, 1) = 0.25f, lfo(0, 5) = 1.0f;
     run(0.0, 0.0, &farHost, true);
     EXPECT_FLOAT_EQ(state.lfo[0].phase, 0.25f);
     run(kHop, 0.5, &farHost);
     EXPECT_FLOAT_EQ(state.lfo[0].phase, 0.75f);
-}
 
-TEST_F(ModulatorsTest, RetriggerRestartsOnlyLfosWithTheSwitchAndRedraws)
-{
     engineSrand(3u);
-    lfo(0, 0) = kLfoSampleHold;
-    lfo(0, 3) = 0.5f;
-    lfo(0, 5) = 1.0f;
-    lfo(1, 3) = 2.0f;
+    lfo(0, 0) = kLfoSampleHold, lfo(0, 1) = 0.0f, lfo(0, 2) = 0.0f, lfo(0, 3) = 0.5f, lfo(1, 3) = 2.0f;
+    state = ModState{};
     run(0.1, 0.0, nullptr, true);
     const float first = state.lfo[0].value;
-    EXPECT_FLOAT_EQ(state.lfo[0].phase, 0.05f); // restarted at Phase 0, then one step on
-    EXPECT_FLOAT_EQ(state.lfo[1].phase, 0.2f);
+    EXPECT_TRUE(state.lfo[0].phase == 0.05f && state.lfo[1].phase == 0.2f);
     run(0.1);
     EXPECT_EQ(state.lfo[0].value, first);
     run(0.1, 0.0, nullptr, true);
     EXPECT_NE(state.lfo[0].value, first);
     EXPECT_NEAR(state.lfo[1].phase, 0.6f, 1e-6);
-}
 
-TEST_F(ModulatorsTest, SharedLfoFollowsTheGlobalState)
-{
     ModState global{};
     lfo(0, 6) = 0.0f;
-    lfo(0, 3) = 3.0f;
-    state.lfo[1].phase = 0.5f;
     for (int i = 0; i < 5; ++i)
     {
         mods.process(global, 0.05, 0.0, nullptr, nullptr, false);
         mods.process(state, 0.05, 0.0, nullptr, &global, false);
-        EXPECT_EQ(state.lfo[0].phase, global.lfo[0].phase);
-        EXPECT_EQ(state.lfo[0].prevPhase, global.lfo[0].prevPhase);
-        EXPECT_EQ(state.lfo[0].value, global.lfo[0].value);
-        EXPECT_NE(state.lfo[1].phase, global.lfo[1].phase);
+        EXPECT_TRUE(state.lfo[0].phase == global.lfo[0].phase &&
+                    state.lfo[0].prevPhase == global.lfo[0].prevPhase &&
+                    state.lfo[0].value == global.lfo[0].value && state.lfo[1].phase != global.lfo[1].phase);
     }
 }
 
@@ -159,14 +142,9 @@ TEST_F(ModulatorsTest, SharedLfoFollowsTheGlobalState)
 TEST_F(ModulatorsTest, EnvelopeSegmentsEndOnTheirHops)
 {
     const float nan = std::nanf("");
-    struct Row
-    {
-        const char* what;
-        float attackMs, decayS, releaseS, stage, held;
-        bool retrigger;
-        std::vector<std::array<float, 3>> checks;
-    };
     // clang-format off
+    struct Row { const char* what; float attackMs, decayS, releaseS, stage, held; bool retrigger;
+                 std::vector<std::array<float, 3>> checks; };
     const Row rows[] = {
         {"attack, decay, sustain", 10, 0.3f, 0.4f, 0, 0, true,
          {{1, 0.290249f, 0.432200f}, {3, 0.870748f, 0.896599f}, {4, 1, 1}, {5, 1.009675f, 0.990372f},
@@ -184,8 +162,7 @@ TEST_F(ModulatorsTest, EnvelopeSegmentsEndOnTheirHops)
             env(int(e), 1) = r.attackMs, env(int(e), 2) = r.decayS, env(int(e), 4) = r.releaseS;
             env(int(1 - e), 1) = 10, env(int(1 - e), 2) = 0.3f, env(int(1 - e), 4) = 0.4f;
             state = ModState{};
-            state.env[e].stage = r.stage;
-            state.env[e].held = r.held;
+            state.env[e].stage = r.stage, state.env[e].held = r.held;
             int hop = 0;
             for (const auto& [when, stage, value] : r.checks)
             {

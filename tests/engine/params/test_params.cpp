@@ -8,7 +8,9 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <utility>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/fx/FxChain.h"
@@ -21,55 +23,45 @@ namespace
 double unitToValRef(int curve, double lo, double hi, double k, double u)
 {
     const auto sgnpow = [](double x, double p) { return x >= 0.0 ? std::pow(x, p) : -std::pow(-x, p); };
+    // clang-format off
     switch (curve)
     {
-    case kCurveLinear:
-        return lo + (hi - lo) * u;
-    case kCurvePowUnit:
-        return lo + (hi - lo) * sgnpow(u, k);
-    case kCurvePowValue:
-        return sgnpow(lo + (hi - lo) * u, k);
-    case kCurveExp:
-        return std::exp(std::log(lo) + std::log(hi / lo) * u);
-    case kCurveLog:
-        return k * std::log(lo + (hi - lo) * u);
-    case kCurveRoundLinear:
-        return std::round(lo + (hi - lo) * u);
-    default:
-        return -1.0;
+    case kCurveLinear: return lo + (hi - lo) * u;
+    case kCurvePowUnit: return lo + (hi - lo) * sgnpow(u, k);
+    case kCurvePowValue: return sgnpow(lo + (hi - lo) * u, k);
+    case kCurveExp: return std::exp(std::log(lo) + std::log(hi / lo) * u);
+    case kCurveLog: return k * std::log(lo + (hi - lo) * u);
+    case kCurveRoundLinear: return std::round(lo + (hi - lo) * u);
+    default: return -1.0;
     }
+    // clang-format on
 }
 
 // Units from uFrom to 1.5 (nothing is clamped); rounded curves also go value -> unit -> value
 // exactly on their steps (the -3..0 row rounds -1.5 away from zero).
 TEST(ParamCurves, MatchTheReferenceAndRoundTrip)
 {
-    struct Case
-    {
-        int curve;
-        float lo, hi, k, uFrom;
-    };
     // clang-format off
-    const Case cases[] = {{kCurveLinear, -18, 12, 0, -0.5f}, {kCurvePowUnit, 0.01f, 20, 2, -0.5f},
+    const std::tuple<int, float, float, float, float> cases[] = {{kCurveLinear, -18, 12, 0, -0.5f}, {kCurvePowUnit, 0.01f, 20, 2, -0.5f},
                           {kCurvePowValue, -2, 2, 3, -0.5f}, {kCurveExp, 20, 20000, 0, -0.5f},
                           {kCurveLog, 1, 100, 6, 0}, {kCurveRoundLinear, 1, 24, 0, -0.5f},
                           {kCurveRoundLinear, -3, 0, 0, 0}, {6, 0, 100, 0, 0}, {-1, 0, 100, 0, 0}};
     // clang-format on
-    for (const Case& c : cases)
+    for (const auto& [curve, lo, hi, k, uFrom] : cases)
     {
-        const Param p("x", c.curve, c.lo, c.hi, c.k, "", 0.0f);
-        for (float u = c.uFrom; u <= 1.5f; u += 1.0f / 40.0f)
+        const Param p("x", curve, lo, hi, k, "", 0.0f);
+        const bool smooth = curve >= 0 && curve < kCurveRoundLinear;
+        for (float u = uFrom; u <= 1.5f; u += 1.0f / 40.0f)
         {
-            const double ref = unitToValRef(c.curve, c.lo, c.hi, c.k, u);
+            const double ref = unitToValRef(curve, lo, hi, k, u);
             EXPECT_NEAR(p.convertUnitToVal(u), ref, 1e-5 * std::max(1.0, std::fabs(ref)))
-                << c.curve << " " << u;
-            const bool smooth = c.curve >= 0 && c.curve < kCurveRoundLinear;
+                << curve << " " << u;
             EXPECT_NEAR(smooth ? p.convertValToUnit(p.convertUnitToVal(u)) : u, u, 2e-5f)
-                << c.curve << " " << u;
+                << curve << " " << u;
         }
-        for (float v = c.lo; c.curve == kCurveRoundLinear && v <= c.hi; ++v)
-            EXPECT_EQ(p.convertUnitToVal(p.convertValToUnit(v)), v) << c.lo << " " << v;
-        EXPECT_TRUE((c.curve >= 0 && c.curve <= kCurveRoundLinear) || p.convertValToUnit(30.0f) == -1.0f);
+        for (float v = lo; curve == kCurveRoundLinear && v <= hi; ++v)
+            EXPECT_EQ(p.convertUnitToVal(p.convertValToUnit(v)), v) << lo << " " << v;
+        EXPECT_TRUE((curve >= 0 && curve <= kCurveRoundLinear) || p.convertValToUnit(30.0f) == -1.0f);
     }
     const Param middle("Cut", kCurvePowUnit, 30.0f, 8000.0f, 4.0f, "%.0f Hz");
     EXPECT_EQ(middle.value, middle.convertUnitToVal(0.5f));
@@ -80,18 +72,14 @@ TEST(ParamCurves, MatchTheReferenceAndRoundTrip)
 // most 32 characters, and every label points into the record's own text.
 TEST(ParamLabels, FormatTextsSplitInsideTheRecord)
 {
-    const std::string bars(32, '|'), longText(60, 'x');
-    const std::string exact(kParamFormatMaxChars, 'y'), cut = std::string(kParamFormatMaxChars, 'a'),
-                                                        cutBar = cut + "|b";
-    const std::pair<const char*, std::string> cases[] = {{"no|yes", "no,yes"},
-                                                         {"a|bb|", "a,bb,"},
-                                                         {"%.2f s", "%.2f s"},
-                                                         {"", ""},
-                                                         {nullptr, ""},
-                                                         {bars.c_str(), std::string(31, ',') + "|"},
-                                                         {longText.c_str(), std::string(32, 'x')},
-                                                         {exact.c_str(), exact},
-                                                         {cutBar.c_str(), cut}};
+    const std::string bars(32, '|'), longText(60, 'x'), exact(kParamFormatMaxChars, 'y'),
+        cut(kParamFormatMaxChars, 'a'), cutBar = cut + "|b";
+    // clang-format off
+    const std::pair<const char*, std::string> cases[] = {
+        {"no|yes", "no,yes"}, {"a|bb|", "a,bb,"}, {"%.2f s", "%.2f s"}, {"", ""}, {nullptr, ""},
+        {bars.c_str(), std::string(31, ',') + "|"}, {longText.c_str(), std::string(32, 'x')}, {exact.c_str(), exact},
+        {cutBar.c_str(), cut}};
+    // clang-format on
     for (const auto& [text, want] : cases)
     {
         Param p;
@@ -185,29 +173,23 @@ struct EngineTable
 // One line with every field of a record; a label that points at a record's name shows as @index.
 std::string dumpRecord(const Param& p, const std::vector<Param>& table)
 {
-    std::ostringstream out;
-    const auto num = [](float v)
-    {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.9g", double(v));
-        return std::string(buf);
-    };
-    out << p.index << " [" << p.name << "] group [" << p.group << "] host " << p.hostIndex
-        << (p.isHostParam ? "+" : "-") << " curve " << p.curveType << ' ' << num(p.minValue) << ".."
-        << num(p.maxValue) << " k " << num(p.exponent) << " value " << num(p.value) << " default "
-        << num(p.defaultValue) << " mod " << num(p.modValue) << " since " << p.sinceVersion << " snaps "
-        << p.numSnaps;
-    for (float s : p.snapValues)
-        out << ' ' << num(s);
-    out << " format [" << p.format << "] labels " << p.numLabels << ':';
+    char buf[512];
+    std::snprintf(
+        buf, sizeof buf,
+        "%d [%s] group [%s] host %d%c curve %d %.9g..%.9g k %.9g value %.9g default %.9g mod %.9g since %d "
+        "snaps %d: %.9g %.9g %.9g %.9g format [%s] labels %d:",
+        p.index, p.name, p.group, p.hostIndex, p.isHostParam ? '+' : '-', p.curveType, p.minValue, p.maxValue,
+        p.exponent, p.value, p.defaultValue, p.modValue, p.sinceVersion, p.numSnaps, p.snapValues[0],
+        p.snapValues[1], p.snapValues[2], p.snapValues[3], p.format, p.numLabels);
+    std::string out = buf;
     for (int i = 0; i < p.numLabels; ++i)
     {
         const auto at = std::find_if(table.begin(), table.end(),
                                      [&](const Param& q) { return q.name == p.labels[size_t(i)]; });
-        out << (at != table.end() ? " @" + std::to_string(at - table.begin())
-                                  : " [" + std::string(p.getLabel(i)) + "]");
+        out += at != table.end() ? " @" + std::to_string(at - table.begin())
+                                 : " [" + std::string(p.getLabel(i)) + "]";
     }
-    return out.str();
+    return out;
 }
 
 // The whole engine table against tests/engine/golden/param_table.txt. The layout is what stored
@@ -222,24 +204,21 @@ TEST(ParamTable, MatchesTheGoldenLayout)
     out << "\nmodulation targets:";
     for (size_t i = 0; i < t.modTargets.size(); ++i)
         out << ' ' << t.modTargets[i] << 'x' << t.modTargetScales[i];
-    out << '\n';
     for (const Param& p : t.params)
-        out << dumpRecord(p, t.params) << '\n';
+        out << '\n' << dumpRecord(p, t.params);
+    out << '\n';
     std::string path = __FILE__;
     path = path.substr(0, path.find_last_of('/') + 1) + "../golden/param_table.txt";
     if (path[0] != '/' && std::getenv("QM_TEST_TMP") != nullptr) // compiled with a relative path
         path = std::string(std::getenv("QM_TEST_TMP")) + "/../" + path;
-    if (const char* regen = std::getenv("QM_REGENERATE_GOLDEN");
-        regen != nullptr && std::string(regen) == "1")
+    if (const char* regen = std::getenv("QM_REGENERATE_GOLDEN"); regen != nullptr && *regen == '1')
     {
         std::ofstream(path) << out.str();
         FAIL() << "rewrote " << path << "; run again without QM_REGENERATE_GOLDEN";
     }
-    std::ifstream in(path);
-    ASSERT_TRUE(in.good()) << "missing " << path;
     std::stringstream want;
-    want << in.rdbuf();
-    EXPECT_EQ(out.str(), want.str()) << "the table moved; see " << path;
+    want << std::ifstream(path).rdbuf();
+    EXPECT_EQ(out.str(), want.str()) << "the table moved, or " << path << " is missing";
     // Every choice is a rounded 0..labels-1 record.
     for (const Param& p : t.params)
         EXPECT_TRUE(!p.isChoice() ||
@@ -261,21 +240,13 @@ TEST(ParamTable, CopiedTableAndSecondEngineStayValid)
             << dumpRecord(second.params[i], second.params);
 }
 
-// A stand-in unit with a chosen parameter count.
-class CountingUnit : public FxUnit
+// A stand-in unit with a chosen parameter count, filling its records with plain ones.
+struct CountingUnit : FxUnit
 {
-  public:
-    explicit CountingUnit(int count) : count(count) {}
+    explicit CountingUnit(int n) : count(n) {}
     void process(float**, float**, int, int, bool&, bool) noexcept override {}
     int getNumParams() const override { return count; }
-    void setParamPtr(Param* first) override
-    {
-        params = first;
-        for (int i = 0; i < count; ++i)
-            first[i].set("unit", kCurveLinear, 0.0f, 1.0f, 0.0f, "%.2f", 0.0f);
-    }
-
-  private:
+    void setParamPtr(Param* first) override { params = first; }
     int count;
 };
 

@@ -13,20 +13,21 @@
 namespace
 {
 // The blob is copied into a heap block of exactly `size` bytes, so that AddressSanitizer reports
-// any read past its end.
-bool parse(const std::vector<uint8_t>& bytes, const char* name, InstrumentMap* map, size_t size = SIZE_MAX)
+// any read past its end; name is the reference's name field (NULs included). Returns the block,
+// which the map's views point into, when the blob is accepted.
+std::unique_ptr<uint8_t[]> parse(const std::vector<uint8_t>& bytes, const std::string& name,
+                                 InstrumentMap* map, size_t size = SIZE_MAX)
 {
     size = std::min(size, bytes.size());
-    const auto block = std::make_unique<uint8_t[]>(std::max<size_t>(size, 1));
+    auto block = std::make_unique<uint8_t[]>(std::max<size_t>(size, 1));
     std::memcpy(block.get(), bytes.data(), size);
     SoundDataRef ref;
-    std::strncpy(ref.name, name, sizeof ref.name - 1);
+    std::memcpy(ref.name, name.data(), std::min(name.size(), sizeof ref.name));
     ref.data = block.get();
     ref.size = size;
-    const bool ok = makeInstrumentMap(ref, map, 7);
-    EXPECT_TRUE(!ok || (map->data == block.get() && map->size == size && map->index == 7));
-    map->data = nullptr; // the block goes now
-    return ok;
+    if (!makeInstrumentMap(ref, map, 7)) return nullptr;
+    EXPECT_TRUE(map->data == block.get() && map->size == size && map->index == 7);
+    return block;
 }
 
 qmbank::BlobSpec zonesWithKeys(std::vector<int> keys)
@@ -48,39 +49,32 @@ TEST(InstrumentMap, DemoBankRoundTrips)
         const qmbank::BlobSpec desc = qmbank::describeBlob(sound);
         const std::vector<uint8_t> bytes = qmbank::encodeBlob(desc);
         const std::string entry = qmbank::entryName(sound);
-        SoundDataRef ref;
-        std::strncpy(ref.name, entry.c_str(), sizeof ref.name - 1);
-        ref.data = bytes.data();
-        ref.size = bytes.size();
         InstrumentMap map;
-        map.categoryIndex = 3; // analysis fields are left alone
-        map.features[5] = 2.5f;
-        ASSERT_TRUE(makeInstrumentMap(ref, &map, 2)) << entry;
-        EXPECT_TRUE(map.categoryIndex == 3 && map.features[5] == 2.5f && map.index == 2);
-        EXPECT_TRUE(map.category == sound.category && map.name == sound.name) << entry;
-        EXPECT_EQ(map.gain, float(desc.gainByte) / 255.0f);
+        map.categoryIndex = 3, map.features[5] = 2.5f; // analysis fields are left alone
+        const auto block = parse(bytes, entry, &map);
+        ASSERT_TRUE(block) << entry;
+        EXPECT_TRUE(map.categoryIndex == 3 && map.features[5] == 2.5f && map.category == sound.category &&
+                    map.name == sound.name && map.gain == float(desc.gainByte) / 255.0f)
+            << entry;
         ASSERT_EQ(map.numZones, int(desc.zones.size()));
-        EXPECT_EQ(map.zone(map.numZones).bytes, nullptr);
-        EXPECT_EQ(map.zone(-1).bytes, nullptr);
+        EXPECT_TRUE(map.zone(map.numZones).bytes == nullptr && map.zone(-1).bytes == nullptr);
         const std::vector<uint32_t> offsets = qmbank::zoneOffsets(desc);
         for (int k = 0; k < map.numZones; ++k)
         {
             const qmbank::BlobZone& z = desc.zones[size_t(k)];
             const SoundZone view = map.zone(k);
-            EXPECT_TRUE(map.zoneOffset[size_t(k)] == offsets[size_t(k)] && map.zoneKey[size_t(k)] == z.key)
-                << k;
-            EXPECT_TRUE(view.harmonicCount == int(z.bands.size()) &&
-                        view.resonanceCount == int(z.resonances.size()));
-            EXPECT_TRUE(view.frameCount == z.frameCount && view.frameRate == z.frameRate &&
-                        view.tuneCents == z.tuneCents);
-            EXPECT_TRUE(view.jitterRate == z.jitterRate && view.vibratoDepth == z.vibratoDepth);
-            EXPECT_EQ(view.shareBytes != nullptr, z.harmonicShareFlag != 0);
+            EXPECT_TRUE(map.zoneOffset[size_t(k)] == offsets[size_t(k)] && map.zoneKey[size_t(k)] == z.key &&
+                        view.harmonicCount == int(z.bands.size()) &&
+                        view.resonanceCount == int(z.resonances.size()) && view.frameCount == z.frameCount &&
+                        view.frameRate == z.frameRate && view.tuneCents == z.tuneCents &&
+                        view.jitterRate == z.jitterRate && view.vibratoDepth == z.vibratoDepth &&
+                        (view.shareBytes != nullptr) == (z.harmonicShareFlag != 0))
+                << entry << " zone " << k;
             const uint8_t* last = view.bandRecords + (z.bands.size() - 1) * size_t(view.bandStride);
             EXPECT_TRUE(blobI16(last) == z.bands.back().levelA &&
                         blobU16(last + 9) == z.bands.back().levelC &&
                         blobI16(last + 11) == z.bands.back().detune);
-            const uint8_t* end =
-                k + 1 < map.numZones ? bytes.data() + offsets[size_t(k + 1)] : bytes.data() + bytes.size();
+            const uint8_t* end = block.get() + (k + 1 < map.numZones ? offsets[size_t(k + 1)] : bytes.size());
             EXPECT_EQ(last + view.bandStride, end) << entry << " zone " << k;
             EXPECT_TRUE(z.resonances.empty() || blobU16(view.resonances + 7) == z.resonances[0].spread);
             EXPECT_EQ(blobU16(view.onsetBands + 6 * 5), z.onsetBands[5].level);
@@ -93,27 +87,16 @@ TEST(InstrumentMap, NamesSplitAtUnderscores)
 {
     const std::vector<uint8_t> bytes = qmbank::encodeBlob(zonesWithKeys({60}));
     const std::string a30(30, 'A'), b33(33, 'B');
-    struct Case
-    {
-        std::string ref; // up to the 64 bytes of the field, NULs included
-        bool ok;
-        std::string category, name;
-    };
-    const Case cases[] = {{"Keys_Soft Piano_2", true, "Keys", "Soft Piano"},
-                          {"_Pad", true, "", "Pad"},
-                          {"Pads_", true, "Pads", ""},
-                          {"NoUnderscore", false, "", ""},
-                          {"", false, "", ""},
-                          {std::string("Plain\0_x", 8), false, "", ""},
-                          {a30 + "_" + b33, true, a30, b33}};
+    // clang-format off
+    struct Case { std::string ref; bool ok; std::string category, name; }; // ref: the field's bytes, NULs included
+    const Case cases[] = {{"Keys_Soft Piano_2", true, "Keys", "Soft Piano"}, {"_Pad", true, "", "Pad"},
+                          {"Pads_", true, "Pads", ""}, {"NoUnderscore", false, "", ""}, {"", false, "", ""},
+                          {std::string("Plain\0_x", 8), false, "", ""}, {a30 + "_" + b33, true, a30, b33}};
+    // clang-format on
     for (const Case& c : cases)
     {
-        SoundDataRef ref;
-        std::memcpy(ref.name, c.ref.data(), c.ref.size());
-        ref.data = bytes.data();
-        ref.size = bytes.size();
         InstrumentMap map;
-        ASSERT_EQ(makeInstrumentMap(ref, &map, 0), c.ok) << c.ref;
+        ASSERT_EQ(parse(bytes, c.ref, &map) != nullptr, c.ok) << c.ref;
         EXPECT_TRUE(!c.ok || (map.category == c.category && map.name == c.name)) << c.ref;
     }
 }
@@ -122,24 +105,16 @@ TEST(InstrumentMap, NamesSplitAtUnderscores)
 // let notes up to 127 reach the last zone are refused. Lookups at any key or note stay in the map.
 TEST(InstrumentMap, NoteMapFollowsTheMidpoints)
 {
-    struct Case
-    {
-        std::vector<int> keys, starts;
-    };
-    const Case cases[] = {{{60, 64}, {0, 62}},
-                          {{60, 63}, {0, 62}},
-                          {{60, 60, 60}, {0, 60, 61}},
-                          {{72}, {0}},
-                          {{28, 40, 52, 64, 76, 88, 100}, {0, 34, 46, 58, 70, 82, 94}},
-                          {{60, 190}, {0, 125}},
-                          {{255}, {0}},
-                          {{126, 127}, {0, 127}},
-                          {{120, 140}, {}},
-                          {{127, 127, 127}, {}}};
+    // clang-format off
+    struct Case { std::vector<int> keys, starts; }; // starts: first note of each zone; none: refused
+    const Case cases[] = {{{60, 64}, {0, 62}}, {{60, 63}, {0, 62}}, {{60, 60, 60}, {0, 60, 61}}, {{72}, {0}},
+                          {{28, 40, 52, 64, 76, 88, 100}, {0, 34, 46, 58, 70, 82, 94}}, {{60, 190}, {0, 125}},
+                          {{255}, {0}}, {{126, 127}, {0, 127}}, {{120, 140}, {}}, {{127, 127, 127}, {}}};
+    // clang-format on
     for (const Case& c : cases)
     {
         InstrumentMap map;
-        ASSERT_EQ(parse(qmbank::encodeBlob(zonesWithKeys(c.keys)), "A_B", &map), !c.starts.empty())
+        ASSERT_EQ(parse(qmbank::encodeBlob(zonesWithKeys(c.keys)), "A_B", &map) != nullptr, !c.starts.empty())
             << c.keys[0];
         for (int n = 0; n < kNoteMapSize && !c.starts.empty(); ++n)
         {
@@ -192,10 +167,10 @@ TEST(InstrumentMap, EachCheckRefusesItsBlob)
     // clang-format on
     InstrumentMap map;
     for (const auto& [what, bytes, accepted] : cases)
-        EXPECT_EQ(parse(bytes, "A_B", &map), accepted) << what;
+        EXPECT_EQ(parse(bytes, "A_B", &map) != nullptr, accepted) << what;
     // Blobs shorter than the minimum are refused before the magic is read.
     for (size_t size = 0; size < kMinBlobSize; ++size)
-        EXPECT_FALSE(parse(good, "A_B", &map, size)) << size;
+        EXPECT_EQ(parse(good, "A_B", &map, size), nullptr) << size;
     SoundDataRef empty;
     std::strcpy(empty.name, "A_B");
     empty.size = 4096; // a size without data
