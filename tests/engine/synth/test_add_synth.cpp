@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <complex>
+#include <tuple>
 #include <vector>
 
 #include "engine/modulation/CanonRandom.h"
@@ -143,6 +144,8 @@ TEST(AddSynthPartial, SinglePartialIsACleanSineOfTheRightLevelThenSilence)
             EXPECT_EQ(synth.silentHops, kRingLength / kSynthHop);
             synth.addToRingAtReadPos(0, left.data(), 10);
             EXPECT_EQ(synth.silentHops, 0);
+            const double hz = pos / 1024.0 / 256.0 * 48000.0;
+            EXPECT_NEAR(qmtest::peakFrequency(y[0], 48000.0, hz - 200.0, hz + 200.0, 10.0), hz, 1.0) << pos;
             for (int ch = 0; ch < 2; ++ch)
             {
                 const qmtest::SineFit fit = qmtest::fitSine(y[ch], pos / 1024.0 / 256.0);
@@ -189,49 +192,40 @@ TEST(AddSynthRing, HandOutAndOnsetsWrapAroundTheRing)
     EXPECT_TRUE(synth.rings[0][0] == 1.0f && synth.rings[0][507] == 1.0f);
 }
 
-// Slow steps crossfade smoothly (slope of the cubic <= 1.5) at unit power; full correlation
-// without spread gives two equal outputs at any step.
-TEST(BandLimNoiseCS, UnitPowerSmoothStepsAndFullCorrelation)
-{
-    setCanonRandSeed(5u);
-    BandLimNoiseCS noise;
-    CF prev, a, b;
-    noise.getUnitWithStep(0.02f, 0.0f, 1.0f, prev, b);
-    double power = 0.0;
-    for (int i = 0; i < 20000; ++i, prev = a)
-    {
-        noise.getUnitWithStep(0.02f, 0.0f, 1.0f, a, b);
-        ASSERT_LT(std::fabs(a.re - prev.re), 0.15f);
-        power += double(a.re) * a.re + double(a.im) * a.im;
-    }
-    EXPECT_NEAR(power / 20000, 1.0, 0.3);
-    noise = BandLimNoiseCS{};
-    for (float step : {0.95f, 0.3f, 0.05f})
-        for (int i = 0; i < 50; ++i)
-        {
-            noise.getUnitWithStep(step, 1.0f, 0.0f, a, b);
-            ASSERT_TRUE(a.re == b.re && a.im == b.im) << step;
-        }
-}
-
 // Four sources stepped together give exactly what four single steps give, draws included: white,
-// slow, fast, negative and NaN steps side by side, over enough calls to cross many targets.
-TEST(BandLimNoiseCS, FourLaneStepMatchesSingleSteps)
+// slow, fast, negative and NaN steps side by side, over enough calls to cross many targets. Slow
+// steps crossfade smoothly (slope of the cubic <= 1.5) at unit power; full correlation without
+// spread gives two equal outputs at any step.
+TEST(BandLimNoiseCS, FourLaneStepMatchesSingleStepsOfUnitPower)
 {
     std::array<BandLimNoiseCS, 4> single{}, grouped{};
     std::array<BandLimNoiseCS*, 4> sources = {&grouped[0], &grouped[1], &grouped[2], &grouped[3]};
-    for (const lanes::F4& step :
-         {lanes::F4{0.9f, 0.02f, 0.6f, -0.1f}, lanes::F4{0.3f, std::nanf(""), 0.85f, 0.84f}})
-        for (uint32_t call = 0; call < 200; ++call)
+    std::array<CF, 4> want1{}, want2{};
+    double power = 0.0;
+    // clang-format off
+    struct Row { lanes::F4 step; float corr, spread; };
+    const Row rows[] = {{{0.9f, 0.02f, 0.6f, -0.1f}, 0.6f, 0.8f},
+        {{0.3f, std::nanf(""), 0.85f, 0.84f}, 0.6f, 0.8f}, {{0.95f, 0.3f, 0.05f, 0.02f}, 1.0f, 0.0f}};
+    // clang-format on
+    for (const auto& [step, corr, spread] : rows)
+        for (uint32_t call = 0; call < 5000; ++call)
         {
+            if (call == 0) single = {}, grouped = {}; // fresh sources for each row
             setCanonRandSeed(4242u + call);
-            std::array<CF, 4> want1, want2;
             for (size_t k = 0; k < 4; ++k)
-                single[k].getUnitWithStep(step[int(k)], 0.6f, 0.8f, want1[k], want2[k]);
+            {
+                const float before = want1[k].re;
+                single[k].getUnitWithStep(step[int(k)], corr, spread, want1[k], want2[k]);
+                const bool slow = step[int(k)] == 0.02f;
+                ASSERT_TRUE(!slow || call == 0 || std::fabs(want1[k].re - before) < 0.15f) << call;
+                power += slow ? double(want1[k].re) * want1[k].re + double(want1[k].im) * want1[k].im : 0.0;
+                ASSERT_TRUE(corr < 1.0f || (want1[k].re == want2[k].re && want1[k].im == want2[k].im))
+                    << call;
+            }
             const uint32_t seedAfter = getCanonRandSeed();
             setCanonRandSeed(4242u + call);
             lanes::CF4 got1, got2;
-            BandLimNoiseCS::getUnitWithStep4(sources.data(), step, 0.6f, 0.8f, got1, got2);
+            BandLimNoiseCS::getUnitWithStep4(sources.data(), step, corr, spread, got1, got2);
             ASSERT_EQ(getCanonRandSeed(), seedAfter);
             for (size_t k = 0; k < 4; ++k)
                 ASSERT_TRUE(got1.re[int(k)] == want1[k].re && got1.im[int(k)] == want1[k].im &&
@@ -239,5 +233,6 @@ TEST(BandLimNoiseCS, FourLaneStepMatchesSingleSteps)
                             grouped[k].phase == single[k].phase)
                     << "call " << call << " lane " << k;
         }
+    EXPECT_NEAR(power / 10000, 1.0, 0.3);
 }
 } // namespace
