@@ -17,53 +17,10 @@
 
 namespace
 {
-// The curves evaluated in double precision; unknown curves give -1.
-double unitToValRef(int curve, double lo, double hi, double k, double u)
+TEST(ParamRecord, ConstructorWithoutDefaultTakesTheMiddleOfTheUnitRange)
 {
-    const auto sgnpow = [](double x, double p) { return x >= 0.0 ? std::pow(x, p) : -std::pow(-x, p); };
-    // clang-format off
-    switch (curve)
-    {
-    case kCurveLinear: return lo + (hi - lo) * u;
-    case kCurvePowUnit: return lo + (hi - lo) * sgnpow(u, k);
-    case kCurvePowValue: return sgnpow(lo + (hi - lo) * u, k);
-    case kCurveExp: return std::exp(std::log(lo) + std::log(hi / lo) * u);
-    case kCurveLog: return k * std::log(lo + (hi - lo) * u);
-    case kCurveRoundLinear: return std::round(lo + (hi - lo) * u);
-    default: return -1.0;
-    }
-    // clang-format on
-}
-
-// Units from uFrom to 1.5 (nothing is clamped); rounded curves also go value -> unit -> value
-// exactly on their steps (the -3..0 row rounds -1.5 away from zero).
-TEST(ParamCurves, MatchTheReferenceAndRoundTrip)
-{
-    // clang-format off
-    const std::tuple<int, float, float, float, float> cases[] = {{kCurveLinear, -18, 12, 0, -0.5f}, {kCurvePowUnit, 0.01f, 20, 2, -0.5f},
-                          {kCurvePowValue, -2, 2, 3, -0.5f}, {kCurveExp, 20, 20000, 0, -0.5f},
-                          {kCurveLog, 1, 100, 6, 0}, {kCurveRoundLinear, 1, 24, 0, -0.5f},
-                          {kCurveRoundLinear, -3, 0, 0, 0}, {6, 0, 100, 0, 0}, {-1, 0, 100, 0, 0}};
-    // clang-format on
-    for (const auto& [curve, lo, hi, k, uFrom] : cases)
-    {
-        const Param p("x", curve, lo, hi, k, "", 0.0f);
-        const bool smooth = curve >= 0 && curve < kCurveRoundLinear;
-        for (float u = uFrom; u <= 1.5f; u += 1.0f / 40.0f)
-        {
-            const double ref = unitToValRef(curve, lo, hi, k, u);
-            EXPECT_NEAR(p.convertUnitToVal(u), ref, 1e-5 * std::max(1.0, std::fabs(ref)))
-                << curve << " " << u;
-            EXPECT_NEAR(smooth ? p.convertValToUnit(p.convertUnitToVal(u)) : u, u, 2e-5f)
-                << curve << " " << u;
-        }
-        for (float v = lo; curve == kCurveRoundLinear && v <= hi; ++v)
-            EXPECT_EQ(p.convertUnitToVal(p.convertValToUnit(v)), v) << lo << " " << v;
-        EXPECT_TRUE((curve >= 0 && curve <= kCurveRoundLinear) || p.convertValToUnit(30.0f) == -1.0f);
-    }
     const Param middle("Cut", kCurvePowUnit, 30.0f, 8000.0f, 4.0f, "%.0f Hz");
-    EXPECT_EQ(middle.value, middle.convertUnitToVal(0.5f));
-    EXPECT_EQ(middle.defaultValue, middle.value);
+    EXPECT_TRUE(middle.value == middle.convertUnitToVal(0.5f) && middle.defaultValue == middle.value);
 }
 
 // Format texts are cut into labels at "|", at most 32 labels (a further bar stays text) from at
@@ -168,17 +125,25 @@ struct EngineTable
     }
 };
 
+// A number as printf writes it, NaN always as "nan".
+std::string num(float v, const char* format)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, format, double(v));
+    return std::isnan(v) ? "nan" : buf;
+}
+
 // One line with every field of a record; a label that points at a record's name shows as @index.
 std::string dumpRecord(const Param& p, const std::vector<Param>& table)
 {
     char buf[512];
     std::snprintf(
         buf, sizeof buf,
-        "%d [%s] group [%s] host %d%c curve %d %.9g..%.9g k %.9g value %.9g default %.9g mod %.9g since %d "
+        "%d [%s] group [%s] host %d%c curve %d %.9g..%.9g k %.9g value %.9g default %.9g mod %s since %d "
         "snaps %d: %.9g %.9g %.9g %.9g format [%s] labels %d:",
         p.index, p.name, p.group, p.hostIndex, p.isHostParam ? '+' : '-', p.curveType, p.minValue, p.maxValue,
-        p.exponent, p.value, p.defaultValue, p.modValue, p.sinceVersion, p.numSnaps, p.snapValues[0],
-        p.snapValues[1], p.snapValues[2], p.snapValues[3], p.format, p.numLabels);
+        p.exponent, p.value, p.defaultValue, num(p.modValue, "%.9g").c_str(), p.sinceVersion, p.numSnaps,
+        p.snapValues[0], p.snapValues[1], p.snapValues[2], p.snapValues[3], p.format, p.numLabels);
     std::string out = buf;
     for (int i = 0; i < p.numLabels; ++i)
     {
@@ -188,6 +153,24 @@ std::string dumpRecord(const Param& p, const std::vector<Param>& table)
                                  : " [" + std::string(p.getLabel(i)) + "]";
     }
     return out;
+}
+
+// Compares text with tests/engine/golden/<name>; QM_REGENERATE_GOLDEN=1 rewrites the file instead
+// (after an intended change) and fails, so that a run with the switch never passes unnoticed.
+void expectGolden(const std::string& name, const std::string& text)
+{
+    std::string path = __FILE__;
+    path = path.substr(0, path.find_last_of('/') + 1) + "../golden/" + name;
+    if (path[0] != '/' && std::getenv("QM_TEST_TMP") != nullptr) // compiled with a relative path
+        path = std::string(std::getenv("QM_TEST_TMP")) + "/../" + path;
+    if (const char* regen = std::getenv("QM_REGENERATE_GOLDEN"); regen != nullptr && *regen == '1')
+    {
+        std::ofstream(path) << text;
+        FAIL() << "rewrote " << path << "; run again without QM_REGENERATE_GOLDEN";
+    }
+    std::stringstream want;
+    want << std::ifstream(path).rdbuf();
+    EXPECT_EQ(text, want.str()) << "differs from " << path << " (or it is missing)";
 }
 
 // The whole engine table against tests/engine/golden/param_table.txt. The layout is what stored
@@ -207,25 +190,39 @@ TEST(ParamTable, MatchesTheGoldenLayoutAndCopiesStayValid)
     for (const Param& p : t->params)
         out << '\n' << dumpRecord(p, t->params);
     out << '\n';
-    std::string path = __FILE__;
-    path = path.substr(0, path.find_last_of('/') + 1) + "../golden/param_table.txt";
-    if (path[0] != '/' && std::getenv("QM_TEST_TMP") != nullptr) // compiled with a relative path
-        path = std::string(std::getenv("QM_TEST_TMP")) + "/../" + path;
-    if (const char* regen = std::getenv("QM_REGENERATE_GOLDEN"); regen != nullptr && *regen == '1')
-    {
-        std::ofstream(path) << out.str();
-        FAIL() << "rewrote " << path << "; run again without QM_REGENERATE_GOLDEN";
-    }
-    std::stringstream want;
-    want << std::ifstream(path).rdbuf();
-    EXPECT_EQ(out.str(), want.str()) << "the table moved, or " << path << " is missing";
-
+    expectGolden("param_table.txt", out.str());
     const std::vector<Param> copy = t->params;
     t = std::make_unique<EngineTable>();
     for (size_t i = 0; i < copy.size(); ++i)
         EXPECT_TRUE(!std::strcmp(copy[i].name, "Mod_Target") ||
                     dumpRecord(copy[i], copy) == dumpRecord(t->params[i], t->params))
             << dumpRecord(t->params[i], t->params);
+}
+
+// Every curve, through every record of the table and a record per curve type with unknown types
+// and a rounded range across zero (-1.5 rounds away from zero): values at units from -0.25 to 1.25
+// (nothing is clamped) and the unit each value maps back to, against
+// tests/engine/golden/param_curves.txt.
+TEST(ParamCurves, MatchTheGoldenValuesBothWays)
+{
+    std::vector<Param> records = EngineTable().params;
+    // clang-format off
+    const std::tuple<int, float, float, float> cases[] = {{kCurveLinear, -18, 12, 0}, {kCurvePowUnit, 0.01f, 20, 2},
+        {kCurvePowValue, -2, 2, 3}, {kCurveExp, 20, 20000, 0}, {kCurveLog, 1, 100, 6}, {kCurveRoundLinear, 1, 24, 0},
+        {kCurveRoundLinear, -3, 0, 0}, {6, 0, 100, 0}, {-1, 0, 100, 0}};
+    // clang-format on
+    for (const auto& [curve, lo, hi, k] : cases)
+        records.emplace_back("case", curve, lo, hi, k, "", 0.0f);
+    std::string out;
+    for (const Param& p : records)
+    {
+        out += std::to_string(p.curveType) + ' ' + p.name + ':';
+        for (float u = -0.25f; u <= 1.25f; u += 0.125f) // NaN below a log curve's range
+            out += ' ' + num(p.convertUnitToVal(u), "%.6g") + '>' +
+                   num(p.convertValToUnit(p.convertUnitToVal(u)), "%.6g");
+        out += '\n';
+    }
+    expectGolden("param_curves.txt", out);
 }
 
 // A stand-in unit with a chosen parameter count, filling its records with plain ones.
