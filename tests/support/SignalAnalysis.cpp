@@ -1,7 +1,12 @@
 #include "support/SignalAnalysis.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <complex>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace qmtest
 {
@@ -43,6 +48,24 @@ double peakFrequency(const std::vector<float>& y, double sampleRate, double loHz
             if (const double m = dftMagnitude(y, f / sampleRate); m > bestMagnitude)
                 best = f, bestMagnitude = m;
     return best;
+}
+
+void expectGolden(const std::string& name, const std::string& text)
+{
+    // This file sits in tests/support; a relative path (ccache's base directory rewrites them) is
+    // relative to the build folder, which holds the scratch folder ctest names.
+    std::string path = __FILE__;
+    path = path.substr(0, path.find_last_of('/') + 1) + "../engine/golden/" + name;
+    if (path[0] != '/' && std::getenv("QM_TEST_TMP") != nullptr)
+        path = std::string(std::getenv("QM_TEST_TMP")) + "/../" + path;
+    if (const char* regen = std::getenv("QM_REGENERATE_GOLDEN"); regen != nullptr && *regen == '1')
+    {
+        std::ofstream(path) << text;
+        FAIL() << "rewrote " << path << "; run again without QM_REGENERATE_GOLDEN";
+    }
+    std::stringstream want;
+    want << std::ifstream(path).rdbuf();
+    EXPECT_EQ(text, want.str()) << "differs from " << path << " (or it is missing)";
 }
 
 } // namespace qmtest

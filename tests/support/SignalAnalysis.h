@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 namespace qmtest
@@ -22,5 +23,10 @@ double dftMagnitude(const std::vector<float>& y, double cyclesPerSample);
 // a finer one around the best step.
 double peakFrequency(const std::vector<float>& y, double sampleRate, double loHz, double hiHz,
                      double stepHz = 1.0);
+
+// Compares a signature text (a trace, a render's per-hop levels, a table dump) with the golden file
+// tests/engine/golden/<name>. With QM_REGENERATE_GOLDEN=1 it rewrites the file instead (after an
+// intended change) and fails, so that a run with the switch never passes unnoticed.
+void expectGolden(const std::string& name, const std::string& text);
 
 } // namespace qmtest

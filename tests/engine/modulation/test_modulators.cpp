@@ -3,9 +3,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +10,7 @@
 #include "engine/modulation/CanonRandom.h"
 #include "engine/modulation/Modulators.h"
 #include "engine/params/Param.h"
+#include "support/SignalAnalysis.h"
 
 namespace
 {
@@ -22,24 +20,6 @@ constexpr double kHop = 128.0 / 44100.0;
 double r6(float v)
 {
     return std::round(double(v) * 1e6) / 1e6 + 0.0;
-}
-
-// Compares text with tests/engine/golden/<name>; QM_REGENERATE_GOLDEN=1 rewrites the file instead
-// (after an intended change) and fails, so that a run with the switch never passes unnoticed.
-void expectGolden(const std::string& name, const std::string& text)
-{
-    std::string path = __FILE__;
-    path = path.substr(0, path.find_last_of('/') + 1) + "../golden/" + name;
-    if (path[0] != '/' && std::getenv("QM_TEST_TMP") != nullptr) // compiled with a relative path
-        path = std::string(std::getenv("QM_TEST_TMP")) + "/../" + path;
-    if (const char* regen = std::getenv("QM_REGENERATE_GOLDEN"); regen != nullptr && *regen == '1')
-    {
-        std::ofstream(path) << text;
-        FAIL() << "rewrote " << path << "; run again without QM_REGENERATE_GOLDEN";
-    }
-    std::stringstream want;
-    want << std::ifstream(path).rdbuf();
-    EXPECT_EQ(text, want.str()) << "differs from " << path << " (or it is missing)";
 }
 
 // The 26 LFO and envelope records from LFO 1 Shape on: saw LFOs at 1 Hz, free and per voice;
@@ -156,7 +136,7 @@ TEST(Modulators, TracesMatchTheGoldenFile)
                       vib.step(i < 80 ? 1.0f / 64.0f : 0.02f, i < 80 ? 0.0f : 1.0f));
         rig.trace += buf;
     }
-    expectGolden("modulators.txt", rig.trace);
+    qmtest::expectGolden("modulators.txt", rig.trace);
 }
 
 } // namespace

@@ -2,9 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -14,6 +12,7 @@
 #include "engine/fx/FxChain.h"
 #include "engine/params/Param.h"
 #include "engine/params/ParamTable.h"
+#include "support/SignalAnalysis.h"
 
 namespace
 {
@@ -155,24 +154,6 @@ std::string dumpRecord(const Param& p, const std::vector<Param>& table)
     return out;
 }
 
-// Compares text with tests/engine/golden/<name>; QM_REGENERATE_GOLDEN=1 rewrites the file instead
-// (after an intended change) and fails, so that a run with the switch never passes unnoticed.
-void expectGolden(const std::string& name, const std::string& text)
-{
-    std::string path = __FILE__;
-    path = path.substr(0, path.find_last_of('/') + 1) + "../golden/" + name;
-    if (path[0] != '/' && std::getenv("QM_TEST_TMP") != nullptr) // compiled with a relative path
-        path = std::string(std::getenv("QM_TEST_TMP")) + "/../" + path;
-    if (const char* regen = std::getenv("QM_REGENERATE_GOLDEN"); regen != nullptr && *regen == '1')
-    {
-        std::ofstream(path) << text;
-        FAIL() << "rewrote " << path << "; run again without QM_REGENERATE_GOLDEN";
-    }
-    std::stringstream want;
-    want << std::ifstream(path).rdbuf();
-    EXPECT_EQ(text, want.str()) << "differs from " << path << " (or it is missing)";
-}
-
 // The whole engine table against tests/engine/golden/param_table.txt. The layout is what stored
 // states and hosts rely on; after an intended change, QM_REGENERATE_GOLDEN=1 rewrites the file.
 // Copies keep working once the table is gone (labels in shared buffers or their own text), except
@@ -190,7 +171,7 @@ TEST(ParamTable, MatchesTheGoldenLayoutAndCopiesStayValid)
     for (const Param& p : t->params)
         out << '\n' << dumpRecord(p, t->params);
     out << '\n';
-    expectGolden("param_table.txt", out.str());
+    qmtest::expectGolden("param_table.txt", out.str());
     const std::vector<Param> copy = t->params;
     t = std::make_unique<EngineTable>();
     for (size_t i = 0; i < copy.size(); ++i)
@@ -222,7 +203,7 @@ TEST(ParamCurves, MatchTheGoldenValuesBothWays)
                    num(p.convertValToUnit(p.convertUnitToVal(u)), "%.6g");
         out += '\n';
     }
-    expectGolden("param_curves.txt", out);
+    qmtest::expectGolden("param_curves.txt", out);
 }
 
 // A stand-in unit with a chosen parameter count, filling its records with plain ones.
