@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <set>
 #include <thread>
 #include <vector>
@@ -12,48 +11,44 @@
 
 namespace
 {
-// The canonical generator follows its documented congruential sequence with unit variance; a batch
-// is the same run as single draws; batches and single draws on two threads at once (two engines
-// rendering) advance the shared state by exactly the number of values taken.
+// The canonical generator follows its documented congruential sequence; a batch is the same run as
+// single draws; batches and single draws on two threads at once (two engines rendering) advance the
+// shared state by exactly the number of values taken.
 TEST(CanonRandomThreads, SequenceBatchesAndConcurrentDrawsAreExact)
 {
     setCanonRandSeed(0u);
     EXPECT_FLOAT_EQ(getCanonRandFloat(), 0.81773946f);
     EXPECT_EQ(getCanonRandSeed(), 1013904223u);
     EXPECT_FLOAT_EQ(getCanonRandFloat(), 0.96495577f);
-    std::vector<float> single(100000), batch(kCanonRandMaxBatch);
-    setCanonRandSeed(777u);
-    double sum = 0.0, sq = 0.0;
+    std::vector<float> single(kCanonRandMaxBatch), batch(kCanonRandMaxBatch);
     for (float& v : single)
-        v = getCanonRandFloat(), sum += v, sq += double(v) * v;
-    EXPECT_TRUE(std::fabs(sum / 1e5) < 0.02 && std::fabs(sq / 1e5 - 1.0) < 0.02) << sum << " " << sq;
-    EXPECT_LE(*std::max_element(single.begin(), single.end()), 1.7321f);
-    setCanonRandSeed(777u);
+        v = getCanonRandFloat();
+    setCanonRandSeed(1196435762u); // the state after the second value
     getCanonRandFloats(batch.data(), 5);
     getCanonRandFloats(batch.data() + 5, kCanonRandMaxBatch - 5);
     getCanonRandFloats(nullptr, 0);
-    EXPECT_TRUE(std::equal(batch.begin(), batch.end(), single.begin()));
+    EXPECT_EQ(batch, single);
 
     constexpr int kRounds = 20000;
     uint32_t want = 99u;
     for (int i = 0; i < kRounds * 6; ++i)
         want = want * kCanonRandMul + kCanonRandAdd;
     setCanonRandSeed(99u);
-    float r[4];
-    std::thread a(
-        [&r]
+    std::thread other(
+        []
         {
+            float r[4];
             for (int i = 0; i < kRounds; ++i)
                 getCanonRandFloats(r, 4), (void)getCanonRandFloat();
         });
     for (int i = 0; i < kRounds; ++i)
         (void)getCanonRandFloat();
-    a.join();
+    other.join();
     EXPECT_EQ(getCanonRandSeed(), want);
 }
 
-// Every call advances the one shared state exactly once: values drawn from several threads at once
-// are the same multiset as the single-threaded sequence of the same seed, spread over the range.
+// Every call advances the one shared state exactly once: values drawn from three threads at once
+// are the same multiset as the single-threaded sequence of the same seed, in range and spread out.
 TEST(EngineRandomThreads, ConcurrentCallersNeverShareAValue)
 {
     constexpr int kPerThread = 20000;
@@ -63,8 +58,6 @@ TEST(EngineRandomThreads, ConcurrentCallersNeverShareAValue)
         expected.insert(engineRand());
     EXPECT_TRUE(*expected.begin() >= 0 && *expected.rbegin() <= kEngineRandMax);
     EXPECT_GT(std::set<int32_t>(expected.begin(), expected.end()).size(), 59900u);
-    EXPECT_NEAR(double(*std::next(expected.begin(), 3 * kPerThread / 2)) / kEngineRandMax, 0.5,
-                0.02); // median
     engineSrand(99);
     std::vector<std::vector<int32_t>> got(3);
     std::vector<std::thread> threads;
@@ -81,14 +74,14 @@ TEST(EngineRandomThreads, ConcurrentCallersNeverShareAValue)
 }
 
 // Hosts construct instances in parallel; each resynthesis then renders on its own thread with its
-// own FFT set-up, and all give the same output.
+// own FFT set-up, and all give the same audible output.
 TEST(FFTSetupThreads, ParallelConstructionAndRendering)
 {
-    std::vector<float> peaks(4, 0.0f);
+    std::vector<std::vector<float>> outs(4);
     std::vector<std::thread> threads;
-    for (size_t t = 0; t < peaks.size(); ++t)
+    for (size_t t = 0; t < outs.size(); ++t)
         threads.emplace_back(
-            [t, &peaks]
+            [&out = outs[t]]
             {
                 for (int round = 0; round < 5; ++round)
                 {
@@ -97,21 +90,20 @@ TEST(FFTSetupThreads, ParallelConstructionAndRendering)
                     int pos = 12 << 10;
                     CF amp{0.25f, 0.0f};
                     CF* amps[2] = {&amp, &amp};
-                    std::vector<float> l(128), r(128);
-                    float* out[2] = {l.data(), r.data()};
+                    out.assign(4 * 128, 0.0f);
                     for (int hop = 0; hop < 4; ++hop)
                     {
+                        float* chans[2] = {&out[size_t(hop) * 128], &out[size_t(hop) * 128]};
                         synth.addHarmonics(&pos, amps, 1, 2, 0);
                         synth.resynthesizeHop(2);
                         synth.advanceWritePos();
-                        synth.getRemSamples(out, 0, 128, 2, nullptr);
-                        peaks[t] = std::max(peaks[t], *std::max_element(l.begin(), l.end()));
+                        synth.getRemSamples(chans, 0, 128, 2, nullptr);
                     }
                 }
             });
     for (std::thread& th : threads)
         th.join();
-    EXPECT_GT(peaks[0], 0.2f);
-    EXPECT_EQ(peaks, std::vector<float>(4, peaks[0]));
+    EXPECT_GT(*std::max_element(outs[0].begin(), outs[0].end()), 0.2f);
+    EXPECT_EQ(outs, std::vector<std::vector<float>>(4, outs[0]));
 }
 } // namespace

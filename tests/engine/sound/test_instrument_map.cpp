@@ -82,25 +82,6 @@ TEST(InstrumentMap, DemoBankRoundTrips)
     }
 }
 
-// Category before the first "_", name up to the next; the search stops at the field's end.
-TEST(InstrumentMap, NamesSplitAtUnderscores)
-{
-    const std::vector<uint8_t> bytes = qmbank::encodeBlob(zonesWithKeys({60}));
-    const std::string a30(30, 'A'), b33(33, 'B');
-    // clang-format off
-    struct Case { std::string ref; bool ok; std::string category, name; }; // ref: the field's bytes, NULs included
-    const Case cases[] = {{"Keys_Soft Piano_2", true, "Keys", "Soft Piano"}, {"_Pad", true, "", "Pad"},
-                          {"Pads_", true, "Pads", ""}, {"NoUnderscore", false, "", ""}, {"", false, "", ""},
-                          {std::string("Plain\0_x", 8), false, "", ""}, {a30 + "_" + b33, true, a30, b33}};
-    // clang-format on
-    for (const Case& c : cases)
-    {
-        InstrumentMap map;
-        ASSERT_EQ(parse(bytes, c.ref, &map) != nullptr, c.ok) << c.ref;
-        EXPECT_TRUE(!c.ok || (map.category == c.category && map.name == c.name)) << c.ref;
-    }
-}
-
 // Zone k + 1 starts at the midpoint of keys k and k + 1 (equal keys one note apart); keys that never
 // let notes up to 127 reach the last zone are refused. Lookups at any key or note stay in the map.
 TEST(InstrumentMap, NoteMapFollowsTheMidpoints)
@@ -128,8 +109,9 @@ TEST(InstrumentMap, NoteMapFollowsTheMidpoints)
     }
 }
 
-// Each check of the parser refuses a blob broken in just its field; the unbroken blob and the
-// largest band count pass. AddressSanitizer watches each exact-size block.
+// Each check of the parser refuses a blob broken in just its field (or a name without its "_"); the
+// unbroken blob, the largest band count and a name filling its field without a NUL pass. AddressSanitizer
+// watches each exact-size block.
 TEST(InstrumentMap, EachCheckRefusesItsBlob)
 {
     const qmbank::BlobSpec desc = zonesWithKeys({48, 72});
@@ -147,27 +129,32 @@ TEST(InstrumentMap, EachCheckRefusesItsBlob)
     bands.zones[0].bands.resize(80);
     const std::vector<uint8_t> eighty = qmbank::encodeBlob(bands);
     bands.zones[0].bands.resize(81);
+    const std::string a30(30, 'A'), b33(33, 'B');
     // clang-format off
-    const std::tuple<const char*, std::vector<uint8_t>, bool> cases[] = {
-        {"unbroken", good, true}, {"80 band records", eighty, true}, {"81 band records", qmbank::encodeBlob(bands), false},
-        {"first magic byte", patched({{0, 'q'}}), false}, {"second magic byte", patched({{1, 'J'}}), false},
-        {"byte 2 not zero", patched({{2, 1}}), false}, {"65 zones", patched({{4, 65}}), false},
-        {"255 zones", patched({{4, 255}}), false}, {"no zones", patched({{4, 0}}), false},
-        {"zone format 0", patched({{zone1 + 5, 0}}), false}, {"zone format 2", patched({{zone1 + 5, 2}}), false},
-        {"81 band records in the header", patched({{zone1 + 3, 81}, {zone1 + 4, 0}}), false},
-        {"65535 band records", patched({{zone1 + 3, 255}, {zone1 + 4, 255}}), false},
-        {"more resonances than bytes", patched({{zone1 + 10, 200}}), false},
-        {"fewer resonances than bytes", patched({{6 + 10, 1}}), false},
-        {"longer envelopes", patched({{zone1 + 6, 9}}), false}, {"share flag without bytes", patched({{zone1 + 9, 1}}), false},
-        {"header extra past the end", patched({{3, 255}}), false}, {"trailing byte", patched({}, good.size() + 1), false},
-        {"last zone one byte short", patched({}, good.size() - 1), false},
-        {"last zone header cut", patched({}, zone1 + 17), false},
-        {"zone header cut before its later fields", patched({}, zone1 + 10), false},
-        {"last zone missing", patched({}, zone1), false}};
+    const std::tuple<const char*, std::vector<uint8_t>, bool, std::string> cases[] = {
+        {"unbroken", good, true, "A_B"}, {"80 band records", eighty, true, "A_B"},
+        {"name filling its field, without a NUL", good, true, a30 + "_" + b33},
+        {"name without an underscore", good, false, "NoUnderscore"}, {"empty name", good, false, ""},
+        {"underscore after the name's NUL", good, false, std::string("Plain\0_x", 8)},
+        {"81 band records", qmbank::encodeBlob(bands), false, "A_B"},
+        {"first magic byte", patched({{0, 'q'}}), false, "A_B"}, {"second magic byte", patched({{1, 'J'}}), false, "A_B"},
+        {"byte 2 not zero", patched({{2, 1}}), false, "A_B"}, {"65 zones", patched({{4, 65}}), false, "A_B"},
+        {"255 zones", patched({{4, 255}}), false, "A_B"}, {"no zones", patched({{4, 0}}), false, "A_B"},
+        {"zone format 0", patched({{zone1 + 5, 0}}), false, "A_B"}, {"zone format 2", patched({{zone1 + 5, 2}}), false, "A_B"},
+        {"81 band records in the header", patched({{zone1 + 3, 81}, {zone1 + 4, 0}}), false, "A_B"},
+        {"65535 band records", patched({{zone1 + 3, 255}, {zone1 + 4, 255}}), false, "A_B"},
+        {"more resonances than bytes", patched({{zone1 + 10, 200}}), false, "A_B"},
+        {"fewer resonances than bytes", patched({{6 + 10, 1}}), false, "A_B"},
+        {"longer envelopes", patched({{zone1 + 6, 9}}), false, "A_B"}, {"share flag without bytes", patched({{zone1 + 9, 1}}), false, "A_B"},
+        {"header extra past the end", patched({{3, 255}}), false, "A_B"}, {"trailing byte", patched({}, good.size() + 1), false, "A_B"},
+        {"last zone one byte short", patched({}, good.size() - 1), false, "A_B"},
+        {"last zone header cut", patched({}, zone1 + 17), false, "A_B"},
+        {"zone header cut before its later fields", patched({}, zone1 + 10), false, "A_B"},
+        {"last zone missing", patched({}, zone1), false, "A_B"}};
     // clang-format on
     InstrumentMap map;
-    for (const auto& [what, bytes, accepted] : cases)
-        EXPECT_EQ(parse(bytes, "A_B", &map) != nullptr, accepted) << what;
+    for (const auto& [what, bytes, accepted, name] : cases)
+        EXPECT_EQ(parse(bytes, name, &map) != nullptr, accepted) << what;
     // Blobs shorter than the minimum are refused before the magic is read.
     for (size_t size = 0; size < kMinBlobSize; ++size)
         EXPECT_EQ(parse(good, "A_B", &map, size), nullptr) << size;
