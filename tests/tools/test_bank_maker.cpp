@@ -26,13 +26,9 @@ bool parseEntry(const qmbank::BankEntry& e, InstrumentMap* map)
 
 // The archive is deterministic, reads back, and is refused when cut or corrupted. Both the archive
 // written here and the one the build wrote (next to the scratch folder ctest hands over) are the
-// demo bank byte for byte, and unzip tests and lists every entry.
+// demo bank byte for byte, and unzip tests (CRCs included) and lists every entry.
 TEST(BankMakerZip, ArchivesRoundTripAndPassUnzip)
 {
-    const uint8_t* text = reinterpret_cast<const uint8_t*>("123456789");
-    EXPECT_EQ(qmbank::crc32(text, 9), 0xCBF43926u);
-    EXPECT_EQ(qmbank::crc32(text + 4, 5, qmbank::crc32(text, 4)), 0xCBF43926u); // incremental
-    EXPECT_EQ(qmbank::crc32(nullptr, 0), 0u);
     const std::vector<qmbank::BankEntry> bank = qmbank::demoBank();
     const std::vector<uint8_t> zip = qmbank::makeBankZip(bank);
     EXPECT_EQ(zip, qmbank::makeBankZip(qmbank::demoBank()));
