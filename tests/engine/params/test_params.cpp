@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -182,34 +183,26 @@ TEST(ParamCurves, EveryTypeMatchesTheGoldenValuesBothWays)
     qmtest::expectGolden("param_curves.txt", out);
 }
 
-// A stand-in unit with a chosen parameter count, filling its records with plain ones.
+// A unit reporting another parameter count than its slot's.
 struct CountingUnit : FxUnit
 {
-    explicit CountingUnit(int n) : count(n) {}
     void process(float**, float**, int, int, bool&, bool) noexcept override {}
-    int getNumParams() const override { return count; }
+    int getNumParams() const override { return kFxParamCounts[0] + 1; }
     void setParamPtr(Param* first) override { params = first; }
-    int count;
 };
 
+// A unit with another count than its slot's, or a missing one, would move every later record and
+// break stored states: the table refuses to build.
 TEST(ParamTable, RefusesChainsThatWouldMoveTheLayout)
 {
-    std::vector<std::unique_ptr<CountingUnit>> owned;
-    FxUnitList units{};
-    for (size_t slot = 0; slot < kNumFxUnits; ++slot)
-        units[slot] = owned.emplace_back(std::make_unique<CountingUnit>(kFxParamCounts[slot])).get();
-    std::vector<Param> params;
-    std::vector<int32_t> hostParamIndex, modTargets;
-    std::vector<float> scales;
-    int32_t hostCount = 0;
-    buildParamTable(params, hostParamIndex, hostCount, modTargets, scales, units);
-    EXPECT_EQ(params.size(), 135u);
-    EXPECT_EQ(hostCount, 12); // stand-ins flag nothing: 0-9 and the two reverb records
-    CountingUnit tooMany(5);
-    for (FxUnit* wrong : {static_cast<FxUnit*>(&tooMany), static_cast<FxUnit*>(nullptr)})
+    EngineTable t;
+    FxUnitList units = t.fx.getUnits();
+    CountingUnit wrongCount;
+    for (FxUnit* wrong : {static_cast<FxUnit*>(&wrongCount), static_cast<FxUnit*>(nullptr)})
     {
         units[0] = wrong;
-        EXPECT_THROW(buildParamTable(params, hostParamIndex, hostCount, modTargets, scales, units),
+        EXPECT_THROW(buildParamTable(t.params, t.hostParamIndex, t.hostParamCount, t.modTargets,
+                                     t.modTargetScales, units),
                      std::logic_error);
     }
 }

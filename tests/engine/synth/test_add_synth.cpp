@@ -154,20 +154,16 @@ TEST(AddSynthRing, HandOutAndOnsetsWrapAroundTheRing)
 {
     AddSynth synth;
     synth.reset(44100.0f);
-    for (int i = 0; i < kRingLength; ++i)
-        synth.rings[0][size_t(i)] = float(i), synth.rings[1][size_t(i)] = float(1000 + i);
-    synth.readPos = 500;
-    synth.writePos = 116;
+    for (size_t i = 0; i < kRingLength; ++i)
+        synth.rings[0][i] = float(i), synth.rings[1][i] = float(1000 + i);
+    synth.readPos = 500, synth.writePos = 116;
     std::vector<float> a(300, -1.0f), b(300, -1.0f);
     float* out[2] = {a.data(), b.data()};
     EXPECT_EQ(synth.getRemSamples(out, 10, 200, 2, nullptr), 128);
-    EXPECT_TRUE(synth.readPos == 116 && a[9] == -1.0f && a[138] == -1.0f && synth.rings[0][116] == 116.0f);
-    for (size_t i = 0; i < 128; ++i)
-    {
-        const size_t at = (500 + i) % kRingLength;
-        EXPECT_TRUE(a[10 + i] == float(at) && b[10 + i] == float(1000 + at) && synth.rings[i % 2][at] == 0.0f)
+    for (size_t i = 0, at = 500; i < 128; ++i, at = (at + 1) % kRingLength)
+        ASSERT_TRUE(a[10 + i] == float(at) && b[10 + i] == float(1000 + at) && synth.rings[i % 2][at] == 0.0f)
             << i;
-    }
+    EXPECT_TRUE(synth.readPos == 116 && a[9] == -1.0f && a[138] == -1.0f && synth.rings[0][116] == 116.0f);
     EXPECT_EQ(synth.getRemSamples(out, 0, 50, 2, nullptr), 0);
     synth.writePos = 180;
     EXPECT_EQ(synth.getRemSamples(nullptr, 0, 64, 0, nullptr), 64);
