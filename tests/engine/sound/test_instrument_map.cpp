@@ -71,23 +71,22 @@ TEST(InstrumentMap, DemoBankRoundTrips)
                         (view.shareBytes != nullptr) == (z.harmonicShareFlag != 0))
                 << entry << " zone " << k;
             const uint8_t* last = view.bandRecords + (z.bands.size() - 1) * size_t(view.bandStride);
+            const uint8_t* end = block.get() + (k + 1 < map.numZones ? offsets[size_t(k + 1)] : bytes.size());
             EXPECT_TRUE(blobI16(last) == z.bands.back().levelA &&
                         blobU16(last + 9) == z.bands.back().levelC &&
-                        blobI16(last + 11) == z.bands.back().detune);
-            const uint8_t* end = block.get() + (k + 1 < map.numZones ? offsets[size_t(k + 1)] : bytes.size());
-            EXPECT_EQ(last + view.bandStride, end) << entry << " zone " << k;
-            EXPECT_TRUE(z.resonances.empty() || blobU16(view.resonances + 7) == z.resonances[0].spread);
-            EXPECT_EQ(blobU16(view.onsetBands + 6 * 5), z.onsetBands[5].level);
+                        blobI16(last + 11) == z.bands.back().detune && last + view.bandStride == end &&
+                        (z.resonances.empty() || blobU16(view.resonances + 7) == z.resonances[0].spread) &&
+                        blobU16(view.onsetBands + 6 * 5) == z.onsetBands[5].level)
+                << entry << " zone " << k;
         }
     }
 }
 
 // Each check of the parser refuses a blob broken in just its field (or a name without its "_", or
 // zone keys that never let notes up to 127 reach the last zone); the unbroken blob, the largest band
-// count, a name filling its field without a NUL and keys above 127 pass. (The note map of every
-// accepted blob is checked against the midpoint rule by the parser's fuzz target, whose corpus
-// ctest replays.) AddressSanitizer
-// watches each exact-size block.
+// count, a name filling its field without a NUL and keys above 127 pass. AddressSanitizer watches
+// each exact-size block. (The note map of every accepted blob is checked against the midpoint rule
+// by the parser's fuzz target, whose corpus ctest replays.)
 TEST(InstrumentMap, EachCheckRefusesItsBlob)
 {
     const qmbank::BlobSpec desc = zonesWithKeys({48, 72});
