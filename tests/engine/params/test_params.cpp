@@ -45,11 +45,10 @@ TEST(ParamLabels, FormatTextsSplitInsideTheRecord)
     }
     // Copies point into their own text: a dangling label would be a use after free.
     auto source = std::make_unique<Param>("x", kCurveRoundLinear, 0.0f, 2.0f, 0.0f, "lo|mid|hi", 0.0f);
-    const Param copied(*source);
-    Param assigned;
+    Param copied(*source), assigned;
     assigned = *source;
     source.reset();
-    for (const Param* p : {&copied, static_cast<const Param*>(&assigned)})
+    for (const Param* p : {&copied, &assigned})
         EXPECT_TRUE(p->numLabels == 3 && p->labels[1] == p->format + 3 && !std::strcmp(p->labels[2], "hi"));
     // Outside labels are kept as pointers and capped.
     static const char* const kTexts[40] = {"t0", "t1", "t2"};

@@ -7,7 +7,6 @@
 #include <complex>
 #include <cstdio>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "engine/modulation/CanonRandom.h"
