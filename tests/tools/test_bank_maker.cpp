@@ -110,8 +110,8 @@ TEST(DemoBankLevels, SingleNotesRenderWellBelowFullScale)
             qmtest::noteOff(rig.dsp(), note);
             rig.render(44100 / 2, 512, left, right);
             const float peak = std::max(qmtest::peakOf(left), qmtest::peakOf(right));
-            EXPECT_TRUE(qmtest::allFinite(left) && qmtest::allFinite(right));
-            EXPECT_TRUE(peak > 0.003f && peak < 0.5f) << bank[s].name << " note " << note << " peak " << peak;
+            EXPECT_TRUE(qmtest::allFinite(left) && qmtest::allFinite(right) && peak > 0.003f && peak < 0.5f)
+                << bank[s].name << " note " << note << " peak " << peak;
         }
     }
 }
