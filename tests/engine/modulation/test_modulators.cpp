@@ -2,7 +2,7 @@
 
 #include <array>
 #include <cmath>
-#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,10 +16,13 @@ namespace
 {
 constexpr double kHop = 128.0 / 44100.0;
 
-// Rounded to 1e-6 (and -0 to 0), so that the last bits of the maths library never show.
-double r6(float v)
+// A value rounded to 1e-6 (and -0 to 0) as text, so that the last bits of the maths library never
+// show.
+std::string r6(float v)
 {
-    return std::round(double(v) * 1e6) / 1e6 + 0.0;
+    std::ostringstream out;
+    out << std::round(double(v) * 1e6) / 1e6 + 0.0;
+    return out.str();
 }
 
 // The 26 LFO and envelope records from LFO 1 Shape on: saw LFOs at 1 Hz, free and per voice;
@@ -41,14 +44,11 @@ struct Rig
              const ModState* global = nullptr)
     {
         mods.process(state, dt, beats, host, global, retrig);
-        char buf[200];
-        std::snprintf(buf, sizeof buf,
-                      "lfo %.6g %.6g %.6g | %.6g %.6g %.6g  env %.6g %.6g %.6g | %.6g %.6g %.6g\n",
-                      r6(state.lfo[0].phase), r6(state.lfo[0].prevPhase), r6(state.lfo[0].value),
-                      r6(state.lfo[1].phase), r6(state.lfo[1].prevPhase), r6(state.lfo[1].value),
-                      r6(state.env[0].stage), r6(state.env[0].value), r6(state.env[0].held),
-                      r6(state.env[1].stage), r6(state.env[1].value), r6(state.env[1].held));
-        trace += buf;
+        for (const LFO& l : state.lfo)
+            trace += r6(l.phase) + ' ' + r6(l.prevPhase) + ' ' + r6(l.value) + " | ";
+        for (const EnvState& e : state.env)
+            trace += r6(e.stage) + ' ' + r6(e.value) + ' ' + r6(e.held) + " | ";
+        trace += '\n';
     }
     std::vector<Param> params = std::vector<Param>(26);
     Modulators mods{params.data()};
@@ -72,7 +72,6 @@ struct Rig
 TEST(Modulators, TracesMatchTheGoldenFile)
 {
     Rig rig;
-    char buf[64];
     engineSrand(42u);
     for (int shape = -1; shape <= kNumLfoShapes; ++shape)
     {
@@ -80,10 +79,7 @@ TEST(Modulators, TracesMatchTheGoldenFile)
         rig.trace += "shape " + std::to_string(shape) + ':';
         for (float phase :
              {0.0f, 0.1f, 0.125f, 0.25f, 0.375f, 0.49f, 0.5f, 0.6f, 0.75f, 0.9f, 0.95f, 1.0f, 3.25f, 0.05f})
-        {
-            std::snprintf(buf, sizeof buf, " %.6g", r6(lfo.getVal(phase, shape)));
-            rig.trace += buf;
-        }
+            rig.trace += ' ' + r6(lfo.getVal(phase, shape));
         rig.trace += '\n';
     }
     rig.lfo(0, 3) = 2.0f;
@@ -131,11 +127,7 @@ TEST(Modulators, TracesMatchTheGoldenFile)
     LFOState vib;
     setCanonRandSeed(1u);
     for (int i = 0; i < 160; ++i)
-    {
-        std::snprintf(buf, sizeof buf, "vibrato %.6g\n",
-                      vib.step(i < 80 ? 1.0f / 64.0f : 0.02f, i < 80 ? 0.0f : 1.0f));
-        rig.trace += buf;
-    }
+        rig.trace += "vibrato " + r6(vib.step(i < 80 ? 1.0f / 64.0f : 0.02f, i < 80 ? 0.0f : 1.0f)) + '\n';
     qmtest::expectGolden("modulators.txt", rig.trace);
 }
 
