@@ -96,11 +96,8 @@ struct EngineTable
     std::vector<Param> params;
     std::vector<int32_t> hostParamIndex, modTargets;
     int32_t hostParamCount = -7;
-    std::vector<float> modTargetScales;
-    EngineTable()
-    {
-        buildParamTable(params, hostParamIndex, hostParamCount, modTargets, modTargetScales, fx);
-    }
+    std::vector<float> scales;
+    EngineTable() { buildParamTable(params, hostParamIndex, hostParamCount, modTargets, scales, fx); }
 };
 
 // A number as printf writes it, NaN always as "nan".
@@ -151,10 +148,9 @@ TEST(ParamTable, MatchesTheGoldenLayoutAndCopiesStayValid)
         out << ' ' << h;
     out << "\nmodulation targets:";
     for (size_t i = 0; i < t->modTargets.size(); ++i)
-        out << ' ' << t->modTargets[i] << 'x' << t->modTargetScales[i];
+        out << ' ' << t->modTargets[i] << 'x' << t->scales[i];
     for (const Param& p : t->params)
         out << '\n' << dumpRecord(p, t->params);
-    out << '\n';
     qmtest::expectGolden("param_table.txt", out.str());
     const std::vector<Param> copy = t->params;
     t = std::make_unique<EngineTable>();
@@ -198,9 +194,9 @@ TEST(ParamTable, RefusesChainsThatWouldMoveTheLayout)
     for (FxUnit* wrong : {static_cast<FxUnit*>(&wrongCount), static_cast<FxUnit*>(nullptr)})
     {
         units[0] = wrong;
-        EXPECT_THROW(buildParamTable(t.params, t.hostParamIndex, t.hostParamCount, t.modTargets,
-                                     t.modTargetScales, units),
-                     std::logic_error);
+        EXPECT_THROW(
+            buildParamTable(t.params, t.hostParamIndex, t.hostParamCount, t.modTargets, t.scales, units),
+            std::logic_error);
     }
 }
 } // namespace
