@@ -10,8 +10,7 @@ namespace qmtest
 // and the level in dB of what is left over, relative to the sine.
 struct SineFit
 {
-    double amplitude;
-    double errorDb;
+    double amplitude, errorDb;
 };
 SineFit fitSine(const std::vector<float>& y, double cyclesPerSample);
 

@@ -16,15 +16,6 @@
 
 namespace
 {
-bool parseEntry(const qmbank::BankEntry& e, InstrumentMap* map)
-{
-    SoundDataRef ref;
-    std::strncpy(ref.name, e.name.c_str(), sizeof ref.name - 1);
-    ref.data = e.data.data();
-    ref.size = e.data.size();
-    return makeInstrumentMap(ref, map, 0);
-}
-
 // The archive is deterministic, reads back, and is refused when cut or corrupted. The one the build's
 // tool wrote (next to the scratch folder ctest hands over) is the demo bank byte for byte, and unzip
 // tests (CRCs included) and lists every entry.
@@ -74,8 +65,12 @@ TEST(BankMakerBanks, LayoutAndGoldenDemoBlobs)
         std::map<std::string, int> counts;
         for (const qmbank::BankEntry& e : large ? qmbank::largeBank() : qmbank::demoBank())
         {
+            SoundDataRef ref;
+            std::strncpy(ref.name, e.name.c_str(), sizeof ref.name - 1);
+            ref.data = e.data.data();
+            ref.size = e.data.size();
             InstrumentMap map;
-            ASSERT_TRUE(parseEntry(e, &map)) << e.name;
+            ASSERT_TRUE(makeInstrumentMap(ref, &map, 0)) << e.name;
             if (categories.empty() || categories.back() != map.category) categories.push_back(map.category);
             EXPECT_TRUE(names.insert(map.name).second) << "duplicate name " << map.name;
             ++counts[map.category];

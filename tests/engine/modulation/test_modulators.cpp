@@ -119,7 +119,6 @@ TEST(Modulators, TracesMatchTheGoldenFile)
             rig.env(int(1 - e), 1) = 10, rig.env(int(1 - e), 2) = 0.3f, rig.env(int(1 - e), 4) = 0.4f;
             rig.state = ModState{};
             rig.state.env[e].stage = r.stage, rig.state.env[e].held = r.held;
-            rig.trace += "envelope row on " + std::to_string(e) + '\n';
             for (int hop = 0; hop < r.hops; ++hop)
                 rig.run(kHop, 0.0, nullptr, r.retrigger && hop == 0);
         }

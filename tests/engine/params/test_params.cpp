@@ -26,8 +26,8 @@ TEST(ParamLabels, FormatTextsSplitInsideTheRecord)
     // clang-format off
     const std::pair<const char*, std::string> cases[] = {
         {"no|yes", "no,yes"}, {"a|bb|", "a,bb,"}, {"%.2f s", "%.2f s"}, {"", ""}, {nullptr, ""},
-        {bars.c_str(), std::string(31, ',') + "|"}, {longText.c_str(), std::string(32, 'x')}, {exact.c_str(), exact},
-        {cutBar.c_str(), cut}};
+        {bars.c_str(), std::string(31, ',') + "|"}, {longText.c_str(), std::string(32, 'x')},
+        {exact.c_str(), exact}, {cutBar.c_str(), cut}};
     // clang-format on
     for (const auto& [text, want] : cases)
     {
@@ -166,9 +166,10 @@ TEST(ParamTable, MatchesTheGoldenLayoutAndCopiesStayValid)
 TEST(ParamCurves, EveryTypeMatchesTheGoldenValuesBothWays)
 {
     // clang-format off
-    const std::tuple<int, float, float, float> cases[] = {{kCurveLinear, -18, 12, 0}, {kCurvePowUnit, 0.01f, 20, 2},
-        {kCurvePowValue, -2, 2, 3}, {kCurveExp, 20, 20000, 0}, {kCurveLog, 1, 100, 6}, {kCurveRoundLinear, 1, 24, 0},
-        {kCurveRoundLinear, -3, 0, 0}, {6, 0, 100, 0}, {-1, 0, 100, 0}};
+    const std::tuple<int, float, float, float> cases[] = {{kCurveLinear, -18, 12, 0},
+        {kCurvePowUnit, 0.01f, 20, 2}, {kCurvePowValue, -2, 2, 3}, {kCurveExp, 20, 20000, 0},
+        {kCurveLog, 1, 100, 6}, {kCurveRoundLinear, 1, 24, 0}, {kCurveRoundLinear, -3, 0, 0}, {6, 0, 100, 0},
+        {-1, 0, 100, 0}};
     // clang-format on
     std::string out;
     for (const auto& [curve, lo, hi, k] : cases)

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -102,36 +103,41 @@ TEST(InstrumentMap, EachCheckRefusesItsBlob)
     bands.zones[0].bands.resize(80);
     const std::vector<uint8_t> eighty = qmbank::encodeBlob(bands);
     bands.zones[0].bands.resize(81);
-    const std::string a30(30, 'A'), b33(33, 'B');
+    std::vector<int> keys(65); // 65 zones whose note map would be valid
+    std::iota(keys.begin(), keys.end(), 0);
+    const auto keyed = [](std::vector<int> k) { return qmbank::encodeBlob(zonesWithKeys(std::move(k))); };
     // clang-format off
-    const std::tuple<const char*, std::vector<uint8_t>, bool, std::string> cases[] = {
-        {"unbroken", good, true, "A_B"}, {"80 band records", eighty, true, "A_B"},
-        {"name filling its field, without a NUL", good, true, a30 + "_" + b33},
-        {"name without an underscore", good, false, "NoUnderscore"}, {"empty name", good, false, ""},
-        {"underscore after the name's NUL", good, false, std::string("Plain\0_x", 8)},
-        {"81 band records", qmbank::encodeBlob(bands), false, "A_B"},
-        {"keys 120, 140: note 127 stays below the last zone", qmbank::encodeBlob(zonesWithKeys({120, 140})), false, "A_B"},
-        {"keys 127, 127, 127: the last zone would start at note 129", qmbank::encodeBlob(zonesWithKeys({127, 127, 127})), false, "A_B"},
-        {"keys 126, 127", qmbank::encodeBlob(zonesWithKeys({126, 127})), true, "A_B"},
-        {"keys 60, 190", qmbank::encodeBlob(zonesWithKeys({60, 190})), true, "A_B"}, {"key 255", qmbank::encodeBlob(zonesWithKeys({255})), true, "A_B"},
-        {"first magic byte", patched({{0, 'q'}}), false, "A_B"}, {"second magic byte", patched({{1, 'J'}}), false, "A_B"},
-        {"byte 2 not zero", patched({{2, 1}}), false, "A_B"}, {"65 zones", patched({{4, 65}}), false, "A_B"},
-        {"255 zones", patched({{4, 255}}), false, "A_B"}, {"no zones", patched({{4, 0}}), false, "A_B"},
-        {"zone format 0", patched({{zone1 + 5, 0}}), false, "A_B"}, {"zone format 2", patched({{zone1 + 5, 2}}), false, "A_B"},
-        {"81 band records in the header", patched({{zone1 + 3, 81}, {zone1 + 4, 0}}), false, "A_B"},
-        {"65535 band records", patched({{zone1 + 3, 255}, {zone1 + 4, 255}}), false, "A_B"},
-        {"more resonances than bytes", patched({{zone1 + 10, 200}}), false, "A_B"},
-        {"fewer resonances than bytes", patched({{6 + 10, 1}}), false, "A_B"},
-        {"longer envelopes", patched({{zone1 + 6, 9}}), false, "A_B"}, {"share flag without bytes", patched({{zone1 + 9, 1}}), false, "A_B"},
-        {"header extra past the end", patched({{3, 255}}), false, "A_B"}, {"trailing byte", patched({}, good.size() + 1), false, "A_B"},
-        {"last zone one byte short", patched({}, good.size() - 1), false, "A_B"},
-        {"last zone header cut", patched({}, zone1 + 17), false, "A_B"},
-        {"zone header cut before its later fields", patched({}, zone1 + 10), false, "A_B"},
-        {"last zone missing", patched({}, zone1), false, "A_B"}};
+    const std::tuple<const char*, std::vector<uint8_t>, bool> cases[] = {
+        {"unbroken", good, true}, {"80 band records", eighty, true},
+        {"81 band records", qmbank::encodeBlob(bands), false}, {"no zones", patched({{4, 0}}), false},
+        {"keys 120, 140: note 127 stays below the last zone", keyed({120, 140}), false},
+        {"keys 127, 127, 127: the last zone starts at note 129", keyed({127, 127, 127}), false},
+        {"keys 126, 127", keyed({126, 127}), true}, {"keys 60, 190", keyed({60, 190}), true},
+        {"key 255", keyed({255}), true}, {"65 zones", keyed(keys), false},
+        {"64 zones", keyed({keys.begin(), keys.end() - 1}), true},
+        {"first magic byte", patched({{0, 'q'}}), false}, {"second magic byte", patched({{1, 'J'}}), false},
+        {"byte 2 not zero", patched({{2, 1}}), false}, {"zone format 0", patched({{zone1 + 5, 0}}), false},
+        {"zone format 2", patched({{zone1 + 5, 2}}), false},
+        {"81 band records in the header", patched({{zone1 + 3, 81}, {zone1 + 4, 0}}), false},
+        {"65535 band records", patched({{zone1 + 3, 255}, {zone1 + 4, 255}}), false},
+        {"more resonances than bytes", patched({{zone1 + 10, 200}}), false},
+        {"fewer resonances than bytes", patched({{6 + 10, 1}}), false},
+        {"longer envelopes", patched({{zone1 + 6, 9}}), false},
+        {"share flag without bytes", patched({{zone1 + 9, 1}}), false},
+        {"header extra past the end", patched({{3, 255}}), false},
+        {"trailing byte", patched({}, good.size() + 1), false},
+        {"last zone one byte short", patched({}, good.size() - 1), false},
+        {"last zone header cut", patched({}, zone1 + 17), false},
+        {"zone header cut before its later fields", patched({}, zone1 + 10), false},
+        {"last zone missing", patched({}, zone1), false}};
     // clang-format on
     InstrumentMap map;
-    for (const auto& [what, bytes, accepted, name] : cases)
-        EXPECT_EQ(parse(bytes, name, &map) != nullptr, accepted) << what;
+    for (const auto& [what, bytes, accepted] : cases)
+        EXPECT_EQ(parse(bytes, "A_B", &map) != nullptr, accepted) << what;
+    const std::string full = std::string(30, 'A') + "_" + std::string(33, 'B'); // 64 bytes, no NUL
+    for (const std::string& name :
+         {full, std::string("NoUnderscore"), std::string(), std::string("Plain\0_x", 8)})
+        EXPECT_EQ(parse(good, name, &map) != nullptr, name == full) << name;
     // Blobs shorter than the minimum are refused before the magic is read.
     for (size_t size = 0; size < kMinBlobSize; ++size)
         EXPECT_EQ(parse(good, "A_B", &map, size), nullptr) << size;
