@@ -144,6 +144,7 @@ TEST(EditorDrain, HandsOverEventsInOrderOncePerDrain)
     const std::tuple<const char*, std::function<void(Rig&)>, std::vector<int>, int> rows[] = {
         {"pushes before the editor are never shown", [](Rig& r) { r.push(7), r.open(), r.push(1), r.push(2), r.tick(); }, {1, 2}, 1},
         {"nothing new: no drain", [](Rig& r) { r.open(), r.tick(); }, {}, 0},
+        {"a push sends no change message", [](Rig& r) { r.open(), r.push(1), r.processor.dispatchPendingMessages(); }, {}, 0},
         {"other broadcasters are ignored", [&](Rig& r) { r.open(), r.push(1), r.editor->changeListenerCallback(&foreign); }, {}, 0},
         {"the processor's change message drains",
          [](Rig& r) { r.open(), r.processor.sendNodeCanvasToDSP(), r.processor.dispatchPendingMessages(); }, {}, 1},
@@ -172,6 +173,49 @@ TEST(EditorDrain, HandsOverEventsInOrderOncePerDrain)
         EXPECT_EQ(rig.recorder.indices, expected) << name;
         EXPECT_EQ(rig.recorder.updates, updates) << name;
     }
+}
+
+TEST(HostCalls, EditorGesturesReachTheHostWithoutTheStateLockHeld)
+{
+    // A host that logs what it hears and checks from another thread that the state lock is free.
+    struct Host : juce::AudioProcessorListener
+    {
+        PluginProcessor& p;
+        std::vector<juce::String> log;
+        bool lockFree = true;
+        explicit Host(PluginProcessor& processor) : p(processor) {}
+        void audioProcessorParameterChanged(juce::AudioProcessor*, int i, float v) override
+        {
+            log.push_back(juce::String(i) + "=" + juce::String(v, 2));
+            std::thread([this]
+                        { lockFree = lockFree && p.stateLock.tryEnter() && (p.stateLock.exit(), true); })
+                .join();
+        }
+        void audioProcessorChanged(juce::AudioProcessor*, const ChangeDetails&) override {}
+        void audioProcessorParameterChangeGestureBegin(juce::AudioProcessor*, int i) override
+        {
+            log.push_back("begin " + juce::String(i));
+        }
+        void audioProcessorParameterChangeGestureEnd(juce::AudioProcessor*, int i) override
+        {
+            log.push_back("end " + juce::String(i));
+        }
+    };
+    PluginProcessor processor;
+    Host host(processor);
+    PluginParam& gain = *processor.getHostParam(0);
+    gain.setValue(0.75f);
+    juce::MemoryBlock state;
+    processor.getStateInformation(state);
+    processor.addListener(&host);
+    gain.param->value = gain.param->convertUnitToVal(0.25f);
+    for (const auto step : {PluginParam::EditorGesture::gestureStart, PluginParam::EditorGesture::gestureEnd})
+        gain.reportEditorValue(step);
+    EXPECT_EQ(gain.hostKnownValue.load(), 0.25f);
+    processor.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+    EXPECT_EQ(host.log, (std::vector<juce::String>{"begin 0", "0=0.25", "0=0.25", "end 0", "0=0.75"}));
+    EXPECT_TRUE(host.lockFree);
+    processor.removeListener(&host);
 }
 
 TEST(EditorLifecycle, ClosingLeavesTheOtherEditorsLookAlone)
