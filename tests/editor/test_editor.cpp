@@ -313,6 +313,9 @@ TEST(BarButtons, ByteRulesAndProbedPixels)
     TopTab tab("toptab");
     tab.text = "EXPLORE";
     tab.font = getEditorFont(EditorFace::robotoMono, 22.0f);
+    // The embedded face itself, made once and shared (no installed font stands in for it).
+    EXPECT_EQ(tab.font.getTypefacePtr(), getEditorTypeface(EditorFace::robotoMono));
+    EXPECT_EQ(tab.font.getTypefaceName(), "Roboto Mono");
     tab.textArea = {5, 15, 100, 30};
     tab.setSize(105, 50);
     EXPECT_EQ(maxAlpha(render(tab)), 102);
