@@ -14,6 +14,7 @@ PACKAGES=(
     libx11-dev libxcomposite-dev libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev
     libgl-dev libcurl4-openssl-dev lv2-dev
     xvfb xauth
+    sordi
 )
 
 missing=()

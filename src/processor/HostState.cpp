@@ -6,6 +6,7 @@
 
 void PluginProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
+    const juce::ScopedLock lock(stateLock);
     const Param* params = dsp->params.data();
     const int numParams = static_cast<int>(dsp->params.size());
     const int length =
@@ -18,6 +19,7 @@ void PluginProcessor::getStateInformation(juce::MemoryBlock& destData)
 void PluginProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
     if (data == nullptr || sizeInBytes <= 0) return;
+    const juce::ScopedLock lock(stateLock);
     const StateReadOutcome outcome = readStateBlock(static_cast<const unsigned char*>(data), sizeInBytes,
                                                     dsp->params.data(), static_cast<int>(dsp->params.size()),
                                                     nodeCanvas, dsp->sounds.data(), dsp->numSounds());
@@ -35,7 +37,10 @@ void PluginProcessor::setStateInformation(const void* data, int sizeInBytes)
 
     presetName = {};
     canvasQueue.push(nodeCanvas);
-    sendChangeMessage();
-    pushEvent({kSynthEventPresetsChanged, -1, 0.0f});
-    reportHostValues();
+    pushEvent({kSynthEventPresetsChanged, -1, 0.0f}); // wakes the editor's drain
+    {
+        // The host's listeners are called below: not under the lock.
+        const juce::ScopedUnlock unlock(stateLock);
+        reportHostValues();
+    }
 }

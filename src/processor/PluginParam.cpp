@@ -51,6 +51,15 @@ void PluginParam::reportValueIfChanged()
         sendValueChangedMessageToListeners(unit);
 }
 
+void PluginParam::reportEditorValue(EditorGesture step)
+{
+    if (step == EditorGesture::gestureStart) beginChangeGesture();
+    const float unit = getValue();
+    hostKnownValue.store(unit, std::memory_order_relaxed);
+    sendValueChangedMessageToListeners(unit);
+    if (step == EditorGesture::gestureEnd) endChangeGesture();
+}
+
 float PluginParam::getDefaultValue() const
 {
     return param->convertValToUnit(param->defaultValue);

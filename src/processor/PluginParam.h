@@ -44,6 +44,18 @@ class PluginParam : public juce::AudioProcessorParameterWithID
     // the host made in between.
     void reportValueIfChanged();
 
+    // The editor's side of a host gesture. The editor writes the engine record itself; this reports
+    // the record's unit value to the host's listeners (remembering that the host now holds it), after
+    // opening the gesture for gestureStart and before closing it for gestureEnd; gestureChange
+    // (a drag step or a single change) only reports.
+    enum class EditorGesture
+    {
+        gestureStart,
+        gestureChange,
+        gestureEnd
+    };
+    void reportEditorValue(EditorGesture step);
+
     Listener* listener;
     Param* param;
     int32_t hostIndex;

@@ -94,8 +94,11 @@ void PluginProcessor::buildFirstCanvas()
 
 void PluginProcessor::sendNodeCanvasToDSP()
 {
-    presetName = {};
-    canvasQueue.push(nodeCanvas);
+    {
+        const juce::ScopedLock lock(stateLock);
+        presetName = {};
+        canvasQueue.push(nodeCanvas);
+    }
     sendChangeMessage();
 }
 
@@ -106,7 +109,7 @@ juce::String PluginProcessor::getFxName(int slot)
 
 void PluginProcessor::pushEvent(const SynthEvent& event) noexcept
 {
-    if (eventQueue.tryPush(event)) sendChangeMessage();
+    (void)eventQueue.tryPush(event);
 }
 
 void PluginProcessor::reportHostValues()

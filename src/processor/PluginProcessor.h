@@ -37,8 +37,8 @@ class PluginProcessor : public juce::AudioProcessor,
     double getTailLengthSeconds() const override { return 0.0; }
     bool acceptsMidi() const override { return true; }
     bool producesMidi() const override { return false; }
-    juce::AudioProcessorEditor* createEditor() override { return nullptr; }
-    bool hasEditor() const override { return false; }
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override { return true; }
     int getNumPrograms() override { return 1; }
     int getCurrentProgram() override { return 0; }
     void setCurrentProgram(int) override {}
@@ -56,9 +56,9 @@ class PluginProcessor : public juce::AudioProcessor,
     // Name of effect slot `slot` in chain order; "Unknown FX!" outside it.
     static juce::String getFxName(int slot);
 
-    // Pushes an event for the editor, then the change broadcast. Safe on any thread, the render
-    // thread included: it never waits on another writer for long (a push that cannot get the ring
-    // is dropped, as an editor that falls behind loses events anyway).
+    // Pushes an event for the editor and nothing else: no message, no lock, so it is safe on any
+    // thread, the render thread included (a push that cannot get the ring is dropped, as an editor
+    // that falls behind loses events anyway). The editor polls the ring from a timer.
     void pushEvent(const SynthEvent& event) noexcept;
     // Sends every host parameter's unit value to the host's listeners, except values the host
     // already holds (see PluginParam::reportValueIfChanged).
@@ -80,13 +80,23 @@ class PluginProcessor : public juce::AudioProcessor,
     // the user (never empty).
     static juce::String addDataFromFilePath(juce::String path);
 
+    // ---- Fields the host's state calls share with the editor ----
+    // presetName, pendingMessage and nodeCanvas are written by the host's state calls on the host's
+    // thread as well as by the editor: both hold stateLock while they touch them. Never taken on the
+    // render thread, nor held across a call into the host.
+    juce::CriticalSection stateLock;
+    // The pending message, emptied in the same step.
+    juce::String takePendingMessage();
+    juce::String getPresetName();
+    void setPresetName(const juce::String& name);
+
     // ---- fields (public to the editor, the state block and the preset files) ----
     int32_t editorWidth = 0;
     int32_t editorHeight = 0;
     juce::String presetName;
     int32_t instanceIndex = 0;
     juce::String pendingMessage;
-    int32_t lastBlockSize = 0;
+    std::atomic<int32_t> lastBlockSize{0}; // written on the render thread
     std::unique_ptr<KeySpaceDSP> dsp;
     std::vector<uint8_t> soundStorage; // never resized after construction: sounds point into it
     SynthFIFO<SynthEvent> eventQueue;

@@ -83,7 +83,7 @@ juce::String PluginProcessor::loadPreset(juce::String name)
     if (file.existsAsFile() && file.getSize() <= kMaxPresetFileBytes && !file.loadFileAsData(block))
         block.reset();
     setStateInformation(block.getData(), static_cast<int>(block.getSize()));
-    presetName = name;
+    setPresetName(name);
     return {};
 }
 

@@ -29,6 +29,9 @@ public:
     // Binds the unit to its first record and writes its getNumParams() records.
     virtual void setParamPtr(Param* first) = 0;
 
+    // The unit's first record (its others follow it in the table); null before setParamPtr.
+    Param* getFirstParam() const noexcept { return params; }
+
 protected:
     // Copies every channel whose input and output arrays differ.
     static void passThrough(float** in, float** out, int numSamples, int numChannels) noexcept

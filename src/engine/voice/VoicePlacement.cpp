@@ -2,14 +2,12 @@
 #include <cmath>
 
 #include "engine/KeySpaceDSP.h"
+#include "engine/voice/KeyLayout.h"
 
 // Per-voice modulation routing, the canvas point and mix of a voice, and its binaural placement.
 
 namespace
 {
-// Key positions within an octave of seven white keys; black keys sit between their neighbours.
-constexpr std::array<float, 12> kKeyOffset = {0.0f, 0.4f, 1.0f, 1.6f, 2.0f, 3.0f,
-                                              3.4f, 4.0f, 4.5f, 5.0f, 5.6f, 6.0f};
 constexpr int kNotesPerOctave = 12;
 constexpr float kWhiteKeysPerOctave = 7.0f;
 

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <array>
+
+// Horizontal key positions within an octave of seven white keys, in white-key widths, for semitones
+// 0 to 12 (12 is the next octave's first key). Whole numbers are white keys; black keys sit between
+// their neighbours. Shared by the voices' keyboard placement and the editor's piano drawing.
+inline constexpr std::array<float, 13> kKeyOffset = {0.0f, 0.4f, 1.0f, 1.6f, 2.0f, 3.0f, 3.4f,
+                                                     4.0f, 4.5f, 5.0f, 5.6f, 6.0f, 7.0f};

@@ -1,0 +1,27 @@
+#pragma once
+// Test main shared by the editor tests: a private library and home folder (CTest runs the cases as
+// separate processes, several at once) and the framework's GUI support for the whole run.
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <juce_events/juce_events.h>
+
+inline int runWithTemporaryHome(int argc, char** argv)
+{
+    const char* tmpRoot = std::getenv("QM_TEST_TMP");
+    std::string pattern =
+        std::string(tmpRoot != nullptr && tmpRoot[0] == '/' ? tmpRoot : "/tmp") + "/qm-editor-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return 1;
+    const juce::File home(pattern);
+    setenv("XDG_DATA_HOME", home.getChildFile("data").getFullPathName().toRawUTF8(), 1);
+    setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    int rc = 0;
+    {
+        const juce::ScopedJuceInitialiser_GUI gui;
+        rc = RUN_ALL_TESTS();
+    }
+    home.deleteRecursively();
+    return rc;
+}
