@@ -11,10 +11,13 @@ local tr = tl:front ()
 local notes = ARDOUR.LuaAPI.new_luaproc (s, "QM Test Notes")
 assert (not notes:isnil (), "no note generator")
 tr:add_processor_by_index (notes, 0, nil, true)
-local t = (ptype == "VST3") and ARDOUR.PluginType.VST3 or ARDOUR.PluginType.LV2
-local p = ARDOUR.LuaAPI.new_plugin (s, uri, t, "")
-assert (not p:isnil (), "no plugin " .. uri)
-tr:add_processor_by_index (p, 1, nil, true)
+-- "none" leaves the track with the note generator alone: the same session without any instrument.
+if uri ~= "none" then
+    local t = (ptype == "VST3") and ARDOUR.PluginType.VST3 or ARDOUR.PluginType.LV2
+    local p = ARDOUR.LuaAPI.new_plugin (s, uri, t, "")
+    assert (not p:isnil (), "no plugin " .. uri)
+    tr:add_processor_by_index (p, 1, nil, true)
+end
 s:save_state ("", false, false, false, false, false)
 print ("session ready")
 close_session ()
