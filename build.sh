@@ -7,9 +7,11 @@ cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=$(nproc)
 cmd=${1:-test}
-# Every build goes through ccache; paths under the checkout are hashed relative to it, so other
-# clones share the cache. The precompiled headers need the sloppiness to be cached at all.
+# Every build goes through ccache; paths under the checkout are hashed relative to it, and the
+# build folder is left out of the hash of objects with debug information, so other clones share the
+# cache. The precompiled headers need the sloppiness to be cached at all.
 export CCACHE_BASEDIR="$ROOT"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
 
 configure_build() { # dir, extra cmake args... (QM_TARGETS: build only these targets)
