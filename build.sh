@@ -7,10 +7,19 @@ cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=$(nproc)
 cmd=${1:-test}
+# Every build goes through ccache; paths under the checkout are hashed relative to it, and the
+# build folder is left out of the hash of objects with debug information, so other clones share the
+# cache. The precompiled headers need the sloppiness to be cached at all.
+export CCACHE_BASEDIR="$ROOT"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
 
 configure_build() { # dir, extra cmake args... (QM_TARGETS: build only these targets)
     local dir=$1; shift
-    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir.configure.log" 2>&1 \
+    # A folder configured for another generator (make, before) is started afresh.
+    [ ! -f "$dir/CMakeCache.txt" ] || grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$dir/CMakeCache.txt" || rm -rf "$dir"
+    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >"$dir.configure.log" 2>&1 \
         || { cat "$dir.configure.log"; return 1; }
     # shellcheck disable=SC2086
     cmake --build "$dir" -j "$JOBS" ${QM_TARGETS:+--target $QM_TARGETS}
@@ -27,14 +36,15 @@ test)
     QM_TARGETS=$(find tests -name "test_*_mt.cpp" -exec basename {} .cpp \; | tr "\n" " ") \
         configure_build build/tsan -DQM_SANITIZE=thread -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
     (cd build/tsan && ctest -L threads --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
-    # Fuzzers for a bounded time, seeded from our own generated data.
+    # Fuzzers for a bounded time, all at once, starting from the committed corpus.
     if compgen -G "tests/fuzz/fuzz_*.cpp" >/dev/null; then
         CC=clang CXX=clang++ configure_build build/fuzz -DQM_FUZZ=ON -DQM_SANITIZE=address,undefined \
             -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF
         bash scripts/run-fuzzers.sh build/fuzz
     fi
-    # Everything, plug-in included; its results are the run's closing lines.
-    configure_build build/release
+    # The plug-in, the processor and host tests and the corpus replay, at release settings (the
+    # engine tests ran under the sanitizers above); its results are the run's closing lines.
+    configure_build build/release -DQM_BUILD_ENGINE_TESTS=OFF
     (cd build/release && ctest --no-tests=error --output-on-failure -j "$JOBS" --timeout 900)
     ;;
 run)

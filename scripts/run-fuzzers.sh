@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# Runs every built fuzz_* target for a bounded time. A target may provide a seed corpus by
-# shipping scripts/fuzz-seeds/<target>.sh, which is called with the corpus folder to fill.
+# Runs every built fuzz_* target at once, each for a bounded time, starting from a copy of its
+# committed corpus (tests/fuzz/corpus/<target>/). Fails when any target finds a fault.
+# Usage: run-fuzzers.sh <fuzz-build-dir>
 set -euo pipefail
 build=$1
-seconds=${QM_FUZZ_SECONDS:-60}
+declare -A seconds=([fuzz_instrument_map]=30 [fuzz_state_block]=60) # the blob target levels off sooner
+pids=()
+names=()
 for exe in "$build"/tests/fuzz/fuzz_*; do
     [ -x "$exe" ] || continue
     name=$(basename "$exe")
     corpus="$build/corpus/$name"
-    mkdir -p "$corpus"
-    seeder="scripts/fuzz-seeds/$name.sh"
-    [ -f "$seeder" ] && bash "$seeder" "$corpus" "$build"
-    echo "fuzzing $name for ${seconds}s"
-    "$exe" -max_total_time="$seconds" -print_final_stats=1 "$corpus" 2>"$build/$name.log" \
-        || { tail -60 "$build/$name.log"; exit 1; }
-    grep -E 'stat::number_of_executed_units' "$build/$name.log" || true
+    rm -rf "$corpus" && mkdir -p "$corpus"
+    cp -r "tests/fuzz/corpus/$name/." "$corpus/"
+    time=${QM_FUZZ_SECONDS:-${seconds[$name]:-60}}
+    echo "fuzzing $name for ${time}s"
+    "$exe" -max_total_time="$time" -print_final_stats=1 "$corpus" >"$build/$name.log" 2>&1 &
+    pids+=($!)
+    names+=("$name")
 done
+failed=0
+for i in "${!pids[@]}"; do
+    log="$build/${names[$i]}.log"
+    if wait "${pids[$i]}"; then
+        grep -E 'stat::number_of_executed_units' "$log" | sed "s/^/${names[$i]}: /" || true
+    else
+        echo "${names[$i]} failed:"
+        tail -60 "$log"
+        failed=1
+    fi
+done
+exit $failed

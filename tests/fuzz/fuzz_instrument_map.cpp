@@ -6,46 +6,33 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
+
+// Any violation aborts, which libFuzzer and the corpus replay both report.
+#define require(condition) ((condition) ? void() : std::abort())
 
 namespace
 {
-void require(bool condition)
-{
-    if (!condition) std::abort();
-}
-
-size_t boundedLength(const char* text)
-{
-    size_t n = 0;
-    while (n < size_t(kSoundNameSize) && text[n] != '\0')
-        ++n;
-    return n;
-}
 
 void checkMap(const InstrumentMap& map, const SoundDataRef& ref, int index)
 {
     const uint8_t* blob = ref.data;
-    require(map.data == blob && map.size == ref.size && map.index == index);
-    require(map.size >= kMinBlobSize);
-    require(blob[0] == 'Q' && blob[1] == 'j' && blob[2] == 0);
+    require(map.data == blob && map.size == ref.size && map.index == index && map.size >= kMinBlobSize);
+    require(blob[0] == 'Q' && blob[1] == 'j' && blob[2] == 0 && map.gain == float(blob[5]) / 255.0f);
     require(map.numZones >= 1 && map.numZones <= kMaxSoundZones && map.numZones == blob[4]);
-    require(map.gain == float(blob[5]) / 255.0f);
 
     // Names: terminated inside their fields, and together no longer than the reference name.
-    const size_t categoryLength = boundedLength(map.category);
-    const size_t nameLength = boundedLength(map.name);
-    require(categoryLength < size_t(kSoundNameSize) && nameLength < size_t(kSoundNameSize));
-    require(categoryLength + 1 + nameLength <= size_t(kSoundNameSize));
+    const size_t categoryLength = strnlen(map.category, kSoundNameSize);
+    const size_t nameLength = strnlen(map.name, kSoundNameSize);
+    require(categoryLength + 1 + nameLength <= size_t(kSoundNameSize) && nameLength < size_t(kSoundNameSize));
     require(std::memcmp(map.category, ref.name, categoryLength) == 0 && ref.name[categoryLength] == '_');
-    require(std::memchr(map.category, '_', categoryLength) == nullptr);
-    require(std::memchr(map.name, '_', nameLength) == nullptr);
+    require(!std::memchr(map.category, '_', categoryLength) && !std::memchr(map.name, '_', nameLength));
 
     // Zones tile the blob exactly.
     uint64_t o = 3 + uint64_t(blob[3]);
     for (int k = 0; k < map.numZones; ++k)
     {
-        require(map.zoneOffset[size_t(k)] == o);
-        require(o + kZoneHeaderSize <= map.size);
+        require(map.zoneOffset[size_t(k)] == o && o + kZoneHeaderSize <= map.size);
         const SoundZone z = map.zone(k);
         require(z.bytes == blob + o && z.key == map.zoneKey[size_t(k)] && z.key == blob[o]);
         require(z.harmonicCount <= kMaxZoneHarmonics && z.bytes[5] == kZoneFormat);
@@ -56,11 +43,9 @@ void checkMap(const InstrumentMap& map, const SoundDataRef& ref, int index)
         require(z.resonances + size_t(z.resonanceCount) * kZoneResonanceSize <= end);
         require(z.bandRecords + size_t(z.harmonicCount) * size_t(z.bandStride) == end);
         // Touch every byte the views address, so a wrong pointer shows under AddressSanitizer.
-        unsigned sum = 0;
+        volatile unsigned sum = 0;
         for (const uint8_t* p = z.onsetBands; p < end; ++p)
-            sum += *p;
-        volatile unsigned sink = sum;
-        (void)sink;
+            sum = sum + *p;
         // The zone's lookup at its own key stays in the table.
         require(map.zoneForNote(z.key) < map.numZones);
         o += length;
@@ -84,12 +69,11 @@ void checkMap(const InstrumentMap& map, const SoundDataRef& ref, int index)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // An exact-size copy: any read past the blob's end is reported.
-    std::unique_ptr<uint8_t[]> blob(new uint8_t[size == 0 ? 1 : size]);
-    if (size > 0) std::memcpy(blob.get(), data, size);
+    std::vector<uint8_t> blob(data, data + size);
 
     SoundDataRef ref;
     std::strcpy(ref.name, "Fuzz_Blob");
-    ref.data = size == 0 ? nullptr : blob.get();
+    ref.data = size == 0 ? nullptr : blob.data();
     ref.size = size;
     InstrumentMap map;
     if (makeInstrumentMap(ref, &map, 3))

@@ -1,39 +1,59 @@
 #pragma once
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <juce_core/juce_core.h>
+#include <juce_events/juce_events.h>
 
 #include "bankmaker/BankMaker.h"
+#include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
+#include "support/TestSounds.h"
 
 namespace qmproc
 {
-// The temporary folder XDG_DATA_HOME points at for the whole test run.
-juce::File testDataHome();
 // Empties the sounds and presets folders of the test library.
-void clearLibrary();
-// Writes a bank of entries at relativePath inside the sounds folder (folders made as needed).
-juce::File writeBank(const std::string& relativePath, const std::vector<qmbank::BankEntry>& entries);
-
-// Every event the reader has not seen yet, in order.
-inline std::vector<SynthEvent> drain(SynthFIFO<SynthEvent>::Reader& reader)
+inline void clearLibrary()
 {
-    std::vector<SynthEvent> events;
-    SynthEvent e;
-    while (reader.readNext(e))
-        events.push_back(e);
-    return events;
+    for (const juce::File& f : {getSoundsFolder(), getPresetsFolder()})
+    {
+        f.deleteRecursively();
+        f.createDirectory();
+    }
 }
 
-// The engine's raw parameter values, in table order.
-inline std::vector<float> values(const PluginProcessor& p)
+// Writes a bank of entries at relativePath inside the sounds folder (folders made as needed).
+inline void writeBank(const std::string& relativePath, const std::vector<qmbank::BankEntry>& entries)
 {
-    std::vector<float> v;
-    for (const auto& param : p.dsp->params)
-        v.push_back(param.value);
-    return v;
+    const juce::File bank = getSoundsFolder().getChildFile(juce::String(relativePath));
+    bank.getParentDirectory().createDirectory();
+    qmbank::writeBankZip(bank.getFullPathName().toStdString(), entries);
+}
+
+// A small valid sound under each name.
+inline std::vector<qmbank::BankEntry> bankOf(const std::vector<std::string>& names)
+{
+    std::vector<qmbank::BankEntry> entries;
+    for (const auto& n : names)
+        entries.push_back({n, qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000))});
+    return entries;
+}
+
+// Events as (kind, index, value), comparable, so that a whole sequence is checked at once.
+using Events = std::vector<std::tuple<int, int, float>>;
+
+// Every event the reader has not seen yet, in order.
+inline Events drain(SynthFIFO<SynthEvent>::Reader& reader)
+{
+    Events events;
+    SynthEvent e;
+    while (reader.readNext(e))
+        events.emplace_back(e.kind, e.index, e.value);
+    return events;
 }
 
 // The processor's state block, written into a block that held something before (it must be
@@ -45,4 +65,5 @@ inline juce::MemoryBlock stateOf(PluginProcessor& p)
     p.getStateInformation(block);
     return block;
 }
+
 } // namespace qmproc

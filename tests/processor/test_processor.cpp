@@ -1,234 +1,116 @@
-// The processor object: construction, first canvas, and block processing through processBlock.
+// The processor object: construction, first canvas, block processing through processBlock and its
+// cutting of blocks at MIDI events, and the parameters the host sees (names, values, texts, reports).
 #include <cmath>
-#include <memory>
-#include <vector>
-
-#include <gtest/gtest.h>
+#include <limits>
+#include <set>
 
 #include "ProcessorTestSupport.h"
-#include "bankmaker/BankMaker.h"
+#include "RenderPeaks.h"
 #include "engine/params/ParamTable.h"
-#include "processor/PluginProcessor.h"
+#include "processor/BlockProcessing.h"
+#include "processor/PluginParam.h"
+
+using namespace qmproc;
 
 namespace
 {
-constexpr double kRate = 48000.0;
 constexpr int kBlock = 512;
 
-std::unique_ptr<PluginProcessor> makePrepared(double rate = kRate, int block = kBlock)
+std::unique_ptr<PluginProcessor> makePrepared(double rate = 48000.0, int channels = 2)
 {
     auto p = std::make_unique<PluginProcessor>();
-    p->setPlayConfigDetails(0, 2, rate, block);
-    p->prepareToPlay(rate, block);
+    p->setPlayConfigDetails(0, channels, rate, kBlock);
+    p->prepareToPlay(rate, kBlock);
     return p;
 }
 
-struct Rendered
+std::vector<float> render(PluginProcessor& p, int numBlocks, const juce::MidiBuffer& first = {})
 {
-    std::vector<float> left, right;
-};
-
-// Renders numBlocks blocks; events go into the first block at the given positions.
-Rendered render(PluginProcessor& p, int numBlocks,
-                const std::vector<std::pair<int, juce::MidiMessage>>& first, int block = kBlock)
-{
-    Rendered out;
-    juce::AudioBuffer<float> buffer(2, block);
-    for (int b = 0; b < numBlocks; ++b)
-    {
-        juce::MidiBuffer midi;
-        if (b == 0)
-            for (const auto& [pos, msg] : first)
-                midi.addEvent(msg, pos);
-        buffer.clear();
-        p.processBlock(buffer, midi);
-        out.left.insert(out.left.end(), buffer.getReadPointer(0), buffer.getReadPointer(0) + block);
-        out.right.insert(out.right.end(), buffer.getReadPointer(1), buffer.getReadPointer(1) + block);
-    }
-    return out;
+    return renderPeaks(p, numBlocks, kBlock, {{0, first}});
 }
 
-float peak(const std::vector<float>& x)
+struct ProcessorTest : ::testing::Test
 {
-    float m = 0.0f;
-    for (float v : x)
-        m = std::max(m, std::fabs(v));
-    return m;
-}
-
-bool finite(const std::vector<float>& x)
-{
-    for (float v : x)
-        if (!std::isfinite(v)) return false;
-    return true;
-}
-
-std::vector<SynthEvent> drain(SynthFIFO<SynthEvent>::Reader& reader)
-{
-    std::vector<SynthEvent> out;
-    SynthEvent e;
-    while (reader.readNext(e))
-        out.push_back(e);
-    return out;
-}
-
-class ProcessorTest : public ::testing::Test
-{
-  protected:
     void SetUp() override
     {
-        qmproc::clearLibrary();
-        qmproc::writeBank("Quillmoor Demo.qmbank", qmbank::demoBank());
+        clearLibrary();
+        writeBank("Quillmoor Demo.qmbank", qmbank::demoBank());
     }
 };
-} // namespace
 
-TEST_F(ProcessorTest, InstancesAreCounted)
+TEST_F(ProcessorTest, FirstCanvasBusesInstancesAndNoSounds)
 {
     ASSERT_EQ(gNumInstances.load(), 0);
-    auto first = std::make_unique<PluginProcessor>();
-    EXPECT_EQ(first->instanceIndex, 0);
-    EXPECT_EQ(gNumInstances.load(), 1);
-    auto second = std::make_unique<PluginProcessor>();
-    EXPECT_EQ(second->instanceIndex, 1);
+    auto p = std::make_unique<PluginProcessor>();
+    const NodeCanvasData& c = p->nodeCanvas;
+    EXPECT_GT(p->dsp->numSounds(), 12);
+    EXPECT_EQ(c.nodeCount, 12);
+    EXPECT_EQ(c.mode, kCanvasModeXYPad);
+    EXPECT_EQ((std::vector<float>{c.lo[0].x, c.lo[1].x, c.hi[1].y, c.lo[2].y, c.hi[2].x, c.keyOffsetX,
+                                  c.keyOctaveWidth}),
+              (std::vector<float>{0.0f, 0.3f, 0.67f, 0.375f, 1.0f, -0.4f, 0.2f}));
+    EXPECT_GT(c.currentMix.count, 0);
+    EXPECT_EQ(p->canvasQueue.fillCount(), 1u);
+    for (int i = 0; i < c.nodeCount; ++i)
+        EXPECT_TRUE(c.nodes[size_t(i)].soundId >= 0 && c.nodes[size_t(i)].soundId < p->dsp->numSounds());
+    // Buses: a stereo input and a stereo output, neither enabled until the host asks.
+    for (bool input : {true, false})
+    {
+        ASSERT_EQ(p->getBusCount(input), 1);
+        EXPECT_EQ(p->getBus(input, 0)->getName(), input ? "Input" : "Output");
+        EXPECT_EQ(p->getBus(input, 0)->getDefaultLayout(), juce::AudioChannelSet::stereo());
+        EXPECT_FALSE(p->getBus(input, 0)->isEnabledByDefault());
+    }
+    clearLibrary();
+    auto q = std::make_unique<PluginProcessor>();
+    EXPECT_EQ(std::pair(p->instanceIndex, q->instanceIndex), std::pair(0, 1));
     EXPECT_EQ(gNumInstances.load(), 2);
-    first.reset();
-    second.reset();
+    EXPECT_TRUE(q->dsp->numSounds() == 0 && q->soundStorage.empty() && q->nodeCanvas.nodeCount == 0);
+    EXPECT_EQ(q->canvasQueue.pushCount(), 1u);
+    p.reset();
+    q.reset();
     EXPECT_EQ(gNumInstances.load(), 0);
 }
 
-TEST_F(ProcessorTest, FirstCanvasWithoutPresets)
+TEST_F(ProcessorTest, BlocksPlayFiniteAudioReportNotesAndCountSeconds)
 {
-    PluginProcessor p;
-    EXPECT_GT(p.dsp->numSounds(), 12);
-    EXPECT_EQ(p.nodeCanvas.nodeCount, 12);
-    EXPECT_EQ(p.nodeCanvas.mode, kCanvasModeXYPad);
-    EXPECT_FLOAT_EQ(p.nodeCanvas.lo[1].x, 0.3f);
-    EXPECT_FLOAT_EQ(p.nodeCanvas.hi[1].y, 0.67f);
-    EXPECT_FLOAT_EQ(p.nodeCanvas.lo[2].y, 0.375f);
-    EXPECT_FLOAT_EQ(p.nodeCanvas.hi[2].x, 1.0f);
-    EXPECT_EQ(p.nodeCanvas.lo[0].x, 0.0f);
-    EXPECT_FLOAT_EQ(p.nodeCanvas.keyOffsetX, -0.4f);
-    EXPECT_FLOAT_EQ(p.nodeCanvas.keyOctaveWidth, 0.2f);
-    EXPECT_GT(p.nodeCanvas.currentMix.count, 0);
-    EXPECT_EQ(p.canvasQueue.pushCount(), 1u);
-    EXPECT_EQ(p.canvasQueue.writeIndex(), 1u);
-    EXPECT_EQ(p.canvasQueue.fillCount(), 1u);
-    for (int i = 0; i < p.nodeCanvas.nodeCount; ++i)
+    for (int channels : {2, 1})
     {
-        EXPECT_GE(p.nodeCanvas.nodes[static_cast<size_t>(i)].soundId, 0);
-        EXPECT_LT(p.nodeCanvas.nodes[static_cast<size_t>(i)].soundId, p.dsp->numSounds());
+        auto p = makePrepared(48000.0, channels);
+        auto reader = p->eventQueue.makeReader();
+        const auto peak = render(*p, 40, chord({{60, 100, 0}, {64, 90, 100}}));
+        for (float x : peak)
+            EXPECT_TRUE(x > 1e-4f && x < 4.0f) << x;
+        EXPECT_EQ(p->lastBlockSize, kBlock);
+        render(*p, 1, chord({{60, 0, 0}}, false));
+        EXPECT_EQ(drain(reader),
+                  (Events{{kSynthEventNote, 60, 100}, {kSynthEventNote, 64, 90}, {kSynthEventNote, 60, 0}}));
     }
-}
-
-TEST_F(ProcessorTest, NoSoundsGivesAnEmptyCanvas)
-{
-    qmproc::clearLibrary();
-    PluginProcessor p;
-    EXPECT_EQ(p.dsp->numSounds(), 0);
-    EXPECT_TRUE(p.soundStorage.empty());
-    EXPECT_EQ(p.nodeCanvas.nodeCount, 0);
-    EXPECT_EQ(p.canvasQueue.pushCount(), 1u);
-}
-
-TEST_F(ProcessorTest, SmallOverrides)
-{
-    PluginProcessor p;
-    EXPECT_EQ(p.getName(), "Quillmoor");
-    EXPECT_FALSE(p.hasEditor());
-    EXPECT_TRUE(p.acceptsMidi());
-    EXPECT_FALSE(p.producesMidi());
-    EXPECT_EQ(p.getTailLengthSeconds(), 0.0);
-    EXPECT_EQ(p.getNumPrograms(), 1);
-    EXPECT_EQ(PluginProcessor::getFxName(0), "Binaural");
-    EXPECT_EQ(PluginProcessor::getFxName(6), "Distortion");
-    EXPECT_EQ(PluginProcessor::getFxName(7), "Unknown FX!");
-    EXPECT_EQ(PluginProcessor::getFxName(-1), "Unknown FX!");
-    // Buses: a stereo input and a stereo output, neither enabled until the host asks.
-    ASSERT_EQ(p.getBusCount(true), 1);
-    ASSERT_EQ(p.getBusCount(false), 1);
-    EXPECT_EQ(p.getBus(true, 0)->getName(), "Input");
-    EXPECT_EQ(p.getBus(false, 0)->getName(), "Output");
-    EXPECT_EQ(p.getBus(false, 0)->getDefaultLayout(), juce::AudioChannelSet::stereo());
-    EXPECT_FALSE(p.getBus(true, 0)->isEnabledByDefault());
-    EXPECT_FALSE(p.getBus(false, 0)->isEnabledByDefault());
-}
-
-TEST_F(ProcessorTest, NotesPlayFiniteStereoAndAreReported)
-{
-    auto p = makePrepared();
-    auto reader = p->eventQueue.makeReader();
-    const Rendered r = render(*p, 40,
-                              {{0, juce::MidiMessage::noteOn(1, 60, (juce::uint8)100)},
-                               {100, juce::MidiMessage::noteOn(1, 64, (juce::uint8)90)}});
-    EXPECT_TRUE(finite(r.left));
-    EXPECT_TRUE(finite(r.right));
-    EXPECT_GT(peak(r.left), 1e-4f);
-    EXPECT_GT(peak(r.right), 1e-4f);
-    EXPECT_LT(peak(r.left), 4.0f);
-    EXPECT_EQ(p->lastBlockSize, kBlock);
-
-    const auto events = drain(reader);
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].kind, kSynthEventNote);
-    EXPECT_EQ(events[0].index, 60);
-    EXPECT_FLOAT_EQ(events[0].value, 100.0f);
-    EXPECT_EQ(events[1].index, 64);
-
-    render(*p, 1, {{5, juce::MidiMessage::noteOff(1, 60)}});
-    const auto offs = drain(reader);
-    ASSERT_EQ(offs.size(), 1u);
-    EXPECT_EQ(offs[0].value, 0.0f);
-}
-
-TEST_F(ProcessorTest, ZeroLengthBlocksApplyEventsWithoutRendering)
-{
+    // A zero-length block applies its events without rendering.
     auto p = makePrepared();
     juce::AudioBuffer<float> empty(2, 0);
-    juce::MidiBuffer midi;
-    midi.addEvent(juce::MidiMessage::noteOn(2, 62, (juce::uint8)80), 0);
+    juce::MidiBuffer midi(juce::MidiMessage::noteOn(2, 62, juce::uint8(80)));
     p->processBlock(empty, midi);
     EXPECT_EQ(p->lastBlockSize, 0);
-    EXPECT_EQ(p->dsp->voices[0].state, 1u);
-    EXPECT_EQ(p->dsp->voices[0].channel, 2);
-}
+    EXPECT_EQ(std::pair(p->dsp->voices[0].state, p->dsp->voices[0].channel), std::pair(1u, 2));
 
-TEST_F(ProcessorTest, SecondsAreCountedAboveFiveKilohertz)
-{
+    // Each block takes the host's rate and tempo and counts the seconds rendered.
+    for (double rate : {44100.0, 4000.0})
     {
-        auto p = makePrepared(44100.0, kBlock);
+        auto p = makePrepared(rate);
         const double before = gOnSeconds.load();
-        render(*p, 1, {});
-        EXPECT_DOUBLE_EQ(gOnSeconds.load() - before, static_cast<double>(512.0f / 44100.0f));
+        render(*p, 1);
+        // Only above five kilohertz.
+        EXPECT_DOUBLE_EQ(gOnSeconds.load() - before, rate > 5000.0 ? double(512.0f / 44100.0f) : 0.0);
     }
-    {
-        auto p = makePrepared(4000.0, kBlock);
-        const double before = gOnSeconds.load();
-        render(*p, 1, {});
-        EXPECT_EQ(gOnSeconds.load(), before);
-    }
-}
-
-TEST_F(ProcessorTest, SampleRateChangesReachTheEngine)
-{
-    auto p = makePrepared(44100.0);
+    p = makePrepared(44100.0);
     EXPECT_EQ(p->dsp->sampleRate, 44100.0f);
     p->setPlayConfigDetails(0, 2, 96000.0, kBlock);
-    render(*p, 1, {});
-    EXPECT_EQ(p->dsp->sampleRate, 96000.0f);
-}
-
-TEST_F(ProcessorTest, TempoDefaultsWithoutAPlayHead)
-{
-    auto p = makePrepared();
     p->dsp->tempoBpm = 33.0;
-    render(*p, 1, {});
-    EXPECT_EQ(p->dsp->tempoBpm, 120.0);
-}
-
-TEST_F(ProcessorTest, CanvasSentToTheEngineIsBroadcastAndClearsThePresetName)
-{
-    auto p = makePrepared();
+    render(*p, 1);
+    EXPECT_EQ(p->dsp->sampleRate, 96000.0f);
+    EXPECT_EQ(p->dsp->tempoBpm, 120.0); // no play head
+    // A canvas the editor sends reaches the engine and drops the preset name.
     p->presetName = "Something";
     const uint64_t before = p->canvasQueue.pushCount();
     p->sendNodeCanvasToDSP();
@@ -236,19 +118,123 @@ TEST_F(ProcessorTest, CanvasSentToTheEngineIsBroadcastAndClearsThePresetName)
     EXPECT_EQ(p->canvasQueue.pushCount(), before + 1);
 }
 
-TEST_F(ProcessorTest, MonoOutputRendersOneChannel)
+// The walk as a trace: "r<start>+<length>" for a rendered segment, "e<id>" for an applied event.
+std::string trace(int numSamples, const std::vector<std::pair<int, int>>& events)
 {
-    auto p = std::make_unique<PluginProcessor>();
-    p->setPlayConfigDetails(0, 1, kRate, kBlock);
-    p->prepareToPlay(kRate, kBlock);
-    juce::AudioBuffer<float> buffer(1, kBlock);
-    float maxAbs = 0.0f;
-    for (int b = 0; b < 20; ++b)
-    {
-        juce::MidiBuffer midi;
-        if (b == 0) midi.addEvent(juce::MidiMessage::noteOn(1, 60, (juce::uint8)100), 0);
-        p->processBlock(buffer, midi);
-        maxAbs = std::max(maxAbs, buffer.getMagnitude(0, 0, kBlock));
-    }
-    EXPECT_GT(maxAbs, 1e-4f);
+    std::string out;
+    walkBlockSegments(
+        numSamples, events, [](const auto& e) { return e.first; },
+        [&](int start, int length) { out += " r" + std::to_string(start) + "+" + std::to_string(length); },
+        [&](const auto& e) { out += " e" + std::to_string(e.second); });
+    return out;
 }
+
+TEST(SegmentPlanner, Traces)
+{
+    EXPECT_EQ(trace(512, {}), " r0+512");
+    EXPECT_EQ(trace(512, {{0, 1}}), " e1 r0+512");                         // before any audio
+    EXPECT_EQ(trace(512, {{100, 1}, {100, 2}}), " r0+100 e1 e2 r100+412"); // one cut a position
+    EXPECT_EQ(trace(512, {{512, 1}, {9999, 2}}),
+              " r0+511 e1 e2 r511+1"); // past the end: before the last sample
+    EXPECT_EQ(trace(64, {{-5, 1}, {-1, 2}, {10, 3}}), " r0+10 e3 r10+54"); // negative: skipped
+    EXPECT_EQ(trace(64, {{0, 1}, {7, 2}, {7, 3}, {31, 4}, {63, 5}}),
+              " e1 r0+7 e2 e3 r7+24 e4 r31+32 e5 r63+1");
+    // Hosts send zero-length blocks with events to flush them: the events still count.
+    EXPECT_EQ(trace(0, {}), "");
+    EXPECT_EQ(trace(0, {{0, 1}, {3, 2}}), " e1 e2");
+}
+
+struct RecordingListener : PluginParam::Listener, juce::AudioProcessorParameter::Listener
+{
+    void receivedParamChange(int hostIndex) override { calls.push_back(hostIndex); }
+    void parameterValueChanged(int, float newValue) override { values.push_back(newValue); }
+    void parameterGestureChanged(int, bool) override {}
+    std::vector<int> calls;
+    std::vector<float> values;
+};
+
+TEST(HostParams, ThirteenNamedParametersInHostIndexOrderReachTheEventQueue)
+{
+    PluginProcessor processor;
+    ASSERT_EQ(processor.getParameters().size(), 13);
+    ASSERT_EQ(processor.dsp->hostParamCount, 13);
+    std::set<juce::String> ids;
+    for (int h = 0; h < 13; ++h)
+    {
+        auto* p = dynamic_cast<PluginParam*>(processor.getParameters()[h]);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->getParameterIndex(), h);
+        EXPECT_EQ(p->param, &processor.dsp->params[size_t(processor.dsp->hostParamIndex[size_t(h)])]);
+        EXPECT_EQ(p->param->hostIndex, h);
+        // Spaces for underscores; the length limit is not applied.
+        EXPECT_EQ(p->getName(4), juce::String(p->param->name).replaceCharacter('_', ' '));
+        // Distinct ids that do not start with a digit (LV2 symbols).
+        EXPECT_FALSE(juce::CharacterFunctions::isDigit(p->getParameterID()[0])) << p->getParameterID();
+        ids.insert(p->getParameterID());
+        // Every text reads back to its value, up to the printed precision.
+        for (float u : {0.1f, 0.37f, 0.8f})
+        {
+            const float value = p->param->convertUnitToVal(u), back = p->getValueForText(p->getText(u, 100));
+            if (!p->param->isChoice())
+                EXPECT_NEAR(p->param->convertUnitToVal(back), value, 0.01f * (1.0f + std::fabs(value))) << h;
+        }
+    }
+    EXPECT_EQ(ids.size(), 13u);
+    EXPECT_EQ(processor.getParameters()[0]->getName(100), "Gain");
+
+    auto reader = processor.eventQueue.makeReader();
+    auto* morphX = processor.getParameters()[processor.dsp->params[kParamMorphX].hostIndex];
+    morphX->setValue(0.75f);
+    const float value = processor.dsp->params[kParamMorphX].convertUnitToVal(0.75f);
+    EXPECT_EQ(processor.dsp->params[kParamMorphX].value, value);
+    EXPECT_EQ(drain(reader), (Events{{kSynthEventParamChanged, kParamMorphX, value}}));
+}
+
+TEST(HostParams, ValuesAndTexts)
+{
+    RecordingListener listener;
+    Param p("Cutoff", kCurvePowUnit, 30.0f, 8000.0f, 4.0f, "%.0f Hz");
+    PluginParam pp(&listener, &p, 5);
+    pp.setValue(1.5f);
+    EXPECT_EQ(p.value, p.convertUnitToVal(1.0f));
+    for (float u : {-0.2f, std::numeric_limits<float>::quiet_NaN()}) // clamped; not a number: ignored
+        pp.setValue(u);
+    EXPECT_EQ(p.value, p.convertUnitToVal(0.0f));
+    EXPECT_EQ(listener.calls, (std::vector<int>{5, 5}));
+    for (float u : {0.0f, 0.25f, 0.5f, 0.9f, 1.0f})
+    {
+        pp.setValue(u);
+        EXPECT_NEAR(pp.getValue(), u, 1e-5f);
+    }
+
+    Param shape("Shape", kCurveRoundLinear, 0.0f, 2.0f, 0.0f, "Sine|Square|Saw");
+    // Beyond the labels: the format text, which is the first label.
+    for (auto [u, text] :
+         {std::pair{0.0f, "Sine"}, {0.5f, "Square"}, {1.0f, "Saw"}, {2.0f, "Sine"}, {-1.0f, "Sine"}})
+        EXPECT_EQ(PluginParam(nullptr, &shape, 0).getText(u, 100), text) << u;
+    Param plain("Plain", kCurveLinear, 0.0f, 1.0f, 0.0f, ""),
+        db("Level", kCurveLinear, -12.0f, 12.0f, 0.0f, "%.1f dB");
+    EXPECT_EQ(PluginParam(nullptr, &plain, 0).getText(0.5f, 100), "0.500");
+    EXPECT_EQ(PluginParam(nullptr, &db, 0).getText(0.75f, 100), "6.0 dB");
+    EXPECT_FLOAT_EQ(PluginParam(nullptr, &db, 0).getValueForText("  6.0 dB"), 0.75f);
+    EXPECT_FLOAT_EQ(PluginParam(nullptr, &db, 0).getValueForText("dB"), 0.5f);
+}
+
+TEST(HostParams, ReportsOnlyValuesTheHostDoesNotHold)
+{
+    // A wrapper echoes every report to the host at the end of its next block; re-reporting an
+    // unchanged value after the host changed it would undo the host's change.
+    Param p("Depth", kCurveLinear, 0.0f, 1.0f, 0.0f, "%.2f");
+    RecordingListener host;
+    PluginParam pp(&host, &p, 0);
+    pp.addListener(&host);
+    pp.reportValueIfChanged(); // first report
+    pp.reportValueIfChanged(); // nothing new
+    pp.setValue(0.8f);         // the host's own change
+    pp.reportValueIfChanged();
+    p.value = 0.25f; // changed inside the instrument (a loaded state)
+    pp.reportValueIfChanged();
+    EXPECT_EQ(host.values, (std::vector<float>{0.5f, 0.25f}));
+    pp.removeListener(&host);
+}
+} // namespace

@@ -1,1 +1,0 @@
-// Keeps the support library non-empty while no helper file exists yet.
