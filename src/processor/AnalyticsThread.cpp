@@ -9,15 +9,20 @@ AnalyticsThread::AnalyticsThread(PluginProcessor* p, juce::String endpointHost)
 
 AnalyticsThread::~AnalyticsThread()
 {
+    // The cancelled request returns promptly; should the wait still run out, keep waiting rather
+    // than kill a thread that may hold the socket and the heap's locks.
+    if (!stop()) waitForThreadToExit(-1);
+}
+
+bool AnalyticsThread::stop()
+{
     const int patienceMs = busy.load() ? kAnalyticsStopBusyMs : kAnalyticsStopIdleMs;
     signalThreadShouldExit();
     {
         const std::lock_guard<std::mutex> lock(streamLock);
         if (stream != nullptr) stream->cancel();
     }
-    // The cancelled request returns promptly; should the wait still run out, keep waiting rather
-    // than kill a thread that may hold the socket and the heap's locks.
-    if (!waitForThreadToExit(patienceMs)) waitForThreadToExit(-1);
+    return waitForThreadToExit(patienceMs);
 }
 
 AnalyticsFigures AnalyticsThread::collectFigures(const PluginProcessor* p)

@@ -46,6 +46,10 @@ class AnalyticsThread : public juce::Thread
 
     void run() override;
 
+    // Asks the thread to end and cancels a request under way, then waits for it: at most the busy or
+    // idle patience. True when the thread has ended within that wait.
+    bool stop();
+
     // The figures for processor at this moment (process-wide counters and its sample rate).
     static AnalyticsFigures collectFigures(const PluginProcessor* processor);
     // The request for figures at host; each figure is one escaped query parameter.
