@@ -8,15 +8,18 @@ assert (s, "no session")
 local tl = s:new_midi_track (ARDOUR.ChanCount (ARDOUR.DataType ("midi"), 1), ARDOUR.ChanCount (ARDOUR.DataType ("audio"), 2),
     true, ARDOUR.PluginInfo (), nil, nil, 1, "synth", ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true)
 local tr = tl:front ()
-local notes = ARDOUR.LuaAPI.new_luaproc (s, "QM Test Notes")
-assert (not notes:isnil (), "no note generator")
-tr:add_processor_by_index (notes, 0, nil, true)
 -- "none" leaves the track with the note generator alone: the same session without any instrument.
 if uri ~= "none" then
     local t = (ptype == "VST3") and ARDOUR.PluginType.VST3 or ARDOUR.PluginType.LV2
     local p = ARDOUR.LuaAPI.new_plugin (s, uri, t, "")
     assert (not p:isnil (), "no plugin " .. uri)
-    tr:add_processor_by_index (p, 1, nil, true)
+    tr:add_processor_by_index (p, 0, nil, true)
+end
+-- QM_NOTES=none leaves out the note generator too: a bare MIDI track.
+if os.getenv ("QM_NOTES") ~= "none" then
+    local notes = ARDOUR.LuaAPI.new_luaproc (s, "QM Test Notes")
+    assert (not notes:isnil (), "no note generator")
+    tr:add_processor_by_index (notes, 0, nil, true) -- ahead of the instrument
 end
 s:save_state ("", false, false, false, false, false)
 print ("session ready")
