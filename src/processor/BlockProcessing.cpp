@@ -46,19 +46,19 @@ void PluginProcessor::renderSegment(juce::AudioBuffer<float>& buffer, int start,
 
 void PluginProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
 {
-    // 1. Follow the host's rate. A rate the engine cannot use (0, NaN) is not re-applied on every
+    // Follow the host's rate. A rate the engine cannot use (0, NaN) is not re-applied on every
     // block: the engine then keeps its default rate.
     const float sr = static_cast<float>(getSampleRate());
     if (!dsp->isInitialised() || (std::isfinite(sr) && sr > 0.0f && sr != dsp->sampleRate)) dsp->init(sr);
 
-    // 2, 3.
+    // Remember the block size and count the rendered time.
     const int numSamples = buffer.getNumSamples();
     lastBlockSize = numSamples;
     if (sr > kMinCountedSampleRate)
         gOnSeconds.fetch_add(static_cast<double>(static_cast<float>(numSamples) / sr),
                              std::memory_order_relaxed);
 
-    // 4. Musical time.
+    // Musical time.
     double tempo = kDefaultTempo;
     double position = 0.0;
     if (auto* playHead = getPlayHead())
@@ -79,7 +79,7 @@ void PluginProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiB
     for (int ch = numChannels; ch < buffer.getNumChannels(); ++ch)
         buffer.clear(ch, 0, numSamples);
 
-    // 5, 6.
+    // Audio up to each MIDI event, then the event.
     walkBlockSegments(
         numSamples, midi, [](const juce::MidiMessageMetadata& meta) { return meta.samplePosition; },
         [&](int start, int length)
