@@ -193,7 +193,7 @@ TEST(Overlay, EveryHostGestureThatBeginsEnds)
         {"reset from the menu", [](Rig&, Knob& k) { popupCallback(2000, &k); }, {"v"}},
         {"an end without a start", [](Rig& r, Knob&) { r.overlay.knobChanged(0, 0, Type::dragEnd); }, {"v"}},
         {"a hidden parameter and indices outside the table", [](Rig& r, Knob&) {
-            for (const int i : {kParamPolyphony, -1, kNumEngineParams}) r.overlay.knobChanged(i, 0, Type::dragStart);
+            for (const int i : {kParamPolyphony, -1, kNumEngineParams, 1 << 30}) r.overlay.knobChanged(i, 0, Type::dragStart);
          }, {}},
         {"a page closing mid-drag", [](Rig& r, Knob&) {
             r.overlay.setActiveMenu(2), r.overlay.knobChanged(0, 0, Type::dragStart), r.overlay.setActiveMenu(-1);
