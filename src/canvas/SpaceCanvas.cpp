@@ -1,6 +1,7 @@
 #include "canvas/SpaceCanvas.h"
 
-SpaceCanvas::SpaceCanvas(NodeCanvasData* c, int width, int height, PluginProcessor* p) : canvas(c), processor(p)
+SpaceCanvas::SpaceCanvas(NodeCanvasData* c, int width, int height, PluginProcessor* p)
+    : canvas(c), processor(p)
 {
     setSize(width, height);
 }

@@ -6,4 +6,3 @@ FxComp::FxComp(PluginProcessor* p, Knob::Listener* l) : processor(p), knobListen
 }
 
 FxComp::~FxComp() = default;
-

@@ -75,7 +75,8 @@ Knob::Knob(const Param* p, int width, int height, float size, Type t, juce::Stri
     }
 
     const int labels = labelCount(*param);
-    if (param->curveType == kCurveRoundLinear && labels >= 2) interactionMode = labels == 2 ? toggleMode : choiceMode;
+    if (param->curveType == kCurveRoundLinear && labels >= 2)
+        interactionMode = labels == 2 ? toggleMode : choiceMode;
 
     if (type == compactDial)
     {
@@ -333,8 +334,8 @@ void Knob::paintPerformanceDial(juce::Graphics& g, float a)
     g.setColour(knobColour.withAlpha(juce::uint8{0x59}));
     KnobHelpers::drawCircleSegment(g, cx, cy, ri, r, kArcStart, kArcEnd, false);
 
-    g.setGradientFill(juce::ColourGradient(knobColour.withAlpha(juce::uint8{0}), onAngle(cx, cy, rm, tail), opaque,
-                                           onAngle(cx, cy, rm, a), false));
+    g.setGradientFill(juce::ColourGradient(knobColour.withAlpha(juce::uint8{0}), onAngle(cx, cy, rm, tail),
+                                           opaque, onAngle(cx, cy, rm, a), false));
     KnobHelpers::drawCircleSegment(g, cx, cy, ri, r, std::max(tail, kArcStart), a, false);
 
     g.setGradientFill(juce::ColourGradient(juce::Colour(0x99333333u), 0.0f, cy - r, juce::Colour(0x990d0d0du),
@@ -371,7 +372,8 @@ void Knob::paintValueBox(juce::Graphics& g)
     {
         g.setColour(nameColour);
         g.setFont(nameFont);
-        g.drawText(name, 0, 0, getWidth(), getHeight() - box.getHeight(), juce::Justification::centred, false);
+        g.drawText(name, 0, 0, getWidth(), getHeight() - box.getHeight(), juce::Justification::centred,
+                   false);
     }
     g.setColour(valueBoxColour);
     g.fillRect(box);

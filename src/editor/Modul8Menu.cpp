@@ -6,4 +6,3 @@ Modul8Menu::Modul8Menu(PluginProcessor* p, Knob::Listener* l) : processor(p), kn
 }
 
 Modul8Menu::~Modul8Menu() = default;
-

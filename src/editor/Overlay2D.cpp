@@ -54,7 +54,8 @@ struct Glow
 {
     float cx, cy, amplitude, floor;
 };
-constexpr Glow kGlows[3] = {{-0.1f, 0.3f, 0.08f, 0.06f}, {0.45f, 0.0f, 0.23f, 0.04f}, {0.55f, 0.0f, 0.25f, 0.14f}};
+constexpr Glow kGlows[3] = {
+    {-0.1f, 0.3f, 0.08f, 0.06f}, {0.45f, 0.0f, 0.23f, 0.04f}, {0.55f, 0.0f, 0.25f, 0.14f}};
 // One draw of the dither, scaled to less than one colour level.
 constexpr float kDitherScale = 9.130614e-13f;
 
@@ -65,17 +66,19 @@ float unitLevel(float v) noexcept
 } // namespace
 
 Overlay2D::Overlay2D(OpenGLComp& root, PluginProcessor* p)
-    : backgroundImage(juce::Image::ARGB, PluginEditor::kDesignWidth / 2, PluginEditor::kDesignHeight / 2, false,
-                      juce::SoftwareImageType()),
+    : backgroundImage(juce::Image::ARGB, PluginEditor::kDesignWidth / 2, PluginEditor::kDesignHeight / 2,
+                      false, juce::SoftwareImageType()),
       rootView(root), processor(p)
 {
-    topBar = std::make_unique<ColoredRect>(
-        PluginEditor::kDesignWidth, kTopBarHeight,
-        juce::ColourGradient(juce::Colour(0x7f000000u), 0.0f, 0.0f, juce::Colour(0x00000000u), 504.0f, 0.0f, false));
+    topBar =
+        std::make_unique<ColoredRect>(PluginEditor::kDesignWidth, kTopBarHeight,
+                                      juce::ColourGradient(juce::Colour(0x7f000000u), 0.0f, 0.0f,
+                                                           juce::Colour(0x00000000u), 504.0f, 0.0f, false));
     topBar->setTopLeftPosition(0, 0);
-    bottomBar = std::make_unique<ColoredRect>(
-        PluginEditor::kDesignWidth, kBottomBarHeight,
-        juce::ColourGradient(juce::Colour(0x00000000u), 63.0f, 0.0f, juce::Colour(0x7f000000u), 630.0f, 0.0f, false));
+    bottomBar =
+        std::make_unique<ColoredRect>(PluginEditor::kDesignWidth, kBottomBarHeight,
+                                      juce::ColourGradient(juce::Colour(0x00000000u), 63.0f, 0.0f,
+                                                           juce::Colour(0x7f000000u), 630.0f, 0.0f, false));
     bottomBar->setTopLeftPosition(0, kBottomBarTop);
     addAndMakeVisible(*topBar);
     addAndMakeVisible(*bottomBar);
@@ -105,7 +108,8 @@ Overlay2D::Overlay2D(OpenGLComp& root, PluginProcessor* p)
     logoButton->addListener(this);
     addAndMakeVisible(*logoButton);
 
-    spaceCanvas = std::make_unique<SpaceCanvas>(&processor->nodeCanvas, kCanvasWidth, kCanvasHeight, processor);
+    spaceCanvas =
+        std::make_unique<SpaceCanvas>(&processor->nodeCanvas, kCanvasWidth, kCanvasHeight, processor);
     addAndMakeVisible(*spaceCanvas);
     spaceCanvas->setTopLeftPosition(0, kTopBarHeight);
 
@@ -129,8 +133,9 @@ Overlay2D::Overlay2D(OpenGLComp& root, PluginProcessor* p)
         button->text = menuName[i];
         button->hue = kMenuHue;
         button->active = false;
-        button->faceGradient = juce::ColourGradient(juce::Colour(0xff1f1f1fu), 0.0f, 0.0f, juce::Colour(0xff050505u),
-                                                    0.0f, static_cast<float>(kMenuButtonHeight), false);
+        button->faceGradient =
+            juce::ColourGradient(juce::Colour(0xff1f1f1fu), 0.0f, 0.0f, juce::Colour(0xff050505u), 0.0f,
+                                 static_cast<float>(kMenuButtonHeight), false);
         button->font = menuFont;
         button->setSize(kMenuButtonWidth, kMenuButtonHeight);
         const int bx = kMenuButtonRight - kMenuButtonPitch * (kNumMenus - 1 - i);
@@ -180,14 +185,16 @@ void Overlay2D::paintBackground()
                     glow.amplitude / (1.0f + 1.5f * d) + glow.floor + static_cast<float>(s) * kDitherScale;
                 channel[c] = static_cast<juce::uint32>(255.0f * level);
             }
-            pixels.setPixelColour(x, y, juce::Colour(0xff000000u | channel[0] << 16 | channel[1] << 8 | channel[2]));
+            pixels.setPixelColour(
+                x, y, juce::Colour(0xff000000u | channel[0] << 16 | channel[1] << 8 | channel[2]));
         }
 }
 
 void Overlay2D::initialise()
 {
     updateCanvasView(0.0f);
-    if (processor->dsp->sounds.empty()) showAlert("Warning: no sounds were found. Please reinstall Quillmoor.");
+    if (processor->dsp->sounds.empty())
+        showAlert("Warning: no sounds were found. Please reinstall Quillmoor.");
 }
 
 void Overlay2D::showAlert(const juce::String& text)
@@ -218,7 +225,8 @@ void Overlay2D::handleMessage(const SynthEvent* event)
         showAlert("Couldn't save to file! Sorry.");
         break;
     case kSynthEventMessageWaiting:
-        if (const juce::String pending = processor->takePendingMessage(); pending.isNotEmpty()) showAlert(pending);
+        if (const juce::String pending = processor->takePendingMessage(); pending.isNotEmpty())
+            showAlert(pending);
         break;
     default:
         break;
@@ -259,10 +267,10 @@ void Overlay2D::resized() {}
 void Overlay2D::paint(juce::Graphics& g)
 {
     if (!backgroundImage.isValid() || g.getClipBounds().isEmpty()) return;
-    g.drawImageTransformed(backgroundImage,
-                           juce::AffineTransform::scale(
-                               static_cast<float>(PluginEditor::kDesignWidth) / backgroundImage.getWidth(),
-                               static_cast<float>(PluginEditor::kDesignHeight) / backgroundImage.getHeight()));
+    g.drawImageTransformed(
+        backgroundImage, juce::AffineTransform::scale(
+                             static_cast<float>(PluginEditor::kDesignWidth) / backgroundImage.getWidth(),
+                             static_cast<float>(PluginEditor::kDesignHeight) / backgroundImage.getHeight()));
 }
 
 bool Overlay2D::isInterestedInFileDrag(const juce::StringArray&)
@@ -295,7 +303,8 @@ void Overlay2D::knobChanged(int paramIndex, float, ChangeType type)
             // A gesture is begun once and ended once: a second start only reports, and an end
             // without a start (the effect switches report one) only reports.
             if (type == dragStart)
-                host->reportEditorValue(openGestures.insert(h).second ? Step::gestureStart : Step::gestureChange);
+                host->reportEditorValue(openGestures.insert(h).second ? Step::gestureStart
+                                                                      : Step::gestureChange);
             else if (type == dragEnd)
                 host->reportEditorValue(openGestures.erase(h) > 0 ? Step::gestureEnd : Step::gestureChange);
             else
@@ -306,7 +315,8 @@ void Overlay2D::knobChanged(int paramIndex, float, ChangeType type)
         updateMenuButton(0);
     else if (paramIndex >= params[kFirstLfoParam].index && paramIndex <= params[kNumEngineParams - 1].index)
         updateMenuButton(1);
-    else if (paramIndex >= params[kFirstFxSwitch].index && paramIndex <= params[kFirstFxSwitch + kNumFxUnits - 1].index)
+    else if (paramIndex >= params[kFirstFxSwitch].index &&
+             paramIndex <= params[kFirstFxSwitch + kNumFxUnits - 1].index)
         updateMenuButton(2);
 }
 
@@ -367,7 +377,7 @@ void Overlay2D::toggleAbout()
     {
         aboutComp.reset();
         if (backdrop != nullptr) removeChildComponent(backdrop.get());
-        spaceCanvas->setVisible(true);
+        if (spaceCanvas != nullptr) spaceCanvas->setVisible(true);
         return;
     }
     takeBackdrop();
@@ -381,7 +391,7 @@ void Overlay2D::toggleAbout()
     aboutComp = std::make_unique<AboutComp>(processor);
     aboutComp->setBounds(0, kTopBarHeight, kCanvasWidth, kCanvasHeight);
     addAndMakeVisible(*aboutComp);
-    spaceCanvas->setVisible(false);
+    if (spaceCanvas != nullptr) spaceCanvas->setVisible(false);
 }
 
 void Overlay2D::setActiveMenu(int menu)

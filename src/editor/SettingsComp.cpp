@@ -12,4 +12,3 @@ void SettingsComp::paramMessage(int, float)
 {
     repaint();
 }
-
