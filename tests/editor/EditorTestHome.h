@@ -1,11 +1,13 @@
 #pragma once
 // Test main shared by the editor tests: a private library and home folder (CTest runs the cases as
-// separate processes, several at once) and the framework's GUI support for the whole run.
+// separate processes, several at once) and the framework's GUI support for the whole run; and the
+// screenshots they leave in the build tree.
 #include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
+#include <juce_gui_basics/juce_gui_basics.h>
 
 inline int runWithTemporaryHome(int argc, char** argv)
 {
@@ -25,3 +27,14 @@ inline int runWithTemporaryHome(int argc, char** argv)
     home.deleteRecursively();
     return rc;
 }
+
+#ifdef QM_SCREENSHOT_DIR
+// Writes a picture of c into screenshots/ of the build tree.
+inline void saveScreenshot(juce::Component& c, const juce::String& name)
+{
+    juce::MemoryOutputStream png;
+    juce::PNGImageFormat().writeImageToStream(c.createComponentSnapshot(c.getLocalBounds()), png);
+    EXPECT_TRUE(
+        juce::File(QM_SCREENSHOT_DIR).getChildFile(name).replaceWithData(png.getData(), png.getDataSize()));
+}
+#endif

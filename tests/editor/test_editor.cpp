@@ -53,14 +53,6 @@ int maxAlpha(const juce::Image& im)
         std::accumulate(v.begin(), v.end(), 0u, [](auto a, auto p) { return std::max(a, p >> 24); }));
 }
 
-void saveScreenshot(juce::Component& c, const juce::String& name)
-{
-    juce::MemoryOutputStream png;
-    juce::PNGImageFormat().writeImageToStream(c.createComponentSnapshot(c.getLocalBounds()), png);
-    EXPECT_TRUE(
-        juce::File(QM_SCREENSHOT_DIR).getChildFile(name).replaceWithData(png.getData(), png.getDataSize()));
-}
-
 std::vector<int> range(int from, int to)
 {
     std::vector<int> v(static_cast<size_t>(to - from + 1));
