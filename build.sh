@@ -33,7 +33,9 @@ test)
     configure_build build/asan -DQM_SANITIZE=address,undefined -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
     (cd build/asan && ctest -L engine --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
     # The LV2 bundle driven through lilv as hosts drive it, plug-in and host both under the sanitizers.
-    QM_TARGETS=test_lv2_lilv_host configure_build build/asan-host -DQM_SANITIZE=address,undefined \
+    # AddressSanitizer alone and no debug information: the framework's code is large and only
+    # memory faults are looked for here.
+    QM_TARGETS=test_lv2_lilv_host configure_build build/asan-host -DQM_SANITIZE=address -DCMAKE_BUILD_TYPE=Release \
         -DQM_BUILD_ENGINE_TESTS=OFF -DQM_BUILD_BENCH=OFF
     (cd build/asan-host && ctest -L lv2-host --no-tests=error --output-on-failure --timeout 600)
     # Tests that exercise several threads, under ThreadSanitizer.
