@@ -143,7 +143,8 @@ void AboutComp::handleSaveResult(Overlay2D& overlay, PluginProcessor& p, const j
     rememberChooserFolder(file);
     juce::MemoryBlock data;
     p.getStateInformation(data);
-    if (!replaceFileAtomically(file, data.getData(), data.getSize())) overlay.showAlert("Couldn't save to file! Sorry.");
+    if (!replaceFileAtomically(file, data.getData(), data.getSize()))
+        overlay.showAlert("Couldn't save to file! Sorry.");
 }
 
 void AboutComp::buttonClicked(juce::Button* b)

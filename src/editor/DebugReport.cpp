@@ -15,7 +15,8 @@ juce::String userFullName()
     if (const passwd* pw = getpwuid(getuid()); pw != nullptr)
     {
         if (pw->pw_gecos != nullptr)
-            if (const juce::String full = juce::String::fromUTF8(pw->pw_gecos).upToFirstOccurrenceOf(",", false, false);
+            if (const juce::String full =
+                    juce::String::fromUTF8(pw->pw_gecos).upToFirstOccurrenceOf(",", false, false);
                 full.isNotEmpty())
                 return full;
         if (pw->pw_name != nullptr) return juce::String::fromUTF8(pw->pw_name);
@@ -42,15 +43,24 @@ juce::String pluginFormatName(int wrapperType)
     using A = juce::AudioProcessor;
     switch (wrapperType)
     {
-    case A::wrapperType_Undefined: return "?";
-    case A::wrapperType_VST: return "VST";
-    case A::wrapperType_VST3: return "VST3";
-    case A::wrapperType_AudioUnit: return "AU";
-    case A::wrapperType_AudioUnitv3: return "AUv3";
-    case A::wrapperType_AAX: return "AAX";
-    case A::wrapperType_Standalone: return "standalone";
-    case A::wrapperType_LV2: return "LV2";
-    default: return "???";
+    case A::wrapperType_Undefined:
+        return "?";
+    case A::wrapperType_VST:
+        return "VST";
+    case A::wrapperType_VST3:
+        return "VST3";
+    case A::wrapperType_AudioUnit:
+        return "AU";
+    case A::wrapperType_AudioUnitv3:
+        return "AUv3";
+    case A::wrapperType_AAX:
+        return "AAX";
+    case A::wrapperType_Standalone:
+        return "standalone";
+    case A::wrapperType_LV2:
+        return "LV2";
+    default:
+        return "???";
     }
 }
 
@@ -83,9 +93,10 @@ DebugFacts collectDebugFacts(const PluginProcessor& processor)
     f.buildTime = juce::String(__TIME__) + ", " + __DATE__;
     f.user = userFullName();
     char cpu[256];
-    std::snprintf(cpu, sizeof cpu, "%s @ %.1fGHz x %d", juce::SystemStats::getCpuVendor().toRawUTF8(),
-                  static_cast<double>(static_cast<float>(juce::SystemStats::getCpuSpeedInMegahertz()) * 0.001f),
-                  juce::SystemStats::getNumCpus());
+    std::snprintf(
+        cpu, sizeof cpu, "%s @ %.1fGHz x %d", juce::SystemStats::getCpuVendor().toRawUTF8(),
+        static_cast<double>(static_cast<float>(juce::SystemStats::getCpuSpeedInMegahertz()) * 0.001f),
+        juce::SystemStats::getNumCpus());
     f.cpu = cpu;
     f.wrapperType = static_cast<int>(processor.wrapperType);
     f.architecture = buildArchitecture();

@@ -8,20 +8,20 @@ class PluginProcessor;
 struct DebugFacts
 {
     juce::String version;
-    juce::String buildTime;   // "hh:mm:ss, Mmm dd yyyy"
-    juce::String user;        // the user's full name, else the login name
-    juce::String cpu;         // "vendor @ 2.4GHz x 8"
-    int wrapperType = 0;      // juce::AudioProcessor::WrapperType
+    juce::String buildTime; // "hh:mm:ss, Mmm dd yyyy"
+    juce::String user;      // the user's full name, else the login name
+    juce::String cpu;       // "vendor @ 2.4GHz x 8"
+    int wrapperType = 0;    // juce::AudioProcessor::WrapperType
     juce::String architecture;
     bool debugBuild = false;
-    juce::String host;        // file name of the host program
+    juce::String host; // file name of the host program
     juce::String platform;
-    int instance = 0;         // the processor's instance number, from 0
+    int instance = 0; // the processor's instance number, from 0
     int numInstances = 0;
     int blockSize = 0;
     double sampleRate = 0.0;
     int channels = 0;
-    juce::String now;         // "6 Dec 2026 18:52"
+    juce::String now; // "6 Dec 2026 18:52"
 };
 
 // Name of a plug-in format by the framework's wrapper type; "???" for a type it does not know.

@@ -25,7 +25,8 @@ bool switchedOn(const Param* p) noexcept
 } // namespace
 
 FxLabel::FxLabel(juce::String newText, juce::Font newFont, float newHue, const Param* newOnOff)
-    : juce::Button("fxButton"), onOff(newOnOff), text(std::move(newText)), font(std::move(newFont)), hue(newHue)
+    : juce::Button("fxButton"), onOff(newOnOff), text(std::move(newText)), font(std::move(newFont)),
+      hue(newHue)
 {
 }
 
@@ -36,14 +37,17 @@ void FxLabel::paintButton(juce::Graphics& g, bool, bool down)
     const juce::uint8 a = alphaByte(1.0f - 0.45f * off);
     const juce::Colour top(hue, 0.6f, b, a);
     const juce::Colour bottom(hue, 0.6f, b - 0.27f * off, a);
-    g.setGradientFill(juce::ColourGradient(top, 0.0f, 0.0f, bottom, 0.0f, static_cast<float>(getHeight()), false));
+    g.setGradientFill(
+        juce::ColourGradient(top, 0.0f, 0.0f, bottom, 0.0f, static_cast<float>(getHeight()), false));
     g.fillAll();
-    g.setColour((selected ? juce::Colours::white : juce::Colours::black).withAlpha(alphaByte(1.0f - 0.39f * off)));
+    g.setColour(
+        (selected ? juce::Colours::white : juce::Colours::black).withAlpha(alphaByte(1.0f - 0.39f * off)));
     g.setFont(font);
     g.drawText(text, 12, 0, getWidth() - 12, getHeight(), juce::Justification::centredLeft, true);
 }
 
-FxOnButton::FxOnButton(float newHue, const Param* newOnOff) : juce::Button("FxOnButton"), hue(newHue), onOff(newOnOff)
+FxOnButton::FxOnButton(float newHue, const Param* newOnOff)
+    : juce::Button("FxOnButton"), hue(newHue), onOff(newOnOff)
 {
 }
 

@@ -20,7 +20,8 @@ Modul8Menu::Modul8Menu(PluginProcessor* p, Knob::Listener* knobListener) : proce
     for (int n = 0; n < kLfoBlockCount; ++n)
         addBox(modTypeLfo, "LFO " + juce::String(n + 1), kFirstLfoParam + kParamsPerLfo * n, kParamsPerLfo);
     for (int n = 0; n < kEnvBlockCount; ++n)
-        addBox(modTypeEnvelope, "ENV " + juce::String(n + 1), kFirstEnvParam + kParamsPerEnv * n, kParamsPerEnv);
+        addBox(modTypeEnvelope, "ENV " + juce::String(n + 1), kFirstEnvParam + kParamsPerEnv * n,
+               kParamsPerEnv);
 
     title = std::make_unique<GradLabel>("MODUL-8", juce::Colour(0xffffb2c9), 65, juce::Point<int>(0, 0), 0.9f,
                                         0.5f);
@@ -34,8 +35,8 @@ Modul8Menu::Modul8Menu(PluginProcessor* p, Knob::Listener* knobListener) : proce
         const int h = s == 0 ? 44 : 20;
         for (int c = 0; c < kParamsPerModSlot; ++c)
         {
-            auto* knob = slotKnobs.add(new Knob(&params[kFirstModSlotParam + kParamsPerModSlot * s + c], 64, h,
-                                                0.0f, Knob::valueBox, {}, knobListener));
+            auto* knob = slotKnobs.add(new Knob(&params[kFirstModSlotParam + kParamsPerModSlot * s + c], 64,
+                                                h, 0.0f, Knob::valueBox, {}, knobListener));
             knob->nameColour = juce::Colour(0xffffffff);
             knob->valueColour = juce::Colour(0xffb2b2b2);
             knob->valueBoxColour = juce::Colour(0xcc000000);

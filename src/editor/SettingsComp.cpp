@@ -28,8 +28,8 @@ SettingsComp::~SettingsComp() = default;
 void SettingsComp::build(const Param* params, int first, int last)
 {
     setSize(630, 376);
-    title = std::make_unique<GradLabel>("SETTINGS", juce::Colour(0xffffb2c9), 65, juce::Point<int>(0, 0), 0.9f,
-                                        0.5f);
+    title = std::make_unique<GradLabel>("SETTINGS", juce::Colour(0xffffb2c9), 65, juce::Point<int>(0, 0),
+                                        0.9f, 0.5f);
     addAndMakeVisible(*title);
     title->setTopLeftPosition(582 - title->getWidth(), 70);
 
@@ -56,8 +56,8 @@ void SettingsComp::build(const Param* params, int first, int last)
         label->setFont(labelFont);
         label->setJustificationType(juce::Justification::centred);
         label->setColour(juce::Label::backgroundColourId, colour);
-        label->setTransform(juce::AffineTransform::rotation(-0.46f * juce::MathConstants<float>::pi,
-                                                            static_cast<float>(x), static_cast<float>(y + 68)));
+        label->setTransform(juce::AffineTransform::rotation(
+            -0.46f * juce::MathConstants<float>::pi, static_cast<float>(x), static_cast<float>(y + 68)));
         label->setBounds(x, y + 68, 68, 18);
         addAndMakeVisible(label);
 

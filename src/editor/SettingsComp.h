@@ -14,7 +14,7 @@ struct Param;
 
 // Group colours of the settings page, shared by the modulation page's boxes.
 inline constexpr std::array<juce::uint32, 5> kGroupColors = {0xffb5e9ff, 0xffd085ff, 0xffffcbb5, 0xffe9ffb5,
-                                                            0xffffe178};
+                                                             0xffffe178};
 // Colour of group g; groups past the table start it over.
 juce::Colour groupColour(int g) noexcept;
 
