@@ -140,6 +140,8 @@ TEST(ModulationPage, LayoutSyncSwapAndWhereChangesGo)
     Rig rig;
     const int sync2 = kFirstLfoParam + kParamsPerLfo + kLfoParamSync;
     rig.param(sync2).value = 1.0f; // on before the page opens
+    rig.open<Modul8Menu>(1);
+    saveScreenshot(*rig.editor, "page-modulation.png");
     Reports reports;
     Modul8Menu page(&rig.processor, &reports);
     for (int b = 0; b < 4; ++b)
@@ -170,9 +172,6 @@ TEST(ModulationPage, LayoutSyncSwapAndWhereChangesGo)
     EXPECT_TRUE(reports.log.empty());
     page.getSlotKnobs()[1]->moveKnob(-20.0f, Type::dragChange);
     EXPECT_TRUE(reports.log.size() == 1 && reports.log[0].first == kFirstModSlotParam + kModParamAmount);
-
-    rig.open<Modul8Menu>(1);
-    saveScreenshot(*rig.editor, "page-modulation.png");
 }
 
 TEST(ModulationPage, WaveSamplesStayFiniteAndInRange)
