@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -66,6 +67,13 @@ class Overlay2D : public juce::Component,
     void clearOverlays();
     // Recomputes the activity dots of page button menu (0 to 2) from the engine's parameters.
     void updateMenuButton(int menu);
+    // Shows text in the message box over everything (replacing any box already shown).
+    void showAlert(const juce::String& text);
+    // Opens chooser (replacing any chooser still open) and calls onChosen with the file the user
+    // picks; a cancelled dialog calls nothing, nor does one that ends after the editor is gone. The
+    // overlay keeps the chooser, so closing a page does not cancel it.
+    void launchChooser(std::unique_ptr<juce::FileChooser> chooser, int chooserFlags,
+                       std::function<void(const juce::File&)> onChosen);
 
     // ---- children, for the pages and the tests ----
     Knob* getPerfKnob(int slot) const { return perfKnobs[static_cast<size_t>(slot)].get(); }
@@ -85,7 +93,6 @@ class Overlay2D : public juce::Component,
 
   private:
     void paintBackground();
-    void showAlert(const juce::String& text);
     void highlightTabs(int mode);
     // A new blurred picture of the canvas behind a layer (none when there is no canvas).
     void takeBackdrop();
@@ -110,6 +117,7 @@ class Overlay2D : public juce::Component,
     std::unique_ptr<juce::Component> menuPage;
     std::unique_ptr<AboutComp> aboutComp;
     std::set<int> openGestures;
+    std::unique_ptr<juce::FileChooser> fileChooser;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(Overlay2D)
 };
