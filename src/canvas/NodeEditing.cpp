@@ -114,7 +114,8 @@ void SpaceCanvas::handlePopupResult(int result)
         {
             if (nodeKnown)
             {
-                canvas->nodes[static_cast<size_t>(selectedNode)] = canvas->nodes[static_cast<size_t>(count - 1)];
+                canvas->nodes[static_cast<size_t>(selectedNode)] =
+                    canvas->nodes[static_cast<size_t>(count - 1)];
                 canvas->nodeCount = count - 1;
                 canvas->dirty = 1;
             }
@@ -204,8 +205,8 @@ juce::Image SpaceCanvas::makeDragImage(int soundIndex)
         colour = juce::Colour(dsp->sounds[static_cast<size_t>(soundIndex)].colour);
         name = juce::String::fromUTF8(dsp->sounds[static_cast<size_t>(soundIndex)].name);
     }
-    SpaceNode node({0.0f, 0.0f}, colour, name,
-                   nodeComp != nullptr ? nodeComp->font : juce::Font(13.0f), soundIndex, this);
+    SpaceNode node({0.0f, 0.0f}, colour, name, nodeComp != nullptr ? nodeComp->font : juce::Font(13.0f),
+                   soundIndex, this);
     const float s = static_cast<float>(editorWidth()) / 630.0f;
     juce::Image image(juce::Image::ARGB, static_cast<int>(static_cast<float>(node.getWidth()) * s + 0.9f),
                       static_cast<int>(20.0f * s + 0.9f), true);

@@ -20,7 +20,8 @@ void NodeTriangle::setTriangle(NodeMix m, NodeCanvasData* canvas, SpaceNodeComp*
     float minX = P.x, maxX = P.x, minY = P.y, maxY = P.y;
     // A stale mix may name nodes that are gone: those entries are left out.
     const int count = std::clamp(static_cast<int>(mix.count), 0, kMaxMixNodes);
-    const int numNodes = canvas != nullptr ? std::clamp(static_cast<int>(canvas->nodeCount), 0, kMaxSoundNodes) : 0;
+    const int numNodes =
+        canvas != nullptr ? std::clamp(static_cast<int>(canvas->nodeCount), 0, kMaxSoundNodes) : 0;
     for (int k = 0; k < count; ++k)
     {
         const int n = mix.node[static_cast<size_t>(k)];

@@ -52,7 +52,7 @@ void PianoRollComp::paint(juce::Graphics& g)
         g.setColour(juce::Colour(grey, grey, grey, static_cast<uint8_t>(0x7f)));
         g.fillRect(static_cast<float>(base + key.upperX), 0.0f, static_cast<float>(key.upperWidth),
                    static_cast<float>(split) - static_cast<float>(2 * black - 1) * gap);
-        g.fillRect(static_cast<float>(lower), static_cast<float>(split) + gap, static_cast<float>(key.lowerWidth),
-                   static_cast<float>(kHeight - split) - gap);
+        g.fillRect(static_cast<float>(lower), static_cast<float>(split) + gap,
+                   static_cast<float>(key.lowerWidth), static_cast<float>(kHeight - split) - gap);
     }
 }

@@ -135,7 +135,8 @@ void SpaceCanvas::timerCallback()
             {
                 const VoiceDot& v = voices.voices[static_cast<size_t>(i)];
                 if (v.state != 1 && v.state != 2) continue;
-                voxNodes->addDot(nodeComp->toPixels(v.mix.point), getMixColour(v.mix, (1.0f - v.level) * 0.7f, true));
+                voxNodes->addDot(nodeComp->toPixels(v.mix.point),
+                                 getMixColour(v.mix, (1.0f - v.level) * 0.7f, true));
             }
         }
     }
@@ -201,7 +202,8 @@ juce::Colour SpaceCanvas::getMixColour(const NodeMix& mix, float alpha, bool sou
 {
     KeySpaceDSP* dsp = engine();
     const int numSounds = dsp != nullptr ? static_cast<int>(dsp->sounds.size()) : 0;
-    const int numNodes = canvas != nullptr ? std::clamp(static_cast<int>(canvas->nodeCount), 0, kMaxSoundNodes) : 0;
+    const int numNodes =
+        canvas != nullptr ? std::clamp(static_cast<int>(canvas->nodeCount), 0, kMaxSoundNodes) : 0;
     float rgb[3] = {0.0f, 0.0f, 0.0f};
     const int count = std::clamp(static_cast<int>(mix.count), 0, kMaxMixNodes);
     for (int k = 0; k < count; ++k)
@@ -222,8 +224,8 @@ juce::Colour SpaceCanvas::getMixColour(const NodeMix& mix, float alpha, bool sou
             rgb[ch] += w * v * v;
         }
     }
-    return juce::Colour(alphaByte(std::sqrt(rgb[0])), alphaByte(std::sqrt(rgb[1])), alphaByte(std::sqrt(rgb[2])),
-                        alphaByte(alpha));
+    return juce::Colour(alphaByte(std::sqrt(rgb[0])), alphaByte(std::sqrt(rgb[1])),
+                        alphaByte(std::sqrt(rgb[2])), alphaByte(alpha));
 }
 
 // ---- morph point --------------------------------------------------------------------------------
@@ -276,7 +278,8 @@ void SpaceCanvas::mouseDown(const juce::MouseEvent& e)
 
 void SpaceCanvas::mouseDrag(const juce::MouseEvent& e)
 {
-    if (!e.mods.isRightButtonDown()) updateMousePos(static_cast<float>(e.x), static_cast<float>(e.y), mouseDragEvent);
+    if (!e.mods.isRightButtonDown())
+        updateMousePos(static_cast<float>(e.x), static_cast<float>(e.y), mouseDragEvent);
 }
 
 void SpaceCanvas::mouseUp(const juce::MouseEvent& e)
@@ -299,7 +302,9 @@ void SpaceCanvas::reportMorph(int step)
         const Param& p = engine()->params[static_cast<size_t>(index)];
         if (!p.isHostParam || p.hostIndex < 0) continue;
         if (PluginParam* host = processor->getHostParam(p.hostIndex))
-            host->reportEditorValue(step == 0 ? Step::gestureStart : step == 2 ? Step::gestureEnd : Step::gestureChange);
+            host->reportEditorValue(step == 0   ? Step::gestureStart
+                                    : step == 2 ? Step::gestureEnd
+                                                : Step::gestureChange);
     }
 }
 
@@ -484,11 +489,11 @@ void SpaceCanvas::buildButtons()
         int x;
         const char* tip;
     };
-    for (const Spec& s : {Spec{&topButton, kUpArrowSvg, kUpArrowSvgSize, "Top", x0, "go back to top level"},
-                          Spec{&theseButton, kCircularArrowsSvg, kCircularArrowsSvgSize, "These", x0 + 80,
-                               "rotate current soundspace"},
-                          Spec{&allButton, kCircularArrowsSvg, kCircularArrowsSvgSize, "All", x0 + 160,
-                               "rotate all sounds"}})
+    for (const Spec& s :
+         {Spec{&topButton, kUpArrowSvg, kUpArrowSvgSize, "Top", x0, "go back to top level"},
+          Spec{&theseButton, kCircularArrowsSvg, kCircularArrowsSvgSize, "These", x0 + 80,
+               "rotate current soundspace"},
+          Spec{&allButton, kCircularArrowsSvg, kCircularArrowsSvgSize, "All", x0 + 160, "rotate all sounds"}})
     {
         *s.button = std::make_unique<SvgButton>(s.svg, s.size, juce::Point<int>{70, 26}, s.text, colour);
         (*s.button)->addListener(this);
@@ -525,8 +530,8 @@ void SpaceCanvas::startTransition(int mixType)
     const int W = getWidth(), H = getHeight();
     transitionTo.reset();
     transitionFrom.reset();
-    transitionFrom = std::make_unique<ComponentImage>(W, H, *nodeComp, juce::Point<float>{1.0f, 1.0f},
-                                                      juce::Image::ARGB);
+    transitionFrom =
+        std::make_unique<ComponentImage>(W, H, *nodeComp, juce::Point<float>{1.0f, 1.0f}, juce::Image::ARGB);
     transitionAngle = 0.0f;
     if (nodeTriangle != nullptr)
     {
@@ -538,7 +543,8 @@ void SpaceCanvas::startTransition(int mixType)
     {
         const juce::ScopedLock lock(processor->stateLock);
         if (KeySpaceDSP* dsp = engine())
-            dsp->makeNodeCanvas(canvas, static_cast<KeySpaceDSP::NodeMixType>(mixType), -1, kSpaceLo, kSpaceHi);
+            dsp->makeNodeCanvas(canvas, static_cast<KeySpaceDSP::NodeMixType>(mixType), -1, kSpaceLo,
+                                kSpaceHi);
     }
     updateNodes(true);
     {
@@ -548,8 +554,8 @@ void SpaceCanvas::startTransition(int mixType)
         if (nodeTriangle != nullptr) nodeTriangle->setTriangle(canvas->currentMix, canvas, nodeComp.get());
     }
     if (explore) pushMix(processor, mix);
-    transitionTo = std::make_unique<ComponentImage>(W, H, *nodeComp, juce::Point<float>{1.0f, 1.0f},
-                                                    juce::Image::ARGB);
+    transitionTo =
+        std::make_unique<ComponentImage>(W, H, *nodeComp, juce::Point<float>{1.0f, 1.0f}, juce::Image::ARGB);
     transitionFrom->setPinch(0.0f, transitionAngle);
     transitionTo->setPinch(1.0f, transitionAngle);
     nodeComp->setVisible(false);

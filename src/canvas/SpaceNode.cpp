@@ -19,7 +19,8 @@ void SpaceNode::paintNode(juce::Graphics& g)
     // The pill runs past the right edge, so only its left end shows rounded.
     g.fillRoundedRectangle(0.0f, 0.0f, w + 10.0f, kHeight, 10.0f);
     g.setColour(colour);
-    g.fillRoundedRectangle(10.0f - kDotRadius, 10.0f - kDotRadius, 2 * kDotRadius, 2 * kDotRadius, kDotRadius);
+    g.fillRoundedRectangle(10.0f - kDotRadius, 10.0f - kDotRadius, 2 * kDotRadius, 2 * kDotRadius,
+                           kDotRadius);
     g.setColour(juce::Colours::white);
     g.setFont(font);
     g.drawText(name, 20, 0, getWidth() - 20, kHeight, juce::Justification::centredLeft, false);

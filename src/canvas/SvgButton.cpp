@@ -10,7 +10,8 @@ SvgButton::SvgButton(const char* svgData, int svgSize, juce::Point<int> size, ju
       font(getEditorFont(EditorFace::robotoMedium, 13.0f))
 {
     setSize(size.x, size.y);
-    if (svgData != nullptr && svgSize > 0) drawable = juce::Drawable::createFromImageData(svgData, static_cast<size_t>(svgSize));
+    if (svgData != nullptr && svgSize > 0)
+        drawable = juce::Drawable::createFromImageData(svgData, static_cast<size_t>(svgSize));
     if (drawable != nullptr) drawable->replaceColour(juce::Colour(0xffff0000u), colour);
 }
 
@@ -25,7 +26,8 @@ void SvgButton::paintButton(juce::Graphics& g, bool over, bool down)
     }
     const float o = 0.4f + 0.5f * over - 0.2f * down;
     if (drawable != nullptr)
-        drawable->drawWithin(g, {inset, inset, m - 2 * inset, m - 2 * inset}, juce::RectanglePlacement::stretchToFit, o);
+        drawable->drawWithin(g, {inset, inset, m - 2 * inset, m - 2 * inset},
+                             juce::RectanglePlacement::stretchToFit, o);
     if (w > h && text.isNotEmpty())
     {
         g.setColour(colour.withAlpha(alphaByte(o)));

@@ -9,7 +9,8 @@
 class SvgButton : public juce::Button
 {
   public:
-    SvgButton(const char* svgData, int svgSize, juce::Point<int> size, juce::String text, juce::Colour colour);
+    SvgButton(const char* svgData, int svgSize, juce::Point<int> size, juce::String text,
+              juce::Colour colour);
 
     void paintButton(juce::Graphics& g, bool isMouseOver, bool isButtonDown) override;
 

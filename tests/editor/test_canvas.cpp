@@ -26,15 +26,18 @@ void writeSounds()
     for (const char* n : {"Brass_Horn", "Brass_Tuba", "Keys_Piano", "Keys_Organ", "Pads_Warm", "Pads_Glass"})
         entries.push_back({n, qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000))});
     getSoundsFolder().createDirectory();
-    qmbank::writeBankZip(getSoundsFolder().getChildFile("test.qmbank").getFullPathName().toStdString(), entries);
+    qmbank::writeBankZip(getSoundsFolder().getChildFile("test.qmbank").getFullPathName().toStdString(),
+                         entries);
 }
 
-juce::MouseEvent mouse(juce::Component& c, int x, int y, juce::ModifierKeys::Flags button = juce::ModifierKeys::leftButtonModifier)
+juce::MouseEvent mouse(juce::Component& c, int x, int y,
+                       juce::ModifierKeys::Flags button = juce::ModifierKeys::leftButtonModifier)
 {
     const juce::Point<float> at{static_cast<float>(x), static_cast<float>(y)};
     const auto now = juce::Time::getCurrentTime();
     auto source = juce::Desktop::getInstance().getMainMouseSource();
-    return juce::MouseEvent(source, at, juce::ModifierKeys(button), 0, 0, 0, 0, 0, &c, &c, now, at, now, 1, false);
+    return juce::MouseEvent(source, at, juce::ModifierKeys(button), 0, 0, 0, 0, 0, &c, &c, now, at, now, 1,
+                            false);
 }
 
 struct HostLog : juce::AudioProcessorParameter::Listener
@@ -98,21 +101,30 @@ TEST(Canvas, MappingAndModeBoxes)
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({0, 0}), juce::Point<float>(0, 503));
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({1, 1}), juce::Point<float>(630, -127));
     // The box's corners, just outside them, and the captions' places.
-    struct Row { int mode; std::vector<juce::Point<int>> in, out; };
-    for (const Row& row : {Row{1, {{189, 81}, {440, 294}, {400, 300}}, {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}}},
+    struct Row
+    {
+        int mode;
+        std::vector<juce::Point<int>> in, out;
+    };
+    for (const Row& row : {Row{1,
+                               {{189, 81}, {440, 294}, {400, 300}},
+                               {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}}},
                            Row{2, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}}},
                            Row{0, {}, {{300, 200}, {0, 109}, {189, 81}}}})
     {
         rig.setMode(row.mode);
         const auto image = paintOf(*rig.canvas, false);
-        for (auto p : row.in) EXPECT_GE(image.getPixelAt(p.x, p.y).getAlpha(), 0x99) << row.mode << " " << p.toString();
-        for (auto p : row.out) EXPECT_EQ(image.getPixelAt(p.x, p.y).getAlpha(), 0) << row.mode << " " << p.toString();
+        for (auto p : row.in)
+            EXPECT_GE(image.getPixelAt(p.x, p.y).getAlpha(), 0x99) << row.mode << " " << p.toString();
+        for (auto p : row.out)
+            EXPECT_EQ(image.getPixelAt(p.x, p.y).getAlpha(), 0) << row.mode << " " << p.toString();
     }
     // "MORPH Y" reads upwards in the strip left of the box.
     rig.setMode(1);
     const auto image = paintOf(*rig.canvas, false);
     int strip = 0;
-    for (int y = 81; y < 295; ++y) strip += image.getPixelAt(177, y).getAlpha() > 0;
+    for (int y = 81; y < 295; ++y)
+        strip += image.getPixelAt(177, y).getAlpha() > 0;
     EXPECT_GT(strip, 0);
 }
 
@@ -126,7 +138,8 @@ TEST(Canvas, PressIsHeldInsideAndThePadPinsItsValues)
     rig.canvas->mouseUp(mouse(*rig.canvas, 5, 5));
     rig.setMode(1);
     auto& params = rig.processor.dsp->params;
-    for (const auto& [x, y, mx, my] : {std::tuple{-1000, -1000, 0.0f, 1.0f}, {5000, 5000, 1.0f, 0.0f}, {315, 188, 0.5f, 0.5f}})
+    for (const auto& [x, y, mx, my] :
+         {std::tuple{-1000, -1000, 0.0f, 1.0f}, {5000, 5000, 1.0f, 0.0f}, {315, 188, 0.5f, 0.5f}})
     {
         rig.canvas->updateMousePos(static_cast<float>(x), static_cast<float>(y), SpaceCanvas::mouseDragEvent);
         EXPECT_NEAR(params[kParamMorphX].value, mx, 0.01f) << x;
@@ -136,8 +149,8 @@ TEST(Canvas, PressIsHeldInsideAndThePadPinsItsValues)
 
 TEST(Canvas, PadGestureIsAlwaysClosed)
 {
-    const std::vector<std::string> expected = {"X begin", "X v", "Y begin", "Y v", "X v", "Y v",
-                                               "X v", "X end", "Y v", "Y end"};
+    const std::vector<std::string> expected = {"X begin", "X v", "Y begin", "Y v", "X v",
+                                               "Y v",     "X v", "X end",   "Y v", "Y end"};
     for (const std::string ending : {"release", "mode change", "right release", "destroyed"})
     {
         Rig rig;
@@ -156,7 +169,9 @@ TEST(Canvas, PadGestureIsAlwaysClosed)
             rig.canvas->mouseUp(mouse(*rig.canvas, 320, 220, juce::ModifierKeys::rightButtonModifier));
         if (ending == "destroyed") rig.canvas.reset();
         EXPECT_EQ(log, expected) << ending;
-        for (auto* l : {&x, &y}) for (auto* p : rig.processor.getParameters()) p->removeListener(l);
+        for (auto* l : {&x, &y})
+            for (auto* p : rig.processor.getParameters())
+                p->removeListener(l);
     }
 }
 
@@ -183,19 +198,25 @@ TEST(Canvas, MixColourBlendsInLinearLight)
     rig.sounds()[1].colour = 0xff0000ffu;
     rig.data().nodeCount = 2;
     rig.data().nodes[0].soundId = 1;
-    struct Row { NodeMix mix; bool soundIndices; juce::uint32 argb; };
-    const auto mixOf = [](std::vector<int> n, std::vector<float> w) {
+    struct Row
+    {
+        NodeMix mix;
+        bool soundIndices;
+        juce::uint32 argb;
+    };
+    const auto mixOf = [](std::vector<int> n, std::vector<float> w)
+    {
         NodeMix m;
         m.count = static_cast<int>(n.size());
-        for (size_t k = 0; k < n.size(); ++k) m.node[k] = n[k], m.weight[k] = w[k];
+        for (size_t k = 0; k < n.size(); ++k)
+            m.node[k] = n[k], m.weight[k] = w[k];
         return m;
     };
-    for (const Row& row : {Row{mixOf({0, 1}, {0.5f, 0.5f}), true, 0x7fb500b5u},
-                           Row{mixOf({1}, {1.0f}), true, 0x7f0000ffu},
-                           Row{mixOf({0}, {1.0f}), false, 0x7f0000ffu},    // node 0 plays sound 1
-                           Row{mixOf({9, 50}, {0.5f, 0.5f}), false, 0x7f000000u}, // stale entries
-                           Row{mixOf({-1, 500}, {0.5f, 0.5f}), true, 0x7f000000u},
-                           Row{mixOf({}, {}), true, 0x7f000000u}})
+    for (const Row& row :
+         {Row{mixOf({0, 1}, {0.5f, 0.5f}), true, 0x7fb500b5u}, Row{mixOf({1}, {1.0f}), true, 0x7f0000ffu},
+          Row{mixOf({0}, {1.0f}), false, 0x7f0000ffu},           // node 0 plays sound 1
+          Row{mixOf({9, 50}, {0.5f, 0.5f}), false, 0x7f000000u}, // stale entries
+          Row{mixOf({-1, 500}, {0.5f, 0.5f}), true, 0x7f000000u}, Row{mixOf({}, {}), true, 0x7f000000u}})
         EXPECT_EQ(rig.canvas->getMixColour(row.mix, 0.5f, row.soundIndices).getARGB(), row.argb);
 }
 
@@ -205,7 +226,8 @@ TEST(Canvas, PopupMenusGroupRunsOfCategories)
     rig.sounds().resize(4);
     for (const auto& [i, category] : {std::pair{0, "A"}, {1, "A"}, {2, "B"}, {3, "A"}})
         std::strcpy(rig.sounds()[static_cast<size_t>(i)].category, category);
-    for (const auto& [type, first, base] : {std::tuple{SpaceCanvas::canvasPopup, 1, 1000}, {SpaceCanvas::nodePopup, 3000, 2000}})
+    for (const auto& [type, first, base] :
+         {std::tuple{SpaceCanvas::canvasPopup, 1, 1000}, {SpaceCanvas::nodePopup, 3000, 2000}})
     {
         std::vector<std::string> titles;
         std::vector<int> ids;
@@ -213,9 +235,14 @@ TEST(Canvas, PopupMenusGroupRunsOfCategories)
         for (juce::PopupMenu::MenuItemIterator it(menu); it.next();)
         {
             const auto& item = it.getItem();
-            if (item.subMenu == nullptr) { ids.push_back(item.itemID); continue; }
+            if (item.subMenu == nullptr)
+            {
+                ids.push_back(item.itemID);
+                continue;
+            }
             titles.push_back(item.text.toStdString());
-            for (juce::PopupMenu::MenuItemIterator sub(*item.subMenu); sub.next();) ids.push_back(sub.getItem().itemID);
+            for (juce::PopupMenu::MenuItemIterator sub(*item.subMenu); sub.next();)
+                ids.push_back(sub.getItem().itemID);
         }
         EXPECT_EQ(titles, (std::vector<std::string>{"A", "B", "A"}));
         EXPECT_EQ(ids, (std::vector<int>{first, -1, base, base + 1, base + 2, base + 3}));
@@ -224,33 +251,40 @@ TEST(Canvas, PopupMenusGroupRunsOfCategories)
 
 TEST(Canvas, PopupChoicesEditTheCanvas)
 {
-    struct Row { const char* what; int sounds, count, selected, result, countAfter, slot, soundAfter; bool refreshed, alert; };
-    for (const Row& r : {Row{"clear", 6, 8, -1, 1, 0, 0, -2, true, false},
-                         Row{"add", 6, 8, -1, 1002, 9, 8, 2, true, false},
-                         Row{"add at 64", 6, 64, -1, 1002, 64, 63, -2, true, true},
-                         Row{"add unknown sound", 6, 8, -1, 1500, 8, 8, -2, false, false},
-                         Row{"replace", 6, 8, 3, 2001, 8, 3, 1, true, false},
-                         Row{"delete", 6, 8, 3, 3000, 7, 3, 107, true, false},
-                         Row{"stale delete", 6, 8, 20, 3000, 8, 7, 107, true, false},
-                         Row{"stale replace", 6, 8, 20, 2001, 8, 20, 120, true, false},
-                         Row{"dismissed", 6, 8, 3, 0, 8, 3, 103, false, false},
-                         Row{"top", 6, 8, -1, 4000, 0, 0, -2, true, false},
-                         Row{"add at 1001 sounds", 1001, 8, -1, 3000, 9, 8, 1000, true, false},
-                         Row{"replace at 1001 sounds", 1001, 8, 3, 5000, 8, 3, 1000, true, false},
-                         Row{"delete at 1001 sounds", 1001, 8, 3, 6000, 7, 3, 107, true, false}})
+    struct Row
+    {
+        const char* what;
+        int sounds, count, selected, result, countAfter, slot, soundAfter;
+        bool refreshed, alert;
+    };
+    for (const Row& r :
+         {Row{"clear", 6, 8, -1, 1, 0, 0, -2, true, false}, Row{"add", 6, 8, -1, 1002, 9, 8, 2, true, false},
+          Row{"add at 64", 6, 64, -1, 1002, 64, 63, -2, true, true},
+          Row{"add unknown sound", 6, 8, -1, 1500, 8, 8, -2, false, false},
+          Row{"replace", 6, 8, 3, 2001, 8, 3, 1, true, false},
+          Row{"delete", 6, 8, 3, 3000, 7, 3, 107, true, false},
+          Row{"stale delete", 6, 8, 20, 3000, 8, 7, 107, true, false},
+          Row{"stale replace", 6, 8, 20, 2001, 8, 20, 120, true, false},
+          Row{"dismissed", 6, 8, 3, 0, 8, 3, 103, false, false},
+          Row{"top", 6, 8, -1, 4000, 0, 0, -2, true, false},
+          Row{"add at 1001 sounds", 1001, 8, -1, 3000, 9, 8, 1000, true, false},
+          Row{"replace at 1001 sounds", 1001, 8, 3, 5000, 8, 3, 1000, true, false},
+          Row{"delete at 1001 sounds", 1001, 8, 3, 6000, 7, 3, 107, true, false}})
     {
         Rig rig;
         rig.setMode(0);
         rig.sounds().resize(static_cast<size_t>(r.sounds), rig.sounds()[0]);
         rig.data().nodeCount = r.count;
         for (int i = 0; i < kMaxCanvasNodes; ++i)
-            rig.data().nodes[static_cast<size_t>(i)] = {{0.2f + 0.009f * i, 0.3f + 0.005f * (i % 7)}, 100 + i};
+            rig.data().nodes[static_cast<size_t>(i)] = {{0.2f + 0.009f * i, 0.3f + 0.005f * (i % 7)},
+                                                        100 + i};
         rig.canvas->selectedNode = r.selected;
         rig.canvas->pressPoint = {0.4f, 0.6f};
         const auto pushes = rig.processor.canvasQueue.pushCount();
         popupCallback(r.result, rig.canvas.get());
         EXPECT_EQ(rig.data().nodeCount, r.countAfter) << r.what;
-        if (r.soundAfter != -2) EXPECT_EQ(rig.data().nodes[static_cast<size_t>(r.slot)].soundId, r.soundAfter) << r.what;
+        if (r.soundAfter != -2)
+            EXPECT_EQ(rig.data().nodes[static_cast<size_t>(r.slot)].soundId, r.soundAfter) << r.what;
         EXPECT_EQ(rig.processor.canvasQueue.pushCount() - pushes, r.refreshed ? 1u : 0u) << r.what;
         EXPECT_EQ(rig.canvas->alert != nullptr, r.alert) << r.what;
     }
@@ -258,7 +292,12 @@ TEST(Canvas, PopupChoicesEditTheCanvas)
 
 TEST(Canvas, DropsPlaceOnlyLoadedSounds)
 {
-    struct Row { juce::var description; int count, countAfter; bool alert; };
+    struct Row
+    {
+        juce::var description;
+        int count, countAfter;
+        bool alert;
+    };
     for (const Row& r : {Row{2, 8, 9, false}, Row{2, 64, 64, true}, Row{-1, 8, 8, false}, Row{6, 8, 8, false},
                          Row{"Brass_Horn", 8, 8, false}})
     {
@@ -280,8 +319,14 @@ TEST(Canvas, DropsPlaceOnlyLoadedSounds)
 
 TEST(Canvas, NodeDraggedOutOfTheLayerIsDeleted)
 {
-    for (const auto& [x, y, stays] : {std::tuple{-10, 100, true}, {-11, 100, false}, {620, 100, true}, {621, 100, false},
-                                      {100, -10, true}, {100, -11, false}, {100, 366, true}, {100, 367, false}})
+    for (const auto& [x, y, stays] : {std::tuple{-10, 100, true},
+                                      {-11, 100, false},
+                                      {620, 100, true},
+                                      {621, 100, false},
+                                      {100, -10, true},
+                                      {100, -11, false},
+                                      {100, 366, true},
+                                      {100, 367, false}})
     {
         Rig rig;
         rig.setMode(0);
@@ -304,12 +349,15 @@ TEST(Canvas, NodeDraggedOutOfTheLayerIsDeleted)
 TEST(Canvas, EditorWidthScalesDragImageAndMenus)
 {
     Rig rig;
-    const SpaceNode plain({0, 0}, {}, juce::String::fromUTF8(rig.sounds()[2].name), rig.canvas->nodeComp->font, 2, nullptr);
-    for (const auto& [width, scale, itemHeight] : {std::tuple{945, 1.5f, 30}, {0, 1.0f, 20}, {630, 1.0f, 20}, {1260, 2.0f, 40}})
+    const SpaceNode plain({0, 0}, {}, juce::String::fromUTF8(rig.sounds()[2].name),
+                          rig.canvas->nodeComp->font, 2, nullptr);
+    for (const auto& [width, scale, itemHeight] :
+         {std::tuple{945, 1.5f, 30}, {0, 1.0f, 20}, {630, 1.0f, 20}, {1260, 2.0f, 40}})
     {
         rig.processor.editorWidth = width;
         const auto image = rig.canvas->makeDragImage(2);
-        EXPECT_EQ(image.getWidth(), static_cast<int>(static_cast<float>(plain.getWidth()) * scale + 0.9f)) << width;
+        EXPECT_EQ(image.getWidth(), static_cast<int>(static_cast<float>(plain.getWidth()) * scale + 0.9f))
+            << width;
         EXPECT_EQ(image.getHeight(), static_cast<int>(20 * scale + 0.9f)) << width;
         EXPECT_EQ(rig.canvas->popupItemHeight(), itemHeight) << width;
     }
@@ -317,27 +365,39 @@ TEST(Canvas, EditorWidthScalesDragImageAndMenus)
 
 TEST(Canvas, MeshShadesAndSkipsDegenerateTriangles)
 {
-    struct Row { std::vector<Point2D> corners; int shade; int grey; };
+    struct Row
+    {
+        std::vector<Point2D> corners;
+        int shade;
+        int grey;
+    };
     for (const Row& r : {Row{{{0.2f, 0.2f}, {0.6f, 0.2f}, {0.4f, 0.6f}}, 0, 43},
                          Row{{{0.2f, 0.2f}, {0.6f, 0.2f}, {0.4f, 0.6f}}, 12, 255},
-                         Row{{{0.2f, 0.2f}, {0.4f, 0.3f}, {0.6f, 0.4f}}, 0, -1},  // on one line
-                         Row{{{0.3f, 0.3f}, {0.3f, 0.3f}, {0.3f, 0.3f}}, 0, -1},  // one point
+                         Row{{{0.2f, 0.2f}, {0.4f, 0.3f}, {0.6f, 0.4f}}, 0, -1}, // on one line
+                         Row{{{0.3f, 0.3f}, {0.3f, 0.3f}, {0.3f, 0.3f}}, 0, -1}, // one point
                          Row{{{0.2f, 0.2f}, {kNaN, 0.2f}, {0.4f, 0.6f}}, 0, -1}})
     {
         NodeCanvasData data{};
         data.nodeCount = 3, data.triCount = 1, data.tri[0] = {0, 1, 2};
         data.triShade[0] = static_cast<int16_t>(r.shade);
-        for (size_t i = 0; i < 3; ++i) data.nodes[i].pos = r.corners[i];
+        for (size_t i = 0; i < 3; ++i)
+            data.nodes[i].pos = r.corners[i];
         SpaceNodeComp layer;
         layer.setSize(630, 376);
         layer.scale = {630, -630}, layer.offset = {0, 503};
         layer.canvas = &data;
         const auto image = paintOf(layer, false);
         int drawn = 0;
-        for (int y = 0; y < 376; y += 3) for (int x = 0; x < 630; x += 3) drawn += image.getPixelAt(x, y).getAlpha() > 0;
+        for (int y = 0; y < 376; y += 3)
+            for (int x = 0; x < 630; x += 3)
+                drawn += image.getPixelAt(x, y).getAlpha() > 0;
         const auto centre = layer.toPixels({0.4f, 0.3333f});
         const auto c = image.getPixelAt(static_cast<int>(centre.x), static_cast<int>(centre.y));
-        if (r.grey < 0) { EXPECT_EQ(drawn, 0); continue; }
+        if (r.grey < 0)
+        {
+            EXPECT_EQ(drawn, 0);
+            continue;
+        }
         EXPECT_EQ(c.getAlpha(), 0x4c);
         EXPECT_NEAR(c.getRed(), r.grey, 1);
     }
@@ -357,12 +417,14 @@ TEST(Canvas, ModeChangesRebuildOnlyWhenNeeded)
     EXPECT_EQ(rig.canvas->topButton->getX(), 200);
     EXPECT_EQ(rig.canvas->theseButton->getX(), 280);
     EXPECT_EQ(rig.canvas->allButton->getX(), 360);
-    for (auto* label : rig.canvas->categoryLabels) EXPECT_FALSE(label->isVisible());
+    for (auto* label : rig.canvas->categoryLabels)
+        EXPECT_FALSE(label->isVisible());
     rig.data().nodeCount = 0;
     rig.canvas->canvasModeChanged(true);
     EXPECT_FALSE(rig.canvas->nodeTriangle->isVisible() || rig.canvas->topButton->isVisible());
     EXPECT_EQ(rig.canvas->categoryLabels.size(), 3);
-    for (auto* label : rig.canvas->categoryLabels) EXPECT_TRUE(label->isVisible());
+    for (auto* label : rig.canvas->categoryLabels)
+        EXPECT_TRUE(label->isVisible());
     rig.setMode(1);
     EXPECT_TRUE(rig.canvas->nodeTriangle != nullptr && rig.canvas->nodeTriangle->isVisible());
     EXPECT_EQ(rig.canvas->topButton, nullptr);
@@ -393,7 +455,8 @@ TEST(Canvas, CategoryCaptionsFitAndStayInside)
         for (auto* label : labels)
         {
             EXPECT_GT(label->getWidth(), 0);
-            EXPECT_TRUE(label->getX() >= 20 && label->getY() >= 20 && label->getRight() <= 610 && label->getBottom() <= 356);
+            EXPECT_TRUE(label->getX() >= 20 && label->getY() >= 20 && label->getRight() <= 610 &&
+                        label->getBottom() <= 356);
         }
         if (categories == 1)
             EXPECT_LE(labels[0]->getBounds().getCentre().getDistanceFrom({315, 188}), 2);
@@ -415,7 +478,8 @@ TEST(Canvas, KeyboardTableOfTheWorkedExample)
     {
         const auto& k = roll.keys[s];
         EXPECT_EQ(std::vector<int>({k.upperX, k.lowerX, k.upperWidth, k.lowerWidth}),
-                  std::vector<int>(std::begin(expected[s]), std::end(expected[s]))) << s;
+                  std::vector<int>(std::begin(expected[s]), std::end(expected[s])))
+            << s;
     }
     // A layout without width still gives half keys of a pixel.
     data.keyOctaveWidth = 0.0f;
@@ -454,20 +518,23 @@ TEST(Canvas, VoiceDotsFollowTheEngineAndRepaintOnlyOnChange)
     rig.setMode(1);
     rig.sounds()[0].colour = 0xff00ff00u;
     auto* probe = new RepaintProbe(*rig.canvas->voxNodes);
-    const auto voice = [](uint32_t state, float level, float x) {
+    const auto voice = [](uint32_t state, float level, float x)
+    {
         VoiceDot v{state, level, {}};
         v.mix.count = 1, v.mix.node[0] = 0, v.mix.weight[0] = 1.0f, v.mix.point = {x, 0.5f};
         return v;
     };
     VoiceSnapshot snapshot;
     snapshot.count = 5;
-    snapshot.voices = {voice(0, 0, 0.2f), voice(1, 0, 0.4f), voice(2, 1, 0.6f), voice(1, 0, kNaN), voice(2, 0.5f, 0.5f)};
+    snapshot.voices = {voice(0, 0, 0.2f), voice(1, 0, 0.4f), voice(2, 1, 0.6f), voice(1, 0, kNaN),
+                       voice(2, 0.5f, 0.5f)};
     rig.processor.dsp->voiceSnapshots.push(snapshot);
     rig.canvas->timerCallback();
     auto& dots = *rig.canvas->voxNodes;
     ASSERT_EQ(dots.dotCount, 3);
     EXPECT_EQ(dots.dotPos[0], juce::Point<float>(252, 188));
-    EXPECT_EQ(std::vector<int>({dots.dotColour[0].getAlpha(), dots.dotColour[1].getAlpha(), dots.dotColour[2].getAlpha()}),
+    EXPECT_EQ(std::vector<int>(
+                  {dots.dotColour[0].getAlpha(), dots.dotColour[1].getAlpha(), dots.dotColour[2].getAlpha()}),
               std::vector<int>({179, 0, 89}));
     EXPECT_EQ(dots.dotColour[0].withAlpha(1.0f).getARGB(), 0xff00ff00u);
     EXPECT_EQ(dots.getBounds(), juce::Rectangle<int>(239, 175, 152, 26));
@@ -492,11 +559,15 @@ TEST(Canvas, Screenshots)
     juce::Component backdrop;
     backdrop.setSize(630, 376);
     backdrop.setOpaque(true);
-    struct Fill : juce::Component { void paint(juce::Graphics& g) override { g.fillAll(juce::Colour(0xff56707eu)); } } fill;
+    struct Fill : juce::Component
+    {
+        void paint(juce::Graphics& g) override { g.fillAll(juce::Colour(0xff56707eu)); }
+    } fill;
     fill.setBounds(0, 0, 630, 376);
     backdrop.addAndMakeVisible(fill);
     backdrop.addAndMakeVisible(*rig.canvas);
-    const auto shoot = [&](const char* name, juce::Point<int> probe, bool probeIsDark) {
+    const auto shoot = [&](const char* name, juce::Point<int> probe, bool probeIsDark)
+    {
         const auto image = backdrop.createComponentSnapshot(backdrop.getLocalBounds());
         const auto c = image.getPixelAt(probe.x, probe.y);
         EXPECT_EQ(c.getBrightness() < 0.3f, probeIsDark) << name;

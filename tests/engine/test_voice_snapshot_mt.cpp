@@ -14,20 +14,23 @@ TEST(VoiceSnapshot, RenderThreadPublishesWhileAnotherReads)
     rig.pushCanvas({0}, {1.0f});
     auto reader = rig.dsp().voiceSnapshots.makeReader();
     std::atomic<bool> done{false};
-    std::thread render([&] {
-        std::vector<float> left, right;
-        for (int block = 0; block < 200; ++block)
+    std::thread render(
+        [&]
         {
-            // Notes start and end on the render thread, as block processing does; the last stays on.
-            if (block % 20 == 0) qmtest::noteOn(rig.dsp(), 60 + block / 20, 100);
-            if (block % 20 == 10 && block < 180) qmtest::noteOff(rig.dsp(), 60 + block / 20);
-            rig.render(64, 64, left, right);
-        }
-        done = true;
-    });
+            std::vector<float> left, right;
+            for (int block = 0; block < 200; ++block)
+            {
+                // Notes start and end on the render thread, as block processing does; the last stays on.
+                if (block % 20 == 0) qmtest::noteOn(rig.dsp(), 60 + block / 20, 100);
+                if (block % 20 == 10 && block < 180) qmtest::noteOff(rig.dsp(), 60 + block / 20);
+                rig.render(64, 64, left, right);
+            }
+            done = true;
+        });
     int reads = 0;
     VoiceSnapshot snapshot;
-    const auto check = [&] {
+    const auto check = [&]
+    {
         ++reads;
         ASSERT_GE(snapshot.count, 0);
         ASSERT_LE(snapshot.count, kMaxVoices);
