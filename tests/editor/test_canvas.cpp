@@ -281,6 +281,8 @@ TEST(Canvas, PopupChoicesEditTheCanvas)
         EXPECT_EQ(rig.data().nodes[static_cast<size_t>(r.slot)].soundId, r.soundAfter) << r.what;
         EXPECT_EQ(rig.processor.canvasQueue.pushCount() - pushes, r.refreshed ? 1u : 0u) << r.what;
         EXPECT_EQ(rig.canvas->alert != nullptr, r.alert) << r.what;
+        // Nodes of sounds that are not loaded are still drawn, so node i stays canvas node i.
+        EXPECT_TRUE(!r.refreshed || rig.canvas->nodeComp->nodes.size() == r.countAfter) << r.what;
     }
 }
 
