@@ -99,23 +99,20 @@ TEST(Canvas, MappingModeBoxesAndThePressPoint)
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({0, 0}), juce::Point<float>(0, 503));
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({1, 1}), juce::Point<float>(630, -127));
     // The box's corners, just outside them, and the captions' places.
-    struct Row
+    using Points = std::vector<juce::Point<int>>;
+    for (const auto& [mode, in, out] :
+         {std::tuple<int, Points, Points>{1,
+                                          {{189, 81}, {440, 294}, {400, 300}},
+                                          {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}}},
+          {2, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}}},
+          {0, {}, {{300, 200}, {0, 109}, {189, 81}}}})
     {
-        int mode;
-        std::vector<juce::Point<int>> in, out;
-    };
-    for (const Row& row : {Row{1,
-                               {{189, 81}, {440, 294}, {400, 300}},
-                               {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}}},
-                           Row{2, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}}},
-                           Row{0, {}, {{300, 200}, {0, 109}, {189, 81}}}})
-    {
-        rig.setMode(row.mode);
+        rig.setMode(mode);
         const auto image = paintOf(*rig.canvas);
-        for (auto p : row.in)
-            EXPECT_GE(image.getPixelAt(p.x, p.y).getAlpha(), 0x99) << row.mode << " " << p.toString();
-        for (auto p : row.out)
-            EXPECT_EQ(image.getPixelAt(p.x, p.y).getAlpha(), 0) << row.mode << " " << p.toString();
+        for (auto p : in)
+            EXPECT_GE(image.getPixelAt(p.x, p.y).getAlpha(), 0x99) << mode << " " << p.toString();
+        for (auto p : out)
+            EXPECT_EQ(image.getPixelAt(p.x, p.y).getAlpha(), 0) << mode << " " << p.toString();
     }
     // "MORPH Y" reads upwards in the strip left of the box.
     rig.setMode(1);
@@ -457,16 +454,12 @@ TEST(Canvas, KeyboardTableOfTheWorkedExample)
     data.keyOffsetX = -0.4f, data.keyOctaveWidth = 0.2f;
     const PianoRollComp roll(&data, 630);
     EXPECT_EQ(std::tuple(roll.xOffset, roll.octaveWidth, roll.u, roll.split), std::tuple(-243, 126, 9, 23));
-    const int expected[12][4] = {{-8, -8, 8, 16}, {2, 2, 10, 0},   {14, 10, 8, 16}, {24, 24, 10, 0},
-                                 {36, 28, 8, 16}, {46, 46, 8, 16}, {56, 56, 10, 0}, {68, 64, 6, 16},
-                                 {76, 76, 10, 0}, {88, 82, 6, 16}, {96, 96, 10, 0}, {108, 100, 8, 16}};
-    for (size_t s = 0; s < 12; ++s)
-    {
-        const auto& k = roll.keys[s];
-        EXPECT_EQ(std::vector<int>({k.upperX, k.lowerX, k.upperWidth, k.lowerWidth}),
-                  std::vector<int>(std::begin(expected[s]), std::end(expected[s])))
-            << s;
-    }
+    std::vector<int> keys;
+    for (const auto& k : roll.keys)
+        keys.insert(keys.end(), {k.upperX, k.lowerX, k.upperWidth, k.lowerWidth});
+    EXPECT_EQ(keys, (std::vector<int>{-8, -8, 8,  16, 2,  2,  10, 0,  14, 10, 8,  16, 24,  24,  10, 0,
+                                      36, 28, 8,  16, 46, 46, 8,  16, 56, 56, 10, 0,  68,  64,  6,  16,
+                                      76, 76, 10, 0,  88, 82, 6,  16, 96, 96, 10, 0,  108, 100, 8,  16}));
     // A layout without width still gives half keys of a pixel.
     data.keyOctaveWidth = 0.0f;
     EXPECT_GE(PianoRollComp(&data, 630).u, 1);
@@ -542,15 +535,12 @@ TEST(Canvas, VoiceDotsFollowTheEngineAndRepaintOnlyOnChange)
 TEST(Canvas, Screenshots)
 {
     Rig rig;
-    juce::Component backdrop;
-    backdrop.setSize(630, 376);
-    backdrop.setOpaque(true);
-    struct Fill : juce::Component
+    // The canvas draws no background of its own: it is shown over a plain one.
+    struct Backdrop : juce::Component
     {
         void paint(juce::Graphics& g) override { g.fillAll(juce::Colour(0xff56707eu)); }
-    } fill;
-    fill.setBounds(0, 0, 630, 376);
-    backdrop.addAndMakeVisible(fill);
+    } backdrop;
+    backdrop.setSize(630, 376);
     backdrop.addAndMakeVisible(*rig.canvas);
     const auto shoot = [&](const char* name, juce::Point<int> probe, bool probeIsDark)
     {
