@@ -37,6 +37,7 @@ SpaceCanvas::SpaceCanvas(NodeCanvasData* c, int width, int height, PluginProcess
     nodeComp = std::make_unique<SpaceNodeComp>();
     nodeComp->setBounds(0, 0, width, height);
     nodeComp->listener = this;
+    nodeComp->canvasLock = &processor->stateLock;
     nodeComp->font = getEditorFont(EditorFace::robotoMedium, 13.0f);
     const float s = static_cast<float>(std::max(width, height));
     nodeComp->scale = {s, -s};

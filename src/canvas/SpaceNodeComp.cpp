@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "editor/ColourBytes.h"
 #include "engine/KeySpaceDSP.h"
@@ -49,6 +50,8 @@ void SpaceNodeComp::setNodes(NodeCanvasData* c, KeySpaceDSP* engine)
 void SpaceNodeComp::paint(juce::Graphics& g)
 {
     if (canvas == nullptr) return;
+    std::optional<juce::ScopedLock> lock;
+    if (canvasLock != nullptr) lock.emplace(*canvasLock);
     const int count = std::clamp(static_cast<int>(canvas->nodeCount), 0, kMaxSoundNodes);
     const int triangles = std::clamp(static_cast<int>(canvas->triCount), 0, kMaxTriangles);
     for (int t = 0; t < triangles; ++t)

@@ -32,6 +32,8 @@ class SpaceNodeComp : public juce::Component
     NodeCanvasData* canvas = nullptr;
     juce::Font font;
     SpaceNode::Listener* listener = nullptr;
+    // Held while the mesh is drawn from the canvas, when another thread may rewrite the canvas.
+    juce::CriticalSection* canvasLock = nullptr;
 
   private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(SpaceNodeComp)
