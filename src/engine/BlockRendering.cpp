@@ -95,4 +95,14 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
     // Trailing free voices leave the count; block processing raises it again when it needs to.
     while (voiceCount > 0 && voices[static_cast<std::size_t>(voiceCount - 1)].state == 0)
         --voiceCount;
+
+    // Never waits: a snapshot the editor is copying at this moment is simply skipped.
+    VoiceSnapshot snapshot;
+    snapshot.count = std::clamp(voiceCount, 0, kMaxVoices);
+    for (int i = 0; i < snapshot.count; ++i)
+    {
+        const KeyVoice& v = voices[static_cast<std::size_t>(i)];
+        snapshot.voices[static_cast<std::size_t>(i)] = {v.state, v.releaseProgress, v.mix};
+    }
+    (void)voiceSnapshots.tryPush(snapshot);
 }

@@ -23,6 +23,22 @@ inline constexpr int kRandTableSize = 1024;
 inline constexpr int kScratchSize = 768;
 inline constexpr float kDefaultSampleRate = 44100.0f;
 
+// What the editor may show of one voice: its state (0 free, 1 sounding, 2 released), how far its
+// release has gone, and its mix with sound indices.
+struct VoiceDot
+{
+    uint32_t state = 0;
+    float level = 0.0f;
+    NodeMix mix{};
+};
+
+// Every voice slot below the voice count at the end of one process() call.
+struct VoiceSnapshot
+{
+    std::array<VoiceDot, kMaxVoices> voices{};
+    int32_t count = 0;
+};
+
 // Where a voice sits in the stereo image when the binaural stage is on.
 struct BinauralParams
 {
@@ -95,6 +111,9 @@ class KeySpaceDSP
 
     SynthFIFO<NodeCanvasData>::Reader canvasReader;
     SynthFIFO<NodeMix>::Reader mixReader;
+    // The voices as the last process() call left them, for the editor's voice dots: the render
+    // thread owns the voices, so other threads read only this (newest record).
+    SynthFIFO<VoiceSnapshot> voiceSnapshots{2};
     NodeCanvasData canvas{};
     std::array<KeyVoice, kMaxVoices> voices;
     int32_t voiceCount = 0;

@@ -1,0 +1,572 @@
+// The sound-space canvas under a virtual X server: the pixel mapping and the mode boxes, the
+// morph point and its host gestures, mix colours, popups, drops, node drags, the mesh, mode
+// rebuilds, category captions, the keyboard, transitions and voice dots; screenshots of each view.
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EditorTestHome.h"
+#include "bankmaker/BankMaker.h"
+#include "canvas/SpaceCanvas.h"
+#include "engine/Random.h"
+#include "processor/LibraryFolders.h"
+#include "processor/PluginProcessor.h"
+#include "support/TestSounds.h"
+
+namespace
+{
+const float kNaN = std::nanf("");
+
+// Sounds of three categories, written before the first processor reads the library.
+void writeSounds()
+{
+    std::vector<qmbank::BankEntry> entries;
+    for (const char* n : {"Brass_Horn", "Brass_Tuba", "Keys_Piano", "Keys_Organ", "Pads_Warm", "Pads_Glass"})
+        entries.push_back({n, qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000))});
+    getSoundsFolder().createDirectory();
+    qmbank::writeBankZip(getSoundsFolder().getChildFile("test.qmbank").getFullPathName().toStdString(),
+                         entries);
+}
+
+juce::MouseEvent mouse(juce::Component& c, int x, int y,
+                       juce::ModifierKeys::Flags button = juce::ModifierKeys::leftButtonModifier)
+{
+    const juce::Point<float> at{static_cast<float>(x), static_cast<float>(y)};
+    const auto now = juce::Time::getCurrentTime();
+    auto source = juce::Desktop::getInstance().getMainMouseSource();
+    return juce::MouseEvent(source, at, juce::ModifierKeys(button), 0, 0, 0, 0, 0, &c, &c, now, at, now, 1,
+                            false);
+}
+
+struct HostLog : juce::AudioProcessorParameter::Listener
+{
+    std::string name;
+    std::vector<std::string>* log;
+    void parameterValueChanged(int, float) override { log->push_back(name + " v"); }
+    void parameterGestureChanged(int, bool on) override { log->push_back(name + (on ? " begin" : " end")); }
+};
+
+struct RepaintProbe : juce::CachedComponentImage
+{
+    int count = 0;
+    explicit RepaintProbe(juce::Component& c) { c.setCachedComponentImage(this), count = 0; }
+    void paint(juce::Graphics&) override {}
+    bool invalidateAll() override { return ++count, false; }
+    bool invalidate(const juce::Rectangle<int>&) override { return ++count, false; }
+    void releaseResources() override {}
+};
+
+// The library is written before the first processor reads it.
+struct SoundsWritten
+{
+    SoundsWritten()
+    {
+        static const bool written = (writeSounds(), true);
+        (void)written;
+    }
+};
+
+struct Rig : SoundsWritten
+{
+    Rig() : canvas(std::make_unique<SpaceCanvas>(&processor.nodeCanvas, 630, 376, &processor)) {}
+    PluginProcessor processor;
+    std::unique_ptr<SpaceCanvas> canvas;
+    NodeCanvasData& data() { return processor.nodeCanvas; }
+    std::vector<InstrumentMap>& sounds() { return processor.dsp->sounds; }
+    void setMode(int mode)
+    {
+        data().mode = mode;
+        canvas->canvasModeChanged(false);
+    }
+    Point2D nodePos(int i) { return data().nodes[static_cast<size_t>(i)].pos; }
+};
+
+// What the component paints itself, without its children.
+juce::Image paintOf(juce::Component& c)
+{
+    juce::Image image(juce::Image::ARGB, c.getWidth(), c.getHeight(), true);
+    juce::Graphics g(image);
+    c.paint(g);
+    return image;
+}
+} // namespace
+
+TEST(Canvas, MappingModeBoxesAndThePressPoint)
+{
+    Rig rig;
+    EXPECT_EQ(rig.canvas->nodeComp->toPixels({0, 0}), juce::Point<float>(0, 503));
+    EXPECT_EQ(rig.canvas->nodeComp->toPixels({1, 1}), juce::Point<float>(630, -127));
+    // The box's corners, just outside them, and the captions' places.
+    using Points = std::vector<juce::Point<int>>;
+    for (const auto& [mode, in, out] :
+         {std::tuple<int, Points, Points>{1,
+                                          {{189, 81}, {440, 294}, {400, 300}},
+                                          {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}}},
+          {2, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}}},
+          {0, {}, {{300, 200}, {0, 109}, {189, 81}}}})
+    {
+        rig.setMode(mode);
+        const auto image = paintOf(*rig.canvas);
+        for (auto p : in)
+            EXPECT_GE(image.getPixelAt(p.x, p.y).getAlpha(), 0x99) << mode << " " << p.toString();
+        for (auto p : out)
+            EXPECT_EQ(image.getPixelAt(p.x, p.y).getAlpha(), 0) << mode << " " << p.toString();
+    }
+    // "MORPH Y" reads upwards in the strip left of the box.
+    rig.setMode(1);
+    const auto image = paintOf(*rig.canvas);
+    int strip = 0;
+    for (int y = 81; y < 295; ++y)
+        strip += image.getPixelAt(177, y).getAlpha() > 0;
+    EXPECT_GT(strip, 0);
+
+    // A press near the corner is held 12 px inside; the pad pins its values to 0..1.
+    rig.setMode(0);
+    rig.canvas->mouseDown(mouse(*rig.canvas, 5, 5));
+    EXPECT_NEAR(rig.canvas->morphPoint.x, 12.0f / 630, 1e-6f);
+    EXPECT_NEAR(rig.canvas->morphPoint.y, 491.0f / 630, 1e-6f);
+    rig.canvas->mouseUp(mouse(*rig.canvas, 5, 5));
+    rig.setMode(1);
+    auto& params = rig.processor.dsp->params;
+    for (const auto& [x, y, mx, my] :
+         {std::tuple{-1000, -1000, 0.0f, 1.0f}, {5000, 5000, 1.0f, 0.0f}, {315, 188, 0.5f, 0.5f}})
+    {
+        rig.canvas->updateMousePos(static_cast<float>(x), static_cast<float>(y), SpaceCanvas::mouseDragEvent);
+        EXPECT_NEAR(params[kParamMorphX].value, mx, 0.01f) << x;
+        EXPECT_NEAR(params[kParamMorphY].value, my, 0.01f) << y;
+    }
+}
+
+TEST(Canvas, PadGestureIsAlwaysClosed)
+{
+    const std::vector<std::string> expected = {"X begin", "X v", "Y begin", "Y v", "X v",
+                                               "Y v",     "X v", "X end",   "Y v", "Y end"};
+    for (const std::string ending : {"release", "mode change", "right release", "destroyed"})
+    {
+        Rig rig;
+        rig.setMode(1);
+        std::vector<std::string> log;
+        HostLog x, y;
+        x.name = "X", y.name = "Y", x.log = y.log = &log;
+        auto& params = rig.processor.dsp->params;
+        rig.processor.getHostParam(params[kParamMorphX].hostIndex)->addListener(&x);
+        rig.processor.getHostParam(params[kParamMorphY].hostIndex)->addListener(&y);
+        rig.canvas->mouseDown(mouse(*rig.canvas, 300, 200));
+        rig.canvas->mouseDrag(mouse(*rig.canvas, 310, 210));
+        if (ending == "release") rig.canvas->mouseUp(mouse(*rig.canvas, 320, 220));
+        if (ending == "mode change") rig.setMode(2), rig.canvas->mouseUp(mouse(*rig.canvas, 320, 220));
+        if (ending == "right release")
+            rig.canvas->mouseUp(mouse(*rig.canvas, 320, 220, juce::ModifierKeys::rightButtonModifier));
+        if (ending == "destroyed") rig.canvas.reset();
+        EXPECT_EQ(log, expected) << ending;
+        for (auto* l : {&x, &y})
+            for (auto* p : rig.processor.getParameters())
+                p->removeListener(l);
+    }
+}
+
+TEST(Canvas, OnlyExplorePushesTheMixAndClearsThePresetName)
+{
+    for (const auto& [mode, pushes] : {std::pair{0, 3u}, {1, 0u}, {2, 0u}})
+    {
+        Rig rig;
+        rig.setMode(mode);
+        rig.processor.setPresetName("Kept");
+        const auto before = rig.processor.mixQueue.pushCount();
+        rig.canvas->mouseDown(mouse(*rig.canvas, 300, 200));
+        rig.canvas->mouseDrag(mouse(*rig.canvas, 310, 200));
+        rig.canvas->mouseUp(mouse(*rig.canvas, 320, 200));
+        EXPECT_EQ(rig.processor.mixQueue.pushCount() - before, pushes) << mode;
+        EXPECT_EQ(rig.processor.getPresetName().isEmpty(), pushes > 0) << mode;
+    }
+}
+
+TEST(Canvas, MixColourBlendsInLinearLight)
+{
+    Rig rig;
+    rig.sounds()[0].colour = 0xffff0000u;
+    rig.sounds()[1].colour = 0xff0000ffu;
+    rig.data().nodeCount = 2;
+    rig.data().nodes[0].soundId = 1;
+    struct Row
+    {
+        NodeMix mix;
+        bool soundIndices;
+        juce::uint32 argb;
+    };
+    const auto mixOf = [](std::vector<int> n, std::vector<float> w)
+    {
+        NodeMix m;
+        m.count = static_cast<int>(n.size());
+        for (size_t k = 0; k < n.size(); ++k)
+            m.node[k] = n[k], m.weight[k] = w[k];
+        return m;
+    };
+    for (const Row& row :
+         {Row{mixOf({0, 1}, {0.5f, 0.5f}), true, 0x7fb500b5u}, Row{mixOf({1}, {1.0f}), true, 0x7f0000ffu},
+          Row{mixOf({0}, {1.0f}), false, 0x7f0000ffu},           // node 0 plays sound 1
+          Row{mixOf({9, 50}, {0.5f, 0.5f}), false, 0x7f000000u}, // stale entries
+          Row{mixOf({-1, 500}, {0.5f, 0.5f}), true, 0x7f000000u}, Row{mixOf({}, {}), true, 0x7f000000u}})
+        EXPECT_EQ(rig.canvas->getMixColour(row.mix, 0.5f, row.soundIndices).getARGB(), row.argb);
+}
+
+TEST(Canvas, PopupMenusGroupRunsOfCategories)
+{
+    Rig rig;
+    rig.sounds().resize(4);
+    for (const auto& [i, category] : {std::pair{0, "A"}, {1, "A"}, {2, "B"}, {3, "A"}})
+        std::strcpy(rig.sounds()[static_cast<size_t>(i)].category, category);
+    for (const auto& [type, first, base] :
+         {std::tuple{SpaceCanvas::canvasPopup, 1, 1000}, {SpaceCanvas::nodePopup, 3000, 2000}})
+    {
+        std::vector<std::string> titles;
+        std::vector<int> ids;
+        const auto menu = rig.canvas->buildPopup(type);
+        for (juce::PopupMenu::MenuItemIterator it(menu); it.next();)
+        {
+            const auto& item = it.getItem();
+            if (item.subMenu == nullptr)
+            {
+                ids.push_back(item.itemID);
+                continue;
+            }
+            titles.push_back(item.text.toStdString());
+            for (juce::PopupMenu::MenuItemIterator sub(*item.subMenu); sub.next();)
+                ids.push_back(sub.getItem().itemID);
+        }
+        EXPECT_EQ(titles, (std::vector<std::string>{"A", "B", "A"}));
+        EXPECT_EQ(ids, (std::vector<int>{first, -1, base, base + 1, base + 2, base + 3}));
+    }
+}
+
+TEST(Canvas, PopupChoicesEditTheCanvas)
+{
+    struct Row
+    {
+        const char* what;
+        int sounds, count, selected, result, countAfter, slot, soundAfter;
+        bool refreshed, alert;
+    };
+    for (const Row& r : {Row{"clear", 6, 8, -1, 1, 0, 79, 179, true, false},
+                         Row{"add", 6, 8, -1, 1002, 9, 8, 2, true, false},
+                         Row{"add at 64", 6, 64, -1, 1002, 64, 63, 163, true, true},
+                         Row{"add unknown sound", 6, 8, -1, 1500, 8, 8, 108, false, false},
+                         Row{"replace", 6, 8, 3, 2001, 8, 3, 1, true, false},
+                         Row{"delete", 6, 8, 3, 3000, 7, 3, 107, true, false},
+                         Row{"stale delete", 6, 8, 20, 3000, 8, 7, 107, true, false},
+                         Row{"stale replace", 6, 8, 20, 2001, 8, 20, 120, true, false},
+                         Row{"dismissed", 6, 8, 3, 0, 8, 3, 103, false, false},
+                         Row{"top", 6, 8, -1, 4000, 0, 79, 179, true, false},
+                         Row{"add at 1001 sounds", 1001, 8, -1, 3000, 9, 8, 1000, true, false},
+                         Row{"replace at 1001 sounds", 1001, 8, 3, 5000, 8, 3, 1000, true, false},
+                         Row{"delete at 1001 sounds", 1001, 8, 3, 6000, 7, 3, 107, true, false}})
+    {
+        Rig rig;
+        rig.setMode(0);
+        rig.sounds().resize(static_cast<size_t>(r.sounds), rig.sounds()[0]);
+        rig.data().nodeCount = r.count;
+        for (int i = 0; i < kMaxCanvasNodes; ++i)
+            rig.data().nodes[static_cast<size_t>(i)] = {{0.2f + 0.009f * i, 0.3f + 0.005f * (i % 7)},
+                                                        100 + i};
+        rig.canvas->selectedNode = r.selected;
+        rig.canvas->pressPoint = {0.4f, 0.6f};
+        const auto pushes = rig.processor.canvasQueue.pushCount();
+        popupCallback(r.result, rig.canvas.get());
+        EXPECT_EQ(rig.data().nodeCount, r.countAfter) << r.what;
+        EXPECT_EQ(rig.data().nodes[static_cast<size_t>(r.slot)].soundId, r.soundAfter) << r.what;
+        EXPECT_EQ(rig.processor.canvasQueue.pushCount() - pushes, r.refreshed ? 1u : 0u) << r.what;
+        EXPECT_EQ(rig.canvas->alert != nullptr, r.alert) << r.what;
+        // Nodes of sounds that are not loaded are still drawn, so node i stays canvas node i.
+        EXPECT_TRUE(!r.refreshed || rig.canvas->nodeComp->nodes.size() == r.countAfter) << r.what;
+    }
+}
+
+TEST(Canvas, DropsPlaceOnlyLoadedSounds)
+{
+    struct Row
+    {
+        juce::var description;
+        int count, countAfter;
+        bool alert;
+    };
+    for (const Row& r : {Row{2, 8, 9, false}, Row{2, 64, 64, true}, Row{-1, 8, 8, false}, Row{6, 8, 8, false},
+                         Row{"Brass_Horn", 8, 8, false}})
+    {
+        Rig rig;
+        rig.setMode(0);
+        rig.data().nodeCount = r.count;
+        rig.canvas->dragGrabOffset = {5, 7};
+        rig.canvas->itemDropped({r.description, nullptr, {100, 200}});
+        EXPECT_EQ(rig.data().nodeCount, r.countAfter) << r.description.toString();
+        EXPECT_EQ(rig.canvas->alert != nullptr, r.alert) << r.description.toString();
+        if (r.countAfter > r.count)
+        {
+            // The dot lands where the drag image showed it: drop - grab + (10, 10).
+            EXPECT_EQ(rig.canvas->nodeComp->toPixels(rig.nodePos(r.count)), juce::Point<float>(105, 203));
+            EXPECT_EQ(rig.data().nodes[static_cast<size_t>(r.count)].soundId, 2);
+        }
+    }
+}
+
+TEST(Canvas, NodeDraggedOutOfTheLayerIsDeleted)
+{
+    // Top-left corners of the dragged node: its dot's centre on each edge, and a pixel past it.
+    const int rows[][3] = {{-10, 100, 1}, {-11, 100, 0}, {620, 100, 1}, {621, 100, 0},
+                           {100, -10, 1}, {100, -11, 0}, {100, 366, 1}, {100, 367, 0}};
+    for (const auto& [x, y, stays] : rows)
+    {
+        Rig rig;
+        rig.setMode(0);
+        const int count = rig.data().nodeCount;
+        ASSERT_GT(count, 1);
+        const Point2D last = rig.nodePos(count - 1);
+        SpaceNode* node = rig.canvas->nodeComp->nodes[0];
+        node->setTopLeftPosition(x, y);
+        rig.canvas->nodeChanged(node);
+        EXPECT_EQ(rig.data().nodeCount, stays ? count : count - 1) << x << "," << y;
+        const auto at = rig.canvas->nodeComp->toPixels(rig.nodePos(0));
+        if (stays)
+            EXPECT_EQ(at, juce::Point<float>(static_cast<float>(x + 10), static_cast<float>(y + 10)));
+        else
+            EXPECT_EQ(rig.nodePos(0).x, last.x);
+        EXPECT_EQ(rig.canvas->nodeComp->nodes.size(), rig.data().nodeCount);
+    }
+}
+
+TEST(Canvas, EditorWidthScalesDragImageAndMenus)
+{
+    Rig rig;
+    const SpaceNode plain({0, 0}, {}, juce::String::fromUTF8(rig.sounds()[2].name),
+                          rig.canvas->nodeComp->font, 2, nullptr);
+    for (const auto& [width, scale, itemHeight] :
+         {std::tuple{945, 1.5f, 30}, {0, 1.0f, 20}, {630, 1.0f, 20}, {1260, 2.0f, 40}})
+    {
+        rig.processor.editorWidth = width;
+        const auto image = rig.canvas->makeDragImage(2);
+        EXPECT_EQ(image.getWidth(), static_cast<int>(static_cast<float>(plain.getWidth()) * scale + 0.9f))
+            << width;
+        EXPECT_EQ(image.getHeight(), static_cast<int>(20 * scale + 0.9f)) << width;
+        EXPECT_EQ(rig.canvas->popupItemHeight(), itemHeight) << width;
+    }
+}
+
+TEST(Canvas, MeshShadesAndSkipsDegenerateTriangles)
+{
+    struct Row
+    {
+        std::vector<Point2D> corners;
+        int shade;
+        int grey;
+    };
+    for (const Row& r : {Row{{{0.2f, 0.2f}, {0.6f, 0.2f}, {0.4f, 0.6f}}, 0, 43},
+                         Row{{{0.2f, 0.2f}, {0.6f, 0.2f}, {0.4f, 0.6f}}, 12, 255},
+                         Row{{{0.2f, 0.2f}, {0.4f, 0.3f}, {0.6f, 0.4f}}, 0, -1},  // on one line
+                         Row{{{0.3f, 0.3f}, {0.3f, 0.3f}, {0.3f, 0.3f}}, 0, -1}}) // one point
+    {
+        NodeCanvasData data{};
+        data.nodeCount = 3, data.triCount = 1, data.tri[0] = {0, 1, 2};
+        data.triShade[0] = static_cast<int16_t>(r.shade);
+        for (size_t i = 0; i < 3; ++i)
+            data.nodes[i].pos = r.corners[i];
+        SpaceNodeComp layer;
+        layer.setSize(630, 376);
+        layer.scale = {630, -630}, layer.offset = {0, 503};
+        layer.canvas = &data;
+        const auto image = paintOf(layer);
+        int drawn = 0;
+        for (int y = 0; y < 376; y += 3)
+            for (int x = 0; x < 630; x += 3)
+                drawn += image.getPixelAt(x, y).getAlpha() > 0;
+        const auto c = image.getPixelAt(252, 293); // the triangle's middle
+        EXPECT_EQ(drawn > 0, r.grey >= 0);
+        EXPECT_EQ(c.getAlpha(), r.grey < 0 ? 0 : 0x4c);
+        EXPECT_NEAR(c.getRed(), std::max(r.grey, 0), 1);
+    }
+}
+
+TEST(Canvas, ModeChangesRebuildOnlyWhenNeeded)
+{
+    Rig rig;
+    rig.setMode(0);
+    rig.canvas->nodeTriangle->setName("built");
+    rig.canvas->canvasModeChanged(false);
+    EXPECT_EQ(rig.canvas->nodeTriangle->getName(), "built");
+    rig.canvas->canvasModeChanged(true);
+    EXPECT_EQ(rig.canvas->nodeTriangle->getName(), "");
+    // Explore with nodes: highlight and buttons; without: the captions only.
+    EXPECT_TRUE(rig.canvas->nodeTriangle->isVisible());
+    EXPECT_EQ(rig.canvas->topButton->getX(), 200);
+    EXPECT_EQ(rig.canvas->theseButton->getX(), 280);
+    EXPECT_EQ(rig.canvas->allButton->getX(), 360);
+    for (auto* label : rig.canvas->categoryLabels)
+        EXPECT_FALSE(label->isVisible());
+    rig.data().nodeCount = 0;
+    rig.canvas->canvasModeChanged(true);
+    EXPECT_FALSE(rig.canvas->nodeTriangle->isVisible() || rig.canvas->topButton->isVisible());
+    EXPECT_EQ(rig.canvas->categoryLabels.size(), 3);
+    for (auto* label : rig.canvas->categoryLabels)
+        EXPECT_TRUE(label->isVisible());
+    rig.setMode(1);
+    EXPECT_TRUE(rig.canvas->nodeTriangle != nullptr && rig.canvas->nodeTriangle->isVisible());
+    EXPECT_EQ(rig.canvas->topButton, nullptr);
+    rig.setMode(2);
+    EXPECT_EQ(rig.canvas->nodeTriangle, nullptr);
+    EXPECT_NE(rig.canvas->pianoRoll, nullptr);
+}
+
+TEST(Canvas, CategoryCaptionsFitAndStayInside)
+{
+    for (const int categories : {1, 200})
+    {
+        Rig rig;
+        rig.data().nodeCount = 0;
+        rig.sounds().resize(200, rig.sounds()[0]);
+        for (int i = 0; i < 200; ++i)
+        {
+            auto& s = rig.sounds()[static_cast<size_t>(i)];
+            s.categoryIndex = categories == 1 ? 0 : i;
+            std::strcpy(s.category, i == 1 ? "xylo" : i == 2 ? "" : "brass");
+        }
+        engineSrand(7);
+        rig.setMode(0);
+        rig.canvas->canvasModeChanged(true);
+        auto& labels = rig.canvas->categoryLabels;
+        ASSERT_EQ(labels.size(), categories == 1 ? 1 : 128);
+        EXPECT_EQ(labels[0]->text, "BRASS");
+        for (auto* label : labels)
+        {
+            EXPECT_GT(label->getWidth(), 0);
+            EXPECT_TRUE(label->getX() >= 20 && label->getY() >= 20 && label->getRight() <= 610 &&
+                        label->getBottom() <= 356);
+        }
+        if (categories == 1)
+            EXPECT_LE(labels[0]->getBounds().getCentre().getDistanceFrom({315, 188}), 2);
+        else
+            EXPECT_EQ(labels[1]->text, "xylo");
+    }
+}
+
+TEST(Canvas, KeyboardTableOfTheWorkedExample)
+{
+    NodeCanvasData data{};
+    data.keyOffsetX = -0.4f, data.keyOctaveWidth = 0.2f;
+    const PianoRollComp roll(&data, 630);
+    EXPECT_EQ(std::tuple(roll.xOffset, roll.octaveWidth, roll.u, roll.split), std::tuple(-243, 126, 9, 23));
+    std::vector<int> keys;
+    for (const auto& k : roll.keys)
+        keys.insert(keys.end(), {k.upperX, k.lowerX, k.upperWidth, k.lowerWidth});
+    EXPECT_EQ(keys, (std::vector<int>{-8, -8, 8,  16, 2,  2,  10, 0,  14, 10, 8,  16, 24,  24,  10, 0,
+                                      36, 28, 8,  16, 46, 46, 8,  16, 56, 56, 10, 0,  68,  64,  6,  16,
+                                      76, 76, 10, 0,  88, 82, 6,  16, 96, 96, 10, 0,  108, 100, 8,  16}));
+    // A layout without width still gives half keys of a pixel.
+    data.keyOctaveWidth = 0.0f;
+    EXPECT_GE(PianoRollComp(&data, 630).u, 1);
+}
+
+TEST(Canvas, TransitionPinchesAndEnds)
+{
+    Rig rig;
+    double now = 100.0;
+    rig.canvas->clock = [&] { return now; };
+    rig.setMode(0);
+    rig.canvas->buttonClicked(rig.canvas->theseButton.get());
+    ASSERT_NE(rig.canvas->transitionFrom, nullptr);
+    EXPECT_FALSE(rig.canvas->nodeComp->isVisible());
+    now = 100.35; // t = 0.5: both pinch 0.691
+    rig.canvas->timerCallback();
+    ComponentImage expected(630, 376, *rig.canvas->nodeComp, {1, 1}, juce::Image::ARGB);
+    expected.setPinch(0.691f, rig.canvas->transitionAngle);
+    for (auto* image : {rig.canvas->transitionFrom.get(), rig.canvas->transitionTo.get()})
+    {
+        EXPECT_NEAR(image->opacity, expected.opacity, 2e-3f);
+        EXPECT_NEAR(image->drawTransform.mat00, expected.drawTransform.mat00, 2e-3f);
+        EXPECT_NEAR(image->drawTransform.mat11, expected.drawTransform.mat11, 2e-3f);
+    }
+    now = 100.7;
+    rig.canvas->timerCallback();
+    EXPECT_EQ(rig.canvas->transitionFrom, nullptr);
+    EXPECT_EQ(rig.canvas->transitionTo, nullptr);
+    EXPECT_TRUE(rig.canvas->nodeComp->isVisible());
+}
+
+TEST(Canvas, VoiceDotsFollowTheEngineAndRepaintOnlyOnChange)
+{
+    Rig rig;
+    rig.setMode(1);
+    rig.sounds()[0].colour = 0xff00ff00u;
+    auto* probe = new RepaintProbe(*rig.canvas->voxNodes);
+    const auto voice = [](uint32_t state, float level, float x)
+    {
+        VoiceDot v{state, level, {}};
+        v.mix.count = 1, v.mix.node[0] = 0, v.mix.weight[0] = 1.0f, v.mix.point = {x, 0.5f};
+        return v;
+    };
+    VoiceSnapshot snapshot;
+    snapshot.count = 5;
+    snapshot.voices = {voice(0, 0, 0.2f), voice(1, 0, 0.4f), voice(2, 1, 0.6f), voice(1, 0, kNaN),
+                       voice(2, 0.5f, 0.5f)};
+    rig.processor.dsp->voiceSnapshots.push(snapshot);
+    rig.canvas->timerCallback();
+    auto& dots = *rig.canvas->voxNodes;
+    ASSERT_EQ(dots.dotCount, 3);
+    EXPECT_EQ(dots.dotPos[0], juce::Point<float>(252, 188));
+    EXPECT_EQ(std::vector<int>(
+                  {dots.dotColour[0].getAlpha(), dots.dotColour[1].getAlpha(), dots.dotColour[2].getAlpha()}),
+              std::vector<int>({179, 0, 89}));
+    EXPECT_EQ(dots.dotColour[0].withAlpha(1.0f).getARGB(), 0xff00ff00u);
+    EXPECT_EQ(dots.getBounds(), juce::Rectangle<int>(239, 175, 152, 26));
+    const int repaints = probe->count;
+    rig.canvas->timerCallback();
+    rig.canvas->timerCallback();
+    EXPECT_EQ(probe->count, repaints);
+    snapshot.voices[2].state = 0;
+    snapshot.voices[4].state = 0;
+    rig.processor.dsp->voiceSnapshots.push(snapshot);
+    rig.canvas->timerCallback();
+    EXPECT_EQ(dots.dotCount, 1);
+    EXPECT_EQ(dots.getWidth(), 26);
+    rig.setMode(0);
+    rig.canvas->timerCallback();
+    EXPECT_EQ(dots.dotCount, 0);
+}
+
+TEST(Canvas, Screenshots)
+{
+    Rig rig;
+    // The canvas draws no background of its own: it is shown over a plain one.
+    struct Backdrop : juce::Component
+    {
+        void paint(juce::Graphics& g) override { g.fillAll(juce::Colour(0xff56707eu)); }
+    } backdrop;
+    backdrop.setSize(630, 376);
+    backdrop.addAndMakeVisible(*rig.canvas);
+    const auto shoot = [&](const char* name, juce::Point<int> probe, bool probeIsDark)
+    {
+        const auto image = backdrop.createComponentSnapshot(backdrop.getLocalBounds());
+        const auto c = image.getPixelAt(probe.x, probe.y);
+        EXPECT_EQ(c.getBrightness() < 0.3f, probeIsDark) << name;
+        saveScreenshot(backdrop, name);
+    };
+    engineSrand(3);
+    rig.setMode(0);
+    rig.canvas->buttonClicked(rig.canvas->topButton.get());
+    shoot("canvas_explore_top.png", {5, 5}, false);
+    // A caption enters its category's sound space with the morph point in the middle.
+    const auto caption = rig.canvas->categoryLabels[1]->getBounds().getCentre();
+    rig.canvas->mouseDown(mouse(*rig.canvas, caption.x, caption.y));
+    rig.canvas->mouseUp(mouse(*rig.canvas, 315, 188));
+    EXPECT_GT(rig.data().nodeCount, 0);
+    EXPECT_NEAR(rig.canvas->morphPoint.x, 0.5f, 1e-3f);
+    shoot("canvas_explore_space.png", {5, 5}, false);
+    rig.setMode(1);
+    shoot("canvas_xy_pad.png", {200, 90}, true);
+    rig.setMode(2);
+    shoot("canvas_keyboard.png", {5, 150}, true);
+}
+
+int main(int argc, char** argv)
+{
+    return runWithTemporaryHome(argc, argv);
+}
