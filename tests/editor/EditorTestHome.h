@@ -28,6 +28,18 @@ inline int runWithTemporaryHome(int argc, char** argv)
     return rc;
 }
 
+// Counts repaint requests of a component and its children, drawing nothing. Made with new: the
+// component owns it.
+struct RepaintProbe : juce::CachedComponentImage
+{
+    int count = 0;
+    explicit RepaintProbe(juce::Component& c) { c.setCachedComponentImage(this), count = 0; }
+    void paint(juce::Graphics&) override {}
+    bool invalidateAll() override { return ++count, false; }
+    bool invalidate(const juce::Rectangle<int>&) override { return ++count, false; }
+    void releaseResources() override {}
+};
+
 #ifdef QM_SCREENSHOT_DIR
 // Writes a picture of c into screenshots/ of the build tree.
 inline void saveScreenshot(juce::Component& c, const juce::String& name)

@@ -48,16 +48,6 @@ struct HostLog : juce::AudioProcessorParameter::Listener
     void parameterGestureChanged(int, bool on) override { log->push_back(name + (on ? " begin" : " end")); }
 };
 
-struct RepaintProbe : juce::CachedComponentImage
-{
-    int count = 0;
-    explicit RepaintProbe(juce::Component& c) { c.setCachedComponentImage(this), count = 0; }
-    void paint(juce::Graphics&) override {}
-    bool invalidateAll() override { return ++count, false; }
-    bool invalidate(const juce::Rectangle<int>&) override { return ++count, false; }
-    void releaseResources() override {}
-};
-
 // The library is written before the first processor reads it.
 struct SoundsWritten
 {

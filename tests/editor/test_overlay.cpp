@@ -39,18 +39,6 @@ struct Reports : Knob::Listener
     void knobChanged(int, float value, ChangeType type) override { log.emplace_back(value, type); }
 };
 
-// Counts repaint requests of a component and its children, drawing nothing. Made with new: the
-// component owns it.
-struct RepaintProbe : juce::CachedComponentImage
-{
-    int count = 0;
-    explicit RepaintProbe(juce::Component& c) { c.setCachedComponentImage(this), count = 0; }
-    void paint(juce::Graphics&) override {}
-    bool invalidateAll() override { return ++count, false; }
-    bool invalidate(const juce::Rectangle<int>&) override { return ++count, false; }
-    void releaseResources() override {}
-};
-
 // What a host hears from one parameter.
 struct HostLog : juce::AudioProcessorParameter::Listener
 {

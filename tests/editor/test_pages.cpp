@@ -43,17 +43,6 @@ struct Reports : Knob::Listener
     void knobChanged(int i, float v, ChangeType) override { log.emplace_back(i, v); }
 };
 
-// Counts repaint requests of a component, drawing nothing. The component owns it.
-struct RepaintProbe : juce::CachedComponentImage
-{
-    int count = 0;
-    explicit RepaintProbe(juce::Component& c) { c.setCachedComponentImage(this), count = 0; }
-    void paint(juce::Graphics&) override {}
-    bool invalidateAll() override { return ++count, false; }
-    bool invalidate(const juce::Rectangle<int>&) override { return ++count, false; }
-    void releaseResources() override {}
-};
-
 struct Rig
 {
     PluginProcessor processor;
