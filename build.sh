@@ -32,25 +32,33 @@ test)
     # Engine under AddressSanitizer and UndefinedBehaviorSanitizer.
     configure_build build/asan -DQM_SANITIZE=address,undefined -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
     (cd build/asan && ctest -L engine --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
+    # Tests that exercise several threads, under ThreadSanitizer.
+    QM_TARGETS=$(find tests -name "test_*_mt.cpp" -exec basename {} .cpp \; | tr "\n" " ") \
+        configure_build build/tsan -DQM_SANITIZE=thread -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
+    (cd build/tsan && ctest -L threads --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
+    # Fuzzers for a bounded time, all at once, starting from the committed corpus. They run in the
+    # background while the plug-in builds below use the other cores; their report comes after.
+    fuzz_pid=""
+    if compgen -G "tests/fuzz/fuzz_*.cpp" >/dev/null; then
+        CC=clang CXX=clang++ configure_build build/fuzz -DQM_FUZZ=ON -DQM_SANITIZE=address,undefined \
+            -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF
+        bash scripts/run-fuzzers.sh build/fuzz >build/fuzz.log 2>&1 &
+        fuzz_pid=$!
+    fi
     # The LV2 bundle driven through lilv as hosts drive it, plug-in and host both under the sanitizers.
     # AddressSanitizer alone and no debug information: the framework's code is large and only
     # memory faults are looked for here.
     QM_TARGETS=test_lv2_lilv_host configure_build build/asan-host -DQM_SANITIZE=address -DCMAKE_BUILD_TYPE=Release \
         -DQM_BUILD_ENGINE_TESTS=OFF -DQM_BUILD_BENCH=OFF
-    (cd build/asan-host && ctest -L lv2-host --no-tests=error --output-on-failure --timeout 600)
-    # Tests that exercise several threads, under ThreadSanitizer.
-    QM_TARGETS=$(find tests -name "test_*_mt.cpp" -exec basename {} .cpp \; | tr "\n" " ") \
-        configure_build build/tsan -DQM_SANITIZE=thread -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
-    (cd build/tsan && ctest -L threads --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
-    # Fuzzers for a bounded time, all at once, starting from the committed corpus.
-    if compgen -G "tests/fuzz/fuzz_*.cpp" >/dev/null; then
-        CC=clang CXX=clang++ configure_build build/fuzz -DQM_FUZZ=ON -DQM_SANITIZE=address,undefined \
-            -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF
-        bash scripts/run-fuzzers.sh build/fuzz
-    fi
-    # The plug-in, the processor and host tests and the corpus replay, at release settings (the
-    # engine tests ran under the sanitizers above); its results are the run's closing lines.
+    # The plug-in, the processor, host and editor tests and the corpus replay, at release settings
+    # (the engine tests ran under the sanitizers above).
     configure_build build/release -DQM_BUILD_ENGINE_TESTS=OFF
+    if [ -n "$fuzz_pid" ]; then
+        if ! wait "$fuzz_pid"; then cat build/fuzz.log; exit 1; fi
+        cat build/fuzz.log
+    fi
+    (cd build/asan-host && ctest -L lv2-host --no-tests=error --output-on-failure --timeout 600)
+    # Its results are the run's closing lines.
     (cd build/release && ctest --no-tests=error --output-on-failure -j "$JOBS" --timeout 900)
     ;;
 run)
