@@ -231,9 +231,11 @@ class Instance
         for (uint32_t p : audioOuts) lilv_instance_connect_port(instance, p, buffer->data());
         lilv_instance_connect_port(instance, static_cast<uint32_t>(atomIn), probeIn->seq());
         lilv_instance_connect_port(instance, static_cast<uint32_t>(atomOut), probeOut->seq());
-        lilv_instance_activate(instance);
+        // As hosts do it: activated for the probe, then left as it was found.
+        if (!active) lilv_instance_activate(instance);
         lilv_instance_run(instance, kProbeFrames);
         lilv_instance_deactivate(instance);
+        if (active) lilv_instance_activate(instance);
     }
 
     // The plug-in's state through lilv, as hosts save it with a session and restore it on load.
@@ -247,9 +249,16 @@ class Instance
         lilv_state_free(state);
     }
 
+    void setActive(bool on)
+    {
+        (on ? lilv_instance_activate : lilv_instance_deactivate)(instance);
+        active = on;
+    }
+
     LilvInstance* instance = nullptr;
 
   private:
+    bool active = false;
     static const void* portValue(const char*, void*, uint32_t* size, uint32_t* type)
     {
         *size = 0;
@@ -277,7 +286,7 @@ void hostSession(Instance& inst)
 {
     ASSERT_TRUE(inst.ok());
     inst.latencyProbe();
-    lilv_instance_activate(inst.instance);
+    inst.setActive(true);
     float peak = inst.run(kMaxBlock, kChord);
     for (uint32_t frames : {0u, 1u, 7u, 64u, 511u, 512u, 1024u, 3000u, 0u, 256u})
         peak = std::max(peak, inst.run(frames));
@@ -285,11 +294,11 @@ void hostSession(Instance& inst)
     inst.saveAndRestore();
     inst.latencyProbe();
     inst.run(kMaxBlock, kChordOff);
-    lilv_instance_deactivate(inst.instance);
-    lilv_instance_activate(inst.instance);
+    inst.setActive(false);
+    inst.setActive(true);
     inst.latencyProbe();
     for (int i = 0; i < 8; ++i) inst.run(i % 2 == 0 ? 0u : 300u, i == 1 ? kChord : kChordOff);
-    lilv_instance_deactivate(inst.instance);
+    inst.setActive(false);
 }
 } // namespace
 
