@@ -5,25 +5,7 @@
 #include <gtest/gtest.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 
-#include "EditorTestHome.h"
-
-namespace
-{
-std::unique_ptr<juce::AudioPluginInstance> load(bool vst3, juce::String& error)
-{
-    juce::VST3PluginFormat vst3Format;
-    juce::LV2PluginFormat lv2Format;
-    lv2Format.searchPathsForPlugins(juce::File(QM_LV2_BUNDLE_DIR).getParentDirectory().getFullPathName(),
-                                    true);
-    juce::AudioPluginFormat& format = vst3 ? static_cast<juce::AudioPluginFormat&>(vst3Format) : lv2Format;
-    // The VST3 binary lives in <bundle>/Contents/<arch>-linux/; LV2 plug-ins are named by URI.
-    const juce::File vst3Bundle = juce::File(QM_VST3_BINARY_DIR).getParentDirectory().getParentDirectory();
-    juce::OwnedArray<juce::PluginDescription> types;
-    format.findAllTypesForFile(types, vst3 ? vst3Bundle.getFullPathName()
-                                           : "https://velmora.example/plugins/quillmoor");
-    return types.isEmpty() ? nullptr : format.createInstanceFromDescription(*types[0], 48000.0, 512, error);
-}
-} // namespace
+#include "HostedPlugin.h"
 
 class EditorHostTest : public ::testing::TestWithParam<bool>
 {
@@ -32,7 +14,7 @@ class EditorHostTest : public ::testing::TestWithParam<bool>
 TEST_P(EditorHostTest, OpensAndClosesTheEditorTwice)
 {
     juce::String error;
-    auto plugin = load(GetParam(), error);
+    auto plugin = qmhost::load(GetParam(), error);
     ASSERT_NE(plugin, nullptr) << error;
     for (int round = 0; round < 2; ++round)
     {
@@ -45,8 +27,7 @@ TEST_P(EditorHostTest, OpensAndClosesTheEditorTwice)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, EditorHostTest, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "VST3" : "LV2"; });
+INSTANTIATE_TEST_SUITE_P(Formats, EditorHostTest, ::testing::Bool(), qmhost::formatName);
 
 TEST(EditorHost, Lv2DescriptionOnlyHasTheKnownFindings)
 {
@@ -70,20 +51,4 @@ TEST(EditorHost, Lv2DescriptionOnlyHasTheKnownFindings)
             listed = listed || line.contains(k);
         EXPECT_TRUE(listed) << line;
     }
-}
-
-// Last: Xlib's macros would clash with the test framework's names.
-#include <X11/Xlib.h>
-
-int main(int argc, char** argv)
-{
-    // The framework's windows use two atoms that a window manager creates; the virtual server runs
-    // none, so they are made here (the server keeps them: it never resets).
-    if (Display* display = XOpenDisplay(nullptr))
-    {
-        for (const char* atom : {"WM_PROTOCOLS", "WM_STATE"})
-            XInternAtom(display, atom, False);
-        XCloseDisplay(display);
-    }
-    return runWithTemporaryHome(argc, argv);
 }

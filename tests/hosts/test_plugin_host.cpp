@@ -6,36 +6,15 @@
 #include <gtest/gtest.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "HostedPlugin.h"
 #include "RenderPeaks.h"
 #include "engine/KeySpaceDSP.h"
 
 namespace
 {
-constexpr double kRate = 48000.0;
-constexpr int kBlock = 512;
-
-// Loads the plug-in (VST3 or LV2) and connects its buses as a host does. The buses are declared not
-// enabled by default, which the LV2 wrapper turns into optional ports; hosts connect them all.
-std::unique_ptr<juce::AudioPluginInstance> load(bool vst3, juce::String& error)
-{
-    juce::VST3PluginFormat vst3Format;
-    juce::LV2PluginFormat lv2Format;
-    juce::AudioPluginFormat& format = vst3 ? static_cast<juce::AudioPluginFormat&>(vst3Format) : lv2Format;
-    // LV2 plug-ins are found by URI on a search path; the VST3 binary lives in
-    // <bundle>/Contents/<arch>-linux/.
-    lv2Format.searchPathsForPlugins(juce::File(QM_LV2_BUNDLE_DIR).getParentDirectory().getFullPathName(),
-                                    true, false);
-    const juce::String id =
-        vst3 ? juce::File(QM_VST3_BINARY_DIR).getParentDirectory().getParentDirectory().getFullPathName()
-             : "https://velmora.example/plugins/quillmoor";
-    juce::OwnedArray<juce::PluginDescription> types;
-    format.findAllTypesForFile(types, id);
-    error = "no plug-in found for " + id;
-    auto plugin =
-        types.isEmpty() ? nullptr : format.createInstanceFromDescription(*types[0], kRate, kBlock, error);
-    if (plugin != nullptr) plugin->enableAllBuses();
-    return plugin;
-}
+using qmhost::kBlock;
+using qmhost::kRate;
+using qmhost::load;
 
 // Our parameters, without the ones a wrapper adds itself (bypass, emulated MIDI controllers).
 std::vector<juce::AudioProcessorParameter*> ownParameters(juce::AudioPluginInstance& p)
@@ -103,35 +82,5 @@ TEST_P(PluginHostTest, LoadsPlaysAndRestoresItsState)
     EXPECT_NEAR(ownSecond[6]->getValue(), stored, 1e-5f);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, PluginHostTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "VST3" : "LV2"; });
+INSTANTIATE_TEST_SUITE_P(Formats, PluginHostTest, ::testing::Bool(), qmhost::formatName);
 } // namespace
-
-int main(int argc, char** argv)
-{
-    // A private home and data folder: the plug-ins read their sounds from it, and no plug-in the
-    // user installed is found instead of the ones in the build tree.
-    // mkdtemp: CTest runs every test case as its own process, several at once.
-    std::string pattern = "/tmp/qm-host-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) return 1;
-    const juce::File home(pattern), dataHome = home.getChildFile("data");
-    const juce::File sounds = dataHome.getChildFile("Velmora/Quillmoor Sounds");
-    // Without the demo bank nothing would sound: fail rather than test a silent plug-in.
-    if (!sounds.createDirectory() ||
-        !juce::File(QM_DEMO_BANK_PATH).copyFileTo(sounds.getChildFile("Quillmoor Demo.qmbank")))
-    {
-        std::fprintf(stderr, "cannot copy the demo bank %s\n", QM_DEMO_BANK_PATH);
-        return 1;
-    }
-    setenv("XDG_DATA_HOME", dataHome.getFullPathName().toRawUTF8(), 1);
-    setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
-
-    ::testing::InitGoogleTest(&argc, argv);
-    int rc = 0;
-    {
-        const juce::ScopedJuceInitialiser_GUI juce;
-        rc = RUN_ALL_TESTS();
-    }
-    home.deleteRecursively();
-    return rc;
-}
