@@ -52,8 +52,8 @@ void SpaceCanvas::followMorphParam(int index, float value)
     float u = hi.x > lo.x ? (shown.x - lo.x) / (hi.x - lo.x) : 0.5f;
     float v = hi.y > lo.y ? (shown.y - lo.y) / (hi.y - lo.y) : 0.5f;
     (index == kParamMorphX ? u : v) = value;
-    const NodeMix mix =
-        canvas->getNodeMixForPoint({lo.x + u * (hi.x - lo.x), lo.y + v * (hi.y - lo.y)}, false, nullptr, true);
+    const NodeMix mix = canvas->getNodeMixForPoint({lo.x + u * (hi.x - lo.x), lo.y + v * (hi.y - lo.y)},
+                                                   false, nullptr, true);
     nodeTriangle->setTriangle(mix, canvas, nodeComp.get());
 }
 
@@ -85,7 +85,8 @@ void SpaceCanvas::removeNoteMarkers(int note)
         if (noteMarkers[i]->note == note) noteMarkers.remove(i);
 }
 
-void SpaceCanvas::browserItemSelected(SpaceBrowser::Listener::ItemType type, juce::String name, juce::Point<int>)
+void SpaceCanvas::browserItemSelected(SpaceBrowser::Listener::ItemType type, juce::String name,
+                                      juce::Point<int>)
 {
     if (canvas == nullptr || processor == nullptr) return;
     if (type == SpaceBrowser::Listener::loadPreset)
@@ -112,7 +113,8 @@ void SpaceCanvas::browserItemSelected(SpaceBrowser::Listener::ItemType type, juc
             canvas->nodeCount = 0;
             canvas->triCount = 0;
             canvas->dirty = 1;
-            if (KeySpaceDSP* dsp = engine()) dsp->makeNodeCanvas(canvas, KeySpaceDSP::RandomSet, -1, kRandomLo, kRandomHi);
+            if (KeySpaceDSP* dsp = engine())
+                dsp->makeNodeCanvas(canvas, KeySpaceDSP::RandomSet, -1, kRandomLo, kRandomHi);
         }
         updateNodes(true);
     }

@@ -23,8 +23,8 @@ NoteMarker::NoteMarker(int n, int markY, const PianoRollComp& roll, juce::Colour
     // The roll lies at x 0 of the canvas, so key and canvas pixels agree along x.
     const int cx = roll.getX() + keyUpper + key.upperWidth / 2;
     const int left = std::min({cx - kDotSize / 2, keyUpper, keyLower});
-    const int width = std::max({cx + kDotSize / 2 + 1 - left, keyUpper + key.upperWidth - left,
-                                keyLower + key.lowerWidth - left});
+    const int width = std::max(
+        {cx + kDotSize / 2 + 1 - left, keyUpper + key.upperWidth - left, keyLower + key.lowerWidth - left});
     const int top = markY - kDotSize / 2;
     setBounds(left, top, width, roll.getBottom() - top);
 

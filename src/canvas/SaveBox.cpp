@@ -28,7 +28,8 @@ SaveBox::SaveBox(juce::Component& parent, PluginProcessor* p) : processor(p)
 {
     const int W = parent.getWidth(), H = parent.getHeight();
     setBounds(0, 0, W, H);
-    backdrop = std::make_unique<ComponentImage>(W, H, parent, juce::Point<float>{0.25f, 0.25f}, juce::Image::RGB);
+    backdrop =
+        std::make_unique<ComponentImage>(W, H, parent, juce::Point<float>{0.25f, 0.25f}, juce::Image::RGB);
     backdrop->blur(3.0f, 9);
 
     const juce::Font font = getEditorFont(EditorFace::robotoMedium, 13.0f);

@@ -94,8 +94,8 @@ void makeInstrumentList(SpaceListModel* model, PluginProcessor* processor, int c
                 ++end;
             for (size_t k = i; k < end; ++k)
                 if (sounds[k].categoryIndex == category)
-                    model->add(juce::String::fromUTF8(sounds[k].name), juce::Colours::white, static_cast<int>(k),
-                               SpaceListItem::sound);
+                    model->add(juce::String::fromUTF8(sounds[k].name), juce::Colours::white,
+                               static_cast<int>(k), SpaceListItem::sound);
             const InstrumentMap& last = sounds[end - 1];
             if (category < 0 && last.categoryIndex >= 0)
                 model->add(juce::String::fromUTF8(last.category), juce::Colour(last.colour),
@@ -105,7 +105,8 @@ void makeInstrumentList(SpaceListModel* model, PluginProcessor* processor, int c
         }
     }
     if (category == -1)
-        model->add("<add soundBank>", kAddBankColour, SpaceListItem::kAddSoundBankId, SpaceListItem::addSoundBank);
+        model->add("<add soundBank>", kAddBankColour, SpaceListItem::kAddSoundBankId,
+                   SpaceListItem::addSoundBank);
 }
 
 void addPresetsToListModel(SpaceListModel* model, juce::String folder, bool withFolders)
@@ -167,7 +168,8 @@ void SpaceBrowser::fitList(juce::ListBox& list, SpaceListModel& model)
         widest = std::max(widest, model.font.getStringWidthFloat(item->name));
     const float wanted = widest + 16.0f + 2.0f + 6.0f;
     const int width = static_cast<int>(std::min(wanted, static_cast<float>(getWidth() / 2 - 3)));
-    const int height = std::min(model.getNumRows() * list.getRowHeight(), getHeight() - 3 - categoryList.getY());
+    const int height =
+        std::min(model.getNumRows() * list.getRowHeight(), getHeight() - 3 - categoryList.getY());
     if (&list == &categoryList)
         list.setSize(width, height);
     else
@@ -288,14 +290,14 @@ void SpaceBrowser::itemClicked(SpaceListModel* model, int row, const juce::Mouse
 
 void SpaceBrowser::itemStartDrag(SpaceListModel*, int id, int row)
 {
-    const int editorWidth = processor != nullptr && processor->editorWidth > 0 ? processor->editorWidth
-                                                                              : kEditorBaseWidth;
+    const int editorWidth =
+        processor != nullptr && processor->editorWidth > 0 ? processor->editorWidth : kEditorBaseWidth;
     const float zoom = static_cast<float>(editorWidth) / static_cast<float>(kEditorBaseWidth);
     const juce::Point<int> mouse = getMouseXYRelative();
     const juce::Viewport* view = itemList.getViewport();
-    const juce::Point<int> rowTopLeft{itemList.getX() + view->getX(),
-                                      itemList.getY() + view->getY() + row * itemList.getRowHeight() -
-                                          view->getViewPositionY()};
+    const juce::Point<int> rowTopLeft{itemList.getX() + view->getX(), itemList.getY() + view->getY() +
+                                                                          row * itemList.getRowHeight() -
+                                                                          view->getViewPositionY()};
     grabOffset = {static_cast<int>(static_cast<float>(mouse.x - rowTopLeft.x) / zoom),
                   static_cast<int>(static_cast<float>(mouse.y - rowTopLeft.y) / zoom)};
     dragId = id;
@@ -303,7 +305,8 @@ void SpaceBrowser::itemStartDrag(SpaceListModel*, int id, int row)
 
 void SpaceBrowser::dragOperationStarted(const juce::DragAndDropTarget::SourceDetails&)
 {
-    if (listener != nullptr && dragId >= 0) setCurrentDragImage(juce::ScaledImage(listener->makeDragImage(dragId)));
+    if (listener != nullptr && dragId >= 0)
+        setCurrentDragImage(juce::ScaledImage(listener->makeDragImage(dragId)));
 }
 
 void SpaceBrowser::chooseSoundBanks()
@@ -311,7 +314,8 @@ void SpaceBrowser::chooseSoundBanks()
     bankChooser = std::make_unique<juce::FileChooser>("Load soundbank from file", getChooserFolder(),
                                                       kSoundBankWildcard, true, false);
     juce::Component::SafePointer<SpaceBrowser> self(this);
-    bankChooser->launchAsync(juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles |
+    bankChooser->launchAsync(juce::FileBrowserComponent::openMode |
+                                 juce::FileBrowserComponent::canSelectFiles |
                                  juce::FileBrowserComponent::canSelectMultipleItems,
                              [self](const juce::FileChooser& chooser)
                              {

@@ -573,4 +573,3 @@ void SpaceCanvas::startTransition(int mixType)
     addAndMakeVisible(*transitionFrom, 0);
     transitionStart = clock();
 }
-

@@ -13,7 +13,8 @@ namespace
 juce::String shownName(const juce::File& entry)
 {
     const juce::String name = entry.getFileName();
-    return !entry.isDirectory() && name.endsWith(kPresetExtension) ? entry.getFileNameWithoutExtension() : name;
+    return !entry.isDirectory() && name.endsWith(kPresetExtension) ? entry.getFileNameWithoutExtension()
+                                                                   : name;
 }
 
 // Walks folder depth-first in the listing order; a folder reached twice (through a link) is walked
@@ -73,8 +74,8 @@ juce::Array<juce::File> listPresetFolder(const juce::File& folder)
 {
     juce::Array<juce::File> entries;
     if (!folder.isDirectory()) return entries;
-    for (const auto& entry : juce::RangedDirectoryIterator(folder, false, "*", juce::File::findFilesAndDirectories,
-                                                           juce::File::FollowSymlinks::noCycles))
+    for (const auto& entry : juce::RangedDirectoryIterator(
+             folder, false, "*", juce::File::findFilesAndDirectories, juce::File::FollowSymlinks::noCycles))
         entries.add(entry.getFile());
     std::sort(entries.begin(), entries.end(),
               [](const juce::File& a, const juce::File& b)

@@ -159,7 +159,8 @@ Point2D keyboardPoint(const NodeCanvasData& canvas, int note, float velocity) no
     const int octave = n / kNotesPerOctave;
     const int semitone = n - kNotesPerOctave * octave;
     Point2D p;
-    p.x = ((kKeyOffset[static_cast<size_t>(semitone)] + 0.5f) / kWhiteKeysPerOctave + static_cast<float>(octave)) *
+    p.x = ((kKeyOffset[static_cast<size_t>(semitone)] + 0.5f) / kWhiteKeysPerOctave +
+           static_cast<float>(octave)) *
               canvas.keyOctaveWidth +
           canvas.keyOffsetX;
     p.y = (1.0f - velocity) * canvas.lo[kCanvasModeKeyboard].y + velocity * canvas.hi[kCanvasModeKeyboard].y;
