@@ -1,6 +1,7 @@
 // The canvas's share of the processor's events (note markers, the host's morph point, replaced
 // node sets) and what the browser's presets list asks of it.
 #include <algorithm>
+#include <cmath>
 
 #include "canvas/SpaceCanvas.h"
 #include "engine/params/ParamTable.h"
@@ -35,7 +36,7 @@ void SpaceCanvas::handleMessage(const SynthEvent* event)
     {
         // Notes outside the MIDI range name no key.
         if (event->index < 0 || event->index > 127) return;
-        if (event->value <= 0.0f)
+        if (!(event->value > 0.0f)) // a velocity that is not a number counts as an off
             removeNoteMarkers(event->index);
         else
             addNoteMarker(event->index, event->value);
@@ -45,7 +46,7 @@ void SpaceCanvas::handleMessage(const SynthEvent* event)
 void SpaceCanvas::followMorphParam(int index, float value)
 {
     if (nodeTriangle == nullptr || nodeComp == nullptr) return;
-    if (index != kParamMorphX && index != kParamMorphY) return;
+    if ((index != kParamMorphX && index != kParamMorphY) || !std::isfinite(value)) return;
     const juce::ScopedLock lock(processor->stateLock);
     const Point2D lo = canvas->lo[kCanvasModeXYPad], hi = canvas->hi[kCanvasModeXYPad];
     const Point2D shown = nodeTriangle->mix.point;
