@@ -266,24 +266,18 @@ TEST(BrowserActions, RandomOrganizeAndSoundBanks)
 TEST(SaveBox, GeometryTypingSavingAndClosing)
 {
     // The dark box, the label, the field, "save" and "cancel".
-    using Boxes = std::vector<juce::Rectangle<int>>;
-    for (const auto& [width, boxes] : {std::pair{630, Boxes{{205, 200, 220, 104},
-                                                            {213, 208, 204, 24},
-                                                            {213, 232, 204, 24},
-                                                            {357, 264, 60, 24},
-                                                            {289, 264, 60, 24}}},
-                                       {250, Boxes{{25, 200, 200, 104},
-                                                   {33, 208, 184, 24},
-                                                   {33, 232, 184, 24},
-                                                   {157, 264, 60, 24},
-                                                   {89, 264, 60, 24}}}})
+    for (const auto& [width, boxes] :
+         {std::pair{630, "205 200 220 104, 213 208 204 24, 213 232 204 24, 357 264 60 24, 289 264 60 24"},
+          {250, "25 200 200 104, 33 208 184 24, 33 232 184 24, 157 264 60 24, 89 264 60 24"}})
     {
         juce::Component parent;
         parent.setSize(width, 504);
         SaveBox b(parent, nullptr);
-        EXPECT_EQ(Boxes({b.boxBounds, b.titleLabel->getBounds(), b.nameEditor->getBounds(),
-                         b.saveButton->getBounds(), b.cancelButton->getBounds()}),
-                  boxes);
+        juce::StringArray shown;
+        for (juce::Component* c : std::initializer_list<juce::Component*>{
+                 b.titleLabel.get(), b.nameEditor.get(), b.saveButton.get(), b.cancelButton.get()})
+            shown.add(c->getBounds().toString());
+        EXPECT_EQ(b.boxBounds.toString() + ", " + shown.joinIntoString(", "), boxes);
     }
 
     // Typed keys, the name kept, how the box is left ('\r' return, '\x1b' escape, "save",
