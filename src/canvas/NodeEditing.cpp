@@ -197,6 +197,9 @@ void SpaceCanvas::nodeChanged(SpaceNode* node)
 
 juce::Image SpaceCanvas::makeDragImage(int soundIndex)
 {
+    // The browser asks for the picture as a row's drag starts, when the pointer's place in the row
+    // is known: the drop lands by it.
+    if (browser != nullptr) dragGrabOffset = browser->grabOffset;
     const KeySpaceDSP* dsp = engine();
     juce::Colour colour(0xff808080u);
     juce::String name;

@@ -28,7 +28,8 @@ void pushMix(PluginProcessor* processor, const NodeMix& mix)
 } // namespace
 
 SpaceCanvas::SpaceCanvas(NodeCanvasData* c, int width, int height, PluginProcessor* p)
-    : clock([] { return juce::Time::getMillisecondCounterHiRes() * 0.001; }), canvas(c), processor(p)
+    : clock([] { return juce::Time::getMillisecondCounterHiRes() * 0.001; }),
+      revealFolder([](const juce::File& folder) { folder.revealToUser(); }), canvas(c), processor(p)
 {
     setSize(width, height);
     nodeBounds = {2, 2, width - 4, height - 4};
@@ -47,6 +48,10 @@ SpaceCanvas::SpaceCanvas(NodeCanvasData* c, int width, int height, PluginProcess
         nodeComp->setNodes(canvas, engine());
     }
     addAndMakeVisible(*nodeComp);
+
+    browser = std::make_unique<SpaceBrowser>(this, processor, height);
+    browser->setTopLeftPosition(0, 0);
+    addAndMakeVisible(*browser);
 
     canvasModeChanged(true);
     startTimer(33);
@@ -68,7 +73,9 @@ SpaceCanvas::~SpaceCanvas()
     allButton.reset();
     topButton.reset();
     alert.reset();
+    saveBox.reset();
     browser.reset();
+    noteMarkers.clear();
     nodeComp.reset();
     voxNodes.reset();
     categoryLabels.clear();
@@ -385,6 +392,7 @@ void SpaceCanvas::canvasModeChanged(bool force)
     theseButton.reset();
     allButton.reset();
     categoryLabels.clear();
+    noteMarkers.clear();
 
     if (mode == kCanvasModeExplore)
         buildCategoryLabels();
@@ -513,6 +521,7 @@ void SpaceCanvas::buttonClicked(juce::Button* button)
     }
     else if (button == topButton.get())
     {
+        if (browser != nullptr) browser->close();
         {
             const juce::ScopedLock lock(processor->stateLock);
             canvas->nodeCount = 0;
@@ -564,5 +573,3 @@ void SpaceCanvas::startTransition(int mixType)
     addAndMakeVisible(*transitionFrom, 0);
     transitionStart = clock();
 }
-
-void SpaceCanvas::handleMessage(const SynthEvent*) {}

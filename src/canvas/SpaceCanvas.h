@@ -6,8 +6,11 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "canvas/CategoryLabel.h"
+#include "canvas/NoteMarker.h"
 #include "canvas/NodeTriangle.h"
 #include "canvas/PianoRollComp.h"
+#include "canvas/SaveBox.h"
+#include "canvas/SpaceBrowser.h"
 #include "canvas/SpaceNode.h"
 #include "canvas/SpaceNodeComp.h"
 #include "canvas/SvgButton.h"
@@ -32,6 +35,7 @@ void popupCallback(int result, SpaceCanvas* canvas);
 // handler that reads or edits it holds the processor's state lock (never while calling the host).
 class SpaceCanvas : public juce::Component,
                     public juce::Timer,
+                    public SpaceBrowser::Listener,
                     public SpaceNode::Listener,
                     public juce::DragAndDropTarget,
                     public juce::Button::Listener
@@ -65,8 +69,11 @@ class SpaceCanvas : public juce::Component,
     bool isInterestedInDragSource(const SourceDetails&) override { return true; }
     void itemDropped(const SourceDetails& details) override;
     // A picture of the sound's node, at the editor's scale, for dragging it from the browser.
-    juce::Image makeDragImage(int soundIndex);
-    // The offset of the pointer inside a row dragged from the browser (none while there is none).
+    juce::Image makeDragImage(int soundIndex) override;
+    // Loads a preset (its name, with its folder in front) or runs a command of the presets list.
+    void browserItemSelected(SpaceBrowser::Listener::ItemType type, juce::String name,
+                             juce::Point<int> point) override;
+    // The offset of the pointer inside the row last dragged from the browser, in unscaled pixels.
     juce::Point<int> dragGrabOffset;
 
     void nodeChanged(SpaceNode* node) override;
@@ -97,6 +104,11 @@ class SpaceCanvas : public juce::Component,
 
     // Now in seconds; tests replace it to step transitions.
     std::function<double()> clock;
+    // Shows a folder in the system's file browser; tests replace it.
+    std::function<void(const juce::File&)> revealFolder;
+
+    // Held notes beyond this many push out the oldest marker.
+    static constexpr int kMaxNoteMarkers = 128;
 
     int selectedNode = -1;
     NodeCanvasData* canvas;
@@ -106,7 +118,9 @@ class SpaceCanvas : public juce::Component,
     juce::OwnedArray<CategoryLabel> categoryLabels;
     std::unique_ptr<VoxNodesComp> voxNodes;
     std::unique_ptr<SpaceNodeComp> nodeComp;
-    std::unique_ptr<juce::Component> browser;
+    juce::OwnedArray<NoteMarker> noteMarkers;
+    std::unique_ptr<SpaceBrowser> browser;
+    std::unique_ptr<SaveBox> saveBox;
     std::unique_ptr<AlertComp> alert;
     std::unique_ptr<SvgButton> topButton, allButton, theseButton;
     std::unique_ptr<ComponentImage> transitionFrom, transitionTo;
@@ -128,6 +142,10 @@ class SpaceCanvas : public juce::Component,
     // Closes the host gesture that a press in the XY Pad opened, if one is open.
     void endGesture();
     void reportMorph(int step);
+    void addNoteMarker(int note, float velocity);
+    void removeNoteMarkers(int note);
+    // The XY Pad's highlight follows a host change of Morph X (index 6) or Morph Y (index 7).
+    void followMorphParam(int index, float value);
 
     bool gestureOpen = false;
     SynthFIFO<VoiceSnapshot>::Reader voiceReader;

@@ -1,6 +1,8 @@
 #include "processor/PresetFiles.h"
 
+#include <algorithm>
 #include <ctime>
+#include <set>
 
 #include "processor/AtomicFileWrite.h"
 #include "processor/LibraryFolders.h"
@@ -8,24 +10,41 @@
 
 namespace
 {
-juce::RangedDirectoryIterator presetIterator(const juce::File& folder)
+juce::String shownName(const juce::File& entry)
 {
-    // Hidden files count too: the listing is what the editor's browser shows.
-    return juce::RangedDirectoryIterator(folder, true, kPresetWildcard, juce::File::findFiles,
-                                         juce::File::FollowSymlinks::noCycles);
+    const juce::String name = entry.getFileName();
+    return !entry.isDirectory() && name.endsWith(kPresetExtension) ? entry.getFileNameWithoutExtension()
+                                                                   : name;
 }
 
-// The saved preset's position in the folder walk: the last file whose name without extension is
-// name (a name with a folder therefore matches nothing and gives -1).
+// Walks folder depth-first in the listing order; a folder reached twice (through a link) is walked
+// once.
+void collectPresetNames(const juce::File& folder, const juce::File& root, std::set<juce::String>& seen,
+                        juce::StringArray& names)
+{
+    if (!seen.insert(folder.getLinkedTarget().getFullPathName()).second) return;
+    const int extensionLength = juce::String(kPresetExtension).length();
+    for (const juce::File& entry : listPresetFolder(folder))
+    {
+        if (entry.isDirectory())
+        {
+            collectPresetNames(entry, root, seen, names);
+            continue;
+        }
+        const juce::String relative = entry.getRelativePathFrom(root).replaceCharacter('\\', '/');
+        // Only the final extension goes: "a.qmpreset.qmpreset" is the preset "a.qmpreset".
+        if (relative.endsWith(kPresetExtension)) names.add(relative.dropLastCharacters(extensionLength));
+    }
+}
+
+// The saved preset's position in the listing: the last preset whose file name without extension
+// is name (a name with a folder therefore matches nothing and gives -1).
 int presetListIndex(const juce::String& name)
 {
+    const juce::StringArray names = listPresetNames();
     int index = -1;
-    int i = 0;
-    for (const auto& entry : presetIterator(getPresetsFolder()))
-    {
-        if (entry.getFile().getFileNameWithoutExtension() == name) index = i;
-        ++i;
-    }
+    for (int i = 0; i < names.size(); ++i)
+        if (names[i].fromLastOccurrenceOf("/", false, false) == name) index = i;
     return index;
 }
 } // namespace
@@ -51,17 +70,30 @@ juce::File presetFileFor(const juce::String& name)
     return file.isAChildOf(folder) ? file : juce::File();
 }
 
+juce::Array<juce::File> listPresetFolder(const juce::File& folder)
+{
+    juce::Array<juce::File> entries;
+    if (!folder.isDirectory()) return entries;
+    for (const auto& entry : juce::RangedDirectoryIterator(
+             folder, false, "*", juce::File::findFilesAndDirectories, juce::File::FollowSymlinks::noCycles))
+        entries.add(entry.getFile());
+    std::sort(entries.begin(), entries.end(),
+              [](const juce::File& a, const juce::File& b)
+              {
+                  const juce::String na = shownName(a), nb = shownName(b);
+                  if (const int c = na.compareIgnoreCase(nb); c != 0) return c < 0;
+                  if (const int c = na.compare(nb); c != 0) return c < 0;
+                  return a.getFileName().compare(b.getFileName()) < 0;
+              });
+    return entries;
+}
+
 juce::StringArray listPresetNames()
 {
     const juce::File folder = getPresetsFolder();
-    const int extensionLength = juce::String(kPresetExtension).length();
+    std::set<juce::String> seen;
     juce::StringArray names;
-    for (const auto& entry : presetIterator(folder))
-    {
-        const juce::String relative = entry.getFile().getRelativePathFrom(folder).replaceCharacter('\\', '/');
-        // Only the final extension goes: "a.qmpreset.qmpreset" is the preset "a.qmpreset".
-        if (relative.endsWith(kPresetExtension)) names.add(relative.dropLastCharacters(extensionLength));
-    }
+    collectPresetNames(folder, folder, seen, names);
     return names;
 }
 

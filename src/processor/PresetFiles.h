@@ -17,8 +17,15 @@ bool isSafePresetName(const juce::String& name);
 // The file of preset name, or an invalid File (juce::File()) when the name is not safe.
 juce::File presetFileFor(const juce::String& name);
 
-// Every "*.qmpreset" file under the presets folder (sub-folders included), in the folder walk's
-// order, each named by its path relative to the folder without the final extension ("Pads/Warm").
+// The entries of one folder of presets (files and folders, hidden ones included) in the one order
+// every listing of presets uses, whatever order the file system gives: by the name shown (a preset
+// without its extension), ignoring case, ties broken by exact comparison; folders and presets
+// interleaved. A missing or unreadable folder gives nothing.
+juce::Array<juce::File> listPresetFolder(const juce::File& folder);
+
+// Every "*.qmpreset" file under the presets folder, depth-first with each folder in the listing
+// order above, each named by its path relative to the folder without the final extension
+// ("Pads/Warm").
 juce::StringArray listPresetNames();
 
 // The start-up pick among count presets for a clock reading: ((c x 1664525 + 1013904223) >> 8) mod

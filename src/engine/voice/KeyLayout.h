@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "engine/canvas/NodeMixer.h"
+
 // Horizontal key positions within an octave of seven white keys, in white-key widths, for semitones
 // 0 to 12 (12 is the next octave's first key). Whole numbers are white keys; black keys sit between
 // their neighbours. Shared by the voices' keyboard placement and the editor's piano drawing.
@@ -12,3 +14,7 @@ inline constexpr std::array<float, 13> kKeyOffset = {0.0f, 0.4f, 1.0f, 1.6f, 2.0
 // way each black key leans from its slot (0 for white keys).
 inline constexpr std::array<int, 12> kKeyOffsetQ = {0, 1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12};
 inline constexpr std::array<int, 12> kKeyOffsetDir = {0, -1, 0, 1, 0, 0, -1, 0, 0, 0, 1, 0};
+
+// The canvas point of a note in the Keyboard mode: x from the key's place on canvas's keyboard
+// layout, y from velocity (0..1) across the Keyboard box. Notes outside 0..127 are held in it.
+Point2D keyboardPoint(const NodeCanvasData& canvas, int note, float velocity) noexcept;

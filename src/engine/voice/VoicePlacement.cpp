@@ -108,16 +108,7 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
 
     if (canvas.mode == kCanvasModeKeyboard)
     {
-        const int note = std::clamp(voice->note, 0, 127);
-        const int octave = note / kNotesPerOctave;
-        const int semitone = note - kNotesPerOctave * octave;
-        Point2D p;
-        p.x = ((kKeyOffset[static_cast<size_t>(semitone)] + 0.5f) / kWhiteKeysPerOctave +
-               static_cast<float>(octave)) *
-                  canvas.keyOctaveWidth +
-              canvas.keyOffsetX;
-        const float v = voice->velocity;
-        p.y = (1.0f - v) * canvas.lo[kCanvasModeKeyboard].y + v * canvas.hi[kCanvasModeKeyboard].y;
+        Point2D p = keyboardPoint(canvas, voice->note, voice->velocity);
         p.x = finiteOr(p.x, 0.5f);
         p.y = finiteOr(p.y, 0.5f);
         mix = canvas.getNodeMixForPoint(p, true, nullptr, true);
@@ -160,6 +151,20 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
         mix.node[static_cast<size_t>(i)] = sound;
     }
     return mix;
+}
+
+Point2D keyboardPoint(const NodeCanvasData& canvas, int note, float velocity) noexcept
+{
+    const int n = std::clamp(note, 0, 127);
+    const int octave = n / kNotesPerOctave;
+    const int semitone = n - kNotesPerOctave * octave;
+    Point2D p;
+    p.x = ((kKeyOffset[static_cast<size_t>(semitone)] + 0.5f) / kWhiteKeysPerOctave +
+           static_cast<float>(octave)) *
+              canvas.keyOctaveWidth +
+          canvas.keyOffsetX;
+    p.y = (1.0f - velocity) * canvas.lo[kCanvasModeKeyboard].y + velocity * canvas.hi[kCanvasModeKeyboard].y;
+    return p;
 }
 
 BinauralParams KeySpaceDSP::computeBinauralParams(KeyVoice* voice) const noexcept

@@ -1,0 +1,408 @@
+// Note markers, the sound and preset browser, its actions and the save box under a virtual X
+// server, and one walk through the whole editor: modes, the pad, node popups, saving and loading.
+#include <array>
+#include <string>
+#include <vector>
+
+#include "EditorTestHome.h"
+#include "canvas/SpaceCanvas.h"
+#include "editor/ChooserFolder.h"
+#include "editor/OpenGLComp.h"
+#include "editor/Overlay2D.h"
+#include "editor/PluginEditor.h"
+#include "editor/TopBarButtons.h"
+#include "engine/Random.h"
+#include "engine/params/ParamTable.h"
+#include "engine/voice/KeyLayout.h"
+#include "processor/LibraryFolders.h"
+#include "processor/PluginProcessor.h"
+#include "processor/PresetFiles.h"
+#include "support/TestSounds.h"
+
+namespace juce
+{
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the platform's message pump
+}
+
+namespace
+{
+using Strings = std::vector<std::string>;
+using Type = SpaceBrowser::Listener::ItemType;
+
+void pump()
+{
+    while (juce::dispatchNextMessageOnSystemQueue(true))
+        continue;
+}
+
+// A canvas at the overlay's place in a parent of the editor's size.
+struct Rig
+{
+    Rig()
+    {
+        getPresetsFolder().deleteRecursively();
+        parent.setSize(630, 504);
+        canvas->setTopLeftPosition(0, 50);
+        parent.addAndMakeVisible(*canvas);
+    }
+    void mode(int m) { processor.nodeCanvas.mode = m, canvas->canvasModeChanged(false); }
+    void event(int kind, int i, float v) { canvas->handleMessage(std::array{SynthEvent{kind, i, v}}.data()); }
+    void choose(Type type, const char* name) { canvas->browserItemSelected(type, name, {}); }
+    PluginProcessor processor;
+    juce::Component parent;
+    std::unique_ptr<SpaceCanvas> canvas =
+        std::make_unique<SpaceCanvas>(&processor.nodeCanvas, 630, 376, &processor);
+    SpaceBrowser& browser = *canvas->browser;
+};
+
+// Keys as typed ('\r' is return, '\x1b' escape), then the field's queued notices.
+void type(juce::TextEditor& field, const juce::String& keys)
+{
+    for (auto c : keys)
+        field.keyPressed(c == '\r' ? juce::KeyPress(juce::KeyPress::returnKey)
+                         : c == 27 ? juce::KeyPress(juce::KeyPress::escapeKey)
+                                   : juce::KeyPress(static_cast<int>(c), 0, c));
+    pump();
+}
+
+Strings rows(SpaceListModel& m)
+{
+    Strings out;
+    for (auto* item : m.items)
+        out.push_back(item->name.toStdString() + "#" + std::to_string(item->id));
+    return out;
+}
+
+// Selects the row called name, as a click does.
+void pick(juce::ListBox& list, SpaceListModel& m, const juce::String& name)
+{
+    for (int i = 0; i < m.items.size(); ++i)
+        if (m.items[i]->name == name) return list.selectRow(i);
+    ADD_FAILURE() << "no row " << name;
+}
+
+} // namespace
+
+TEST(Markers, NotesMorphParametersAndNodeSets)
+{
+    Rig rig;
+    rig.mode(2);
+    const Point2D c4 = keyboardPoint(rig.processor.nodeCanvas, 60, 1.0f);
+    EXPECT_NEAR(c4.x, 0.6143f, 1e-4f);
+    EXPECT_NEAR(c4.y, 0.625f, 1e-6f);
+    // Tops: the 20 px dot centred on the mix point's pixel row (y = 503 - 630 v).
+    for (const auto& [note, velocity, top, key, lower] : {std::tuple{60, 127.0f, 99, 0xffffffffu, true},
+                                                          {61, 127.0f, 99, 0xff141414u, false},
+                                                          {60, 64.0f, 177, 0xffffffffu, true}})
+    {
+        rig.event(kSynthEventNote, note, velocity);
+        const NoteMarker& m = *rig.canvas->noteMarkers.getLast();
+        EXPECT_EQ(m.getY(), top) << note;
+        EXPECT_EQ(m.keyColour.getARGB(), key) << note;
+        EXPECT_EQ(m.lowerWidth > 0, lower) << note;
+        // The panel stays above the markers.
+        EXPECT_EQ(rig.canvas->getChildComponent(rig.canvas->getNumChildComponents() - 1), &rig.browser);
+        rig.event(kSynthEventNote, note, 0);
+    }
+
+    // Notes (velocity 0 is an off) and the markers left, oldest first; the last row floods 130 notes.
+    using Notes = std::vector<std::pair<int, float>>;
+    Notes flood;
+    std::vector<int> flooded;
+    for (int i = 0; i < 130; ++i)
+        flood.push_back({i % 128, 100.0f}), flooded.push_back(i % 128);
+    flooded.erase(flooded.begin(), flooded.begin() + 2);
+    for (const auto& [mode, notes, held] :
+         {std::tuple{2, Notes{{60, 90}, {60, 100}, {60, 0}}, std::vector<int>{}},
+          {2, Notes{{60, 90}, {62, 90}, {60, 0}}, {62}},
+          {2, Notes{{-1, 90}, {128, 90}, {128, 0}}, {}},
+          {1, Notes{{60, 90}}, {}},
+          {2, flood, flooded}})
+    {
+        Rig r;
+        r.mode(mode);
+        for (auto [note, velocity] : notes)
+            r.event(kSynthEventNote, note, velocity);
+        std::vector<int> left;
+        for (auto* m : r.canvas->noteMarkers)
+            left.push_back(m->getParentComponent() == r.canvas.get() ? m->note : -1);
+        EXPECT_EQ(left, held) << notes.size();
+    }
+
+    // In the pad the host's Morph X / Y move the highlight only; a new node set is shown, not sent.
+    rig.mode(1);
+    auto& data = rig.processor.nodeCanvas;
+    const float before = rig.processor.dsp->params[kParamMorphX].value;
+    const auto pushes = rig.processor.canvasQueue.pushCount() + rig.processor.mixQueue.pushCount();
+    for (const auto& [index, value] : {std::pair{kParamMorphX, 0.25f}, {8, 0.9f}, {kParamMorphY, 0.75f}})
+        rig.event(kSynthEventParamChanged, index, value);
+    const Point2D p = rig.canvas->nodeTriangle->mix.point, lo = data.lo[1], hi = data.hi[1];
+    EXPECT_NEAR(p.x, lo.x + 0.25f * (hi.x - lo.x), 1e-5f);
+    EXPECT_NEAR(p.y, lo.y + 0.75f * (hi.y - lo.y), 1e-5f);
+    EXPECT_EQ(rig.processor.dsp->params[kParamMorphX].value, before);
+    data.nodeCount = 3, data.dirty = 1;
+    rig.event(kSynthEventPresetsChanged, -1, 0);
+    EXPECT_EQ(rig.canvas->nodeComp->nodes.size(), 3);
+    EXPECT_EQ(rig.processor.canvasQueue.pushCount() + rig.processor.mixQueue.pushCount(), pushes);
+}
+
+TEST(Browser, SoundRunsAndTheSharedPresetOrder)
+{
+    Rig rig;
+    auto& sounds = rig.processor.dsp->sounds;
+    for (const auto& [i, category, index] : {std::tuple{0, "A", 0}, {1, "A", 0}, {2, "B", 1}, {3, "A", 0}})
+        std::strcpy(sounds[size_t(i)].category, category), sounds[size_t(i)].categoryIndex = index;
+    sounds.resize(4);
+    for (const auto& [category, expected] :
+         {std::pair{-1, Strings{"A#10000", "B#10001", "A#10000", "<add soundBank>#20001"}},
+          {0, Strings{"Horn#0", "Tuba#1"}},
+          {1, Strings{"Piano#2"}}})
+    {
+        SpaceListModel model;
+        makeInstrumentList(&model, &rig.processor, category);
+        EXPECT_EQ(rows(model), expected) << category;
+    }
+
+    for (const char* f :
+         {"Bass.qmpreset", "apple.qmpreset", "Apple.qmpreset", "Leads/z.qmpreset", "Leads/A.qmpreset",
+          "Leads/sub/deep.qmpreset", "a.qmpreset.bak", ".hid.qmpreset", "Cello.qmpreset"})
+        getPresetsFolder().getChildFile(f).create();
+    rig.browser.refreshWithState(SpaceListModel::presetsList, {});
+    EXPECT_EQ(rows(rig.browser.categoryModel),
+              (Strings{"<save>#20000", "Random#20000", ".hid#-1", "Apple#-1", "apple#-1", "Bass#-1",
+                       "Cello#-1", "Leads#10000", "<organize>#20000"}));
+    pick(rig.browser.categoryList, rig.browser.categoryModel, "Leads");
+    EXPECT_EQ(rows(rig.browser.itemModel), (Strings{"A#-1", "z#-1"}));
+    EXPECT_EQ(listPresetNames(), (juce::StringArray{".hid", "Apple", "apple", "Bass", "Cello", "Leads/A",
+                                                    "Leads/sub/deep", "Leads/z"}));
+}
+
+TEST(Browser, TabsGeometryAndDrags)
+{
+    Rig rig;
+    SpaceBrowser& b = rig.browser;
+    const juce::Colour on(0xffffffffu), off(0xff999999u);
+    juce::Colour random;
+    // Click, then the tabs' colours and whether the list is open.
+    for (const auto& [click, sounds, presets, open] : {std::tuple{b.presetsTab.get(), off, on, true},
+                                                       {b.presetsTab.get(), off, off, false},
+                                                       {b.soundsTab.get(), on, off, true},
+                                                       {b.presetsTab.get(), off, on, true},
+                                                       {b.closeButton.get(), off, off, false}})
+    {
+        b.buttonClicked(click);
+        EXPECT_EQ(b.soundsTab->findColour(juce::TextButton::textColourOffId), sounds);
+        EXPECT_EQ(b.presetsTab->findColour(juce::TextButton::textColourOffId), presets);
+        EXPECT_EQ(b.categoryList.isVisible() && b.closeButton->isVisible(), open);
+        if (presets != on) continue;
+        EXPECT_NE(b.categoryModel.items[1]->colour, random);
+        random = b.categoryModel.items[1]->colour;
+        EXPECT_NEAR(random.getSaturation(), 0.8f, 0.01f);
+        EXPECT_EQ(random.getBrightness() * random.getAlpha(), 255.0f);
+    }
+
+    // Lists take their widest row + 24, at most half the panel - 3 (177), and stop at its bottom.
+    auto& sounds = rig.processor.dsp->sounds;
+    const int left = static_cast<int>(b.categoryModel.font.getStringWidthFloat("<add soundBank>") + 24);
+    std::strcpy(sounds[1].name, "Wide name wide name wide name");
+    b.refreshWithState(SpaceListModel::soundsList, {});
+    b.categoryList.selectRow(0);
+    EXPECT_EQ(b.categoryList.getBounds(), juce::Rectangle<int>(3, 24, left, 4 * 22));
+    EXPECT_EQ(b.itemList.getBounds(), juce::Rectangle<int>(left + 6, 24, 177, 2 * 22));
+    sounds.assign(40, sounds[0]);
+    b.refreshWithState(SpaceListModel::soundsList, {});
+    b.categoryList.selectRow(0);
+    EXPECT_EQ(b.itemList.getHeight(), 349);
+
+    // A drag 3 px right of and 5 px below row 1's corner at twice the design size grabs (1, 2).
+    rig.processor.editorWidth = 1260;
+    b.itemList.selectRow(1);
+    juce::Desktop::setMousePosition(
+        b.localPointToGlobal(b.itemList.getPosition() + juce::Point<int>{3, 22 + 5}));
+    EXPECT_EQ(static_cast<int>(b.itemModel.getDragSourceDescription(b.itemList.getSelectedRows())), 1);
+    EXPECT_EQ(b.grabOffset, juce::Point<int>(1, 2));
+    EXPECT_EQ(b.dragId, 1);
+    // Neither no rows nor a preset row starts a drag.
+    getPresetsFolder().getChildFile("Leads/Bass.qmpreset").create();
+    b.buttonClicked(b.presetsTab.get());
+    pick(b.categoryList, b.categoryModel, "Leads");
+    b.itemList.selectRow(0);
+    b.dragId = -5;
+    for (const auto& rows : {juce::SparseSet<int>{}, b.itemList.getSelectedRows()})
+        EXPECT_TRUE(b.itemModel.getDragSourceDescription(rows).isVoid()) << rows.size();
+    EXPECT_EQ(b.dragId, -5);
+}
+
+TEST(BrowserActions, RandomOrganizeAndSoundBanks)
+{
+    Rig rig;
+    engineSrand(7);
+    rig.choose(Type::command, "Random");
+    const NodeCanvasData first = rig.processor.nodeCanvas;
+    rig.choose(Type::command, "Random");
+    EXPECT_GT(first.nodeCount, 0);
+    EXPECT_NE(std::memcmp(first.nodes.data(), rig.processor.nodeCanvas.nodes.data(), sizeof(first.nodes)), 0);
+
+    juce::File revealed;
+    rig.canvas->revealFolder = [&](const juce::File& f) { revealed = f.isDirectory() ? f : juce::File(); };
+    getPresetsFolder().deleteRecursively();
+    rig.choose(Type::command, "<organize>");
+    EXPECT_EQ(revealed, getPresetsFolder());
+
+    const juce::File cwd = juce::File::getCurrentWorkingDirectory(),
+                     dir = getLibraryFolder().getChildFile("in");
+    const juce::Array<juce::File> files{dir.getChildFile("a.txt"), dir.getChildFile("b.wav")};
+    files[0].create(), files[1].create();
+    rig.browser.installSoundBanks({});
+    EXPECT_EQ(rig.browser.alert, nullptr);
+    rig.browser.installSoundBanks(files);
+    ASSERT_NE(rig.browser.alert, nullptr);
+    EXPECT_EQ(rig.browser.alert->message, "\nUnsupported file type.\nUnsupported file type.");
+    EXPECT_EQ(rig.browser.alert->getParentComponent(), &rig.parent);
+    EXPECT_EQ(getChooserFolder(), dir);
+    EXPECT_EQ(juce::File::getCurrentWorkingDirectory(), cwd);
+}
+
+TEST(SaveBox, GeometryTypingSavingAndClosing)
+{
+    // The dark box, the label, the field, "save" and "cancel".
+    for (const auto& [width, boxes] :
+         {std::pair{630, "205 200 220 104, 213 208 204 24, 213 232 204 24, 357 264 60 24, 289 264 60 24"},
+          {250, "25 200 200 104, 33 208 184 24, 33 232 184 24, 157 264 60 24, 89 264 60 24"}})
+    {
+        juce::Component parent;
+        parent.setSize(width, 504);
+        SaveBox b(parent, nullptr);
+        juce::StringArray shown;
+        for (juce::Component* c : std::initializer_list<juce::Component*>{
+                 b.titleLabel.get(), b.nameEditor.get(), b.saveButton.get(), b.cancelButton.get()})
+            shown.add(c->getBounds().toString());
+        EXPECT_EQ(b.boxBounds.toString() + ", " + shown.joinIntoString(", "), boxes);
+    }
+
+    // Typed keys, the name kept, how the box is left ('\r' return, '\x1b' escape, "save",
+    // "cancel"), whether it closed and the last event (3 saved, 4 failed, 0 none).
+    const juce::String a33 = juce::String::repeatedString("a", 33);
+    for (const auto& [keys, kept, close, closed, event] :
+         {std::tuple{juce::String("My Preset\r"), juce::String("My Preset"), "", true, 3},
+          {"a/b:c", "abc", "save", true, 3},
+          {a33 + "\r", a33.dropLastCharacters(1), "", true, 3},
+          {"   \r", "   ", "", false, 0},
+          {"\r", "", "", false, 0},
+          {"Esc\x1b", "Esc", "", true, 0},
+          {"Gone", "Gone", "cancel", true, 0},
+          {"..\r", "..", "", true, 4},
+          {"Blocked\r", "Blocked", "", true, 4}})
+    {
+        Rig rig;
+        if (kept == "Blocked") getPresetsFolder().create(); // a file where the folder should be
+        auto events = rig.processor.eventQueue.makeReader();
+        rig.choose(Type::command, "<save>");
+        SaveBox& box = *rig.canvas->saveBox;
+        ASSERT_EQ(box.getParentComponent(), &rig.parent);
+        type(*box.nameEditor, keys);
+        EXPECT_EQ(box.nameEditor->getText(), kept);
+        EXPECT_EQ(box.saveButton->isEnabled(), kept.trim().isNotEmpty()) << keys;
+        if (juce::String(close).isNotEmpty())
+            box.buttonClicked(juce::String(close) == "save" ? box.saveButton.get() : box.cancelButton.get());
+        EXPECT_EQ(box.getParentComponent() == nullptr, closed) << keys;
+        SynthEvent e, last;
+        while (events.readNext(e))
+            last = e;
+        EXPECT_EQ(last.kind, event) << keys;
+        juce::MemoryBlock state, saved;
+        rig.processor.getStateInformation(state);
+        EXPECT_EQ(presetFileFor(kept).loadFileAsData(saved) && saved == state, event == 3) << keys;
+    }
+}
+
+TEST(EditorWalk, ModesPadNodesSaveReloadAndScreenshot)
+{
+    PluginProcessor processor;
+    getPresetsFolder().deleteRecursively();
+    PluginEditor editor(&processor);
+    Overlay2D& overlay = *editor.getRootView()->getOverlay();
+    SpaceCanvas& canvas = *overlay.getSpaceCanvas();
+    for (int mode : {0, 2, 1})
+    {
+        overlay.getTopTab(mode)->triggerClick(), pump();
+        EXPECT_EQ(processor.nodeCanvas.mode, mode);
+    }
+
+    struct Gestures : juce::AudioProcessorParameter::Listener
+    {
+        Strings log;
+        void parameterValueChanged(int, float) override {}
+        void parameterGestureChanged(int, bool on) override { log.push_back(on ? "begin" : "end"); }
+    } host;
+    PluginParam* morphX = processor.getHostParam(processor.dsp->params[kParamMorphX].hostIndex);
+    morphX->addListener(&host);
+    for (int x : {300, 310, 320, 330})
+        canvas.updateMousePos(x, 200,
+                              x == 300  ? canvas.mouseDownEvent
+                              : x < 330 ? canvas.mouseDragEvent
+                                        : canvas.mouseUpEvent);
+    morphX->removeListener(&host);
+    EXPECT_EQ(host.log, (Strings{"begin", "end"}));
+
+    // The popups' own items add a node and delete it again.
+    const auto idOf = [](const juce::PopupMenu& menu, const juce::String& text)
+    {
+        for (juce::PopupMenu::MenuItemIterator it(menu, true); it.next();)
+            if (it.getItem().text == text) return it.getItem().itemID;
+        return 0;
+    };
+    const int count = processor.nodeCanvas.nodeCount;
+    canvas.pressPoint = {0.5f, 0.5f};
+    canvas.handlePopupResult(idOf(canvas.buildPopup(SpaceCanvas::canvasPopup), "Organ"));
+    EXPECT_EQ(processor.nodeCanvas.nodeCount, count + 1);
+    EXPECT_EQ(processor.nodeCanvas.nodes[size_t(count)].soundId, 3);
+    canvas.selectedNode = count;
+    canvas.handlePopupResult(idOf(canvas.buildPopup(SpaceCanvas::nodePopup), "Delete"));
+    EXPECT_EQ(processor.nodeCanvas.nodeCount, count);
+
+    // Saved by typing, changed, loaded from the list: the saved state returns.
+    SpaceBrowser& browser = *canvas.browser;
+    browser.presetsTab->triggerClick(), pump();
+    pick(browser.categoryList, browser.categoryModel, "<save>");
+    ASSERT_NE(canvas.saveBox, nullptr);
+    EXPECT_EQ(canvas.saveBox->getParentComponent(), &overlay);
+    type(*canvas.saveBox->nameEditor, "Walk\r");
+    juce::MemoryBlock saved, changed, loaded;
+    ASSERT_TRUE(presetFileFor("Walk").loadFileAsData(saved));
+    processor.dsp->params[0].value = processor.dsp->params[0].value * 0.5f + 0.1f;
+    pick(browser.categoryList, browser.categoryModel, "Random");
+    processor.getStateInformation(changed);
+    EXPECT_NE(changed, saved);
+    for (int i = 0; i < 2; ++i)
+        browser.presetsTab->triggerClick(), pump();
+    pick(browser.categoryList, browser.categoryModel, "Walk");
+    processor.getStateInformation(loaded);
+    EXPECT_EQ(loaded, saved);
+    EXPECT_EQ(processor.getPresetName(), "");
+    canvas.browserItemSelected(Type::loadPreset, "Gone", {});
+    ASSERT_NE(canvas.alert, nullptr);
+    EXPECT_EQ(canvas.alert->message, "Error: Preset file not found!");
+    EXPECT_EQ(canvas.alert->getParentComponent(), &overlay);
+    saveScreenshot(*editor.getRootView(), "browser-presets.png");
+}
+
+// The test bank, written once the library folder is the test's own.
+struct Library : ::testing::Environment
+{
+    void SetUp() override
+    {
+        std::vector<qmbank::BankEntry> entries;
+        for (const char* n : {"Brass_Horn", "Brass_Tuba", "Keys_Piano", "Keys_Organ", "Pads_Warm"})
+            entries.push_back({n, qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000))});
+        getSoundsFolder().createDirectory();
+        qmbank::writeBankZip(getSoundsFolder().getChildFile("t.qmbank").getFullPathName().toStdString(),
+                             entries);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    ::testing::AddGlobalTestEnvironment(new Library);
+    return runWithTemporaryHome(argc, argv);
+}
