@@ -380,11 +380,11 @@ TEST(EditorWalk, ModesPadNodesSaveReloadAndScreenshot)
     processor.getStateInformation(loaded);
     EXPECT_EQ(loaded, saved);
     EXPECT_EQ(processor.getPresetName(), "");
+    saveScreenshot(*editor.getRootView(), "browser-presets.png");
     canvas.browserItemSelected(Type::loadPreset, "Gone", {});
     ASSERT_NE(canvas.alert, nullptr);
     EXPECT_EQ(canvas.alert->message, "Error: Preset file not found!");
     EXPECT_EQ(canvas.alert->getParentComponent(), &overlay);
-    saveScreenshot(*editor.getRootView(), "browser-presets.png");
 }
 
 // The test bank, written once the library folder is the test's own.
