@@ -35,6 +35,11 @@ test)
     export DISPLAY="${DISPLAY:-:none}"
     bash scripts/setup.sh
     mkdir -p build
+    # The plug-in, the processor, host and editor tests and the corpus replay, at release settings
+    # (the engine tests run under the sanitizers below). The framework's largest units set the pace
+    # of this build, so it starts first and builds beside the sanitizer stages.
+    configure_build build/release -DQM_BUILD_ENGINE_TESTS=OFF >build/release.log 2>&1 &
+    release_pid=$!
     # Engine under AddressSanitizer and UndefinedBehaviorSanitizer.
     configure_build build/asan -DQM_SANITIZE=address,undefined -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
     (cd build/asan && ctest -L engine --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
@@ -43,7 +48,7 @@ test)
         configure_build build/tsan -DQM_SANITIZE=thread -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
     (cd build/tsan && ctest -L threads --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
     # Fuzzers for a bounded time, all at once, starting from the committed corpus. They run in the
-    # background while the plug-in builds below use the other cores; their report comes after.
+    # background while the plug-ins build; their report comes after.
     fuzz_pid=""
     if compgen -G "tests/fuzz/fuzz_*.cpp" >/dev/null; then
         CC=clang CXX=clang++ configure_build build/fuzz -DQM_FUZZ=ON -DQM_SANITIZE=address,undefined \
@@ -54,15 +59,10 @@ test)
     # The LV2 bundle driven through lilv as hosts drive it, plug-in and host both under
     # AddressSanitizer. Only memory faults are looked for here, in our code and the format wrappers:
     # the rest of the framework is built uninstrumented, and nothing has debug information.
-    # It builds beside the release build below, each filling the cores the other leaves idle.
-    (QM_TARGETS=test_lv2_lilv_host configure_build build/asan-host -DQM_SANITIZE=address \
-        -DQM_SANITIZE_FRAMEWORK=OFF -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_ENGINE_TESTS=OFF -DQM_BUILD_BENCH=OFF) \
-        >build/asan-host.log 2>&1 &
-    host_pid=$!
-    # The plug-in, the processor, host and editor tests and the corpus replay, at release settings
-    # (the engine tests ran under the sanitizers above).
-    configure_build build/release -DQM_BUILD_ENGINE_TESTS=OFF
-    if ! wait "$host_pid"; then cat build/asan-host.log; exit 1; fi
+    QM_TARGETS=test_lv2_lilv_host configure_build build/asan-host -DQM_SANITIZE=address \
+        -DQM_SANITIZE_FRAMEWORK=OFF -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_ENGINE_TESTS=OFF -DQM_BUILD_BENCH=OFF
+    if ! wait "$release_pid"; then cat build/release.log; exit 1; fi
+    tail -n 1 build/release.log
     if [ -n "$fuzz_pid" ]; then
         if ! wait "$fuzz_pid"; then cat build/fuzz.log; exit 1; fi
         cat build/fuzz.log
