@@ -87,17 +87,39 @@ void AddSynth::reset(float newSampleRate) noexcept
 
 namespace
 {
+// Amplitudes as interleaved complex values of each channel.
+struct InterleavedAmps
+{
+    const CF* __restrict amp0;
+    const CF* __restrict amp1;
+    void get(int h, CF& a0, CF& a1) const noexcept { a0 = amp0[h], a1 = amp1[h]; }
+};
+
+// Amplitudes as four arrays: real and imaginary parts of each channel.
+struct SplitAmps
+{
+    const float* __restrict re0;
+    const float* __restrict im0;
+    const float* __restrict re1;
+    const float* __restrict im1;
+    void get(int h, CF& a0, CF& a1) const noexcept { a0 = {re0[h], im0[h]}, a1 = {re1[h], im1[h]}; }
+};
+
 // The partial loop of addHarmonics for one kernel size. A tap count known at compile time and
 // spectrum parts that cannot alias the amplitudes or each other let the tap loops become a few
-// vector operations; each bin still receives the same products in the same partial order.
-template <int kTaps, bool kInterpolate>
-void addPartials(const int* __restrict pos, const CF* __restrict amp0, const CF* __restrict amp1, int count,
-                 const float* __restrict table, int rowShift, float* __restrict re0, float* __restrict im0,
-                 float* __restrict re1, float* __restrict im1) noexcept
+// vector operations; each bin still receives the same products in the same partial order. A silent
+// partial would only add zeros, so it is passed over.
+template <int kTaps, bool kInterpolate, class Amps>
+void addPartials(const int* __restrict pos, Amps amps, int count, const float* __restrict table, int rowShift,
+                 float* __restrict re0, float* __restrict im0, float* __restrict re1, float* __restrict im1) noexcept
 {
     const float tScale = 1.0f / float(1 << rowShift);
     for (int h = 0; h < count; ++h)
     {
+        CF a0;
+        CF a1;
+        amps.get(h, a0, a1);
+        if (a0.re == 0.0f && a0.im == 0.0f && a1.re == 0.0f && a1.im == 0.0f) continue;
         const int p = pos[h];
         const int frac = p & kPosFracMask;
         const int row = frac >> rowShift;
@@ -118,8 +140,6 @@ void addPartials(const int* __restrict pos, const CF* __restrict amp0, const CF*
             for (int k = 0; k < kTaps; ++k)
                 weight[k] = w[k];
         }
-        const CF a0 = amp0[h];
-        const CF a1 = amp1[h];
         float* __restrict r0 = re0 + first;
         float* __restrict i0 = im0 + first;
         float* __restrict r1 = re1 + first;
@@ -133,30 +153,36 @@ void addPartials(const int* __restrict pos, const CF* __restrict amp0, const CF*
         }
     }
 }
-} // namespace
 
-void AddSynth::addHarmonics(const int* pos, const CF* const* amp, int count, int quality, int) noexcept
+template <class Amps>
+void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quality) noexcept
 {
     if (count < 1) return;
     const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
     const int rowShift = kPosFracBits - kASTabBits[size_t(q)];
     const float* table = kASTabPtrs[size_t(q)];
+    float* re0 = s.specRe[0];
+    float* im0 = s.specIm[0];
+    float* re1 = s.specRe[1];
+    float* im1 = s.specIm[1];
     switch (q)
     {
-    case 0:
-        addPartials<kASTabSizes[0], false>(pos, amp[0], amp[1], count, table, rowShift, specRe[0], specIm[0], specRe[1],
-                                           specIm[1]);
-        break;
-    case 1:
-        addPartials<kASTabSizes[1], false>(pos, amp[0], amp[1], count, table, rowShift, specRe[0], specIm[0], specRe[1],
-                                           specIm[1]);
-        break;
-    default:
-        addPartials<kASTabSizes[2], true>(pos, amp[0], amp[1], count, table, rowShift, specRe[0], specIm[0], specRe[1],
-                                          specIm[1]);
-        break;
+    case 0: addPartials<kASTabSizes[0], false>(pos, amps, count, table, rowShift, re0, im0, re1, im1); break;
+    case 1: addPartials<kASTabSizes[1], false>(pos, amps, count, table, rowShift, re0, im0, re1, im1); break;
+    default: addPartials<kASTabSizes[2], true>(pos, amps, count, table, rowShift, re0, im0, re1, im1); break;
     }
-    partialsAdded = 1;
+    s.partialsAdded = 1;
+}
+} // namespace
+
+void AddSynth::addHarmonics(const int* pos, const CF* const* amp, int count, int quality, int) noexcept
+{
+    if (count >= 1) addAllPartials(*this, pos, InterleavedAmps{amp[0], amp[1]}, count, quality);
+}
+
+void AddSynth::addHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept
+{
+    if (count >= 1) addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality);
 }
 
 int AddSynth::getRemSamples(float** out, int offset, int numSamples, int numChannels, bool* silent) noexcept

@@ -49,6 +49,9 @@ struct AddSynth
     // -4..133 are skipped, so nothing is ever written outside the spectrum. `reserved` is not read.
     void addHarmonics(const int* pos, const CF* const* amp, int count, int quality,
                       int reserved = 0) noexcept;
+    // The same with the amplitudes as four arrays: amp[0], amp[1] the real and imaginary parts of
+    // channel 0, amp[2], amp[3] those of channel 1.
+    void addHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept;
 
     // Copies up to numSamples ready samples of each of the first numChannels rings into
     // out[ch][offset ...], zeroing what it hands out, and returns how many per channel. With
