@@ -77,6 +77,7 @@ struct AddSynth
     int readySamples() const noexcept { return (writePos - readPos + kRingLength) % kRingLength; }
 
     std::vector<float> spectrum;                          // kSpectrumSize: re0, im0, re1, im1 parts
+    std::vector<float> partialBins;                       // 4 per bin: re0, im0, re1, im1; zero between calls
     std::array<std::vector<float>, kSynthChannels> rings; // kRingLength each
     std::vector<float> onsetOut;                          // 64: output of the onset transform
     std::vector<float> onsetWindow;                       // 64: onset overlap-add window
