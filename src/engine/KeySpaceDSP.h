@@ -178,6 +178,9 @@ class KeySpaceDSP
     alignas(32) std::array<std::array<float, kMaxVoicePartials>, kNumPartialParts> partialAmp{};
     enum HarmonicPart { kHarmWorkPosition, kHarmWorkTonal, kHarmWorkNoisy, kHarmWorkNoiseStep, kHarmWorkRotRe, kHarmWorkRotIm, kNumHarmWorkParts };
     alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumHarmWorkParts> harmonicWork{};
+    // The voice's share pairs of this hop, old and new tables crossfaded (real, imaginary), with
+    // room past the last pair for the second channel's offset.
+    alignas(32) std::array<std::array<float, KeyVoice::kMaxSharePairs + kMaxHarmonics>, 2> sharePairWork{};
     enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkIsNoisy, kNumHarmWorkIndices };
     alignas(32) std::array<std::array<int32_t, kMaxHarmonics>, kNumHarmWorkIndices> harmonicIndexWork{};
     std::array<float, kBandTableSize> bandAmpWork{};

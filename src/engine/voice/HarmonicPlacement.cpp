@@ -34,13 +34,14 @@ template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
                                          const float* __restrict detune, const int32_t* __restrict phaseOffset,
                                          const float* __restrict randReal, const float* __restrict bandWeight,
                                          const float* __restrict bandShare, const CF* __restrict rotTable,
-                                         const CF* __restrict shareNew, const CF* __restrict shareOld,
+                                         const float* __restrict pairRe, const float* __restrict pairIm,
                                          int32_t* __restrict phase, int32_t* __restrict positions, float* __restrict re0,
                                          float* __restrict im0, float* __restrict re1, float* __restrict im1) noexcept
 {
     for (int h = from; h < to; ++h)
     {
-        const int32_t own = harmBand[h];
+        // Below the banded harmonics, harmonic h is band h.
+        const int32_t own = kScatter ? harmBand[h] : h;
         CF a0{re0[h], im0[h]};
         CF a1{re1[h], im1[h]};
         const float det = hh.lifeFactor * detune[own];
@@ -89,11 +90,8 @@ template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
             const float cs = bandShare[own] * hw + bandShare[std::min(own + 1, kMaxBands - 1)] * (1.0f - hw);
             const float c2 = 1.0f - cs * cs;
             const float coherent = std::sqrt(0.0f < c2 ? c2 : 0.0f);
-            const int i1 = std::min(h + hh.shareOffset, KeyVoice::kMaxSharePairs - 1);
-            const float nW = hh.shareNewWeight;
-            const float oW = hh.shareOldWeight;
-            const CF p0{nW * shareNew[h].re + oW * shareOld[h].re, nW * shareNew[h].im + oW * shareOld[h].im};
-            const CF p1{nW * shareNew[i1].re + oW * shareOld[i1].re, nW * shareNew[i1].im + oW * shareOld[i1].im};
+            const CF p0{pairRe[h], pairIm[h]};
+            const CF p1{pairRe[h + hh.shareOffset], pairIm[h + hh.shareOffset]};
             a0 = voicehop::cmul(a0, {coherent + cs * p0.re, cs * p0.im});
             a1 = voicehop::cmul(a1, {coherent + cs * p1.re, cs * p1.im});
         }
@@ -121,13 +119,39 @@ template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
     }
 }
 
+// The share pairs harmonics 0..count-1 read in both channels: the old and new tables crossfaded,
+// pair j for the first channel's harmonic j, pair j + offset for the second one's (clamped to the
+// last pair, repeated past it).
+[[gnu::always_inline]] inline void sharePairs(const HarmonicHop& hh, int count, float* __restrict pairRe,
+                                              float* __restrict pairIm) noexcept
+{
+    constexpr int kPairs = KeyVoice::kMaxSharePairs;
+    const int offset = std::clamp(hh.shareOffset, 0, kPairs);
+    const int used = std::min(count + offset, kPairs);
+    const CF* __restrict shareNew = hh.shareNew;
+    const CF* __restrict shareOld = hh.shareOld;
+    const float nW = hh.shareNewWeight;
+    const float oW = hh.shareOldWeight;
+    for (int j = 0; j < used; ++j)
+    {
+        pairRe[j] = nW * shareNew[j].re + oW * shareOld[j].re;
+        pairIm[j] = nW * shareNew[j].im + oW * shareOld[j].im;
+    }
+    for (int j = used; j < count + offset; ++j)
+    {
+        pairRe[j] = nW * shareNew[kPairs - 1].re + oW * shareOld[kPairs - 1].re;
+        pairIm[j] = nW * shareNew[kPairs - 1].im + oW * shareOld[kPairs - 1].im;
+    }
+}
+
 template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
 [[gnu::always_inline]] inline void placeRange(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, int from, int to) noexcept
 {
     auto& amp = e.partialAmp;
     place<kHalfFundamental, kScatter, kSharing, kBinaural>(
         hh, from, to, e.harmBand.data(), v.bands.detune.data(), v.bands.phaseOffset.data(), e.randTableReal.data(), e.harmBandWeight.data(), v.bandShare.data(),
-        e.rotTable.data(), hh.shareNew, hh.shareOld, v.harmonics.phase.data(), e.partialPos.data(),
+        e.rotTable.data(), e.sharePairWork[0].data(), e.sharePairWork[1].data(), v.harmonics.phase.data(),
+        e.partialPos.data(),
         amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(), amp[KeySpaceDSP::kPartialRe1].data(),
         amp[KeySpaceDSP::kPartialIm1].data());
 }
@@ -137,6 +161,8 @@ template <bool kSharing, bool kBinaural>
 {
     const int count = std::clamp(hh.count, 0, kMaxHarmonics);
     const int single = std::min(count, kSingleHarmonicBands);
+    if constexpr (kSharing)
+        sharePairs(hh, count, e.sharePairWork[0].data(), e.sharePairWork[1].data());
     placeRange<true, false, kSharing, kBinaural>(e, v, hh, 0, std::min(count, 1));
     placeRange<false, false, kSharing, kBinaural>(e, v, hh, 1, single);
     placeRange<false, true, kSharing, kBinaural>(e, v, hh, single, count);
