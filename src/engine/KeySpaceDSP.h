@@ -166,6 +166,12 @@ class KeySpaceDSP
         float spreadWeight = 0.0f; // sqrt(spread)
         uint32_t rotSpread = 0;    // second channel's extra rotation, (int)(spread x 256)
         bool binauralOn = false;
+        // Plain parameter values every voice reads the same way: Damping, Vibrato Life and
+        // Vibrato Emphasis as 0..1, and the glide's factor per hop (0: a zero glide time).
+        float dampingUnit = 0.0f;
+        float vibratoLifeUnit = 0.0f;
+        float vibratoEmphasisUnit = 0.0f;
+        float glide = 0.0f;
     };
     // Renders one voice's partials for one hop into the shared spectrum.
     void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains) noexcept;

@@ -42,10 +42,6 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     const float hopSeconds = hop.hopSeconds;
     const auto plain = [this](int i) noexcept { return params[static_cast<std::size_t>(i)].value; };
     const auto modulated = [this](int i) noexcept { return params[static_cast<std::size_t>(i)].modValue; };
-    const auto unit = [this](int i) noexcept {
-        const Param& p = params[static_cast<std::size_t>(i)];
-        return p.convertValToUnit(p.value);
-    };
 
     // Every counted voice's modulators run, free or not, so per-voice LFOs keep their phase.
     modulators->process(v.mod, hopSeconds, hop.beats, hop.hostPos, &globalMod, false);
@@ -76,7 +72,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
             v.state = 0;
             return;
         }
-        const float damping = unit(kParamDamping);
+        const float damping = hop.dampingUnit;
         v.dampProgress += increment * damping * damping;
     }
 
@@ -104,7 +100,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     const float bendSemitones = chan.bend * plain(kParamBendRange);
 
     // Vibrato, faded in over the note's time.
-    const float vibLife = unit(kParamVibratoLife);
+    const float vibLife = hop.vibratoLifeUnit;
     const float vibDepth = vibLife * (0.5f * vibLife + 0.5f);
     const float vib = v.vibrato.step(plain(kParamVibratoRate) * hopSeconds, vibDepth, 0.0f, false);
     const float vibratoSemitones =
@@ -124,8 +120,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     }
 
     // Glide (a zero glide time jumps to the note).
-    const float glideTime = plain(kParamGlideTime);
-    const float glide = glideTime > 0.0f ? std::exp(-2.0f * hopSeconds / glideTime) : 0.0f;
+    const float glide = hop.glide;
     v.pitch = glide * v.pitch + (1.0f - glide) * static_cast<float>(v.note);
 
     // Frequency.
@@ -137,7 +132,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         return;
 
     // Emphasis: a smooth positive part of 1 + emphasis x vibrato.
-    const float emph = 1.0f + unit(kParamVibratoEmphasis) * vibratoSemitones;
+    const float emph = 1.0f + hop.vibratoEmphasisUnit * vibratoSemitones;
     const float emphGain = 0.5f * emph + 0.5f * std::sqrt(emph * emph + 0.1f);
 
     // Spectrum position. The phase accumulator keeps only its low bits, in unsigned arithmetic;
