@@ -134,10 +134,16 @@ OscillatorBank partialsOf(const KeySpaceDSP& dsp, float rate)
         if (v.state == 0) continue;
         const double f0 = 440.0 * std::exp2((v.note - 69) / 12.0);
         const int count = std::min(v.voiceHarmonicCount, static_cast<int>(0.45 * rate / f0));
-        for (int h = 1; h < count; ++h)
-            bank.add(h * f0, v.bands.levelC[static_cast<std::size_t>(dsp.harmBand[static_cast<std::size_t>(h)])], rate);
+        for (int h = 0; h < count; ++h) // harmonic 0 sits at half the fundamental
+        {
+            const auto band = static_cast<std::size_t>(dsp.harmBand[static_cast<std::size_t>(h)]);
+            bank.add((h == 0 ? 0.5 : h) * f0, v.bands.levelC[band], rate);
+        }
         for (int r = 0; r < v.activeResonances; ++r)
-            bank.add(v.resonances[static_cast<std::size_t>(r)].freqHz, v.resonances[static_cast<std::size_t>(r)].tonalLevel, rate);
+        {
+            const VoiceResonance& res = v.resonances[static_cast<std::size_t>(r)];
+            bank.add(res.freqHz, res.tonalLevel, rate);
+        }
     }
     return bank;
 }
@@ -189,7 +195,8 @@ void runEngine(benchmark::State& state, BenchEngine& e, float rate, const std::f
     state.counters["rt_factor"] = benchmark::Counter(static_cast<double>(samples) / rate, benchmark::Counter::kIsRate);
     state.counters["max_call_us"] = maxCall;
     if (bankBlocks > 0 && engineSeconds > 0.0)
-        state.counters["vs_osc_bank"] = (bankSeconds / static_cast<double>(bankBlocks)) / (engineSeconds / static_cast<double>(engineBlocks));
+        state.counters["vs_osc_bank"] = (bankSeconds / static_cast<double>(bankBlocks)) /
+                                        (engineSeconds / static_cast<double>(engineBlocks));
 }
 
 void BM_EngineTypical(benchmark::State& state)

@@ -182,7 +182,16 @@ class KeySpaceDSP
     alignas(32) std::array<int32_t, kMaxVoicePartials> partialPos{};
     enum PartialPart { kPartialRe0, kPartialIm0, kPartialRe1, kPartialIm1, kNumPartialParts };
     alignas(32) std::array<std::array<float, kMaxVoicePartials>, kNumPartialParts> partialAmp{};
-    enum HarmonicPart { kHarmWorkPosition, kHarmWorkTonal, kHarmWorkNoisy, kHarmWorkNoiseStep, kHarmWorkRotRe, kHarmWorkRotIm, kNumHarmWorkParts };
+    enum HarmonicPart
+    {
+        kHarmWorkPosition,
+        kHarmWorkTonal,
+        kHarmWorkNoisy,
+        kHarmWorkNoiseStep,
+        kHarmWorkRotRe,
+        kHarmWorkRotIm,
+        kNumHarmWorkParts
+    };
     alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumHarmWorkParts> harmonicWork{};
     // The voice's share pairs of this hop, old and new tables crossfaded (real, imaginary), with
     // room past the last pair for the second channel's offset.

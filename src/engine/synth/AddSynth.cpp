@@ -46,7 +46,8 @@ SynthFFT::~SynthFFT()
 }
 
 AddSynth::AddSynth()
-    : spectrum(kSpectrumSize, 0.0f), partialBins(size_t(kPartialBinValues * kSpecPartSize), 0.0f), onsetOut(kOnsetFFTPoints, 0.0f), onsetWindow(kOnsetFFTPoints, 0.0f),
+    : spectrum(kSpectrumSize, 0.0f), partialBins(size_t(kPartialBinValues * kSpecPartSize), 0.0f),
+      onsetOut(kOnsetFFTPoints, 0.0f), onsetWindow(kOnsetFFTPoints, 0.0f),
       synthWindow(kSynthFFTSize, 0.0f), frame(kSynthFFTSize, 0.0f),
       fft256(std::make_unique<SynthFFT>(kSynthFFTLog2)), fft64(std::make_unique<SynthFFT>(kOnsetFFTLog2))
 {

@@ -170,6 +170,8 @@ void BandLimNoiseBank<kCapacity>::step(const float* stepBy, const int32_t* activ
             new2Im[i] = bandlim::kHalfPower * spread * q[3] + corr * new1Im[i];
         }
     }
-    bandlim::crossfade(n, stepBy, phase.data(), old1Re.data(), old1Im.data(), new1Re.data(), new1Im.data(), out[0], out[1]);
-    bandlim::crossfade(n, stepBy, phase.data(), old2Re.data(), old2Im.data(), new2Re.data(), new2Im.data(), out[2], out[3]);
+    bandlim::crossfade(n, stepBy, phase.data(), old1Re.data(), old1Im.data(), new1Re.data(), new1Im.data(), out[0],
+                       out[1]);
+    bandlim::crossfade(n, stepBy, phase.data(), old2Re.data(), old2Im.data(), new2Re.data(), new2Im.data(), out[2],
+                       out[3]);
 }

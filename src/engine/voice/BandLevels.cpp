@@ -55,7 +55,8 @@ namespace
 
 // Tonal and noisy parts and noise width of bands 0..kBandTableSize by Fatness; bands past the
 // active ones (at most kMaxBands) stay silent.
-[[gnu::always_inline]] inline void tonalAndNoisy(int activeBands, float fatM, float fatO, float fatEPos, float widthScale,
+[[gnu::always_inline]] inline void tonalAndNoisy(int activeBands, float fatM, float fatO, float fatEPos,
+                                                 float widthScale,
                                                  const float* __restrict tonality, const float* __restrict noiseWidth,
                                                  const float* __restrict ampIn,
                                                  float* __restrict tonalOut, float* __restrict noisyOut,
@@ -110,8 +111,8 @@ namespace
     const VoiceBands& bands = v.bands;
     bandAmplitudes(activeBands, shape, t, lifeFactor, markCount, e.bandStart.data(), bands.levelA.data(),
                    bands.sharpA.data(), bands.levelB.data(), bands.sharpB.data(), bands.decayShape.data(),
-                   bands.levelC.data(), v.bandRunningSum.data(), v.bandMean19.data(), e.markValueWork.data(), e.bandAmpWork.data(),
-                   e.bandEnvWork.data());
+                   bands.levelC.data(), v.bandRunningSum.data(), v.bandMean19.data(), e.markValueWork.data(),
+                   e.bandAmpWork.data(), e.bandEnvWork.data());
 
     // Envelope frames of the mixed sounds. A frame position past the end is a test, not a
     // loop; positions before the first frame read frame 0.

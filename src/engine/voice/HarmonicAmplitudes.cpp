@@ -45,16 +45,15 @@ constexpr float kTopHarmonic = static_cast<float>(kMaxHarmonics - 1);
 // Band levels and oscillation of harmonics 0..count-1: state and outputs contiguous per harmonic,
 // band tables gathered by the harmonic's formant position c and by its own band b. Returns how
 // many harmonics are noisy.
-[[gnu::always_inline]] inline int bandValues(int count, const float* __restrict position,
-                                             const int32_t* __restrict index, const int32_t* __restrict harmBand,
-                                             const int32_t* __restrict harmBandPos, const int32_t* __restrict bandStart,
-                                             const float* __restrict invWidth, const float* __restrict tonalW,
-                                             const float* __restrict noisyW, const float* __restrict widthW,
-                                             const float* __restrict oscRate, const float* __restrict depth1,
-                                             const float* __restrict depth2, float* __restrict oscPhase,
-                                             float* __restrict tonalOut, float* __restrict noisyOut,
-                                             float* __restrict stepOut, float* __restrict rotRe, float* __restrict rotIm,
-                                             int32_t* __restrict isNoisy) noexcept
+[[gnu::always_inline]] inline int
+bandValues(int count, const float* __restrict position, const int32_t* __restrict index,
+           const int32_t* __restrict harmBand, const int32_t* __restrict harmBandPos,
+           const int32_t* __restrict bandStart, const float* __restrict invWidth,
+           const float* __restrict tonalW, const float* __restrict noisyW, const float* __restrict widthW,
+           const float* __restrict oscRate, const float* __restrict depth1, const float* __restrict depth2,
+           float* __restrict oscPhase, float* __restrict tonalOut, float* __restrict noisyOut,
+           float* __restrict stepOut, float* __restrict rotRe, float* __restrict rotIm,
+           int32_t* __restrict isNoisy) noexcept
 {
     int noisyCount = 0;
     for (int h = 0; h < count; ++h)
@@ -82,9 +81,10 @@ constexpr float kTopHarmonic = static_cast<float>(kMaxHarmonics - 1);
 }
 
 // Pure tones: the rotation scaled by the tonal level, the same in both channels.
-[[gnu::always_inline]] inline void pureTones(int count, const float* __restrict rotRe, const float* __restrict rotIm,
-                                            const float* __restrict tonal, float* __restrict re0, float* __restrict im0,
-                                            float* __restrict re1, float* __restrict im1) noexcept
+[[gnu::always_inline]] inline void pureTones(int count, const float* __restrict rotRe,
+                                             const float* __restrict rotIm, const float* __restrict tonal,
+                                             float* __restrict re0, float* __restrict im0,
+                                             float* __restrict re1, float* __restrict im1) noexcept
 {
     for (int h = 0; h < count; ++h)
     {
@@ -95,11 +95,11 @@ constexpr float kTopHarmonic = static_cast<float>(kMaxHarmonics - 1);
 
 // Tone plus noise where the harmonic is noisy (re0..im1 hold its two noise values on entry), the
 // pure tone elsewhere; all arrays contiguous per harmonic.
-[[gnu::always_inline]] inline void tonesWithNoise(int count, const float* __restrict rotRe,
-                                                 const float* __restrict rotIm, const float* __restrict tonalIn,
-                                                 const float* __restrict noisyIn, const int32_t* __restrict isNoisy,
-                                                 float* __restrict re0, float* __restrict im0, float* __restrict re1,
-                                                 float* __restrict im1) noexcept
+[[gnu::always_inline]] inline void
+tonesWithNoise(int count, const float* __restrict rotRe, const float* __restrict rotIm,
+               const float* __restrict tonalIn, const float* __restrict noisyIn,
+               const int32_t* __restrict isNoisy, float* __restrict re0, float* __restrict im0,
+               float* __restrict re1, float* __restrict im1) noexcept
 {
     for (int h = 0; h < count; ++h)
     {
@@ -130,15 +130,15 @@ constexpr float kTopHarmonic = static_cast<float>(kMaxHarmonics - 1);
     int32_t* index = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkBandIndex].data();
     int32_t* isNoisy = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkIsNoisy].data();
     formantPositions(count, hh.formantRatio, position, index);
-    const int noisyCount =
-        bandValues(count, position, index, e.harmBand.data(), e.harmBandPos.data(), e.bandStart.data(),
-                   e.bandInvWidth.data(), e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data(),
-                   v.bands.oscRate.data(), v.bands.oscDepth1.data(), v.bands.oscDepth2.data(), v.harmonics.oscPhase.data(), tonal, noisy, step, rotRe,
-                   rotIm, isNoisy);
-    float* amp[4] = {e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
-                     e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
-    if (noisyCount == 0)
-        return pureTones(count, rotRe, rotIm, tonal, amp[0], amp[1], amp[2], amp[3]);
+    const int noisyCount = bandValues(count, position, index, e.harmBand.data(), e.harmBandPos.data(),
+                                      e.bandStart.data(), e.bandInvWidth.data(), e.bandTonalWork.data(),
+                                      e.bandNoisyWork.data(), e.bandWidthWork.data(), v.bands.oscRate.data(),
+                                      v.bands.oscDepth1.data(), v.bands.oscDepth2.data(),
+                                      v.harmonics.oscPhase.data(), tonal, noisy, step, rotRe, rotIm, isNoisy);
+    float* amp[4] = {
+        e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
+        e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
+    if (noisyCount == 0) return pureTones(count, rotRe, rotIm, tonal, amp[0], amp[1], amp[2], amp[3]);
     // The noise values go into the partial list first, where the amplitudes then replace them.
     v.harmonics.noise.step(step, isNoisy, count, hh.corrWeight, hh.spreadWeight, amp);
     tonesWithNoise(count, rotRe, rotIm, tonal, noisy, isNoisy, amp[0], amp[1], amp[2], amp[3]);

@@ -30,13 +30,13 @@ constexpr int32_t kShareHighPhase = 960;
 // factors; harmonic 0 sits at half the fundamental. The branches on share and binaural are taken
 // once per range, not per harmonic.
 template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
-[[gnu::always_inline]] inline void place(const HarmonicHop hh, int from, int to, const int32_t* __restrict harmBand,
-                                         const float* __restrict detune, const int32_t* __restrict phaseOffset,
-                                         const float* __restrict randReal, const float* __restrict bandWeight,
-                                         const float* __restrict bandShare, const CF* __restrict rotTable,
-                                         const float* __restrict pairRe, const float* __restrict pairIm,
-                                         int32_t* __restrict phase, int32_t* __restrict positions, float* __restrict re0,
-                                         float* __restrict im0, float* __restrict re1, float* __restrict im1) noexcept
+[[gnu::always_inline]] inline void
+place(const HarmonicHop hh, int from, int to, const int32_t* __restrict harmBand,
+      const float* __restrict detune, const int32_t* __restrict phaseOffset, const float* __restrict randReal,
+      const float* __restrict bandWeight, const float* __restrict bandShare, const CF* __restrict rotTable,
+      const float* __restrict pairRe, const float* __restrict pairIm, int32_t* __restrict phase,
+      int32_t* __restrict positions, float* __restrict re0, float* __restrict im0, float* __restrict re1,
+      float* __restrict im1) noexcept
 {
     for (int h = from; h < to; ++h)
     {
@@ -57,9 +57,10 @@ template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
             a1 = voicehop::cscale(a1, scale);
             offset = static_cast<int32_t>(static_cast<float>(phaseOffset[own]) * rt);
         }
-        int32_t step = static_cast<int32_t>(static_cast<float>(static_cast<int32_t>(delta * hh.binPos + kPosRound)) +
-                                            hh.shift + kPosRound) >>
-                       1;
+        int32_t step =
+            static_cast<int32_t>(static_cast<float>(static_cast<int32_t>(delta * hh.binPos + kPosRound)) +
+                                 hh.shift + kPosRound) >>
+            1;
         const int32_t word = phase[h] & kPhaseMask;
         bool keepDelta = true;
         if constexpr (kSharing)
@@ -76,9 +77,9 @@ template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
         const bool inside = posF >= 1.0f && posF < static_cast<float>(kMaxPartialPos);
         const int32_t pos = static_cast<int32_t>(inside ? posF : 0.0f);
         const uint32_t base = kHalfFundamental ? (hh.midPhase >> 1) : static_cast<uint32_t>(h) * hh.midPhase;
-        const uint32_t idx0 =
-            (base + static_cast<uint32_t>(offset) + static_cast<uint32_t>(word) + static_cast<uint32_t>(step >> 1)) &
-            kPhaseMask;
+        const uint32_t idx0 = (base + static_cast<uint32_t>(offset) + static_cast<uint32_t>(word) +
+                               static_cast<uint32_t>(step >> 1)) &
+                              kPhaseMask;
         const uint32_t idx1 = (idx0 + hh.rotSpread) & kPhaseMask;
         a0 = voicehop::cmul(a0, rotTable[idx0]);
         a1 = voicehop::cmul(a1, rotTable[idx1]);
@@ -145,15 +146,16 @@ template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
 }
 
 template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
-[[gnu::always_inline]] inline void placeRange(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, int from, int to) noexcept
+[[gnu::always_inline]] inline void placeRange(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, int from,
+                                              int to) noexcept
 {
     auto& amp = e.partialAmp;
     place<kHalfFundamental, kScatter, kSharing, kBinaural>(
-        hh, from, to, e.harmBand.data(), v.bands.detune.data(), v.bands.phaseOffset.data(), e.randTableReal.data(), e.harmBandWeight.data(), v.bandShare.data(),
-        e.rotTable.data(), e.sharePairWork[0].data(), e.sharePairWork[1].data(), v.harmonics.phase.data(),
-        e.partialPos.data(),
-        amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(), amp[KeySpaceDSP::kPartialRe1].data(),
-        amp[KeySpaceDSP::kPartialIm1].data());
+        hh, from, to, e.harmBand.data(), v.bands.detune.data(), v.bands.phaseOffset.data(),
+        e.randTableReal.data(), e.harmBandWeight.data(), v.bandShare.data(), e.rotTable.data(),
+        e.sharePairWork[0].data(), e.sharePairWork[1].data(), v.harmonics.phase.data(), e.partialPos.data(),
+        amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
+        amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
 }
 
 template <bool kSharing, bool kBinaural>
@@ -161,8 +163,7 @@ template <bool kSharing, bool kBinaural>
 {
     const int count = std::clamp(hh.count, 0, kMaxHarmonics);
     const int single = std::min(count, kSingleHarmonicBands);
-    if constexpr (kSharing)
-        sharePairs(hh, count, e.sharePairWork[0].data(), e.sharePairWork[1].data());
+    if constexpr (kSharing) sharePairs(hh, count, e.sharePairWork[0].data(), e.sharePairWork[1].data());
     placeRange<true, false, kSharing, kBinaural>(e, v, hh, 0, std::min(count, 1));
     placeRange<false, false, kSharing, kBinaural>(e, v, hh, 1, single);
     placeRange<false, true, kSharing, kBinaural>(e, v, hh, single, count);

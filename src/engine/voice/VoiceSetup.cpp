@@ -418,7 +418,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         for (int i = 0; i < n; ++i)
         {
             v.harmonics.phase[static_cast<size_t>(i)] = 0;
-            v.harmonics.oscPhase[static_cast<size_t>(i)] = v.bands.oscStartPhase[static_cast<size_t>(harmBand[static_cast<size_t>(i)])];
+            const auto band = static_cast<size_t>(harmBand[static_cast<size_t>(i)]);
+            v.harmonics.oscPhase[static_cast<size_t>(i)] = v.bands.oscStartPhase[band];
         }
     }
     v.voiceHarmonicCount = n;

@@ -90,7 +90,8 @@ TEST(TonalRender, MatchesTheStoredReferencesBelowMinus90dB)
         playScene(l, r, demo);
         std::vector<float> both = l;
         both.insert(both.end(), r.begin(), r.end());
-        if (const char* regenerate = std::getenv("QM_REGENERATE_GOLDEN"); regenerate && std::string(regenerate) == "1")
+        if (const char* regenerate = std::getenv("QM_REGENERATE_GOLDEN");
+            regenerate && std::string(regenerate) == "1")
         {
             std::ofstream out(qmtest::goldenPath(reference));
             out << "# written by the engine tests with QM_REGENERATE_GOLDEN=1: left then right, x 2^24\n";
@@ -101,7 +102,8 @@ TEST(TonalRender, MatchesTheStoredReferencesBelowMinus90dB)
         }
         std::ifstream in(qmtest::goldenPath(reference));
         std::string header;
-        ASSERT_TRUE(std::getline(in, header)) << "missing " << reference << " (QM_REGENERATE_GOLDEN=1 writes it)";
+        ASSERT_TRUE(std::getline(in, header))
+            << "missing " << reference << " (QM_REGENERATE_GOLDEN=1 writes it)";
         std::vector<double> ref;
         for (long v; in >> v;)
             ref.push_back(double(v) / kFixedScale);
