@@ -67,6 +67,15 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
     hop.corrWeight = std::sqrt(1.0f - hop.spread);
     hop.spreadWeight = std::sqrt(hop.spread);
     hop.rotSpread = static_cast<uint32_t>(hop.spread * kSpreadRotation);
+    const auto unit = [this](int i) noexcept {
+        const Param& p = params[static_cast<std::size_t>(i)];
+        return p.convertValToUnit(p.value);
+    };
+    hop.dampingUnit = unit(kParamDamping);
+    hop.vibratoLifeUnit = unit(kParamVibratoLife);
+    hop.vibratoEmphasisUnit = unit(kParamVibratoEmphasis);
+    const float glideTime = params[kParamGlideTime].value;
+    hop.glide = glideTime > 0.0f ? std::exp(-2.0f * hop.hopSeconds / glideTime) : 0.0f;
 
     // Hops until the stretch is full: modulators, voices into the shared spectrum, inverse transforms.
     while (remaining > 0)

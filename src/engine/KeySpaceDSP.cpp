@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 #include "engine/fx/FxChain.h"
 #include "engine/Random.h"
+#include "engine/VectorWidth.h"
 
 namespace
 {
@@ -166,7 +169,14 @@ void KeySpaceDSP::init(float newSampleRate)
     addSynth->reset(sampleRate);
     binsPerHz = kBinsPerHzNumerator / sampleRate;
     setupFxUnits(fx, sampleRate, kSynthChannels);
+    const char* baseline = std::getenv("QM_BASELINE_VECTORS");
+    useWideVectors(!(baseline != nullptr && std::string(baseline) == "1"));
     initialised = true;
+}
+
+void KeySpaceDSP::useWideVectors(bool allowed) noexcept
+{
+    wideVectors = allowed && wideVectorsSupported();
 }
 
 ChannelState& KeySpaceDSP::channelState(int channel) noexcept

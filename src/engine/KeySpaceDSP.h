@@ -65,6 +65,11 @@ class KeySpaceDSP
     // process() and whenever the rate changes; isInitialised() tells whether it ever ran, so a host
     // that never prepares at the default rate is still initialised once.
     void init(float newSampleRate);
+    // Runs the per-partial loops in their wide vector form where allowed and the processor has it,
+    // else in the baseline form; both give the same output. init() allows it unless the
+    // environment holds QM_BASELINE_VECTORS=1; call this after init() to force a choice.
+    void useWideVectors(bool allowed) noexcept;
+    bool usesWideVectors() const noexcept { return wideVectors; }
     bool isInitialised() const noexcept { return initialised; }
 
     // Renders numSamples into out[0..min(numChannels, 2) - 1], then runs the effect chain.
@@ -161,12 +166,38 @@ class KeySpaceDSP
         float spreadWeight = 0.0f; // sqrt(spread)
         uint32_t rotSpread = 0;    // second channel's extra rotation, (int)(spread x 256)
         bool binauralOn = false;
+        // Plain parameter values every voice reads the same way: Damping, Vibrato Life and
+        // Vibrato Emphasis as 0..1, and the glide's factor per hop (0: a zero glide time).
+        float dampingUnit = 0.0f;
+        float vibratoLifeUnit = 0.0f;
+        float vibratoEmphasisUnit = 0.0f;
+        float glide = 0.0f;
     };
     // Renders one voice's partials for one hop into the shared spectrum.
     void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains) noexcept;
-    // Per-hop work buffers of one voice: its partial list and per-band values.
-    std::array<int32_t, kMaxVoicePartials> partialPos{};
-    std::array<std::array<CF, kMaxVoicePartials>, 2> partialAmp{};
+    // Per-hop work buffers of one voice: its partial list (positions, and the real and imaginary
+    // amplitude parts of channel 0 and channel 1, one array each), per-harmonic values handed from
+    // the amplitude pass to the noise (tonal and noisy level, noise step, oscillation rotation and
+    // whether the harmonic is noisy) and per-band values.
+    alignas(32) std::array<int32_t, kMaxVoicePartials> partialPos{};
+    enum PartialPart { kPartialRe0, kPartialIm0, kPartialRe1, kPartialIm1, kNumPartialParts };
+    alignas(32) std::array<std::array<float, kMaxVoicePartials>, kNumPartialParts> partialAmp{};
+    enum HarmonicPart
+    {
+        kHarmWorkPosition,
+        kHarmWorkTonal,
+        kHarmWorkNoisy,
+        kHarmWorkNoiseStep,
+        kHarmWorkRotRe,
+        kHarmWorkRotIm,
+        kNumHarmWorkParts
+    };
+    alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumHarmWorkParts> harmonicWork{};
+    // The voice's share pairs of this hop, old and new tables crossfaded (real, imaginary), with
+    // room past the last pair for the second channel's offset.
+    alignas(32) std::array<std::array<float, KeyVoice::kMaxSharePairs + kMaxHarmonics>, 2> sharePairWork{};
+    enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkIsNoisy, kNumHarmWorkIndices };
+    alignas(32) std::array<std::array<int32_t, kMaxHarmonics>, kNumHarmWorkIndices> harmonicIndexWork{};
     std::array<float, kBandTableSize> bandAmpWork{};
     std::array<float, kBandTableSize + 1> bandTonalWork{};
     std::array<float, kBandTableSize + 1> bandNoisyWork{};
@@ -188,4 +219,5 @@ class KeySpaceDSP
     void renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept;
 
     bool initialised = false;
+    bool wideVectors = false;
 };

@@ -109,6 +109,8 @@ void fft(std::vector<std::complex<double>>& a)
             }
 }
 
+} // namespace
+
 std::filesystem::path goldenPath(const std::string& name)
 {
     // __FILE__ may be relative to the build directory (ccache rewrites paths under its base).
@@ -118,8 +120,6 @@ std::filesystem::path goldenPath(const std::string& name)
             source = std::filesystem::path(tmp).parent_path() / source;
     return source.parent_path().parent_path() / "engine" / "golden" / name;
 }
-
-} // namespace
 
 GoldenRows renderSignature(const std::vector<float>& left, const std::vector<float>& right, double sampleRate)
 {

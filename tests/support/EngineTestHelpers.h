@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +67,8 @@ bool allFinite(const std::vector<float>& x);
 using GoldenRows = std::vector<std::vector<double>>;
 GoldenRows renderSignature(const std::vector<float>& left, const std::vector<float>& right,
                            double sampleRate);
+// tests/engine/golden/<name> in the source tree.
+std::filesystem::path goldenPath(const std::string& name);
 // Compares rows with tests/engine/golden/<name> value by value to relTol x |golden| + absTol; with
 // QM_REGENERATE_GOLDEN=1 in the environment it writes the file instead.
 void expectMatchesGolden(const std::string& name, const GoldenRows& rows, double relTol, double absTol);

@@ -95,8 +95,10 @@ void measureVoiceFeatures(const KeyVoice& voice, const int32_t* bandStart, int k
     double detuneSum = 0.0, rootSum = 0.0;
     for (int i = 0; i < bands; ++i)
     {
-        const VoiceBand& b = voice.bands[static_cast<size_t>(i)];
-        const double la = b.levelA, sa = b.sharpA, lb = b.levelB, sab = b.sharpA + b.sharpB, lc = b.levelC;
+        const VoiceBands& b = voice.bands;
+        const auto bi = static_cast<size_t>(i);
+        const double la = b.levelA[bi], sa = b.sharpA[bi], lb = b.levelB[bi], sab = b.sharpA[bi] + b.sharpB[bi],
+                     lc = b.levelC[bi];
         // Energy of a level decaying at rate s over one second: (1 - e^-s) / (2 s) of its square;
         // the rates are positive by construction, guarded so a zero never divides.
         const double decayA = sa > 1e-12 ? (1.0 - std::exp(-sa)) / (2.0 * sa) : 0.5;
@@ -109,14 +111,14 @@ void measureVoiceFeatures(const KeyVoice& voice, const int32_t* bandStart, int k
             (la / (s1 * s1) + lb / (s2 * s2) + 16.0 * lc) / (la / s1 + lb / s2 + 4.0 * lc + 1e-20);
         double q = std::sqrt(std::max(ratio, 0.0) * e);
         if (!std::isfinite(q)) q = 0.0;
-        double u = static_cast<double>(b.tonality) * b.noiseWidth / (hopSeconds * noteHz) * e;
+        double u = static_cast<double>(b.tonality[bi]) * b.noiseWidth[bi] / (hopSeconds * noteHz) * e;
         if (!std::isfinite(u) || u < 0.0) u = 0.0;
 
         energy[static_cast<size_t>(i)] = e;
         decayWeighted[static_cast<size_t>(i)] = q;
         noiseWeighted[static_cast<size_t>(i)] = u;
         const double root = std::sqrt(e);
-        detuneSum += std::fabs(static_cast<double>(b.detune)) * root;
+        detuneSum += std::fabs(static_cast<double>(b.detune[bi])) * root;
         rootSum += root;
         // Record 0 sits an octave below the fundamental (record 1).
         freq[static_cast<size_t>(i)] = (i == 0 ? 0.5 : static_cast<double>(bandStart[i])) * noteHz;

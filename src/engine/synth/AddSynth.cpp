@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "engine/synth/FourLanes.h"
 #include "engine/synth/HarmKernels.h"
 
 namespace
@@ -12,6 +13,7 @@ namespace
 constexpr double kPi = 3.14159265358979323846;
 // Channel parts of the spectrum: real part of channel ch at 2 ch, imaginary part at 2 ch + 1.
 constexpr int kBin0Offset = -kSpecLowestBin;
+constexpr int kPartialBinValues = 4;
 // Silent hops after which the rings hold nothing any more (a frame spans two hops, and the last
 // frame's tail is handed out one hop later).
 constexpr int kSilentHopsWhenEmpty = kRingLength / kSynthHop;
@@ -44,7 +46,8 @@ SynthFFT::~SynthFFT()
 }
 
 AddSynth::AddSynth()
-    : spectrum(kSpectrumSize, 0.0f), onsetOut(kOnsetFFTPoints, 0.0f), onsetWindow(kOnsetFFTPoints, 0.0f),
+    : spectrum(kSpectrumSize, 0.0f), partialBins(size_t(kPartialBinValues * kSpecPartSize), 0.0f),
+      onsetOut(kOnsetFFTPoints, 0.0f), onsetWindow(kOnsetFFTPoints, 0.0f),
       synthWindow(kSynthFFTSize, 0.0f), frame(kSynthFFTSize, 0.0f),
       fft256(std::make_unique<SynthFFT>(kSynthFFTLog2)), fft64(std::make_unique<SynthFFT>(kOnsetFFTLog2))
 {
@@ -87,17 +90,42 @@ void AddSynth::reset(float newSampleRate) noexcept
 
 namespace
 {
-// The partial loop of addHarmonics for one kernel size. A tap count known at compile time and
-// spectrum parts that cannot alias the amplitudes or each other let the tap loops become a few
-// vector operations; each bin still receives the same products in the same partial order.
-template <int kTaps, bool kInterpolate>
-void addPartials(const int* __restrict pos, const CF* __restrict amp0, const CF* __restrict amp1, int count,
-                 const float* __restrict table, int rowShift, float* __restrict re0, float* __restrict im0,
-                 float* __restrict re1, float* __restrict im1) noexcept
+// Amplitudes as interleaved complex values of each channel.
+struct InterleavedAmps
 {
+    const CF* __restrict amp0;
+    const CF* __restrict amp1;
+    void get(int h, CF& a0, CF& a1) const noexcept { a0 = amp0[h], a1 = amp1[h]; }
+};
+
+// Amplitudes as four arrays: real and imaginary parts of each channel.
+struct SplitAmps
+{
+    const float* __restrict re0;
+    const float* __restrict im0;
+    const float* __restrict re1;
+    const float* __restrict im1;
+    void get(int h, CF& a0, CF& a1) const noexcept { a0 = {re0[h], im0[h]}, a1 = {re1[h], im1[h]}; }
+};
+
+// The partial loop of addHarmonics for one kernel size, into the partial bins: per bin the four
+// spectrum values side by side (real and imaginary part of channel 0, then of channel 1), so that
+// each tap is one four-float vector and partials that reach the same bins read back exactly what
+// the previous one stored. Each bin receives the same products in the same partial order as the
+// spectrum parts would. A silent partial would only add zeros, so it is passed over. Returns the
+// lowest and highest bin touched (lo > hi when none).
+template <int kTaps, bool kInterpolate, class Amps>
+void addPartials(const int* __restrict pos, Amps amps, int count, const float* __restrict table, int rowShift,
+                 float* __restrict bins, int& lo, int& hi) noexcept
+{
+    using lanes::F4;
     const float tScale = 1.0f / float(1 << rowShift);
     for (int h = 0; h < count; ++h)
     {
+        CF a0;
+        CF a1;
+        amps.get(h, a0, a1);
+        if (a0.re == 0.0f && a0.im == 0.0f && a1.re == 0.0f && a1.im == 0.0f) continue;
         const int p = pos[h];
         const int frac = p & kPosFracMask;
         const int row = frac >> rowShift;
@@ -118,45 +146,62 @@ void addPartials(const int* __restrict pos, const CF* __restrict amp0, const CF*
             for (int k = 0; k < kTaps; ++k)
                 weight[k] = w[k];
         }
-        const CF a0 = amp0[h];
-        const CF a1 = amp1[h];
-        float* __restrict r0 = re0 + first;
-        float* __restrict i0 = im0 + first;
-        float* __restrict r1 = re1 + first;
-        float* __restrict i1 = im1 + first;
+        const F4 a{a0.re, a0.im, a1.re, a1.im};
+        float* __restrict b = bins + kPartialBinValues * (first + kBin0Offset);
         for (int k = 0; k < kTaps; ++k)
         {
-            r0[k] += weight[k] * a0.re;
-            i0[k] += weight[k] * a0.im;
-            r1[k] += weight[k] * a1.re;
-            i1[k] += weight[k] * a1.im;
+            F4 x;
+            std::memcpy(&x, b + kPartialBinValues * k, sizeof(x));
+            x += weight[k] * a;
+            std::memcpy(b + kPartialBinValues * k, &x, sizeof(x));
         }
+        lo = std::min(lo, first);
+        hi = std::max(hi, first + kTaps - 1);
     }
 }
-} // namespace
 
-void AddSynth::addHarmonics(const int* pos, const CF* const* amp, int count, int quality, int) noexcept
+template <class Amps>
+void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quality) noexcept
 {
     if (count < 1) return;
     const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
     const int rowShift = kPosFracBits - kASTabBits[size_t(q)];
     const float* table = kASTabPtrs[size_t(q)];
+    float* bins = s.partialBins.data();
+    int lo = kSpecHighestBin + 1;
+    int hi = kSpecLowestBin - 1;
     switch (q)
     {
-    case 0:
-        addPartials<kASTabSizes[0], false>(pos, amp[0], amp[1], count, table, rowShift, specRe[0], specIm[0], specRe[1],
-                                           specIm[1]);
-        break;
-    case 1:
-        addPartials<kASTabSizes[1], false>(pos, amp[0], amp[1], count, table, rowShift, specRe[0], specIm[0], specRe[1],
-                                           specIm[1]);
-        break;
-    default:
-        addPartials<kASTabSizes[2], true>(pos, amp[0], amp[1], count, table, rowShift, specRe[0], specIm[0], specRe[1],
-                                          specIm[1]);
-        break;
+    case 0: addPartials<kASTabSizes[0], false>(pos, amps, count, table, rowShift, bins, lo, hi); break;
+    case 1: addPartials<kASTabSizes[1], false>(pos, amps, count, table, rowShift, bins, lo, hi); break;
+    default: addPartials<kASTabSizes[2], true>(pos, amps, count, table, rowShift, bins, lo, hi); break;
     }
-    partialsAdded = 1;
+    // The call's sum into the spectrum parts; the partial bins are left at zero.
+    float* __restrict re0 = s.specRe[0];
+    float* __restrict im0 = s.specIm[0];
+    float* __restrict re1 = s.specRe[1];
+    float* __restrict im1 = s.specIm[1];
+    for (int k = lo; k <= hi; ++k)
+    {
+        float* __restrict b = bins + kPartialBinValues * (k + kBin0Offset);
+        re0[k] += b[0];
+        im0[k] += b[1];
+        re1[k] += b[2];
+        im1[k] += b[3];
+        b[0] = b[1] = b[2] = b[3] = 0.0f;
+    }
+    s.partialsAdded = 1;
+}
+} // namespace
+
+void AddSynth::addHarmonics(const int* pos, const CF* const* amp, int count, int quality, int) noexcept
+{
+    if (count >= 1) addAllPartials(*this, pos, InterleavedAmps{amp[0], amp[1]}, count, quality);
+}
+
+void AddSynth::addHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept
+{
+    if (count >= 1) addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality);
 }
 
 int AddSynth::getRemSamples(float** out, int offset, int numSamples, int numChannels, bool* silent) noexcept

@@ -49,6 +49,9 @@ struct AddSynth
     // -4..133 are skipped, so nothing is ever written outside the spectrum. `reserved` is not read.
     void addHarmonics(const int* pos, const CF* const* amp, int count, int quality,
                       int reserved = 0) noexcept;
+    // The same with the amplitudes as four arrays: amp[0], amp[1] the real and imaginary parts of
+    // channel 0, amp[2], amp[3] those of channel 1.
+    void addHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept;
 
     // Copies up to numSamples ready samples of each of the first numChannels rings into
     // out[ch][offset ...], zeroing what it hands out, and returns how many per channel. With
@@ -74,6 +77,7 @@ struct AddSynth
     int readySamples() const noexcept { return (writePos - readPos + kRingLength) % kRingLength; }
 
     std::vector<float> spectrum;                          // kSpectrumSize: re0, im0, re1, im1 parts
+    std::vector<float> partialBins;                       // 4 per bin: re0, im0, re1, im1; zero between calls
     std::array<std::vector<float>, kSynthChannels> rings; // kRingLength each
     std::vector<float> onsetOut;                          // 64: output of the onset transform
     std::vector<float> onsetWindow;                       // 64: onset overlap-add window

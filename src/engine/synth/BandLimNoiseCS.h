@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 #include "engine/CF.h"
-#include "engine/synth/FourLanes.h"
+#include "engine/modulation/CanonRandom.h"
 
 // Smoothly varying random complex values for noisy partials: two sources per call whose targets
 // come from the canonical generator and are crossfaded with a power-keeping cubic.
@@ -12,11 +15,6 @@ struct BandLimNoiseCS
     // the second; spread scales the second source's own part. Inline, as it runs once per noisy
     // partial and hop.
     inline void getUnitWithStep(float step, float corr, float spread, CF& out1, CF& out2) noexcept;
-
-    // getUnitWithStep for four sources at once, lane k stepping *sources[k] by step[k]. Fresh
-    // targets are drawn in lane order, so values and draws are exactly those of four calls.
-    static inline void getUnitWithStep4(BandLimNoiseCS* const* sources, lanes::F4 step, float corr, float spread,
-                                        lanes::CF4& out1, lanes::CF4& out2) noexcept;
 
     // Draws fresh targets from the canonical generator into new1 and new2.
     void draw(float corr, float spread) noexcept;
@@ -33,6 +31,8 @@ namespace bandlim
 {
 // Above this step the source is white: fresh values every call, no crossfade.
 inline constexpr float kWhiteStep = 0.85f;
+// 1/sqrt(2): each component gets half the unit variance, so a value has unit power.
+inline constexpr float kHalfPower = 0.707f;
 } // namespace bandlim
 
 void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& out1, CF& out2) noexcept
@@ -65,44 +65,113 @@ void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& o
     out2 = {b * new2.re + a * old2.re, b * new2.im + a * old2.im};
 }
 
-void BandLimNoiseCS::getUnitWithStep4(BandLimNoiseCS* const* sources, lanes::F4 step, float corr, float spread,
-                                      lanes::CF4& out1, lanes::CF4& out2) noexcept
+// Many sources side by side, one array per field, so that stepping them is a plain loop over
+// arrays. Stepping source i by step[i] where active[i] is non-zero gives exactly the values and the
+// draws of getUnitWithStep on each active source in ascending order; the others do not move.
+template <int kCapacity>
+struct BandLimNoiseBank
 {
-    using namespace lanes;
-    const I4 white = step > bandlim::kWhiteStep;
-    // Phases move on lane-wise; only lanes that draw (white, or crossing into a new target) leave
-    // the vector path, in lane order.
-    F4 phase = gather4([&](int k) noexcept { return sources[k]->phase; }) + (0.01f / (0.97f - step) + 1.0f) * step;
-    phase = select(phase >= 0.0f, phase, splat(0.0f)); // a negative or NaN step restarts the crossfade
-    const I4 crossing = (phase >= 1.0f) & ~white;
-    phase = select(crossing, phase - toFloat(toInt(phase)), phase);
-    for (int k = 0; k < kLanes; ++k)
+    alignas(32) std::array<float, kCapacity> phase{};
+    alignas(32) std::array<float, kCapacity> old1Re{};
+    alignas(32) std::array<float, kCapacity> old1Im{};
+    alignas(32) std::array<float, kCapacity> new1Re{};
+    alignas(32) std::array<float, kCapacity> new1Im{};
+    alignas(32) std::array<float, kCapacity> old2Re{};
+    alignas(32) std::array<float, kCapacity> old2Im{};
+    alignas(32) std::array<float, kCapacity> new2Re{};
+    alignas(32) std::array<float, kCapacity> new2Im{};
+
+    // Steps sources 0..count-1 and writes their two values to out[0] + i .. out[3] + i (re 1, im 1,
+    // re 2, im 2). Inline, so that it is compiled into each vector width of its callers.
+    [[gnu::always_inline]] inline void step(const float* step, const int32_t* active, int count, float corr,
+                                            float spread, float* const* out) noexcept;
+};
+
+namespace bandlim
+{
+// The phases of a bank move on as getUnitWithStep moves them, where active; drawKind[i] tells
+// whether source i draws: 0 no, 1 white, 2 after its crossfade ran out.
+[[gnu::always_inline]] inline void advancePhases(int n, const float* __restrict step, const int32_t* __restrict active,
+                                                 float* __restrict phase, int32_t* __restrict drawKind) noexcept
+{
+    for (int i = 0; i < n; ++i)
     {
-        if (white[k] == 0)
-            sources[k]->phase = phase[k];
+        const float s = step[i];
+        const float moved = phase[i] + (0.01f / (0.97f - s) + 1.0f) * s;
+        const float p = moved >= 0.0f ? moved : 0.0f; // a negative or NaN step restarts the crossfade
+        const int32_t white = s > kWhiteStep ? 1 : 0;
+        const int32_t crossing = p >= 1.0f && s <= kWhiteStep ? 1 : 0;
+        const int32_t on = active[i] != 0 ? 1 : 0;
+        // Below the white limit a step moves the phase by less than 1, so its whole part is 1.
+        const float next = crossing != 0 ? p - 1.0f : p;
+        phase[i] = (on & (1 - white)) != 0 ? next : phase[i];
+        drawKind[i] = on * (white + 2 * crossing);
     }
-    if (anyLane(white | crossing))
+}
+
+// The cubic crossfade of getUnitWithStep from old to new values; white sources give their new
+// values as they are.
+[[gnu::always_inline]] inline void crossfade(int n, const float* __restrict step, const float* __restrict phase,
+                                             const float* __restrict oldRe, const float* __restrict oldIm,
+                                             const float* __restrict newRe, const float* __restrict newIm,
+                                             float* __restrict outRe, float* __restrict outIm) noexcept
+{
+    for (int i = 0; i < n; ++i)
     {
-        for (int k = 0; k < kLanes; ++k)
+        const bool white = step[i] > kWhiteStep;
+        const float x = phase[i];
+        const float y = 1.0f - x;
+        const float a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
+        const float b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
+        const float re = b * newRe[i] + a * oldRe[i];
+        const float im = b * newIm[i] + a * oldIm[i];
+        outRe[i] = white ? newRe[i] : re;
+        outIm[i] = white ? newIm[i] : im;
+    }
+}
+} // namespace bandlim
+
+template <int kCapacity>
+void BandLimNoiseBank<kCapacity>::step(const float* stepBy, const int32_t* active, int count, float corr, float spread,
+                                       float* const* out) noexcept
+{
+    alignas(32) std::array<int32_t, kCapacity> drawKind;
+    const int n = count < kCapacity ? count : kCapacity;
+    bandlim::advancePhases(n, stepBy, active, phase.data(), drawKind.data());
+
+    // Fresh targets in source order, in batches from the canonical generator.
+    std::array<int32_t, kCapacity> pending;
+    int drawCount = 0;
+    for (int i = 0; i < n; ++i)
+    {
+        pending[static_cast<std::size_t>(drawCount)] = i;
+        drawCount += drawKind[static_cast<std::size_t>(i)] != 0 ? 1 : 0;
+    }
+    constexpr int kBatch = kCanonRandMaxBatch / 4;
+    for (int first = 0; first < drawCount; first += kBatch)
+    {
+        const int m = drawCount - first < kBatch ? drawCount - first : kBatch;
+        float r[kCanonRandMaxBatch];
+        getCanonRandFloats(r, 4 * m);
+        for (int j = 0; j < m; ++j)
         {
-            BandLimNoiseCS& n = *sources[k];
-            if (crossing[k] != 0)
+            const auto i = static_cast<std::size_t>(pending[static_cast<std::size_t>(first + j)]);
+            if (drawKind[i] == 2)
             {
-                n.old1 = n.new1;
-                n.old2 = n.new2;
+                old1Re[i] = new1Re[i];
+                old1Im[i] = new1Im[i];
+                old2Re[i] = new2Re[i];
+                old2Im[i] = new2Im[i];
             }
-            if ((white[k] | crossing[k]) != 0)
-                n.draw(corr, spread);
+            const float* q = r + 4 * j;
+            new1Re[i] = bandlim::kHalfPower * q[0];
+            new1Im[i] = bandlim::kHalfPower * q[1];
+            new2Re[i] = bandlim::kHalfPower * spread * q[2] + corr * new1Re[i];
+            new2Im[i] = bandlim::kHalfPower * spread * q[3] + corr * new1Im[i];
         }
     }
-    const F4 x = phase;
-    const F4 y = 1.0f - x;
-    const F4 a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
-    const F4 b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
-    const CF4 new1{gather4([&](int k) noexcept { return sources[k]->new1.re; }), gather4([&](int k) noexcept { return sources[k]->new1.im; })};
-    const CF4 old1{gather4([&](int k) noexcept { return sources[k]->old1.re; }), gather4([&](int k) noexcept { return sources[k]->old1.im; })};
-    const CF4 new2{gather4([&](int k) noexcept { return sources[k]->new2.re; }), gather4([&](int k) noexcept { return sources[k]->new2.im; })};
-    const CF4 old2{gather4([&](int k) noexcept { return sources[k]->old2.re; }), gather4([&](int k) noexcept { return sources[k]->old2.im; })};
-    out1 = {select(white, new1.re, b * new1.re + a * old1.re), select(white, new1.im, b * new1.im + a * old1.im)};
-    out2 = {select(white, new2.re, b * new2.re + a * old2.re), select(white, new2.im, b * new2.im + a * old2.im)};
+    bandlim::crossfade(n, stepBy, phase.data(), old1Re.data(), old1Im.data(), new1Re.data(), new1Im.data(), out[0],
+                       out[1]);
+    bandlim::crossfade(n, stepBy, phase.data(), old2Re.data(), old2Im.data(), new2Re.data(), new2Im.data(), out[2],
+                       out[3]);
 }

@@ -36,24 +36,25 @@ inline constexpr int kMaxVoicePartials = kMaxHarmonics + kMaxResonances;
 inline constexpr int kNumMidiChannels = 16;
 inline constexpr int kNumChannelRecords = kNumMidiChannels + 1;
 
-// Blended band record of a voice (one per band index); field numbers as rendering refers to them.
-struct VoiceBand
+// Blended band records of a voice, one array per field indexed by band, so that the per-band and
+// per-harmonic loops read them as vectors; field numbers as rendering refers to them.
+struct VoiceBands
 {
-    float levelA = 0.0f;        // 0: decaying level
-    float sharpA = 0.0f;        // 1: its decay rate
-    float levelB = 0.0f;        // 2: transient level
-    float sharpB = 0.0f;        // 3: its decay rate
-    float decayShape = 0.0f;    // 4
-    float levelC = 0.0f;        // 5: steady level
-    float oscDepth1 = 0.0f;     // 6: first oscillation depth
-    float oscDepth2 = 0.0f;     // 7: second oscillation depth (times the sine)
-    float oscRate = 0.0f;       // 8: oscillation phase step per hop
-    float oscStartPhase = 0.0f; // 9: start phase of the oscillation
-    float tonality = 0.0f;      // 10
-    float noiseWidth = 0.0f;    // 11
-    float unity = 0.0f;         // 12: 1.0 once set up
-    float detune = 0.0f;        // 13: harmonic-number offset
-    int32_t phaseOffset = 0;    // 14: phase offset in 1024ths of a turn
+    alignas(32) std::array<float, kMaxBands> levelA{};        // 0: decaying level
+    alignas(32) std::array<float, kMaxBands> sharpA{};        // 1: its decay rate
+    alignas(32) std::array<float, kMaxBands> levelB{};        // 2: transient level
+    alignas(32) std::array<float, kMaxBands> sharpB{};        // 3: its decay rate
+    alignas(32) std::array<float, kMaxBands> decayShape{};    // 4
+    alignas(32) std::array<float, kMaxBands> levelC{};        // 5: steady level
+    alignas(32) std::array<float, kMaxBands> oscDepth1{};     // 6: first oscillation depth
+    alignas(32) std::array<float, kMaxBands> oscDepth2{};     // 7: second oscillation depth (times the sine)
+    alignas(32) std::array<float, kMaxBands> oscRate{};       // 8: oscillation phase step per hop
+    alignas(32) std::array<float, kMaxBands> oscStartPhase{}; // 9: start phase of the oscillation
+    alignas(32) std::array<float, kMaxBands> tonality{};      // 10
+    alignas(32) std::array<float, kMaxBands> noiseWidth{};    // 11
+    alignas(32) std::array<float, kMaxBands> unity{};         // 12: 1.0 once set up
+    alignas(32) std::array<float, kMaxBands> detune{};        // 13: harmonic-number offset
+    alignas(32) std::array<int32_t, kMaxBands> phaseOffset{}; // 14: phase offset in 1024ths of a turn
 };
 
 // Blended resonance record (16 words): six values set by the voice set-up, the phase, and the
@@ -70,12 +71,14 @@ struct VoiceResonance
     BandLimNoiseCS noise;     // 7..15
 };
 
-// Per-harmonic record (11 words): phase deviation, noise state, oscillation phase.
-struct VoiceHarmonic
+// Per-harmonic state of a voice, one array per field, so that the per-harmonic loops read and
+// write whole vectors: phase deviation (1024ths of a turn), oscillation phase (0..1) and the
+// band-limited noise source.
+struct HarmonicState
 {
-    int32_t phase = 0;     // 0: phase deviation in 1024ths of a turn
-    BandLimNoiseCS noise;  // 1..9
-    float oscPhase = 0.0f; // 10: oscillation phase (0..1)
+    alignas(32) std::array<int32_t, kMaxHarmonics> phase{};
+    alignas(32) std::array<float, kMaxHarmonics> oscPhase{};
+    BandLimNoiseBank<kMaxHarmonics> noise;
 };
 
 // One smoothed random generator of rendering's band jitter.
@@ -143,7 +146,7 @@ struct KeyVoice
 
     // Spectral data written by the voice set-up.
     float veloGain = 0.0f;
-    std::array<VoiceBand, kMaxBands> bands{};
+    VoiceBands bands{};
     std::array<VoiceResonance, kMaxResonances> resonances{};
     int32_t voiceResonanceCount = 0;
     int32_t activeResonances = 0;
@@ -165,7 +168,7 @@ struct KeyVoice
     float jitterNew = 0.0f;
     float jitterValue = 0.0f;
 
-    std::array<VoiceHarmonic, kMaxHarmonics> harmonics{};
+    HarmonicState harmonics{};
     int32_t voiceHarmonicCount = 0;
 
     // ---- Block-rendering state (owned by KeySpaceDSP::process; may grow there) ----

@@ -76,13 +76,10 @@ void resetVoice(KeyVoice& v) noexcept
     constexpr float inf = std::numeric_limits<float>::infinity();
     v.state = 0;
     v.velocity = 0.0f;
-    for (VoiceBand& band : v.bands)
-    {
-        band.levelA = inf;
-        band.levelB = inf;
-        band.levelC = inf;
-        band.tonality = inf;
-    }
+    v.bands.levelA.fill(inf);
+    v.bands.levelB.fill(inf);
+    v.bands.levelC.fill(inf);
+    v.bands.tonality.fill(inf);
     v.timePos = 0.0f;
     v.voiceHarmonicCount = 0;
     v.onsetPending = 0;

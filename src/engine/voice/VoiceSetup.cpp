@@ -318,22 +318,23 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         for (int k = 0; k < lanes::kLanes && b0 + k < bandCount; ++k)
         {
             const int b = b0 + k;
-            VoiceBand& vb = v.bands[static_cast<size_t>(b)];
-            vb.levelA = levelA[k];
-            vb.sharpA = sharpA[k];
-            vb.levelB = levelB[k];
-            vb.sharpB = sharpB[k];
-            vb.decayShape = decayShape[k];
-            vb.levelC = levelC[k];
-            vb.oscDepth1 = depth1[k];
-            vb.oscDepth2 = depth2[k];
-            vb.oscRate = oscRate[k];
-            vb.oscStartPhase = startPhase[k];
-            vb.tonality = tonality[k];
-            vb.noiseWidth = noiseWidth[k];
-            vb.unity = 1.0f;
-            vb.detune = detune[k];
-            vb.phaseOffset = phaseOffset[k];
+            const auto sb = static_cast<size_t>(b);
+            VoiceBands& vb = v.bands;
+            vb.levelA[sb] = levelA[k];
+            vb.sharpA[sb] = sharpA[k];
+            vb.levelB[sb] = levelB[k];
+            vb.sharpB[sb] = sharpB[k];
+            vb.decayShape[sb] = decayShape[k];
+            vb.levelC[sb] = levelC[k];
+            vb.oscDepth1[sb] = depth1[k];
+            vb.oscDepth2[sb] = depth2[k];
+            vb.oscRate[sb] = oscRate[k];
+            vb.oscStartPhase[sb] = startPhase[k];
+            vb.tonality[sb] = tonality[k];
+            vb.noiseWidth[sb] = noiseWidth[k];
+            vb.unity[sb] = 1.0f;
+            vb.detune[sb] = detune[k];
+            vb.phaseOffset[sb] = phaseOffset[k];
 
             if (v.shareTime > 0.0f)
                 v.bandShare[static_cast<size_t>(b)] = shareLevel[k];
@@ -354,9 +355,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     v.activeBands = bandCount;
     if (bandCount < kMaxBands - 1)
     {
-        VoiceBand& next = v.bands[static_cast<size_t>(bandCount)];
-        next.decayShape = next.levelC = next.oscDepth1 = next.oscDepth2 = next.oscRate = 0.0f;
-        next.oscStartPhase = next.tonality = next.noiseWidth = next.unity = next.detune = 0.0f;
+        const auto n = static_cast<size_t>(bandCount);
+        VoiceBands& next = v.bands;
+        next.decayShape[n] = next.levelC[n] = next.oscDepth1[n] = next.oscDepth2[n] = next.oscRate[n] = 0.0f;
+        next.oscStartPhase[n] = next.tonality[n] = next.noiseWidth[n] = next.unity[n] = next.detune[n] = 0.0f;
     }
     for (int b = bandCount; b < kMaxBands; ++b)
         v.bandShare[static_cast<size_t>(b)] = 0.0f;
@@ -415,9 +417,9 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     {
         for (int i = 0; i < n; ++i)
         {
-            VoiceHarmonic& h = v.harmonics[static_cast<size_t>(i)];
-            h.phase = 0;
-            h.oscPhase = v.bands[static_cast<size_t>(harmBand[static_cast<size_t>(i)])].oscStartPhase;
+            v.harmonics.phase[static_cast<size_t>(i)] = 0;
+            const auto band = static_cast<size_t>(harmBand[static_cast<size_t>(i)]);
+            v.harmonics.oscPhase[static_cast<size_t>(i)] = v.bands.oscStartPhase[band];
         }
     }
     v.voiceHarmonicCount = n;

@@ -176,31 +176,36 @@ TEST(AddSynthRing, HandOutAndOnsetsWrapAroundTheRing)
     EXPECT_TRUE(synth.rings[0][0] == 1.0f && synth.rings[0][507] == 1.0f);
 }
 
-// Four sources stepped together give exactly what four single steps give, draws included: white,
-// slow, fast, negative and NaN steps side by side, over enough calls to cross many targets. Slow
-// steps crossfade smoothly (slope of the cubic <= 1.5) at unit power; full correlation without
-// spread gives two equal outputs at any step.
-TEST(BandLimNoiseCS, FourLaneStepMatchesSingleStepsOfUnitPower)
+// A bank of sources stepped together gives exactly what single steps give, draws included: white,
+// slow, fast, negative and NaN steps side by side, over enough calls to cross many targets, with an
+// inactive source that neither moves nor draws. Slow steps crossfade smoothly (slope of the cubic
+// <= 1.5) at unit power; full correlation without spread gives two equal outputs at any step.
+TEST(BandLimNoiseCS, BankStepMatchesSingleStepsOfUnitPower)
 {
-    std::array<BandLimNoiseCS, 4> single{}, grouped{};
-    std::array<BandLimNoiseCS*, 4> sources = {&grouped[0], &grouped[1], &grouped[2], &grouped[3]};
-    std::array<CF, 4> want1{}, want2{};
+    constexpr int kSources = 5;
+    std::array<BandLimNoiseCS, kSources> single{};
+    BandLimNoiseBank<8> bank;
+    std::array<CF, kSources> want1{}, want2{};
+    std::array<std::array<float, 8>, 4> got{};
+    float* out[4] = {got[0].data(), got[1].data(), got[2].data(), got[3].data()};
+    const std::array<int32_t, 8> active = {1, 1, 0, 1, 1};
     double power = 0.0;
     // clang-format off
-    struct Row { lanes::F4 step; float corr, spread; };
-    const Row rows[] = {{{0.9f, 0.02f, 0.6f, -0.1f}, 0.6f, 0.8f},
-        {{0.3f, std::nanf(""), 0.85f, 0.84f}, 0.6f, 0.8f}, {{0.95f, 0.3f, 0.05f, 0.02f}, 1.0f, 0.0f}};
+    struct Row { std::array<float, 8> step; float corr, spread; };
+    const Row rows[] = {{{0.9f, 0.02f, 0.3f, 0.6f, -0.1f}, 0.6f, 0.8f},
+        {{0.3f, std::nanf(""), 0.9f, 0.85f, 0.84f}, 0.6f, 0.8f}, {{0.95f, 0.3f, 0.5f, 0.05f, 0.02f}, 1.0f, 0.0f}};
     // clang-format on
     for (const auto& [step, corr, spread] : rows)
         for (uint32_t call = 0; call < 5000; ++call)
         {
-            if (call == 0) single = {}, grouped = {}; // fresh sources for each row
+            if (call == 0) single = {}, bank = {}; // fresh sources for each row
             setCanonRandSeed(4242u + call);
-            for (size_t k = 0; k < 4; ++k)
+            for (size_t k = 0; k < kSources; ++k)
             {
+                if (active[k] == 0) continue;
                 const float before = want1[k].re;
-                single[k].getUnitWithStep(step[int(k)], corr, spread, want1[k], want2[k]);
-                const bool slow = step[int(k)] == 0.02f;
+                single[k].getUnitWithStep(step[k], corr, spread, want1[k], want2[k]);
+                const bool slow = step[k] == 0.02f;
                 ASSERT_TRUE(!slow || call == 0 || std::fabs(want1[k].re - before) < 0.15f) << call;
                 power += slow ? double(want1[k].re) * want1[k].re + double(want1[k].im) * want1[k].im : 0.0;
                 ASSERT_TRUE(corr < 1.0f || (want1[k].re == want2[k].re && want1[k].im == want2[k].im))
@@ -208,14 +213,14 @@ TEST(BandLimNoiseCS, FourLaneStepMatchesSingleStepsOfUnitPower)
             }
             const uint32_t seedAfter = getCanonRandSeed();
             setCanonRandSeed(4242u + call);
-            lanes::CF4 got1, got2;
-            BandLimNoiseCS::getUnitWithStep4(sources.data(), step, corr, spread, got1, got2);
+            bank.step(step.data(), active.data(), kSources, corr, spread, out);
             ASSERT_EQ(getCanonRandSeed(), seedAfter);
-            for (size_t k = 0; k < 4; ++k)
-                ASSERT_TRUE(got1.re[int(k)] == want1[k].re && got1.im[int(k)] == want1[k].im &&
-                            got2.re[int(k)] == want2[k].re && got2.im[int(k)] == want2[k].im &&
-                            grouped[k].phase == single[k].phase)
-                    << "call " << call << " lane " << k;
+            for (size_t k = 0; k < kSources; ++k)
+                ASSERT_TRUE(active[k] == 0 ? bank.phase[k] == 0.0f && bank.new1Re[k] == 0.0f
+                                           : got[0][k] == want1[k].re && got[1][k] == want1[k].im &&
+                                                 got[2][k] == want2[k].re && got[3][k] == want2[k].im &&
+                                                 bank.phase[k] == single[k].phase)
+                    << "call " << call << " source " << k;
         }
     EXPECT_NEAR(power / 10000, 1.0, 0.3);
 }

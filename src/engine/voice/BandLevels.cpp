@@ -1,0 +1,249 @@
+// The band levels of one voice and hop: the smoothed jitter generators, each band's amplitude
+// from its decays, steady level and jitter, the mixed sounds' envelope frames, Flatten, the Hi-Lo
+// filter, and the tonal and noisy parts by Fatness. Per band, at most 82 per voice and hop.
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+#include "engine/KeySpaceDSP.h"
+#include "engine/modulation/CanonRandom.h"
+#include "engine/voice/VoiceHop.h"
+
+#include "engine/VectorWidth.h"
+
+using namespace voicehop;
+
+namespace
+{
+
+// Band gain and amplitude of bands 0..count-1, from their decays, steady level and jitter: band
+// records gathered field by field, per-band tables contiguous, the jitter generators' values by
+// the band's running sum. The mark index is the clamped truncation of the running sum (a NaN
+// reads mark 0).
+[[gnu::always_inline]] inline void bandAmplitudes(int count, const ToneShape shape, float t, float lifeFactor,
+                                                  int markCount, const int32_t* __restrict bandStart,
+                                                  const float* __restrict levelA, const float* __restrict sharpA,
+                                                  const float* __restrict levelB, const float* __restrict sharpB,
+                                                  const float* __restrict decayShape, const float* __restrict levelC,
+                                                  const float* __restrict runningSum,
+                                                  const float* __restrict mean19, const float* __restrict markValue,
+                                                  float* __restrict ampOut, float* __restrict envOut) noexcept
+{
+    const float markTop = static_cast<float>(markCount);
+    for (int b = 0; b < count; ++b)
+    {
+        const float hb = static_cast<float>(bandStart[b]);
+        const float bandGain = shape.levelAt(hb);
+        const float f4 = decayShape[b];
+        const float d1 = (f4 * f4 * sharpA[b] * t + 1.0f - f4) * sharpA[b] * t;
+        const float d2 = sharpB[b] * t;
+        const float p1 = approxExp(d1);
+        const float rs = runningSum[b];
+        const float rsLow = rs > 0.0f ? rs : 0.0f;
+        const int32_t k = static_cast<int32_t>(rsLow < markTop ? rsLow : markTop);
+        const float frac = clampUnit(rs - static_cast<float>(k));
+        const float s = smoothStep(frac);
+        const float jitter = (1.0f - s) * markValue[k] + s * markValue[std::min(k + 1, markCount)];
+        const float level = levelA[b] / p1 + levelB[b] / (p1 * approxExp(d2)) + levelC[b];
+        const float amp = (1.0f + mean19[b] * lifeFactor * jitter) * bandGain * level;
+        ampOut[b] = 0.0f < amp ? amp : 0.0f;
+        envOut[b] = bandGain;
+    }
+}
+
+// Tonal and noisy parts and noise width of bands 0..kBandTableSize by Fatness; bands past the
+// active ones (at most kMaxBands) stay silent.
+[[gnu::always_inline]] inline void tonalAndNoisy(int activeBands, float fatM, float fatO, float fatEPos,
+                                                 float widthScale,
+                                                 const float* __restrict tonality, const float* __restrict noiseWidth,
+                                                 const float* __restrict ampIn,
+                                                 float* __restrict tonalOut, float* __restrict noisyOut,
+                                                 float* __restrict widthOut) noexcept
+{
+    for (int b = 0; b < activeBands; ++b)
+    {
+        const float t10 = tonality[b];
+        const float k = clampUnit(t10 * fatM + fatO);
+        const float width = noiseWidth[b] * widthScale;
+        const float widened = fatO > 0.0f ? width * (t10 / (k + 1e-20f)) : width;
+        noisyOut[b] = ampIn[b] * k;
+        tonalOut[b] = ampIn[b] * std::sqrt(1.0f - k * k);
+        widthOut[b] = 0.05f * static_cast<float>(b) * fatEPos + widened;
+    }
+    for (int b = activeBands; b < kBandTableSize + 1; ++b)
+        noisyOut[b] = tonalOut[b] = widthOut[b] = 0.0f;
+}
+
+[[gnu::always_inline]] inline ToneShape levels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
+{
+    const auto modulated = [&e](int i) noexcept { return e.params[static_cast<std::size_t>(i)].modValue; };
+    const float t = hop.t;
+    const float lifeFactor = hop.lifeFactor;
+
+    // Mark generators; their values form a list closed by a 0.
+    const int markCount = std::clamp(v.markCount, 0, kBandTableSize);
+    for (int m = 0; m < markCount; ++m)
+    {
+        VoiceMark& mk = v.marks[static_cast<std::size_t>(m)];
+        mk.phase += mk.rate * hop.hopSeconds;
+        if (mk.phase >= 1.0f)
+        {
+            mk.oldTarget = mk.newTarget;
+            mk.newTarget = getCanonRandFloat();
+            mk.phase = fraction(mk.phase);
+        }
+        const float p = mk.phase;
+        mk.value = crossfadeOld(1.0f - p) * mk.newTarget + crossfadeOld(p) * mk.oldTarget;
+        e.markValueWork[static_cast<std::size_t>(m)] = mk.value;
+    }
+    e.markValueWork[static_cast<std::size_t>(markCount)] = 0.0f;
+
+    const int activeBands = std::clamp(v.activeBands, 0, kMaxBands);
+    const float brightness = modulated(kParamBrightness);
+    const float brightNeg = std::max(-brightness, 0.0f) + v.dampProgress;
+    ToneShape shape;
+    shape.gain = hop.gain;
+    shape.brightPos = std::max(brightness, 0.0f);
+    shape.brightNeg2 = brightNeg * brightNeg;
+
+    const VoiceBands& bands = v.bands;
+    bandAmplitudes(activeBands, shape, t, lifeFactor, markCount, e.bandStart.data(), bands.levelA.data(),
+                   bands.sharpA.data(), bands.levelB.data(), bands.sharpB.data(), bands.decayShape.data(),
+                   bands.levelC.data(), v.bandRunningSum.data(), v.bandMean19.data(), e.markValueWork.data(),
+                   e.bandAmpWork.data(), e.bandEnvWork.data());
+
+    // Envelope frames of the mixed sounds. A frame position past the end is a test, not a
+    // loop; positions before the first frame read frame 0.
+    {
+        std::array<float, kBandTableSize> accum{};
+        float ended = 0.0f;
+        bool anyFrames = false;
+        int bandsUsed = 0;
+        const int slots = std::clamp(v.soundSlots, 0, kMaxSoundSlots);
+        for (int j = 0; j < slots; ++j)
+        {
+            const auto sj = static_cast<std::size_t>(j);
+            const uint8_t* env = v.slotEnvelope[sj];
+            const int frames = v.slotFrameCount[sj];
+            if (env == nullptr || frames <= 0)
+                continue;
+            const float warp = v.slotWarp[sj];
+            float framePos =
+                ((1.0f - 1.0f / approxExp(t * warp)) * v.slotTuneRatio[sj] / (warp + 1e-20f) + t) * v.slotFrameRate[sj];
+            if (!(framePos > 0.0f))
+                framePos = 0.0f;
+            const float fade = clampUnit((static_cast<float>(frames) - framePos) / (0.1f * static_cast<float>(frames) + 1.0f));
+            if (!(framePos < static_cast<float>(frames)))
+                continue;
+            const int f0 = static_cast<int>(framePos);
+            const int f1 = std::min(f0 + 1, frames - 1);
+            const float ff = framePos - static_cast<float>(f0);
+            const float w = v.slotWeight[sj] * fade;
+            const float w0 = w * (1.0f - ff);
+            const float w1 = w * ff;
+            const int nb = std::min({frames, activeBands, std::clamp(v.slotBandCount[sj], 0, kMaxBands)});
+            const int stride = v.slotStride[sj];
+            for (int b = 0; b < nb; ++b)
+            {
+                const uint8_t* row = env + static_cast<std::ptrdiff_t>(b) * stride;
+                accum[static_cast<std::size_t>(b)] +=
+                    w0 * static_cast<float>(static_cast<int8_t>(row[f0])) + w1 * static_cast<float>(static_cast<int8_t>(row[f1]));
+            }
+            bandsUsed = std::max(bandsUsed, nb);
+            ended += (1.0f - fade) * 100.0f * v.slotWeight[sj];
+            anyFrames = true;
+        }
+        if (anyFrames && ended < 100.0f)
+        {
+            for (int b = 0; b < bandsUsed; ++b)
+            {
+                const auto sb = static_cast<std::size_t>(b);
+                e.bandAmpWork[sb] = std::max(0.0f, e.bandAmpWork[sb] + e.bandEnvWork[sb] * accum[sb] / 32768.0f);
+            }
+        }
+    }
+
+    // Flatten.
+    const float fl = shape.flatten = modulated(kParamFlatten) * 0.01f;
+    const float fl2 = shape.flatten2 = fl * fl;
+    const float flC = shape.flattenC = 39.0f * fl2 + 1.0f;
+    const float flG = shape.flattenG = 1.0f / (0.7f / (flC - 0.99f) + 0.18f);
+    if (fl < -0.005f)
+    {
+        for (int b = 0; b < activeBands; ++b)
+        {
+            float& a = e.bandAmpWork[static_cast<std::size_t>(b)];
+            a = static_cast<float>(b + 1) * 3.0f * fl2 * a * a + (1.0f - fl2) * a;
+        }
+    }
+    else if (fl > 0.005f)
+    {
+        for (int b = 0; b < activeBands; ++b)
+        {
+            float& a = e.bandAmpWork[static_cast<std::size_t>(b)];
+            a = a / (static_cast<float>(b + 1) * flG * a + 1.0f / flC);
+        }
+    }
+
+    // Hi-Lo filter.
+    const float hiLoCut = shape.hiLoCut = modulated(kParamHiLoCut);
+    shape.hiLoOn = std::fabs(hiLoCut) > 0.0001f;
+    const float hiLoRez = clampUnit(modulated(kParamHiLoRez));
+    shape.hiLoA = hiLoRez + 1.0f;
+    shape.hiLoB = 1.02f - hiLoRez;
+    shape.hiPassCorner = 10000.0f * hiLoCut * hiLoCut;
+    shape.loPassFactor = (100.0f * hiLoCut * hiLoCut + 10.0f * std::fabs(hiLoCut) + 1.0f) / 20000.0f;
+    if (shape.hiLoOn)
+    {
+        for (int b = 0; b < activeBands; ++b)
+            e.bandAmpWork[static_cast<std::size_t>(b)] *=
+                shape.hiLoResponse(static_cast<float>(e.bandStart[static_cast<std::size_t>(b)]) * hop.f);
+    }
+
+    // Tonal and noisy parts by Fatness; bands past the active ones stay silent.
+    const float fat = modulated(kParamFatness);
+    float fatM = 0.0f;
+    float fatO = 0.0f;
+    if (fat >= 1.0f)
+    {
+        fatM = 1.0f;
+        fatO = fat - 1.0f;
+    }
+    else if (fat >= 0.0f)
+    {
+        const float u = 1.0f - fat;
+        fatM = 1.0f - u * u;
+    }
+    const float fatE = fat >= 0.0f ? fat - 1.0f : -1.0f;
+    const float fatEPos = std::max(fatE, 0.0f);
+    const float widthScale = 0.8f * fatE + 1.0f;
+    tonalAndNoisy(activeBands, fatM, fatO, fatEPos, widthScale, bands.tonality.data(), bands.noiseWidth.data(),
+                  e.bandAmpWork.data(),
+                  e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data());
+
+    return shape;
+}
+
+ToneShape levelsBaseline(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
+{
+    return levels(e, v, hop);
+}
+
+#if QM_WIDE_VECTORS
+QM_WIDE_TARGET ToneShape levelsWide(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
+{
+    return levels(e, v, hop);
+}
+#endif
+
+} // namespace
+
+ToneShape voicehop::bandLevels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
+{
+#if QM_WIDE_VECTORS
+    if (e.usesWideVectors()) return levelsWide(e, v, hop);
+#endif
+    return levelsBaseline(e, v, hop);
+}

@@ -1,0 +1,146 @@
+// Performances rendered sample for sample against stored references: a purely tonal one (no noisy
+// band, no resonance, so its output depends on no random draw) and one on the demo bank with noise,
+// stereo share and resonances. Any change to how the voices place and sum their partials shows
+// here far below what the coarse golden signatures can see.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/Random.h"
+#include "engine/VectorWidth.h"
+#include "engine/modulation/CanonRandom.h"
+#include "engine/params/ParamTable.h"
+#include "support/EngineTestHelpers.h"
+
+namespace
+{
+
+constexpr float kRate = 44100.0f;
+// Reference samples are stored as integers in units of 2^-24 (about -144 dBFS).
+constexpr double kFixedScale = 16777216.0;
+
+// A tonal sound of 70 band records: falling steady and decaying levels, detune, phase offsets and
+// slow oscillations on some records, so that every per-harmonic term takes part.
+qmbank::BankEntry tonalSound(const char* name, int key, int tilt)
+{
+    qmbank::BlobSpec desc = qmtest::makePlainSpec(key, 70, 0, 90);
+    for (int b = 1; b < 70; ++b)
+    {
+        qmbank::BandRecord& band = desc.zones[0].bands[size_t(b)];
+        band.levelC = uint16_t(900 / (b + tilt) + 20);
+        band.levelA = int16_t(b % 3 == 0 ? 600 / b : 0);
+        band.widthA = 700;
+        band.detune = int16_t((b % 5 - 2) * 400);
+        band.binOffset = uint8_t(b * 37);
+        band.oscDepth = uint8_t(b % 4 == 1 ? 120 : 0);
+        band.oscRate = uint8_t(b % 4 == 1 ? 40 + b : 0);
+        band.oscPhase = uint8_t(b * 11);
+    }
+    return {name, qmbank::encodeBlob(desc)};
+}
+
+// Three chords, low to high (the top one reaching the harmonic limit), through the binaural
+// placement; 3072 frames in uneven blocks. The demo bank's sounds add noise, stereo share and
+// resonances. `wide` picks the vector form of the per-partial loops when given.
+void playScene(std::vector<float>& l, std::vector<float>& r, bool demo = false, const bool* wide = nullptr)
+{
+    engineSrand(777u);
+    setCanonRandSeed(kCanonRandInitialSeed);
+    qmtest::EngineRig rig(demo ? qmbank::demoBank()
+                               : std::vector{tonalSound("Tonal_Low", 48, 1), tonalSound("Tonal_High", 72, 6)},
+                          kRate);
+    KeySpaceDSP& dsp = rig.dsp();
+    if (wide) dsp.useWideVectors(*wide);
+    rig.setAllEffects(false);
+    dsp.params[kFirstFxSwitch + kFxSlotBinaural].value = 1.0f;
+    dsp.params[kParamStereoX].value = 0.3f;
+    dsp.params[kParamStereoSpread].value = 0.5f;
+    dsp.params[kParamFormant].value = 3.0f;
+    if (demo)
+        rig.pushCanvas({16, 21, 11}, {0.5f, 0.3f, 0.2f});
+    else
+        rig.pushCanvas({0, 1}, {0.6f, 0.4f});
+    const std::vector<std::vector<int>> chords = {{36, 43, 52}, {48, 55, 64, 71}, {60, 67, 76, 84, 96}};
+    for (const auto& chord : chords)
+    {
+        for (int note : chord)
+            qmtest::noteOn(dsp, note, 100);
+        rig.render(1024, 300, l, r);
+        for (int note : chord)
+            qmtest::noteOff(dsp, note);
+    }
+}
+
+} // namespace
+
+// The tonal scene and the demo-bank scene against renders of the engine before its per-partial
+// loops became arrays and vector forms.
+TEST(TonalRender, MatchesTheStoredReferencesBelowMinus90dB)
+{
+    for (const bool demo : {false, true})
+    {
+        const char* reference = demo ? "render_demo.txt" : "render_tonal.txt";
+        SCOPED_TRACE(reference);
+        std::vector<float> l, r;
+        playScene(l, r, demo);
+        std::vector<float> both = l;
+        both.insert(both.end(), r.begin(), r.end());
+        if (const char* regenerate = std::getenv("QM_REGENERATE_GOLDEN");
+            regenerate && std::string(regenerate) == "1")
+        {
+            std::ofstream out(qmtest::goldenPath(reference));
+            out << "# written by the engine tests with QM_REGENERATE_GOLDEN=1: left then right, x 2^24\n";
+            for (size_t i = 0; i < both.size(); ++i)
+                out << std::lround(double(both[i]) * kFixedScale) << (i % 16 == 15 ? '\n' : ' ');
+            ASSERT_TRUE(out.good());
+            continue;
+        }
+        std::ifstream in(qmtest::goldenPath(reference));
+        std::string header;
+        ASSERT_TRUE(std::getline(in, header))
+            << "missing " << reference << " (QM_REGENERATE_GOLDEN=1 writes it)";
+        std::vector<double> ref;
+        for (long v; in >> v;)
+            ref.push_back(double(v) / kFixedScale);
+        ASSERT_EQ(ref.size(), both.size());
+        double signal = 0.0, error = 0.0;
+        for (size_t i = 0; i < ref.size(); ++i)
+        {
+            signal += ref[i] * ref[i];
+            error += (double(both[i]) - ref[i]) * (double(both[i]) - ref[i]);
+        }
+        ASSERT_GT(signal / double(ref.size()), 1e-6) << "the scene must sound";
+        const double db = 10.0 * std::log10(error / signal + 1e-30);
+        std::printf("%s: the render differs from it by %.1f dB relative RMS\n", reference, db);
+        EXPECT_LT(db, -90.0);
+    }
+}
+
+// Both vector forms of the per-partial loops do the same arithmetic lane by lane without fused
+// multiply-adds, so they render the same samples. The baseline always renders; the wide form is
+// compared where the processor has AVX2 and FMA.
+TEST(TonalRender, BaselineAndWideLoopsRenderTheSameSamples)
+{
+    for (const bool demo : {false, true})
+    {
+        SCOPED_TRACE(demo ? "demo bank scene" : "tonal scene");
+        std::vector<float> l, r, wl, wr;
+        const bool baseline = false, wide = true;
+        playScene(l, r, demo, &baseline);
+        ASSERT_TRUE(qmtest::allFinite(l) && qmtest::allFinite(r));
+        ASSERT_GT(qmtest::peakOf(l), 1e-2f) << "the scene must sound";
+        if (!wideVectorsSupported())
+        {
+            std::printf("no AVX2 and FMA here: the baseline loops rendered alone\n");
+            continue;
+        }
+        std::printf("baseline and AVX2 loops compared sample for sample\n");
+        playScene(wl, wr, demo, &wide);
+        EXPECT_TRUE(l == wl && r == wr);
+    }
+}
