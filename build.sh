@@ -37,9 +37,12 @@ test)
     mkdir -p build
     # The plug-in, the processor, host and editor tests and the corpus replay, at release settings
     # (the engine tests run under the sanitizers below). The framework's largest units set the pace
-    # of this build, so it starts first and builds beside the sanitizer stages.
+    # of the whole run, so it starts first and builds beside the sanitizer stages.
     configure_build build/release -DQM_BUILD_ENGINE_TESTS=OFF >build/release.log 2>&1 &
     release_pid=$!
+    # Everything after it yields the cores to it, so that those units build at full speed while the
+    # rest fills what they leave.
+    renice -n 10 -p $$ >/dev/null
     # Engine under AddressSanitizer and UndefinedBehaviorSanitizer.
     configure_build build/asan -DQM_SANITIZE=address,undefined -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
     (cd build/asan && ctest -L engine --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
