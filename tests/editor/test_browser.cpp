@@ -14,10 +14,8 @@
 #include "engine/Random.h"
 #include "engine/params/ParamTable.h"
 #include "engine/voice/KeyLayout.h"
-#include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
 #include "processor/PresetFiles.h"
-#include "support/TestSounds.h"
 
 namespace juce
 {
@@ -203,7 +201,7 @@ TEST(Browser, TabsGeometryAndDrags)
 
     // Lists take their widest row + 24, at most half the panel - 3 (177), and stop at its bottom.
     auto& sounds = rig.processor.dsp->sounds;
-    const int left = static_cast<int>(b.categoryModel.font.getStringWidthFloat("<add soundBank>") + 24);
+    const int left = 118; // "<add soundBank>" and its margins
     std::strcpy(sounds[1].name, "Wide name wide name wide name");
     b.refreshWithState(SpaceListModel::soundsList, {});
     b.categoryList.selectRow(0);
@@ -217,8 +215,10 @@ TEST(Browser, TabsGeometryAndDrags)
     // A drag 3 px right of and 5 px below row 1's corner at twice the design size grabs (1, 2).
     rig.processor.editorWidth = 1260;
     b.itemList.selectRow(1);
-    juce::Desktop::setMousePosition(
-        b.localPointToGlobal(b.itemList.getPosition() + juce::Point<int>{3, 22 + 5}));
+    const juce::Point<int> at = b.itemList.getPosition() + juce::Point<int>{3, 22 + 5};
+    juce::Desktop::setMousePosition(b.localPointToGlobal(at));
+    // The offset is read from the display's pointer: make sure the display put it there.
+    ASSERT_EQ(b.getMouseXYRelative(), at);
     EXPECT_EQ(static_cast<int>(b.itemModel.getDragSourceDescription(b.itemList.getSelectedRows())), 1);
     EXPECT_EQ(b.grabOffset, juce::Point<int>(1, 2));
     EXPECT_EQ(b.dragId, 1);
@@ -273,11 +273,11 @@ TEST(SaveBox, GeometryTypingSavingAndClosing)
         juce::Component parent;
         parent.setSize(width, 504);
         SaveBox b(parent, nullptr);
-        juce::StringArray shown;
+        juce::String shown = b.boxBounds.toString();
         for (juce::Component* c : std::initializer_list<juce::Component*>{
                  b.titleLabel.get(), b.nameEditor.get(), b.saveButton.get(), b.cancelButton.get()})
-            shown.add(c->getBounds().toString());
-        EXPECT_EQ(b.boxBounds.toString() + ", " + shown.joinIntoString(", "), boxes);
+            shown << ", " << c->getBounds().toString();
+        EXPECT_EQ(shown, boxes);
     }
 
     // Typed keys, the name kept, how the box is left ('\r' return, '\x1b' escape, "save",
@@ -329,21 +329,17 @@ TEST(EditorWalk, ModesPadNodesSaveReloadAndScreenshot)
         EXPECT_EQ(processor.nodeCanvas.mode, mode);
     }
 
-    struct Gestures : juce::AudioProcessorParameter::Listener
+    Strings heard;
     {
-        Strings log;
-        void parameterValueChanged(int, float) override {}
-        void parameterGestureChanged(int, bool on) override { log.push_back(on ? "begin" : "end"); }
-    } host;
-    PluginParam* morphX = processor.getHostParam(processor.dsp->params[kParamMorphX].hostIndex);
-    morphX->addListener(&host);
-    for (int x : {300, 310, 320, 330})
-        canvas.updateMousePos(x, 200,
-                              x == 300  ? canvas.mouseDownEvent
-                              : x < 330 ? canvas.mouseDragEvent
-                                        : canvas.mouseUpEvent);
-    morphX->removeListener(&host);
-    EXPECT_EQ(host.log, (Strings{"begin", "end"}));
+        HostLog host(processor.getHostParam(processor.dsp->params[kParamMorphX].hostIndex), "X", heard,
+                     false);
+        for (int x : {300, 310, 320, 330})
+            canvas.updateMousePos(x, 200,
+                                  x == 300  ? canvas.mouseDownEvent
+                                  : x < 330 ? canvas.mouseDragEvent
+                                            : canvas.mouseUpEvent);
+    }
+    EXPECT_EQ(heard, (Strings{"X begin", "X end"}));
 
     // The popups' own items add a node and delete it again.
     const auto idOf = [](const juce::PopupMenu& menu, const juce::String& text)
@@ -387,22 +383,7 @@ TEST(EditorWalk, ModesPadNodesSaveReloadAndScreenshot)
     EXPECT_EQ(canvas.alert->getParentComponent(), &overlay);
 }
 
-// The test bank, written once the library folder is the test's own.
-struct Library : ::testing::Environment
-{
-    void SetUp() override
-    {
-        std::vector<qmbank::BankEntry> entries;
-        for (const char* n : {"Brass_Horn", "Brass_Tuba", "Keys_Piano", "Keys_Organ", "Pads_Warm"})
-            entries.push_back({n, qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000))});
-        getSoundsFolder().createDirectory();
-        qmbank::writeBankZip(getSoundsFolder().getChildFile("t.qmbank").getFullPathName().toStdString(),
-                             entries);
-    }
-};
-
 int main(int argc, char** argv)
 {
-    ::testing::AddGlobalTestEnvironment(new Library);
-    return runWithTemporaryHome(argc, argv);
+    return runWithTemporaryHome(argc, argv, writeTestBank);
 }

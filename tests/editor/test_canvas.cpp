@@ -6,10 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "EditorTestHome.h"
 #include "canvas/SpaceCanvas.h"
@@ -41,10 +38,7 @@ struct Rig
     NodeCanvasData& data() { return processor.nodeCanvas; }
     std::vector<InstrumentMap>& sounds() { return processor.dsp->sounds; }
     void setMode(int mode) { data().mode = mode, canvas->canvasModeChanged(false); }
-    juce::Point<float> pixelsOf(int node)
-    {
-        return canvas->nodeComp->toPixels(data().nodes[size_t(node)].pos);
-    }
+    juce::Point<float> pixelsOf(int i) { return canvas->nodeComp->toPixels(data().nodes[size_t(i)].pos); }
 };
 
 // What the component paints itself, without its children.
@@ -57,27 +51,20 @@ juce::Image paintOf(juce::Component& c)
 }
 
 using Action = std::function<void(Rig&)>;
-Action popup(int result)
-{
-    return [result](Rig& r) { popupCallback(result, r.canvas.get()); };
-}
-Action drop(juce::var what)
-{
-    return [what](Rig& r) { r.canvas->itemDropped({what, nullptr, {100, 200}}); };
-}
-Action setMode(int mode)
-{
-    return [mode](Rig& r) { r.setMode(mode); };
-}
+const auto popup = [](int result) -> Action
+{ return [=](Rig& r) { popupCallback(result, r.canvas.get()); }; };
+const auto drop = [](juce::var what) -> Action {
+    return [=](Rig& r) { r.canvas->itemDropped({what, nullptr, {100, 200}}); };
+};
 // Node 0 dragged until its top-left corner is at (x, y).
-Action dragTo(int x, int y)
+const auto dragTo = [](int x, int y) -> Action
 {
-    return [x, y](Rig& r)
+    return [=](Rig& r)
     {
         SpaceNode* node = r.canvas->nodeComp->nodes[0];
         node->setTopLeftPosition(x, y), r.canvas->nodeChanged(node);
     };
-}
+};
 } // namespace
 
 TEST(Canvas, MappingModeBoxesAndThePressPoint)
@@ -86,13 +73,16 @@ TEST(Canvas, MappingModeBoxesAndThePressPoint)
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({0, 0}), juce::Point<float>(0, 503));
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({1, 1}), juce::Point<float>(630, -127));
     // Painted and clear pixels: the box's corners, just outside them, and the captions' places.
-    using Points = std::vector<juce::Point<int>>;
-    for (const auto& [mode, in, out] :
-         {std::tuple<int, Points, Points>{1,
-                                          {{189, 81}, {440, 294}, {400, 300}},
-                                          {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}}},
-          {2, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}}},
-          {0, {}, {{300, 200}, {0, 109}, {189, 81}}}})
+    struct Box
+    {
+        int mode;
+        std::vector<juce::Point<int>> in, out;
+    };
+    for (const auto& [mode, in, out] : {Box{1,
+                                            {{189, 81}, {440, 294}, {400, 300}},
+                                            {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}}},
+                                        Box{2, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}}},
+                                        Box{0, {}, {{300, 200}, {0, 109}, {189, 81}}}})
     {
         rig.setMode(mode);
         const auto image = paintOf(*rig.canvas);
@@ -261,7 +251,7 @@ TEST(Canvas, HandlersWaitForTheStateLock)
     for (const auto& [what, act, after] : {std::tuple{"popup add", popup(1002), 6},
                                            {"popup delete", popup(3000), 4},
                                            {"drop", drop(2), 6},
-                                           {"mode change", Action(setMode(1)), 5}})
+                                           {"mode change", Action([](Rig& r) { r.setMode(1); }), 5}})
     {
         Rig rig;
         rig.setMode(0), rig.canvas->selectedNode = 0;
@@ -423,25 +413,28 @@ TEST(Canvas, VoiceDotsFollowTheEngineAndRepaintOnlyOnChange)
     rig.setMode(1);
     rig.sounds()[0].colour = 0xff00ff00u;
     auto* probe = new RepaintProbe(*rig.canvas->voxNodes);
-    const auto voice = [](uint32_t state, float level, float x)
-    {
-        VoiceDot v{state, level, {}};
-        v.mix.count = 1, v.mix.node[0] = 0, v.mix.weight[0] = 1.0f, v.mix.point = {x, 0.5f};
-        return v;
-    };
+    auto& dots = *rig.canvas->voxNodes;
+    // Voices by state and level at (x, 0.5) and the alphas of the dots drawn, in order: a free
+    // voice and one without a point draw nothing.
     VoiceSnapshot snapshot;
     snapshot.count = 5;
-    snapshot.voices = {voice(0, 0, 0.2f), voice(1, 0, 0.4f), voice(2, 1, 0.6f), voice(1, 0, std::nanf("")),
-                       voice(2, 0.5f, 0.5f)};
+    for (const auto& [i, state, level, x] : {std::tuple{0, 0u, 0.0f, 0.2f},
+                                             {1, 1u, 0.0f, 0.4f},
+                                             {2, 2u, 1.0f, 0.6f},
+                                             {3, 1u, 0.0f, std::nanf("")},
+                                             {4, 2u, 0.5f, 0.5f}})
+    {
+        VoiceDot& v = snapshot.voices[size_t(i)] = {state, level, {}};
+        v.mix.count = 1, v.mix.node[0] = 0, v.mix.weight[0] = 1.0f, v.mix.point = {x, 0.5f};
+    }
     rig.processor.dsp->voiceSnapshots.push(snapshot);
     rig.canvas->timerCallback();
-    auto& dots = *rig.canvas->voxNodes;
     ASSERT_EQ(dots.dotCount, 3);
-    EXPECT_EQ(dots.dotPos[0], juce::Point<float>(252, 188));
     EXPECT_EQ(std::vector<int>(
                   {dots.dotColour[0].getAlpha(), dots.dotColour[1].getAlpha(), dots.dotColour[2].getAlpha()}),
               std::vector<int>({179, 0, 89}));
     EXPECT_EQ(dots.dotColour[0].withAlpha(1.0f).getARGB(), 0xff00ff00u);
+    EXPECT_EQ(dots.dotPos[0], juce::Point<float>(252, 188));
     EXPECT_EQ(dots.getBounds(), juce::Rectangle<int>(239, 175, 152, 26));
     const int repaints = probe->count;
     rig.canvas->timerCallback();
