@@ -130,7 +130,11 @@ TEST(Canvas, PadGesturesCloseAndOnlyExplorePushesTheMix)
         const auto before = rig.processor.mixQueue.pushCount();
         rig.canvas->mouseDown(mouse(*rig.canvas, 300, 200));
         rig.canvas->mouseDrag(mouse(*rig.canvas, 310, 210));
-        if (ending == "mode change") rig.setMode(2);
+        if (ending == "mode change")
+        {
+            rig.setMode(2);
+            EXPECT_EQ(log, heard) << "closed before the release";
+        }
         if (ending == "destroyed")
             rig.canvas.reset();
         else
@@ -139,7 +143,7 @@ TEST(Canvas, PadGesturesCloseAndOnlyExplorePushesTheMix)
                                                                 : juce::ModifierKeys::leftButtonModifier));
         EXPECT_EQ(log, heard) << mode << " " << ending;
         EXPECT_EQ(rig.processor.mixQueue.pushCount() - before, pushes) << mode << " " << ending;
-        if (ending == "release") EXPECT_EQ(rig.processor.getPresetName().isEmpty(), pushes > 0) << mode;
+        EXPECT_TRUE(ending != "release" || rig.processor.getPresetName().isEmpty() == (pushes > 0)) << mode;
     }
 }
 
@@ -206,8 +210,8 @@ TEST(Canvas, PopupChoicesDropsAndNodeDragsEditTheNodes)
                          Row{"add unknown sound", popup(1500), 6, 8, -1, 8, 8, 108, false, false},
                          Row{"replace", popup(2001), 6, 8, 3, 8, 3, 1, true, false},
                          Row{"delete", popup(3000), 6, 8, 3, 7, 3, 107, true, false},
-                         Row{"stale delete", popup(3000), 6, 8, 20, 8, 7, 107, true, false},
-                         Row{"stale replace", popup(2001), 6, 8, 20, 8, 20, 120, true, false},
+                         Row{"stale delete", popup(3000), 6, 8, 8, 8, 7, 107, true, false},
+                         Row{"stale replace", popup(2001), 6, 8, 8, 8, 8, 108, true, false},
                          Row{"dismissed", popup(0), 6, 8, 3, 8, 3, 103, false, false},
                          Row{"top", popup(4000), 6, 8, -1, 0, 79, 179, true, false},
                          Row{"add at 1001 sounds", popup(3000), 1001, 8, -1, 9, 8, 1000, true, false},
@@ -239,7 +243,8 @@ TEST(Canvas, PopupChoicesDropsAndNodeDragsEditTheNodes)
         EXPECT_EQ(rig.canvas->alert != nullptr, r.alert) << r.what;
         // Nodes of sounds that are not loaded are still drawn, so node i stays canvas node i.
         EXPECT_TRUE(!r.refreshed || rig.canvas->nodeComp->nodes.size() == r.countAfter) << r.what;
-        if (r.at.x >= 0) EXPECT_EQ(rig.pixelsOf(r.slot), r.at) << r.what;
+        EXPECT_TRUE(r.at.x < 0 || rig.pixelsOf(r.slot) == r.at)
+            << r.what << ": " << rig.pixelsOf(r.slot).toString();
     }
 }
 
