@@ -67,30 +67,11 @@ const auto dragTo = [](int x, int y) -> Action
 };
 } // namespace
 
-TEST(Canvas, MappingModeBoxesAndThePressPoint)
+TEST(Canvas, MappingAndThePressPoint)
 {
     Rig rig;
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({0, 0}), juce::Point<float>(0, 503));
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({1, 1}), juce::Point<float>(630, -127));
-    // Painted and clear pixels: the box's corners, just outside them, and the captions' places.
-    struct Box
-    {
-        int mode;
-        std::vector<juce::Point<int>> in, out;
-    };
-    for (const auto& [mode, in, out] :
-         {Box{1, {{189, 81}, {440, 294}, {400, 300}},
-              {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}}},
-          Box{2, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}}},
-          Box{0, {}, {{300, 200}, {0, 109}, {189, 81}}}})
-    {
-        rig.setMode(mode);
-        const auto image = paintOf(*rig.canvas);
-        for (auto p : in)
-            EXPECT_GE(image.getPixelAt(p.x, p.y).getAlpha(), 0x99) << mode << " " << p.toString();
-        for (auto p : out)
-            EXPECT_EQ(image.getPixelAt(p.x, p.y).getAlpha(), 0) << mode << " " << p.toString();
-    }
     // A press near the corner is held 12 px inside; the pad pins its values to 0..1.
     rig.setMode(0);
     rig.canvas->mouseDown(mouse(*rig.canvas, 5, 5));
@@ -166,7 +147,7 @@ TEST(Canvas, MixColourBlendsInLinearLight)
     }
 }
 
-TEST(Canvas, PopupMenusGroupRunsOfCategories)
+TEST(Canvas, PopupMenusGroupRunsOfCategoriesAndScaleWithTheEditor)
 {
     Rig rig;
     rig.sounds().resize(4);
@@ -184,6 +165,13 @@ TEST(Canvas, PopupMenusGroupRunsOfCategories)
         EXPECT_EQ(items, (std::vector<std::string>{std::to_string(first), "-1", "A", std::to_string(base),
                                                    std::to_string(base + 1), "B", std::to_string(base + 2),
                                                    "A", std::to_string(base + 3)}));
+    }
+    // Menu items and the drag image grow with the editor; a saved width of 0 counts as the design width.
+    for (const auto& [width, height] : {std::pair{945, 30}, {0, 20}, {630, 20}, {1260, 40}})
+    {
+        rig.processor.editorWidth = width;
+        EXPECT_EQ(rig.canvas->makeDragImage(2).getHeight(), height) << width;
+        EXPECT_EQ(rig.canvas->popupItemHeight(), height) << width;
     }
 }
 
@@ -271,17 +259,6 @@ TEST(Canvas, HandlersWaitForTheStateLock)
     }
 }
 
-TEST(Canvas, EditorWidthScalesDragImageAndMenus)
-{
-    // A saved width of 0 counts as the design width.
-    Rig rig;
-    for (const auto& [width, height] : {std::pair{945, 30}, {0, 20}, {630, 20}, {1260, 40}})
-    {
-        rig.processor.editorWidth = width;
-        EXPECT_EQ(rig.canvas->makeDragImage(2).getHeight(), height) << width;
-        EXPECT_EQ(rig.canvas->popupItemHeight(), height) << width;
-    }
-}
 
 TEST(Canvas, MeshShadesAndSkipsDegenerateTriangles)
 {
@@ -446,7 +423,7 @@ TEST(Canvas, VoiceDotsFollowTheEngineAndRepaintOnlyOnChange)
     EXPECT_EQ(dots.dotCount, 0);
 }
 
-TEST(Canvas, Screenshots)
+TEST(Canvas, ScreenshotsAndModeBoxes)
 {
     Rig rig;
     // The canvas draws no background of its own: it is shown over a plain one.
@@ -456,28 +433,37 @@ TEST(Canvas, Screenshots)
     } backdrop;
     backdrop.setSize(630, 376);
     backdrop.addAndMakeVisible(*rig.canvas);
-    const auto shoot = [&](const char* name, juce::Point<int> probe, bool probeIsDark)
+    // Each view: a probe pixel of the picture, and pixels that the canvas itself paints (the
+    // mode's box at its corners, its captions) or leaves clear (just outside them).
+    using Points = std::vector<juce::Point<int>>;
+    const auto shoot = [&](const char* name, juce::Point<int> probe, bool probeIsDark, Points in, Points out)
     {
         const auto image = backdrop.createComponentSnapshot(backdrop.getLocalBounds());
-        const auto c = image.getPixelAt(probe.x, probe.y);
-        EXPECT_EQ(c.getBrightness() < 0.3f, probeIsDark) << name;
+        EXPECT_EQ(image.getPixelAt(probe.x, probe.y).getBrightness() < 0.3f, probeIsDark) << name;
+        const auto own = paintOf(*rig.canvas);
+        for (auto p : in)
+            EXPECT_GE(own.getPixelAt(p.x, p.y).getAlpha(), 0x99) << name << " " << p.toString();
+        for (auto p : out)
+            EXPECT_EQ(own.getPixelAt(p.x, p.y).getAlpha(), 0) << name << " " << p.toString();
         saveScreenshot(backdrop, name);
     };
+    const Points noBox = {{300, 200}, {0, 109}, {189, 81}};
     engineSrand(3);
     rig.setMode(0);
     rig.canvas->buttonClicked(rig.canvas->topButton.get());
-    shoot("canvas_explore_top.png", {5, 5}, false);
+    shoot("canvas_explore_top.png", {5, 5}, false, {}, noBox);
     // A caption enters its category's sound space with the morph point in the middle.
     const auto caption = rig.canvas->categoryLabels[1]->getBounds().getCentre();
     rig.canvas->mouseDown(mouse(*rig.canvas, caption.x, caption.y));
     rig.canvas->mouseUp(mouse(*rig.canvas, 315, 188));
     EXPECT_GT(rig.data().nodeCount, 0);
     EXPECT_NEAR(rig.canvas->morphPoint.x, 0.5f, 1e-3f);
-    shoot("canvas_explore_space.png", {5, 5}, false);
+    shoot("canvas_explore_space.png", {5, 5}, false, {}, noBox);
     rig.setMode(1);
-    shoot("canvas_xy_pad.png", {200, 90}, true);
+    shoot("canvas_xy_pad.png", {200, 90}, true, {{189, 81}, {440, 294}, {400, 300}},
+          {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}});
     rig.setMode(2);
-    shoot("canvas_keyboard.png", {5, 150}, true);
+    shoot("canvas_keyboard.png", {5, 150}, true, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}});
 }
 
 int main(int argc, char** argv)
