@@ -89,9 +89,9 @@ TEST(Markers, NotesMorphParametersAndNodeSets)
     EXPECT_NEAR(c4.x, 0.6143f, 1e-4f);
     EXPECT_NEAR(c4.y, 0.625f, 1e-6f);
     // Tops: the 20 px dot centred on the mix point's pixel row (y = 503 - 630 v).
-    for (const auto& [note, velocity, top, key, lower] : {std::tuple{60, 127.0f, 99, 0xffffffffu, true},
-                                                          {61, 127.0f, 99, 0xff141414u, false},
-                                                          {60, 64.0f, 177, 0xffffffffu, true}})
+    for (const auto& [note, velocity, top, key, lower] :
+         {std::tuple{60, 127.0f, 99, 0xffffffffu, true}, {61, 127.0f, 99, 0xff141414u, false},
+          {60, 64.0f, 177, 0xffffffffu, true}})
     {
         rig.event(kSynthEventNote, note, velocity);
         const NoteMarker& m = *rig.canvas->noteMarkers.getLast();
@@ -112,10 +112,8 @@ TEST(Markers, NotesMorphParametersAndNodeSets)
     flooded.erase(flooded.begin(), flooded.begin() + 2);
     for (const auto& [mode, notes, held] :
          {std::tuple{2, Notes{{60, 90}, {60, 100}, {60, 0}}, std::vector<int>{}},
-          {2, Notes{{60, 90}, {62, 90}, {60, 0}}, {62}},
-          {2, Notes{{-1, 90}, {128, 90}, {128, 0}}, {}},
-          {1, Notes{{60, 90}}, {}},
-          {2, flood, flooded}})
+          {2, Notes{{60, 90}, {62, 90}, {60, 0}}, {62}}, {2, Notes{{-1, 90}, {128, 90}, {128, 0}}, {}},
+          {1, Notes{{60, 90}}, {}}, {2, flood, flooded}})
     {
         Rig r;
         r.mode(mode);
@@ -153,8 +151,7 @@ TEST(Browser, SoundRunsAndTheSharedPresetOrder)
     sounds.resize(4);
     for (const auto& [category, expected] :
          {std::pair{-1, Strings{"A#10000", "B#10001", "A#10000", "<add soundBank>#20001"}},
-          {0, Strings{"Horn#0", "Tuba#1"}},
-          {1, Strings{"Piano#2"}}})
+          {0, Strings{"Horn#0", "Tuba#1"}}, {1, Strings{"Piano#2"}}})
     {
         SpaceListModel model;
         makeInstrumentList(&model, &rig.processor, category);
@@ -182,11 +179,10 @@ TEST(Browser, TabsGeometryAndDrags)
     const juce::Colour on(0xffffffffu), off(0xff999999u);
     juce::Colour random;
     // Click, then the tabs' colours and whether the list is open.
-    for (const auto& [click, sounds, presets, open] : {std::tuple{b.presetsTab.get(), off, on, true},
-                                                       {b.presetsTab.get(), off, off, false},
-                                                       {b.soundsTab.get(), on, off, true},
-                                                       {b.presetsTab.get(), off, on, true},
-                                                       {b.closeButton.get(), off, off, false}})
+    for (const auto& [click, sounds, presets, open] :
+         {std::tuple{b.presetsTab.get(), off, on, true}, {b.presetsTab.get(), off, off, false},
+          {b.soundsTab.get(), on, off, true}, {b.presetsTab.get(), off, on, true},
+          {b.closeButton.get(), off, off, false}})
     {
         b.buttonClicked(click);
         EXPECT_EQ(b.soundsTab->findColour(juce::TextButton::textColourOffId), sounds);
@@ -285,13 +281,9 @@ TEST(SaveBox, GeometryTypingSavingAndClosing)
     const juce::String a33 = juce::String::repeatedString("a", 33);
     for (const auto& [keys, kept, close, closed, event] :
          {std::tuple{juce::String("My Preset\r"), juce::String("My Preset"), "", true, 3},
-          {"a/b:c", "abc", "save", true, 3},
-          {a33 + "\r", a33.dropLastCharacters(1), "", true, 3},
-          {"   \r", "   ", "", false, 0},
-          {"\r", "", "", false, 0},
-          {"Esc\x1b", "Esc", "", true, 0},
-          {"Gone", "Gone", "cancel", true, 0},
-          {"..\r", "..", "", true, 4},
+          {"a/b:c", "abc", "save", true, 3}, {a33 + "\r", a33.dropLastCharacters(1), "", true, 3},
+          {"   \r", "   ", "", false, 0}, {"\r", "", "", false, 0}, {"Esc\x1b", "Esc", "", true, 0},
+          {"Gone", "Gone", "cancel", true, 0}, {"..\r", "..", "", true, 4},
           {"Blocked\r", "Blocked", "", true, 4}})
     {
         Rig rig;
@@ -331,13 +323,11 @@ TEST(EditorWalk, ModesPadNodesSaveReloadAndScreenshot)
 
     Strings heard;
     {
-        HostLog host(processor.getHostParam(processor.dsp->params[kParamMorphX].hostIndex), "X", heard,
-                     false);
+        auto* morphX = processor.getHostParam(processor.dsp->params[kParamMorphX].hostIndex);
+        HostLog host(morphX, "X", heard, false);
         for (int x : {300, 310, 320, 330})
-            canvas.updateMousePos(x, 200,
-                                  x == 300  ? canvas.mouseDownEvent
-                                  : x < 330 ? canvas.mouseDragEvent
-                                            : canvas.mouseUpEvent);
+            canvas.updateMousePos(x, 200, x == 300 ? canvas.mouseDownEvent
+                                          : x < 330 ? canvas.mouseDragEvent : canvas.mouseUpEvent);
     }
     EXPECT_EQ(heard, (Strings{"X begin", "X end"}));
 
