@@ -46,7 +46,7 @@ struct RepaintProbe : juce::CachedComponentImage
 };
 
 // A press, drag or release of the given buttons at (x, y) of c, as the framework hands it over.
-inline juce::MouseEvent mouse(juce::Component& c, int x, int y,
+inline juce::MouseEvent mouseAt(juce::Component& c, int x, int y,
                               juce::ModifierKeys::Flags button = juce::ModifierKeys::leftButtonModifier)
 {
     const juce::Point<float> at{static_cast<float>(x), static_cast<float>(y)};
@@ -58,15 +58,18 @@ inline juce::MouseEvent mouse(juce::Component& c, int x, int y,
 
 // What the host hears of one parameter while this lives: "<name> v" per value (unless values is
 // off), "<name> begin" and "<name> end" per gesture.
-struct HostLog : juce::AudioProcessorParameter::Listener
+struct HostParamLog : juce::AudioProcessorParameter::Listener
 {
-    HostLog(juce::AudioProcessorParameter* p, std::string n, std::vector<std::string>& l, bool v = true)
+    HostParamLog(juce::AudioProcessorParameter* p, std::string n, std::vector<std::string>& l, bool v = true)
         : param(p), name(std::move(n)), log(l), values(v)
     {
         param->addListener(this);
     }
-    ~HostLog() override { param->removeListener(this); }
-    void parameterValueChanged(int, float) override { values ? log.push_back(name + " v") : void(); }
+    ~HostParamLog() override { param->removeListener(this); }
+    void parameterValueChanged(int, float) override
+    {
+        if (values) log.push_back(name + " v");
+    }
     void parameterGestureChanged(int, bool on) override { log.push_back(name + (on ? " begin" : " end")); }
     juce::AudioProcessorParameter* param;
     std::string name;

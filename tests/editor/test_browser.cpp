@@ -324,7 +324,7 @@ TEST(EditorWalk, ModesPadNodesSaveReloadAndScreenshot)
     Strings heard;
     {
         auto* morphX = processor.getHostParam(processor.dsp->params[kParamMorphX].hostIndex);
-        HostLog host(morphX, "X", heard, false);
+        HostParamLog host(morphX, "X", heard, false);
         for (int x : {300, 310, 320, 330})
             canvas.updateMousePos(x, 200, x == 300 ? canvas.mouseDownEvent
                                           : x < 330 ? canvas.mouseDragEvent : canvas.mouseUpEvent);

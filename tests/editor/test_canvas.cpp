@@ -74,10 +74,10 @@ TEST(Canvas, MappingAndThePressPoint)
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({1, 1}), juce::Point<float>(630, -127));
     // A press near the corner is held 12 px inside; the pad pins its values to 0..1.
     rig.setMode(0);
-    rig.canvas->mouseDown(mouse(*rig.canvas, 5, 5));
+    rig.canvas->mouseDown(mouseAt(*rig.canvas, 5, 5));
     EXPECT_NEAR(rig.canvas->morphPoint.x, 12.0f / 630, 1e-6f);
     EXPECT_NEAR(rig.canvas->morphPoint.y, 491.0f / 630, 1e-6f);
-    rig.canvas->mouseUp(mouse(*rig.canvas, 5, 5));
+    rig.canvas->mouseUp(mouseAt(*rig.canvas, 5, 5));
     rig.setMode(1);
     auto& params = rig.processor.dsp->params;
     for (const auto& [x, y, mx, my] :
@@ -104,11 +104,11 @@ TEST(Canvas, PadGesturesCloseAndOnlyExplorePushesTheMix)
         rig.processor.setPresetName("Kept");
         Strings log;
         auto& params = rig.processor.dsp->params;
-        HostLog x(rig.processor.getHostParam(params[kParamMorphX].hostIndex), "X", log),
+        HostParamLog x(rig.processor.getHostParam(params[kParamMorphX].hostIndex), "X", log),
             y(rig.processor.getHostParam(params[kParamMorphY].hostIndex), "Y", log);
         const auto before = rig.processor.mixQueue.pushCount();
-        rig.canvas->mouseDown(mouse(*rig.canvas, 300, 200));
-        rig.canvas->mouseDrag(mouse(*rig.canvas, 310, 210));
+        rig.canvas->mouseDown(mouseAt(*rig.canvas, 300, 200));
+        rig.canvas->mouseDrag(mouseAt(*rig.canvas, 310, 210));
         if (ending == "mode change")
         {
             rig.setMode(2);
@@ -117,7 +117,7 @@ TEST(Canvas, PadGesturesCloseAndOnlyExplorePushesTheMix)
         if (ending == "destroyed")
             rig.canvas.reset();
         else
-            rig.canvas->mouseUp(mouse(*rig.canvas, 320, 220,
+            rig.canvas->mouseUp(mouseAt(*rig.canvas, 320, 220,
                                       ending == "right release" ? juce::ModifierKeys::rightButtonModifier
                                                                 : juce::ModifierKeys::leftButtonModifier));
         EXPECT_EQ(log, heard) << mode << " " << ending;
@@ -454,8 +454,8 @@ TEST(Canvas, ScreenshotsAndModeBoxes)
     shoot("canvas_explore_top.png", {5, 5}, false, {}, noBox);
     // A caption enters its category's sound space with the morph point in the middle.
     const auto caption = rig.canvas->categoryLabels[1]->getBounds().getCentre();
-    rig.canvas->mouseDown(mouse(*rig.canvas, caption.x, caption.y));
-    rig.canvas->mouseUp(mouse(*rig.canvas, 315, 188));
+    rig.canvas->mouseDown(mouseAt(*rig.canvas, caption.x, caption.y));
+    rig.canvas->mouseUp(mouseAt(*rig.canvas, 315, 188));
     EXPECT_GT(rig.data().nodeCount, 0);
     EXPECT_NEAR(rig.canvas->morphPoint.x, 0.5f, 1e-3f);
     shoot("canvas_explore_space.png", {5, 5}, false, {}, noBox);
