@@ -166,11 +166,16 @@ TEST(Canvas, PopupMenusGroupRunsOfCategoriesAndScaleWithTheEditor)
                                                    std::to_string(base + 1), "B", std::to_string(base + 2),
                                                    "A", std::to_string(base + 3)}));
     }
-    // Menu items and the drag image grow with the editor; a saved width of 0 counts as the design width.
+    // Menu items and the drag image (in the node's proportions, whole pixels up) grow with the
+    // editor; a saved width of 0 counts as the design width.
+    rig.processor.editorWidth = 630;
+    const int plainWidth = rig.canvas->makeDragImage(2).getWidth();
     for (const auto& [width, height] : {std::pair{945, 30}, {0, 20}, {630, 20}, {1260, 40}})
     {
         rig.processor.editorWidth = width;
-        EXPECT_EQ(rig.canvas->makeDragImage(2).getHeight(), height) << width;
+        const auto image = rig.canvas->makeDragImage(2);
+        EXPECT_EQ(image.getHeight(), height) << width;
+        EXPECT_EQ(image.getWidth(), (plainWidth * height + 19) / 20) << width;
         EXPECT_EQ(rig.canvas->popupItemHeight(), height) << width;
     }
 }
