@@ -14,10 +14,8 @@
 #include "engine/Random.h"
 #include "engine/params/ParamTable.h"
 #include "engine/voice/KeyLayout.h"
-#include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
 #include "processor/PresetFiles.h"
-#include "support/TestSounds.h"
 
 namespace juce
 {
@@ -91,9 +89,9 @@ TEST(Markers, NotesMorphParametersAndNodeSets)
     EXPECT_NEAR(c4.x, 0.6143f, 1e-4f);
     EXPECT_NEAR(c4.y, 0.625f, 1e-6f);
     // Tops: the 20 px dot centred on the mix point's pixel row (y = 503 - 630 v).
-    for (const auto& [note, velocity, top, key, lower] : {std::tuple{60, 127.0f, 99, 0xffffffffu, true},
-                                                          {61, 127.0f, 99, 0xff141414u, false},
-                                                          {60, 64.0f, 177, 0xffffffffu, true}})
+    for (const auto& [note, velocity, top, key, lower] :
+         {std::tuple{60, 127.0f, 99, 0xffffffffu, true}, {61, 127.0f, 99, 0xff141414u, false},
+          {60, 64.0f, 177, 0xffffffffu, true}})
     {
         rig.event(kSynthEventNote, note, velocity);
         const NoteMarker& m = *rig.canvas->noteMarkers.getLast();
@@ -114,10 +112,8 @@ TEST(Markers, NotesMorphParametersAndNodeSets)
     flooded.erase(flooded.begin(), flooded.begin() + 2);
     for (const auto& [mode, notes, held] :
          {std::tuple{2, Notes{{60, 90}, {60, 100}, {60, 0}}, std::vector<int>{}},
-          {2, Notes{{60, 90}, {62, 90}, {60, 0}}, {62}},
-          {2, Notes{{-1, 90}, {128, 90}, {128, 0}}, {}},
-          {1, Notes{{60, 90}}, {}},
-          {2, flood, flooded}})
+          {2, Notes{{60, 90}, {62, 90}, {60, 0}}, {62}}, {2, Notes{{-1, 90}, {128, 90}, {128, 0}}, {}},
+          {1, Notes{{60, 90}}, {}}, {2, flood, flooded}})
     {
         Rig r;
         r.mode(mode);
@@ -155,8 +151,7 @@ TEST(Browser, SoundRunsAndTheSharedPresetOrder)
     sounds.resize(4);
     for (const auto& [category, expected] :
          {std::pair{-1, Strings{"A#10000", "B#10001", "A#10000", "<add soundBank>#20001"}},
-          {0, Strings{"Horn#0", "Tuba#1"}},
-          {1, Strings{"Piano#2"}}})
+          {0, Strings{"Horn#0", "Tuba#1"}}, {1, Strings{"Piano#2"}}})
     {
         SpaceListModel model;
         makeInstrumentList(&model, &rig.processor, category);
@@ -184,11 +179,10 @@ TEST(Browser, TabsGeometryAndDrags)
     const juce::Colour on(0xffffffffu), off(0xff999999u);
     juce::Colour random;
     // Click, then the tabs' colours and whether the list is open.
-    for (const auto& [click, sounds, presets, open] : {std::tuple{b.presetsTab.get(), off, on, true},
-                                                       {b.presetsTab.get(), off, off, false},
-                                                       {b.soundsTab.get(), on, off, true},
-                                                       {b.presetsTab.get(), off, on, true},
-                                                       {b.closeButton.get(), off, off, false}})
+    for (const auto& [click, sounds, presets, open] :
+         {std::tuple{b.presetsTab.get(), off, on, true}, {b.presetsTab.get(), off, off, false},
+          {b.soundsTab.get(), on, off, true}, {b.presetsTab.get(), off, on, true},
+          {b.closeButton.get(), off, off, false}})
     {
         b.buttonClicked(click);
         EXPECT_EQ(b.soundsTab->findColour(juce::TextButton::textColourOffId), sounds);
@@ -203,7 +197,7 @@ TEST(Browser, TabsGeometryAndDrags)
 
     // Lists take their widest row + 24, at most half the panel - 3 (177), and stop at its bottom.
     auto& sounds = rig.processor.dsp->sounds;
-    const int left = static_cast<int>(b.categoryModel.font.getStringWidthFloat("<add soundBank>") + 24);
+    const int left = 118; // "<add soundBank>" and its margins
     std::strcpy(sounds[1].name, "Wide name wide name wide name");
     b.refreshWithState(SpaceListModel::soundsList, {});
     b.categoryList.selectRow(0);
@@ -217,8 +211,10 @@ TEST(Browser, TabsGeometryAndDrags)
     // A drag 3 px right of and 5 px below row 1's corner at twice the design size grabs (1, 2).
     rig.processor.editorWidth = 1260;
     b.itemList.selectRow(1);
-    juce::Desktop::setMousePosition(
-        b.localPointToGlobal(b.itemList.getPosition() + juce::Point<int>{3, 22 + 5}));
+    const juce::Point<int> at = b.itemList.getPosition() + juce::Point<int>{3, 22 + 5};
+    juce::Desktop::setMousePosition(b.localPointToGlobal(at));
+    // The offset is read from the display's pointer: make sure the display put it there.
+    ASSERT_EQ(b.getMouseXYRelative(), at);
     EXPECT_EQ(static_cast<int>(b.itemModel.getDragSourceDescription(b.itemList.getSelectedRows())), 1);
     EXPECT_EQ(b.grabOffset, juce::Point<int>(1, 2));
     EXPECT_EQ(b.dragId, 1);
@@ -273,11 +269,11 @@ TEST(SaveBox, GeometryTypingSavingAndClosing)
         juce::Component parent;
         parent.setSize(width, 504);
         SaveBox b(parent, nullptr);
-        juce::StringArray shown;
+        juce::String shown = b.boxBounds.toString();
         for (juce::Component* c : std::initializer_list<juce::Component*>{
                  b.titleLabel.get(), b.nameEditor.get(), b.saveButton.get(), b.cancelButton.get()})
-            shown.add(c->getBounds().toString());
-        EXPECT_EQ(b.boxBounds.toString() + ", " + shown.joinIntoString(", "), boxes);
+            shown << ", " << c->getBounds().toString();
+        EXPECT_EQ(shown, boxes);
     }
 
     // Typed keys, the name kept, how the box is left ('\r' return, '\x1b' escape, "save",
@@ -285,13 +281,9 @@ TEST(SaveBox, GeometryTypingSavingAndClosing)
     const juce::String a33 = juce::String::repeatedString("a", 33);
     for (const auto& [keys, kept, close, closed, event] :
          {std::tuple{juce::String("My Preset\r"), juce::String("My Preset"), "", true, 3},
-          {"a/b:c", "abc", "save", true, 3},
-          {a33 + "\r", a33.dropLastCharacters(1), "", true, 3},
-          {"   \r", "   ", "", false, 0},
-          {"\r", "", "", false, 0},
-          {"Esc\x1b", "Esc", "", true, 0},
-          {"Gone", "Gone", "cancel", true, 0},
-          {"..\r", "..", "", true, 4},
+          {"a/b:c", "abc", "save", true, 3}, {a33 + "\r", a33.dropLastCharacters(1), "", true, 3},
+          {"   \r", "   ", "", false, 0}, {"\r", "", "", false, 0}, {"Esc\x1b", "Esc", "", true, 0},
+          {"Gone", "Gone", "cancel", true, 0}, {"..\r", "..", "", true, 4},
           {"Blocked\r", "Blocked", "", true, 4}})
     {
         Rig rig;
@@ -329,21 +321,15 @@ TEST(EditorWalk, ModesPadNodesSaveReloadAndScreenshot)
         EXPECT_EQ(processor.nodeCanvas.mode, mode);
     }
 
-    struct Gestures : juce::AudioProcessorParameter::Listener
+    Strings heard;
     {
-        Strings log;
-        void parameterValueChanged(int, float) override {}
-        void parameterGestureChanged(int, bool on) override { log.push_back(on ? "begin" : "end"); }
-    } host;
-    PluginParam* morphX = processor.getHostParam(processor.dsp->params[kParamMorphX].hostIndex);
-    morphX->addListener(&host);
-    for (int x : {300, 310, 320, 330})
-        canvas.updateMousePos(x, 200,
-                              x == 300  ? canvas.mouseDownEvent
-                              : x < 330 ? canvas.mouseDragEvent
-                                        : canvas.mouseUpEvent);
-    morphX->removeListener(&host);
-    EXPECT_EQ(host.log, (Strings{"begin", "end"}));
+        auto* morphX = processor.getHostParam(processor.dsp->params[kParamMorphX].hostIndex);
+        HostParamLog host(morphX, "X", heard, false);
+        for (int x : {300, 310, 320, 330})
+            canvas.updateMousePos(x, 200, x == 300 ? canvas.mouseDownEvent
+                                          : x < 330 ? canvas.mouseDragEvent : canvas.mouseUpEvent);
+    }
+    EXPECT_EQ(heard, (Strings{"X begin", "X end"}));
 
     // The popups' own items add a node and delete it again.
     const auto idOf = [](const juce::PopupMenu& menu, const juce::String& text)
@@ -387,22 +373,7 @@ TEST(EditorWalk, ModesPadNodesSaveReloadAndScreenshot)
     EXPECT_EQ(canvas.alert->getParentComponent(), &overlay);
 }
 
-// The test bank, written once the library folder is the test's own.
-struct Library : ::testing::Environment
-{
-    void SetUp() override
-    {
-        std::vector<qmbank::BankEntry> entries;
-        for (const char* n : {"Brass_Horn", "Brass_Tuba", "Keys_Piano", "Keys_Organ", "Pads_Warm"})
-            entries.push_back({n, qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000))});
-        getSoundsFolder().createDirectory();
-        qmbank::writeBankZip(getSoundsFolder().getChildFile("t.qmbank").getFullPathName().toStdString(),
-                             entries);
-    }
-};
-
 int main(int argc, char** argv)
 {
-    ::testing::AddGlobalTestEnvironment(new Library);
-    return runWithTemporaryHome(argc, argv);
+    return runWithTemporaryHome(argc, argv, writeTestBank);
 }

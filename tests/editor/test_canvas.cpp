@@ -6,71 +6,39 @@
 #include <cstring>
 #include <functional>
 #include <future>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "EditorTestHome.h"
-#include "bankmaker/BankMaker.h"
 #include "canvas/SpaceCanvas.h"
 #include "engine/Random.h"
-#include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
-#include "support/TestSounds.h"
 
 namespace
 {
-const float kNaN = std::nanf("");
+using Strings = std::vector<std::string>;
 
-// Sounds of three categories, written before the first processor reads the library.
-void writeSounds()
+struct Rig
 {
-    std::vector<qmbank::BankEntry> entries;
-    for (const char* n : {"Brass_Horn", "Brass_Tuba", "Keys_Piano", "Keys_Organ", "Pads_Warm", "Pads_Glass"})
-        entries.push_back({n, qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000))});
-    getSoundsFolder().createDirectory();
-    qmbank::writeBankZip(getSoundsFolder().getChildFile("test.qmbank").getFullPathName().toStdString(),
-                         entries);
-}
-
-juce::MouseEvent mouse(juce::Component& c, int x, int y,
-                       juce::ModifierKeys::Flags button = juce::ModifierKeys::leftButtonModifier)
-{
-    const juce::Point<float> at{static_cast<float>(x), static_cast<float>(y)};
-    const auto now = juce::Time::getCurrentTime();
-    auto source = juce::Desktop::getInstance().getMainMouseSource();
-    return juce::MouseEvent(source, at, juce::ModifierKeys(button), 0, 0, 0, 0, 0, &c, &c, now, at, now, 1,
-                            false);
-}
-
-struct HostLog : juce::AudioProcessorParameter::Listener
-{
-    std::string name;
-    std::vector<std::string>* log;
-    void parameterValueChanged(int, float) override { log->push_back(name + " v"); }
-    void parameterGestureChanged(int, bool on) override { log->push_back(name + (on ? " begin" : " end")); }
-};
-
-// The library is written before the first processor reads it.
-struct SoundsWritten
-{
-    SoundsWritten() { static const bool written = (writeSounds(), true); }
-};
-
-struct Rig : SoundsWritten
-{
-    Rig() : canvas(std::make_unique<SpaceCanvas>(&processor.nodeCanvas, 630, 376, &processor)) {}
+    Rig() = default;
+    // An Explore canvas of count nodes at distinct places, node i playing sound 100 + i, with
+    // the test bank's first sound repeated up to the given number of sounds.
+    Rig(int sounds, int count)
+    {
+        data().mode = 0;
+        this->sounds().resize(static_cast<size_t>(sounds), this->sounds()[0]);
+        data().nodeCount = count;
+        for (int i = 0; i < kMaxCanvasNodes; ++i)
+            data().nodes[size_t(i)] = {{0.2f + 0.009f * i, 0.3f + 0.005f * (i % 7)}, 100 + i};
+        canvas->pressPoint = {0.4f, 0.6f};
+        canvas->dragGrabOffset = {5, 7};
+    }
     PluginProcessor processor;
-    std::unique_ptr<SpaceCanvas> canvas;
+    std::unique_ptr<SpaceCanvas> canvas =
+        std::make_unique<SpaceCanvas>(&processor.nodeCanvas, 630, 376, &processor);
     NodeCanvasData& data() { return processor.nodeCanvas; }
     std::vector<InstrumentMap>& sounds() { return processor.dsp->sounds; }
-    void setMode(int mode)
-    {
-        data().mode = mode;
-        canvas->canvasModeChanged(false);
-    }
-    Point2D nodePos(int i) { return data().nodes[static_cast<size_t>(i)].pos; }
+    void setMode(int mode) { data().mode = mode, canvas->canvasModeChanged(false); }
+    juce::Point<float> pixelsOf(int i) { return canvas->nodeComp->toPixels(data().nodes[size_t(i)].pos); }
 };
 
 // What the component paints itself, without its children.
@@ -81,35 +49,35 @@ juce::Image paintOf(juce::Component& c)
     c.paint(g);
     return image;
 }
+
+using Action = std::function<void(Rig&)>;
+const auto popup = [](int result) -> Action
+{ return [=](Rig& r) { popupCallback(result, r.canvas.get()); }; };
+const auto drop = [](juce::var what) -> Action {
+    return [=](Rig& r) { r.canvas->itemDropped({what, nullptr, {100, 200}}); };
+};
+// Node 0 dragged until its top-left corner is at (x, y).
+const auto dragTo = [](int x, int y) -> Action
+{
+    return [=](Rig& r)
+    {
+        SpaceNode* node = r.canvas->nodeComp->nodes[0];
+        node->setTopLeftPosition(x, y), r.canvas->nodeChanged(node);
+    };
+};
 } // namespace
 
-TEST(Canvas, MappingModeBoxesAndThePressPoint)
+TEST(Canvas, MappingAndThePressPoint)
 {
     Rig rig;
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({0, 0}), juce::Point<float>(0, 503));
     EXPECT_EQ(rig.canvas->nodeComp->toPixels({1, 1}), juce::Point<float>(630, -127));
-    // The box's corners, just outside them, and the captions' places.
-    using Points = std::vector<juce::Point<int>>;
-    for (const auto& [mode, in, out] :
-         {std::tuple<int, Points, Points>{1,
-                                          {{189, 81}, {440, 294}, {400, 300}},
-                                          {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}}},
-          {2, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}}},
-          {0, {}, {{300, 200}, {0, 109}, {189, 81}}}})
-    {
-        rig.setMode(mode);
-        const auto image = paintOf(*rig.canvas);
-        for (auto p : in)
-            EXPECT_GE(image.getPixelAt(p.x, p.y).getAlpha(), 0x99) << mode << " " << p.toString();
-        for (auto p : out)
-            EXPECT_EQ(image.getPixelAt(p.x, p.y).getAlpha(), 0) << mode << " " << p.toString();
-    }
     // A press near the corner is held 12 px inside; the pad pins its values to 0..1.
     rig.setMode(0);
-    rig.canvas->mouseDown(mouse(*rig.canvas, 5, 5));
+    rig.canvas->mouseDown(mouseAt(*rig.canvas, 5, 5));
     EXPECT_NEAR(rig.canvas->morphPoint.x, 12.0f / 630, 1e-6f);
     EXPECT_NEAR(rig.canvas->morphPoint.y, 491.0f / 630, 1e-6f);
-    rig.canvas->mouseUp(mouse(*rig.canvas, 5, 5));
+    rig.canvas->mouseUp(mouseAt(*rig.canvas, 5, 5));
     rig.setMode(1);
     auto& params = rig.processor.dsp->params;
     for (const auto& [x, y, mx, my] :
@@ -121,47 +89,40 @@ TEST(Canvas, MappingModeBoxesAndThePressPoint)
     }
 }
 
-TEST(Canvas, PadGestureIsAlwaysClosed)
+TEST(Canvas, PadGesturesCloseAndOnlyExplorePushesTheMix)
 {
-    const std::vector<std::string> expected = {"X begin", "X v", "Y begin", "Y v", "X v",
-                                               "Y v",     "X v", "X end",   "Y v", "Y end"};
-    for (const std::string ending : {"release", "mode change", "right release", "destroyed"})
-    {
-        Rig rig;
-        rig.setMode(1);
-        std::vector<std::string> log;
-        HostLog x, y;
-        x.name = "X", y.name = "Y", x.log = y.log = &log;
-        auto& params = rig.processor.dsp->params;
-        rig.processor.getHostParam(params[kParamMorphX].hostIndex)->addListener(&x);
-        rig.processor.getHostParam(params[kParamMorphY].hostIndex)->addListener(&y);
-        rig.canvas->mouseDown(mouse(*rig.canvas, 300, 200));
-        rig.canvas->mouseDrag(mouse(*rig.canvas, 310, 210));
-        if (ending == "release") rig.canvas->mouseUp(mouse(*rig.canvas, 320, 220));
-        if (ending == "mode change") rig.setMode(2), rig.canvas->mouseUp(mouse(*rig.canvas, 320, 220));
-        if (ending == "right release")
-            rig.canvas->mouseUp(mouse(*rig.canvas, 320, 220, juce::ModifierKeys::rightButtonModifier));
-        if (ending == "destroyed") rig.canvas.reset();
-        EXPECT_EQ(log, expected) << ending;
-        for (auto* l : {&x, &y})
-            for (auto* p : rig.processor.getParameters())
-                p->removeListener(l);
-    }
-}
-
-TEST(Canvas, OnlyExplorePushesTheMixAndClearsThePresetName)
-{
-    for (const auto& [mode, pushes] : {std::pair{0, 3u}, {1, 0u}, {2, 0u}})
+    // Press, drag, then the ending: what the host hears of Morph X / Y, the mixes sent, and
+    // whether the preset's name was cleared (only when a mix was sent).
+    const Strings closed = {"X begin", "X v", "Y begin", "Y v", "X v", "Y v", "X v", "X end", "Y v", "Y end"};
+    for (const auto& [mode, ending, heard, pushes] :
+         {std::tuple{1, std::string("release"), closed, 0u}, {1, "mode change", closed, 0u},
+          {1, "right release", closed, 0u}, {1, "destroyed", closed, 0u}, {0, "release", Strings{}, 3u},
+          {2, "release", Strings{}, 0u}})
     {
         Rig rig;
         rig.setMode(mode);
         rig.processor.setPresetName("Kept");
+        Strings log;
+        auto& params = rig.processor.dsp->params;
+        HostParamLog x(rig.processor.getHostParam(params[kParamMorphX].hostIndex), "X", log),
+            y(rig.processor.getHostParam(params[kParamMorphY].hostIndex), "Y", log);
         const auto before = rig.processor.mixQueue.pushCount();
-        rig.canvas->mouseDown(mouse(*rig.canvas, 300, 200));
-        rig.canvas->mouseDrag(mouse(*rig.canvas, 310, 200));
-        rig.canvas->mouseUp(mouse(*rig.canvas, 320, 200));
-        EXPECT_EQ(rig.processor.mixQueue.pushCount() - before, pushes) << mode;
-        EXPECT_EQ(rig.processor.getPresetName().isEmpty(), pushes > 0) << mode;
+        rig.canvas->mouseDown(mouseAt(*rig.canvas, 300, 200));
+        rig.canvas->mouseDrag(mouseAt(*rig.canvas, 310, 210));
+        if (ending == "mode change")
+        {
+            rig.setMode(2);
+            EXPECT_EQ(log, heard) << "closed before the release";
+        }
+        if (ending == "destroyed")
+            rig.canvas.reset();
+        else
+            rig.canvas->mouseUp(mouseAt(*rig.canvas, 320, 220,
+                                      ending == "right release" ? juce::ModifierKeys::rightButtonModifier
+                                                                : juce::ModifierKeys::leftButtonModifier));
+        EXPECT_EQ(log, heard) << mode << " " << ending;
+        EXPECT_EQ(rig.processor.mixQueue.pushCount() - before, pushes) << mode << " " << ending;
+        EXPECT_TRUE(ending != "release" || rig.processor.getPresetName().isEmpty() == (pushes > 0)) << mode;
     }
 }
 
@@ -174,8 +135,9 @@ TEST(Canvas, MixColourBlendsInLinearLight)
     rig.data().nodes[0].soundId = 1;
     // Entries of equal weight; node 0 plays sound 1; stale entries and an empty mix are black.
     for (const auto& [entries, soundIndices, argb] :
-         {std::tuple{std::vector<int>{0, 1}, true, 0x7fb500b5u}, {{1}, true, 0x7f0000ffu}, {{0}, false, 0x7f0000ffu},
-          {{9, 50}, false, 0x7f000000u}, {{-1, 500}, true, 0x7f000000u}, {{}, true, 0x7f000000u}})
+         {std::tuple{std::vector<int>{0, 1}, true, 0x7fb500b5u}, {{1}, true, 0x7f0000ffu},
+          {{0}, false, 0x7f0000ffu}, {{9, 50}, false, 0x7f000000u}, {{-1, 500}, true, 0x7f000000u},
+          {{}, true, 0x7f000000u}})
     {
         NodeMix m;
         m.count = static_cast<int>(entries.size());
@@ -185,7 +147,7 @@ TEST(Canvas, MixColourBlendsInLinearLight)
     }
 }
 
-TEST(Canvas, PopupMenusGroupRunsOfCategories)
+TEST(Canvas, PopupMenusGroupRunsOfCategoriesAndScaleWithTheEditor)
 {
     Rig rig;
     rig.sounds().resize(4);
@@ -204,118 +166,112 @@ TEST(Canvas, PopupMenusGroupRunsOfCategories)
                                                    std::to_string(base + 1), "B", std::to_string(base + 2),
                                                    "A", std::to_string(base + 3)}));
     }
+    // Menu items and the drag image (in the node's proportions, whole pixels up) grow with the
+    // editor; a saved width of 0 counts as the design width.
+    rig.processor.editorWidth = 630;
+    const int plainWidth = rig.canvas->makeDragImage(2).getWidth();
+    for (const auto& [width, height] : {std::pair{945, 30}, {0, 20}, {630, 20}, {1260, 40}})
+    {
+        rig.processor.editorWidth = width;
+        const auto image = rig.canvas->makeDragImage(2);
+        EXPECT_EQ(image.getHeight(), height) << width;
+        EXPECT_EQ(image.getWidth(), (plainWidth * height + 19) / 20) << width;
+        EXPECT_EQ(rig.canvas->popupItemHeight(), height) << width;
+    }
 }
 
-TEST(Canvas, PopupChoicesEditTheCanvas)
+TEST(Canvas, PopupChoicesDropsAndNodeDragsEditTheNodes)
 {
+    // Sounds loaded, nodes and the selected one before the action; the node count, one slot's
+    // sound after it, whether the canvas was sent to the engine, whether an alert shows, and where
+    // that slot's dot is drawn when the action places it. Node i plays sound 100 + i.
     struct Row
     {
         const char* what;
-        int sounds, count, selected, result, countAfter, slot, soundAfter;
+        Action act;
+        int sounds, count, selected, countAfter, slot, soundAfter;
         bool refreshed, alert;
+        juce::Point<float> at{-1, -1};
     };
-    for (const Row& r : {Row{"clear", 6, 8, -1, 1, 0, 79, 179, true, false},
-                         Row{"add", 6, 8, -1, 1002, 9, 8, 2, true, false},
-                         Row{"add at 64", 6, 64, -1, 1002, 64, 63, 163, true, true},
-                         Row{"add unknown sound", 6, 8, -1, 1500, 8, 8, 108, false, false},
-                         Row{"replace", 6, 8, 3, 2001, 8, 3, 1, true, false},
-                         Row{"delete", 6, 8, 3, 3000, 7, 3, 107, true, false},
-                         Row{"stale delete", 6, 8, 20, 3000, 8, 7, 107, true, false},
-                         Row{"stale replace", 6, 8, 20, 2001, 8, 20, 120, true, false},
-                         Row{"dismissed", 6, 8, 3, 0, 8, 3, 103, false, false},
-                         Row{"top", 6, 8, -1, 4000, 0, 79, 179, true, false},
-                         Row{"add at 1001 sounds", 1001, 8, -1, 3000, 9, 8, 1000, true, false},
-                         Row{"replace at 1001 sounds", 1001, 8, 3, 5000, 8, 3, 1000, true, false},
-                         Row{"delete at 1001 sounds", 1001, 8, 3, 6000, 7, 3, 107, true, false}})
+    for (const Row& r : {Row{"clear", popup(1), 6, 8, -1, 0, 79, 179, true, false},
+                         Row{"add", popup(1002), 6, 8, -1, 9, 8, 2, true, false},
+                         Row{"add at 64", popup(1002), 6, 64, -1, 64, 63, 163, true, true},
+                         Row{"add unknown sound", popup(1500), 6, 8, -1, 8, 8, 108, false, false},
+                         Row{"replace", popup(2001), 6, 8, 3, 8, 3, 1, true, false},
+                         Row{"delete", popup(3000), 6, 8, 3, 7, 3, 107, true, false},
+                         Row{"stale delete", popup(3000), 6, 8, 8, 8, 7, 107, true, false},
+                         Row{"stale replace", popup(2001), 6, 8, 8, 8, 8, 108, true, false},
+                         Row{"dismissed", popup(0), 6, 8, 3, 8, 3, 103, false, false},
+                         Row{"top", popup(4000), 6, 8, -1, 0, 79, 179, true, false},
+                         Row{"add at 1001 sounds", popup(3000), 1001, 8, -1, 9, 8, 1000, true, false},
+                         Row{"replace at 1001 sounds", popup(5000), 1001, 8, 3, 8, 3, 1000, true, false},
+                         Row{"delete at 1001 sounds", popup(6000), 1001, 8, 3, 7, 3, 107, true, false},
+                         // A dropped dot lands where the drag image showed it: drop - grab + (10, 10).
+                         Row{"drop", drop(2), 6, 8, -1, 9, 8, 2, true, false, {105, 203}},
+                         Row{"drop 65th", drop(2), 6, 64, -1, 64, 63, 163, false, true},
+                         Row{"drop of a preset row", drop(-1), 6, 8, -1, 8, 8, 108, false, false},
+                         Row{"drop of a sound not loaded", drop(6), 6, 8, -1, 8, 8, 108, false, false},
+                         Row{"drop from elsewhere", drop("Brass_Horn"), 6, 8, -1, 8, 8, 108, false, false},
+                         // A dragged node's dot centre on each edge stays; a pixel past it, the node goes.
+                         Row{"drag left", dragTo(-10, 100), 6, 8, -1, 8, 0, 100, true, false, {0, 110}},
+                         Row{"drag out left", dragTo(-11, 100), 6, 8, -1, 7, 0, 107, true, false},
+                         Row{"drag right", dragTo(620, 100), 6, 8, -1, 8, 0, 100, true, false, {630, 110}},
+                         Row{"drag out right", dragTo(621, 100), 6, 8, -1, 7, 0, 107, true, false},
+                         Row{"drag up", dragTo(100, -10), 6, 8, -1, 8, 0, 100, true, false, {110, 0}},
+                         Row{"drag out up", dragTo(100, -11), 6, 8, -1, 7, 0, 107, true, false},
+                         Row{"drag down", dragTo(100, 366), 6, 8, -1, 8, 0, 100, true, false, {110, 376}},
+                         Row{"drag out down", dragTo(100, 367), 6, 8, -1, 7, 0, 107, true, false}})
     {
-        Rig rig;
-        rig.setMode(0);
-        rig.sounds().resize(static_cast<size_t>(r.sounds), rig.sounds()[0]);
-        rig.data().nodeCount = r.count;
-        for (int i = 0; i < kMaxCanvasNodes; ++i)
-            rig.data().nodes[static_cast<size_t>(i)] = {{0.2f + 0.009f * i, 0.3f + 0.005f * (i % 7)},
-                                                        100 + i};
+        Rig rig = {r.sounds, r.count};
         rig.canvas->selectedNode = r.selected;
-        rig.canvas->pressPoint = {0.4f, 0.6f};
         const auto pushes = rig.processor.canvasQueue.pushCount();
-        popupCallback(r.result, rig.canvas.get());
+        r.act(rig);
         EXPECT_EQ(rig.data().nodeCount, r.countAfter) << r.what;
         EXPECT_EQ(rig.data().nodes[static_cast<size_t>(r.slot)].soundId, r.soundAfter) << r.what;
         EXPECT_EQ(rig.processor.canvasQueue.pushCount() - pushes, r.refreshed ? 1u : 0u) << r.what;
         EXPECT_EQ(rig.canvas->alert != nullptr, r.alert) << r.what;
         // Nodes of sounds that are not loaded are still drawn, so node i stays canvas node i.
         EXPECT_TRUE(!r.refreshed || rig.canvas->nodeComp->nodes.size() == r.countAfter) << r.what;
+        EXPECT_TRUE(r.at.x < 0 || rig.pixelsOf(r.slot) == r.at)
+            << r.what << ": " << rig.pixelsOf(r.slot).toString();
     }
 }
 
-TEST(Canvas, DropsPlaceOnlyLoadedSounds)
+TEST(Canvas, HandlersWaitForTheStateLock)
 {
-    for (const auto& [description, count, countAfter, alert] :
-         {std::tuple{juce::var(2), 8, 9, false}, {2, 64, 64, true}, {-1, 8, 8, false}, {6, 8, 8, false},
-          {"Brass_Horn", 8, 8, false}})
+    // Another thread (a host's state call) holds the lock and rewrites the canvas to 5 nodes while
+    // the handler runs: a handler that waits for the lock sees the 5 nodes, one that does not
+    // edits the old canvas and is overwritten.
+    for (const auto& [what, act, after] :
+         {std::tuple{"popup add", popup(1002), 6}, {"popup delete", popup(3000), 4}, {"drop", drop(2), 6},
+          {"mode change", Action([](Rig& r) { r.setMode(1); }), 5}})
     {
         Rig rig;
-        rig.setMode(0);
-        rig.data().nodeCount = count;
-        rig.canvas->dragGrabOffset = {5, 7};
-        rig.canvas->itemDropped({description, nullptr, {100, 200}});
-        EXPECT_EQ(rig.data().nodeCount, countAfter) << description.toString();
-        EXPECT_EQ(rig.canvas->alert != nullptr, alert) << description.toString();
-        // The dot lands where the drag image showed it: drop - grab + (10, 10).
-        if (countAfter > count)
-            EXPECT_EQ(rig.canvas->nodeComp->toPixels(rig.nodePos(count)), juce::Point<float>(105, 203));
+        rig.setMode(0), rig.canvas->selectedNode = 0;
+        ASSERT_GT(rig.data().nodeCount, 5);
+        std::promise<void> locked;
+        std::thread host([&] {
+            const juce::ScopedLock lock(rig.processor.stateLock);
+            locked.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            rig.data().nodeCount = 5;
+        });
+        locked.get_future().wait();
+        act(rig);
+        host.join();
+        EXPECT_EQ(rig.data().nodeCount, after) << what;
+        EXPECT_EQ(rig.canvas->nodeComp->nodes.size(), after) << what;
     }
 }
 
-TEST(Canvas, NodeDraggedOutOfTheLayerIsDeleted)
-{
-    // Top-left corners of the dragged node: its dot's centre on each edge, and a pixel past it.
-    const int rows[][3] = {{-10, 100, 1}, {-11, 100, 0}, {620, 100, 1}, {621, 100, 0},
-                           {100, -10, 1}, {100, -11, 0}, {100, 366, 1}, {100, 367, 0}};
-    for (const auto& [x, y, stays] : rows)
-    {
-        Rig rig;
-        rig.setMode(0);
-        const int count = rig.data().nodeCount;
-        ASSERT_GT(count, 1);
-        const Point2D last = rig.nodePos(count - 1);
-        SpaceNode* node = rig.canvas->nodeComp->nodes[0];
-        node->setTopLeftPosition(x, y);
-        rig.canvas->nodeChanged(node);
-        EXPECT_EQ(rig.data().nodeCount, stays ? count : count - 1) << x << "," << y;
-        const auto at = rig.canvas->nodeComp->toPixels(rig.nodePos(0));
-        if (stays)
-            EXPECT_EQ(at, juce::Point<float>(static_cast<float>(x + 10), static_cast<float>(y + 10)));
-        else
-            EXPECT_EQ(rig.nodePos(0).x, last.x);
-        EXPECT_EQ(rig.canvas->nodeComp->nodes.size(), rig.data().nodeCount);
-    }
-}
-
-TEST(Canvas, EditorWidthScalesDragImageAndMenus)
-{
-    Rig rig;
-    const SpaceNode plain({0, 0}, {}, juce::String::fromUTF8(rig.sounds()[2].name),
-                          rig.canvas->nodeComp->font, 2, nullptr);
-    for (const auto& [width, scale, itemHeight] :
-         {std::tuple{945, 1.5f, 30}, {0, 1.0f, 20}, {630, 1.0f, 20}, {1260, 2.0f, 40}})
-    {
-        rig.processor.editorWidth = width;
-        const auto image = rig.canvas->makeDragImage(2);
-        EXPECT_EQ(image.getWidth(), static_cast<int>(static_cast<float>(plain.getWidth()) * scale + 0.9f))
-            << width;
-        EXPECT_EQ(image.getHeight(), static_cast<int>(20 * scale + 0.9f)) << width;
-        EXPECT_EQ(rig.canvas->popupItemHeight(), itemHeight) << width;
-    }
-}
 
 TEST(Canvas, MeshShadesAndSkipsDegenerateTriangles)
 {
     // Grey -1: nothing drawn (corners on one line, or all in one point).
     using Corners = std::array<Point2D, 3>;
+    const Corners triangle{{{0.2f, 0.2f}, {0.6f, 0.2f}, {0.4f, 0.6f}}};
     for (const auto& [corners, shade, grey] :
-         {std::tuple{Corners{{{0.2f, 0.2f}, {0.6f, 0.2f}, {0.4f, 0.6f}}}, 0, 43},
-          {Corners{{{0.2f, 0.2f}, {0.6f, 0.2f}, {0.4f, 0.6f}}}, 12, 255},
+         {std::tuple{triangle, 0, 43}, {triangle, 12, 255},
           {Corners{{{0.2f, 0.2f}, {0.4f, 0.3f}, {0.6f, 0.4f}}}, 0, -1},
           {Corners{{{0.3f, 0.3f}, {0.3f, 0.3f}, {0.3f, 0.3f}}}, 0, -1}})
     {
@@ -384,11 +340,8 @@ TEST(Canvas, CategoryCaptionsFitAndStayInside)
         ASSERT_EQ(labels.size(), categories == 1 ? 1 : 128);
         EXPECT_EQ(labels[0]->text, "BRASS");
         for (auto* label : labels)
-        {
-            EXPECT_GT(label->getWidth(), 0);
-            EXPECT_TRUE(label->getX() >= 20 && label->getY() >= 20 && label->getRight() <= 610 &&
-                        label->getBottom() <= 356);
-        }
+            EXPECT_TRUE(label->getWidth() > 0 && label->getX() >= 20 && label->getY() >= 20 &&
+                        label->getRight() <= 610 && label->getBottom() <= 356);
         if (categories == 1)
             EXPECT_LE(labels[0]->getBounds().getCentre().getDistanceFrom({315, 188}), 2);
         else
@@ -422,20 +375,15 @@ TEST(Canvas, TransitionPinchesAndEnds)
     rig.canvas->buttonClicked(rig.canvas->theseButton.get());
     ASSERT_NE(rig.canvas->transitionFrom, nullptr);
     EXPECT_FALSE(rig.canvas->nodeComp->isVisible());
-    now = 100.35; // t = 0.5: both pinch 0.691
+    now = 100.35; // halfway: both images pinched by 0.691
     rig.canvas->timerCallback();
-    ComponentImage expected(630, 376, *rig.canvas->nodeComp, {1, 1}, juce::Image::ARGB);
-    expected.setPinch(0.691f, rig.canvas->transitionAngle);
     for (auto* image : {rig.canvas->transitionFrom.get(), rig.canvas->transitionTo.get()})
-    {
-        EXPECT_NEAR(image->opacity, expected.opacity, 2e-3f);
-        EXPECT_NEAR(image->drawTransform.mat00, expected.drawTransform.mat00, 2e-3f);
-        EXPECT_NEAR(image->drawTransform.mat11, expected.drawTransform.mat11, 2e-3f);
-    }
+        EXPECT_TRUE(std::abs(image->opacity - 0.494f) < 2e-3f &&
+                    std::abs(image->drawTransform.mat00 - 0.309f) < 2e-3f &&
+                    image->drawTransform.mat11 == 1.0f);
     now = 100.7;
     rig.canvas->timerCallback();
-    EXPECT_EQ(rig.canvas->transitionFrom, nullptr);
-    EXPECT_EQ(rig.canvas->transitionTo, nullptr);
+    EXPECT_TRUE(rig.canvas->transitionFrom == nullptr && rig.canvas->transitionTo == nullptr);
     EXPECT_TRUE(rig.canvas->nodeComp->isVisible());
 }
 
@@ -445,21 +393,21 @@ TEST(Canvas, VoiceDotsFollowTheEngineAndRepaintOnlyOnChange)
     rig.setMode(1);
     rig.sounds()[0].colour = 0xff00ff00u;
     auto* probe = new RepaintProbe(*rig.canvas->voxNodes);
-    const auto voice = [](uint32_t state, float level, float x)
-    {
-        VoiceDot v{state, level, {}};
-        v.mix.count = 1, v.mix.node[0] = 0, v.mix.weight[0] = 1.0f, v.mix.point = {x, 0.5f};
-        return v;
-    };
+    auto& dots = *rig.canvas->voxNodes;
+    // Voices by state and level at (x, 0.5) and the alphas of the dots drawn, in order: a free
+    // voice and one without a point draw nothing.
     VoiceSnapshot snapshot;
     snapshot.count = 5;
-    snapshot.voices = {voice(0, 0, 0.2f), voice(1, 0, 0.4f), voice(2, 1, 0.6f), voice(1, 0, kNaN),
-                       voice(2, 0.5f, 0.5f)};
+    for (const auto& [i, state, level, x] :
+         {std::tuple{0, 0u, 0.0f, 0.2f}, {1, 1u, 0.0f, 0.4f}, {2, 2u, 1.0f, 0.6f},
+          {3, 1u, 0.0f, std::nanf("")}, {4, 2u, 0.5f, 0.5f}})
+    {
+        VoiceDot& v = snapshot.voices[size_t(i)] = {state, level, {}};
+        v.mix.count = 1, v.mix.node[0] = 0, v.mix.weight[0] = 1.0f, v.mix.point = {x, 0.5f};
+    }
     rig.processor.dsp->voiceSnapshots.push(snapshot);
     rig.canvas->timerCallback();
-    auto& dots = *rig.canvas->voxNodes;
     ASSERT_EQ(dots.dotCount, 3);
-    EXPECT_EQ(dots.dotPos[0], juce::Point<float>(252, 188));
     EXPECT_EQ(std::vector<int>(
                   {dots.dotColour[0].getAlpha(), dots.dotColour[1].getAlpha(), dots.dotColour[2].getAlpha()}),
               std::vector<int>({179, 0, 89}));
@@ -480,7 +428,7 @@ TEST(Canvas, VoiceDotsFollowTheEngineAndRepaintOnlyOnChange)
     EXPECT_EQ(dots.dotCount, 0);
 }
 
-TEST(Canvas, Screenshots)
+TEST(Canvas, ScreenshotsAndModeBoxes)
 {
     Rig rig;
     // The canvas draws no background of its own: it is shown over a plain one.
@@ -490,63 +438,40 @@ TEST(Canvas, Screenshots)
     } backdrop;
     backdrop.setSize(630, 376);
     backdrop.addAndMakeVisible(*rig.canvas);
-    const auto shoot = [&](const char* name, juce::Point<int> probe, bool probeIsDark)
+    // Each view: a probe pixel of the picture, and pixels that the canvas itself paints (the
+    // mode's box at its corners, its captions) or leaves clear (just outside them).
+    using Points = std::vector<juce::Point<int>>;
+    const auto shoot = [&](const char* name, juce::Point<int> probe, bool probeIsDark, Points in, Points out)
     {
         const auto image = backdrop.createComponentSnapshot(backdrop.getLocalBounds());
-        const auto c = image.getPixelAt(probe.x, probe.y);
-        EXPECT_EQ(c.getBrightness() < 0.3f, probeIsDark) << name;
+        EXPECT_EQ(image.getPixelAt(probe.x, probe.y).getBrightness() < 0.3f, probeIsDark) << name;
+        const auto own = paintOf(*rig.canvas);
+        for (auto p : in)
+            EXPECT_GE(own.getPixelAt(p.x, p.y).getAlpha(), 0x99) << name << " " << p.toString();
+        for (auto p : out)
+            EXPECT_EQ(own.getPixelAt(p.x, p.y).getAlpha(), 0) << name << " " << p.toString();
         saveScreenshot(backdrop, name);
     };
+    const Points noBox = {{300, 200}, {0, 109}, {189, 81}};
     engineSrand(3);
     rig.setMode(0);
     rig.canvas->buttonClicked(rig.canvas->topButton.get());
-    shoot("canvas_explore_top.png", {5, 5}, false);
+    shoot("canvas_explore_top.png", {5, 5}, false, {}, noBox);
     // A caption enters its category's sound space with the morph point in the middle.
     const auto caption = rig.canvas->categoryLabels[1]->getBounds().getCentre();
-    rig.canvas->mouseDown(mouse(*rig.canvas, caption.x, caption.y));
-    rig.canvas->mouseUp(mouse(*rig.canvas, 315, 188));
+    rig.canvas->mouseDown(mouseAt(*rig.canvas, caption.x, caption.y));
+    rig.canvas->mouseUp(mouseAt(*rig.canvas, 315, 188));
     EXPECT_GT(rig.data().nodeCount, 0);
     EXPECT_NEAR(rig.canvas->morphPoint.x, 0.5f, 1e-3f);
-    shoot("canvas_explore_space.png", {5, 5}, false);
+    shoot("canvas_explore_space.png", {5, 5}, false, {}, noBox);
     rig.setMode(1);
-    shoot("canvas_xy_pad.png", {200, 90}, true);
+    shoot("canvas_xy_pad.png", {200, 90}, true, {{189, 81}, {440, 294}, {400, 300}},
+          {{188, 81}, {189, 80}, {441, 200}, {189, 296}, {100, 100}});
     rig.setMode(2);
-    shoot("canvas_keyboard.png", {5, 150}, true);
-}
-
-TEST(Canvas, HandlersWaitForTheStateLock)
-{
-    // Another thread (a host's state call) holds the lock and rewrites the canvas to 5 nodes while
-    // the handler runs: a handler that waits for the lock sees the 5 nodes, one that does not
-    // edits the old canvas and is overwritten.
-    const std::vector<std::pair<std::string, std::function<void(Rig&)>>> handlers = {
-        {"popup add", [](Rig& r) { popupCallback(1002, r.canvas.get()); }},
-        {"popup delete", [](Rig& r) { r.canvas->selectedNode = 0, popupCallback(3000, r.canvas.get()); }},
-        {"drop", [](Rig& r) { r.canvas->itemDropped({2, nullptr, {100, 200}}); }},
-        {"mode change", [](Rig& r) { r.setMode(1); }}};
-    for (const auto& [what, handler] : handlers)
-    {
-        Rig rig;
-        rig.setMode(0);
-        const int before = rig.data().nodeCount, after = what == "mode change" ? 5 : what == "popup delete" ? 4 : 6;
-        ASSERT_GT(before, 5);
-        std::promise<void> locked;
-        std::thread host([&]
-        {
-            const juce::ScopedLock lock(rig.processor.stateLock);
-            locked.set_value();
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            rig.data().nodeCount = 5;
-        });
-        locked.get_future().wait();
-        handler(rig);
-        host.join();
-        EXPECT_EQ(rig.data().nodeCount, after) << what;
-        EXPECT_EQ(rig.canvas->nodeComp->nodes.size(), after) << what;
-    }
+    shoot("canvas_keyboard.png", {5, 150}, true, {{0, 109}, {629, 266}}, {{0, 108}, {300, 267}, {300, 300}});
 }
 
 int main(int argc, char** argv)
 {
-    return runWithTemporaryHome(argc, argv);
+    return runWithTemporaryHome(argc, argv, writeTestBank);
 }
