@@ -43,9 +43,13 @@ test)
     # Everything after it yields the cores to it, so that those units build at full speed while the
     # rest fills what they leave.
     renice -n 10 -p $$ >/dev/null
-    # Engine under AddressSanitizer and UndefinedBehaviorSanitizer.
-    configure_build build/asan -DQM_SANITIZE=address,undefined -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
-    (cd build/asan && ctest -L engine --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
+    # The engine and the LV2 bundle under AddressSanitizer and UndefinedBehaviorSanitizer: the engine's
+    # tests, and the bundle driven through lilv as hosts drive it, plug-in and host both instrumented.
+    # In the bundle, memory faults and undefined behaviour are looked for in our code and the format
+    # wrapper: the rest of the framework is built uninstrumented.
+    configure_build build/asan -DQM_SANITIZE=address,undefined -DQM_SANITIZE_FRAMEWORK=OFF \
+        -DQM_PLUGIN_FORMATS=LV2 -DQM_BUILD_PLUGIN_TESTS=OFF -DQM_BUILD_BENCH=OFF
+    (cd build/asan && ctest -L "engine|lv2-host" --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
     # Tests that exercise several threads, under ThreadSanitizer.
     QM_TARGETS=$(find tests -name "test_*_mt.cpp" -exec basename {} .cpp \; | tr "\n" " ") \
         configure_build build/tsan -DQM_SANITIZE=thread -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
@@ -59,18 +63,12 @@ test)
         bash scripts/run-fuzzers.sh build/fuzz >build/fuzz.log 2>&1 &
         fuzz_pid=$!
     fi
-    # The LV2 bundle driven through lilv as hosts drive it, plug-in and host both under
-    # AddressSanitizer. Only memory faults are looked for here, in our code and the format wrappers:
-    # the rest of the framework is built uninstrumented, and nothing has debug information.
-    QM_TARGETS=test_lv2_lilv_host configure_build build/asan-host -DQM_SANITIZE=address \
-        -DQM_SANITIZE_FRAMEWORK=OFF -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_ENGINE_TESTS=OFF -DQM_BUILD_BENCH=OFF
     if ! wait "$release_pid"; then cat build/release.log; exit 1; fi
     tail -n 1 build/release.log
     if [ -n "$fuzz_pid" ]; then
         if ! wait "$fuzz_pid"; then cat build/fuzz.log; exit 1; fi
         cat build/fuzz.log
     fi
-    (cd build/asan-host && ctest -L lv2-host --no-tests=error --output-on-failure --timeout 600)
     # Its results are the run's closing lines.
     (cd build/release && ctest --no-tests=error --output-on-failure -j "$JOBS" --timeout 900)
     ;;
