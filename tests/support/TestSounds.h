@@ -7,24 +7,17 @@
 namespace qmtest
 {
 
-// A zone with bandCount band records of plain levels: level C = levelC for every band, no decay,
-// no noise, no envelope frames, and the onset bands silent.
-inline qmbank::BlobZone makePlainZone(int key, int bandCount, uint16_t levelC)
-{
-    qmbank::BlobZone zone;
-    zone.key = static_cast<uint8_t>(key);
-    zone.bands.resize(static_cast<size_t>(bandCount));
-    for (auto& band : zone.bands)
-        band.levelC = levelC;
-    return zone;
-}
-
-// A one-zone blob desc around makePlainZone.
+// A one-zone blob of bandCount band records of plain levels: level C = levelC for every band, no
+// decay, no noise, no envelope frames, and the onset bands silent.
 inline qmbank::BlobSpec makePlainSpec(int key, int bandCount, uint16_t levelC, uint8_t gainByte = 0)
 {
     qmbank::BlobSpec desc;
     desc.gainByte = gainByte;
-    desc.zones.push_back(makePlainZone(key, bandCount, levelC));
+    desc.zones.resize(1);
+    desc.zones[0].key = static_cast<uint8_t>(key);
+    desc.zones[0].bands.resize(static_cast<size_t>(bandCount));
+    for (auto& band : desc.zones[0].bands)
+        band.levelC = levelC;
     return desc;
 }
 

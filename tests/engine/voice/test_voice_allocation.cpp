@@ -1,5 +1,6 @@
 // MIDI messages applied to the engine, and the choice of a voice for a new note.
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -105,13 +106,9 @@ TEST(VoiceAllocation, NewNoteTakesAFreeVoiceElseTheCheapestToSteal)
         KeySpaceDSP& dsp = rig.dsp();
         dsp.params[kParamPolyphony].value = float(c.polyphony);
         for (size_t i = 0; i < c.voices.size(); ++i)
-        {
-            KeyVoice& v = dsp.voices[i];
-            v.state = c.voices[i].state;
-            v.timePos = c.voices[i].timePos;
-            v.releaseProgress = c.voices[i].releaseProgress;
-            v.note = c.voices[i].note;
-        }
+            std::tie(dsp.voices[i].state, dsp.voices[i].timePos, dsp.voices[i].releaseProgress,
+                     dsp.voices[i].note) = std::tuple(c.voices[i].state, c.voices[i].timePos,
+                                                      c.voices[i].releaseProgress, c.voices[i].note);
         dsp.voiceCount = int(c.voices.size());
         EXPECT_EQ(chooseVoice(dsp, 61), c.expected) << c.what;
         EXPECT_EQ(startNote(dsp, 61, 100, 1), c.expected) << c.what;
