@@ -33,8 +33,7 @@ TEST(EngineTables, InitTakesUsableRatesOnly)
 
 TEST(EngineQueueIntake, CountsIndicesModesAndChannelsAreMadeSafe)
 {
-    EngineRig rig({qmtest::entry("A_One", qmtest::makePlainSpec(60, 4, 1000)),
-                   qmtest::entry("A_Two", qmtest::makePlainSpec(60, 4, 1000))});
+    EngineRig rig(qmtest::bankOf({"A_One", "A_Two"}));
     KeySpaceDSP& dsp = rig.dsp();
     NodeCanvasData hostile{};
     hostile.nodeCount = 200;
@@ -59,25 +58,16 @@ TEST(EngineQueueIntake, CountsIndicesModesAndChannelsAreMadeSafe)
     // A mix computed for another mode is dropped; a negative count empties; bad entries go.
     dsp.canvas.mode = kCanvasModeXYPad;
     NodeMix m{};
-    m.mode = kCanvasModeKeyboard;
-    m.count = 1;
+    m.mode = kCanvasModeKeyboard, m.count = 1;
     EXPECT_FALSE(dsp.receiveMix(m));
-    m.mode = kCanvasModeXYPad;
-    m.count = -4;
-    EXPECT_TRUE(dsp.receiveMix(m));
-    EXPECT_EQ(dsp.canvas.currentMix.count, 0);
-    m.count = 3;
-    m.node = {1, 70, -1};
-    m.weight = {0.7f, 0.2f, 0.1f};
-    EXPECT_TRUE(dsp.receiveMix(m));
-    ASSERT_EQ(dsp.canvas.currentMix.count, 1);
-    EXPECT_EQ(dsp.canvas.currentMix.node[0], 1);
+    m.mode = kCanvasModeXYPad, m.count = -4;
+    EXPECT_TRUE(dsp.receiveMix(m) && c.currentMix.count == 0);
+    m.count = 3, m.node = {1, 70, -1}, m.weight = {0.7f, 0.2f, 0.1f};
+    EXPECT_TRUE(dsp.receiveMix(m) && c.currentMix.count == 1 && c.currentMix.node[0] == 1);
 
     // Channels 1 to 16 have records of their own; anything else reads the neutral record 0.
-    for (int ch : {1, 16})
-        EXPECT_EQ(&dsp.channelState(ch), &dsp.channels[size_t(ch)]);
-    for (int ch : {0, 17, -3})
-        EXPECT_EQ(&dsp.channelState(ch), &dsp.channels[0]);
+    for (auto [ch, record] : {std::pair{1, 1}, {16, 16}, {0, 0}, {17, 0}, {-3, 0}})
+        EXPECT_EQ(&dsp.channelState(ch), &dsp.channels[size_t(record)]) << ch;
 }
 
 TEST(EngineSoundList, CategoriesColoursAndFeaturesMatchTheGolden)

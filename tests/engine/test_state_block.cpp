@@ -83,21 +83,14 @@ StateReadOutcome readBlock(const Bytes& b, KeySpaceDSP& dsp, NodeCanvasData& can
                           dsp.sounds.data(), dsp.numSounds());
 }
 
-std::vector<qmbank::BankEntry> bank(std::vector<const char*> names)
-{
-    std::vector<qmbank::BankEntry> entries;
-    for (const char* n : names)
-        entries.push_back(qmtest::entry(n, qmtest::makePlainSpec(60, 4, 1000)));
-    return entries;
-}
-
 class StateBlock : public ::testing::Test
 {
   protected:
-    qmtest::EngineRig a{bank({"Keys_Alpha", "Keys_Beta", "Pads_Gamma", "Pads_Delta", "Bass_Epsilon"})};
+    qmtest::EngineRig a{
+        qmtest::bankOf({"Keys_Alpha", "Keys_Beta", "Pads_Gamma", "Pads_Delta", "Bass_Epsilon"})};
     // The same sounds in another order: a block refers to sounds by name, not position.
-    qmtest::EngineRig b{
-        bank({"Bass_Epsilon", "Pads_Delta", "Keys_Alpha", "Pads_Gamma", "Keys_Beta", "Keys_Alpha"})};
+    qmtest::EngineRig b{qmtest::bankOf(
+        {"Bass_Epsilon", "Pads_Delta", "Keys_Alpha", "Pads_Gamma", "Keys_Beta", "Keys_Alpha"})};
 };
 
 TEST_F(StateBlock, LayoutGivesTheGoldenBytes)
@@ -142,15 +135,14 @@ TEST_F(StateBlock, RoundTripKeepsValuesModeNodesByNameAndPoint)
 
 TEST_F(StateBlock, VersionsAndHeadersDecideWhatIsRead)
 {
-    constexpr int kOld = 10000000; // "1.0.0"
-    constexpr int kNone = -1;      // nothing is read
+    constexpr int kNone = -1; // nothing is read
     const std::vector<float> zeros(kNumEngineParams, 0.0f);
     // Parameters whose sinceVersion is at most storedUpTo are stored and read.
     // clang-format off
     struct Case { std::vector<std::string> header; StateReadResult result; int storedUpTo; };
     // clang-format on
     const Case cases[] = {
-        {{"Quillmoor", "1.0.0"}, StateReadResult::applied, kOld},
+        {{"Quillmoor", "1.0.0"}, StateReadResult::applied, 10000000},
         // Texts the version reader cannot read count as the oldest.
         {{"Quillmoor", "1.2.0rc1"}, StateReadResult::applied, 0},
         {{"Quillmoor", "1.2.0.0.0"}, StateReadResult::applied, 0},

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "bankmaker/BankMaker.h"
 
@@ -28,6 +30,15 @@ inline qmbank::BankEntry fundamentalOnlySound(uint16_t levelC = 300, int zoneKey
     qmbank::BlobSpec desc = makePlainSpec(zoneKey, 2, 0);
     desc.zones[0].bands[1].levelC = levelC;
     return {"Test_Fundamental", qmbank::encodeBlob(desc)};
+}
+
+// A small valid sound under each name.
+inline std::vector<qmbank::BankEntry> bankOf(const std::vector<std::string>& names)
+{
+    std::vector<qmbank::BankEntry> entries;
+    for (const auto& n : names)
+        entries.push_back({n, qmbank::encodeBlob(makePlainSpec(60, 4, 1000))});
+    return entries;
 }
 
 } // namespace qmtest
