@@ -36,16 +36,12 @@ TEST(EngineQueueIntake, CountsIndicesModesAndChannelsAreMadeSafe)
     EngineRig rig(qmtest::bankOf({"A_One", "A_Two"}));
     KeySpaceDSP& dsp = rig.dsp();
     NodeCanvasData hostile{};
-    hostile.nodeCount = 200;
-    hostile.triCount = 500;
-    hostile.mode = 7;
-    hostile.nodes[0].soundId = 1;
-    hostile.nodes[1].soundId = 2; // past the sound list
-    hostile.nodes[2].soundId = -5;
+    hostile.nodeCount = 200, hostile.triCount = 500, hostile.mode = 7;
+    // Sound 2 is past the sound list.
+    hostile.nodes[0].soundId = 1, hostile.nodes[1].soundId = 2, hostile.nodes[2].soundId = -5;
     hostile.tri[1] = {0, 1, 79}; // 79 is past the 64 nodes and 8 frame points
     hostile.tri[2] = {3, 4, 71};
-    hostile.currentMix.count = 9;
-    hostile.currentMix.node = {0, 70, 1};
+    hostile.currentMix.count = 9, hostile.currentMix.node = {0, 70, 1};
     hostile.currentMix.weight = {0.5f, 0.5f, std::nanf("")};
     dsp.receiveCanvas(hostile);
     const NodeCanvasData& c = dsp.canvas;
@@ -83,11 +79,9 @@ TEST(EngineSoundList, CategoriesColoursAndFeaturesMatchTheGolden)
         bank.push_back(qmtest::entry(name, qmtest::makePlainSpec(key, bands, uint16_t(level))));
     std::vector<uint8_t> truncated = qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000));
     truncated.pop_back();
-    for (const qmbank::BankEntry& refused :
-         std::vector<qmbank::BankEntry>{{"Keys_Short", truncated},
-                                        {"Pads_Broken", {'Q', 'j', 0}},
-                                        qmtest::entry("NoUnderscore", qmtest::makePlainSpec(60, 4, 1000))})
-        bank.push_back(refused);
+    bank.insert(bank.end(), {{"Keys_Short", truncated},
+                             {"Pads_Broken", {'Q', 'j', 0}},
+                             qmtest::entry("NoUnderscore", qmtest::makePlainSpec(60, 4, 1000))});
     const size_t edge = 4;
     for (const auto& e : qmbank::demoBank())
         bank.push_back(e);

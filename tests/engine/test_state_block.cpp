@@ -217,9 +217,9 @@ TEST_F(StateBlock, ValuesModesAndNodesAreReadDefensively)
     EXPECT_EQ(canvas.mode, kCanvasModeXYPad); // mode 200 is no mode
     ASSERT_EQ(canvas.nodeCount, kMaxSoundNodes);
     EXPECT_STREQ(dsp.sounds[size_t(canvas.nodes[0].soundId)].name, "Delta");
-    EXPECT_EQ(canvas.nodes[63].pos.x, 0.01f * 62.0f);
-    EXPECT_EQ(canvas.nodes[2].soundId, 2); // of two sounds with one name, the first
-    EXPECT_EQ(canvas.currentMix.point.y, 0.55f);
+    // Of two sounds with one name, the first.
+    EXPECT_TRUE(canvas.nodes[63].pos.x == 0.01f * 62.0f && canvas.nodes[2].soundId == 2 &&
+                canvas.currentMix.point.y == 0.55f);
 }
 
 } // namespace

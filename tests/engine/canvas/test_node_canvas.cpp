@@ -209,8 +209,7 @@ TEST(CanvasLookup, PointsAreHeldInTheModesBoundsOrTheFallbackRange)
     };
     for (const Case& k : cases)
     {
-        c.mode = k.mode;
-        c.hi[1].x = k.xPadHi;
+        c.mode = k.mode, c.hi[1].x = k.xPadHi;
         const NodeMix m = c.getNodeMixForPoint(k.in, false, nullptr, k.clampToMode);
         EXPECT_TRUE(m.point.x == k.out.x && m.point.y == k.out.y && m.mode == k.mode) << k.mode;
         expectValidMix(c, m);

@@ -144,8 +144,7 @@ TEST(InstrumentMap, EachCheckRefusesItsBlob)
     std::strcpy(empty.name, "A_B");
     empty.size = 4096; // a size without data
     EXPECT_FALSE(makeInstrumentMap(empty, &map, 0));
-    empty.data = good.data();
-    empty.size = good.size();
+    empty.data = good.data(), empty.size = good.size();
     EXPECT_FALSE(makeInstrumentMap(empty, nullptr, 0));
 }
 } // namespace

@@ -136,8 +136,7 @@ TEST(VoiceAllocation, RetriggerRewindsTimeAndEnvelopesByTheirShare)
              {std::pair{kParamRetrigger, row[1]}, {kFirstEnvParam + kEnvParamRetrigger, row[2]}})
             dsp.params[size_t(param)].value = dsp.params[size_t(param)].convertUnitToVal(unit);
         if (row[3] > 0) releaseNote(dsp, v.note, 1);
-        v.timePos = row[4];
-        v.mod.env[0].stage = row[5];
+        v.timePos = row[4], v.mod.env[0].stage = row[5];
         startNote(dsp, 62, 100, 1);
         EXPECT_NEAR(v.timePos, row[6], 1e-6f) << &row - rows;
         EXPECT_NEAR(v.mod.env[0].stage, row[7], 1e-5f) << &row - rows;
