@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "engine/Random.h"
@@ -85,9 +86,9 @@ TEST(EngineAllocation, ProcessNeverAllocates)
     rig.setAllEffects(true);
     dsp.params[kParamStereoSpread].value = 0.8f;
     // LFO 1 moves the morph point and the gain every hop.
-    dsp.params[kFirstModSlotParam + kModParamSource].value = 1.0f;
-    dsp.params[kFirstModSlotParam + kModParamAmount].value = 8.0f;
-    dsp.params[kFirstModSlotParam + kModParamTarget].value = 2.0f;
+    for (auto [record, value] :
+         {std::pair{kModParamSource, 1.0f}, {kModParamAmount, 8.0f}, {kModParamTarget, 2.0f}})
+        dsp.params[size_t(kFirstModSlotParam + record)].value = value;
     rig.pushCanvas({0, 6, 11, 21, 23, 33}, {0.5f, 0.3f, 0.2f});
     for (int note = 36; note < 36 + 16 * 3; note += 3)
         qmtest::noteOn(dsp, note, 100);
@@ -98,9 +99,7 @@ TEST(EngineAllocation, ProcessNeverAllocates)
         qmtest::noteOff(dsp, note);
     rig.pushCanvas({2, 4, 8}, {0.2f, 0.3f, 0.5f});
     NodeMix mix{};
-    mix.count = 2;
-    mix.node = {0, 2, 0};
-    mix.weight = {0.6f, 0.4f, 0.0f};
+    mix.count = 2, mix.node = {0, 2, 0}, mix.weight = {0.6f, 0.4f, 0.0f};
     rig.mixQueue.push(mix);
     EXPECT_EQ(allocationsWhileRendering(rig, 24000), 0);
 }

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -18,68 +20,50 @@ TEST(EngineTables, InitTakesUsableRatesOnly)
 {
     KeySpaceDSP dsp({}, {}, nullptr, 0);
     EXPECT_FALSE(dsp.isInitialised());
-    dsp.init(48000.0f);
-    EXPECT_TRUE(dsp.isInitialised());
-    EXPECT_FLOAT_EQ(dsp.binsPerHz, 262144.0f / 48000.0f);
-    EXPECT_FLOAT_EQ(dsp.addSynth->binsPerHz, 262144.0f / 48000.0f);
-    for (float bad : {0.0f, std::nanf(""), -44100.0f})
+    for (auto [rate, taken] :
+         {std::pair{48000.0f, 48000.0f}, {0.0f, 44100.0f}, {std::nanf(""), 44100.0f}, {-44100.0f, 44100.0f}})
     {
-        dsp.init(bad);
-        EXPECT_EQ(dsp.sampleRate, 44100.0f) << bad;
-        EXPECT_FLOAT_EQ(dsp.binsPerHz, 262144.0f / 44100.0f) << bad;
+        dsp.init(rate);
+        EXPECT_TRUE(dsp.isInitialised() && dsp.sampleRate == taken &&
+                    dsp.addSynth->binsPerHz == dsp.binsPerHz &&
+                    std::fabs(dsp.binsPerHz * taken - 262144.0f) < 0.1f)
+            << rate;
     }
 }
 
 TEST(EngineQueueIntake, CountsIndicesModesAndChannelsAreMadeSafe)
 {
-    EngineRig rig({qmtest::entry("A_One", qmtest::makePlainSpec(60, 4, 1000)),
-                   qmtest::entry("A_Two", qmtest::makePlainSpec(60, 4, 1000))});
+    EngineRig rig(qmtest::bankOf({"A_One", "A_Two"}));
     KeySpaceDSP& dsp = rig.dsp();
     NodeCanvasData hostile{};
-    hostile.nodeCount = 200;
-    hostile.triCount = 500;
-    hostile.mode = 7;
-    hostile.nodes[0].soundId = 1;
-    hostile.nodes[1].soundId = 2; // past the sound list
-    hostile.nodes[2].soundId = -5;
+    hostile.nodeCount = 200, hostile.triCount = 500, hostile.mode = 7;
+    // Sound 2 is past the sound list.
+    hostile.nodes[0].soundId = 1, hostile.nodes[1].soundId = 2, hostile.nodes[2].soundId = -5;
     hostile.tri[1] = {0, 1, 79}; // 79 is past the 64 nodes and 8 frame points
     hostile.tri[2] = {3, 4, 71};
-    hostile.currentMix.count = 9;
-    hostile.currentMix.node = {0, 70, 1};
+    hostile.currentMix.count = 9, hostile.currentMix.node = {0, 70, 1};
     hostile.currentMix.weight = {0.5f, 0.5f, std::nanf("")};
     dsp.receiveCanvas(hostile);
-    EXPECT_EQ(dsp.canvas.nodeCount, 64);
-    EXPECT_EQ(dsp.canvas.mode, 0);
-    EXPECT_EQ(dsp.canvas.triCount, kMaxTriangles - 1);
-    EXPECT_EQ(dsp.canvas.tri[1][2], 71);
-    EXPECT_EQ(dsp.canvas.nodes[0].soundId, 1);
-    EXPECT_EQ(dsp.canvas.nodes[1].soundId, -1);
-    EXPECT_EQ(dsp.canvas.nodes[2].soundId, -1);
-    ASSERT_EQ(dsp.canvas.currentMix.count, 1);
-    EXPECT_EQ(dsp.canvas.currentMix.weight[0], 0.5f);
+    const NodeCanvasData& c = dsp.canvas;
+    EXPECT_EQ(
+        (std::vector<float>{float(c.nodeCount), float(c.mode), float(c.triCount), float(c.tri[1][2]),
+                            float(c.nodes[0].soundId), float(c.nodes[1].soundId), float(c.nodes[2].soundId),
+                            float(c.currentMix.count), c.currentMix.weight[0]}),
+        (std::vector<float>{64, 0, kMaxTriangles - 1, 71, 1, -1, -1, 1, 0.5f}));
 
     // A mix computed for another mode is dropped; a negative count empties; bad entries go.
     dsp.canvas.mode = kCanvasModeXYPad;
     NodeMix m{};
-    m.mode = kCanvasModeKeyboard;
-    m.count = 1;
+    m.mode = kCanvasModeKeyboard, m.count = 1;
     EXPECT_FALSE(dsp.receiveMix(m));
-    m.mode = kCanvasModeXYPad;
-    m.count = -4;
-    EXPECT_TRUE(dsp.receiveMix(m));
-    EXPECT_EQ(dsp.canvas.currentMix.count, 0);
-    m.count = 3;
-    m.node = {1, 70, -1};
-    m.weight = {0.7f, 0.2f, 0.1f};
-    EXPECT_TRUE(dsp.receiveMix(m));
-    ASSERT_EQ(dsp.canvas.currentMix.count, 1);
-    EXPECT_EQ(dsp.canvas.currentMix.node[0], 1);
+    m.mode = kCanvasModeXYPad, m.count = -4;
+    EXPECT_TRUE(dsp.receiveMix(m) && c.currentMix.count == 0);
+    m.count = 3, m.node = {1, 70, -1}, m.weight = {0.7f, 0.2f, 0.1f};
+    EXPECT_TRUE(dsp.receiveMix(m) && c.currentMix.count == 1 && c.currentMix.node[0] == 1);
 
     // Channels 1 to 16 have records of their own; anything else reads the neutral record 0.
-    for (int ch : {1, 16})
-        EXPECT_EQ(&dsp.channelState(ch), &dsp.channels[size_t(ch)]);
-    for (int ch : {0, 17, -3})
-        EXPECT_EQ(&dsp.channelState(ch), &dsp.channels[0]);
+    for (auto [ch, record] : {std::pair{1, 1}, {16, 16}, {0, 0}, {17, 0}, {-3, 0}})
+        EXPECT_EQ(&dsp.channelState(ch), &dsp.channels[size_t(record)]) << ch;
 }
 
 TEST(EngineSoundList, CategoriesColoursAndFeaturesMatchTheGolden)
@@ -95,11 +79,9 @@ TEST(EngineSoundList, CategoriesColoursAndFeaturesMatchTheGolden)
         bank.push_back(qmtest::entry(name, qmtest::makePlainSpec(key, bands, uint16_t(level))));
     std::vector<uint8_t> truncated = qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000));
     truncated.pop_back();
-    for (const qmbank::BankEntry& refused :
-         std::vector<qmbank::BankEntry>{{"Keys_Short", truncated},
-                                        {"Pads_Broken", {'Q', 'j', 0}},
-                                        qmtest::entry("NoUnderscore", qmtest::makePlainSpec(60, 4, 1000))})
-        bank.push_back(refused);
+    bank.insert(bank.end(), {{"Keys_Short", truncated},
+                             {"Pads_Broken", {'Q', 'j', 0}},
+                             qmtest::entry("NoUnderscore", qmtest::makePlainSpec(60, 4, 1000))});
     const size_t edge = 4;
     for (const auto& e : qmbank::demoBank())
         bank.push_back(e);

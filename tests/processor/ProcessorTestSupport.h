@@ -34,14 +34,7 @@ inline void writeBank(const std::string& relativePath, const std::vector<qmbank:
     qmbank::writeBankZip(bank.getFullPathName().toStdString(), entries);
 }
 
-// A small valid sound under each name.
-inline std::vector<qmbank::BankEntry> bankOf(const std::vector<std::string>& names)
-{
-    std::vector<qmbank::BankEntry> entries;
-    for (const auto& n : names)
-        entries.push_back({n, qmbank::encodeBlob(qmtest::makePlainSpec(60, 4, 1000))});
-    return entries;
-}
+using qmtest::bankOf;
 
 // Events as (kind, index, value), comparable, so that a whole sequence is checked at once.
 using Events = std::vector<std::tuple<int, int, float>>;

@@ -24,11 +24,6 @@ std::unique_ptr<PluginProcessor> makePrepared(double rate = 48000.0, int channel
     return p;
 }
 
-std::vector<float> render(PluginProcessor& p, int numBlocks, const juce::MidiBuffer& first = {})
-{
-    return renderPeaks(p, numBlocks, kBlock, {{0, first}});
-}
-
 struct ProcessorTest : ::testing::Test
 {
     void SetUp() override
@@ -78,11 +73,11 @@ TEST_F(ProcessorTest, BlocksPlayFiniteAudioReportNotesAndCountSeconds)
     {
         auto p = makePrepared(48000.0, channels);
         auto reader = p->eventQueue.makeReader();
-        const auto peak = render(*p, 40, chord({{60, 100, 0}, {64, 90, 100}}));
+        const auto peak = renderPeaks(*p, 40, kBlock, {{0, chord({{60, 100, 0}, {64, 90, 100}})}});
         for (float x : peak)
             EXPECT_TRUE(x > 1e-4f && x < 4.0f) << x;
         EXPECT_EQ(p->lastBlockSize, kBlock);
-        render(*p, 1, chord({{60, 0, 0}}, false));
+        renderPeaks(*p, 1, kBlock, {{0, chord({{60, 0, 0}}, false)}});
         EXPECT_EQ(drain(reader),
                   (Events{{kSynthEventNote, 60, 100}, {kSynthEventNote, 64, 90}, {kSynthEventNote, 60, 0}}));
     }
@@ -99,7 +94,7 @@ TEST_F(ProcessorTest, BlocksPlayFiniteAudioReportNotesAndCountSeconds)
     {
         auto p = makePrepared(rate);
         const double before = gOnSeconds.load();
-        render(*p, 1);
+        renderPeaks(*p, 1, kBlock);
         // Only above five kilohertz.
         EXPECT_DOUBLE_EQ(gOnSeconds.load() - before, rate > 5000.0 ? double(512.0f / 44100.0f) : 0.0);
     }
@@ -107,7 +102,7 @@ TEST_F(ProcessorTest, BlocksPlayFiniteAudioReportNotesAndCountSeconds)
     EXPECT_EQ(p->dsp->sampleRate, 44100.0f);
     p->setPlayConfigDetails(0, 2, 96000.0, kBlock);
     p->dsp->tempoBpm = 33.0;
-    render(*p, 1);
+    renderPeaks(*p, 1, kBlock);
     EXPECT_EQ(p->dsp->sampleRate, 96000.0f);
     EXPECT_EQ(p->dsp->tempoBpm, 120.0); // no play head
     // A canvas the editor sends reaches the engine and drops the preset name.

@@ -1,7 +1,10 @@
 // What a processor keeps and restores: preset files (saving, replacing, sub-folders, loading, names
 // that must not become paths, a disk that refuses the write, the preset a new processor starts
 // with) and the host's state block (restoring another processor, version and header rules).
+#include <csignal>
 #include <set>
+
+#include <sys/resource.h>
 
 #include "ProcessorTestSupport.h"
 #include "processor/PresetFiles.h"
@@ -140,6 +143,21 @@ TEST_F(StateTest, PresetNamesNeverReachAPathOutsideTheFolderNorAMissingFile)
 
 TEST_F(StateTest, FailedPresetWriteReportsAndLeavesNoTruncatedFile)
 {
+    // A disk that fills up mid-write (a file size limit below the preset's size): the preset already
+    // there stays whole.
+    p->savePreset("Whole");
+    const juce::MemoryBlock whole = onDisk("Whole.qmpreset");
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const rlimit tiny{100, before.rlim_max};
+    std::signal(SIGXFSZ, SIG_IGN); // the write fails instead
+    set(0.7f, kCanvasModeXYPad);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    p->savePreset("Whole");
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_EQ(drain(events), (Events{{kSynthEventPresetsChanged, 0, 0}, {kSynthEventSaveFailed, 0, 0}}));
+    EXPECT_EQ(onDisk("Whole.qmpreset"), whole);
+    getPresetsFolder().getChildFile("Whole.qmpreset").deleteFile();
     // Root writes anywhere, so permissions prove nothing: things in the way make the writes fail.
     // A folder where the preset goes (the finished temporary file cannot replace it), a file where
     // its sub-folder goes, then a file in place of the presets folder itself.

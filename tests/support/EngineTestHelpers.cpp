@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <sstream>
 
 #include "engine/params/ParamTable.h"
 #include "support/TestCanvas.h"
@@ -81,35 +82,7 @@ bool allFinite(const std::vector<float>& x)
     return std::all_of(x.begin(), x.end(), [](float s) { return std::isfinite(s); });
 }
 
-namespace
-{
-
 constexpr std::size_t kWindow = 1024;
-
-// In-place radix-2 transform (the size is a power of two).
-void fft(std::vector<std::complex<double>>& a)
-{
-    const std::size_t n = a.size();
-    for (std::size_t i = 1, j = 0; i < n; ++i)
-    {
-        std::size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    for (std::size_t len = 2; len <= n; len <<= 1)
-        for (std::size_t i = 0; i < n; i += len)
-            for (std::size_t k = 0; k < len / 2; ++k)
-            {
-                const auto v =
-                    a[i + k + len / 2] * std::polar(1.0, -2.0 * std::numbers::pi * double(k) / double(len));
-                a[i + k + len / 2] = a[i + k] - v;
-                a[i + k] += v;
-            }
-}
-
-} // namespace
 
 std::filesystem::path goldenPath(const std::string& name)
 {
@@ -123,6 +96,13 @@ std::filesystem::path goldenPath(const std::string& name)
 
 GoldenRows renderSignature(const std::vector<float>& left, const std::vector<float>& right, double sampleRate)
 {
+    static const std::vector<std::complex<double>> twiddle = []
+    {
+        std::vector<std::complex<double>> t(kWindow);
+        for (std::size_t i = 0; i < kWindow; ++i)
+            t[i] = std::polar(1.0, -2.0 * std::numbers::pi * double(i) / kWindow);
+        return t;
+    }();
     GoldenRows rows;
     for (std::size_t start = 0; start + kWindow <= std::min(left.size(), right.size()); start += kWindow)
     {
@@ -130,18 +110,21 @@ GoldenRows renderSignature(const std::vector<float>& left, const std::vector<flo
         for (std::size_t ch = 0; ch < 2; ++ch)
         {
             const std::vector<float>& x = ch == 0 ? left : right;
-            std::vector<std::complex<double>> bins(kWindow);
+            std::vector<double> windowed(kWindow);
             double energy = 0.0, power = 0.0, moment = 0.0;
             for (std::size_t i = 0; i < kWindow; ++i)
             {
                 energy += double(x[start + i]) * x[start + i];
-                bins[i] = x[start + i] * (0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * double(i) / kWindow));
+                windowed[i] =
+                    x[start + i] * (0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * double(i) / kWindow));
             }
-            fft(bins);
-            for (std::size_t k = 1; k < kWindow / 2; ++k)
+            for (std::size_t k = 1; k < kWindow / 2; ++k) // a plain DFT, bin by bin
             {
-                power += std::norm(bins[k]);
-                moment += std::norm(bins[k]) * double(k) * sampleRate / kWindow;
+                std::complex<double> bin = 0.0;
+                for (std::size_t i = 0; i < kWindow; ++i)
+                    bin += windowed[i] * twiddle[i * k % kWindow];
+                power += std::norm(bin);
+                moment += std::norm(bin) * double(k) * sampleRate / kWindow;
             }
             row[ch] = std::sqrt(energy / kWindow);
             row[ch + 2] = power > 0.0 ? moment / power * std::min(1.0, row[ch] / 1e-3) : 0.0;
@@ -180,6 +163,37 @@ void expectMatchesGolden(const std::string& name, const GoldenRows& rows, double
         if (!(std::fabs(got[i] - golden[i]) <= relTol * std::fabs(golden[i]) + absTol))
             ADD_FAILURE() << name << " row " << i / rows[0].size() << " value " << i % rows[0].size() << ": "
                           << got[i] << ", golden " << golden[i] << " (" << ++mismatches << ")";
+}
+
+SineFit fitSine(const std::vector<float>& y, double cyclesPerSample)
+{
+    const double w = 2.0 * M_PI * cyclesPerSample;
+    double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0, err = 0, sig = 0;
+    for (size_t t = 0; t < y.size(); ++t)
+    {
+        const double c = std::cos(w * double(t)), s = std::sin(w * double(t));
+        cc += c * c, ss += s * s, cs += c * s, yc += y[t] * c, ys += y[t] * s;
+    }
+    const double det = cc * ss - cs * cs, a = (yc * ss - ys * cs) / det, b = (ys * cc - yc * cs) / det;
+    for (size_t t = 0; t < y.size(); ++t)
+    {
+        const double model = a * std::cos(w * double(t)) + b * std::sin(w * double(t));
+        err += (y[t] - model) * (y[t] - model), sig += model * model;
+    }
+    return {std::hypot(a, b), 10.0 * std::log10(err / sig + 1e-30)};
+}
+
+void expectGolden(const std::string& name, const std::string& text)
+{
+    const std::filesystem::path path = goldenPath(name);
+    if (const char* regen = std::getenv("QM_REGENERATE_GOLDEN"); regen != nullptr && *regen == '1')
+    {
+        std::ofstream(path) << text;
+        FAIL() << "rewrote " << path << "; run again without QM_REGENERATE_GOLDEN";
+    }
+    std::stringstream want;
+    want << std::ifstream(path).rdbuf();
+    EXPECT_EQ(text, want.str()) << "differs from " << path << " (or it is missing)";
 }
 
 } // namespace qmtest

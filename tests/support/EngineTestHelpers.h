@@ -27,7 +27,6 @@ class EngineRig
     // the given weights (at most three).
     void pushCanvas(const std::vector<int>& soundIds, const std::vector<float>& weights,
                     int mode = kCanvasModeExplore);
-    void pushExploreCanvas(const std::vector<int>& ids, const std::vector<float>& w) { pushCanvas(ids, w); }
     void setAllEffects(bool on);
     // Renders numSamples in calls of at most blockSize samples, appending to left and right.
     void render(int numSamples, int blockSize, std::vector<float>& left, std::vector<float>& right);
@@ -72,5 +71,17 @@ std::filesystem::path goldenPath(const std::string& name);
 // Compares rows with tests/engine/golden/<name> value by value to relTol x |golden| + absTol; with
 // QM_REGENERATE_GOLDEN=1 in the environment it writes the file instead.
 void expectMatchesGolden(const std::string& name, const GoldenRows& rows, double relTol, double absTol);
+// Compares a signature text (a trace, a table dump) with the golden file tests/engine/golden/<name>.
+// With QM_REGENERATE_GOLDEN=1 it rewrites the file instead (after an intended change) and fails, so
+// that a run with the switch never passes unnoticed.
+void expectGolden(const std::string& name, const std::string& text);
+
+// Least-squares fit of a cos + b sin at a known frequency (cycles per sample): the sine's amplitude
+// and the level in dB of what is left over, relative to the sine.
+struct SineFit
+{
+    double amplitude, errorDb;
+};
+SineFit fitSine(const std::vector<float>& y, double cyclesPerSample);
 
 } // namespace qmtest

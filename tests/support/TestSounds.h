@@ -1,30 +1,25 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "bankmaker/BankMaker.h"
 
 namespace qmtest
 {
 
-// A zone with bandCount band records of plain levels: level C = levelC for every band, no decay,
-// no noise, no envelope frames, and the onset bands silent.
-inline qmbank::BlobZone makePlainZone(int key, int bandCount, uint16_t levelC)
-{
-    qmbank::BlobZone zone;
-    zone.key = static_cast<uint8_t>(key);
-    zone.bands.resize(static_cast<size_t>(bandCount));
-    for (auto& band : zone.bands)
-        band.levelC = levelC;
-    return zone;
-}
-
-// A one-zone blob desc around makePlainZone.
+// A one-zone blob of bandCount band records of plain levels: level C = levelC for every band, no
+// decay, no noise, no envelope frames, and the onset bands silent.
 inline qmbank::BlobSpec makePlainSpec(int key, int bandCount, uint16_t levelC, uint8_t gainByte = 0)
 {
     qmbank::BlobSpec desc;
     desc.gainByte = gainByte;
-    desc.zones.push_back(makePlainZone(key, bandCount, levelC));
+    desc.zones.resize(1);
+    desc.zones[0].key = static_cast<uint8_t>(key);
+    desc.zones[0].bands.resize(static_cast<size_t>(bandCount));
+    for (auto& band : desc.zones[0].bands)
+        band.levelC = levelC;
     return desc;
 }
 
@@ -35,6 +30,15 @@ inline qmbank::BankEntry fundamentalOnlySound(uint16_t levelC = 300, int zoneKey
     qmbank::BlobSpec desc = makePlainSpec(zoneKey, 2, 0);
     desc.zones[0].bands[1].levelC = levelC;
     return {"Test_Fundamental", qmbank::encodeBlob(desc)};
+}
+
+// A small valid sound under each name.
+inline std::vector<qmbank::BankEntry> bankOf(const std::vector<std::string>& names)
+{
+    std::vector<qmbank::BankEntry> entries;
+    for (const auto& n : names)
+        entries.push_back({n, qmbank::encodeBlob(makePlainSpec(60, 4, 1000))});
+    return entries;
 }
 
 } // namespace qmtest

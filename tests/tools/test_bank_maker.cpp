@@ -2,7 +2,6 @@
 
 #include "engine/sound/InstrumentMap.h"
 #include "support/EngineTestHelpers.h"
-#include "support/SignalAnalysis.h"
 
 #include <gtest/gtest.h>
 
@@ -96,7 +95,7 @@ TEST(DemoBankLevels, SingleNotesRenderWellBelowFullScale)
     rig.setAllEffects(false);
     for (size_t s = 0; s < bank.size(); ++s)
     {
-        rig.pushExploreCanvas({int(s)}, {1.0f});
+        rig.pushCanvas({int(s)}, {1.0f});
         for (int note : {36, 60, 84})
         {
             std::vector<float> left, right;

@@ -209,8 +209,7 @@ TEST(CanvasLookup, PointsAreHeldInTheModesBoundsOrTheFallbackRange)
     };
     for (const Case& k : cases)
     {
-        c.mode = k.mode;
-        c.hi[1].x = k.xPadHi;
+        c.mode = k.mode, c.hi[1].x = k.xPadHi;
         const NodeMix m = c.getNodeMixForPoint(k.in, false, nullptr, k.clampToMode);
         EXPECT_TRUE(m.point.x == k.out.x && m.point.y == k.out.y && m.mode == k.mode) << k.mode;
         expectValidMix(c, m);
@@ -268,13 +267,13 @@ TEST(MakeNodeCanvas, EachRuleOnTheDemoBankMatchesTheGolden)
 
 TEST(MakeNodeCanvas, OddInputsStillGiveUsableCanvases)
 {
-    std::vector<qmbank::BankEntry> many, same;
+    std::vector<qmbank::BankEntry> many;
     for (int i = 0; i < 70; ++i)
         many.push_back(qmtest::entry("Big_" + std::to_string(i),
                                      qmtest::makePlainSpec(36 + i % 50, 4 + i % 37, uint16_t(80 + 7 * i))));
-    for (const char* n : {"Same_a", "Same_b", "Same_c", "Same_d", "Same_e", "Same_f"})
-        same.push_back(qmtest::entry(n, qmtest::makePlainSpec(60, 10, 300)));
-    const std::vector<qmbank::BankEntry> none, demo = qmbank::demoBank();
+    const std::vector<qmbank::BankEntry> none,
+        demo = qmbank::demoBank(),
+        same = qmtest::bankOf({"Same_a", "Same_b", "Same_c", "Same_d", "Same_e", "Same_f"});
     // clang-format off
     struct Case { const std::vector<qmbank::BankEntry>* bank; KeySpaceDSP::NodeMixType type; int category, fixed;
                   NodeCanvasData canvas; std::vector<int> ids /* empty: only the count is known */; int count; };
@@ -319,10 +318,9 @@ TEST(MakeNodeCanvas, LayoutStepsKeepPointsInsideAndFixedOnesStill)
     // clang-format off
     struct Case { std::vector<Point2D> pts; int firstMovable, steps; bool costFalls; };
     // clang-format on
-    const std::vector<Point2D> cluster = randomPoints(20, 3, 0.45f, 0.55f);
     // clang-format off
     const Case cases[] = {
-        {cluster, 3, 100, true},
+        {randomPoints(20, 3, 0.45f, 0.55f), 3, 100, true},
         {{{kLo.x + 1e-4f, 0.5f}, {kHi.x - 1e-4f, kHi.y - 1e-4f}, {0.5f, kLo.y + 1e-5f}, {0.47f, 0.5f}, {0.4701f, 0.5f}}, 0, 300, false},
         {{{kNaN, 0.5f}, {0.3f, 0.4f}, {kInf, -kInf}, {0.6f, 0.6f}, {0.6f, 0.6f}}, 0, 100, false},
         {std::vector<Point2D>(6, {0.5f, 0.5f}), 0, 100, false},

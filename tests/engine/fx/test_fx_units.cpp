@@ -57,16 +57,12 @@ template <class U> void shape(FxRig<U>& rig)
         if (i >= 0) rig.set(i, v);
 }
 
-template <class U> class FxUnits : public ::testing::Test
-{
-};
+template <class U> using FxUnits = ::testing::Test;
 using AllUnits = ::testing::Types<Compressor, Distortion, Equalizer, FxBinaural, LofiFx, Phlaser, ReverbFDN>;
 TYPED_TEST_SUITE(FxUnits, AllUnits);
 
 // Units that treat both channels alike and never mix them (the reverb and the widener do by design).
-template <class U> class FxChannelUnits : public ::testing::Test
-{
-};
+template <class U> using FxChannelUnits = ::testing::Test;
 using ChannelUnits = ::testing::Types<Compressor, Distortion, Equalizer, LofiFx, Phlaser>;
 TYPED_TEST_SUITE(FxChannelUnits, ChannelUnits);
 

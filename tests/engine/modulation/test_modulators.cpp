@@ -10,7 +10,7 @@
 #include "engine/modulation/CanonRandom.h"
 #include "engine/modulation/Modulators.h"
 #include "engine/params/Param.h"
-#include "support/SignalAnalysis.h"
+#include "support/EngineTestHelpers.h"
 
 namespace
 {

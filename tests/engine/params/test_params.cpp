@@ -13,7 +13,7 @@
 #include "engine/fx/FxChain.h"
 #include "engine/params/Param.h"
 #include "engine/params/ParamTable.h"
-#include "support/SignalAnalysis.h"
+#include "support/EngineTestHelpers.h"
 
 namespace
 {

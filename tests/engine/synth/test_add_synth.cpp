@@ -12,7 +12,7 @@
 #include "engine/modulation/CanonRandom.h"
 #include "engine/synth/AddSynth.h"
 #include "engine/synth/HarmKernels.h"
-#include "support/SignalAnalysis.h"
+#include "support/EngineTestHelpers.h"
 
 namespace
 {
@@ -57,11 +57,6 @@ void add(AddSynth& synth, int pos, int quality, CF a0 = {1.0f, -2.0f}, CF a1 = {
     synth.addHarmonics(&pos, amps, 1, quality, 0);
 }
 
-bool spectrumIsZero(const AddSynth& s)
-{
-    return std::all_of(s.spectrum.begin(), s.spectrum.end(), [](float v) { return v == 0.0f; });
-}
-
 // quality 0, 1, 2: 2-, 4- and 8-tap kernels (below 0 counts as 1, above 2 as 2). The 2- and 8-tap
 // tables have 64 rows per bin, the 8-tap one interpolated; the 4-tap one 256 rows, not interpolated.
 // Each channel gets the kernel times its own amplitude. Bins -4 and 133 are the extremes any kernel
@@ -96,7 +91,7 @@ TEST(AddHarmonics, KernelRowsSpreadEachChannelsAmplitude)
     for (int q = -1; q <= 5; ++q)
         for (int pos : {INT_MIN, -(5 << 10), 134 << 10, 1 << 20, INT_MAX})
             add(synth, pos, q);
-    EXPECT_TRUE(spectrumIsZero(synth));
+    EXPECT_TRUE(std::all_of(synth.spectrum.begin(), synth.spectrum.end(), [](float v) { return v == 0.0f; }));
 }
 
 // A steady partial, turned by each hop's advance as rendering does, comes out as a clean sine of
@@ -132,8 +127,9 @@ TEST(AddSynthPartial, SinglePartialIsACleanSineOfTheRightLevelThenSilence)
             EXPECT_EQ(synth.silentHops, kRingLength / kSynthHop);
             synth.addToRingAtReadPos(0, left.data(), 10);
             EXPECT_EQ(synth.silentHops, 0);
+            // A fit at the intended frequency leaves under -40 dB only if the tone is within a fraction of
+            // a hertz of it.
             const double hz = pos / 1024.0 / 256.0 * 48000.0;
-            EXPECT_NEAR(qmtest::peakFrequency(y[0], 48000.0, hz - 200.0, hz + 200.0, 10.0), hz, 1.0) << pos;
             for (int ch = 0; ch < 2; ++ch)
             {
                 const qmtest::SineFit fit = qmtest::fitSine(y[ch], hz / 48000.0);

@@ -1,5 +1,6 @@
 // MIDI messages applied to the engine, and the choice of a voice for a new note.
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -105,13 +106,9 @@ TEST(VoiceAllocation, NewNoteTakesAFreeVoiceElseTheCheapestToSteal)
         KeySpaceDSP& dsp = rig.dsp();
         dsp.params[kParamPolyphony].value = float(c.polyphony);
         for (size_t i = 0; i < c.voices.size(); ++i)
-        {
-            KeyVoice& v = dsp.voices[i];
-            v.state = c.voices[i].state;
-            v.timePos = c.voices[i].timePos;
-            v.releaseProgress = c.voices[i].releaseProgress;
-            v.note = c.voices[i].note;
-        }
+            std::tie(dsp.voices[i].state, dsp.voices[i].timePos, dsp.voices[i].releaseProgress,
+                     dsp.voices[i].note) = std::tuple(c.voices[i].state, c.voices[i].timePos,
+                                                      c.voices[i].releaseProgress, c.voices[i].note);
         dsp.voiceCount = int(c.voices.size());
         EXPECT_EQ(chooseVoice(dsp, 61), c.expected) << c.what;
         EXPECT_EQ(startNote(dsp, 61, 100, 1), c.expected) << c.what;
@@ -139,8 +136,7 @@ TEST(VoiceAllocation, RetriggerRewindsTimeAndEnvelopesByTheirShare)
              {std::pair{kParamRetrigger, row[1]}, {kFirstEnvParam + kEnvParamRetrigger, row[2]}})
             dsp.params[size_t(param)].value = dsp.params[size_t(param)].convertUnitToVal(unit);
         if (row[3] > 0) releaseNote(dsp, v.note, 1);
-        v.timePos = row[4];
-        v.mod.env[0].stage = row[5];
+        v.timePos = row[4], v.mod.env[0].stage = row[5];
         startNote(dsp, 62, 100, 1);
         EXPECT_NEAR(v.timePos, row[6], 1e-6f) << &row - rows;
         EXPECT_NEAR(v.mod.env[0].stage, row[7], 1e-5f) << &row - rows;
