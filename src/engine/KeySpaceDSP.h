@@ -209,6 +209,8 @@ class KeySpaceDSP
 
   private:
     void fillBandTables() noexcept;
+    // Copies each band's values that its harmonics read into the voice's per-harmonic arrays.
+    void spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexcept;
     void fillLookupTables() noexcept;
     void buildSoundList(SoundDataRef* soundRefs, int count);
     // Sound-list analysis hooks: per accepted sound right after it joins the list (category index

@@ -42,12 +42,12 @@ constexpr float kTopHarmonic = static_cast<float>(kMaxHarmonics - 1);
     }
 }
 
-// Band levels and oscillation of harmonics 0..count-1: state and outputs contiguous per harmonic,
-// band tables gathered by the harmonic's formant position c and by its own band b. Returns how
-// many harmonics are noisy.
+// Band levels and oscillation of harmonics 0..count-1: state, outputs and the copies of each
+// harmonic's own band values contiguous per harmonic, band tables of this hop gathered by the
+// harmonic's formant position c. Returns how many harmonics are noisy.
 [[gnu::always_inline]] inline int
 bandValues(int count, const float* __restrict position, const int32_t* __restrict index,
-           const int32_t* __restrict harmBand, const int32_t* __restrict harmBandPos,
+           const int32_t* __restrict harmBandPos,
            const int32_t* __restrict bandStart, const float* __restrict invWidth,
            const float* __restrict tonalW, const float* __restrict noisyW, const float* __restrict widthW,
            const float* __restrict oscRate, const float* __restrict depth1, const float* __restrict depth2,
@@ -62,8 +62,7 @@ bandValues(int count, const float* __restrict position, const int32_t* __restric
         const float x = (position[h] - static_cast<float>(bandStart[c])) * invWidth[c];
         const float tonal = tonalW[c] + x * (tonalW[c + 1] - tonalW[c]);
         const float noisy = noisyW[c] + x * (noisyW[c + 1] - noisyW[c]);
-        const int32_t b = harmBand[h];
-        const float phase = fractionOf(oscPhase[h] + oscRate[b]);
+        const float phase = fractionOf(oscPhase[h] + oscRate[h]);
         oscPhase[h] = phase;
         const float y = phase - 0.5f;
         const float y2 = y * y;
@@ -72,8 +71,8 @@ bandValues(int count, const float* __restrict position, const int32_t* __restric
         tonalOut[h] = tonal;
         noisyOut[h] = noisy;
         stepOut[h] = widthW[c] + x * (widthW[c + 1] - widthW[c]);
-        rotRe[h] = depth1[b];
-        rotIm[h] = depth2[b] * sine;
+        rotRe[h] = depth1[h];
+        rotIm[h] = depth2[h] * sine;
         isNoisy[h] = noisyHarmonic;
         noisyCount += noisyHarmonic;
     }
@@ -130,10 +129,10 @@ tonesWithNoise(int count, const float* __restrict rotRe, const float* __restrict
     int32_t* index = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkBandIndex].data();
     int32_t* isNoisy = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkIsNoisy].data();
     formantPositions(count, hh.formantRatio, position, index);
-    const int noisyCount = bandValues(count, position, index, e.harmBand.data(), e.harmBandPos.data(),
+    const int noisyCount = bandValues(count, position, index, e.harmBandPos.data(),
                                       e.bandStart.data(), e.bandInvWidth.data(), e.bandTonalWork.data(),
-                                      e.bandNoisyWork.data(), e.bandWidthWork.data(), v.bands.oscRate.data(),
-                                      v.bands.oscDepth1.data(), v.bands.oscDepth2.data(),
+                                      e.bandNoisyWork.data(), e.bandWidthWork.data(), v.harmonics.bandOscRate.data(),
+                                      v.harmonics.bandDepth1.data(), v.harmonics.bandDepth2.data(),
                                       v.harmonics.oscPhase.data(), tonal, noisy, step, rotRe, rotIm, isNoisy);
     float* amp[4] = {
         e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),

@@ -24,29 +24,27 @@ constexpr int32_t kShareHighPhase = 960;
     return __builtin_bit_cast(float, __builtin_bit_cast(int32_t, x) & keep);
 }
 
-// Harmonics [from, to) of one voice: phase, positions and amplitudes contiguous per harmonic, band
-// values gathered by the harmonic's band, rotations and share pairs by their computed index.
+// Harmonics [from, to) of one voice: phase, positions, amplitudes and the copies of each harmonic's
+// band values contiguous per harmonic, rotations gathered by their computed index.
 // Single-harmonic bands keep their detune and level; higher harmonics scatter both by fixed random
 // factors; harmonic 0 sits at half the fundamental. The branches on share and binaural are taken
 // once per range, not per harmonic.
 template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
 [[gnu::always_inline]] inline void
-place(const HarmonicHop hh, int from, int to, const int32_t* __restrict harmBand,
-      const float* __restrict detune, const int32_t* __restrict phaseOffset, const float* __restrict randReal,
-      const float* __restrict bandWeight, const float* __restrict bandShare, const CF* __restrict rotTable,
+place(const HarmonicHop hh, int from, int to, const float* __restrict detune,
+      const int32_t* __restrict phaseOffset, const float* __restrict randReal, const float* __restrict share,
+      const float* __restrict shareCoherent, const CF* __restrict rotTable,
       const float* __restrict pairRe, const float* __restrict pairIm, int32_t* __restrict phase,
       int32_t* __restrict positions, float* __restrict re0, float* __restrict im0, float* __restrict re1,
       float* __restrict im1) noexcept
 {
     for (int h = from; h < to; ++h)
     {
-        // Below the banded harmonics, harmonic h is band h.
-        const int32_t own = kScatter ? harmBand[h] : h;
         CF a0{re0[h], im0[h]};
         CF a1{re1[h], im1[h]};
-        const float det = hh.lifeFactor * detune[own];
+        const float det = hh.lifeFactor * detune[h];
         float delta = det;
-        int32_t offset = phaseOffset[own];
+        const int32_t offset = phaseOffset[h];
         if constexpr (kScatter)
         {
             const float rt = randReal[h];
@@ -55,7 +53,6 @@ place(const HarmonicHop hh, int from, int to, const int32_t* __restrict harmBand
             const float scale = 4.0f * mu * randReal[h + 64] + 1.0f - mu;
             a0 = voicehop::cscale(a0, scale);
             a1 = voicehop::cscale(a1, scale);
-            offset = static_cast<int32_t>(static_cast<float>(phaseOffset[own]) * rt);
         }
         int32_t step =
             static_cast<int32_t>(static_cast<float>(static_cast<int32_t>(delta * hh.binPos + kPosRound)) +
@@ -87,10 +84,8 @@ place(const HarmonicHop hh, int from, int to, const int32_t* __restrict harmBand
 
         if constexpr (kSharing)
         {
-            const float hw = bandWeight[h];
-            const float cs = bandShare[own] * hw + bandShare[std::min(own + 1, kMaxBands - 1)] * (1.0f - hw);
-            const float c2 = 1.0f - cs * cs;
-            const float coherent = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+            const float cs = share[h];
+            const float coherent = shareCoherent[h];
             const CF p0{pairRe[h], pairIm[h]};
             const CF p1{pairRe[h + hh.shareOffset], pairIm[h + hh.shareOffset]};
             a0 = voicehop::cmul(a0, {coherent + cs * p0.re, cs * p0.im});
@@ -151,8 +146,8 @@ template <bool kHalfFundamental, bool kScatter, bool kSharing, bool kBinaural>
 {
     auto& amp = e.partialAmp;
     place<kHalfFundamental, kScatter, kSharing, kBinaural>(
-        hh, from, to, e.harmBand.data(), v.bands.detune.data(), v.bands.phaseOffset.data(),
-        e.randTableReal.data(), e.harmBandWeight.data(), v.bandShare.data(), e.rotTable.data(),
+        hh, from, to, v.harmonics.bandDetune.data(), v.harmonics.phaseOffset.data(), e.randTableReal.data(),
+        v.harmonics.share.data(), v.harmonics.shareCoherent.data(), e.rotTable.data(),
         e.sharePairWork[0].data(), e.sharePairWork[1].data(), v.harmonics.phase.data(), e.partialPos.data(),
         amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
         amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());

@@ -79,6 +79,18 @@ struct HarmonicState
     alignas(32) std::array<int32_t, kMaxHarmonics> phase{};
     alignas(32) std::array<float, kMaxHarmonics> oscPhase{};
     BandLimNoiseBank<kMaxHarmonics> noise;
+    // Each harmonic's copy of what it reads from its own band, refreshed whenever the set-up
+    // re-blends the bands, so that the per-harmonic loops read in harmonic order instead of
+    // gathering by band: oscillation rate and depths, detune, phase offset (scattered by the
+    // harmonic's random factor above the single-harmonic bands) and the stereo share crossfaded
+    // between its band and the next, with the coherent part that goes with it.
+    alignas(32) std::array<float, kMaxHarmonics> bandOscRate{};
+    alignas(32) std::array<float, kMaxHarmonics> bandDepth1{};
+    alignas(32) std::array<float, kMaxHarmonics> bandDepth2{};
+    alignas(32) std::array<float, kMaxHarmonics> bandDetune{};
+    alignas(32) std::array<int32_t, kMaxHarmonics> phaseOffset{};
+    alignas(32) std::array<float, kMaxHarmonics> share{};
+    alignas(32) std::array<float, kMaxHarmonics> shareCoherent{};
 };
 
 // One smoothed random generator of rendering's band jitter.

@@ -363,6 +363,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     for (int b = bandCount; b < kMaxBands; ++b)
         v.bandShare[static_cast<size_t>(b)] = 0.0f;
     v.soundGain = gainNum / (gainDen + 1e-20f);
+    spreadBandsToHarmonics(v, bandCount);
 
     // Without a sound to play nothing more can be set up: stay ready for the first mix that brings
     // one (and keep a pending onset for it), instead of playing silence for the rest of the note.
@@ -431,6 +432,31 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     // The onset burst, once per note.
     renderOnset(voice, mix);
     v.onsetPending = 0;
+}
+
+void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexcept
+{
+    // Rendering reads harmonics only up to the first one of the band past the blended ones.
+    const int n = std::min(bandStart[static_cast<size_t>(std::clamp(bandCount + 1, 0, kBandTableSize - 1))], kMaxHarmonics);
+    const VoiceBands& vb = v.bands;
+    HarmonicState& hs = v.harmonics;
+    for (int h = 0; h < n; ++h)
+    {
+        const auto sh = static_cast<size_t>(h);
+        const auto own = static_cast<size_t>(harmBand[sh]);
+        hs.bandOscRate[sh] = vb.oscRate[own];
+        hs.bandDepth1[sh] = vb.oscDepth1[own];
+        hs.bandDepth2[sh] = vb.oscDepth2[own];
+        hs.bandDetune[sh] = vb.detune[own];
+        hs.phaseOffset[sh] = h < kSingleHarmonicBands
+                                 ? vb.phaseOffset[own]
+                                 : static_cast<int32_t>(static_cast<float>(vb.phaseOffset[own]) * randTableReal[sh]);
+        const float hw = harmBandWeight[sh];
+        const float cs = v.bandShare[own] * hw + v.bandShare[std::min(own + 1, size_t{kMaxBands - 1})] * (1.0f - hw);
+        const float c2 = 1.0f - cs * cs;
+        hs.share[sh] = cs;
+        hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+    }
 }
 
 void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
