@@ -471,26 +471,44 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
 
 void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexcept
 {
-    // Rendering reads harmonics only up to the first one of the band past the blended ones.
-    const int n = std::min(bandStart[static_cast<size_t>(std::clamp(bandCount + 1, 0, kBandTableSize - 1))], kMaxHarmonics);
+    // Band by band over its run of harmonics, so each band value is read once and stored in runs.
+    // Rendering reads harmonics only up to the last one of the band past the blended ones, and the
+    // share only while the voice has one (a set-up that gives it one comes through here again).
+    const int last = std::clamp(bandCount + 1, 0, kMaxBands - 1);
+    const bool sharing = v.shareTime > 0.0f;
     const VoiceBands& vb = v.bands;
     HarmonicState& hs = v.harmonics;
-    for (int h = 0; h < n; ++h)
+    for (int b = 0; b <= last && bandStart[static_cast<size_t>(b)] < kMaxHarmonics; ++b)
     {
-        const auto sh = static_cast<size_t>(h);
-        const auto own = static_cast<size_t>(harmBand[sh]);
-        hs.bandOscRate[sh] = vb.oscRate[own];
-        hs.bandDepth1[sh] = vb.oscDepth1[own];
-        hs.bandDepth2[sh] = vb.oscDepth2[own];
-        hs.bandDetune[sh] = vb.detune[own];
-        hs.phaseOffset[sh] = h < kSingleHarmonicBands
-                                 ? vb.phaseOffset[own]
-                                 : static_cast<int32_t>(static_cast<float>(vb.phaseOffset[own]) * randTableReal[sh]);
-        const float hw = harmBandWeight[sh];
-        const float cs = v.bandShare[own] * hw + v.bandShare[std::min(own + 1, size_t{kMaxBands - 1})] * (1.0f - hw);
-        const float c2 = 1.0f - cs * cs;
-        hs.share[sh] = cs;
-        hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+        const auto sb = static_cast<size_t>(b);
+        const int from = bandStart[sb];
+        const int to = std::min(bandStart[sb + 1], kMaxHarmonics);
+        const float rate = vb.oscRate[sb], depth1 = vb.oscDepth1[sb], depth2 = vb.oscDepth2[sb];
+        const float detune = vb.detune[sb];
+        const int32_t offset = vb.phaseOffset[sb];
+        for (int h = from; h < to; ++h)
+        {
+            const auto sh = static_cast<size_t>(h);
+            hs.bandOscRate[sh] = rate;
+            hs.bandDepth1[sh] = depth1;
+            hs.bandDepth2[sh] = depth2;
+            hs.bandDetune[sh] = detune;
+            hs.phaseOffset[sh] = h < kSingleHarmonicBands
+                                     ? offset
+                                     : static_cast<int32_t>(static_cast<float>(offset) * randTableReal[sh]);
+        }
+        if (!sharing) continue;
+        const float shareHere = v.bandShare[sb];
+        const float shareNext = v.bandShare[std::min(sb + 1, size_t{kMaxBands - 1})];
+        for (int h = from; h < to; ++h)
+        {
+            const auto sh = static_cast<size_t>(h);
+            const float hw = harmBandWeight[sh];
+            const float cs = shareHere * hw + shareNext * (1.0f - hw);
+            const float c2 = 1.0f - cs * cs;
+            hs.share[sh] = cs;
+            hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+        }
     }
 }
 
