@@ -196,6 +196,21 @@ class KeySpaceDSP
     // The voice's share pairs of this hop, old and new tables crossfaded (real, imaginary), with
     // room past the last pair for the second channel's offset.
     alignas(32) std::array<std::array<float, KeyVoice::kMaxSharePairs + kMaxHarmonics>, 2> sharePairWork{};
+    // The values of the band at each harmonic's formant position: band start, inverse width, and
+    // the tonal, noisy and noise-width levels of the band and the next one.
+    enum BandAtHarmonic
+    {
+        kBandAtStart,
+        kBandAtInvWidth,
+        kBandAtTonal,
+        kBandAtTonalNext,
+        kBandAtNoisy,
+        kBandAtNoisyNext,
+        kBandAtWidth,
+        kBandAtWidthNext,
+        kNumBandAtParts
+    };
+    alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumBandAtParts> bandAtHarmonicWork{};
     enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkIsNoisy, kNumHarmWorkIndices };
     alignas(32) std::array<std::array<int32_t, kMaxHarmonics>, kNumHarmWorkIndices> harmonicIndexWork{};
     std::array<float, kBandTableSize> bandAmpWork{};
