@@ -212,6 +212,11 @@ class KeySpaceDSP
     };
     alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumBandAtParts> bandAtHarmonicWork{};
     enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkIsNoisy, kNumHarmWorkIndices };
+    // Each harmonic's index into the rotation table, and the rotations read from it: first and
+    // second channel, and the far ear's delay (real and imaginary parts).
+    alignas(32) std::array<int32_t, kMaxHarmonics> rotationIndexWork{};
+    enum RotationPart { kRotRe0, kRotIm0, kRotRe1, kRotIm1, kRotFarRe, kRotFarIm, kNumRotParts };
+    alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumRotParts> rotationWork{};
     alignas(32) std::array<std::array<int32_t, kMaxHarmonics>, kNumHarmWorkIndices> harmonicIndexWork{};
     std::array<float, kBandTableSize> bandAmpWork{};
     std::array<float, kBandTableSize + 1> bandTonalWork{};
