@@ -350,30 +350,46 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         const F4 mean20 = unit(20);
         const F4 mean21 = mean[21 - 14];
 
+        VoiceBands& vb = v.bands;
+        const bool wholeGroup = b0 + lanes::kLanes <= bandCount;
+        if (wholeGroup)
+        {
+            // Whole groups of four bands store as vectors; a last, partial group band by band, so
+            // nothing past the blended bands changes.
+            const auto store = [b0](auto& field, auto x) noexcept { std::memcpy(field.data() + b0, &x, sizeof x); };
+            store(vb.levelA, levelA), store(vb.sharpA, sharpA), store(vb.levelB, levelB), store(vb.sharpB, sharpB);
+            store(vb.decayShape, decayShape), store(vb.levelC, levelC), store(vb.oscDepth1, depth1);
+            store(vb.oscDepth2, depth2), store(vb.oscRate, oscRate), store(vb.oscStartPhase, startPhase);
+            store(vb.tonality, tonality), store(vb.noiseWidth, noiseWidth), store(vb.unity, splat(1.0f));
+            store(vb.detune, detune), store(vb.phaseOffset, phaseOffset), store(v.bandMean19, mean19);
+            if (v.shareTime > 0.0f) store(v.bandShare, shareLevel);
+        }
         for (int k = 0; k < lanes::kLanes && b0 + k < bandCount; ++k)
         {
             const int b = b0 + k;
             const auto sb = static_cast<size_t>(b);
-            VoiceBands& vb = v.bands;
-            vb.levelA[sb] = levelA[k];
-            vb.sharpA[sb] = sharpA[k];
-            vb.levelB[sb] = levelB[k];
-            vb.sharpB[sb] = sharpB[k];
-            vb.decayShape[sb] = decayShape[k];
-            vb.levelC[sb] = levelC[k];
-            vb.oscDepth1[sb] = depth1[k];
-            vb.oscDepth2[sb] = depth2[k];
-            vb.oscRate[sb] = oscRate[k];
-            vb.oscStartPhase[sb] = startPhase[k];
-            vb.tonality[sb] = tonality[k];
-            vb.noiseWidth[sb] = noiseWidth[k];
-            vb.unity[sb] = 1.0f;
-            vb.detune[sb] = detune[k];
-            vb.phaseOffset[sb] = phaseOffset[k];
+            if (!wholeGroup)
+            {
+                vb.levelA[sb] = levelA[k];
+                vb.sharpA[sb] = sharpA[k];
+                vb.levelB[sb] = levelB[k];
+                vb.sharpB[sb] = sharpB[k];
+                vb.decayShape[sb] = decayShape[k];
+                vb.levelC[sb] = levelC[k];
+                vb.oscDepth1[sb] = depth1[k];
+                vb.oscDepth2[sb] = depth2[k];
+                vb.oscRate[sb] = oscRate[k];
+                vb.oscStartPhase[sb] = startPhase[k];
+                vb.tonality[sb] = tonality[k];
+                vb.noiseWidth[sb] = noiseWidth[k];
+                vb.unity[sb] = 1.0f;
+                vb.detune[sb] = detune[k];
+                vb.phaseOffset[sb] = phaseOffset[k];
 
-            if (v.shareTime > 0.0f)
-                v.bandShare[static_cast<size_t>(b)] = shareLevel[k];
-            v.bandMean19[static_cast<size_t>(b)] = mean19[k];
+                if (v.shareTime > 0.0f)
+                    v.bandShare[static_cast<size_t>(b)] = shareLevel[k];
+                v.bandMean19[static_cast<size_t>(b)] = mean19[k];
+            }
             runningSum += mean20[k];
             v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
             const int markIndex = static_cast<int>(runningSum);
