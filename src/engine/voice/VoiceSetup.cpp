@@ -487,21 +487,43 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
 
 void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexcept
 {
-    // Band by band over its run of harmonics, so each band value is read once and stored in runs.
     // Rendering reads harmonics only up to the last one of the band past the blended ones, and the
     // share only while the voice has one (a set-up that gives it one comes through here again).
     const int last = std::clamp(bandCount + 1, 0, kMaxBands - 1);
     const bool sharing = v.shareTime > 0.0f;
     const VoiceBands& vb = v.bands;
     HarmonicState& hs = v.harmonics;
-    for (int b = 0; b <= last && bandStart[static_cast<size_t>(b)] < kMaxHarmonics; ++b)
+    const auto shareAt = [&](int h, float here, float next) noexcept {
+        const auto sh = static_cast<size_t>(h);
+        const float hw = harmBandWeight[sh];
+        const float cs = here * hw + next * (1.0f - hw);
+        const float c2 = 1.0f - cs * cs;
+        hs.share[sh] = cs;
+        hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+    };
+    // Below the banded harmonics, harmonic h is band h: straight copies.
+    const int single = std::min(last + 1, kSingleHarmonicBands);
+    for (int h = 0; h < single; ++h)
+    {
+        const auto sh = static_cast<size_t>(h);
+        hs.bandOscRate[sh] = vb.oscRate[sh];
+        hs.bandDepth1[sh] = vb.oscDepth1[sh];
+        hs.bandDepth2[sh] = vb.oscDepth2[sh];
+        hs.bandDetune[sh] = vb.detune[sh];
+        hs.phaseOffset[sh] = vb.phaseOffset[sh];
+    }
+    if (sharing)
+        for (int h = 0; h < single; ++h)
+            shareAt(h, v.bandShare[static_cast<size_t>(h)], v.bandShare[static_cast<size_t>(h) + 1]);
+    // Above them band by band over its run of harmonics, each band value read once.
+    for (int b = single; b <= last && bandStart[static_cast<size_t>(b)] < kMaxHarmonics; ++b)
     {
         const auto sb = static_cast<size_t>(b);
         const int from = bandStart[sb];
         const int to = std::min(bandStart[sb + 1], kMaxHarmonics);
         const float rate = vb.oscRate[sb], depth1 = vb.oscDepth1[sb], depth2 = vb.oscDepth2[sb];
         const float detune = vb.detune[sb];
-        const int32_t offset = vb.phaseOffset[sb];
+        const auto offset = static_cast<float>(vb.phaseOffset[sb]);
         for (int h = from; h < to; ++h)
         {
             const auto sh = static_cast<size_t>(h);
@@ -509,22 +531,13 @@ void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexc
             hs.bandDepth1[sh] = depth1;
             hs.bandDepth2[sh] = depth2;
             hs.bandDetune[sh] = detune;
-            hs.phaseOffset[sh] = h < kSingleHarmonicBands
-                                     ? offset
-                                     : static_cast<int32_t>(static_cast<float>(offset) * randTableReal[sh]);
+            hs.phaseOffset[sh] = static_cast<int32_t>(offset * randTableReal[sh]);
         }
         if (!sharing) continue;
         const float shareHere = v.bandShare[sb];
         const float shareNext = v.bandShare[std::min(sb + 1, size_t{kMaxBands - 1})];
         for (int h = from; h < to; ++h)
-        {
-            const auto sh = static_cast<size_t>(h);
-            const float hw = harmBandWeight[sh];
-            const float cs = shareHere * hw + shareNext * (1.0f - hw);
-            const float c2 = 1.0f - cs * cs;
-            hs.share[sh] = cs;
-            hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
-        }
+            shareAt(h, shareHere, shareNext);
     }
 }
 
