@@ -108,15 +108,13 @@ template <bool kBinaural>
 // Entries i0..i3 of the rotation table as re, im, re, im of two 128-bit halves: i0, i1 low, i2, i3 high.
 QM_WIDE_TARGET inline __m256 rotationPairs(const CF* table, uint32_t i0, uint32_t i1, uint32_t i2, uint32_t i3) noexcept
 {
-    const auto entry = [table](uint32_t i) noexcept {
-        double d;
-        std::memcpy(&d, table + i, sizeof d);
-        return d;
+    const auto pair = [table](__m128 x, uint32_t i, bool high) noexcept {
+        const auto* p = reinterpret_cast<const __m64*>(table + i);
+        return high ? _mm_loadh_pi(x, p) : _mm_loadl_pi(x, p);
     };
-    const double d1 = entry(i1), d3 = entry(i3);
-    const __m128d lo = _mm_loadh_pd(_mm_set_sd(entry(i0)), &d1);
-    const __m128d hi = _mm_loadh_pd(_mm_set_sd(entry(i2)), &d3);
-    return _mm256_castpd_ps(_mm256_insertf128_pd(_mm256_castpd128_pd256(lo), hi, 1));
+    const __m128 lo = pair(pair(_mm_setzero_ps(), i0, false), i1, true);
+    const __m128 hi = pair(pair(_mm_setzero_ps(), i2, false), i3, true);
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1);
 }
 
 // Eight table entries by index into a vector of real and one of imaginary parts.
