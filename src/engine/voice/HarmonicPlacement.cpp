@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/VectorWidth.h"
