@@ -196,7 +196,27 @@ class KeySpaceDSP
     // The voice's share pairs of this hop, old and new tables crossfaded (real, imaginary), with
     // room past the last pair for the second channel's offset.
     alignas(32) std::array<std::array<float, KeyVoice::kMaxSharePairs + kMaxHarmonics>, 2> sharePairWork{};
+    // The values of the band at each harmonic's formant position: band start, inverse width, and
+    // the tonal, noisy and noise-width levels of the band and the next one.
+    enum BandAtHarmonic
+    {
+        kBandAtStart,
+        kBandAtInvWidth,
+        kBandAtTonal,
+        kBandAtTonalNext,
+        kBandAtNoisy,
+        kBandAtNoisyNext,
+        kBandAtWidth,
+        kBandAtWidthNext,
+        kNumBandAtParts
+    };
+    alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumBandAtParts> bandAtHarmonicWork{};
     enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkIsNoisy, kNumHarmWorkIndices };
+    // Each harmonic's index into the rotation table, and the rotations read from it: first and
+    // second channel, and the far ear's delay (real and imaginary parts).
+    alignas(32) std::array<int32_t, kMaxHarmonics> rotationIndexWork{};
+    enum RotationPart { kRotRe0, kRotIm0, kRotRe1, kRotIm1, kRotFarRe, kRotFarIm, kNumRotParts };
+    alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumRotParts> rotationWork{};
     alignas(32) std::array<std::array<int32_t, kMaxHarmonics>, kNumHarmWorkIndices> harmonicIndexWork{};
     std::array<float, kBandTableSize> bandAmpWork{};
     std::array<float, kBandTableSize + 1> bandTonalWork{};
@@ -209,6 +229,8 @@ class KeySpaceDSP
 
   private:
     void fillBandTables() noexcept;
+    // Copies each band's values that its harmonics read into the voice's per-harmonic arrays.
+    void spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexcept;
     void fillLookupTables() noexcept;
     void buildSoundList(SoundDataRef* soundRefs, int count);
     // Sound-list analysis hooks: per accepted sound right after it joins the list (category index

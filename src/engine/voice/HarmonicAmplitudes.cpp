@@ -8,6 +8,10 @@
 #include "engine/VectorWidth.h"
 #include "engine/voice/VoiceHop.h"
 
+#if QM_WIDE_VECTORS
+#include <immintrin.h>
+#endif
+
 namespace
 {
 
@@ -42,28 +46,114 @@ constexpr float kTopHarmonic = static_cast<float>(kMaxHarmonics - 1);
     }
 }
 
-// Band levels and oscillation of harmonics 0..count-1: state and outputs contiguous per harmonic,
-// band tables gathered by the harmonic's formant position c and by its own band b. Returns how
-// many harmonics are noisy.
+// The band values at the formant positions of harmonics 0..count-1, one harmonic at a time: the
+// band index c gathered by the harmonic's position index, then each value by c.
+[[gnu::always_inline]] inline void bandsAtHarmonics(int count, const int32_t* __restrict index,
+                                                    const int32_t* __restrict harmBandPos,
+                                                    const int32_t* __restrict bandStart,
+                                                    const float* __restrict invWidth, const float* __restrict tonalW,
+                                                    const float* __restrict noisyW, const float* __restrict widthW,
+                                                    float* const* __restrict out) noexcept
+{
+    for (int h = 0; h < count; ++h)
+    {
+        const int32_t c = harmBandPos[index[h]];
+        out[KeySpaceDSP::kBandAtStart][h] = static_cast<float>(bandStart[c]);
+        out[KeySpaceDSP::kBandAtInvWidth][h] = invWidth[c];
+        out[KeySpaceDSP::kBandAtTonal][h] = tonalW[c];
+        out[KeySpaceDSP::kBandAtTonalNext][h] = tonalW[c + 1];
+        out[KeySpaceDSP::kBandAtNoisy][h] = noisyW[c];
+        out[KeySpaceDSP::kBandAtNoisyNext][h] = noisyW[c + 1];
+        out[KeySpaceDSP::kBandAtWidth][h] = widthW[c];
+        out[KeySpaceDSP::kBandAtWidthNext][h] = widthW[c + 1];
+    }
+}
+
+#if QM_WIDE_VECTORS
+// The same values eight harmonics at a time: the bands in use laid out as rows of the eight values,
+// then eight harmonics' rows read whole and transposed into the eight per-harmonic arrays. The
+// position index never falls as h rises, so the last harmonic's band is the highest one read.
+QM_WIDE_TARGET void bandsAtHarmonicsWide(int count, const int32_t* __restrict index,
+                                         const int32_t* __restrict harmBandPos, const int32_t* __restrict bandStart,
+                                         const float* __restrict invWidth, const float* __restrict tonalW,
+                                         const float* __restrict noisyW, const float* __restrict widthW,
+                                         float* const* __restrict out) noexcept
+{
+    if (count <= 0) return;
+    alignas(32) float rows[kNumHarmonicBands][KeySpaceDSP::kNumBandAtParts];
+    const int top = std::min(harmBandPos[index[count - 1]], kNumHarmonicBands - 1);
+    for (int c = 0; c <= top; ++c)
+    {
+        float* row = rows[c];
+        row[KeySpaceDSP::kBandAtStart] = static_cast<float>(bandStart[c]);
+        row[KeySpaceDSP::kBandAtInvWidth] = invWidth[c];
+        row[KeySpaceDSP::kBandAtTonal] = tonalW[c];
+        row[KeySpaceDSP::kBandAtTonalNext] = tonalW[c + 1];
+        row[KeySpaceDSP::kBandAtNoisy] = noisyW[c];
+        row[KeySpaceDSP::kBandAtNoisyNext] = noisyW[c + 1];
+        row[KeySpaceDSP::kBandAtWidth] = widthW[c];
+        row[KeySpaceDSP::kBandAtWidthNext] = widthW[c + 1];
+    }
+    int h = 0;
+    for (; h + 8 <= count; h += 8)
+    {
+        __m256 r[8];
+        for (int k = 0; k < 8; ++k)
+            r[k] = _mm256_load_ps(rows[std::min(harmBandPos[index[h + k]], top)]);
+        __m256 t[8];
+        for (int k = 0; k < 8; k += 2)
+        {
+            t[k] = _mm256_unpacklo_ps(r[k], r[k + 1]);
+            t[k + 1] = _mm256_unpackhi_ps(r[k], r[k + 1]);
+        }
+        __m256 q[8];
+        for (int k = 0; k < 8; k += 4)
+        {
+            q[k] = _mm256_shuffle_ps(t[k], t[k + 2], _MM_SHUFFLE(1, 0, 1, 0));
+            q[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], _MM_SHUFFLE(3, 2, 3, 2));
+            q[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], _MM_SHUFFLE(1, 0, 1, 0));
+            q[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], _MM_SHUFFLE(3, 2, 3, 2));
+        }
+        for (int k = 0; k < 4; ++k)
+        {
+            _mm256_storeu_ps(out[k] + h, _mm256_permute2f128_ps(q[k], q[k + 4], 0x20));
+            _mm256_storeu_ps(out[k + 4] + h, _mm256_permute2f128_ps(q[k], q[k + 4], 0x31));
+        }
+    }
+    for (; h < count; ++h)
+    {
+        const float* row = rows[std::min(harmBandPos[index[h]], top)];
+        for (int k = 0; k < KeySpaceDSP::kNumBandAtParts; ++k)
+            out[k][h] = row[k];
+    }
+}
+#endif
+
+// Band levels and oscillation of harmonics 0..count-1: state, outputs, the band values at each
+// harmonic's formant position and the copies of its own band's values contiguous per harmonic.
+// Returns how many harmonics are noisy.
 [[gnu::always_inline]] inline int
-bandValues(int count, const float* __restrict position, const int32_t* __restrict index,
-           const int32_t* __restrict harmBand, const int32_t* __restrict harmBandPos,
-           const int32_t* __restrict bandStart, const float* __restrict invWidth,
-           const float* __restrict tonalW, const float* __restrict noisyW, const float* __restrict widthW,
+bandValues(int count, const float* __restrict position, const float* const* __restrict at,
            const float* __restrict oscRate, const float* __restrict depth1, const float* __restrict depth2,
            float* __restrict oscPhase, float* __restrict tonalOut, float* __restrict noisyOut,
            float* __restrict stepOut, float* __restrict rotRe, float* __restrict rotIm,
            int32_t* __restrict isNoisy) noexcept
 {
+    const float* __restrict start = at[KeySpaceDSP::kBandAtStart];
+    const float* __restrict invWidth = at[KeySpaceDSP::kBandAtInvWidth];
+    const float* __restrict tonal0 = at[KeySpaceDSP::kBandAtTonal];
+    const float* __restrict tonal1 = at[KeySpaceDSP::kBandAtTonalNext];
+    const float* __restrict noisy0 = at[KeySpaceDSP::kBandAtNoisy];
+    const float* __restrict noisy1 = at[KeySpaceDSP::kBandAtNoisyNext];
+    const float* __restrict width0 = at[KeySpaceDSP::kBandAtWidth];
+    const float* __restrict width1 = at[KeySpaceDSP::kBandAtWidthNext];
     int noisyCount = 0;
     for (int h = 0; h < count; ++h)
     {
-        const int32_t c = harmBandPos[index[h]];
-        const float x = (position[h] - static_cast<float>(bandStart[c])) * invWidth[c];
-        const float tonal = tonalW[c] + x * (tonalW[c + 1] - tonalW[c]);
-        const float noisy = noisyW[c] + x * (noisyW[c + 1] - noisyW[c]);
-        const int32_t b = harmBand[h];
-        const float phase = fractionOf(oscPhase[h] + oscRate[b]);
+        const float x = (position[h] - start[h]) * invWidth[h];
+        const float tonal = tonal0[h] + x * (tonal1[h] - tonal0[h]);
+        const float noisy = noisy0[h] + x * (noisy1[h] - noisy0[h]);
+        const float phase = fractionOf(oscPhase[h] + oscRate[h]);
         oscPhase[h] = phase;
         const float y = phase - 0.5f;
         const float y2 = y * y;
@@ -71,9 +161,9 @@ bandValues(int count, const float* __restrict position, const int32_t* __restric
         const int32_t noisyHarmonic = noisy <= kNoiseThreshold * tonal ? 0 : 1;
         tonalOut[h] = tonal;
         noisyOut[h] = noisy;
-        stepOut[h] = widthW[c] + x * (widthW[c + 1] - widthW[c]);
-        rotRe[h] = depth1[b];
-        rotIm[h] = depth2[b] * sine;
+        stepOut[h] = width0[h] + x * (width1[h] - width0[h]);
+        rotRe[h] = depth1[h];
+        rotIm[h] = depth2[h] * sine;
         isNoisy[h] = noisyHarmonic;
         noisyCount += noisyHarmonic;
     }
@@ -117,6 +207,7 @@ tonesWithNoise(int count, const float* __restrict rotRe, const float* __restrict
     }
 }
 
+template <bool kWide>
 [[gnu::always_inline]] inline void amplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
 {
     const int count = std::clamp(hh.count, 0, kMaxHarmonics);
@@ -130,10 +221,19 @@ tonesWithNoise(int count, const float* __restrict rotRe, const float* __restrict
     int32_t* index = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkBandIndex].data();
     int32_t* isNoisy = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkIsNoisy].data();
     formantPositions(count, hh.formantRatio, position, index);
-    const int noisyCount = bandValues(count, position, index, e.harmBand.data(), e.harmBandPos.data(),
-                                      e.bandStart.data(), e.bandInvWidth.data(), e.bandTonalWork.data(),
-                                      e.bandNoisyWork.data(), e.bandWidthWork.data(), v.bands.oscRate.data(),
-                                      v.bands.oscDepth1.data(), v.bands.oscDepth2.data(),
+    float* at[KeySpaceDSP::kNumBandAtParts];
+    for (int k = 0; k < KeySpaceDSP::kNumBandAtParts; ++k)
+        at[k] = e.bandAtHarmonicWork[static_cast<std::size_t>(k)].data();
+#if QM_WIDE_VECTORS
+    if constexpr (kWide)
+        bandsAtHarmonicsWide(count, index, e.harmBandPos.data(), e.bandStart.data(), e.bandInvWidth.data(),
+                             e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data(), at);
+    else
+#endif
+        bandsAtHarmonics(count, index, e.harmBandPos.data(), e.bandStart.data(), e.bandInvWidth.data(),
+                         e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data(), at);
+    const int noisyCount = bandValues(count, position, at, v.harmonics.bandOscRate.data(),
+                                      v.harmonics.bandDepth1.data(), v.harmonics.bandDepth2.data(),
                                       v.harmonics.oscPhase.data(), tonal, noisy, step, rotRe, rotIm, isNoisy);
     float* amp[4] = {
         e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
@@ -146,13 +246,13 @@ tonesWithNoise(int count, const float* __restrict rotRe, const float* __restrict
 
 void amplitudesBaseline(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
 {
-    amplitudes(e, v, hh);
+    amplitudes<false>(e, v, hh);
 }
 
 #if QM_WIDE_VECTORS
 QM_WIDE_TARGET void amplitudesWide(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
 {
-    amplitudes(e, v, hh);
+    amplitudes<true>(e, v, hh);
 }
 #endif
 

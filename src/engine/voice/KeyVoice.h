@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/synth/AddSynth.h"
@@ -57,6 +58,23 @@ struct VoiceBands
     alignas(32) std::array<int32_t, kMaxBands> phaseOffset{}; // 14: phase offset in 1024ths of a turn
 };
 
+// One mixed sound's band records as floats, one array per field in band order, so that the voice
+// set-up blends whole vectors of bands instead of gathering each field from records a stride
+// apart. Kept per voice for the zones it last blended (the key), since a moving morph re-blends the
+// same zones every hop with new weights. Bands past the zone's count read 0, as a missing record.
+struct DecodedBands
+{
+    const uint8_t* records = nullptr;
+    const uint8_t* share = nullptr;
+    ptrdiff_t stride = 0;
+    int32_t bands = 0;
+    // levels and widths of the two decays, steady level, decay shape, detune, bin offset, share,
+    // 1 - detune weighting by bytes 14 and 15, then bytes 14..21 of the record.
+    enum Field { kLevelA, kWidthA, kLevelB, kWidthB, kLevelC, kDecayShape, kDetune, kBinOffset, kShare, kDetuneGain,
+                 kByte14, kNumFields = kByte14 + 8 };
+    alignas(16) std::array<std::array<float, kMaxBands>, kNumFields> field{};
+};
+
 // Blended resonance record (16 words): six values set by the voice set-up, the phase, and the
 // band-limited noise state that rendering owns.
 struct VoiceResonance
@@ -79,6 +97,18 @@ struct HarmonicState
     alignas(32) std::array<int32_t, kMaxHarmonics> phase{};
     alignas(32) std::array<float, kMaxHarmonics> oscPhase{};
     BandLimNoiseBank<kMaxHarmonics> noise;
+    // Each harmonic's copy of what it reads from its own band, refreshed whenever the set-up
+    // re-blends the bands, so that the per-harmonic loops read in harmonic order instead of
+    // gathering by band: oscillation rate and depths, detune, phase offset (scattered by the
+    // harmonic's random factor above the single-harmonic bands) and the stereo share crossfaded
+    // between its band and the next, with the coherent part that goes with it.
+    alignas(32) std::array<float, kMaxHarmonics> bandOscRate{};
+    alignas(32) std::array<float, kMaxHarmonics> bandDepth1{};
+    alignas(32) std::array<float, kMaxHarmonics> bandDepth2{};
+    alignas(32) std::array<float, kMaxHarmonics> bandDetune{};
+    alignas(32) std::array<int32_t, kMaxHarmonics> phaseOffset{};
+    alignas(32) std::array<float, kMaxHarmonics> share{};
+    alignas(32) std::array<float, kMaxHarmonics> shareCoherent{};
 };
 
 // One smoothed random generator of rendering's band jitter.
@@ -204,4 +234,5 @@ struct KeyVoice
     std::array<float, kMaxSoundSlots> slotWarp{};
     // Harmonic (band record) count of each slot's zone; rendering reads envelopes only below it.
     std::array<int32_t, kMaxSoundSlots> slotBandCount{};
+    std::array<DecodedBands, kMaxSoundSlots> decodedBands{};
 };

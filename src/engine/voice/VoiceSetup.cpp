@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/synth/FourLanes.h"
 #include "engine/KeySpaceDSP.h"
@@ -52,6 +53,37 @@ constexpr float kOnsetBandHz = 689.0625f;
 constexpr float kMixChangeThreshold = 0.001f;
 
 constexpr float kDbToExp = 0.115129255f; // ln(10) / 20
+
+// Decodes the first `bands` band records of a zone into d; the other bands read 0.
+void decodeBands(DecodedBands& d, const uint8_t* records, ptrdiff_t stride, int bands, const uint8_t* share) noexcept
+{
+    d.records = records;
+    d.share = share;
+    d.stride = stride;
+    d.bands = bands;
+    for (auto& f : d.field)
+        f.fill(0.0f);
+    for (int b = 0; b < bands; ++b)
+    {
+        const uint8_t* r = records + static_cast<ptrdiff_t>(b) * stride;
+        const auto set = [&d, b](int field, float x) noexcept { d.field[static_cast<size_t>(field)][static_cast<size_t>(b)] = x; };
+        set(DecodedBands::kLevelA, static_cast<float>(blobI16(r + kBandLevelA)));
+        set(DecodedBands::kWidthA, static_cast<float>(blobU16(r + kBandWidthA)));
+        set(DecodedBands::kLevelB, static_cast<float>(blobI16(r + kBandLevelB)));
+        set(DecodedBands::kWidthB, static_cast<float>(blobU16(r + kBandWidthB)));
+        set(DecodedBands::kLevelC, static_cast<float>(blobU16(r + kBandLevelC)));
+        set(DecodedBands::kDecayShape, static_cast<float>(r[kBandDecayShape]));
+        set(DecodedBands::kDetune, static_cast<float>(blobI16(r + kBandDetune)));
+        const uint8_t offset = r[kBandBinOffset];
+        set(DecodedBands::kBinOffset, b < kSingleHarmonicBands ? static_cast<float>(static_cast<int8_t>(offset))
+                                                               : static_cast<float>(offset));
+        set(DecodedBands::kShare, share != nullptr ? static_cast<float>(share[b]) : 0.0f);
+        for (int i = 0; i < 8; ++i)
+            set(DecodedBands::kByte14 + i, static_cast<float>(r[14 + i]));
+        set(DecodedBands::kDetuneGain,
+            1.0f - 0.00024557384f * static_cast<float>(r[14]) * std::sqrt(static_cast<float>(r[15])));
+    }
+}
 } // namespace
 
 void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
@@ -198,9 +230,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     const float veloGain = v.veloGain;
 
     // Bands. A moving morph re-blends every band of the voice every hop, so the blend runs on
-    // four bands at a time, with each slot's band-independent values read once. Lane-wise vector
-    // arithmetic in the scalar order gives the same values as one band at a time; a lane whose
-    // band a slot does not have keeps its sums untouched, as skipping the slot would.
+    // four bands at a time over each slot's decoded records, decoded only when the slot's zone was
+    // not among the voice's last ones. Lane-wise vector arithmetic in the scalar order gives the
+    // same values as one band at a time; a lane whose band a slot does not have keeps its sums
+    // untouched, as skipping the slot would.
     struct SlotBands
     {
         const uint8_t* records;
@@ -217,13 +250,29 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
                                              std::min(zone.harmonicCount, kMaxBands), v.slotWeight[j],
                                              zone.harmonicShareFlag != 0 ? zone.shareBytes : nullptr};
     }
+    std::array<const DecodedBands*, kMaxSoundSlots> decoded{};
+    {
+        std::array<bool, kMaxSoundSlots> claimed{};
+        const auto holds = [](const DecodedBands& d, const SlotBands& s) noexcept {
+            return d.records == s.records && d.stride == s.stride && d.bands == s.bands && d.share == s.share;
+        };
+        for (int j = 0; j < slots; ++j)
+            for (size_t i = 0; i < claimed.size() && decoded[static_cast<size_t>(j)] == nullptr; ++i)
+                if (!claimed[i] && holds(v.decodedBands[i], slotBands[static_cast<size_t>(j)]))
+                    claimed[i] = true, decoded[static_cast<size_t>(j)] = &v.decodedBands[i];
+        for (int j = 0; j < slots; ++j)
+            for (size_t i = 0; i < claimed.size() && decoded[static_cast<size_t>(j)] == nullptr; ++i)
+                if (!claimed[i])
+                {
+                    const SlotBands& s = slotBands[static_cast<size_t>(j)];
+                    decodeBands(v.decodedBands[i], s.records, s.stride, s.bands, s.share);
+                    claimed[i] = true, decoded[static_cast<size_t>(j)] = &v.decodedBands[i];
+                }
+    }
     using lanes::F4;
     using lanes::I4;
-    using lanes::gather4;
     using lanes::select;
     using lanes::splat;
-    // Read by lanes whose band a slot does not have; their values are never used.
-    static constexpr std::array<uint8_t, kZoneBandHeaderSize> kUnusedRecord{};
     constexpr int kBytes = 8; // bytes 14..21 of a band record
     float runningSum = 0.0f;
     for (int b0 = 0; b0 < bandCount; b0 += lanes::kLanes)
@@ -238,51 +287,37 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
             const SlotBands& slot = slotBands[static_cast<size_t>(j)];
             const I4 on = (band < std::min(slot.bands, bandCount));
             if (!lanes::anyLane(on)) continue;
-            std::array<const uint8_t*, lanes::kLanes> rec;
-            for (int k = 0; k < lanes::kLanes; ++k)
-                rec[static_cast<size_t>(k)] =
-                    on[k] != 0 ? slot.records + static_cast<ptrdiff_t>(b0 + k) * slot.stride : kUnusedRecord.data();
-            const auto field = [&rec](auto read) noexcept {
-                return gather4([&](int k) noexcept { return static_cast<float>(read(rec[static_cast<size_t>(k)])); });
+            const DecodedBands& d = *decoded[static_cast<size_t>(j)];
+            const auto field = [&d, b0](int f) noexcept {
+                F4 x;
+                std::memcpy(&x, d.field[static_cast<size_t>(f)].data() + b0, sizeof x);
+                return x;
             };
             const float w = slot.weight;
-            const F4 aw = field([](const uint8_t* r) noexcept { return blobI16(r + kBandLevelA); }) * w;
-            const F4 bw = field([](const uint8_t* r) noexcept { return blobI16(r + kBandLevelB); }) * w;
-            const F4 cw = field([](const uint8_t* r) noexcept { return blobU16(r + kBandLevelC); }) * w;
+            const F4 aw = field(DecodedBands::kLevelA) * w;
+            const F4 bw = field(DecodedBands::kLevelB) * w;
+            const F4 cw = field(DecodedBands::kLevelC) * w;
             const F4 e = select(aw < 0.0f, splat(0.0f), aw) + select(bw < 0.0f, splat(0.0f), bw) + cw;
-            std::array<F4, kBytes> bytes;
-            for (int i = 0; i < kBytes; ++i)
-                bytes[static_cast<size_t>(i)] = field([i](const uint8_t* r) noexcept { return r[14 + i]; });
-            const F4 g = 1.0f - 0.00024557384f * bytes[0] * lanes::sqrt4(bytes[1]);
+            const F4 g = field(DecodedBands::kDetuneGain);
             const F4 absAw = lanes::abs4(aw);
             const F4 absBw = lanes::abs4(bw);
             const auto add = [&on](F4& sum, F4 term) noexcept { sum = select(on, sum + term, sum); };
             add(sa, aw);
-            add(waNum, field([](const uint8_t* r) noexcept { return blobU16(r + kBandWidthA); }) * absAw);
+            add(waNum, field(DecodedBands::kWidthA) * absAw);
             add(absA, absAw);
             add(sb, bw);
-            add(wbNum, field([](const uint8_t* r) noexcept { return blobU16(r + kBandWidthB); }) * absBw);
+            add(wbNum, field(DecodedBands::kWidthB) * absBw);
             add(absB, absBw);
             add(sc, cw);
             add(sumE, e);
-            add(decaySum, field([](const uint8_t* r) noexcept { return r[kBandDecayShape]; }) * e);
+            add(decaySum, field(DecodedBands::kDecayShape) * e);
             for (int i = 0; i < kBytes; ++i)
-                add(byteSum[static_cast<size_t>(i)], bytes[static_cast<size_t>(i)] * e);
-            const F4 binOffset = gather4([&](int k) noexcept {
-                const uint8_t byte = rec[static_cast<size_t>(k)][kBandBinOffset];
-                return b0 + k < kSingleHarmonicBands ? static_cast<float>(static_cast<int8_t>(byte)) : static_cast<float>(byte);
-            });
-            add(binSum, binOffset * e);
+                add(byteSum[static_cast<size_t>(i)], field(DecodedBands::kByte14 + i) * e);
+            add(binSum, field(DecodedBands::kBinOffset) * e);
             const F4 eg2 = (e * g) * (e * g);
-            add(detNum, field([](const uint8_t* r) noexcept { return blobI16(r + kBandDetune); }) * eg2);
+            add(detNum, field(DecodedBands::kDetune) * eg2);
             add(detDen, eg2);
-            if (slot.share != nullptr)
-            {
-                const F4 share = gather4([&](int k) noexcept {
-                    return on[k] != 0 ? static_cast<float>(slot.share[b0 + k]) : 0.0f;
-                });
-                add(shareSum, e * share);
-            }
+            if (slot.share != nullptr) add(shareSum, e * field(DecodedBands::kShare));
         }
         const F4 invE = 1.0f / (sumE + 1e-20f);
         const F4 wa = waNum / (absA + 1e-20f);
@@ -315,30 +350,46 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         const F4 mean20 = unit(20);
         const F4 mean21 = mean[21 - 14];
 
+        VoiceBands& vb = v.bands;
+        const bool wholeGroup = b0 + lanes::kLanes <= bandCount;
+        if (wholeGroup)
+        {
+            // Whole groups of four bands store as vectors; a last, partial group band by band, so
+            // nothing past the blended bands changes.
+            const auto store = [b0](auto& field, auto x) noexcept { std::memcpy(field.data() + b0, &x, sizeof x); };
+            store(vb.levelA, levelA), store(vb.sharpA, sharpA), store(vb.levelB, levelB), store(vb.sharpB, sharpB);
+            store(vb.decayShape, decayShape), store(vb.levelC, levelC), store(vb.oscDepth1, depth1);
+            store(vb.oscDepth2, depth2), store(vb.oscRate, oscRate), store(vb.oscStartPhase, startPhase);
+            store(vb.tonality, tonality), store(vb.noiseWidth, noiseWidth), store(vb.unity, splat(1.0f));
+            store(vb.detune, detune), store(vb.phaseOffset, phaseOffset), store(v.bandMean19, mean19);
+            if (v.shareTime > 0.0f) store(v.bandShare, shareLevel);
+        }
         for (int k = 0; k < lanes::kLanes && b0 + k < bandCount; ++k)
         {
             const int b = b0 + k;
             const auto sb = static_cast<size_t>(b);
-            VoiceBands& vb = v.bands;
-            vb.levelA[sb] = levelA[k];
-            vb.sharpA[sb] = sharpA[k];
-            vb.levelB[sb] = levelB[k];
-            vb.sharpB[sb] = sharpB[k];
-            vb.decayShape[sb] = decayShape[k];
-            vb.levelC[sb] = levelC[k];
-            vb.oscDepth1[sb] = depth1[k];
-            vb.oscDepth2[sb] = depth2[k];
-            vb.oscRate[sb] = oscRate[k];
-            vb.oscStartPhase[sb] = startPhase[k];
-            vb.tonality[sb] = tonality[k];
-            vb.noiseWidth[sb] = noiseWidth[k];
-            vb.unity[sb] = 1.0f;
-            vb.detune[sb] = detune[k];
-            vb.phaseOffset[sb] = phaseOffset[k];
+            if (!wholeGroup)
+            {
+                vb.levelA[sb] = levelA[k];
+                vb.sharpA[sb] = sharpA[k];
+                vb.levelB[sb] = levelB[k];
+                vb.sharpB[sb] = sharpB[k];
+                vb.decayShape[sb] = decayShape[k];
+                vb.levelC[sb] = levelC[k];
+                vb.oscDepth1[sb] = depth1[k];
+                vb.oscDepth2[sb] = depth2[k];
+                vb.oscRate[sb] = oscRate[k];
+                vb.oscStartPhase[sb] = startPhase[k];
+                vb.tonality[sb] = tonality[k];
+                vb.noiseWidth[sb] = noiseWidth[k];
+                vb.unity[sb] = 1.0f;
+                vb.detune[sb] = detune[k];
+                vb.phaseOffset[sb] = phaseOffset[k];
 
-            if (v.shareTime > 0.0f)
-                v.bandShare[static_cast<size_t>(b)] = shareLevel[k];
-            v.bandMean19[static_cast<size_t>(b)] = mean19[k];
+                if (v.shareTime > 0.0f)
+                    v.bandShare[static_cast<size_t>(b)] = shareLevel[k];
+                v.bandMean19[static_cast<size_t>(b)] = mean19[k];
+            }
             runningSum += mean20[k];
             v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
             const int markIndex = static_cast<int>(runningSum);
@@ -363,6 +414,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     for (int b = bandCount; b < kMaxBands; ++b)
         v.bandShare[static_cast<size_t>(b)] = 0.0f;
     v.soundGain = gainNum / (gainDen + 1e-20f);
+    spreadBandsToHarmonics(v, bandCount);
 
     // Without a sound to play nothing more can be set up: stay ready for the first mix that brings
     // one (and keep a pending onset for it), instead of playing silence for the rest of the note.
@@ -431,6 +483,62 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     // The onset burst, once per note.
     renderOnset(voice, mix);
     v.onsetPending = 0;
+}
+
+void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexcept
+{
+    // Rendering reads harmonics only up to the last one of the band past the blended ones, and the
+    // share only while the voice has one (a set-up that gives it one comes through here again).
+    const int last = std::clamp(bandCount + 1, 0, kMaxBands - 1);
+    const bool sharing = v.shareTime > 0.0f;
+    const VoiceBands& vb = v.bands;
+    HarmonicState& hs = v.harmonics;
+    const auto shareAt = [&](int h, float here, float next) noexcept {
+        const auto sh = static_cast<size_t>(h);
+        const float hw = harmBandWeight[sh];
+        const float cs = here * hw + next * (1.0f - hw);
+        const float c2 = 1.0f - cs * cs;
+        hs.share[sh] = cs;
+        hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+    };
+    // Below the banded harmonics, harmonic h is band h: straight copies.
+    const int single = std::min(last + 1, kSingleHarmonicBands);
+    for (int h = 0; h < single; ++h)
+    {
+        const auto sh = static_cast<size_t>(h);
+        hs.bandOscRate[sh] = vb.oscRate[sh];
+        hs.bandDepth1[sh] = vb.oscDepth1[sh];
+        hs.bandDepth2[sh] = vb.oscDepth2[sh];
+        hs.bandDetune[sh] = vb.detune[sh];
+        hs.phaseOffset[sh] = vb.phaseOffset[sh];
+    }
+    if (sharing)
+        for (int h = 0; h < single; ++h)
+            shareAt(h, v.bandShare[static_cast<size_t>(h)], v.bandShare[static_cast<size_t>(h) + 1]);
+    // Above them band by band over its run of harmonics, each band value read once.
+    for (int b = single; b <= last && bandStart[static_cast<size_t>(b)] < kMaxHarmonics; ++b)
+    {
+        const auto sb = static_cast<size_t>(b);
+        const int from = bandStart[sb];
+        const int to = std::min(bandStart[sb + 1], kMaxHarmonics);
+        const float rate = vb.oscRate[sb], depth1 = vb.oscDepth1[sb], depth2 = vb.oscDepth2[sb];
+        const float detune = vb.detune[sb];
+        const auto offset = static_cast<float>(vb.phaseOffset[sb]);
+        for (int h = from; h < to; ++h)
+        {
+            const auto sh = static_cast<size_t>(h);
+            hs.bandOscRate[sh] = rate;
+            hs.bandDepth1[sh] = depth1;
+            hs.bandDepth2[sh] = depth2;
+            hs.bandDetune[sh] = detune;
+            hs.phaseOffset[sh] = static_cast<int32_t>(offset * randTableReal[sh]);
+        }
+        if (!sharing) continue;
+        const float shareHere = v.bandShare[sb];
+        const float shareNext = v.bandShare[std::min(sb + 1, size_t{kMaxBands - 1})];
+        for (int h = from; h < to; ++h)
+            shareAt(h, shareHere, shareNext);
+    }
 }
 
 void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept

@@ -1,7 +1,8 @@
 // Performances rendered sample for sample against stored references: a purely tonal one (no noisy
-// band, no resonance, so its output depends on no random draw) and one on the demo bank with noise,
-// stereo share and resonances. Any change to how the voices place and sum their partials shows
-// here far below what the coarse golden signatures can see.
+// band, no resonance, so its output depends on no random draw) and two on the demo bank with noise,
+// stereo share and resonances, one of them with the second channel reading other share pairs. Any
+// change to how the voices place and sum their partials shows here far below what the coarse
+// golden signatures can see.
 
 #include <gtest/gtest.h>
 
@@ -46,8 +47,11 @@ qmbank::BankEntry tonalSound(const char* name, int key, int tilt)
 
 // Three chords, low to high (the top one reaching the harmonic limit), through the binaural
 // placement; 3072 frames in uneven blocks. The demo bank's sounds add noise, stereo share and
-// resonances. `wide` picks the vector form of the per-partial loops when given.
-void playScene(std::vector<float>& l, std::vector<float>& r, bool demo = false, const bool* wide = nullptr)
+// resonances; a wide spread moves the second channel's share pairs away from the first one's, and
+// longer chords let the voices renew their share pairs. `wide` picks the vector form of the
+// per-partial loops when given.
+void playScene(std::vector<float>& l, std::vector<float>& r, bool demo = false, const bool* wide = nullptr,
+               float spread = 0.5f, int chordFrames = 1024)
 {
     engineSrand(777u);
     setCanonRandSeed(kCanonRandInitialSeed);
@@ -59,7 +63,7 @@ void playScene(std::vector<float>& l, std::vector<float>& r, bool demo = false, 
     rig.setAllEffects(false);
     dsp.params[kFirstFxSwitch + kFxSlotBinaural].value = 1.0f;
     dsp.params[kParamStereoX].value = 0.3f;
-    dsp.params[kParamStereoSpread].value = 0.5f;
+    dsp.params[kParamStereoSpread].value = spread;
     dsp.params[kParamFormant].value = 3.0f;
     if (demo)
         rig.pushCanvas({16, 21, 11}, {0.5f, 0.3f, 0.2f});
@@ -70,7 +74,7 @@ void playScene(std::vector<float>& l, std::vector<float>& r, bool demo = false, 
     {
         for (int note : chord)
             qmtest::noteOn(dsp, note, 100);
-        rig.render(1024, 300, l, r);
+        rig.render(chordFrames, 300, l, r);
         for (int note : chord)
             qmtest::noteOff(dsp, note);
     }
@@ -78,16 +82,19 @@ void playScene(std::vector<float>& l, std::vector<float>& r, bool demo = false, 
 
 } // namespace
 
-// The tonal scene and the demo-bank scene against renders of the engine before its per-partial
+// The tonal scene and the demo-bank scenes against renders of the engine before its per-partial
 // loops became arrays and vector forms.
 TEST(TonalRender, MatchesTheStoredReferencesBelowMinus90dB)
 {
-    for (const bool demo : {false, true})
+    const struct { const char* reference; bool demo; float spread; int chordFrames; } kScenes[] = {
+        {"render_tonal.txt", false, 0.5f, 1024},
+        {"render_demo.txt", true, 0.5f, 1024},
+        {"render_demo_spread.txt", true, 60.0f, 4096}};
+    for (const auto& [reference, demo, spread, chordFrames] : kScenes)
     {
-        const char* reference = demo ? "render_demo.txt" : "render_tonal.txt";
         SCOPED_TRACE(reference);
         std::vector<float> l, r;
-        playScene(l, r, demo);
+        playScene(l, r, demo, nullptr, spread, chordFrames);
         std::vector<float> both = l;
         both.insert(both.end(), r.begin(), r.end());
         if (const char* regenerate = std::getenv("QM_REGENERATE_GOLDEN");
