@@ -40,8 +40,17 @@ test)
     # of the whole run, so it starts first and builds beside the sanitizer stages.
     configure_build build/release -DQM_BUILD_ENGINE_TESTS=OFF >build/release.log 2>&1 &
     release_pid=$!
-    # Everything after it yields the cores to it, so that those units build at full speed while the
-    # rest fills what they leave.
+    # Fuzzers for a bounded time, all at once, starting from the committed corpus. Their build is small;
+    # they run in the background through the stages below, and their report comes at the end.
+    fuzz_pid=""
+    if compgen -G "tests/fuzz/fuzz_*.cpp" >/dev/null; then
+        CC=clang CXX=clang++ configure_build build/fuzz -DQM_FUZZ=ON -DQM_SANITIZE=address,undefined \
+            -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF
+        bash scripts/run-fuzzers.sh build/fuzz >build/fuzz.log 2>&1 &
+        fuzz_pid=$!
+    fi
+    # The stages below yield the cores to the release build and the fuzzers, so that the framework's
+    # largest units build at full speed while the rest fills what they leave.
     renice -n 10 -p $$ >/dev/null
     # The engine and the LV2 bundle under AddressSanitizer and UndefinedBehaviorSanitizer: the engine's
     # tests, and the bundle driven through lilv as hosts drive it, plug-in and host both instrumented.
@@ -54,15 +63,6 @@ test)
     QM_TARGETS=$(find tests -name "test_*_mt.cpp" -exec basename {} .cpp \; | tr "\n" " ") \
         configure_build build/tsan -DQM_SANITIZE=thread -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF
     (cd build/tsan && ctest -L threads --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
-    # Fuzzers for a bounded time, all at once, starting from the committed corpus. They run in the
-    # background while the plug-ins build; their report comes after.
-    fuzz_pid=""
-    if compgen -G "tests/fuzz/fuzz_*.cpp" >/dev/null; then
-        CC=clang CXX=clang++ configure_build build/fuzz -DQM_FUZZ=ON -DQM_SANITIZE=address,undefined \
-            -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF
-        bash scripts/run-fuzzers.sh build/fuzz >build/fuzz.log 2>&1 &
-        fuzz_pid=$!
-    fi
     if ! wait "$release_pid"; then cat build/release.log; exit 1; fi
     tail -n 1 build/release.log
     if [ -n "$fuzz_pid" ]; then
