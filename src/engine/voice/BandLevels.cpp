@@ -226,24 +226,10 @@ namespace
     return shape;
 }
 
-ToneShape levelsBaseline(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
-{
-    return levels(e, v, hop);
-}
-
-#if QM_WIDE_VECTORS
-QM_WIDE_TARGET ToneShape levelsWide(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
-{
-    return levels(e, v, hop);
-}
-#endif
-
 } // namespace
 
 ToneShape voicehop::bandLevels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
 {
-#if QM_WIDE_VECTORS
-    if (e.usesWideVectors()) return levelsWide(e, v, hop);
-#endif
-    return levelsBaseline(e, v, hop);
+    return vectorwidth::dispatch(e.usesWideVectors(),
+                                 [&](auto) __attribute__((always_inline)) { return levels(e, v, hop); });
 }

@@ -244,24 +244,11 @@ template <bool kWide>
     tonesWithNoise(count, rotRe, rotIm, tonal, noisy, isNoisy, amp[0], amp[1], amp[2], amp[3]);
 }
 
-void amplitudesBaseline(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
-{
-    amplitudes<false>(e, v, hh);
-}
-
-#if QM_WIDE_VECTORS
-QM_WIDE_TARGET void amplitudesWide(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
-{
-    amplitudes<true>(e, v, hh);
-}
-#endif
-
 } // namespace
 
 void voicehop::harmonicAmplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
 {
-#if QM_WIDE_VECTORS
-    if (e.usesWideVectors()) return amplitudesWide(e, v, hh);
-#endif
-    amplitudesBaseline(e, v, hh);
+    vectorwidth::dispatch(e.usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
+        amplitudes<decltype(wide)::value>(e, v, hh);
+    });
 }

@@ -283,24 +283,11 @@ template <bool kWide>
     }
 }
 
-void placementBaseline(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
-{
-    placement<false>(e, v, hh);
-}
-
-#if QM_WIDE_VECTORS
-QM_WIDE_TARGET void placementWide(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
-{
-    placement<true>(e, v, hh);
-}
-#endif
-
 } // namespace
 
 void voicehop::harmonicPlacement(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
 {
-#if QM_WIDE_VECTORS
-    if (e.usesWideVectors()) return placementWide(e, v, hh);
-#endif
-    placementBaseline(e, v, hh);
+    vectorwidth::dispatch(e.usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
+        placement<decltype(wide)::value>(e, v, hh);
+    });
 }
