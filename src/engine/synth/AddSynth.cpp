@@ -224,7 +224,6 @@ QM_WIDE_TARGET void addPartialsWide(const int* __restrict pos, SplitAmps amps, i
 template <class Amps>
 void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quality) noexcept
 {
-    constexpr bool kSplit = std::is_same_v<Amps, SplitAmps>;
     if (count < 1) return;
     const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
     const int rowShift = kPosFracBits - kASTabBits[size_t(q)];
@@ -233,6 +232,9 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
     int lo = kSpecHighestBin + 1;
     int hi = kSpecLowestBin - 1;
 #if QM_WIDE_VECTORS
+    // The wide form reads the amplitudes as four arrays, as voices pass them, and serves the
+    // kernels of four and eight taps.
+    constexpr bool kSplit = std::is_same_v<Amps, SplitAmps>;
     if (kSplit && s.wideKernel && q > 0)
     {
         if constexpr (kSplit)
