@@ -177,7 +177,6 @@ void KeySpaceDSP::init(float newSampleRate)
 void KeySpaceDSP::useWideVectors(bool allowed) noexcept
 {
     wideVectors = allowed && wideVectorsSupported();
-    addSynth->wideKernel = wideVectors;
 }
 
 ChannelState& KeySpaceDSP::channelState(int channel) noexcept

@@ -4,15 +4,9 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
-#include <type_traits>
 
-#include "engine/VectorWidth.h"
 #include "engine/synth/FourLanes.h"
 #include "engine/synth/HarmKernels.h"
-
-#if QM_WIDE_VECTORS
-#include <immintrin.h>
-#endif
 
 namespace
 {
@@ -166,61 +160,6 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
     }
 }
 
-#if QM_WIDE_VECTORS
-// The same loop for the 4- and 8-tap kernels, two bins (eight floats) per vector operation: lane by
-// lane the same products and sums in the same order, so the partial bins hold exactly what the
-// loop above leaves there.
-template <int kTaps, bool kInterpolate>
-QM_WIDE_TARGET void addPartialsWide(const int* __restrict pos, SplitAmps amps, int count,
-                                    const float* __restrict table, int rowShift, float* __restrict bins, int& lo,
-                                    int& hi) noexcept
-{
-    static_assert(kTaps % 2 == 0, "two bins per vector");
-    const float tScale = 1.0f / float(1 << rowShift);
-    int low = lo;
-    int high = hi;
-    for (int h = 0; h < count; ++h)
-    {
-        const float re0 = amps.re0[h];
-        const float im0 = amps.im0[h];
-        const float re1 = amps.re1[h];
-        const float im1 = amps.im1[h];
-        if (re0 == 0.0f && im0 == 0.0f && re1 == 0.0f && im1 == 0.0f) continue;
-        const int p = pos[h];
-        const int frac = p & kPosFracMask;
-        const int row = frac >> rowShift;
-        const int first = (p >> kPosFracBits) + 1 - kTaps / 2;
-        if (first < kSpecLowestBin || first > kSpecHighestBin + 1 - kTaps) continue;
-        const float* __restrict w = table + row * kTaps;
-        alignas(32) float weight[kTaps];
-        if constexpr (kInterpolate)
-        {
-            const float t = float(frac - (row << rowShift)) * tScale;
-            const float* __restrict next = w + kTaps;
-            for (int k = 0; k < kTaps; ++k)
-                weight[k] = (1.0f - t) * w[k] + t * next[k];
-        }
-        else
-        {
-            for (int k = 0; k < kTaps; ++k)
-                weight[k] = w[k];
-        }
-        const __m256 a = _mm256_setr_ps(re0, im0, re1, im1, re0, im0, re1, im1);
-        float* __restrict b = bins + kPartialBinValues * (first + kBin0Offset);
-        for (int k = 0; k < kTaps; k += 2)
-        {
-            const __m256 wk = _mm256_set_m128(_mm_set1_ps(weight[k + 1]), _mm_set1_ps(weight[k]));
-            float* at = b + kPartialBinValues * k;
-            _mm256_storeu_ps(at, _mm256_add_ps(_mm256_loadu_ps(at), _mm256_mul_ps(wk, a)));
-        }
-        low = std::min(low, first);
-        high = std::max(high, first + kTaps - 1);
-    }
-    lo = low;
-    hi = high;
-}
-#endif
-
 template <class Amps>
 void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quality) noexcept
 {
@@ -231,20 +170,6 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
     float* bins = s.partialBins.data();
     int lo = kSpecHighestBin + 1;
     int hi = kSpecLowestBin - 1;
-#if QM_WIDE_VECTORS
-    // The wide form reads the amplitudes as four arrays, as voices pass them, and serves the
-    // kernels of four and eight taps.
-    constexpr bool kSplit = std::is_same_v<Amps, SplitAmps>;
-    if (kSplit && s.wideKernel && q > 0)
-    {
-        if constexpr (kSplit)
-        {
-            if (q == 1) addPartialsWide<kASTabSizes[1], false>(pos, amps, count, table, rowShift, bins, lo, hi);
-            else addPartialsWide<kASTabSizes[2], true>(pos, amps, count, table, rowShift, bins, lo, hi);
-        }
-    }
-    else
-#endif
     switch (q)
     {
     case 0: addPartials<kASTabSizes[0], false>(pos, amps, count, table, rowShift, bins, lo, hi); break;

@@ -92,7 +92,6 @@ struct AddSynth
     float sampleRate = 44100.0f;
     float binsPerHz = 0.0f; // kBinsPerHzNumerator / sampleRate once reset
     uint8_t partialsAdded = 0;
-    bool wideKernel = false; // the AVX2 form of the partial loop; set only where the processor has it
     int32_t silentHops = 0;
     std::unique_ptr<SynthFFT> fft256;
     std::unique_ptr<SynthFFT> fft64;
