@@ -199,15 +199,21 @@ void runEngine(benchmark::State& state, BenchEngine& e, float rate, const std::f
                                         (engineSeconds / static_cast<double>(engineBlocks));
 }
 
+// The typical scene's engine: the demo canvas, the morph point between its sounds.
+void setUpTypical(BenchEngine& e)
+{
+    e.pushCanvas();
+    e.dsp->params[kParamMorphX].value = 0.4f;
+    e.dsp->params[kParamMorphY].value = 0.6f;
+}
+
 void BM_EngineTypical(benchmark::State& state)
 {
     engineSrand(1u);
     setCanonRandSeed(kCanonRandInitialSeed);
     constexpr float kRate = 44100.0f;
     BenchEngine e(kRate);
-    e.pushCanvas();
-    e.dsp->params[kParamMorphX].value = 0.4f;
-    e.dsp->params[kParamMorphY].value = 0.6f;
+    setUpTypical(e);
     for (int i = 0; i < kMaxVoices; ++i)
         e.start(36 + i * 3, 100); // C2 .. A5
     runEngine(state, e, kRate);
@@ -243,9 +249,7 @@ void BM_EngineNoteStorm(benchmark::State& state)
     setCanonRandSeed(kCanonRandInitialSeed);
     constexpr float kRate = 44100.0f;
     BenchEngine e(kRate);
-    e.pushCanvas();
-    e.dsp->params[kParamMorphX].value = 0.4f;
-    e.dsp->params[kParamMorphY].value = 0.6f;
+    setUpTypical(e);
     // Block b plays notes 36 + (b % 4) + 3 i, i = 0..15, after releasing those of block b - 1.
     const auto storm = [&e](int block) {
         for (int i = 0; i < kMaxVoices; ++i)
