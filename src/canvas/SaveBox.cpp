@@ -4,6 +4,7 @@
 
 #include "editor/ColourBytes.h"
 #include "editor/EditorFonts.h"
+#include "editor/MyLookAndFeel.h"
 #include "processor/PluginProcessor.h"
 
 SaveBox::FontButton::FontButton(juce::String t)
@@ -44,7 +45,7 @@ SaveBox::SaveBox(juce::Component& parent, PluginProcessor* p) : processor(p)
     nameEditor->setInputRestrictions(kMaxNameLength, kNameCharacters);
     nameEditor->setFont(font);
     nameEditor->setColour(juce::TextEditor::textColourId, juce::Colour(0xffffffffu));
-    nameEditor->setColour(juce::TextEditor::backgroundColourId, juce::Colour(0xff1a1a1au));
+    nameEditor->setColour(juce::TextEditor::backgroundColourId, kEditorGround);
     nameEditor->setColour(juce::TextEditor::outlineColourId, juce::Colour(0x00000000u));
     nameEditor->setColour(juce::TextEditor::focusedOutlineColourId, juce::Colour(0x00000000u));
     nameEditor->setColour(juce::CaretComponent::caretColourId, juce::Colours::red);

@@ -2,6 +2,7 @@
 
 #include "editor/ColourBytes.h"
 #include "editor/EditorFonts.h"
+#include "editor/MyLookAndFeel.h"
 
 namespace
 {
@@ -13,7 +14,6 @@ constexpr int kOkHeight = 32;
 constexpr float kBackdropScale = 0.25f;
 constexpr float kBlurSigma = 3.0f;
 constexpr int kBlurSize = 9;
-const juce::Colour kGround{0xff1a1a1au};
 const juce::Colour kVeil{0x33333333u};
 const juce::Colour kPanel{0x26b2b2b2u};
 const juce::Colour kTextBackground{0x8c000000u};
@@ -79,7 +79,7 @@ AlertComp::~AlertComp()
 
 void AlertComp::paint(juce::Graphics& g)
 {
-    g.fillAll(kGround);
+    g.fillAll(kEditorGround);
     if (backdrop != nullptr) backdrop->paint(g);
     g.fillAll(kVeil);
     g.setColour(kPanel);

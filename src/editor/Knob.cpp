@@ -91,7 +91,7 @@ Knob::Knob(const Param* p, int width, int height, float size, Type t, juce::Stri
     valueEditor.setInputRestrictions(7, "0123456789-.");
     valueEditor.setFont(valueFont);
     valueEditor.setColour(juce::TextEditor::textColourId, juce::Colours::white);
-    valueEditor.setColour(juce::TextEditor::backgroundColourId, juce::Colour(0xff1a1a1au));
+    valueEditor.setColour(juce::TextEditor::backgroundColourId, kEditorGround);
     valueEditor.setColour(juce::TextEditor::outlineColourId, juce::Colour(0x00000000u));
     valueEditor.setColour(juce::TextEditor::focusedOutlineColourId, juce::Colour(0x00000000u));
     valueEditor.setColour(juce::CaretComponent::caretColourId, juce::Colours::red);

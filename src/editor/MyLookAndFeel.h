@@ -2,6 +2,9 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+// The editor's dark ground: behind the editor, its alerts and its text fields.
+inline const juce::Colour kEditorGround{0xff1a1a1au};
+
 // The product's dark look for the framework widgets the editor does not draw itself: popup menus,
 // list scroll bars and text buttons, all in the embedded Roboto Medium.
 class MyLookAndFeel : public juce::LookAndFeel_V3

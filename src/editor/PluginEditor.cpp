@@ -2,12 +2,12 @@
 
 #include <cmath>
 
+#include "editor/MyLookAndFeel.h"
 #include "editor/OpenGLComp.h"
 #include "editor/Overlay2D.h"
 
 namespace
 {
-const juce::Colour kGround{0xff1a1a1au};
 constexpr int kCornerSize = 16;
 // Displays denser than this (dots per inch per unit of scale) open the editor larger.
 constexpr float kPlainDisplayRatio = 100.0f;
@@ -107,7 +107,7 @@ PluginEditor::~PluginEditor()
 
 void PluginEditor::paint(juce::Graphics& g)
 {
-    g.fillAll(kGround);
+    g.fillAll(kEditorGround);
 }
 
 void PluginEditor::resized()
