@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "engine/synth/FourLanes.h"
 #include "engine/synth/HarmKernels.h"
@@ -96,6 +97,15 @@ struct InterleavedAmps
     const CF* __restrict amp0;
     const CF* __restrict amp1;
     void get(int h, CF& a0, CF& a1) const noexcept { a0 = amp0[h], a1 = amp1[h]; }
+    InterleavedAmps from(int h) const noexcept { return {amp0 + h, amp1 + h}; }
+    // Parts re0, im0, re1, im1 of partials h .. h + 3.
+    void get4(int h, lanes::F4 (&parts)[4]) const noexcept
+    {
+        parts[0] = lanes::gather4([&](int j) { return amp0[h + j].re; });
+        parts[1] = lanes::gather4([&](int j) { return amp0[h + j].im; });
+        parts[2] = lanes::gather4([&](int j) { return amp1[h + j].re; });
+        parts[3] = lanes::gather4([&](int j) { return amp1[h + j].im; });
+    }
 };
 
 // Amplitudes as four arrays: real and imaginary parts of each channel.
@@ -106,57 +116,248 @@ struct SplitAmps
     const float* __restrict re1;
     const float* __restrict im1;
     void get(int h, CF& a0, CF& a1) const noexcept { a0 = {re0[h], im0[h]}, a1 = {re1[h], im1[h]}; }
+    SplitAmps from(int h) const noexcept { return {re0 + h, im0 + h, re1 + h, im1 + h}; }
+    void get4(int h, lanes::F4 (&parts)[4]) const noexcept
+    {
+        std::memcpy(&parts[0], re0 + h, sizeof(parts[0]));
+        std::memcpy(&parts[1], im0 + h, sizeof(parts[1]));
+        std::memcpy(&parts[2], re1 + h, sizeof(parts[2]));
+        std::memcpy(&parts[3], im1 + h, sizeof(parts[3]));
+    }
 };
 
-// The partial loop of addHarmonics for one kernel size, into the partial bins: per bin the four
+using lanes::F4;
+
+F4 loadBin(const float* p) noexcept
+{
+    F4 x;
+    std::memcpy(&x, p, sizeof(x));
+    return x;
+}
+
+void storeBin(float* p, F4 x) noexcept
+{
+    std::memcpy(p, &x, sizeof(x));
+}
+
+// Moves the window of bins (starting at win) up by D bins: the D lowest are stored, the rest move
+// down, and the D bins above come in from memory.
+template <int kTaps, int D>
+inline void shiftWindowBy(F4 (&r)[kTaps], float* __restrict win) noexcept
+{
+    for (int k = 0; k < D; ++k)
+        storeBin(win + kPartialBinValues * k, r[k]);
+    for (int k = 0; k + D < kTaps; ++k)
+        r[k] = r[k + D];
+    for (int k = kTaps - D; k < kTaps; ++k)
+        r[k] = loadBin(win + kPartialBinValues * (k + D));
+}
+
+template <int kTaps, int... D>
+inline void shiftWindowTo(F4 (&r)[kTaps], float* __restrict win, int d, std::integer_sequence<int, D...>) noexcept
+{
+    (void)((d == D + 1 ? (shiftWindowBy<kTaps, D + 1>(r, win), true) : false) || ...);
+}
+
+// d: 1 .. kTaps - 1.
+template <int kTaps>
+inline void shiftWindow(F4 (&r)[kTaps], float* __restrict win, int d) noexcept
+{
+    shiftWindowTo<kTaps>(r, win, d, std::make_integer_sequence<int, kTaps - 1>{});
+}
+
+// Partials are taken in chunks: first a vector pass over the chunk works out where each partial's
+// kernel lies and puts its amplitudes side by side, then the bin loop below adds them up.
+constexpr int kChunk = 64;
+
+// One chunk's partials, ready for the bin loop: per partial the four amplitude parts side by side
+// (zero for a partial whose kernel would leave the spectrum), its kernel's first bin (kept inside
+// the spectrum), the offset of its kernel row in the table and, for the interpolated kernel, how
+// far it lies towards the next row.
+struct PreparedChunk
+{
+    alignas(16) F4 amp[kChunk];
+    alignas(16) int32_t first[kChunk];
+    alignas(16) int32_t rowOffset[kChunk];
+    alignas(16) float toNext[kChunk];
+};
+
+// Four partials at a time (count a multiple of four). Lane by lane, lo and hi follow the lowest and
+// highest first bin of the partials that stay inside the spectrum.
+template <int kTaps, bool kInterpolate, class Amps>
+inline void prepareChunk(const int* __restrict pos, Amps amps, int count, int rowShift, PreparedChunk& c,
+                         lanes::I4& lo, lanes::I4& hi) noexcept
+{
+    using lanes::I4;
+    constexpr int kLowest = kSpecLowestBin;
+    constexpr int kHighest = kSpecHighestBin + 1 - kTaps;
+    const float tScale = 1.0f / float(1 << rowShift);
+    for (int h = 0; h < count; h += lanes::kLanes)
+    {
+        I4 p;
+        std::memcpy(&p, pos + h, sizeof(p));
+        const I4 frac = p & lanes::splatI(kPosFracMask);
+        const I4 row = frac >> rowShift;
+        const I4 first = (p >> kPosFracBits) + (1 - kTaps / 2);
+        const I4 below = first < lanes::splatI(kLowest);
+        const I4 above = first > lanes::splatI(kHighest);
+        const I4 inside = ~(below | above);
+        // Outside partials are silenced and parked on the nearest kernel position inside.
+        const I4 kept = lanes::selectI(below, lanes::splatI(kLowest), lanes::selectI(above, lanes::splatI(kHighest), first));
+        lo = lanes::selectI(inside & (first < lo), first, lo);
+        hi = lanes::selectI(inside & (first > hi), first, hi);
+        std::memcpy(c.first + h, &kept, sizeof(kept));
+        const I4 offset = row * kTaps;
+        std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
+        if constexpr (kInterpolate)
+        {
+            const F4 t = lanes::toFloat(frac - (row << rowShift)) * lanes::splat(tScale);
+            std::memcpy(c.toNext + h, &t, sizeof(t));
+        }
+        F4 parts[4];
+        amps.get4(h, parts);
+        for (F4& part : parts)
+            part = lanes::select(inside, part, F4{});
+        // Four partials' parts turned into four partials' amplitudes.
+        const F4 lo01 = __builtin_shufflevector(parts[0], parts[1], 0, 4, 1, 5);
+        const F4 hi01 = __builtin_shufflevector(parts[0], parts[1], 2, 6, 3, 7);
+        const F4 lo23 = __builtin_shufflevector(parts[2], parts[3], 0, 4, 1, 5);
+        const F4 hi23 = __builtin_shufflevector(parts[2], parts[3], 2, 6, 3, 7);
+        c.amp[h] = __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5);
+        c.amp[h + 1] = __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7);
+        c.amp[h + 2] = __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5);
+        c.amp[h + 3] = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
+    }
+}
+
+// The same for one partial, for the last few of a chunk; lo and hi as one lane of the above.
+template <int kTaps, class Amps>
+inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift, PreparedChunk& c, int32_t& lo,
+                       int32_t& hi) noexcept
+{
+    const int p = pos[h];
+    const int frac = p & kPosFracMask;
+    const int row = frac >> rowShift;
+    const int first = (p >> kPosFracBits) + 1 - kTaps / 2;
+    const bool inside = first >= kSpecLowestBin && first <= kSpecHighestBin + 1 - kTaps;
+    if (inside)
+    {
+        lo = std::min(lo, first);
+        hi = std::max(hi, first);
+    }
+    c.first[h] = std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps);
+    c.rowOffset[h] = row * kTaps;
+    c.toNext[h] = float(frac - (row << rowShift)) * (1.0f / float(1 << rowShift));
+    CF a0;
+    CF a1;
+    amps.get(h, a0, a1);
+    c.amp[h] = inside ? F4{a0.re, a0.im, a1.re, a1.im} : F4{};
+}
+
+// Adds tap K's weight (lane K % 4 of row group K / 4) times the amplitude into window bin K.
+template <int kTaps, int kGroups, int... K>
+inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::integer_sequence<int, K...>) noexcept
+{
+    ((r[K] += __builtin_shufflevector(rows[K / 4], rows[K / 4], K % 4, K % 4, K % 4, K % 4) * a), ...);
+}
+
+// The bin loop of addHarmonics for one kernel size, into the partial bins: per bin the four
 // spectrum values side by side (real and imaginary part of channel 0, then of channel 1), so that
-// each tap is one four-float vector and partials that reach the same bins read back exactly what
-// the previous one stored. Each bin receives the same products in the same partial order as the
-// spectrum parts would. A silent partial would only add zeros, so it is passed over. Returns the
-// lowest and highest bin touched (lo > hi when none).
+// each tap is one four-float vector. Each bin receives the same products in the same partial order
+// as the spectrum parts would.
+//
+// A voice's harmonics rise with h, and at low notes several fall within one bin, so each partial's
+// kernel mostly covers the bins of the one before it. Those bins stay in registers (the window,
+// bins wf .. wf + kTaps - 1) while the kernel's first bin holds still or moves up by less than the
+// kernel's width; the bins falling out below are stored, those coming in above are loaded. Any other
+// move (down, or past the window) stores the whole window and loads it afresh where the partial
+// lies. Memory thus holds every bin outside the window and the window every bin in it, and a
+// partial never waits for a bin the one before it has only just stored. A silent partial adds
+// zeros, which leave every bin as it is (a bin starts at +0 and so never becomes -0), so it needs
+// no test of its own.
+template <int kTaps, bool kInterpolate>
+inline void addChunk(const PreparedChunk& c, int count, const float* __restrict table, float* __restrict bins,
+                     int& wf, F4 (&r)[kTaps]) noexcept
+{
+    for (int h = 0; h < count; ++h)
+    {
+        const int first = c.first[h];
+        const F4 a = c.amp[h];
+        const float* __restrict w = table + c.rowOffset[h];
+        F4 rows[(kTaps + lanes::kLanes - 1) / lanes::kLanes];
+        if constexpr (kTaps % lanes::kLanes == 0)
+        {
+            for (int g = 0; g < kTaps / lanes::kLanes; ++g)
+            {
+                rows[g] = loadBin(w + lanes::kLanes * g);
+                if constexpr (kInterpolate)
+                {
+                    const float t = c.toNext[h];
+                    rows[g] = lanes::splat(1.0f - t) * rows[g] + lanes::splat(t) * loadBin(w + kTaps + lanes::kLanes * g);
+                }
+            }
+        }
+        else
+        {
+            rows[0] = F4{};
+            for (int k = 0; k < kTaps; ++k)
+                rows[0][k] = w[k];
+        }
+        const int d = first - wf;
+        if (d != 0)
+        {
+            float* __restrict win = bins + kPartialBinValues * (wf + kBin0Offset);
+            if (unsigned(d) < unsigned(kTaps))
+                shiftWindow<kTaps>(r, win, d);
+            else
+            {
+                float* __restrict fresh = bins + kPartialBinValues * (first + kBin0Offset);
+                for (int k = 0; k < kTaps; ++k)
+                    storeBin(win + kPartialBinValues * k, r[k]);
+                for (int k = 0; k < kTaps; ++k)
+                    r[k] = loadBin(fresh + kPartialBinValues * k);
+            }
+            wf = first;
+        }
+        addTaps(r, rows, a, std::make_integer_sequence<int, kTaps>{});
+    }
+}
+
+// All partials of a call. Returns the lowest and highest bin touched (lo > hi when none).
 template <int kTaps, bool kInterpolate, class Amps>
 void addPartials(const int* __restrict pos, Amps amps, int count, const float* __restrict table, int rowShift,
                  float* __restrict bins, int& lo, int& hi) noexcept
 {
-    using lanes::F4;
-    const float tScale = 1.0f / float(1 << rowShift);
-    for (int h = 0; h < count; ++h)
+    PreparedChunk chunk;
+    lanes::I4 firstLo = lanes::splatI(lo);
+    lanes::I4 firstHi = lanes::splatI(hi);
+    // The window starts on the lowest bins, which hold zeros like every bin between calls.
+    int wf = kSpecLowestBin;
+    F4 r[kTaps];
+    for (int k = 0; k < kTaps; ++k)
+        r[k] = F4{};
+    for (int start = 0; start < count; start += kChunk)
     {
-        CF a0;
-        CF a1;
-        amps.get(h, a0, a1);
-        if (a0.re == 0.0f && a0.im == 0.0f && a1.re == 0.0f && a1.im == 0.0f) continue;
-        const int p = pos[h];
-        const int frac = p & kPosFracMask;
-        const int row = frac >> rowShift;
-        const int first = (p >> kPosFracBits) + 1 - kTaps / 2;
-        // Whatever the caller passes, the kernel must stay inside bins -4..133.
-        if (first < kSpecLowestBin || first > kSpecHighestBin + 1 - kTaps) continue;
-        const float* __restrict w = table + row * kTaps;
-        float weight[kTaps];
-        if constexpr (kInterpolate)
+        const int n = std::min(kChunk, count - start);
+        const int whole = n & ~(lanes::kLanes - 1);
+        prepareChunk<kTaps, kInterpolate>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo, firstHi);
+        for (int h = whole; h < n; ++h)
         {
-            const float t = float(frac - (row << rowShift)) * tScale;
-            const float* __restrict next = w + kTaps;
-            for (int k = 0; k < kTaps; ++k)
-                weight[k] = (1.0f - t) * w[k] + t * next[k];
+            int32_t oneLo = firstLo[0];
+            int32_t oneHi = firstHi[0];
+            prepareOne<kTaps>(pos + start, amps.from(start), h, rowShift, chunk, oneLo, oneHi);
+            firstLo[0] = oneLo;
+            firstHi[0] = oneHi;
         }
-        else
-        {
-            for (int k = 0; k < kTaps; ++k)
-                weight[k] = w[k];
-        }
-        const F4 a{a0.re, a0.im, a1.re, a1.im};
-        float* __restrict b = bins + kPartialBinValues * (first + kBin0Offset);
-        for (int k = 0; k < kTaps; ++k)
-        {
-            F4 x;
-            std::memcpy(&x, b + kPartialBinValues * k, sizeof(x));
-            x += weight[k] * a;
-            std::memcpy(b + kPartialBinValues * k, &x, sizeof(x));
-        }
-        lo = std::min(lo, first);
-        hi = std::max(hi, first + kTaps - 1);
+        addChunk<kTaps, kInterpolate>(chunk, n, table, bins, wf, r);
+    }
+    float* __restrict win = bins + kPartialBinValues * (wf + kBin0Offset);
+    for (int k = 0; k < kTaps; ++k)
+        storeBin(win + kPartialBinValues * k, r[k]);
+    for (int j = 0; j < lanes::kLanes; ++j)
+    {
+        lo = std::min(lo, firstLo[j]);
+        hi = std::max(hi, firstHi[j] + kTaps - 1);
     }
 }
 
