@@ -9,6 +9,9 @@
 #include "engine/synth/FourLanes.h"
 #include "engine/synth/HarmKernels.h"
 
+// Everything the partial loop calls is inlined into it.
+#define QM_ALWAYS_INLINE inline __attribute__((always_inline))
+
 namespace
 {
 constexpr double kPi = 3.14159265358979323846;
@@ -183,10 +186,12 @@ struct PreparedChunk
 };
 
 // Four partials at a time (count a multiple of four). Lane by lane, lo and hi follow the lowest and
-// highest first bin of the partials that stay inside the spectrum.
-template <int kTaps, bool kInterpolate, class Amps>
-inline void prepareChunk(const int* __restrict pos, Amps amps, int count, int rowShift, PreparedChunk& c,
-                         lanes::I4& lo, lanes::I4& hi) noexcept
+// highest first bin of the partials that stay inside the spectrum. kChecked: whether partials
+// whose kernel would leave the spectrum are silenced and parked on the nearest position inside;
+// without the check, lo and hi tell whether any such partial came by.
+template <int kTaps, bool kInterpolate, bool kChecked, class Amps>
+QM_ALWAYS_INLINE void prepareChunk(const int* __restrict pos, Amps amps, int count, int rowShift, PreparedChunk& c,
+                                   lanes::I4& lo, lanes::I4& hi) noexcept
 {
     using lanes::I4;
     constexpr int kLowest = kSpecLowestBin;
@@ -198,15 +203,23 @@ inline void prepareChunk(const int* __restrict pos, Amps amps, int count, int ro
         std::memcpy(&p, pos + h, sizeof(p));
         const I4 frac = p & lanes::splatI(kPosFracMask);
         const I4 row = frac >> rowShift;
-        const I4 first = (p >> kPosFracBits) + (1 - kTaps / 2);
-        const I4 below = first < lanes::splatI(kLowest);
-        const I4 above = first > lanes::splatI(kHighest);
-        const I4 inside = ~(below | above);
-        // Outside partials are silenced and parked on the nearest kernel position inside.
-        const I4 kept = lanes::selectI(below, lanes::splatI(kLowest), lanes::selectI(above, lanes::splatI(kHighest), first));
-        lo = lanes::selectI(inside & (first < lo), first, lo);
-        hi = lanes::selectI(inside & (first > hi), first, hi);
-        std::memcpy(c.first + h, &kept, sizeof(kept));
+        I4 first = (p >> kPosFracBits) + (1 - kTaps / 2);
+        I4 inside = lanes::splatI(-1);
+        if constexpr (kChecked)
+        {
+            const I4 below = first < lanes::splatI(kLowest);
+            const I4 above = first > lanes::splatI(kHighest);
+            inside = ~(below | above);
+            lo = lanes::selectI(inside & (first < lo), first, lo);
+            hi = lanes::selectI(inside & (first > hi), first, hi);
+            first = lanes::selectI(below, lanes::splatI(kLowest), lanes::selectI(above, lanes::splatI(kHighest), first));
+        }
+        else
+        {
+            lo = lanes::selectI(first < lo, first, lo);
+            hi = lanes::selectI(first > hi, first, hi);
+        }
+        std::memcpy(c.first + h, &first, sizeof(first));
         const I4 offset = row * kTaps;
         std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
         if constexpr (kInterpolate)
@@ -216,8 +229,9 @@ inline void prepareChunk(const int* __restrict pos, Amps amps, int count, int ro
         }
         F4 parts[4];
         amps.get4(h, parts);
-        for (F4& part : parts)
-            part = lanes::select(inside, part, F4{});
+        if constexpr (kChecked)
+            for (F4& part : parts)
+                part = lanes::select(inside, part, F4{});
         // Four partials' parts turned into four partials' amplitudes.
         const F4 lo01 = __builtin_shufflevector(parts[0], parts[1], 0, 4, 1, 5);
         const F4 hi01 = __builtin_shufflevector(parts[0], parts[1], 2, 6, 3, 7);
@@ -340,7 +354,20 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
     {
         const int n = std::min(kChunk, count - start);
         const int whole = n & ~(lanes::kLanes - 1);
-        prepareChunk<kTaps, kInterpolate>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo, firstHi);
+        // Rendering keeps its partials inside the spectrum, so the chunk is first prepared without
+        // the check, and again with it only if some partial turns out to lie outside.
+        const lanes::I4 checkedLo = firstLo;
+        const lanes::I4 checkedHi = firstHi;
+        prepareChunk<kTaps, kInterpolate, false>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo,
+                                                 firstHi);
+        if (lanes::anyLane((firstLo < lanes::splatI(kSpecLowestBin)) |
+                           (firstHi > lanes::splatI(kSpecHighestBin + 1 - kTaps))))
+        {
+            firstLo = checkedLo;
+            firstHi = checkedHi;
+            prepareChunk<kTaps, kInterpolate, true>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo,
+                                                    firstHi);
+        }
         for (int h = whole; h < n; ++h)
         {
             int32_t oneLo = firstLo[0];

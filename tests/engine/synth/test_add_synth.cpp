@@ -94,6 +94,29 @@ TEST(AddHarmonics, KernelRowsSpreadEachChannelsAmplitude)
     EXPECT_TRUE(std::all_of(synth.spectrum.begin(), synth.spectrum.end(), [](float v) { return v == 0.0f; }));
 }
 
+// One call with many partials (several chunks; positions rising by growing steps and falling back
+// now and then; some silent, some outside the spectrum) sums exactly what single-partial calls sum.
+TEST(AddHarmonics, ManyPartialsInOneCallSumAsSinglePartialsDo)
+{
+    for (int quality : {0, 1, 2})
+        for (int count : {3, 150})
+        {
+            AddSynth many, single;
+            std::vector<int> pos;
+            std::vector<CF> a0, a1;
+            for (int h = 0; h < count; ++h)
+            {
+                pos.push_back(h % 37 == 5 ? INT_MIN + h : h % 29 == 7 ? 130 << 10 : h * h * 37 % (126 << 10));
+                a0.push_back(h % 13 == 4 ? CF{} : CF{std::sin(h * 1.7f), std::cos(h * 0.3f)});
+                a1.push_back({std::cos(h * 2.1f), -0.5f});
+                add(single, pos.back(), quality, a0.back(), a1.back());
+            }
+            CF* amps[2] = {a0.data(), a1.data()};
+            many.addHarmonics(pos.data(), amps, count, quality, 0);
+            EXPECT_EQ(many.spectrum, single.spectrum) << "quality " << quality << ", " << count << " partials";
+        }
+}
+
 // A steady partial, turned by each hop's advance as rendering does, comes out as a clean sine of
 // its level, half of it on channel 1. Bin 1.25 with 8 taps reaches bins -2 and -1, which must fold
 // onto bins 2 and 1. Once the partial stops, the fourth hop without partials counts as silence; the
