@@ -268,11 +268,20 @@ inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift
     c.amp[h] = inside ? F4{a0.re, a0.im, a1.re, a1.im} : F4{};
 }
 
+// Lane L of x in all four lanes, shuffled as integers: the baseline has a copying integer shuffle
+// but only an in-place float one, which would need a copy first.
+template <int L>
+QM_ALWAYS_INLINE F4 spreadLane(F4 x) noexcept
+{
+    const lanes::I4 bits = reinterpret_cast<lanes::I4>(x);
+    return reinterpret_cast<F4>(__builtin_shufflevector(bits, bits, L, L, L, L));
+}
+
 // Adds tap K's weight (lane K % 4 of row group K / 4) times the amplitude into window bin K.
 template <int kTaps, int kGroups, int... K>
 inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::integer_sequence<int, K...>) noexcept
 {
-    ((r[K] += __builtin_shufflevector(rows[K / 4], rows[K / 4], K % 4, K % 4, K % 4, K % 4) * a), ...);
+    ((r[K] += spreadLane<K % 4>(rows[K / 4]) * a), ...);
 }
 
 // The bin loop of addHarmonics for one kernel size, into the partial bins: per bin the four
