@@ -2,13 +2,26 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/params/Param.h"
 #include "engine/params/ParamRecords.h"
+#include "engine/synth/FourLanes.h"
 #include "platform/VectorDsp.h"
 
 namespace
 {
+lanes::F4 load4(const float* p) noexcept
+{
+    lanes::F4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+void store4(float* p, lanes::F4 v) noexcept
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
 constexpr ParamRecordSpec kSpecs[ReverbFDN::kNumParams] = {
     {"Reverb_Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 14.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
     {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", false,
@@ -188,8 +201,10 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
     const int c1 = 1 % numChannels;
     const int32_t P = preDelayLen;
 
-    float y[kNumLines][kSubBlock];
-    float mixed[kNumLines][kSubBlock];
+    // The mixing loop may run up to three samples past a short sub-block: those lanes read zeros
+    // or earlier samples, and nothing reads them back.
+    alignas(16) float y[kNumLines][kSubBlock] = {};
+    alignas(16) float mixed[kNumLines][kSubBlock];
     float cond[kMaxChannels][kSubBlock];
 
     for (int o = 0; o < numSamples;)
@@ -216,7 +231,8 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
             delayed[c] = region + readPos;
         }
 
-        // Line reads at a modulated fractional delay, held for the sub-block, then damping.
+        // Line reads at a modulated fractional delay, held for the sub-block: each line's taps are
+        // one contiguous stretch of the ring unless the stretch passes the ring's end.
         for (int i = 0; i < kNumLines; ++i)
         {
             float z = lfoPhase + 0.125f * static_cast<float>(i);
@@ -228,60 +244,107 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
             if (p < 0.0f) p += static_cast<float>(kRingSize);
             int idx = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
             const float fr = p - static_cast<float>(idx);
-            float state = dampState[i];
+            const float* r = ring.data();
+            float* t = y[i];
+            if (idx + len < kRingSize)
+                for (int k = 0; k < len; ++k)
+                    t[k] = lineGain * ((1.0f - fr) * r[idx + k] + fr * r[idx + k + 1]);
+            else
+                for (int k = 0; k < len; ++k)
+                {
+                    const int next = idx + 1 == kRingSize ? 0 : idx + 1;
+                    t[k] = lineGain * ((1.0f - fr) * r[idx] + fr * r[next]);
+                    idx = next;
+                }
+        }
+        // Damping: the eight lines' one-pole recurrences advance side by side, so each waits on
+        // its own previous sample only.
+        {
+            std::array<float, kNumLines> state = dampState;
             for (int k = 0; k < len; ++k)
-            {
-                const int next = idx + 1 == kRingSize ? 0 : idx + 1;
-                const float tap = lineGain * ((1.0f - fr) * ring[idx] + fr * ring[next]);
-                state = tap + damp * state;
-                y[i][k] = state;
-                idx = next;
-            }
-            dampState[i] = state;
+                for (int i = 0; i < kNumLines; ++i)
+                {
+                    state[i] = y[i][k] + damp * state[i];
+                    y[i][k] = state[i];
+                }
+            dampState = state;
         }
 
+        // Mixing: lines along the sample axis, four samples per vector, each sum in line order.
         for (int r = 0; r < kNumLines; ++r)
-            for (int k = 0; k < len; ++k)
+            for (int k = 0; k < len; k += lanes::kLanes)
             {
-                float m = 0.0f;
+                lanes::F4 m = lanes::splat(0.0f);
                 for (int c = 0; c < kNumLines; ++c)
-                    m += kMixMat[r][c] * y[c][k];
-                mixed[r][k] = m;
+                    m += lanes::splat(kMixMat[r][c]) * load4(y[c] + k);
+                store4(mixed[r] + k, m);
             }
 
-        // Input conditioning: band-pass each channel, then diffuse through four all-passes.
-        for (int c = 0; c < numChannels; ++c)
+        // Input conditioning: band-pass each channel, then diffuse through four all-passes. The two
+        // channels' filters run in one loop, so neither waits on the other's recurrence.
         {
-            float s1 = bpState[c][0];
-            float s2 = bpState[c][1];
+            const BandPass bp = bpCoef;
+            float s1[kMaxChannels], s2[kMaxChannels];
+            for (int c = 0; c < kMaxChannels; ++c)
+            {
+                s1[c] = bpState[c][0];
+                s2[c] = bpState[c][1];
+            }
+            const float* x1 = delayed[c1];
             for (int k = 0; k < len; ++k)
             {
-                const float v = delayed[c][k] - bpCoef.a1 * s1 - bpCoef.a2 * s2;
-                cond[c][k] = bpCoef.b0 * v + bpCoef.b1 * s1 + bpCoef.b2 * s2;
-                s2 = s1;
-                s1 = v;
+                const float v0 = delayed[0][k] - bp.a1 * s1[0] - bp.a2 * s2[0];
+                const float v1 = x1[k] - bp.a1 * s1[1] - bp.a2 * s2[1];
+                cond[0][k] = bp.b0 * v0 + bp.b1 * s1[0] + bp.b2 * s2[0];
+                cond[1][k] = bp.b0 * v1 + bp.b1 * s1[1] + bp.b2 * s2[1];
+                s2[0] = s1[0];
+                s1[0] = v0;
+                s2[1] = s1[1];
+                s1[1] = v1;
             }
-            bpState[c][0] = s1;
-            bpState[c][1] = s2;
+            for (int c = 0; c < numChannels; ++c)
+            {
+                bpState[c][0] = s1[c];
+                bpState[c][1] = s2[c];
+            }
         }
-        for (int k = 0; k < len; ++k)
+        // Every all-pass reads further back than a sub-block, so within one each stage reads only
+        // what earlier sub-blocks wrote and runs as a loop over the samples, in runs that do not
+        // pass its memory's end.
+        static_assert(kDiffuserDelays[0] >= kSubBlock &&
+                      kDiffuserDelays[kNumDiffusers - 1] <= kDiffuserSize - kSubBlock);
         {
-            const float second = cond[c1][k];
-            float e = cond[0][k];
-            float stageOut[kNumDiffusers];
+            float e[kSubBlock];
+            std::copy(cond[0], cond[0] + len, e);
             for (int j = 0; j < kNumDiffusers; ++j)
             {
-                if (j == 1) e += second;
+                if (j == 1)
+                    for (int k = 0; k < len; ++k)
+                        e[k] += cond[c1][k];
                 float* mem = diffuserMem.data() + j * kDiffuserSize;
-                const float d = mem[(diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize];
-                const float v = e - 0.66f * d;
-                mem[diffuserPos] = v;
-                e = 0.66f * v + d;
-                stageOut[j] = e;
+                int w = diffuserPos;
+                int rd = (diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize;
+                for (int k = 0; k < len;)
+                {
+                    const int run = std::min({len - k, kDiffuserSize - w, kDiffuserSize - rd});
+                    const float* __restrict src = mem + rd;
+                    float* __restrict dst = mem + w;
+                    float* __restrict ek = e + k;
+                    for (int i = 0; i < run; ++i)
+                    {
+                        const float d = src[i];
+                        const float v = ek[i] - 0.66f * d;
+                        dst[i] = v;
+                        ek[i] = 0.66f * v + d;
+                    }
+                    k += run;
+                    w = (w + run) % kDiffuserSize;
+                    rd = (rd + run) % kDiffuserSize;
+                }
+                if (j == 2) std::copy(e, e + len, cond[0]);
             }
-            cond[0][k] = stageOut[2];
-            cond[c1][k] = stageOut[3];
-            diffuserPos = (diffuserPos + 1) % kDiffuserSize;
+            std::copy(e, e + len, cond[c1]);
+            diffuserPos = (diffuserPos + len) % kDiffuserSize;
         }
 
         // Line writes; a stretch that passes the end of the ring continues at its start.
