@@ -257,17 +257,40 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
                     idx = next;
                 }
         }
-        // Damping: the eight lines' one-pole recurrences advance side by side, so each waits on
-        // its own previous sample only.
+        // Damping and the input band-passes: the eight lines' one-pole recurrences and the two
+        // channels' band-passes advance side by side, so each waits on its own previous sample only.
         {
             std::array<float, kNumLines> state = dampState;
+            const BandPass bp = bpCoef;
+            float s1[kMaxChannels], s2[kMaxChannels];
+            for (int c = 0; c < kMaxChannels; ++c)
+            {
+                s1[c] = bpState[c][0];
+                s2[c] = bpState[c][1];
+            }
+            const float* x1 = delayed[c1];
             for (int k = 0; k < len; ++k)
+            {
                 for (int i = 0; i < kNumLines; ++i)
                 {
                     state[i] = y[i][k] + damp * state[i];
                     y[i][k] = state[i];
                 }
+                const float v0 = delayed[0][k] - bp.a1 * s1[0] - bp.a2 * s2[0];
+                const float v1 = x1[k] - bp.a1 * s1[1] - bp.a2 * s2[1];
+                cond[0][k] = bp.b0 * v0 + bp.b1 * s1[0] + bp.b2 * s2[0];
+                cond[1][k] = bp.b0 * v1 + bp.b1 * s1[1] + bp.b2 * s2[1];
+                s2[0] = s1[0];
+                s1[0] = v0;
+                s2[1] = s1[1];
+                s1[1] = v1;
+            }
             dampState = state;
+            for (int c = 0; c < numChannels; ++c)
+            {
+                bpState[c][0] = s1[c];
+                bpState[c][1] = s2[c];
+            }
         }
 
         // Mixing: lines along the sample axis, four samples per vector, each sum in line order.
@@ -280,37 +303,9 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
                 store4(mixed[r] + k, m);
             }
 
-        // Input conditioning: band-pass each channel, then diffuse through four all-passes. The two
-        // channels' filters run in one loop, so neither waits on the other's recurrence.
-        {
-            const BandPass bp = bpCoef;
-            float s1[kMaxChannels], s2[kMaxChannels];
-            for (int c = 0; c < kMaxChannels; ++c)
-            {
-                s1[c] = bpState[c][0];
-                s2[c] = bpState[c][1];
-            }
-            const float* x1 = delayed[c1];
-            for (int k = 0; k < len; ++k)
-            {
-                const float v0 = delayed[0][k] - bp.a1 * s1[0] - bp.a2 * s2[0];
-                const float v1 = x1[k] - bp.a1 * s1[1] - bp.a2 * s2[1];
-                cond[0][k] = bp.b0 * v0 + bp.b1 * s1[0] + bp.b2 * s2[0];
-                cond[1][k] = bp.b0 * v1 + bp.b1 * s1[1] + bp.b2 * s2[1];
-                s2[0] = s1[0];
-                s1[0] = v0;
-                s2[1] = s1[1];
-                s1[1] = v1;
-            }
-            for (int c = 0; c < numChannels; ++c)
-            {
-                bpState[c][0] = s1[c];
-                bpState[c][1] = s2[c];
-            }
-        }
-        // Every all-pass reads further back than a sub-block, so within one each stage reads only
-        // what earlier sub-blocks wrote and runs as a loop over the samples, in runs that do not
-        // pass its memory's end.
+        // The band-passed input diffuses through four all-passes. Every all-pass reads further back
+        // than a sub-block, so within one each stage reads only what earlier sub-blocks wrote and
+        // runs as a loop over the samples, in runs that do not pass its memory's end.
         static_assert(kDiffuserDelays[0] >= kSubBlock &&
                       kDiffuserDelays[kNumDiffusers - 1] <= kDiffuserSize - kSubBlock);
         {
