@@ -354,21 +354,26 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
             writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
         }
 
+        // The two spread sums once per sample; the energy adds their powers in sample order.
+        alignas(16) float sumA[kSubBlock], sumB[kSubBlock], power[kSubBlock];
+        for (int k = 0; k < len; k += lanes::kLanes)
+        {
+            const lanes::F4 a =
+                load4(mixed[0] + k) + load4(mixed[1] + k) + load4(mixed[2] + k) + load4(mixed[3] + k);
+            const lanes::F4 b =
+                load4(mixed[4] + k) + load4(mixed[5] + k) + load4(mixed[6] + k) + load4(mixed[7] + k);
+            store4(sumA + k, a);
+            store4(sumB + k, b);
+            store4(power + k, a * a + b * b);
+        }
         float energy = 0.0f;
         for (int k = 0; k < len; ++k)
-        {
-            const float a = mixed[0][k] + mixed[1][k] + mixed[2][k] + mixed[3][k];
-            const float b = mixed[4][k] + mixed[5][k] + mixed[6][k] + mixed[7][k];
-            out[0][o + k] = dry * in[0][o + k] + wa * a + wb * b;
-            energy += a * a + b * b;
-        }
+            energy += power[k];
+        for (int k = 0; k < len; ++k)
+            out[0][o + k] = dry * in[0][o + k] + wa * sumA[k] + wb * sumB[k];
         // With one channel this second pass writes channel 0 again, its dry part from the first.
         for (int k = 0; k < len; ++k)
-        {
-            const float a = mixed[0][k] + mixed[1][k] + mixed[2][k] + mixed[3][k];
-            const float b = mixed[4][k] + mixed[5][k] + mixed[6][k] + mixed[7][k];
-            out[c1][o + k] = dry * in[c1][o + k] + wb * a + wa * b;
-        }
+            out[c1][o + k] = dry * in[c1][o + k] + wb * sumA[k] + wa * sumB[k];
 
         lfoPhase += static_cast<float>(len) * rate / sampleRate;
         lfoPhase -= std::floor(lfoPhase);
