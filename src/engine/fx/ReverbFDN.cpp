@@ -346,11 +346,14 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
         for (int i = 0; i < kNumLines; ++i)
         {
             const float* u = cond[i % numChannels];
+            const float* m = mixed[i];
             const int pos = writePos[i];
             const int first = std::min(len, kRingSize - pos);
-            vdsp::vsma(u, wet, mixed[i], ring.data() + pos, static_cast<size_t>(first));
-            if (first < len)
-                vdsp::vsma(u + first, wet, mixed[i] + first, ring.data(), static_cast<size_t>(len - first));
+            float* to = ring.data() + pos;
+            for (int k = 0; k < first; ++k)
+                to[k] = u[k] * wet + m[k];
+            for (int k = first; k < len; ++k)
+                ring[static_cast<size_t>(k - first)] = u[k] * wet + m[k];
             writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
         }
 
