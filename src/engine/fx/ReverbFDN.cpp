@@ -293,15 +293,21 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
             }
         }
 
-        // Mixing: lines along the sample axis, four samples per vector, each sum in line order.
-        for (int r = 0; r < kNumLines; ++r)
-            for (int k = 0; k < len; k += lanes::kLanes)
+        // Mixing: lines along the sample axis, four samples per vector, each sum in line order. The
+        // eight lines' vectors of four samples stay in registers for all eight mixed lines.
+        for (int k = 0; k < len; k += lanes::kLanes)
+        {
+            lanes::F4 line[kNumLines];
+            for (int c = 0; c < kNumLines; ++c)
+                line[c] = load4(y[c] + k);
+            for (int r = 0; r < kNumLines; ++r)
             {
                 lanes::F4 m = lanes::splat(0.0f);
                 for (int c = 0; c < kNumLines; ++c)
-                    m += lanes::splat(kMixMat[r][c]) * load4(y[c] + k);
+                    m += lanes::splat(kMixMat[r][c]) * line[c];
                 store4(mixed[r] + k, m);
             }
+        }
 
         // The band-passed input diffuses through four all-passes. Every all-pass reads further back
         // than a sub-block, so within one each stage reads only what earlier sub-blocks wrote and
