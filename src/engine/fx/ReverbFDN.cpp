@@ -3,23 +3,60 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/params/Param.h"
 #include "engine/params/ParamRecords.h"
+#include "engine/VectorWidth.h"
 #include "engine/synth/FourLanes.h"
 #include "platform/VectorDsp.h"
 
 namespace
 {
-lanes::F4 load4(const float* p) noexcept
+// Eight lanes for the wide form; only loops compiled for it use this type.
+using F8 = float __attribute__((vector_size(32)));
+
+// Vectors of floats at any float-aligned address, viewed in place.
+template <class V> struct Unaligned;
+template <> struct Unaligned<lanes::F4>
 {
-    lanes::F4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+    using type = float __attribute__((vector_size(16), aligned(4), may_alias));
+};
+template <> struct Unaligned<F8>
+{
+    using type = float __attribute__((vector_size(32), aligned(4), may_alias));
+};
+template <class V> inline typename Unaligned<V>::type& vecAt(float* p) noexcept
+{
+    return *reinterpret_cast<typename Unaligned<V>::type*>(p);
 }
-void store4(float* p, lanes::F4 v) noexcept
+template <class V> inline const typename Unaligned<V>::type& vecAt(const float* p) noexcept
 {
-    std::memcpy(p, &v, sizeof v);
+    return *reinterpret_cast<const typename Unaligned<V>::type*>(p);
+}
+
+// Mixed line r = sum over c of kMixMat[r][c] * line c, in line order, for len samples: lines along
+// the sample axis, one vector V of samples at a time, the eight lines' vectors held in registers
+// for all eight sums. It may run up to a vector's width minus one past len.
+template <class V>
+inline __attribute__((always_inline)) void mixLines(const float (*y)[ReverbFDN::kSubBlock],
+                                                    float (*mixed)[ReverbFDN::kSubBlock], int len) noexcept
+{
+    constexpr int kWidth = static_cast<int>(sizeof(V) / sizeof(float));
+    static_assert(ReverbFDN::kSubBlock % kWidth == 0);
+    for (int k = 0; k < len; k += kWidth)
+    {
+        V line[ReverbFDN::kNumLines];
+        for (int c = 0; c < ReverbFDN::kNumLines; ++c)
+            line[c] = vecAt<V>(y[c] + k);
+        for (int r = 0; r < ReverbFDN::kNumLines; ++r)
+        {
+            V m = V{};
+            for (int c = 0; c < ReverbFDN::kNumLines; ++c)
+                m += ReverbFDN::kMixMat[r][c] * line[c];
+            vecAt<V>(mixed[r] + k) = m;
+        }
+    }
 }
 
 constexpr ParamRecordSpec kSpecs[ReverbFDN::kNumParams] = {
@@ -124,6 +161,209 @@ void ReverbFDN::passIdle(float** in, float** out, int numSamples, int numChannel
     passThrough(in, out, numSamples, numChannels);
 }
 
+template <class V>
+inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in, float** out, int numSamples,
+                                                                      int numChannels,
+                                                                      const CallSettings& cs) noexcept
+{
+    const int c1 = 1 % numChannels;
+    const int32_t P = preDelayLen;
+
+    // The mixing loop may run up to seven samples past a short sub-block: those lanes read zeros
+    // or earlier samples, and nothing reads them back.
+    alignas(32) float y[kNumLines][kSubBlock] = {};
+    alignas(32) float mixed[kNumLines][kSubBlock];
+    float cond[kMaxChannels][kSubBlock];
+
+    for (int o = 0; o < numSamples;)
+    {
+        int len = std::min(numSamples - o, kSubBlock);
+
+        const float step = 0.001f * static_cast<float>(idleSamples + len);
+        if (std::fabs(cs.target - wetLevel) <= step)
+            wetLevel = cs.target;
+        else
+            wetLevel += cs.target > wetLevel ? step : -step;
+        idleSamples = 0;
+        const float wet = wetLevel;
+        const float dry = std::sqrt(std::max(0.0f, 1.0f - wet * wet));
+
+        // Pre-delay: neither the write nor the read wraps inside a sub-block.
+        const int32_t readPos = (P - cs.preDelay + preDelayPos) % P;
+        len = std::min({len, P - preDelayPos, P - readPos});
+        const float* delayed[kMaxChannels];
+        for (int c = 0; c < numChannels; ++c)
+        {
+            float* region = preDelayMem.data() + static_cast<size_t>(c) * static_cast<size_t>(P);
+            std::copy(in[c] + o, in[c] + o + len, region + preDelayPos);
+            delayed[c] = region + readPos;
+        }
+
+        // Line reads at a modulated fractional delay, held for the sub-block: each line's taps are
+        // one contiguous stretch of the ring unless the stretch passes the ring's end.
+        for (int i = 0; i < kNumLines; ++i)
+        {
+            float z = lfoPhase + 0.125f * static_cast<float>(i);
+            z = z - std::floor(z) - 0.5f;
+            const float z2 = z * z;
+            const float s = z * (6.2790036f + z2 * (-41.104263f + z2 * (77.99433f + z2 * -56.165348f)));
+            const float delay = static_cast<float>(kTapDelays[i]) + s * cs.depth;
+            float p = static_cast<float>(writePos[i]) - delay;
+            if (p < 0.0f) p += static_cast<float>(kRingSize);
+            int idx = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
+            const float fr = p - static_cast<float>(idx);
+            const float* r = ring.data();
+            float* t = y[i];
+            if (idx + len < kRingSize)
+                for (int k = 0; k < len; ++k)
+                    t[k] = cs.lineGain * ((1.0f - fr) * r[idx + k] + fr * r[idx + k + 1]);
+            else
+                for (int k = 0; k < len; ++k)
+                {
+                    const int next = idx + 1 == kRingSize ? 0 : idx + 1;
+                    t[k] = cs.lineGain * ((1.0f - fr) * r[idx] + fr * r[next]);
+                    idx = next;
+                }
+        }
+        // Damping and the input band-passes: the eight lines' one-pole recurrences and the two
+        // channels' band-passes advance side by side, so each waits on its own previous sample only.
+        {
+            std::array<float, kNumLines> state = dampState;
+            const BandPass bp = bpCoef;
+            float s1[kMaxChannels], s2[kMaxChannels];
+            for (int c = 0; c < kMaxChannels; ++c)
+            {
+                s1[c] = bpState[c][0];
+                s2[c] = bpState[c][1];
+            }
+            const float* x1 = delayed[c1];
+            for (int k = 0; k < len; ++k)
+            {
+                for (int i = 0; i < kNumLines; ++i)
+                {
+                    state[i] = y[i][k] + cs.damp * state[i];
+                    y[i][k] = state[i];
+                }
+                const float v0 = delayed[0][k] - bp.a1 * s1[0] - bp.a2 * s2[0];
+                const float v1 = x1[k] - bp.a1 * s1[1] - bp.a2 * s2[1];
+                cond[0][k] = bp.b0 * v0 + bp.b1 * s1[0] + bp.b2 * s2[0];
+                cond[1][k] = bp.b0 * v1 + bp.b1 * s1[1] + bp.b2 * s2[1];
+                s2[0] = s1[0];
+                s1[0] = v0;
+                s2[1] = s1[1];
+                s1[1] = v1;
+            }
+            dampState = state;
+            for (int c = 0; c < numChannels; ++c)
+            {
+                bpState[c][0] = s1[c];
+                bpState[c][1] = s2[c];
+            }
+        }
+
+        mixLines<V>(y, mixed, len);
+
+        // The band-passed input diffuses through four all-passes. Every all-pass reads further back
+        // than a sub-block, so within one each stage reads only what earlier sub-blocks wrote and
+        // runs as a loop over the samples, in runs that do not pass its memory's end.
+        static_assert(kDiffuserDelays[0] >= kSubBlock &&
+                      kDiffuserDelays[kNumDiffusers - 1] <= kDiffuserSize - kSubBlock);
+        {
+            float e[kSubBlock];
+            std::copy(cond[0], cond[0] + len, e);
+            for (int j = 0; j < kNumDiffusers; ++j)
+            {
+                if (j == 1)
+                    for (int k = 0; k < len; ++k)
+                        e[k] += cond[c1][k];
+                float* mem = diffuserMem.data() + j * kDiffuserSize;
+                int w = diffuserPos;
+                int rd = (diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize;
+                for (int k = 0; k < len;)
+                {
+                    const int run = std::min({len - k, kDiffuserSize - w, kDiffuserSize - rd});
+                    const float* __restrict src = mem + rd;
+                    float* __restrict dst = mem + w;
+                    float* __restrict ek = e + k;
+                    for (int i = 0; i < run; ++i)
+                    {
+                        const float d = src[i];
+                        const float v = ek[i] - 0.66f * d;
+                        dst[i] = v;
+                        ek[i] = 0.66f * v + d;
+                    }
+                    k += run;
+                    w = (w + run) % kDiffuserSize;
+                    rd = (rd + run) % kDiffuserSize;
+                }
+                if (j == 2) std::copy(e, e + len, cond[0]);
+            }
+            std::copy(e, e + len, cond[c1]);
+            diffuserPos = (diffuserPos + len) % kDiffuserSize;
+        }
+
+        // Line writes; a stretch that passes the end of the ring continues at its start.
+        for (int i = 0; i < kNumLines; ++i)
+        {
+            const float* u = cond[i % numChannels];
+            const float* m = mixed[i];
+            const int pos = writePos[i];
+            const int first = std::min(len, kRingSize - pos);
+            float* to = ring.data() + pos;
+            for (int k = 0; k < first; ++k)
+                to[k] = u[k] * wet + m[k];
+            for (int k = first; k < len; ++k)
+                ring[static_cast<size_t>(k - first)] = u[k] * wet + m[k];
+            writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
+        }
+
+        // The two spread sums once per sample; the energy adds their powers in sample order.
+        alignas(32) float sumA[kSubBlock], sumB[kSubBlock], power[kSubBlock];
+        constexpr int kWidth = static_cast<int>(sizeof(V) / sizeof(float));
+        for (int k = 0; k < len; k += kWidth)
+        {
+            const V a = vecAt<V>(mixed[0] + k) + vecAt<V>(mixed[1] + k) + vecAt<V>(mixed[2] + k) +
+                        vecAt<V>(mixed[3] + k);
+            const V b = vecAt<V>(mixed[4] + k) + vecAt<V>(mixed[5] + k) + vecAt<V>(mixed[6] + k) +
+                        vecAt<V>(mixed[7] + k);
+            vecAt<V>(sumA + k) = a;
+            vecAt<V>(sumB + k) = b;
+            vecAt<V>(power + k) = a * a + b * b;
+        }
+        float energy = 0.0f;
+        for (int k = 0; k < len; ++k)
+            energy += power[k];
+        for (int k = 0; k < len; ++k)
+            out[0][o + k] = dry * in[0][o + k] + cs.wa * sumA[k] + cs.wb * sumB[k];
+        // With one channel this second pass writes channel 0 again, its dry part from the first.
+        for (int k = 0; k < len; ++k)
+            out[c1][o + k] = dry * in[c1][o + k] + cs.wb * sumA[k] + cs.wa * sumB[k];
+
+        lfoPhase += static_cast<float>(len) * cs.rate / sampleRate;
+        lfoPhase -= std::floor(lfoPhase);
+        if (!(lfoPhase >= 0.0f && lfoPhase <= 1.01f)) lfoPhase = 0.0f;
+
+        // Output fed back after the pre-delay, soft-clipped; too short a pre-delay would let it
+        // return within the sub-block.
+        if (cs.preDelay >= kSubBlock && cs.fb != 0.0f)
+        {
+            float* region0 = preDelayMem.data() + preDelayPos;
+            float* region1 = preDelayMem.data() + P + preDelayPos;
+            for (int k = 0; k < len; ++k)
+            {
+                const float t0 = cs.fb * out[0][o + k];
+                region0[k] += t0 / (1.0f + std::fabs(t0));
+                const float t1 = cs.fb * out[c1][o + k];
+                region1[k] += t1 / (1.0f + std::fabs(t1));
+            }
+        }
+
+        preDelayPos = (preDelayPos + len) % P;
+        outEnergy = 0.9f * outEnergy + 0.1f * energy;
+        o += len;
+    }
+}
+
 void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
                         bool bypass) noexcept
 {
@@ -198,215 +438,16 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
         bpCoef.a1 = -2.0f * std::cos(w0) / (1.0f + alpha);
         bpCoef.a2 = (1.0f - alpha) / (1.0f + alpha);
     }
-    const int c1 = 1 % numChannels;
-    const int32_t P = preDelayLen;
-
-    // The mixing loop may run up to three samples past a short sub-block: those lanes read zeros
-    // or earlier samples, and nothing reads them back.
-    alignas(16) float y[kNumLines][kSubBlock] = {};
-    alignas(16) float mixed[kNumLines][kSubBlock];
-    float cond[kMaxChannels][kSubBlock];
-
-    for (int o = 0; o < numSamples;)
-    {
-        int len = std::min(numSamples - o, kSubBlock);
-
-        const float step = 0.001f * static_cast<float>(idleSamples + len);
-        if (std::fabs(target - wetLevel) <= step)
-            wetLevel = target;
-        else
-            wetLevel += target > wetLevel ? step : -step;
-        idleSamples = 0;
-        const float wet = wetLevel;
-        const float dry = std::sqrt(std::max(0.0f, 1.0f - wet * wet));
-
-        // Pre-delay: neither the write nor the read wraps inside a sub-block.
-        const int32_t readPos = (P - preDelay + preDelayPos) % P;
-        len = std::min({len, P - preDelayPos, P - readPos});
-        const float* delayed[kMaxChannels];
-        for (int c = 0; c < numChannels; ++c)
-        {
-            float* region = preDelayMem.data() + static_cast<size_t>(c) * static_cast<size_t>(P);
-            std::copy(in[c] + o, in[c] + o + len, region + preDelayPos);
-            delayed[c] = region + readPos;
-        }
-
-        // Line reads at a modulated fractional delay, held for the sub-block: each line's taps are
-        // one contiguous stretch of the ring unless the stretch passes the ring's end.
-        for (int i = 0; i < kNumLines; ++i)
-        {
-            float z = lfoPhase + 0.125f * static_cast<float>(i);
-            z = z - std::floor(z) - 0.5f;
-            const float z2 = z * z;
-            const float s = z * (6.2790036f + z2 * (-41.104263f + z2 * (77.99433f + z2 * -56.165348f)));
-            const float delay = static_cast<float>(kTapDelays[i]) + s * depth;
-            float p = static_cast<float>(writePos[i]) - delay;
-            if (p < 0.0f) p += static_cast<float>(kRingSize);
-            int idx = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
-            const float fr = p - static_cast<float>(idx);
-            const float* r = ring.data();
-            float* t = y[i];
-            if (idx + len < kRingSize)
-                for (int k = 0; k < len; ++k)
-                    t[k] = lineGain * ((1.0f - fr) * r[idx + k] + fr * r[idx + k + 1]);
+    // The sub-blocks run in the chosen vector width: the wide form's loops take eight samples at a
+    // time with the same arithmetic lane by lane.
+    const CallSettings settings{target, lineGain, damp, wa, wb, depth, rate, fb, preDelay};
+    vectorwidth::dispatch(
+        wideVectors, [&](auto wide) __attribute__((always_inline)) {
+            if constexpr (decltype(wide)::value)
+                renderSubBlocks<F8>(in, out, numSamples, numChannels, settings);
             else
-                for (int k = 0; k < len; ++k)
-                {
-                    const int next = idx + 1 == kRingSize ? 0 : idx + 1;
-                    t[k] = lineGain * ((1.0f - fr) * r[idx] + fr * r[next]);
-                    idx = next;
-                }
-        }
-        // Damping and the input band-passes: the eight lines' one-pole recurrences and the two
-        // channels' band-passes advance side by side, so each waits on its own previous sample only.
-        {
-            std::array<float, kNumLines> state = dampState;
-            const BandPass bp = bpCoef;
-            float s1[kMaxChannels], s2[kMaxChannels];
-            for (int c = 0; c < kMaxChannels; ++c)
-            {
-                s1[c] = bpState[c][0];
-                s2[c] = bpState[c][1];
-            }
-            const float* x1 = delayed[c1];
-            for (int k = 0; k < len; ++k)
-            {
-                for (int i = 0; i < kNumLines; ++i)
-                {
-                    state[i] = y[i][k] + damp * state[i];
-                    y[i][k] = state[i];
-                }
-                const float v0 = delayed[0][k] - bp.a1 * s1[0] - bp.a2 * s2[0];
-                const float v1 = x1[k] - bp.a1 * s1[1] - bp.a2 * s2[1];
-                cond[0][k] = bp.b0 * v0 + bp.b1 * s1[0] + bp.b2 * s2[0];
-                cond[1][k] = bp.b0 * v1 + bp.b1 * s1[1] + bp.b2 * s2[1];
-                s2[0] = s1[0];
-                s1[0] = v0;
-                s2[1] = s1[1];
-                s1[1] = v1;
-            }
-            dampState = state;
-            for (int c = 0; c < numChannels; ++c)
-            {
-                bpState[c][0] = s1[c];
-                bpState[c][1] = s2[c];
-            }
-        }
-
-        // Mixing: lines along the sample axis, four samples per vector, each sum in line order. The
-        // eight lines' vectors of four samples stay in registers for all eight mixed lines.
-        for (int k = 0; k < len; k += lanes::kLanes)
-        {
-            lanes::F4 line[kNumLines];
-            for (int c = 0; c < kNumLines; ++c)
-                line[c] = load4(y[c] + k);
-            for (int r = 0; r < kNumLines; ++r)
-            {
-                lanes::F4 m = lanes::splat(0.0f);
-                for (int c = 0; c < kNumLines; ++c)
-                    m += lanes::splat(kMixMat[r][c]) * line[c];
-                store4(mixed[r] + k, m);
-            }
-        }
-
-        // The band-passed input diffuses through four all-passes. Every all-pass reads further back
-        // than a sub-block, so within one each stage reads only what earlier sub-blocks wrote and
-        // runs as a loop over the samples, in runs that do not pass its memory's end.
-        static_assert(kDiffuserDelays[0] >= kSubBlock &&
-                      kDiffuserDelays[kNumDiffusers - 1] <= kDiffuserSize - kSubBlock);
-        {
-            float e[kSubBlock];
-            std::copy(cond[0], cond[0] + len, e);
-            for (int j = 0; j < kNumDiffusers; ++j)
-            {
-                if (j == 1)
-                    for (int k = 0; k < len; ++k)
-                        e[k] += cond[c1][k];
-                float* mem = diffuserMem.data() + j * kDiffuserSize;
-                int w = diffuserPos;
-                int rd = (diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize;
-                for (int k = 0; k < len;)
-                {
-                    const int run = std::min({len - k, kDiffuserSize - w, kDiffuserSize - rd});
-                    const float* __restrict src = mem + rd;
-                    float* __restrict dst = mem + w;
-                    float* __restrict ek = e + k;
-                    for (int i = 0; i < run; ++i)
-                    {
-                        const float d = src[i];
-                        const float v = ek[i] - 0.66f * d;
-                        dst[i] = v;
-                        ek[i] = 0.66f * v + d;
-                    }
-                    k += run;
-                    w = (w + run) % kDiffuserSize;
-                    rd = (rd + run) % kDiffuserSize;
-                }
-                if (j == 2) std::copy(e, e + len, cond[0]);
-            }
-            std::copy(e, e + len, cond[c1]);
-            diffuserPos = (diffuserPos + len) % kDiffuserSize;
-        }
-
-        // Line writes; a stretch that passes the end of the ring continues at its start.
-        for (int i = 0; i < kNumLines; ++i)
-        {
-            const float* u = cond[i % numChannels];
-            const float* m = mixed[i];
-            const int pos = writePos[i];
-            const int first = std::min(len, kRingSize - pos);
-            float* to = ring.data() + pos;
-            for (int k = 0; k < first; ++k)
-                to[k] = u[k] * wet + m[k];
-            for (int k = first; k < len; ++k)
-                ring[static_cast<size_t>(k - first)] = u[k] * wet + m[k];
-            writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
-        }
-
-        // The two spread sums once per sample; the energy adds their powers in sample order.
-        alignas(16) float sumA[kSubBlock], sumB[kSubBlock], power[kSubBlock];
-        for (int k = 0; k < len; k += lanes::kLanes)
-        {
-            const lanes::F4 a =
-                load4(mixed[0] + k) + load4(mixed[1] + k) + load4(mixed[2] + k) + load4(mixed[3] + k);
-            const lanes::F4 b =
-                load4(mixed[4] + k) + load4(mixed[5] + k) + load4(mixed[6] + k) + load4(mixed[7] + k);
-            store4(sumA + k, a);
-            store4(sumB + k, b);
-            store4(power + k, a * a + b * b);
-        }
-        float energy = 0.0f;
-        for (int k = 0; k < len; ++k)
-            energy += power[k];
-        for (int k = 0; k < len; ++k)
-            out[0][o + k] = dry * in[0][o + k] + wa * sumA[k] + wb * sumB[k];
-        // With one channel this second pass writes channel 0 again, its dry part from the first.
-        for (int k = 0; k < len; ++k)
-            out[c1][o + k] = dry * in[c1][o + k] + wb * sumA[k] + wa * sumB[k];
-
-        lfoPhase += static_cast<float>(len) * rate / sampleRate;
-        lfoPhase -= std::floor(lfoPhase);
-        if (!(lfoPhase >= 0.0f && lfoPhase <= 1.01f)) lfoPhase = 0.0f;
-
-        // Output fed back after the pre-delay, soft-clipped; too short a pre-delay would let it
-        // return within the sub-block.
-        if (preDelay >= kSubBlock && fb != 0.0f)
-        {
-            float* region0 = preDelayMem.data() + preDelayPos;
-            float* region1 = preDelayMem.data() + P + preDelayPos;
-            for (int k = 0; k < len; ++k)
-            {
-                const float t0 = fb * out[0][o + k];
-                region0[k] += t0 / (1.0f + std::fabs(t0));
-                const float t1 = fb * out[c1][o + k];
-                region1[k] += t1 / (1.0f + std::fabs(t1));
-            }
-        }
-
-        preDelayPos = (preDelayPos + len) % P;
-        outEnergy = 0.9f * outEnergy + 0.1f * energy;
-        o += len;
-    }
+                renderSubBlocks<lanes::F4>(in, out, numSamples, numChannels, settings);
+        });
 
     if (bypass && wetLevel == 0.0f)
     {
