@@ -79,51 +79,104 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
     const float attack = params[kAttackTime].value;
     const float release = params[kReleaseTime].value;
 
+    // Follower decays for a sub-block length and phase (attack or release): one length serves
+    // every sub-block but the last, so each is computed once per call and reused.
+    struct Decay
+    {
+        int n = -1;
+        float e = 0.0f, e3 = 0.0f;
+    };
+    std::array<Decay, 2> decays{};
+    const auto decayFor = [&](bool attackPhase, int n) noexcept -> const Decay&
+    {
+        Decay& d = decays[attackPhase ? 0 : 1];
+        if (d.n != n)
+        {
+            const float t = (attackPhase ? attack : release) * S;
+            const float h = 2.0f * (-(static_cast<float>(n) * 1000.0f / sampleRate) / t);
+            d = {n, expf(h), expf(3.0f * h)};
+        }
+        return d;
+    };
+    // Below the threshold the curve gives 0 dB whatever the level, so the gain is one value per
+    // call. A level under the threshold's by a margin far beyond rounding needs no logarithm.
+    const float quietLevel = expf((T - kLevelOffsetDb) / kDbPerNeper) * 0.999f;
+    float quietGain = 0.0f;
+    bool quietGainKnown = false;
+
     std::array<float, kMaxChannels> m{};
+    std::array<float, kMaxChannels> g{}, step{};
     for (int pos = 0; pos < numSamples; pos += kSubBlock)
     {
         const int n = std::min(kSubBlock, numSamples - pos);
         const float norm = static_cast<float>(n * C);
-        float sumM = 0.0f;
-        for (int c = 0; c < C; ++c)
+        // Both channels' sums of squares in one loop: two independent running sums.
+        std::array<float, kMaxChannels> sum{};
+        const float* x1 = in[C - 1] + pos;
+        for (int i = 0; i < n; ++i)
         {
-            float sum = 0.0f;
-            for (int i = 0; i < n; ++i)
-                sum += in[c][pos + i] * in[c][pos + i];
-            m[static_cast<std::size_t>(c)] = sum / norm;
-            sumM += m[static_cast<std::size_t>(c)];
+            sum[0] += in[0][pos + i] * in[0][pos + i];
+            sum[1] += x1[i] * x1[i];
+        }
+        float sumM = 0.0f;
+        for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
+        {
+            m[c] = sum[c] / norm;
+            sumM += m[c];
         }
         const float shared = sumM / static_cast<float>(C) * link;
 
         for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
         {
             const float L = m[c] * (1.0f - link) + shared;
-            const float t = (level[c] < L ? attack : release) * S;
-            const float h = 2.0f * (-(static_cast<float>(n) * 1000.0f / sampleRate) / t);
-            const float e = expf(h);
+            const Decay& dc = decayFor(level[c] < L, n);
+            const float e = dc.e;
             envSlow[c] = keep((1.0f - e) * L + e * envSlow[c]);
-            const float e3 = expf(3.0f * h);
+            const float e3 = dc.e3;
             envFast[c] = keep((1.0f - e3) * L + e3 * envFast[c]);
             level[c] = envSlow[c] * o1 + envFast[c] * o;
 
-            const float D = logf(level[c]) * kDbPerNeper + kLevelOffsetDb;
-            const float G = curveDb(D, T, slope);
-            float gT = expf((G - M) / kNeperPerDb);
-            // Extreme expander settings could overflow; a NaN setting leaves the audio alone.
-            if (std::isnan(gT))
-                gT = 1.0f;
-            else if (gT > kMaxGain)
-                gT = kMaxGain;
+            float gT;
+            const bool quiet = level[c] < quietLevel;
+            if (quiet && quietGainKnown)
+                gT = quietGain;
+            else
+            {
+                const float G =
+                    quiet ? 0.0f : curveDb(logf(level[c]) * kDbPerNeper + kLevelOffsetDb, T, slope);
+                gT = expf((G - M) / kNeperPerDb);
+                // Extreme expander settings could overflow; a NaN setting leaves the audio alone.
+                if (std::isnan(gT))
+                    gT = 1.0f;
+                else if (gT > kMaxGain)
+                    gT = kMaxGain;
+                if (quiet)
+                {
+                    quietGain = gT;
+                    quietGainKnown = true;
+                }
+            }
 
-            float g = std::isfinite(gain[c]) ? gain[c] : 1.0f;
-            const float step = (gT - g) / static_cast<float>(n);
+            g[c] = std::isfinite(gain[c]) ? gain[c] : 1.0f;
+            step[c] = (gT - g[c]) / static_cast<float>(n);
+        }
+        if (C == 2)
+            // Both channels' gain ramps in one loop: two independent running sums.
             for (int i = 0; i < n; ++i)
             {
-                out[c][pos + i] = g * in[c][pos + i];
-                g += step;
+                out[0][pos + i] = g[0] * in[0][pos + i];
+                out[1][pos + i] = g[1] * in[1][pos + i];
+                g[0] += step[0];
+                g[1] += step[1];
             }
-            gain[c] = g;
-        }
+        else
+            for (int i = 0; i < n; ++i)
+            {
+                out[0][pos + i] = g[0] * in[0][pos + i];
+                g[0] += step[0];
+            }
+        for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
+            gain[c] = g[c];
     }
     for (int c = C; c < numChannels; ++c)
         if (in[c] != out[c]) std::copy(in[c], in[c] + numSamples, out[c]);

@@ -112,26 +112,36 @@ void Distortion::process(float** in, float** out, int numSamples, int numChannel
             computeCoefs();
 
         const float a1 = bpCoef[0], a2 = bpCoef[1], b0 = bpCoef[2], b1 = bpCoef[3], b2 = bpCoef[4];
+        // Both channels' band-passes in one loop, so neither waits on the other's recurrence.
+        float z1[kMaxChannels] = {bpZ1[0], bpZ1[1]}, z2[kMaxChannels] = {bpZ2[0], bpZ2[1]};
+        const float* x1 = in[C - 1] + pos;
+        for (int i = 0; i < n; ++i)
+        {
+            const float v0 = in[0][pos + i] - a1 * z1[0] - a2 * z2[0];
+            const float v1 = x1[i] - a1 * z1[1] - a2 * z2[1];
+            work[0][static_cast<std::size_t>(i)] = b2 * z2[0] + b1 * z1[0] + b0 * v0;
+            work[1][static_cast<std::size_t>(i)] = b2 * z2[1] + b1 * z1[1] + b0 * v1;
+            z2[0] = z1[0];
+            z1[0] = v0;
+            z2[1] = z1[1];
+            z1[1] = v1;
+        }
         for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
         {
-            float z1 = bpZ1[c], z2 = bpZ2[c];
+            bpZ1[c] = z1[c];
+            bpZ2[c] = z2[c];
+        }
+        for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
+        {
+            const float* w = work[c].data();
             const float* src = in[c] + pos;
+            float* dst = out[c] + pos;
             for (int i = 0; i < n; ++i)
             {
-                const float v = src[i] - a1 * z1 - a2 * z2;
-                work[c][static_cast<std::size_t>(i)] = b2 * z2 + b1 * z1 + b0 * v;
-                z2 = z1;
-                z1 = v;
+                const float s = w[i] + Cb;
+                dst[i] = s / (B * s * s + (std::fabs(s) * A + E)) + src[i] * dry - K;
             }
-            bpZ1[c] = z1;
-            bpZ2[c] = z2;
         }
-        for (int i = 0; i < n; ++i)
-            for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
-            {
-                const float s = work[c][static_cast<std::size_t>(i)] + Cb;
-                out[c][pos + i] = s / (B * s * s + (std::fabs(s) * A + E)) + in[c][pos + i] * dry - K;
-            }
         pos += n;
     }
     for (int c = C; c < numChannels; ++c)

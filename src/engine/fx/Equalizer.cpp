@@ -49,20 +49,48 @@ ShelfTerms shelfTerms(float freqHz, float gainDb, float q, float rate) noexcept
     return {A, std::cos(omega), beta};
 }
 
-void runBiquad(const Equalizer::Coefs& k, const float* src, float* dst, int n, double& z1,
-               double& z2) noexcept
+// Filter memories of one shelf for every channel.
+struct ShelfMemory
 {
-    const double a1 = k[0], a2 = k[1], b0 = k[2], b1 = k[3], b2 = k[4];
-    double s1 = z1, s2 = z2;
-    for (int i = 0; i < n; ++i)
+    std::array<double, Equalizer::kMaxChannels>& z1;
+    std::array<double, Equalizer::kMaxChannels>& z2;
+};
+
+// Both shelves over a stretch for C channels: the low shelf's output (rounded to float, as between
+// two units) feeds the high shelf sample by sample, and the four recurrences run side by side.
+template <int C>
+void runShelves(const Equalizer::Coefs& lo, const Equalizer::Coefs& hi, float** in, float** out, int pos,
+                int n, ShelfMemory lm, ShelfMemory hm) noexcept
+{
+    const double la1 = lo[0], la2 = lo[1], lb0 = lo[2], lb1 = lo[3], lb2 = lo[4];
+    const double ha1 = hi[0], ha2 = hi[1], hb0 = hi[2], hb1 = hi[3], hb2 = hi[4];
+    double l1[C], l2[C], h1[C], h2[C];
+    for (int c = 0; c < C; ++c)
     {
-        const double v = static_cast<double>(src[i]) - a1 * s1 - a2 * s2;
-        dst[i] = static_cast<float>(b2 * s2 + b1 * s1 + b0 * v);
-        s2 = s1;
-        s1 = v;
+        l1[c] = lm.z1[c];
+        l2[c] = lm.z2[c];
+        h1[c] = hm.z1[c];
+        h2[c] = hm.z2[c];
     }
-    z1 = s1;
-    z2 = s2;
+    for (int i = pos; i < pos + n; ++i)
+        for (int c = 0; c < C; ++c)
+        {
+            const double v = static_cast<double>(in[c][i]) - la1 * l1[c] - la2 * l2[c];
+            const float low = static_cast<float>(lb2 * l2[c] + lb1 * l1[c] + lb0 * v);
+            l2[c] = l1[c];
+            l1[c] = v;
+            const double u = static_cast<double>(low) - ha1 * h1[c] - ha2 * h2[c];
+            out[c][i] = static_cast<float>(hb2 * h2[c] + hb1 * h1[c] + hb0 * u);
+            h2[c] = h1[c];
+            h1[c] = u;
+        }
+    for (int c = 0; c < C; ++c)
+    {
+        lm.z1[c] = l1[c];
+        lm.z2[c] = l2[c];
+        hm.z1[c] = h1[c];
+        hm.z2[c] = h2[c];
+    }
 }
 
 void resetRunaway(double& z) noexcept
@@ -120,8 +148,7 @@ Equalizer::Coefs Equalizer::highShelf(float freqHz, float gainDb, float q, float
             A * ((A + 1.0) + (A - 1.0) * cs - beta) / a0}; // b2
 }
 
-void Equalizer::runShelf(bool high, float** in, float** out, int numSamples, int numChannels,
-                         float gainTarget) noexcept
+int Equalizer::startStretch(bool high, int remaining, float gainTarget) noexcept
 {
     const std::size_t fi = high ? kSmHighFreq : kSmLowFreq;
     const std::size_t gi = high ? kSmHighGain : kSmLowGain;
@@ -133,34 +160,43 @@ void Equalizer::runShelf(bool high, float** in, float** out, int numSamples, int
     const float gTarget = safeGain(gainTarget);
     Coefs& coef = high ? highCoef : lowCoef;
     uint8_t& dirty = high ? highDirty : lowDirty;
-    auto& z1 = high ? highZ1 : lowZ1;
-    auto& z2 = high ? highZ2 : lowZ2;
 
-    int pos = 0;
-    while (pos < numSamples)
+    int n = remaining;
+    float& f = smooth[fi];
+    float& g = smooth[gi];
+    float& q = smooth[qi];
+    // A NaN smoothed value compares unequal and is replaced by its target in one step.
+    if (f != freqTarget || g != gTarget || q != qTarget)
     {
-        int n = numSamples - pos;
-        float& f = smooth[fi];
-        float& g = smooth[gi];
-        float& q = smooth[qi];
-        // A NaN smoothed value compares unequal and is replaced by its target in one step.
-        if (f != freqTarget || g != gTarget || q != qTarget)
-        {
-            f = glideFreq(f, freqTarget, kFreqGlideFactor);
-            g = glideLinear(g, gTarget, kGainGlideStep);
-            q = glideLinear(q, qTarget, kQGlideStep);
-            n = std::min(n, kGlideBlock);
-            dirty = 1;
-        }
-        if (dirty)
-        {
-            coef =
-                high ? highShelf(f * freqScale, g, q, sampleRate) : lowShelf(f * freqScale, g, q, sampleRate);
-            dirty = 0;
-        }
-        for (int c = 0; c < numChannels; ++c)
-            runBiquad(coef, in[c] + pos, out[c] + pos, n, z1[static_cast<std::size_t>(c)],
-                      z2[static_cast<std::size_t>(c)]);
+        f = glideFreq(f, freqTarget, kFreqGlideFactor);
+        g = glideLinear(g, gTarget, kGainGlideStep);
+        q = glideLinear(q, qTarget, kQGlideStep);
+        n = std::min(n, kGlideBlock);
+        dirty = 1;
+    }
+    if (dirty)
+    {
+        coef = high ? highShelf(f * freqScale, g, q, sampleRate) : lowShelf(f * freqScale, g, q, sampleRate);
+        dirty = 0;
+    }
+    return n;
+}
+
+void Equalizer::runShelves(float** in, float** out, int numSamples, int numChannels, float gainLow,
+                           float gainHigh) noexcept
+{
+    // Each shelf steps through its own stretches (short ones while its settings glide); both
+    // run over the pieces between consecutive stretch starts of either.
+    int lowEnd = 0, highEnd = 0;
+    for (int pos = 0; pos < numSamples;)
+    {
+        if (pos == lowEnd) lowEnd = pos + startStretch(false, numSamples - pos, gainLow);
+        if (pos == highEnd) highEnd = pos + startStretch(true, numSamples - pos, gainHigh);
+        const int n = std::min(lowEnd, highEnd) - pos;
+        if (numChannels == 2)
+            ::runShelves<2>(lowCoef, highCoef, in, out, pos, n, {lowZ1, lowZ2}, {highZ1, highZ2});
+        else
+            ::runShelves<1>(lowCoef, highCoef, in, out, pos, n, {lowZ1, lowZ2}, {highZ1, highZ2});
         pos += n;
     }
 }
@@ -201,8 +237,7 @@ void Equalizer::process(float** in, float** out, int numSamples, int numChannels
         }
     }
 
-    runShelf(false, in, out, numSamples, C, gL);
-    runShelf(true, out, out, numSamples, C, gH);
+    runShelves(in, out, numSamples, C, gL, gH);
     for (int c = C; c < numChannels; ++c)
         if (in[c] != out[c]) std::copy(in[c], in[c] + numSamples, out[c]);
 

@@ -66,8 +66,11 @@ class Equalizer : public FxUnit
         kNumSmooth
     };
 
-    void runShelf(bool high, float** in, float** out, int numSamples, int numChannels,
-                  float gainTarget) noexcept;
+    // Glides one shelf's settings a step if they move and refreshes its coefficients; returns
+    // the length of its next stretch within the remaining samples.
+    int startStretch(bool high, int remaining, float gainTarget) noexcept;
+    void runShelves(float** in, float** out, int numSamples, int numChannels, float gainLow,
+                    float gainHigh) noexcept;
 
     std::array<double, kMaxChannels> lowZ1{}, lowZ2{};
     Coefs lowCoef{0.0, 0.0, 1.0, 0.0, 0.0};

@@ -120,31 +120,53 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
     {
         const int n = std::min({numSamples - pos, kSubBlock, length - writePos});
 
-        float e = 0.0f;
-        for (int j = 0; j < n; ++j)
-            for (int c = 0; c < C; ++c)
+        for (int c = 0; c < C; ++c)
+        {
+            const float* src = in[c] + pos;
+            float* dst = out[c] + pos;
+            float* into = line[static_cast<std::size_t>(c)] + writePos;
+            for (int j = 0; j < n; ++j)
             {
-                const float a = in[c][pos + j];
+                const float a = src[j];
                 // Non-finite input never enters the line, so it cannot echo for the line's length.
-                line[static_cast<std::size_t>(c)][writePos + j] = std::isfinite(a) ? a : 0.0f;
-                const float y = a * direct;
-                out[c][pos + j] = y;
-                e += y * y;
+                into[j] = std::isfinite(a) ? a : 0.0f;
+                dst[j] = a * direct;
             }
-        outEnergy =
-            (e / static_cast<float>(n * C)) * kEnergySmoothing + outEnergy * (1.0f - kEnergySmoothing);
-        if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
+        }
 
         lfoPhase += inc * static_cast<float>(n);
 
+        std::array<float, kNumTaps> g{}, step{};
         for (int k = 0; k < kNumTaps; ++k)
         {
             const float p = lfoPhase + 0.25f * static_cast<float>(k);
             const float z = (p - std::trunc(p)) - 0.5f;
             const float target = w * sweepShape(z);
-            float g = tapGain[static_cast<std::size_t>(k)];
-            const float step = (target - g) / static_cast<float>(n);
+            g[k] = tapGain[static_cast<std::size_t>(k)];
+            step[k] = (target - g[k]) / static_cast<float>(n);
+        }
+        // The four gain ramps and the energy (frames in order, channels within a frame) are
+        // running sums: one loop advances them side by side.
+        float gains[kNumTaps][kSubBlock];
+        float e = 0.0f;
+        for (int j = 0; j < n; ++j)
+        {
+            for (int c = 0; c < C; ++c)
+                e += out[c][pos + j] * out[c][pos + j];
+            for (int k = 0; k < kNumTaps; ++k)
+            {
+                gains[k][j] = g[k];
+                g[k] += step[k];
+            }
+        }
+        outEnergy =
+            (e / static_cast<float>(n * C)) * kEnergySmoothing + outEnergy * (1.0f - kEnergySmoothing);
+        if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
+
+        for (int k = 0; k < kNumTaps; ++k)
+        {
             const float* src = line[static_cast<std::size_t>(k % C)];
+            const float* gain = gains[k];
             float* left = out[0] + pos;
             float* right = out[B] + pos;
 
@@ -157,15 +179,14 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                 const int piece = std::min(n - j, length - d);
                 for (int i = 0; i < piece; ++i, ++j)
                 {
-                    const float v = g * src[d + i];
+                    const float v = gain[j] * src[d + i];
                     left[j] += v;
                     right[j] -= v;
-                    g += step;
                 }
                 d += piece;
                 if (d >= length) d = 0;
             }
-            tapGain[static_cast<std::size_t>(k)] = std::isfinite(g) ? g : 0.0f;
+            tapGain[static_cast<std::size_t>(k)] = std::isfinite(g[k]) ? g[k] : 0.0f;
         }
 
         writePos += n;

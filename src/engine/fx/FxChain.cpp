@@ -1,8 +1,11 @@
 #include "engine/fx/FxChain.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 
+#include "engine/VectorWidth.h"
 #include "engine/fx/Compressor.h"
 #include "engine/fx/Distortion.h"
 #include "engine/fx/Equalizer.h"
@@ -29,6 +32,17 @@ std::size_t at(int i) noexcept
 }
 
 } // namespace
+
+bool FxUnit::baselineVectorsRequested() noexcept
+{
+    const char* baseline = std::getenv("QM_BASELINE_VECTORS");
+    return baseline != nullptr && std::string_view(baseline) == "1";
+}
+
+void FxUnit::useWideVectors(bool allowed) noexcept
+{
+    wideVectors = allowed && wideVectorsSupported();
+}
 
 const char* getFxSlotName(int slot) noexcept
 {

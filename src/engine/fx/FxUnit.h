@@ -16,6 +16,7 @@ public:
     {
         sampleRate = newSampleRate;
         numChannels = newNumChannels;
+        useWideVectors(!baselineVectorsRequested());
     }
 
     // silent: the chain's shared flag (true while nothing but silence reached this unit); a unit
@@ -32,7 +33,13 @@ public:
     // The unit's first record (its others follow it in the table); null before setParamPtr.
     Param* getFirstParam() const noexcept { return params; }
 
+    // Lets the unit's vector loops run in the wide form where the processor has it; set-up allows
+    // it unless QM_BASELINE_VECTORS=1. Never while rendering.
+    void useWideVectors(bool allowed) noexcept;
+
 protected:
+    static bool baselineVectorsRequested() noexcept;
+
     // Copies every channel whose input and output arrays differ.
     static void passThrough(float** in, float** out, int numSamples, int numChannels) noexcept
     {
@@ -43,6 +50,8 @@ protected:
     }
 
     Param* params = nullptr;
+    // Whether the unit's vector loops run in the wide form.
+    bool wideVectors = false;
     int numChannels = 2;
     float sampleRate = 44100.0f;
 };

@@ -63,6 +63,11 @@ void LofiFx::process(float** in, float** out, int numSamples, int numChannels, b
     // The level divides by the whole call's length, not the block's.
     const float divisor = static_cast<float>(numChannels * numSamples);
 
+    // The release factor depends on the block's length only: one value serves every full block.
+    const auto releaseFor = [this](int n) noexcept
+    { return expf((static_cast<float>(n) * 1000.0f / sampleRate) / -kReleaseMs); };
+    const float fullRelease = numSamples >= kBlock ? releaseFor(kBlock) : 0.0f;
+
     for (int b = 0; b < numSamples; b += kBlock)
     {
         const int e = std::min(b + kBlock, numSamples);
@@ -75,7 +80,7 @@ void LofiFx::process(float** in, float** out, int numSamples, int numChannels, b
         float rms = std::sqrt(sum / divisor) * kRmsScale;
         if (!(rms < kMaxRms)) rms = kRmsRestart;
 
-        const float rel = expf((static_cast<float>(e - b) * 1000.0f / sampleRate) / -kReleaseMs);
+        const float rel = e - b == kBlock ? fullRelease : releaseFor(e - b);
         if (rms > envLevel)
             envLevel = rms;
         else
@@ -94,7 +99,10 @@ void LofiFx::process(float** in, float** out, int numSamples, int numChannels, b
         else if (!(inc > 0.0f))
             inc = 0.0f;
 
+        // The takes follow the phase sample by sample; the mix with the input then runs as a plain
+        // loop over each channel's samples.
         int p = r % kTableStarts;
+        float taken[kMaxChannels][kBlock];
         for (int i = b; i < e; ++i)
         {
             holdPhase += inc;
@@ -111,8 +119,11 @@ void LofiFx::process(float** in, float** out, int numSamples, int numChannels, b
                 holdPhase -= 1.0f;
             }
             for (int c = 0; c < K; ++c)
-                out[c][i] = held[static_cast<std::size_t>(c)] * wet + in[c][i] * dry;
+                taken[c][i - b] = held[static_cast<std::size_t>(c)];
         }
+        for (int c = 0; c < K; ++c)
+            for (int i = b; i < e; ++i)
+                out[c][i] = taken[c][i - b] * wet + in[c][i] * dry;
     }
     // Channels the unit does not handle pass unchanged.
     for (int c = K; c < numChannels; ++c)

@@ -21,6 +21,20 @@ constexpr ParamRecordSpec kSpecs[Phlaser::kNumParams] = {
     {"Feedback", kCurveLinear, -99.0f, 99.0f, 0.0f, -90.0f, "%.0f%%", true, nullptr, -99.0f, 99.0f},
     {"Phase Stages", kCurveRoundLinear, 1.0f, 16.0f, 0.0f, 4.0f, "%.0f", false, nullptr, 1.0f, 16.0f},
 };
+// One channel's state and settings for a sub-block.
+struct ChannelRun
+{
+    float* mem;
+    float* states;
+    const float* weights;
+    const float* src;
+    float* dst;
+    int whole;
+    int firstTap;
+    float blend;
+    float coef;
+    float energy;
+};
 } // namespace
 
 Phlaser::Phlaser()
@@ -134,7 +148,9 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
                 std::fill(st.begin() + numStages, st.begin() + stages, 0.0f);
         numStages = stages;
 
-        float energy = 0.0f;
+        // Each channel's settings for the sub-block, in channel order (the all-pass coefficient
+        // glides from one channel's value to the next).
+        ChannelRun run[kMaxChannels];
         for (int c = 0; c < numChannels; ++c)
         {
             const float lfo = std::cos(kTwoPi * (lfoPhase - static_cast<float>(c) * stereoTurns));
@@ -142,17 +158,18 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
 
             const float fl = (1.0f - u) * d;
             const int fixed = static_cast<int>(64.0f * fl);
-            const int whole = fixed >> 6;
+            ChannelRun& r = run[c];
+            r.whole = fixed >> 6;
             const int row = fixed & (kInterpRows - 1);
 
             // Below two samples the taps that would read the sample being written are dropped and
             // the sound crossfades toward the one-sample delay.
-            float blend = 0.0f;
-            int firstTap = 0;
-            if (whole <= 1)
+            r.blend = 0.0f;
+            r.firstTap = 0;
+            if (r.whole <= 1)
             {
-                blend = (2.0f - fl) * 0.5f;
-                firstTap = blend > 0.99f ? 4 : 2 - whole;
+                r.blend = (2.0f - fl) * 0.5f;
+                r.firstTap = r.blend > 0.99f ? 4 : 2 - r.whole;
             }
 
             const float k =
@@ -161,35 +178,78 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
                 apCoef = k;
             else
                 apCoef += k > apCoef ? 0.002f : -0.002f;
-            const float coef = apCoef;
+            r.coef = apCoef;
 
-            float* mem = delayMem[c].data();
-            float* states = apState[c].data();
-            const float* weights = interpTable[row].data();
-            const float* src = in[c] + o;
-            float* dst = out[c] + o;
+            r.mem = delayMem[c].data();
+            r.states = apState[c].data();
+            r.weights = interpTable[row].data();
+            r.src = in[c] + o;
+            r.dst = out[c] + o;
+            r.energy = 0.0f;
+        }
+
+        // One sample of one channel: delay write, interpolated read, all-pass chain, feedback.
+        const auto tap = [&](ChannelRun & r, int n) noexcept __attribute__((always_inline))
+        {
+            const float v = r.src[n];
+            const int w = (writePos + n) & mask;
+            r.mem[w] = wet * v;
+            float s = 0.0f;
+            for (int j = r.firstTap; j < 4; ++j)
+                s += r.weights[j] * r.mem[(w + 1 - r.whole - j) & mask];
+            return s * (1.0f - r.blend) + r.mem[(w - 1) & mask] * r.blend;
+        };
+        const auto finish = [&](ChannelRun & r, int n, float y) noexcept __attribute__((always_inline))
+        {
+            const int w = (writePos + n) & mask;
+            r.mem[w] += fb * y;
+            const float result = r.src[n] * (1.0f - wet) + y;
+            r.dst[n] = result;
+            r.energy += result * result;
+        };
+        if (numChannels == 2)
+        {
+            // The channels are independent: running them in one loop lets each one's all-pass
+            // chain proceed while the other's waits on its previous stage.
+            ChannelRun& r0 = run[0];
+            ChannelRun& r1 = run[1];
             for (int n = 0; n < len; ++n)
             {
-                const float v = src[n];
-                const int w = (writePos + n) & mask;
-                mem[w] = wet * v;
-                float s = 0.0f;
-                for (int j = firstTap; j < 4; ++j)
-                    s += weights[j] * mem[(w + 1 - whole - j) & mask];
-                float y = s * (1.0f - blend) + mem[(w - 1) & mask] * blend;
+                float y0 = tap(r0, n);
+                float y1 = tap(r1, n);
                 for (int st = 0; st < numStages; ++st)
                 {
-                    const float h = states[st];
-                    y -= coef * h;
-                    states[st] = y;
-                    y = coef * y + h;
+                    const float h0 = r0.states[st];
+                    const float h1 = r1.states[st];
+                    y0 -= r0.coef * h0;
+                    y1 -= r1.coef * h1;
+                    r0.states[st] = y0;
+                    r1.states[st] = y1;
+                    y0 = r0.coef * y0 + h0;
+                    y1 = r1.coef * y1 + h1;
                 }
-                mem[w] += fb * y;
-                const float result = v * (1.0f - wet) + y;
-                dst[n] = result;
-                energy += result * result;
+                finish(r0, n, y0);
+                finish(r1, n, y1);
             }
+            // The energy sums the first channel's samples, then the second's.
+            for (int n = 0; n < len; ++n)
+                r0.energy += r1.dst[n] * r1.dst[n];
         }
+        else
+            for (int n = 0; n < len; ++n)
+            {
+                ChannelRun& r = run[0];
+                float y = tap(r, n);
+                for (int st = 0; st < numStages; ++st)
+                {
+                    const float h = r.states[st];
+                    y -= r.coef * h;
+                    r.states[st] = y;
+                    y = r.coef * y + h;
+                }
+                finish(r, n, y);
+            }
+        const float energy = run[0].energy;
         outEnergy = 0.9f * outEnergy + 0.1f * energy / static_cast<float>(len * numChannels);
         writePos = (writePos + len) & mask;
         o += len;

@@ -2,13 +2,63 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 
 #include "engine/params/Param.h"
 #include "engine/params/ParamRecords.h"
+#include "engine/VectorWidth.h"
+#include "engine/synth/FourLanes.h"
 #include "platform/VectorDsp.h"
 
 namespace
 {
+// Eight lanes for the wide form; only loops compiled for it use this type.
+using F8 = float __attribute__((vector_size(32)));
+
+// Vectors of floats at any float-aligned address, viewed in place.
+template <class V> struct Unaligned;
+template <> struct Unaligned<lanes::F4>
+{
+    using type = float __attribute__((vector_size(16), aligned(4), may_alias));
+};
+template <> struct Unaligned<F8>
+{
+    using type = float __attribute__((vector_size(32), aligned(4), may_alias));
+};
+template <class V> inline typename Unaligned<V>::type& vecAt(float* p) noexcept
+{
+    return *reinterpret_cast<typename Unaligned<V>::type*>(p);
+}
+template <class V> inline const typename Unaligned<V>::type& vecAt(const float* p) noexcept
+{
+    return *reinterpret_cast<const typename Unaligned<V>::type*>(p);
+}
+
+// Mixed line r = sum over c of kMixMat[r][c] * line c, in line order, for len samples: lines along
+// the sample axis, one vector V of samples at a time, the eight lines' vectors held in registers
+// for all eight sums. It may run up to a vector's width minus one past len.
+template <class V>
+inline __attribute__((always_inline)) void mixLines(const float (*y)[ReverbFDN::kSubBlock],
+                                                    float (*mixed)[ReverbFDN::kSubBlock], int len) noexcept
+{
+    constexpr int kWidth = static_cast<int>(sizeof(V) / sizeof(float));
+    static_assert(ReverbFDN::kSubBlock % kWidth == 0);
+    for (int k = 0; k < len; k += kWidth)
+    {
+        V line[ReverbFDN::kNumLines];
+        for (int c = 0; c < ReverbFDN::kNumLines; ++c)
+            line[c] = vecAt<V>(y[c] + k);
+        for (int r = 0; r < ReverbFDN::kNumLines; ++r)
+        {
+            V m = V{};
+            for (int c = 0; c < ReverbFDN::kNumLines; ++c)
+                m += ReverbFDN::kMixMat[r][c] * line[c];
+            vecAt<V>(mixed[r] + k) = m;
+        }
+    }
+}
+
 constexpr ParamRecordSpec kSpecs[ReverbFDN::kNumParams] = {
     {"Reverb_Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 14.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
     {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", false,
@@ -111,6 +161,209 @@ void ReverbFDN::passIdle(float** in, float** out, int numSamples, int numChannel
     passThrough(in, out, numSamples, numChannels);
 }
 
+template <class V>
+inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in, float** out, int numSamples,
+                                                                      int numChannels,
+                                                                      const CallSettings& cs) noexcept
+{
+    const int c1 = 1 % numChannels;
+    const int32_t P = preDelayLen;
+
+    // The mixing loop may run up to seven samples past a short sub-block: those lanes read zeros
+    // or earlier samples, and nothing reads them back.
+    alignas(32) float y[kNumLines][kSubBlock] = {};
+    alignas(32) float mixed[kNumLines][kSubBlock];
+    float cond[kMaxChannels][kSubBlock];
+
+    for (int o = 0; o < numSamples;)
+    {
+        int len = std::min(numSamples - o, kSubBlock);
+
+        const float step = 0.001f * static_cast<float>(idleSamples + len);
+        if (std::fabs(cs.target - wetLevel) <= step)
+            wetLevel = cs.target;
+        else
+            wetLevel += cs.target > wetLevel ? step : -step;
+        idleSamples = 0;
+        const float wet = wetLevel;
+        const float dry = std::sqrt(std::max(0.0f, 1.0f - wet * wet));
+
+        // Pre-delay: neither the write nor the read wraps inside a sub-block.
+        const int32_t readPos = (P - cs.preDelay + preDelayPos) % P;
+        len = std::min({len, P - preDelayPos, P - readPos});
+        const float* delayed[kMaxChannels];
+        for (int c = 0; c < numChannels; ++c)
+        {
+            float* region = preDelayMem.data() + static_cast<size_t>(c) * static_cast<size_t>(P);
+            std::copy(in[c] + o, in[c] + o + len, region + preDelayPos);
+            delayed[c] = region + readPos;
+        }
+
+        // Line reads at a modulated fractional delay, held for the sub-block: each line's taps are
+        // one contiguous stretch of the ring unless the stretch passes the ring's end.
+        for (int i = 0; i < kNumLines; ++i)
+        {
+            float z = lfoPhase + 0.125f * static_cast<float>(i);
+            z = z - std::floor(z) - 0.5f;
+            const float z2 = z * z;
+            const float s = z * (6.2790036f + z2 * (-41.104263f + z2 * (77.99433f + z2 * -56.165348f)));
+            const float delay = static_cast<float>(kTapDelays[i]) + s * cs.depth;
+            float p = static_cast<float>(writePos[i]) - delay;
+            if (p < 0.0f) p += static_cast<float>(kRingSize);
+            int idx = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
+            const float fr = p - static_cast<float>(idx);
+            const float* r = ring.data();
+            float* t = y[i];
+            if (idx + len < kRingSize)
+                for (int k = 0; k < len; ++k)
+                    t[k] = cs.lineGain * ((1.0f - fr) * r[idx + k] + fr * r[idx + k + 1]);
+            else
+                for (int k = 0; k < len; ++k)
+                {
+                    const int next = idx + 1 == kRingSize ? 0 : idx + 1;
+                    t[k] = cs.lineGain * ((1.0f - fr) * r[idx] + fr * r[next]);
+                    idx = next;
+                }
+        }
+        // Damping and the input band-passes: the eight lines' one-pole recurrences and the two
+        // channels' band-passes advance side by side, so each waits on its own previous sample only.
+        {
+            std::array<float, kNumLines> state = dampState;
+            const BandPass bp = bpCoef;
+            float s1[kMaxChannels], s2[kMaxChannels];
+            for (int c = 0; c < kMaxChannels; ++c)
+            {
+                s1[c] = bpState[c][0];
+                s2[c] = bpState[c][1];
+            }
+            const float* x1 = delayed[c1];
+            for (int k = 0; k < len; ++k)
+            {
+                for (int i = 0; i < kNumLines; ++i)
+                {
+                    state[i] = y[i][k] + cs.damp * state[i];
+                    y[i][k] = state[i];
+                }
+                const float v0 = delayed[0][k] - bp.a1 * s1[0] - bp.a2 * s2[0];
+                const float v1 = x1[k] - bp.a1 * s1[1] - bp.a2 * s2[1];
+                cond[0][k] = bp.b0 * v0 + bp.b1 * s1[0] + bp.b2 * s2[0];
+                cond[1][k] = bp.b0 * v1 + bp.b1 * s1[1] + bp.b2 * s2[1];
+                s2[0] = s1[0];
+                s1[0] = v0;
+                s2[1] = s1[1];
+                s1[1] = v1;
+            }
+            dampState = state;
+            for (int c = 0; c < numChannels; ++c)
+            {
+                bpState[c][0] = s1[c];
+                bpState[c][1] = s2[c];
+            }
+        }
+
+        mixLines<V>(y, mixed, len);
+
+        // The band-passed input diffuses through four all-passes. Every all-pass reads further back
+        // than a sub-block, so within one each stage reads only what earlier sub-blocks wrote and
+        // runs as a loop over the samples, in runs that do not pass its memory's end.
+        static_assert(kDiffuserDelays[0] >= kSubBlock &&
+                      kDiffuserDelays[kNumDiffusers - 1] <= kDiffuserSize - kSubBlock);
+        {
+            float e[kSubBlock];
+            std::copy(cond[0], cond[0] + len, e);
+            for (int j = 0; j < kNumDiffusers; ++j)
+            {
+                if (j == 1)
+                    for (int k = 0; k < len; ++k)
+                        e[k] += cond[c1][k];
+                float* mem = diffuserMem.data() + j * kDiffuserSize;
+                int w = diffuserPos;
+                int rd = (diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize;
+                for (int k = 0; k < len;)
+                {
+                    const int run = std::min({len - k, kDiffuserSize - w, kDiffuserSize - rd});
+                    const float* __restrict src = mem + rd;
+                    float* __restrict dst = mem + w;
+                    float* __restrict ek = e + k;
+                    for (int i = 0; i < run; ++i)
+                    {
+                        const float d = src[i];
+                        const float v = ek[i] - 0.66f * d;
+                        dst[i] = v;
+                        ek[i] = 0.66f * v + d;
+                    }
+                    k += run;
+                    w = (w + run) % kDiffuserSize;
+                    rd = (rd + run) % kDiffuserSize;
+                }
+                if (j == 2) std::copy(e, e + len, cond[0]);
+            }
+            std::copy(e, e + len, cond[c1]);
+            diffuserPos = (diffuserPos + len) % kDiffuserSize;
+        }
+
+        // Line writes; a stretch that passes the end of the ring continues at its start.
+        for (int i = 0; i < kNumLines; ++i)
+        {
+            const float* u = cond[i % numChannels];
+            const float* m = mixed[i];
+            const int pos = writePos[i];
+            const int first = std::min(len, kRingSize - pos);
+            float* to = ring.data() + pos;
+            for (int k = 0; k < first; ++k)
+                to[k] = u[k] * wet + m[k];
+            for (int k = first; k < len; ++k)
+                ring[static_cast<size_t>(k - first)] = u[k] * wet + m[k];
+            writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
+        }
+
+        // The two spread sums once per sample; the energy adds their powers in sample order.
+        alignas(32) float sumA[kSubBlock], sumB[kSubBlock], power[kSubBlock];
+        constexpr int kWidth = static_cast<int>(sizeof(V) / sizeof(float));
+        for (int k = 0; k < len; k += kWidth)
+        {
+            const V a = vecAt<V>(mixed[0] + k) + vecAt<V>(mixed[1] + k) + vecAt<V>(mixed[2] + k) +
+                        vecAt<V>(mixed[3] + k);
+            const V b = vecAt<V>(mixed[4] + k) + vecAt<V>(mixed[5] + k) + vecAt<V>(mixed[6] + k) +
+                        vecAt<V>(mixed[7] + k);
+            vecAt<V>(sumA + k) = a;
+            vecAt<V>(sumB + k) = b;
+            vecAt<V>(power + k) = a * a + b * b;
+        }
+        float energy = 0.0f;
+        for (int k = 0; k < len; ++k)
+            energy += power[k];
+        for (int k = 0; k < len; ++k)
+            out[0][o + k] = dry * in[0][o + k] + cs.wa * sumA[k] + cs.wb * sumB[k];
+        // With one channel this second pass writes channel 0 again, its dry part from the first.
+        for (int k = 0; k < len; ++k)
+            out[c1][o + k] = dry * in[c1][o + k] + cs.wb * sumA[k] + cs.wa * sumB[k];
+
+        lfoPhase += static_cast<float>(len) * cs.rate / sampleRate;
+        lfoPhase -= std::floor(lfoPhase);
+        if (!(lfoPhase >= 0.0f && lfoPhase <= 1.01f)) lfoPhase = 0.0f;
+
+        // Output fed back after the pre-delay, soft-clipped; too short a pre-delay would let it
+        // return within the sub-block.
+        if (cs.preDelay >= kSubBlock && cs.fb != 0.0f)
+        {
+            float* region0 = preDelayMem.data() + preDelayPos;
+            float* region1 = preDelayMem.data() + P + preDelayPos;
+            for (int k = 0; k < len; ++k)
+            {
+                const float t0 = cs.fb * out[0][o + k];
+                region0[k] += t0 / (1.0f + std::fabs(t0));
+                const float t1 = cs.fb * out[c1][o + k];
+                region1[k] += t1 / (1.0f + std::fabs(t1));
+            }
+        }
+
+        preDelayPos = (preDelayPos + len) % P;
+        outEnergy = 0.9f * outEnergy + 0.1f * energy;
+        o += len;
+    }
+}
+
 void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
                         bool bypass) noexcept
 {
@@ -185,156 +438,16 @@ void ReverbFDN::process(float** in, float** out, int numSamples, int numChannels
         bpCoef.a1 = -2.0f * std::cos(w0) / (1.0f + alpha);
         bpCoef.a2 = (1.0f - alpha) / (1.0f + alpha);
     }
-    const int c1 = 1 % numChannels;
-    const int32_t P = preDelayLen;
-
-    float y[kNumLines][kSubBlock];
-    float mixed[kNumLines][kSubBlock];
-    float cond[kMaxChannels][kSubBlock];
-
-    for (int o = 0; o < numSamples;)
-    {
-        int len = std::min(numSamples - o, kSubBlock);
-
-        const float step = 0.001f * static_cast<float>(idleSamples + len);
-        if (std::fabs(target - wetLevel) <= step)
-            wetLevel = target;
-        else
-            wetLevel += target > wetLevel ? step : -step;
-        idleSamples = 0;
-        const float wet = wetLevel;
-        const float dry = std::sqrt(std::max(0.0f, 1.0f - wet * wet));
-
-        // Pre-delay: neither the write nor the read wraps inside a sub-block.
-        const int32_t readPos = (P - preDelay + preDelayPos) % P;
-        len = std::min({len, P - preDelayPos, P - readPos});
-        const float* delayed[kMaxChannels];
-        for (int c = 0; c < numChannels; ++c)
-        {
-            float* region = preDelayMem.data() + static_cast<size_t>(c) * static_cast<size_t>(P);
-            std::copy(in[c] + o, in[c] + o + len, region + preDelayPos);
-            delayed[c] = region + readPos;
-        }
-
-        // Line reads at a modulated fractional delay, held for the sub-block, then damping.
-        for (int i = 0; i < kNumLines; ++i)
-        {
-            float z = lfoPhase + 0.125f * static_cast<float>(i);
-            z = z - std::floor(z) - 0.5f;
-            const float z2 = z * z;
-            const float s = z * (6.2790036f + z2 * (-41.104263f + z2 * (77.99433f + z2 * -56.165348f)));
-            const float delay = static_cast<float>(kTapDelays[i]) + s * depth;
-            float p = static_cast<float>(writePos[i]) - delay;
-            if (p < 0.0f) p += static_cast<float>(kRingSize);
-            int idx = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
-            const float fr = p - static_cast<float>(idx);
-            float state = dampState[i];
-            for (int k = 0; k < len; ++k)
-            {
-                const int next = idx + 1 == kRingSize ? 0 : idx + 1;
-                const float tap = lineGain * ((1.0f - fr) * ring[idx] + fr * ring[next]);
-                state = tap + damp * state;
-                y[i][k] = state;
-                idx = next;
-            }
-            dampState[i] = state;
-        }
-
-        for (int r = 0; r < kNumLines; ++r)
-            for (int k = 0; k < len; ++k)
-            {
-                float m = 0.0f;
-                for (int c = 0; c < kNumLines; ++c)
-                    m += kMixMat[r][c] * y[c][k];
-                mixed[r][k] = m;
-            }
-
-        // Input conditioning: band-pass each channel, then diffuse through four all-passes.
-        for (int c = 0; c < numChannels; ++c)
-        {
-            float s1 = bpState[c][0];
-            float s2 = bpState[c][1];
-            for (int k = 0; k < len; ++k)
-            {
-                const float v = delayed[c][k] - bpCoef.a1 * s1 - bpCoef.a2 * s2;
-                cond[c][k] = bpCoef.b0 * v + bpCoef.b1 * s1 + bpCoef.b2 * s2;
-                s2 = s1;
-                s1 = v;
-            }
-            bpState[c][0] = s1;
-            bpState[c][1] = s2;
-        }
-        for (int k = 0; k < len; ++k)
-        {
-            const float second = cond[c1][k];
-            float e = cond[0][k];
-            float stageOut[kNumDiffusers];
-            for (int j = 0; j < kNumDiffusers; ++j)
-            {
-                if (j == 1) e += second;
-                float* mem = diffuserMem.data() + j * kDiffuserSize;
-                const float d = mem[(diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize];
-                const float v = e - 0.66f * d;
-                mem[diffuserPos] = v;
-                e = 0.66f * v + d;
-                stageOut[j] = e;
-            }
-            cond[0][k] = stageOut[2];
-            cond[c1][k] = stageOut[3];
-            diffuserPos = (diffuserPos + 1) % kDiffuserSize;
-        }
-
-        // Line writes; a stretch that passes the end of the ring continues at its start.
-        for (int i = 0; i < kNumLines; ++i)
-        {
-            const float* u = cond[i % numChannels];
-            const int pos = writePos[i];
-            const int first = std::min(len, kRingSize - pos);
-            vdsp::vsma(u, wet, mixed[i], ring.data() + pos, static_cast<size_t>(first));
-            if (first < len)
-                vdsp::vsma(u + first, wet, mixed[i] + first, ring.data(), static_cast<size_t>(len - first));
-            writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
-        }
-
-        float energy = 0.0f;
-        for (int k = 0; k < len; ++k)
-        {
-            const float a = mixed[0][k] + mixed[1][k] + mixed[2][k] + mixed[3][k];
-            const float b = mixed[4][k] + mixed[5][k] + mixed[6][k] + mixed[7][k];
-            out[0][o + k] = dry * in[0][o + k] + wa * a + wb * b;
-            energy += a * a + b * b;
-        }
-        // With one channel this second pass writes channel 0 again, its dry part from the first.
-        for (int k = 0; k < len; ++k)
-        {
-            const float a = mixed[0][k] + mixed[1][k] + mixed[2][k] + mixed[3][k];
-            const float b = mixed[4][k] + mixed[5][k] + mixed[6][k] + mixed[7][k];
-            out[c1][o + k] = dry * in[c1][o + k] + wb * a + wa * b;
-        }
-
-        lfoPhase += static_cast<float>(len) * rate / sampleRate;
-        lfoPhase -= std::floor(lfoPhase);
-        if (!(lfoPhase >= 0.0f && lfoPhase <= 1.01f)) lfoPhase = 0.0f;
-
-        // Output fed back after the pre-delay, soft-clipped; too short a pre-delay would let it
-        // return within the sub-block.
-        if (preDelay >= kSubBlock && fb != 0.0f)
-        {
-            float* region0 = preDelayMem.data() + preDelayPos;
-            float* region1 = preDelayMem.data() + P + preDelayPos;
-            for (int k = 0; k < len; ++k)
-            {
-                const float t0 = fb * out[0][o + k];
-                region0[k] += t0 / (1.0f + std::fabs(t0));
-                const float t1 = fb * out[c1][o + k];
-                region1[k] += t1 / (1.0f + std::fabs(t1));
-            }
-        }
-
-        preDelayPos = (preDelayPos + len) % P;
-        outEnergy = 0.9f * outEnergy + 0.1f * energy;
-        o += len;
-    }
+    // The sub-blocks run in the chosen vector width: the wide form's loops take eight samples at a
+    // time with the same arithmetic lane by lane.
+    const CallSettings settings{target, lineGain, damp, wa, wb, depth, rate, fb, preDelay};
+    vectorwidth::dispatch(
+        wideVectors, [&](auto wide) __attribute__((always_inline)) {
+            if constexpr (decltype(wide)::value)
+                renderSubBlocks<F8>(in, out, numSamples, numChannels, settings);
+            else
+                renderSubBlocks<lanes::F4>(in, out, numSamples, numChannels, settings);
+        });
 
     if (bypass && wetLevel == 0.0f)
     {

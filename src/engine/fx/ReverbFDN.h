@@ -90,6 +90,16 @@ class ReverbFDN : public FxUnit
     // Unit position of record i's value, within 0..1.
     float readUnit(int i) const noexcept;
     void passIdle(float** in, float** out, int numSamples, int numChannels) noexcept;
+    // What holds for every sub-block of one process call.
+    struct CallSettings
+    {
+        float target, lineGain, damp, wa, wb, depth, rate, fb;
+        int32_t preDelay;
+    };
+    // The sub-blocks of one call, with vectors V of four or eight floats.
+    template <class V>
+    void renderSubBlocks(float** in, float** out, int numSamples, int numChannels,
+                         const CallSettings& cs) noexcept;
     void clearMemories() noexcept;
 
     std::vector<float> ring;        // shared line ring, kRingSize samples

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <limits>
 #include <utility>
+#include <vector>
 
+#include "engine/VectorWidth.h"
 #include "engine/fx/Compressor.h"
 #include "engine/fx/Distortion.h"
 #include "engine/fx/Equalizer.h"
@@ -199,6 +202,25 @@ TYPED_TEST(FxUnits, NewRateSoundsLikeAUnitSetUpThere)
         fresh.run(b);
         EXPECT_EQ(a, b) << then;
     }
+}
+
+// Both vector forms do the same arithmetic lane by lane without fused multiply-adds, so they give
+// the same samples. The baseline always runs; the wide form is compared where the processor has
+// AVX2 and FMA.
+TYPED_TEST(FxUnits, BaselineAndWideLoopsGiveTheSameSamples)
+{
+    std::vector<Block> out[2];
+    for (const bool wide : {false, true})
+    {
+        engineSrand(10);
+        FxRig<TypeParam> rig;
+        rig.unit.useWideVectors(wide);
+        for (const int n : {37, 4070}) // a short call, then one ending in a part of a sub-block
+            rig.run(out[wide].emplace_back(noise(2, n)));
+    }
+    std::printf("%s\n",
+                wideVectorsSupported() ? "wide form compared" : "no AVX2 and FMA: baseline form only");
+    EXPECT_EQ(out[0], out[1]);
 }
 
 TYPED_TEST(FxUnits, MonoThenStereoStaysFinite)
