@@ -157,6 +157,114 @@ template <int kLanes, bool kWithShare>
     }
 }
 
+// Lane-wise: out = a where mask, else b.
+template <class V, class I>
+[[gnu::always_inline]] inline void pickLanes(const I& mask, const V& a, const V& b, V& out) noexcept
+{
+    out = reinterpret_cast<V>((reinterpret_cast<I>(a) & mask) | (reinterpret_cast<I>(b) & ~mask));
+}
+
+// Lane-wise square root, as std::sqrt; eight lanes as two halves of four (as fast per lane, and
+// every x86-64 has the four-lane form), kept in registers.
+[[gnu::always_inline]] inline void sqrtLanes(const Lanes<4>::V& x, Lanes<4>::V& out) noexcept
+{
+    out = reinterpret_cast<Lanes<4>::V>(lanes::sqrt4(reinterpret_cast<lanes::F4>(x)));
+}
+[[gnu::always_inline]] inline void sqrtLanes(const Lanes<8>::V& x, Lanes<8>::V& out) noexcept
+{
+    const lanes::F4 lo = lanes::sqrt4(__builtin_shufflevector(x, x, 0, 1, 2, 3));
+    const lanes::F4 hi = lanes::sqrt4(__builtin_shufflevector(x, x, 4, 5, 6, 7));
+    out = __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+}
+
+// Every lane x.
+template <class V>
+[[gnu::always_inline]] inline void splatLanes(float x, V& out) noexcept
+{
+    for (size_t k = 0; k < sizeof out / sizeof(float); ++k)
+        out[k] = x;
+}
+
+// Harmonics 0..n-1 of the single-harmonic bands: each is its band (the arrays never overlap).
+template <class T>
+[[gnu::always_inline]] inline void copyRun(T* __restrict dst, const T* __restrict src, int n) noexcept
+{
+    for (int h = 0; h < n; ++h)
+        dst[h] = src[h];
+}
+
+// Their share, crossfaded from their band's towards the next one's by the harmonic's weight, and
+// the coherent part that goes with it.
+[[gnu::always_inline]] inline void shareRun(float* __restrict share, float* __restrict coherent,
+                                            const float* __restrict here, const float* __restrict next,
+                                            const float* __restrict weight, int n) noexcept
+{
+    for (int h = 0; h < n; ++h)
+    {
+        const float cs = here[h] * weight[h] + next[h] * (1.0f - weight[h]);
+        const float c2 = 1.0f - cs * cs;
+        share[h] = cs;
+        coherent[h] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+    }
+}
+
+// What the harmonics of one band take from it.
+struct BandRun
+{
+    float rate, depth1, depth2, detune, offset, shareHere, shareNext;
+};
+
+// Harmonics from..to-1 of one band: its values, the phase offset scattered by each harmonic's
+// random factor and, when sharing, the share crossfaded towards the next band. Whole groups of
+// kLanes harmonics from `from` on while they end at or below limit, the last one running past `to`
+// into later bands' harmonics, which those bands write over after; the rest one by one.
+template <int kLanes>
+[[gnu::always_inline]] inline void spreadBand(HarmonicState& hs, int from, int to, int limit, const BandRun& r,
+                                              bool sharing, const float* randReal, const float* bandWeight) noexcept
+{
+    using V = typename Lanes<kLanes>::V;
+    using I = typename Lanes<kLanes>::I;
+    const auto at = [](auto& field, int h) noexcept { return reinterpret_cast<V*>(field.data() + h); };
+    V rate, depth1, depth2, detune;
+    splatLanes(r.rate, rate), splatLanes(r.depth1, depth1), splatLanes(r.depth2, depth2);
+    splatLanes(r.detune, detune);
+    const V zero{};
+    int h = from;
+    for (; h < to && h + kLanes <= limit; h += kLanes)
+    {
+        *at(hs.bandOscRate, h) = rate;
+        *at(hs.bandDepth1, h) = depth1;
+        *at(hs.bandDepth2, h) = depth2;
+        *at(hs.bandDetune, h) = detune;
+        const V scattered = r.offset * *reinterpret_cast<const V*>(randReal + h);
+        *reinterpret_cast<I*>(hs.phaseOffset.data() + h) = __builtin_convertvector(scattered, I);
+        if (!sharing) continue;
+        const V hw = *reinterpret_cast<const V*>(bandWeight + h);
+        const V cs = r.shareHere * hw + r.shareNext * (1.0f - hw);
+        const V c2 = 1.0f - cs * cs;
+        V coherent;
+        pickLanes(zero < c2, c2, zero, coherent);
+        sqrtLanes(coherent, coherent);
+        *at(hs.share, h) = cs;
+        *at(hs.shareCoherent, h) = coherent;
+    }
+    for (; h < to; ++h)
+    {
+        const auto sh = static_cast<size_t>(h);
+        hs.bandOscRate[sh] = r.rate;
+        hs.bandDepth1[sh] = r.depth1;
+        hs.bandDepth2[sh] = r.depth2;
+        hs.bandDetune[sh] = r.detune;
+        hs.phaseOffset[sh] = static_cast<int32_t>(r.offset * randReal[h]);
+        if (!sharing) continue;
+        const float hw = bandWeight[h];
+        const float cs = r.shareHere * hw + r.shareNext * (1.0f - hw);
+        const float c2 = 1.0f - cs * cs;
+        hs.share[sh] = cs;
+        hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+    }
+}
+
 // Stores the first n lanes of x at dst (a whole group at once), so that nothing past the blended
 // bands changes.
 template <class Dst, class V>
@@ -183,20 +291,8 @@ template <int kLanes>
     const V zero{};
     const V one = zero + 1.0f;
     const I noSign = I{} + 0x7fffffff;
-    // Lane-wise: a where mask, else b; |x| by the sign bit, as std::fabs; square root as std::sqrt.
-    const auto pick = [](const I& mask, const V& a, const V& b, V& out) noexcept {
-        out = reinterpret_cast<V>((reinterpret_cast<I>(a) & mask) | (reinterpret_cast<I>(b) & ~mask));
-    };
-    const auto root = [](const V& x, V& out) noexcept {
-        // Four lanes at a time: as fast per lane as eight, and every x86-64 has it.
-        for (int h = 0; h < kLanes; h += lanes::kLanes)
-        {
-            lanes::F4 q;
-            std::memcpy(&q, reinterpret_cast<const float*>(&x) + h, sizeof q);
-            q = lanes::sqrt4(q);
-            std::memcpy(reinterpret_cast<float*>(&out) + h, &q, sizeof q);
-        }
-    };
+    const auto pick = [](const I& mask, const V& a, const V& b, V& out) noexcept { pickLanes(mask, a, b, out); };
+    const auto root = [](const V& x, V& out) noexcept { sqrtLanes(x, out); };
     for (int i = 0; i * kLanes < count; ++i)
     {
         const int b = i * kLanes;
@@ -552,52 +648,34 @@ void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexc
     const bool sharing = v.shareTime > 0.0f;
     const VoiceBands& vb = v.bands;
     HarmonicState& hs = v.harmonics;
-    const auto shareAt = [&](int h, float here, float next) noexcept {
-        const auto sh = static_cast<size_t>(h);
-        const float hw = harmBandWeight[sh];
-        const float cs = here * hw + next * (1.0f - hw);
-        const float c2 = 1.0f - cs * cs;
-        hs.share[sh] = cs;
-        hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
-    };
     // Below the banded harmonics, harmonic h is band h: straight copies.
     const int single = std::min(last + 1, kSingleHarmonicBands);
-    for (int h = 0; h < single; ++h)
-    {
-        const auto sh = static_cast<size_t>(h);
-        hs.bandOscRate[sh] = vb.oscRate[sh];
-        hs.bandDepth1[sh] = vb.oscDepth1[sh];
-        hs.bandDepth2[sh] = vb.oscDepth2[sh];
-        hs.bandDetune[sh] = vb.detune[sh];
-        hs.phaseOffset[sh] = vb.phaseOffset[sh];
-    }
-    if (sharing)
-        for (int h = 0; h < single; ++h)
-            shareAt(h, v.bandShare[static_cast<size_t>(h)], v.bandShare[static_cast<size_t>(h) + 1]);
-    // Above them band by band over its run of harmonics, each band value read once.
-    for (int b = single; b <= last && bandStart[static_cast<size_t>(b)] < kMaxHarmonics; ++b)
-    {
-        const auto sb = static_cast<size_t>(b);
-        const int from = bandStart[sb];
-        const int to = std::min(bandStart[sb + 1], kMaxHarmonics);
-        const float rate = vb.oscRate[sb], depth1 = vb.oscDepth1[sb], depth2 = vb.oscDepth2[sb];
-        const float detune = vb.detune[sb];
-        const auto offset = static_cast<float>(vb.phaseOffset[sb]);
-        for (int h = from; h < to; ++h)
+    // Above them band by band over its run of harmonics, each band value read once, up to the
+    // last band that starts below the harmonic limit.
+    int end = single;
+    while (end <= last && bandStart[static_cast<size_t>(end)] < kMaxHarmonics)
+        ++end;
+    const int limit = end > single ? std::min(bandStart[static_cast<size_t>(end)], kMaxHarmonics) : 0;
+    vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
+        constexpr int kLanes = decltype(wide)::value ? 8 : 4;
+        copyRun(hs.bandOscRate.data(), vb.oscRate.data(), single);
+        copyRun(hs.bandDepth1.data(), vb.oscDepth1.data(), single);
+        copyRun(hs.bandDepth2.data(), vb.oscDepth2.data(), single);
+        copyRun(hs.bandDetune.data(), vb.detune.data(), single);
+        copyRun(hs.phaseOffset.data(), vb.phaseOffset.data(), single);
+        if (sharing)
+            shareRun(hs.share.data(), hs.shareCoherent.data(), v.bandShare.data(), v.bandShare.data() + 1,
+                     harmBandWeight.data(), single);
+        for (int b = single; b < end; ++b)
         {
-            const auto sh = static_cast<size_t>(h);
-            hs.bandOscRate[sh] = rate;
-            hs.bandDepth1[sh] = depth1;
-            hs.bandDepth2[sh] = depth2;
-            hs.bandDetune[sh] = detune;
-            hs.phaseOffset[sh] = static_cast<int32_t>(offset * randTableReal[sh]);
+            const auto sb = static_cast<size_t>(b);
+            const BandRun run{vb.oscRate[sb], vb.oscDepth1[sb], vb.oscDepth2[sb], vb.detune[sb],
+                              static_cast<float>(vb.phaseOffset[sb]), v.bandShare[sb],
+                              v.bandShare[std::min(sb + 1, size_t{kMaxBands - 1})]};
+            spreadBand<kLanes>(hs, bandStart[sb], std::min(bandStart[sb + 1], kMaxHarmonics), limit, run, sharing,
+                               randTableReal.data(), harmBandWeight.data());
         }
-        if (!sharing) continue;
-        const float shareHere = v.bandShare[sb];
-        const float shareNext = v.bandShare[std::min(sb + 1, size_t{kMaxBands - 1})];
-        for (int h = from; h < to; ++h)
-            shareAt(h, shareHere, shareNext);
-    }
+    });
 }
 
 void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
