@@ -45,6 +45,18 @@ int sharedCorners(const std::array<uint16_t, 3>& a, const std::array<uint16_t, 3
     return n;
 }
 
+// A mix copied as three 16-byte moves: the compiler turns a whole 48-byte copy into a string
+// move, which takes longer to start than the lookup it saves.
+void copyMix(NodeMix& to, const NodeMix& from) noexcept
+{
+    using Piece = int32_t __attribute__((vector_size(16), aligned(4), may_alias));
+    static_assert(sizeof(NodeMix) == 3 * sizeof(Piece));
+    auto* dst = reinterpret_cast<Piece*>(&to);
+    const auto* src = reinterpret_cast<const Piece*>(&from);
+    const Piece a = src[0], b = src[1], c = src[2];
+    dst[0] = a, dst[1] = b, dst[2] = c;
+}
+
 float clampCoordinate(float v, float lo, float hi) noexcept
 {
     if (std::isnan(v)) return 0.5f * (lo + hi);
@@ -159,6 +171,7 @@ void NodeCanvasData::triangulate() noexcept
         triShade[static_cast<size_t>(t)] = static_cast<int16_t>(shade);
     }
 
+    lastHinted.tri = -1;
     getNodeMixForPoint(currentMix.point, true, nullptr, true);
     dirty = 0;
 }
@@ -190,6 +203,26 @@ NodeMix NodeCanvasData::getNodeMixForPoint(Point2D pt, bool store, int* triHint,
     const int tris = std::clamp(triCount, 0, kMaxTriangles);
     int start = 0;
     if (triHint != nullptr && *triHint >= 0 && *triHint < tris) start = *triHint;
+
+    // The hinted triangle is tried first, so when it holds the point the mix depends on nothing but
+    // the point, that triangle's corners and their positions, and the counts and mode; compared
+    // bit for bit, so a reused mix is the one the search would find.
+    const auto same = [](const auto& a, const auto& b) noexcept { return std::memcmp(&a, &b, sizeof a) == 0; };
+    // (A canvas copied in carries its last lookup too: its corners are held inside the node array.)
+    const auto cornerPos = [this](const std::array<uint16_t, 3>& c) noexcept {
+        return std::array<Point2D, 3>{nodes[c[0] % kMaxCanvasNodes].pos, nodes[c[1] % kMaxCanvasNodes].pos,
+                                      nodes[c[2] % kMaxCanvasNodes].pos};
+    };
+    HintedLookup& last = lastHinted;
+    if (triHint != nullptr && start < tris && last.tri == start && same(last.point, p) &&
+        last.nodeCount == nodeCount && last.triCount == triCount && last.mode == mode &&
+        same(last.corner, tri[static_cast<size_t>(start)]) && same(last.cornerPos, cornerPos(last.corner)))
+    {
+        *triHint = start;
+        copyMix(mix, last.mix);
+        if (store) copyMix(currentMix, mix);
+        return mix;
+    }
 
     for (int visit = 0; visit < tris; ++visit)
     {
@@ -268,6 +301,8 @@ NodeMix NodeCanvasData::getNodeMixForPoint(Point2D pt, bool store, int* triHint,
                 mix.weight[static_cast<size_t>(q)] /= sum;
         else
             mix.count = 0;
+        if (triHint != nullptr && visit == 0)
+            last = {p, t, corner, cornerPos(corner), nodeCount, triCount, mode, mix};
         break;
     }
 

@@ -94,6 +94,22 @@ struct NodeCanvasData
     std::array<Point2D, kNumCanvasModes> lo{}; // lower corner of the point's bounds, per mode
     std::array<Point2D, kNumCanvasModes> hi{}; // upper corner of the point's bounds, per mode
 
+    // The last lookup that found its point in the triangle its hint named, with everything its mix
+    // came from; a lookup of the same point from the same hint on an unchanged triangle reuses the
+    // mix, since voices ask for the same point every hop while the morph stands still.
+    struct HintedLookup
+    {
+        Point2D point;
+        int32_t tri = -1;
+        std::array<uint16_t, 3> corner{};
+        std::array<Point2D, 3> cornerPos{};
+        int32_t nodeCount = 0;
+        int32_t triCount = 0;
+        int32_t mode = 0;
+        NodeMix mix;
+    };
+    HintedLookup lastHinted;
+
     // Appends the frame points, rebuilds tri/triCount/triShade, recomputes currentMix for the current
     // point (clamped to the mode, no hint) and clears dirty. A nodeCount outside 0..64 is first held
     // in that range; nodes with non-finite or absurdly distant coordinates join no triangle.

@@ -2,8 +2,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/synth/FourLanes.h"
 #include "engine/KeySpaceDSP.h"
+#include "engine/synth/FourLanes.h"
+#include "engine/VectorWidth.h"
 
 // The voice's spectral set-up: blends the zones of the mixed sounds into per-band, per-resonance and
 // per-harmonic values, and at a note start renders the onset burst straight into the rings.
@@ -82,6 +83,259 @@ void decodeBands(DecodedBands& d, const uint8_t* records, ptrdiff_t stride, int 
             set(DecodedBands::kByte14 + i, static_cast<float>(r[14 + i]));
         set(DecodedBands::kDetuneGain,
             1.0f - 0.00024557384f * static_cast<float>(r[14]) * std::sqrt(static_cast<float>(r[15])));
+    }
+}
+
+// Per-band sums of the blend over the mixed sounds, one array per sum, so that each sound adds its
+// bands in one plain loop over bands (vectorised in the chosen width).
+struct BlendSums
+{
+    enum Sum { kE, kA, kWidthANum, kAbsA, kB, kWidthBNum, kAbsB, kC, kDecay, kBin, kDetuneNum, kDetuneDen, kShare,
+               kByte14, kNumSums = kByte14 + 8 };
+    alignas(32) std::array<std::array<float, kMaxBands>, kNumSums> sum;
+};
+
+// Four or eight floats (ints) side by side, by width. They read and write float arrays in place,
+// so they may alias floats and need no more than a float's alignment.
+template <int kLanes> struct Lanes;
+template <> struct Lanes<4>
+{
+    using V = float __attribute__((vector_size(16), aligned(4), may_alias));
+    using I = int32_t __attribute__((vector_size(16), aligned(4), may_alias));
+};
+template <> struct Lanes<8>
+{
+    using V = float __attribute__((vector_size(32), aligned(4), may_alias));
+    using I = int32_t __attribute__((vector_size(32), aligned(4), may_alias));
+};
+
+// Adds one sound at weight w into the sums of bands 0..count-1, kLanes bands at a time, count
+// rounded up: a sound's decoded fields past its bands are +0 and w is finite and not negative, so
+// every term it adds there is a zero, which leaves a sum (never -0, as it starts at +0) unchanged,
+// as leaving the sound out would.
+template <int kLanes, bool kWithShare>
+[[gnu::always_inline]] inline void addSlot(BlendSums& s, const DecodedBands& d, float w, int count) noexcept
+{
+    using V = typename Lanes<kLanes>::V;
+    using I = typename Lanes<kLanes>::I;
+    static_assert(sizeof(V) == 4 * kLanes && kMaxBands % kLanes == 0);
+    using F = DecodedBands;
+    using S = BlendSums;
+    // Field f and sum k as groups of kLanes bands.
+    const auto field = [&d](int f) noexcept { return reinterpret_cast<const V*>(d.field[static_cast<size_t>(f)].data()); };
+    const auto sum = [&s](int k) noexcept { return reinterpret_cast<V*>(s.sum[static_cast<size_t>(k)].data()); };
+    const V zero{};
+    const I noSign = I{} + 0x7fffffff;
+    for (int i = 0; i * kLanes < count; ++i)
+    {
+        const V aw = field(F::kLevelA)[i] * w;
+        const V bw = field(F::kLevelB)[i] * w;
+        const V cw = field(F::kLevelC)[i] * w;
+        // Each level where it is not below zero, else +0; |x| by the sign bit, as std::fabs.
+        const V e = reinterpret_cast<V>(reinterpret_cast<I>(aw) & ~(aw < zero)) +
+                    reinterpret_cast<V>(reinterpret_cast<I>(bw) & ~(bw < zero)) + cw;
+        const V absAw = reinterpret_cast<V>(reinterpret_cast<I>(aw) & noSign);
+        const V absBw = reinterpret_cast<V>(reinterpret_cast<I>(bw) & noSign);
+        sum(S::kA)[i] += aw;
+        sum(S::kWidthANum)[i] += field(F::kWidthA)[i] * absAw;
+        sum(S::kAbsA)[i] += absAw;
+        sum(S::kB)[i] += bw;
+        sum(S::kWidthBNum)[i] += field(F::kWidthB)[i] * absBw;
+        sum(S::kAbsB)[i] += absBw;
+        sum(S::kC)[i] += cw;
+        sum(S::kE)[i] += e;
+        sum(S::kDecay)[i] += field(F::kDecayShape)[i] * e;
+        for (int k = 0; k < 8; ++k)
+            sum(S::kByte14 + k)[i] += field(F::kByte14 + k)[i] * e;
+        sum(S::kBin)[i] += field(F::kBinOffset)[i] * e;
+        const V g = field(F::kDetuneGain)[i];
+        const V eg2 = (e * g) * (e * g);
+        sum(S::kDetuneNum)[i] += field(F::kDetune)[i] * eg2;
+        sum(S::kDetuneDen)[i] += eg2;
+        if constexpr (kWithShare)
+            sum(S::kShare)[i] += e * field(F::kShare)[i];
+    }
+}
+
+// Lane-wise: out = a where mask, else b.
+template <class V, class I>
+[[gnu::always_inline]] inline void pickLanes(const I& mask, const V& a, const V& b, V& out) noexcept
+{
+    out = reinterpret_cast<V>((reinterpret_cast<I>(a) & mask) | (reinterpret_cast<I>(b) & ~mask));
+}
+
+// Lane-wise square root, as std::sqrt; eight lanes as two halves of four (as fast per lane, and
+// every x86-64 has the four-lane form), kept in registers.
+[[gnu::always_inline]] inline void sqrtLanes(const Lanes<4>::V& x, Lanes<4>::V& out) noexcept
+{
+    out = reinterpret_cast<Lanes<4>::V>(lanes::sqrt4(reinterpret_cast<lanes::F4>(x)));
+}
+[[gnu::always_inline]] inline void sqrtLanes(const Lanes<8>::V& x, Lanes<8>::V& out) noexcept
+{
+    const lanes::F4 lo = lanes::sqrt4(__builtin_shufflevector(x, x, 0, 1, 2, 3));
+    const lanes::F4 hi = lanes::sqrt4(__builtin_shufflevector(x, x, 4, 5, 6, 7));
+    out = __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+}
+
+// Every lane x.
+template <class V>
+[[gnu::always_inline]] inline void splatLanes(float x, V& out) noexcept
+{
+    for (size_t k = 0; k < sizeof out / sizeof(float); ++k)
+        out[k] = x;
+}
+
+// Harmonics 0..n-1 of the single-harmonic bands: each is its band (the arrays never overlap).
+template <class T>
+[[gnu::always_inline]] inline void copyRun(T* __restrict dst, const T* __restrict src, int n) noexcept
+{
+    for (int h = 0; h < n; ++h)
+        dst[h] = src[h];
+}
+
+// Their share, crossfaded from their band's towards the next one's by the harmonic's weight, and
+// the coherent part that goes with it.
+[[gnu::always_inline]] inline void shareRun(float* __restrict share, float* __restrict coherent,
+                                            const float* __restrict here, const float* __restrict next,
+                                            const float* __restrict weight, int n) noexcept
+{
+    for (int h = 0; h < n; ++h)
+    {
+        const float cs = here[h] * weight[h] + next[h] * (1.0f - weight[h]);
+        const float c2 = 1.0f - cs * cs;
+        share[h] = cs;
+        coherent[h] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+    }
+}
+
+// What the harmonics of one band take from it.
+struct BandRun
+{
+    float rate, depth1, depth2, detune, offset, shareHere, shareNext;
+};
+
+// Harmonics from..to-1 of one band: its values, the phase offset scattered by each harmonic's
+// random factor and, when sharing, the share crossfaded towards the next band. Whole groups of
+// kLanes harmonics from `from` on while they end at or below limit, the last one running past `to`
+// into later bands' harmonics, which those bands write over after; the rest one by one.
+template <int kLanes>
+[[gnu::always_inline]] inline void spreadBand(HarmonicState& hs, int from, int to, int limit, const BandRun& r,
+                                              bool sharing, const float* randReal, const float* bandWeight) noexcept
+{
+    using V = typename Lanes<kLanes>::V;
+    using I = typename Lanes<kLanes>::I;
+    const auto at = [](auto& field, int h) noexcept { return reinterpret_cast<V*>(field.data() + h); };
+    V rate, depth1, depth2, detune;
+    splatLanes(r.rate, rate), splatLanes(r.depth1, depth1), splatLanes(r.depth2, depth2);
+    splatLanes(r.detune, detune);
+    const V zero{};
+    int h = from;
+    for (; h < to && h + kLanes <= limit; h += kLanes)
+    {
+        *at(hs.bandOscRate, h) = rate;
+        *at(hs.bandDepth1, h) = depth1;
+        *at(hs.bandDepth2, h) = depth2;
+        *at(hs.bandDetune, h) = detune;
+        const V scattered = r.offset * *reinterpret_cast<const V*>(randReal + h);
+        *reinterpret_cast<I*>(hs.phaseOffset.data() + h) = __builtin_convertvector(scattered, I);
+        if (!sharing) continue;
+        const V hw = *reinterpret_cast<const V*>(bandWeight + h);
+        const V cs = r.shareHere * hw + r.shareNext * (1.0f - hw);
+        const V c2 = 1.0f - cs * cs;
+        V coherent;
+        pickLanes(zero < c2, c2, zero, coherent);
+        sqrtLanes(coherent, coherent);
+        *at(hs.share, h) = cs;
+        *at(hs.shareCoherent, h) = coherent;
+    }
+    for (; h < to; ++h)
+    {
+        const auto sh = static_cast<size_t>(h);
+        hs.bandOscRate[sh] = r.rate;
+        hs.bandDepth1[sh] = r.depth1;
+        hs.bandDepth2[sh] = r.depth2;
+        hs.bandDetune[sh] = r.detune;
+        hs.phaseOffset[sh] = static_cast<int32_t>(r.offset * randReal[h]);
+        if (!sharing) continue;
+        const float hw = bandWeight[h];
+        const float cs = r.shareHere * hw + r.shareNext * (1.0f - hw);
+        const float c2 = 1.0f - cs * cs;
+        hs.share[sh] = cs;
+        hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
+    }
+}
+
+// Stores the first n lanes of x at dst (a whole group at once), so that nothing past the blended
+// bands changes.
+template <class Dst, class V>
+[[gnu::always_inline]] inline void storeLanes(Dst* dst, const V& x, int n) noexcept
+{
+    if (n == static_cast<int>(sizeof x / sizeof(Dst)))
+        std::memcpy(dst, &x, sizeof x);
+    else
+        for (int k = 0; k < n; ++k)
+            dst[k] = x[k];
+}
+
+// The voice's band values of bands 0..count-1 from the blend's sums, kLanes bands at a time, and
+// bytes 20 and 21 of the blended records for the jitter generators (whole groups).
+template <int kLanes>
+[[gnu::always_inline]] inline void blendedBands(BlendSums& s, int count, float hopSeconds, float noteHz,
+                                                float veloGain, bool sharing, VoiceBands& vb, float* share,
+                                                float* mean19Out, float* mean20Out, float* mean21Out) noexcept
+{
+    using V = typename Lanes<kLanes>::V;
+    using I = typename Lanes<kLanes>::I;
+    using S = BlendSums;
+    const auto sum = [&s](int k) noexcept { return reinterpret_cast<const V*>(s.sum[static_cast<size_t>(k)].data()); };
+    const V zero{};
+    const V one = zero + 1.0f;
+    const I noSign = I{} + 0x7fffffff;
+    const auto pick = [](const I& mask, const V& a, const V& b, V& out) noexcept { pickLanes(mask, a, b, out); };
+    const auto root = [](const V& x, V& out) noexcept { sqrtLanes(x, out); };
+    for (int i = 0; i * kLanes < count; ++i)
+    {
+        const int b = i * kLanes;
+        const int n = std::min(kLanes, count - b);
+        const V invE = 1.0f / (sum(S::kE)[i] + 1e-20f);
+        const V wa = sum(S::kWidthANum)[i] / (sum(S::kAbsA)[i] + 1e-20f);
+        const V wb = sum(S::kWidthBNum)[i] / (sum(S::kAbsB)[i] + 1e-20f);
+        const auto byteSum = [&](int byte) noexcept { return sum(S::kByte14 + byte - 14) + i; };
+        const V unit16 = (*byteSum(16) * invE) / 255.0f;
+        V m16, depth1, depth2, tonality, unit14;
+        pick(one < unit16, one, unit16, m16);
+        pick(one < (*byteSum(14) * invE) / 255.0f, one, (*byteSum(14) * invE) / 255.0f, unit14);
+        root(1.0f - m16, depth1);
+        root(2.0f * m16, depth2);
+        root(unit14, tonality);
+        const V m17 = (*byteSum(17) * invE);
+        const V sa = sum(S::kA)[i], sb = sum(S::kB)[i], sc = sum(S::kC)[i];
+        storeLanes(vb.levelA.data() + b, reinterpret_cast<V>(reinterpret_cast<I>(sa) & noSign) * sa * 1e-6f * veloGain, n);
+        storeLanes(vb.sharpA.data() + b, 1.0f / (wa * wa * 1e-6f + 1e-4f), n);
+        storeLanes(vb.levelB.data() + b, reinterpret_cast<V>(reinterpret_cast<I>(sb) & noSign) * sb * 1e-6f * veloGain, n);
+        storeLanes(vb.sharpB.data() + b, 1.0f / (wb * wb * 1e-6f + 1e-4f), n);
+        storeLanes(vb.decayShape.data() + b, sum(S::kDecay)[i] * invE / 255.0f, n);
+        storeLanes(vb.levelC.data() + b, reinterpret_cast<V>(reinterpret_cast<I>(sc) & noSign) * sc * 1e-6f * veloGain, n);
+        storeLanes(vb.oscDepth1.data() + b, depth1, n);
+        storeLanes(vb.oscDepth2.data() + b, depth2, n);
+        storeLanes(vb.oscRate.data() + b, m17 * m17 * 0.01f * hopSeconds, n);
+        storeLanes(vb.oscStartPhase.data() + b, (*byteSum(18) * invE) / 255.0f, n);
+        storeLanes(vb.tonality.data() + b, tonality, n);
+        storeLanes(vb.noiseWidth.data() + b, (*byteSum(15) * invE) * 1.333f * hopSeconds * noteHz / 255.0f, n);
+        storeLanes(vb.unity.data() + b, one, n);
+        storeLanes(vb.detune.data() + b, sum(S::kDetuneNum)[i] / (sum(S::kDetuneDen)[i] + 1e-20f) * 3.0517578e-5f, n);
+        storeLanes(vb.phaseOffset.data() + b, __builtin_convertvector(4.0f * sum(S::kBin)[i] * invE, I), n);
+        storeLanes(mean19Out + b, (*byteSum(19) * invE) / 255.0f, n);
+        storeLanes(mean20Out + b, (*byteSum(20) * invE) / 255.0f, kLanes);
+        storeLanes(mean21Out + b, (*byteSum(21) * invE), kLanes);
+        if (sharing)
+        {
+            V r, level;
+            root(sum(S::kShare)[i] * invE / 255.0f, r);
+            pick(one < r, one, r, level);
+            pick(r < zero, zero, level, level);
+            storeLanes(share + b, level, n);
+        }
     }
 }
 } // namespace
@@ -229,11 +483,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     }
     const float veloGain = v.veloGain;
 
-    // Bands. A moving morph re-blends every band of the voice every hop, so the blend runs on
-    // four bands at a time over each slot's decoded records, decoded only when the slot's zone was
-    // not among the voice's last ones. Lane-wise vector arithmetic in the scalar order gives the
-    // same values as one band at a time; a lane whose band a slot does not have keeps its sums
-    // untouched, as skipping the slot would.
+    // Bands. A moving morph re-blends every band of the voice every hop, so the blend runs as
+    // plain loops over bands on each slot's decoded records (decoded only when the slot's zone was
+    // not among the voice's last ones), in the chosen vector width: lane-wise arithmetic in the
+    // scalar order, so both widths give the values of one band at a time.
     struct SlotBands
     {
         const uint8_t* records;
@@ -269,136 +522,38 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
                     claimed[i] = true, decoded[static_cast<size_t>(j)] = &v.decodedBands[i];
                 }
     }
-    using lanes::F4;
-    using lanes::I4;
-    using lanes::select;
-    using lanes::splat;
-    constexpr int kBytes = 8; // bytes 14..21 of a band record
-    float runningSum = 0.0f;
-    for (int b0 = 0; b0 < bandCount; b0 += lanes::kLanes)
-    {
-        const I4 band = b0 + I4{0, 1, 2, 3};
-        F4 sumE = splat(0.0f), sa = sumE, waNum = sumE, absA = sumE, sb = sumE, wbNum = sumE, absB = sumE, sc = sumE;
-        F4 detNum = sumE, detDen = sumE, shareSum = sumE, binSum = sumE, decaySum = sumE;
-        std::array<F4, kBytes> byteSum;
-        byteSum.fill(sumE);
+    BlendSums sums;
+    std::array<float, kMaxBands> mean20, mean21;
+    vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
+        constexpr int kLanes = decltype(wide)::value ? 8 : 4;
+        for (auto& sum : sums.sum)
+            std::fill(sum.begin(), sum.begin() + (bandCount + kLanes - 1) / kLanes * kLanes, 0.0f);
         for (int j = 0; j < slots; ++j)
         {
             const SlotBands& slot = slotBands[static_cast<size_t>(j)];
-            const I4 on = (band < std::min(slot.bands, bandCount));
-            if (!lanes::anyLane(on)) continue;
             const DecodedBands& d = *decoded[static_cast<size_t>(j)];
-            const auto field = [&d, b0](int f) noexcept {
-                F4 x;
-                std::memcpy(&x, d.field[static_cast<size_t>(f)].data() + b0, sizeof x);
-                return x;
-            };
-            const float w = slot.weight;
-            const F4 aw = field(DecodedBands::kLevelA) * w;
-            const F4 bw = field(DecodedBands::kLevelB) * w;
-            const F4 cw = field(DecodedBands::kLevelC) * w;
-            const F4 e = select(aw < 0.0f, splat(0.0f), aw) + select(bw < 0.0f, splat(0.0f), bw) + cw;
-            const F4 g = field(DecodedBands::kDetuneGain);
-            const F4 absAw = lanes::abs4(aw);
-            const F4 absBw = lanes::abs4(bw);
-            const auto add = [&on](F4& sum, F4 term) noexcept { sum = select(on, sum + term, sum); };
-            add(sa, aw);
-            add(waNum, field(DecodedBands::kWidthA) * absAw);
-            add(absA, absAw);
-            add(sb, bw);
-            add(wbNum, field(DecodedBands::kWidthB) * absBw);
-            add(absB, absBw);
-            add(sc, cw);
-            add(sumE, e);
-            add(decaySum, field(DecodedBands::kDecayShape) * e);
-            for (int i = 0; i < kBytes; ++i)
-                add(byteSum[static_cast<size_t>(i)], field(DecodedBands::kByte14 + i) * e);
-            add(binSum, field(DecodedBands::kBinOffset) * e);
-            const F4 eg2 = (e * g) * (e * g);
-            add(detNum, field(DecodedBands::kDetune) * eg2);
-            add(detDen, eg2);
-            if (slot.share != nullptr) add(shareSum, e * field(DecodedBands::kShare));
+            const int count = std::min(slot.bands, bandCount);
+            if (slot.share != nullptr)
+                addSlot<kLanes, true>(sums, d, slot.weight, count);
+            else
+                addSlot<kLanes, false>(sums, d, slot.weight, count);
         }
-        const F4 invE = 1.0f / (sumE + 1e-20f);
-        const F4 wa = waNum / (absA + 1e-20f);
-        const F4 wb = wbNum / (absB + 1e-20f);
-        std::array<F4, kBytes> mean;
-        for (int i = 0; i < kBytes; ++i)
-            mean[static_cast<size_t>(i)] = byteSum[static_cast<size_t>(i)] * invE;
-        const auto unit = [&mean](int byte) noexcept { return mean[static_cast<size_t>(byte - 14)] / 255.0f; };
-        const F4 unit16 = unit(16);
-        const F4 m16 = select(1.0f < unit16, splat(1.0f), unit16);
-        const F4 m17 = mean[17 - 14];
-        const F4 unit14 = unit(14);
-        const F4 sharpA = 1.0f / (wa * wa * 1e-6f + 1e-4f);
-        const F4 sharpB = 1.0f / (wb * wb * 1e-6f + 1e-4f);
-        const F4 decayShape = decaySum * invE / 255.0f;
-        const F4 depth1 = lanes::sqrt4(1.0f - m16);
-        const F4 depth2 = lanes::sqrt4(2.0f * m16);
-        const F4 oscRate = m17 * m17 * 0.01f * hopSeconds;
-        const F4 startPhase = unit(18);
-        const F4 tonality = lanes::sqrt4(select(1.0f < unit14, splat(1.0f), unit14));
-        const F4 noiseWidth = mean[15 - 14] * 1.333f * hopSeconds * noteHz / 255.0f;
-        const F4 detune = detNum / (detDen + 1e-20f) * 3.0517578e-5f;
-        const I4 phaseOffset = lanes::toInt(4.0f * binSum * invE);
-        const F4 levelA = lanes::abs4(sa) * sa * 1e-6f * veloGain;
-        const F4 levelB = lanes::abs4(sb) * sb * 1e-6f * veloGain;
-        const F4 levelC = lanes::abs4(sc) * sc * 1e-6f * veloGain;
-        const F4 shareRoot = lanes::sqrt4(shareSum * invE / 255.0f);
-        const F4 shareLevel = select(shareRoot < 0.0f, splat(0.0f), select(1.0f < shareRoot, splat(1.0f), shareRoot));
-        const F4 mean19 = unit(19);
-        const F4 mean20 = unit(20);
-        const F4 mean21 = mean[21 - 14];
-
-        VoiceBands& vb = v.bands;
-        const bool wholeGroup = b0 + lanes::kLanes <= bandCount;
-        if (wholeGroup)
+        blendedBands<kLanes>(sums, bandCount, hopSeconds, noteHz, veloGain, v.shareTime > 0.0f, v.bands, v.bandShare.data(),
+                     v.bandMean19.data(), mean20.data(), mean21.data());
+    });
+    // The jitter generators: a band's running sum of byte 20 picks its generator, and the first
+    // band to reach one sets its rate.
+    float runningSum = 0.0f;
+    for (int b = 0; b < bandCount; ++b)
+    {
+        runningSum += mean20[static_cast<size_t>(b)];
+        v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
+        const int markIndex = static_cast<int>(runningSum);
+        if (markIndex >= v.markCount && markIndex <= kMaxBands)
         {
-            // Whole groups of four bands store as vectors; a last, partial group band by band, so
-            // nothing past the blended bands changes.
-            const auto store = [b0](auto& field, auto x) noexcept { std::memcpy(field.data() + b0, &x, sizeof x); };
-            store(vb.levelA, levelA), store(vb.sharpA, sharpA), store(vb.levelB, levelB), store(vb.sharpB, sharpB);
-            store(vb.decayShape, decayShape), store(vb.levelC, levelC), store(vb.oscDepth1, depth1);
-            store(vb.oscDepth2, depth2), store(vb.oscRate, oscRate), store(vb.oscStartPhase, startPhase);
-            store(vb.tonality, tonality), store(vb.noiseWidth, noiseWidth), store(vb.unity, splat(1.0f));
-            store(vb.detune, detune), store(vb.phaseOffset, phaseOffset), store(v.bandMean19, mean19);
-            if (v.shareTime > 0.0f) store(v.bandShare, shareLevel);
-        }
-        for (int k = 0; k < lanes::kLanes && b0 + k < bandCount; ++k)
-        {
-            const int b = b0 + k;
-            const auto sb = static_cast<size_t>(b);
-            if (!wholeGroup)
-            {
-                vb.levelA[sb] = levelA[k];
-                vb.sharpA[sb] = sharpA[k];
-                vb.levelB[sb] = levelB[k];
-                vb.sharpB[sb] = sharpB[k];
-                vb.decayShape[sb] = decayShape[k];
-                vb.levelC[sb] = levelC[k];
-                vb.oscDepth1[sb] = depth1[k];
-                vb.oscDepth2[sb] = depth2[k];
-                vb.oscRate[sb] = oscRate[k];
-                vb.oscStartPhase[sb] = startPhase[k];
-                vb.tonality[sb] = tonality[k];
-                vb.noiseWidth[sb] = noiseWidth[k];
-                vb.unity[sb] = 1.0f;
-                vb.detune[sb] = detune[k];
-                vb.phaseOffset[sb] = phaseOffset[k];
-
-                if (v.shareTime > 0.0f)
-                    v.bandShare[static_cast<size_t>(b)] = shareLevel[k];
-                v.bandMean19[static_cast<size_t>(b)] = mean19[k];
-            }
-            runningSum += mean20[k];
-            v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
-            const int markIndex = static_cast<int>(runningSum);
-            if (markIndex >= v.markCount && markIndex <= kMaxBands)
-            {
-                const float m21 = mean21[k];
-                v.marks[static_cast<size_t>(markIndex)].rate = m21 * m21 * 0.01f;
-                v.markCount = markIndex + 1;
-            }
+            const float m21 = mean21[static_cast<size_t>(b)];
+            v.marks[static_cast<size_t>(markIndex)].rate = m21 * m21 * 0.01f;
+            v.markCount = markIndex + 1;
         }
     }
 
@@ -493,52 +648,34 @@ void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexc
     const bool sharing = v.shareTime > 0.0f;
     const VoiceBands& vb = v.bands;
     HarmonicState& hs = v.harmonics;
-    const auto shareAt = [&](int h, float here, float next) noexcept {
-        const auto sh = static_cast<size_t>(h);
-        const float hw = harmBandWeight[sh];
-        const float cs = here * hw + next * (1.0f - hw);
-        const float c2 = 1.0f - cs * cs;
-        hs.share[sh] = cs;
-        hs.shareCoherent[sh] = std::sqrt(0.0f < c2 ? c2 : 0.0f);
-    };
     // Below the banded harmonics, harmonic h is band h: straight copies.
     const int single = std::min(last + 1, kSingleHarmonicBands);
-    for (int h = 0; h < single; ++h)
-    {
-        const auto sh = static_cast<size_t>(h);
-        hs.bandOscRate[sh] = vb.oscRate[sh];
-        hs.bandDepth1[sh] = vb.oscDepth1[sh];
-        hs.bandDepth2[sh] = vb.oscDepth2[sh];
-        hs.bandDetune[sh] = vb.detune[sh];
-        hs.phaseOffset[sh] = vb.phaseOffset[sh];
-    }
-    if (sharing)
-        for (int h = 0; h < single; ++h)
-            shareAt(h, v.bandShare[static_cast<size_t>(h)], v.bandShare[static_cast<size_t>(h) + 1]);
-    // Above them band by band over its run of harmonics, each band value read once.
-    for (int b = single; b <= last && bandStart[static_cast<size_t>(b)] < kMaxHarmonics; ++b)
-    {
-        const auto sb = static_cast<size_t>(b);
-        const int from = bandStart[sb];
-        const int to = std::min(bandStart[sb + 1], kMaxHarmonics);
-        const float rate = vb.oscRate[sb], depth1 = vb.oscDepth1[sb], depth2 = vb.oscDepth2[sb];
-        const float detune = vb.detune[sb];
-        const auto offset = static_cast<float>(vb.phaseOffset[sb]);
-        for (int h = from; h < to; ++h)
+    // Above them band by band over its run of harmonics, each band value read once, up to the
+    // last band that starts below the harmonic limit.
+    int end = single;
+    while (end <= last && bandStart[static_cast<size_t>(end)] < kMaxHarmonics)
+        ++end;
+    const int limit = end > single ? std::min(bandStart[static_cast<size_t>(end)], kMaxHarmonics) : 0;
+    vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
+        constexpr int kLanes = decltype(wide)::value ? 8 : 4;
+        copyRun(hs.bandOscRate.data(), vb.oscRate.data(), single);
+        copyRun(hs.bandDepth1.data(), vb.oscDepth1.data(), single);
+        copyRun(hs.bandDepth2.data(), vb.oscDepth2.data(), single);
+        copyRun(hs.bandDetune.data(), vb.detune.data(), single);
+        copyRun(hs.phaseOffset.data(), vb.phaseOffset.data(), single);
+        if (sharing)
+            shareRun(hs.share.data(), hs.shareCoherent.data(), v.bandShare.data(), v.bandShare.data() + 1,
+                     harmBandWeight.data(), single);
+        for (int b = single; b < end; ++b)
         {
-            const auto sh = static_cast<size_t>(h);
-            hs.bandOscRate[sh] = rate;
-            hs.bandDepth1[sh] = depth1;
-            hs.bandDepth2[sh] = depth2;
-            hs.bandDetune[sh] = detune;
-            hs.phaseOffset[sh] = static_cast<int32_t>(offset * randTableReal[sh]);
+            const auto sb = static_cast<size_t>(b);
+            const BandRun run{vb.oscRate[sb], vb.oscDepth1[sb], vb.oscDepth2[sb], vb.detune[sb],
+                              static_cast<float>(vb.phaseOffset[sb]), v.bandShare[sb],
+                              v.bandShare[std::min(sb + 1, size_t{kMaxBands - 1})]};
+            spreadBand<kLanes>(hs, bandStart[sb], std::min(bandStart[sb + 1], kMaxHarmonics), limit, run, sharing,
+                               randTableReal.data(), harmBandWeight.data());
         }
-        if (!sharing) continue;
-        const float shareHere = v.bandShare[sb];
-        const float shareNext = v.bandShare[std::min(sb + 1, size_t{kMaxBands - 1})];
-        for (int h = from; h < to; ++h)
-            shareAt(h, shareHere, shareNext);
-    }
+    });
 }
 
 void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept

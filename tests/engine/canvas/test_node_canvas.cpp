@@ -193,6 +193,30 @@ TEST(CanvasLookup, MatchesTheBruteForceOracleEverywhere)
     }
 }
 
+// A hinted lookup that reuses the last one gives what the same canvas without it finds (stored
+// as the current mix too), after each change that the reused mix depends on (mode 2: Keyboard),
+// or one it does not (the current mix).
+TEST(CanvasLookup, ReusedHintedLookupsMatchFreshOnes)
+{
+    const std::vector<void (*)(NodeCanvasData&, std::array<uint16_t, 3>&)> changes = {
+        [](auto& c, auto&) { c.currentMix = {}; }, [](auto& c, auto&) { c.nodeCount = 0; },
+        [](auto& c, auto& t) { c.nodes[t[0]].pos.x += 0.01f; }, [](auto& c, auto&) { c.mode = 2; },
+        [](auto&, auto& t) { std::rotate(t.begin(), t.begin() + 1, t.end()); }};
+    for (const auto change : changes)
+    {
+        NodeCanvasData c = canvasWith(randomPoints(16, 17u), 16u), fresh;
+        int hint = 0;
+        for (int pass = 0; pass < 3; ++pass) // the second finds the point where the hint says
+        {
+            const NodeMix m = c.getNodeMixForPoint({0.43f, 0.57f}, true, &hint, false);
+            fresh = c, fresh.lastHinted = {};
+            const NodeMix f = fresh.getNodeMixForPoint({0.43f, 0.57f}, true, &hint, false);
+            EXPECT_TRUE(std::memcmp(&m, &f, sizeof m) == 0 && std::memcmp(&c.currentMix, &f, sizeof f) == 0);
+            if (pass == 1) change(c, c.tri[size_t(hint)]);
+        }
+    }
+}
+
 TEST(CanvasLookup, PointsAreHeldInTheModesBoundsOrTheFallbackRange)
 {
     NodeCanvasData c = canvasWith(randomPoints(5, 2), 2);
