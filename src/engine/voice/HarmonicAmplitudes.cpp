@@ -1,8 +1,13 @@
 // Each harmonic's amplitude per channel from its formant-shifted band position, its band's
 // oscillation and, for noisy bands, its own band-limited noise.
 
+// Eight-float vectors pass between functions here only inside one form's inlined loop, never
+// across a call the two forms would have to agree on.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/VectorWidth.h"
@@ -183,27 +188,65 @@ bandValues(int count, const float* __restrict position, const float* const* __re
     }
 }
 
-// Tone plus noise where the harmonic is noisy (re0..im1 hold its two noise values on entry), the
-// pure tone elsewhere; all arrays contiguous per harmonic.
-[[gnu::always_inline]] inline void
-tonesWithNoise(int count, const float* __restrict rotRe, const float* __restrict rotIm,
-               const float* __restrict tonalIn, const float* __restrict noisyIn,
-               const int32_t* __restrict isNoisy, float* __restrict re0, float* __restrict im0,
-               float* __restrict re1, float* __restrict im1) noexcept
+static_assert(kMaxHarmonics % voicehop::kLanes8 == 0, "per-harmonic arrays hold whole groups of eight");
+
+[[gnu::always_inline]] inline voicehop::F8 load8(const float* p) noexcept
 {
-    for (int h = 0; h < count; ++h)
+    voicehop::F8 x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+[[gnu::always_inline]] inline voicehop::I8 load8i(const int32_t* p) noexcept
+{
+    voicehop::I8 x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+[[gnu::always_inline]] inline void store8(float* p, voicehop::F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
+
+// Tone plus noise where the harmonic is noisy, the pure tone elsewhere, with the noise values
+// read from the harmonics' noise sources as they stand after this hop's step; all arrays
+// contiguous per harmonic.
+[[gnu::always_inline]] inline void tonesWithNoise(int count, const float* __restrict rotRe,
+                                                  const float* __restrict rotIm, const float* __restrict tonalIn,
+                                                  const float* __restrict noisyIn, const float* __restrict step,
+                                                  const int32_t* __restrict isNoisy,
+                                                  const BandLimNoiseBank<kMaxHarmonics>& noise,
+                                                  float* __restrict re0, float* __restrict im0,
+                                                  float* __restrict re1, float* __restrict im1) noexcept
+{
+    const float* __restrict phase = noise.phase.data();
+    const float* __restrict old1Re = noise.old1Re.data();
+    const float* __restrict old1Im = noise.old1Im.data();
+    const float* __restrict new1Re = noise.new1Re.data();
+    const float* __restrict new1Im = noise.new1Im.data();
+    const float* __restrict old2Re = noise.old2Re.data();
+    const float* __restrict old2Im = noise.old2Im.data();
+    const float* __restrict new2Re = noise.new2Re.data();
+    const float* __restrict new2Im = noise.new2Im.data();
+    // Eight harmonics at a time, the last group's spare lanes computed and stored with the rest:
+    // every array holds whole groups of eight, and nothing downstream reads past count.
+    for (int h = 0; h < count; h += voicehop::kLanes8)
     {
-        const CF rot{rotRe[h], rotIm[h]};
-        const float tonal = tonalIn[h];
-        const float noisy = noisyIn[h];
-        const CF pure = voicehop::cscale(rot, tonal);
-        const CF a0 = voicehop::cmul({noisy * re0[h] + tonal, noisy * im0[h]}, rot);
-        const CF a1 = voicehop::cmul({noisy * re1[h] + tonal, noisy * im1[h]}, rot);
-        const bool mixed = isNoisy[h] != 0;
-        re0[h] = mixed ? a0.re : pure.re;
-        im0[h] = mixed ? a0.im : pure.im;
-        re1[h] = mixed ? a1.re : pure.re;
-        im1[h] = mixed ? a1.im : pure.im;
+        using voicehop::F8;
+        using voicehop::I8;
+        const I8 white = load8(step + h) > bandlim::kWhiteStep;
+        const F8 x = load8(phase + h);
+        const F8 n0re = bandlim::crossfaded(white, x, load8(old1Re + h), load8(new1Re + h));
+        const F8 n0im = bandlim::crossfaded(white, x, load8(old1Im + h), load8(new1Im + h));
+        const F8 n1re = bandlim::crossfaded(white, x, load8(old2Re + h), load8(new2Re + h));
+        const F8 n1im = bandlim::crossfaded(white, x, load8(old2Im + h), load8(new2Im + h));
+        const F8 rotR = load8(rotRe + h);
+        const F8 rotI = load8(rotIm + h);
+        const F8 tonal = load8(tonalIn + h);
+        const F8 noisy = load8(noisyIn + h);
+        const I8 mixed = load8i(isNoisy + h) != 0;
+        const F8 a0r = noisy * n0re + tonal, a0i = noisy * n0im;
+        const F8 a1r = noisy * n1re + tonal, a1i = noisy * n1im;
+        store8(re0 + h, mixed ? a0r * rotR - a0i * rotI : rotR * tonal);
+        store8(im0 + h, mixed ? a0r * rotI + a0i * rotR : rotI * tonal);
+        store8(re1 + h, mixed ? a1r * rotR - a1i * rotI : rotR * tonal);
+        store8(im1 + h, mixed ? a1r * rotI + a1i * rotR : rotI * tonal);
     }
 }
 
@@ -239,9 +282,9 @@ template <bool kWide>
         e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
         e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
     if (noisyCount == 0) return pureTones(count, rotRe, rotIm, tonal, amp[0], amp[1], amp[2], amp[3]);
-    // The noise values go into the partial list first, where the amplitudes then replace them.
-    v.harmonics.noise.step(step, isNoisy, count, hh.corrWeight, hh.spreadWeight, amp);
-    tonesWithNoise(count, rotRe, rotIm, tonal, noisy, isNoisy, amp[0], amp[1], amp[2], amp[3]);
+    v.harmonics.noise.advance(step, isNoisy, count, hh.corrWeight, hh.spreadWeight);
+    tonesWithNoise(count, rotRe, rotIm, tonal, noisy, step, isNoisy, v.harmonics.noise, amp[0], amp[1], amp[2],
+                   amp[3]);
 }
 
 } // namespace
