@@ -85,6 +85,11 @@ struct BandLimNoiseBank
     // re 2, im 2). Inline, so that it is compiled into each vector width of its callers.
     [[gnu::always_inline]] inline void step(const float* step, const int32_t* active, int count, float corr,
                                             float spread, float* const* out) noexcept;
+
+    // The first half of step: phases moved and targets drawn, values not yet read. Callers that
+    // read the values in a loop of their own take them from the arrays with bandlim::crossfaded.
+    [[gnu::always_inline]] inline void advance(const float* step, const int32_t* active, int count, float corr,
+                                               float spread) noexcept;
 };
 
 namespace bandlim
@@ -109,6 +114,19 @@ namespace bandlim
     }
 }
 
+// Values of the cubic crossfade of getUnitWithStep at phase x from old to new; a white source gives
+// its new value as it is. For one source (float, bool) or several side by side (compiler vector
+// types and a lane mask), the same arithmetic.
+template <class T, class Mask>
+[[gnu::always_inline]] inline T crossfaded(Mask white, T x, T oldValue, T newValue) noexcept
+{
+    const T y = 1.0f - x;
+    const T a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
+    const T b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
+    const T mixed = b * newValue + a * oldValue;
+    return white ? newValue : mixed;
+}
+
 // The cubic crossfade of getUnitWithStep from old to new values; white sources give their new
 // values as they are.
 [[gnu::always_inline]] inline void crossfade(int n, const float* __restrict step, const float* __restrict phase,
@@ -119,14 +137,8 @@ namespace bandlim
     for (int i = 0; i < n; ++i)
     {
         const bool white = step[i] > kWhiteStep;
-        const float x = phase[i];
-        const float y = 1.0f - x;
-        const float a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
-        const float b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
-        const float re = b * newRe[i] + a * oldRe[i];
-        const float im = b * newIm[i] + a * oldIm[i];
-        outRe[i] = white ? newRe[i] : re;
-        outIm[i] = white ? newIm[i] : im;
+        outRe[i] = crossfaded(white, phase[i], oldRe[i], newRe[i]);
+        outIm[i] = crossfaded(white, phase[i], oldIm[i], newIm[i]);
     }
 }
 } // namespace bandlim
@@ -134,6 +146,18 @@ namespace bandlim
 template <int kCapacity>
 void BandLimNoiseBank<kCapacity>::step(const float* stepBy, const int32_t* active, int count, float corr, float spread,
                                        float* const* out) noexcept
+{
+    advance(stepBy, active, count, corr, spread);
+    const int n = count < kCapacity ? count : kCapacity;
+    bandlim::crossfade(n, stepBy, phase.data(), old1Re.data(), old1Im.data(), new1Re.data(), new1Im.data(), out[0],
+                       out[1]);
+    bandlim::crossfade(n, stepBy, phase.data(), old2Re.data(), old2Im.data(), new2Re.data(), new2Im.data(), out[2],
+                       out[3]);
+}
+
+template <int kCapacity>
+void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* active, int count, float corr,
+                                          float spread) noexcept
 {
     alignas(32) std::array<int32_t, kCapacity> drawKind;
     const int n = count < kCapacity ? count : kCapacity;
@@ -170,8 +194,4 @@ void BandLimNoiseBank<kCapacity>::step(const float* stepBy, const int32_t* activ
             new2Im[i] = bandlim::kHalfPower * spread * q[3] + corr * new1Im[i];
         }
     }
-    bandlim::crossfade(n, stepBy, phase.data(), old1Re.data(), old1Im.data(), new1Re.data(), new1Im.data(), out[0],
-                       out[1]);
-    bandlim::crossfade(n, stepBy, phase.data(), old2Re.data(), old2Im.data(), new2Re.data(), new2Im.data(), out[2],
-                       out[3]);
 }

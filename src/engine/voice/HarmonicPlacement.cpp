@@ -1,7 +1,12 @@
 // Position and phase of each harmonic, then the stereo share and the far ear's shadow and delay.
 
+// Eight-float vectors pass between functions here only inside one form's inlined loop, never
+// across a call the two forms would have to agree on.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/VectorWidth.h"
@@ -21,12 +26,6 @@ using voicehop::kPosRound;
 // Harmonic deviation window of sounds with a harmonic share, in 1024ths of a turn.
 constexpr int32_t kShareLowPhase = 64;
 constexpr int32_t kShareHighPhase = 960;
-
-// x where keep is all ones, +0 where it is 0.
-[[gnu::always_inline]] inline float silentUnless(int32_t keep, float x) noexcept
-{
-    return __builtin_bit_cast(float, __builtin_bit_cast(int32_t, x) & keep);
-}
 
 // Harmonics [from, to) of one voice, first half: phase, position and the index of the rotation of
 // each harmonic, all contiguous per harmonic. Single-harmonic bands keep their detune and level;
@@ -117,22 +116,24 @@ QM_WIDE_TARGET inline __m256 rotationPairs(const CF* table, uint32_t i0, uint32_
 }
 
 // Eight table entries by index into a vector of real and one of imaginary parts.
-QM_WIDE_TARGET inline void rotations8(const CF* table, const uint32_t* i, float* re, float* im) noexcept
+QM_WIDE_TARGET inline void rotations8(const CF* table, const uint32_t* i, voicehop::F8& re, voicehop::F8& im) noexcept
 {
     const __m256 a = rotationPairs(table, i[0], i[1], i[4], i[5]);
     const __m256 b = rotationPairs(table, i[2], i[3], i[6], i[7]);
-    _mm256_storeu_ps(re, _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
-    _mm256_storeu_ps(im, _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    re = reinterpret_cast<voicehop::F8>(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+    im = reinterpret_cast<voicehop::F8>(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
 }
 
-// The same rotations eight harmonics at a time, each entry read as one 64-bit pair, the rest one
-// at a time.
+// The rotations of harmonics h..h+7 read from the table into registers, each entry as one 64-bit
+// pair.
 template <bool kBinaural>
-QM_WIDE_TARGET void rotationsWide(const HarmonicHop& hh, int count, const int32_t* __restrict rotIndex,
-                                  const CF* __restrict rotTable, float* const* __restrict out) noexcept
+struct TableRotations
 {
-    int h = 0;
-    for (; h + 8 <= count; h += 8)
+    const HarmonicHop& hh;
+    const int32_t* rotIndex;
+    const CF* rotTable;
+
+    QM_WIDE_TARGET void operator()(int h, voicehop::F8* rot) const noexcept
     {
         uint32_t i0[8], i1[8], far[8];
         for (int k = 0; k < 8; ++k)
@@ -141,64 +142,99 @@ QM_WIDE_TARGET void rotationsWide(const HarmonicHop& hh, int count, const int32_
             i1[k] = (i0[k] + hh.rotSpread) & kPhaseMask;
             far[k] = (0u - static_cast<uint32_t>(h + k) * hh.farStep) & kPhaseMask;
         }
-        rotations8(rotTable, i0, out[KeySpaceDSP::kRotRe0] + h, out[KeySpaceDSP::kRotIm0] + h);
-        rotations8(rotTable, i1, out[KeySpaceDSP::kRotRe1] + h, out[KeySpaceDSP::kRotIm1] + h);
+        rotations8(rotTable, i0, rot[KeySpaceDSP::kRotRe0], rot[KeySpaceDSP::kRotIm0]);
+        rotations8(rotTable, i1, rot[KeySpaceDSP::kRotRe1], rot[KeySpaceDSP::kRotIm1]);
         if constexpr (kBinaural)
-            rotations8(rotTable, far, out[KeySpaceDSP::kRotFarRe] + h, out[KeySpaceDSP::kRotFarIm] + h);
+            rotations8(rotTable, far, rot[KeySpaceDSP::kRotFarRe], rot[KeySpaceDSP::kRotFarIm]);
     }
-    rotations<kBinaural>(hh, h, count, rotIndex, rotTable, out);
-}
+};
 #endif
 
-// Harmonics 0..count-1, second half: the rotations, the stereo share and the far ear's shadow and
-// delay on the amplitudes, all contiguous per harmonic.
-template <bool kSharing, bool kBinaural>
+// The rotations of harmonics h..h+7 from the arrays the baseline fills harmonic by harmonic.
+struct ListedRotations
+{
+    const float* const* rot;
+    [[gnu::always_inline]] void operator()(int h, voicehop::F8* out) const noexcept
+    {
+        for (int k = 0; k < KeySpaceDSP::kNumRotParts; ++k)
+            std::memcpy(&out[k], rot[k] + h, sizeof out[k]);
+    }
+};
+
+[[gnu::always_inline]] inline voicehop::F8 load8(const float* p) noexcept
+{
+    voicehop::F8 x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+[[gnu::always_inline]] inline void store8(float* p, voicehop::F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
+
+// Harmonics 0..count-1, second half: the rotations (rotationsAt(h, rot) gives harmonics h..h+7),
+// the stereo share and the far ear's shadow and delay on the amplitudes, all contiguous per
+// harmonic, eight harmonics at a time (the last group's spare lanes are computed and stored with
+// the rest: the arrays hold whole groups of eight and nothing downstream reads past count).
+template <bool kSharing, bool kBinaural, class RotationsAt>
 [[gnu::always_inline]] inline void
-rotateAndShare(const HarmonicHop hh, int count, const float* const* __restrict rot,
+rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
                const float* __restrict share, const float* __restrict shareCoherent,
                const float* __restrict pairRe, const float* __restrict pairIm,
                const int32_t* __restrict positions, float* __restrict re0, float* __restrict im0,
                float* __restrict re1, float* __restrict im1) noexcept
 {
-    const float* __restrict rotRe0 = rot[KeySpaceDSP::kRotRe0];
-    const float* __restrict rotIm0 = rot[KeySpaceDSP::kRotIm0];
-    const float* __restrict rotRe1 = rot[KeySpaceDSP::kRotRe1];
-    const float* __restrict rotIm1 = rot[KeySpaceDSP::kRotIm1];
-    const float* __restrict farRe = rot[KeySpaceDSP::kRotFarRe];
-    const float* __restrict farIm = rot[KeySpaceDSP::kRotFarIm];
-    for (int h = 0; h < count; ++h)
+    using voicehop::F8;
+    using voicehop::I8;
+    // Complex products as cmul: (a.re b.re - a.im b.im, a.re b.im + a.im b.re).
+    const auto times = [](F8& aRe, F8& aIm, F8 bRe, F8 bIm) __attribute__((always_inline)) {
+        const F8 re = aRe * bRe - aIm * bIm;
+        aIm = aRe * bIm + aIm * bRe;
+        aRe = re;
+    };
+    for (int h = 0; h < count; h += voicehop::kLanes8)
     {
-        CF a0 = voicehop::cmul({re0[h], im0[h]}, {rotRe0[h], rotIm0[h]});
-        CF a1 = voicehop::cmul({re1[h], im1[h]}, {rotRe1[h], rotIm1[h]});
-        const int32_t pos = positions[h];
+        F8 rot[KeySpaceDSP::kNumRotParts];
+        rotationsAt(h, rot);
+        F8 a0Re = load8(re0 + h), a0Im = load8(im0 + h);
+        F8 a1Re = load8(re1 + h), a1Im = load8(im1 + h);
+        times(a0Re, a0Im, rot[KeySpaceDSP::kRotRe0], rot[KeySpaceDSP::kRotIm0]);
+        times(a1Re, a1Im, rot[KeySpaceDSP::kRotRe1], rot[KeySpaceDSP::kRotIm1]);
+        I8 pos;
+        std::memcpy(&pos, positions + h, sizeof pos);
         if constexpr (kSharing)
         {
-            const float cs = share[h];
-            const float coherent = shareCoherent[h];
-            const CF p0{pairRe[h], pairIm[h]};
-            const CF p1{pairRe[h + hh.shareOffset], pairIm[h + hh.shareOffset]};
-            a0 = voicehop::cmul(a0, {coherent + cs * p0.re, cs * p0.im});
-            a1 = voicehop::cmul(a1, {coherent + cs * p1.re, cs * p1.im});
+            const F8 cs = load8(share + h);
+            const F8 coherent = load8(shareCoherent + h);
+            times(a0Re, a0Im, coherent + cs * load8(pairRe + h), cs * load8(pairIm + h));
+            times(a1Re, a1Im, coherent + cs * load8(pairRe + h + hh.shareOffset),
+                  cs * load8(pairIm + h + hh.shareOffset));
         }
         if constexpr (kBinaural)
         {
             // rotTable[u] is -i e^(2 pi i u / 1024); the delay turns by e^(2 pi i u / 1024) alone,
             // so that the first partial (u = 0) and a centred sound keep both ears in phase.
-            const float xs = static_cast<float>(pos) * hh.shadowInv;
-            const CF turn{-farIm[h], farRe[h]};
-            const float shadow = 1.0f / (xs * xs + 1.0f);
-            const CF far0 = voicehop::cmul(voicehop::cscale(a0, shadow), turn);
-            const CF far1 = voicehop::cmul(voicehop::cscale(a1, shadow), turn);
-            a0 = hh.farEar == 0 ? far0 : a0;
-            a1 = hh.farEar == 0 ? a1 : far1;
+            const F8 xs = __builtin_convertvector(pos, F8) * hh.shadowInv;
+            const F8 turnRe = -rot[KeySpaceDSP::kRotFarIm];
+            const F8 turnIm = rot[KeySpaceDSP::kRotFarRe];
+            const F8 shadow = 1.0f / (xs * xs + 1.0f);
+            if (hh.farEar == 0)
+            {
+                a0Re *= shadow, a0Im *= shadow;
+                times(a0Re, a0Im, turnRe, turnIm);
+            }
+            else
+            {
+                a1Re *= shadow, a1Im *= shadow;
+                times(a1Re, a1Im, turnRe, turnIm);
+            }
         }
-        // Outside the spectrum the partial is silent: its amplitudes become +0 by a bit mask (a
-        // select here would let the compiler compute the whole partial conditionally).
-        const int32_t keep = pos != 0 ? -1 : 0;
-        re0[h] = silentUnless(keep, a0.re);
-        im0[h] = silentUnless(keep, a0.im);
-        re1[h] = silentUnless(keep, a1.re);
-        im1[h] = silentUnless(keep, a1.im);
+        // Outside the spectrum the partial is silent: its amplitudes become +0 by a bit mask.
+        const I8 keep = pos != 0;
+        const auto silentUnless = [keep](F8 x) __attribute__((always_inline)) {
+            return reinterpret_cast<F8>(reinterpret_cast<I8>(x) & keep);
+        };
+        store8(re0 + h, silentUnless(a0Re));
+        store8(im0 + h, silentUnless(a0Im));
+        store8(re1 + h, silentUnless(a1Re));
+        store8(im1 + h, silentUnless(a1Im));
     }
 }
 
@@ -248,20 +284,26 @@ template <bool kWide, bool kSharing, bool kBinaural>
     placeRange<true, false, kSharing>(e, v, hh, 0, std::min(count, 1));
     placeRange<false, false, kSharing>(e, v, hh, 1, single);
     placeRange<false, true, kSharing>(e, v, hh, single, count);
-    float* rot[KeySpaceDSP::kNumRotParts];
-    for (int k = 0; k < KeySpaceDSP::kNumRotParts; ++k)
-        rot[k] = e.rotationWork[static_cast<std::size_t>(k)].data();
+    auto& amp = e.partialAmp;
+    const auto rotateAll = [&](const auto& rotationsAt) __attribute__((always_inline)) {
+        rotateAndShare<kSharing, kBinaural>(hh, count, rotationsAt, v.harmonics.share.data(),
+                                            v.harmonics.shareCoherent.data(), e.sharePairWork[0].data(),
+                                            e.sharePairWork[1].data(), e.partialPos.data(),
+                                            amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
+                                            amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
+    };
 #if QM_WIDE_VECTORS
     if constexpr (kWide)
-        rotationsWide<kBinaural>(hh, count, e.rotationIndexWork.data(), e.rotTable.data(), rot);
+        rotateAll(TableRotations<kBinaural>{hh, e.rotationIndexWork.data(), e.rotTable.data()});
     else
 #endif
+    {
+        float* rot[KeySpaceDSP::kNumRotParts];
+        for (int k = 0; k < KeySpaceDSP::kNumRotParts; ++k)
+            rot[k] = e.rotationWork[static_cast<std::size_t>(k)].data();
         rotations<kBinaural>(hh, 0, count, e.rotationIndexWork.data(), e.rotTable.data(), rot);
-    auto& amp = e.partialAmp;
-    rotateAndShare<kSharing, kBinaural>(hh, count, rot, v.harmonics.share.data(), v.harmonics.shareCoherent.data(),
-                                        e.sharePairWork[0].data(), e.sharePairWork[1].data(), e.partialPos.data(),
-                                        amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
-                                        amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
+        rotateAll(ListedRotations{rot});
+    }
 }
 
 template <bool kWide>

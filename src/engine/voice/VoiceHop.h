@@ -39,6 +39,13 @@ inline float fraction(float x) noexcept { return x - std::floor(x); }
 inline CF cmul(CF a, CF b) noexcept { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 inline CF cscale(CF a, float s) noexcept { return {a.re * s, a.im * s}; }
 
+// Eight harmonics side by side for the per-harmonic loops that read several arrays per harmonic.
+// Plain compiler vector types: the baseline form runs each as two four-float halves, the wide form
+// as one register, both with the arithmetic of scalar code written in the same order, lane by lane.
+using F8 = float __attribute__((vector_size(32)));
+using I8 = int32_t __attribute__((vector_size(32)));
+inline constexpr int kLanes8 = 8;
+
 // Float to int for values that a hostile parameter or blob could push past the int range.
 inline int32_t toIntSafe(float x) noexcept
 {
