@@ -159,10 +159,10 @@ inline void shiftWindowBy(F4 (&r)[kTaps], float* __restrict win) noexcept
 template <int kTaps, int... D>
 inline void shiftWindowTo(F4 (&r)[kTaps], float* __restrict win, int d, std::integer_sequence<int, D...>) noexcept
 {
-    (void)((d == D + 1 ? (shiftWindowBy<kTaps, D + 1>(r, win), true) : false) || ...);
+    (void)((d == kPartialBinValues * (D + 1) ? (shiftWindowBy<kTaps, D + 1>(r, win), true) : false) || ...);
 }
 
-// d: 1 .. kTaps - 1.
+// d: 1 .. kTaps - 1 bins, counted in floats.
 template <int kTaps>
 inline void shiftWindow(F4 (&r)[kTaps], float* __restrict win, int d) noexcept
 {
@@ -174,13 +174,13 @@ inline void shiftWindow(F4 (&r)[kTaps], float* __restrict win, int d) noexcept
 constexpr int kChunk = 64;
 
 // One chunk's partials, ready for the bin loop: per partial the four amplitude parts side by side
-// (zero for a partial whose kernel would leave the spectrum), its kernel's first bin (kept inside
-// the spectrum), the offset of its kernel row in the table and, for the interpolated kernel, how
-// far it lies towards the next row.
+// (zero for a partial whose kernel would leave the spectrum), where its kernel's first bin (kept
+// inside the spectrum) starts in the partial bins, the offset of its kernel row in the table and,
+// for the interpolated kernel, how far it lies towards the next row.
 struct PreparedChunk
 {
     alignas(16) F4 amp[kChunk];
-    alignas(16) int32_t first[kChunk];
+    alignas(16) int32_t at[kChunk];
     alignas(16) int32_t rowOffset[kChunk];
     alignas(16) float toNext[kChunk];
 };
@@ -219,7 +219,8 @@ QM_ALWAYS_INLINE void prepareChunk(const int* __restrict pos, Amps amps, int cou
             lo = lanes::selectI(first < lo, first, lo);
             hi = lanes::selectI(first > hi, first, hi);
         }
-        std::memcpy(c.first + h, &first, sizeof(first));
+        const I4 at = (first + kBin0Offset) * kPartialBinValues;
+        std::memcpy(c.at + h, &at, sizeof(at));
         const I4 offset = row * kTaps;
         std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
         if constexpr (kInterpolate)
@@ -259,7 +260,7 @@ inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift
         lo = std::min(lo, first);
         hi = std::max(hi, first);
     }
-    c.first[h] = std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps);
+    c.at[h] = (std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps) + kBin0Offset) * kPartialBinValues;
     c.rowOffset[h] = row * kTaps;
     c.toNext[h] = float(frac - (row << rowShift)) * (1.0f / float(1 << rowShift));
     CF a0;
@@ -291,7 +292,7 @@ inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::intege
 //
 // A voice's harmonics rise with h, and at low notes several fall within one bin, so each partial's
 // kernel mostly covers the bins of the one before it. Those bins stay in registers (the window,
-// bins wf .. wf + kTaps - 1) while the kernel's first bin holds still or moves up by less than the
+// kTaps bins from float wat of the partial bins) while the kernel's first bin holds still or moves up by less than the
 // kernel's width; the bins falling out below are stored, those coming in above are loaded. Any other
 // move (down, or past the window) stores the whole window and loads it afresh where the partial
 // lies. Memory thus holds every bin outside the window and the window every bin in it, and a
@@ -300,11 +301,11 @@ inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::intege
 // no test of its own.
 template <int kTaps, bool kInterpolate>
 inline void addChunk(const PreparedChunk& c, int count, const float* __restrict table, float* __restrict bins,
-                     int& wf, F4 (&r)[kTaps]) noexcept
+                     int& wat, F4 (&r)[kTaps]) noexcept
 {
     for (int h = 0; h < count; ++h)
     {
-        const int first = c.first[h];
+        const int at = c.at[h];
         const F4 a = c.amp[h];
         const float* __restrict w = table + c.rowOffset[h];
         F4 rows[(kTaps + lanes::kLanes - 1) / lanes::kLanes];
@@ -326,21 +327,20 @@ inline void addChunk(const PreparedChunk& c, int count, const float* __restrict 
             for (int k = 0; k < kTaps; ++k)
                 rows[0][k] = w[k];
         }
-        const int d = first - wf;
+        const int d = at - wat;
         if (d != 0)
         {
-            float* __restrict win = bins + kPartialBinValues * (wf + kBin0Offset);
-            if (unsigned(d) < unsigned(kTaps))
+            float* __restrict win = bins + wat;
+            if (unsigned(d) < unsigned(kPartialBinValues * kTaps))
                 shiftWindow<kTaps>(r, win, d);
             else
             {
-                float* __restrict fresh = bins + kPartialBinValues * (first + kBin0Offset);
                 for (int k = 0; k < kTaps; ++k)
                     storeBin(win + kPartialBinValues * k, r[k]);
                 for (int k = 0; k < kTaps; ++k)
-                    r[k] = loadBin(fresh + kPartialBinValues * k);
+                    r[k] = loadBin(bins + at + kPartialBinValues * k);
             }
-            wf = first;
+            wat = at;
         }
         addTaps(r, rows, a, std::make_integer_sequence<int, kTaps>{});
     }
@@ -355,7 +355,7 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
     lanes::I4 firstLo = lanes::splatI(lo);
     lanes::I4 firstHi = lanes::splatI(hi);
     // The window starts on the lowest bins, which hold zeros like every bin between calls.
-    int wf = kSpecLowestBin;
+    int wat = 0;
     F4 r[kTaps];
     for (int k = 0; k < kTaps; ++k)
         r[k] = F4{};
@@ -385,9 +385,9 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
             firstLo[0] = oneLo;
             firstHi[0] = oneHi;
         }
-        addChunk<kTaps, kInterpolate>(chunk, n, table, bins, wf, r);
+        addChunk<kTaps, kInterpolate>(chunk, n, table, bins, wat, r);
     }
-    float* __restrict win = bins + kPartialBinValues * (wf + kBin0Offset);
+    float* __restrict win = bins + wat;
     for (int k = 0; k < kTaps; ++k)
         storeBin(win + kPartialBinValues * k, r[k]);
     for (int j = 0; j < lanes::kLanes; ++j)
