@@ -418,7 +418,30 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
     float* __restrict im0 = s.specIm[0];
     float* __restrict re1 = s.specRe[1];
     float* __restrict im1 = s.specIm[1];
-    for (int k = lo; k <= hi; ++k)
+    // Four bins at a time, in groups fixed relative to the lowest bin, so that each vector read of
+    // a spectrum part meets exactly the vector written there by the call before (a read straddling
+    // two earlier writes would wait for both to reach the cache). The bins of a group outside
+    // lo..hi hold zeros, which leave the spectrum as it is.
+    int k = lo - ((lo - kSpecLowestBin) & 3);
+    for (; k <= hi && k + 3 <= kSpecHighestBin; k += lanes::kLanes)
+    {
+        float* __restrict b = bins + kPartialBinValues * (k + kBin0Offset);
+        const F4 b0 = loadBin(b);
+        const F4 b1 = loadBin(b + 4);
+        const F4 b2 = loadBin(b + 8);
+        const F4 b3 = loadBin(b + 12);
+        const F4 lo01 = __builtin_shufflevector(b0, b1, 0, 4, 1, 5);
+        const F4 hi01 = __builtin_shufflevector(b0, b1, 2, 6, 3, 7);
+        const F4 lo23 = __builtin_shufflevector(b2, b3, 0, 4, 1, 5);
+        const F4 hi23 = __builtin_shufflevector(b2, b3, 2, 6, 3, 7);
+        storeBin(re0 + k, loadBin(re0 + k) + __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5));
+        storeBin(im0 + k, loadBin(im0 + k) + __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7));
+        storeBin(re1 + k, loadBin(re1 + k) + __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5));
+        storeBin(im1 + k, loadBin(im1 + k) + __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7));
+        for (int j = 0; j < lanes::kLanes; ++j)
+            storeBin(b + kPartialBinValues * j, F4{});
+    }
+    for (; k <= hi; ++k)
     {
         float* __restrict b = bins + kPartialBinValues * (k + kBin0Offset);
         re0[k] += b[0];
