@@ -300,7 +300,7 @@ inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::intege
 // zeros, which leave every bin as it is (a bin starts at +0 and so never becomes -0), so it needs
 // no test of its own.
 template <int kTaps, bool kInterpolate>
-inline void addChunk(const PreparedChunk& c, int count, const float* __restrict table, float* __restrict bins,
+QM_ALWAYS_INLINE void addChunk(const PreparedChunk& c, int count, const float* __restrict table, float* __restrict bins,
                      int& wat, F4 (&r)[kTaps]) noexcept
 {
     for (int h = 0; h < count; ++h)
