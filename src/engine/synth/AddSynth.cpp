@@ -131,16 +131,29 @@ struct SplitAmps
 
 using lanes::F4;
 
-F4 loadBin(const float* p) noexcept
+QM_ALWAYS_INLINE F4 loadBin(const float* p) noexcept
 {
     F4 x;
     std::memcpy(&x, p, sizeof(x));
     return x;
 }
 
-void storeBin(float* p, F4 x) noexcept
+QM_ALWAYS_INLINE void storeBin(float* p, F4 x) noexcept
 {
     std::memcpy(p, &x, sizeof(x));
+}
+
+// Four vectors of four turned into four vectors of each one's lane k, k = 0..3.
+QM_ALWAYS_INLINE void transpose4(F4 (&x)[4]) noexcept
+{
+    const F4 lo01 = __builtin_shufflevector(x[0], x[1], 0, 4, 1, 5);
+    const F4 hi01 = __builtin_shufflevector(x[0], x[1], 2, 6, 3, 7);
+    const F4 lo23 = __builtin_shufflevector(x[2], x[3], 0, 4, 1, 5);
+    const F4 hi23 = __builtin_shufflevector(x[2], x[3], 2, 6, 3, 7);
+    x[0] = __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5);
+    x[1] = __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7);
+    x[2] = __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5);
+    x[3] = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
 }
 
 // Moves the window of bins (starting at win) up by D bins: the D lowest are stored, the rest move
@@ -212,7 +225,8 @@ QM_ALWAYS_INLINE void prepareChunk(const int* __restrict pos, Amps amps, int cou
             inside = ~(below | above);
             lo = lanes::selectI(inside & (first < lo), first, lo);
             hi = lanes::selectI(inside & (first > hi), first, hi);
-            first = lanes::selectI(below, lanes::splatI(kLowest), lanes::selectI(above, lanes::splatI(kHighest), first));
+            first = lanes::selectI(below, lanes::splatI(kLowest),
+                                   lanes::selectI(above, lanes::splatI(kHighest), first));
         }
         else
         {
@@ -234,14 +248,9 @@ QM_ALWAYS_INLINE void prepareChunk(const int* __restrict pos, Amps amps, int cou
             for (F4& part : parts)
                 part = lanes::select(inside, part, F4{});
         // Four partials' parts turned into four partials' amplitudes.
-        const F4 lo01 = __builtin_shufflevector(parts[0], parts[1], 0, 4, 1, 5);
-        const F4 hi01 = __builtin_shufflevector(parts[0], parts[1], 2, 6, 3, 7);
-        const F4 lo23 = __builtin_shufflevector(parts[2], parts[3], 0, 4, 1, 5);
-        const F4 hi23 = __builtin_shufflevector(parts[2], parts[3], 2, 6, 3, 7);
-        c.amp[h] = __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5);
-        c.amp[h + 1] = __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7);
-        c.amp[h + 2] = __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5);
-        c.amp[h + 3] = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
+        transpose4(parts);
+        for (int j = 0; j < lanes::kLanes; ++j)
+            c.amp[h + j] = parts[j];
     }
 }
 
@@ -291,17 +300,17 @@ inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::intege
 // as the spectrum parts would.
 //
 // A voice's harmonics rise with h, and at low notes several fall within one bin, so each partial's
-// kernel mostly covers the bins of the one before it. Those bins stay in registers (the window,
-// kTaps bins from float wat of the partial bins) while the kernel's first bin holds still or moves up by less than the
-// kernel's width; the bins falling out below are stored, those coming in above are loaded. Any other
-// move (down, or past the window) stores the whole window and loads it afresh where the partial
-// lies. Memory thus holds every bin outside the window and the window every bin in it, and a
+// kernel mostly covers the bins of the one before it. Those bins stay in registers (the window:
+// kTaps bins from float wat of the partial bins) while the kernel's first bin holds still or moves
+// up by less than the kernel's width; the bins falling out below are stored, those coming in above
+// are loaded. Any other move (down, or past the window) stores the whole window and loads it afresh
+// where the partial lies. Memory thus holds every bin outside the window and the window every bin in it, and a
 // partial never waits for a bin the one before it has only just stored. A silent partial adds
 // zeros, which leave every bin as it is (a bin starts at +0 and so never becomes -0), so it needs
 // no test of its own.
 template <int kTaps, bool kInterpolate>
-QM_ALWAYS_INLINE void addChunk(const PreparedChunk& c, int count, const float* __restrict table, float* __restrict bins,
-                     int& wat, F4 (&r)[kTaps]) noexcept
+QM_ALWAYS_INLINE void addChunk(const PreparedChunk& c, int count, const float* __restrict table,
+                               float* __restrict bins, int& wat, F4 (&r)[kTaps]) noexcept
 {
     for (int h = 0; h < count; ++h)
     {
@@ -317,7 +326,8 @@ QM_ALWAYS_INLINE void addChunk(const PreparedChunk& c, int count, const float* _
                 if constexpr (kInterpolate)
                 {
                     const float t = c.toNext[h];
-                    rows[g] = lanes::splat(1.0f - t) * rows[g] + lanes::splat(t) * loadBin(w + kTaps + lanes::kLanes * g);
+                    rows[g] = lanes::splat(1.0f - t) * rows[g] +
+                              lanes::splat(t) * loadBin(w + kTaps + lanes::kLanes * g);
                 }
             }
         }
@@ -426,18 +436,12 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
     for (; k <= hi && k + 3 <= kSpecHighestBin; k += lanes::kLanes)
     {
         float* __restrict b = bins + kPartialBinValues * (k + kBin0Offset);
-        const F4 b0 = loadBin(b);
-        const F4 b1 = loadBin(b + 4);
-        const F4 b2 = loadBin(b + 8);
-        const F4 b3 = loadBin(b + 12);
-        const F4 lo01 = __builtin_shufflevector(b0, b1, 0, 4, 1, 5);
-        const F4 hi01 = __builtin_shufflevector(b0, b1, 2, 6, 3, 7);
-        const F4 lo23 = __builtin_shufflevector(b2, b3, 0, 4, 1, 5);
-        const F4 hi23 = __builtin_shufflevector(b2, b3, 2, 6, 3, 7);
-        storeBin(re0 + k, loadBin(re0 + k) + __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5));
-        storeBin(im0 + k, loadBin(im0 + k) + __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7));
-        storeBin(re1 + k, loadBin(re1 + k) + __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5));
-        storeBin(im1 + k, loadBin(im1 + k) + __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7));
+        F4 x[4] = {loadBin(b), loadBin(b + 4), loadBin(b + 8), loadBin(b + 12)};
+        transpose4(x);
+        storeBin(re0 + k, loadBin(re0 + k) + x[0]);
+        storeBin(im0 + k, loadBin(im0 + k) + x[1]);
+        storeBin(re1 + k, loadBin(re1 + k) + x[2]);
+        storeBin(im1 + k, loadBin(im1 + k) + x[3]);
         for (int j = 0; j < lanes::kLanes; ++j)
             storeBin(b + kPartialBinValues * j, F4{});
     }
