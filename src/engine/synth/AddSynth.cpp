@@ -131,16 +131,29 @@ struct SplitAmps
 
 using lanes::F4;
 
-F4 loadBin(const float* p) noexcept
+QM_ALWAYS_INLINE F4 loadBin(const float* p) noexcept
 {
     F4 x;
     std::memcpy(&x, p, sizeof(x));
     return x;
 }
 
-void storeBin(float* p, F4 x) noexcept
+QM_ALWAYS_INLINE void storeBin(float* p, F4 x) noexcept
 {
     std::memcpy(p, &x, sizeof(x));
+}
+
+// Four vectors of four turned into four vectors of each one's lane k, k = 0..3.
+QM_ALWAYS_INLINE void transpose4(F4 (&x)[4]) noexcept
+{
+    const F4 lo01 = __builtin_shufflevector(x[0], x[1], 0, 4, 1, 5);
+    const F4 hi01 = __builtin_shufflevector(x[0], x[1], 2, 6, 3, 7);
+    const F4 lo23 = __builtin_shufflevector(x[2], x[3], 0, 4, 1, 5);
+    const F4 hi23 = __builtin_shufflevector(x[2], x[3], 2, 6, 3, 7);
+    x[0] = __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5);
+    x[1] = __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7);
+    x[2] = __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5);
+    x[3] = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
 }
 
 // Moves the window of bins (starting at win) up by D bins: the D lowest are stored, the rest move
@@ -159,10 +172,10 @@ inline void shiftWindowBy(F4 (&r)[kTaps], float* __restrict win) noexcept
 template <int kTaps, int... D>
 inline void shiftWindowTo(F4 (&r)[kTaps], float* __restrict win, int d, std::integer_sequence<int, D...>) noexcept
 {
-    (void)((d == D + 1 ? (shiftWindowBy<kTaps, D + 1>(r, win), true) : false) || ...);
+    (void)((d == kPartialBinValues * (D + 1) ? (shiftWindowBy<kTaps, D + 1>(r, win), true) : false) || ...);
 }
 
-// d: 1 .. kTaps - 1.
+// d: 1 .. kTaps - 1 bins, counted in floats.
 template <int kTaps>
 inline void shiftWindow(F4 (&r)[kTaps], float* __restrict win, int d) noexcept
 {
@@ -174,13 +187,13 @@ inline void shiftWindow(F4 (&r)[kTaps], float* __restrict win, int d) noexcept
 constexpr int kChunk = 64;
 
 // One chunk's partials, ready for the bin loop: per partial the four amplitude parts side by side
-// (zero for a partial whose kernel would leave the spectrum), its kernel's first bin (kept inside
-// the spectrum), the offset of its kernel row in the table and, for the interpolated kernel, how
-// far it lies towards the next row.
+// (zero for a partial whose kernel would leave the spectrum), where its kernel's first bin (kept
+// inside the spectrum) starts in the partial bins, the offset of its kernel row in the table and,
+// for the interpolated kernel, how far it lies towards the next row.
 struct PreparedChunk
 {
     alignas(16) F4 amp[kChunk];
-    alignas(16) int32_t first[kChunk];
+    alignas(16) int32_t at[kChunk];
     alignas(16) int32_t rowOffset[kChunk];
     alignas(16) float toNext[kChunk];
 };
@@ -212,14 +225,16 @@ QM_ALWAYS_INLINE void prepareChunk(const int* __restrict pos, Amps amps, int cou
             inside = ~(below | above);
             lo = lanes::selectI(inside & (first < lo), first, lo);
             hi = lanes::selectI(inside & (first > hi), first, hi);
-            first = lanes::selectI(below, lanes::splatI(kLowest), lanes::selectI(above, lanes::splatI(kHighest), first));
+            first = lanes::selectI(below, lanes::splatI(kLowest),
+                                   lanes::selectI(above, lanes::splatI(kHighest), first));
         }
         else
         {
             lo = lanes::selectI(first < lo, first, lo);
             hi = lanes::selectI(first > hi, first, hi);
         }
-        std::memcpy(c.first + h, &first, sizeof(first));
+        const I4 at = (first + kBin0Offset) * kPartialBinValues;
+        std::memcpy(c.at + h, &at, sizeof(at));
         const I4 offset = row * kTaps;
         std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
         if constexpr (kInterpolate)
@@ -233,14 +248,9 @@ QM_ALWAYS_INLINE void prepareChunk(const int* __restrict pos, Amps amps, int cou
             for (F4& part : parts)
                 part = lanes::select(inside, part, F4{});
         // Four partials' parts turned into four partials' amplitudes.
-        const F4 lo01 = __builtin_shufflevector(parts[0], parts[1], 0, 4, 1, 5);
-        const F4 hi01 = __builtin_shufflevector(parts[0], parts[1], 2, 6, 3, 7);
-        const F4 lo23 = __builtin_shufflevector(parts[2], parts[3], 0, 4, 1, 5);
-        const F4 hi23 = __builtin_shufflevector(parts[2], parts[3], 2, 6, 3, 7);
-        c.amp[h] = __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5);
-        c.amp[h + 1] = __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7);
-        c.amp[h + 2] = __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5);
-        c.amp[h + 3] = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
+        transpose4(parts);
+        for (int j = 0; j < lanes::kLanes; ++j)
+            c.amp[h + j] = parts[j];
     }
 }
 
@@ -259,7 +269,7 @@ inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift
         lo = std::min(lo, first);
         hi = std::max(hi, first);
     }
-    c.first[h] = std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps);
+    c.at[h] = (std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps) + kBin0Offset) * kPartialBinValues;
     c.rowOffset[h] = row * kTaps;
     c.toNext[h] = float(frac - (row << rowShift)) * (1.0f / float(1 << rowShift));
     CF a0;
@@ -290,21 +300,21 @@ inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::intege
 // as the spectrum parts would.
 //
 // A voice's harmonics rise with h, and at low notes several fall within one bin, so each partial's
-// kernel mostly covers the bins of the one before it. Those bins stay in registers (the window,
-// bins wf .. wf + kTaps - 1) while the kernel's first bin holds still or moves up by less than the
-// kernel's width; the bins falling out below are stored, those coming in above are loaded. Any other
-// move (down, or past the window) stores the whole window and loads it afresh where the partial
-// lies. Memory thus holds every bin outside the window and the window every bin in it, and a
+// kernel mostly covers the bins of the one before it. Those bins stay in registers (the window:
+// kTaps bins from float wat of the partial bins) while the kernel's first bin holds still or moves
+// up by less than the kernel's width; the bins falling out below are stored, those coming in above
+// are loaded. Any other move (down, or past the window) stores the whole window and loads it afresh
+// where the partial lies. Memory thus holds every bin outside the window and the window every bin in it, and a
 // partial never waits for a bin the one before it has only just stored. A silent partial adds
 // zeros, which leave every bin as it is (a bin starts at +0 and so never becomes -0), so it needs
 // no test of its own.
 template <int kTaps, bool kInterpolate>
-inline void addChunk(const PreparedChunk& c, int count, const float* __restrict table, float* __restrict bins,
-                     int& wf, F4 (&r)[kTaps]) noexcept
+QM_ALWAYS_INLINE void addChunk(const PreparedChunk& c, int count, const float* __restrict table,
+                               float* __restrict bins, int& wat, F4 (&r)[kTaps]) noexcept
 {
     for (int h = 0; h < count; ++h)
     {
-        const int first = c.first[h];
+        const int at = c.at[h];
         const F4 a = c.amp[h];
         const float* __restrict w = table + c.rowOffset[h];
         F4 rows[(kTaps + lanes::kLanes - 1) / lanes::kLanes];
@@ -316,7 +326,8 @@ inline void addChunk(const PreparedChunk& c, int count, const float* __restrict 
                 if constexpr (kInterpolate)
                 {
                     const float t = c.toNext[h];
-                    rows[g] = lanes::splat(1.0f - t) * rows[g] + lanes::splat(t) * loadBin(w + kTaps + lanes::kLanes * g);
+                    rows[g] = lanes::splat(1.0f - t) * rows[g] +
+                              lanes::splat(t) * loadBin(w + kTaps + lanes::kLanes * g);
                 }
             }
         }
@@ -326,21 +337,20 @@ inline void addChunk(const PreparedChunk& c, int count, const float* __restrict 
             for (int k = 0; k < kTaps; ++k)
                 rows[0][k] = w[k];
         }
-        const int d = first - wf;
+        const int d = at - wat;
         if (d != 0)
         {
-            float* __restrict win = bins + kPartialBinValues * (wf + kBin0Offset);
-            if (unsigned(d) < unsigned(kTaps))
+            float* __restrict win = bins + wat;
+            if (unsigned(d) < unsigned(kPartialBinValues * kTaps))
                 shiftWindow<kTaps>(r, win, d);
             else
             {
-                float* __restrict fresh = bins + kPartialBinValues * (first + kBin0Offset);
                 for (int k = 0; k < kTaps; ++k)
                     storeBin(win + kPartialBinValues * k, r[k]);
                 for (int k = 0; k < kTaps; ++k)
-                    r[k] = loadBin(fresh + kPartialBinValues * k);
+                    r[k] = loadBin(bins + at + kPartialBinValues * k);
             }
-            wf = first;
+            wat = at;
         }
         addTaps(r, rows, a, std::make_integer_sequence<int, kTaps>{});
     }
@@ -355,7 +365,7 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
     lanes::I4 firstLo = lanes::splatI(lo);
     lanes::I4 firstHi = lanes::splatI(hi);
     // The window starts on the lowest bins, which hold zeros like every bin between calls.
-    int wf = kSpecLowestBin;
+    int wat = 0;
     F4 r[kTaps];
     for (int k = 0; k < kTaps; ++k)
         r[k] = F4{};
@@ -385,9 +395,9 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
             firstLo[0] = oneLo;
             firstHi[0] = oneHi;
         }
-        addChunk<kTaps, kInterpolate>(chunk, n, table, bins, wf, r);
+        addChunk<kTaps, kInterpolate>(chunk, n, table, bins, wat, r);
     }
-    float* __restrict win = bins + kPartialBinValues * (wf + kBin0Offset);
+    float* __restrict win = bins + wat;
     for (int k = 0; k < kTaps; ++k)
         storeBin(win + kPartialBinValues * k, r[k]);
     for (int j = 0; j < lanes::kLanes; ++j)
@@ -418,7 +428,24 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
     float* __restrict im0 = s.specIm[0];
     float* __restrict re1 = s.specRe[1];
     float* __restrict im1 = s.specIm[1];
-    for (int k = lo; k <= hi; ++k)
+    // Four bins at a time, in groups fixed relative to the lowest bin, so that each vector read of
+    // a spectrum part meets exactly the vector written there by the call before (a read straddling
+    // two earlier writes would wait for both to reach the cache). The bins of a group outside
+    // lo..hi hold zeros, which leave the spectrum as it is.
+    int k = lo - ((lo - kSpecLowestBin) & 3);
+    for (; k <= hi && k + 3 <= kSpecHighestBin; k += lanes::kLanes)
+    {
+        float* __restrict b = bins + kPartialBinValues * (k + kBin0Offset);
+        F4 x[4] = {loadBin(b), loadBin(b + 4), loadBin(b + 8), loadBin(b + 12)};
+        transpose4(x);
+        storeBin(re0 + k, loadBin(re0 + k) + x[0]);
+        storeBin(im0 + k, loadBin(im0 + k) + x[1]);
+        storeBin(re1 + k, loadBin(re1 + k) + x[2]);
+        storeBin(im1 + k, loadBin(im1 + k) + x[3]);
+        for (int j = 0; j < lanes::kLanes; ++j)
+            storeBin(b + kPartialBinValues * j, F4{});
+    }
+    for (; k <= hi; ++k)
     {
         float* __restrict b = bins + kPartialBinValues * (k + kBin0Offset);
         re0[k] += b[0];
