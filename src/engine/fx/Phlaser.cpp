@@ -46,21 +46,33 @@ struct ChannelRun
 template <int S, int NC>
 bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
 {
-    float st[NC][S], buf[NC][S] = {};
+    // Everything the loop reads held apart from the delay memories, which it writes.
+    float st[NC][S], buf[NC][S] = {}, coef[NC], wt[NC][4];
+    float* mem[NC];
+    const float* src[NC];
+    int back[NC];
     for (int c = 0; c < NC; ++c)
+    {
         for (int k = 0; k < S; ++k)
             st[c][k] = run[c].states[k];
+        for (int j = 0; j < 4; ++j)
+            wt[c][j] = run[c].weights[j];
+        coef[c] = run[c].coef;
+        mem[c] = run[c].mem;
+        src[c] = run[c].src;
+        back[c] = 1 - run[c].whole;
+    }
+    const float dry = 1.0f - wet;
     float res[NC][Phlaser::kSubBlock];
     for (int t = 0; t < len + S - 1; ++t)
     {
         for (int c = 0; c < NC && t < len; ++c)
         {
-            ChannelRun& r = run[c];
             const int w = (writePos + t) & mask;
-            r.mem[w] = wet * r.src[t];
+            mem[c][w] = wet * src[c][t];
             float sum = 0.0f;
             for (int j = 0; j < 4; ++j)
-                sum += r.weights[j] * r.mem[(w + 1 - r.whole - j) & mask];
+                sum += wt[c][j] * mem[c][(w + back[c] - j) & mask];
             buf[c][0] = sum;
         }
         // Last stage first, so each stage takes its input before the one below replaces it.
@@ -71,18 +83,17 @@ bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos
             if (n < 0 || n >= len) continue;
             for (int c = 0; c < NC; ++c)
             {
-                ChannelRun& r = run[c];
                 float y = buf[c][k];
                 const float h = st[c][k];
-                y -= r.coef * h;
+                y -= coef[c] * h;
                 st[c][k] = y;
-                y = r.coef * y + h;
+                y = coef[c] * y + h;
                 if (k + 1 < S)
                     buf[c][k + 1] = y;
                 else
                 {
-                    r.mem[(writePos + n) & mask] += fb * y;
-                    res[c][n] = r.src[n] * (1.0f - wet) + y;
+                    mem[c][(writePos + n) & mask] += fb * y;
+                    res[c][n] = src[c][n] * dry + y;
                 }
             }
         }
