@@ -5,6 +5,7 @@
 
 #include "engine/params/Param.h"
 #include "engine/Random.h"
+#include "platform/VectorDsp.h"
 
 namespace
 {
@@ -145,20 +146,18 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
             g[k] = tapGain[static_cast<std::size_t>(k)];
             step[k] = (target - g[k]) / static_cast<float>(n);
         }
-        // The four gain ramps and the energy (frames in order, channels within a frame) are
-        // running sums: one loop advances them side by side.
-        float gains[kNumTaps][kSubBlock];
+        // The energy only decides silence, so each channel's sum of squares may take its own order.
         float e = 0.0f;
+        for (int c = 0; c < C; ++c)
+            e += vdsp::svesq(out[c] + pos, static_cast<std::size_t>(n));
+        // The four gain ramps are running sums: one loop advances them side by side.
+        float gains[kNumTaps][kSubBlock];
         for (int j = 0; j < n; ++j)
-        {
-            for (int c = 0; c < C; ++c)
-                e += out[c][pos + j] * out[c][pos + j];
             for (int k = 0; k < kNumTaps; ++k)
             {
                 gains[k][j] = g[k];
                 g[k] += step[k];
             }
-        }
         outEnergy =
             (e / static_cast<float>(n * C)) * kEnergySmoothing + outEnergy * (1.0f - kEnergySmoothing);
         if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "engine/params/Param.h"
 #include "engine/params/ParamRecords.h"
@@ -35,6 +36,101 @@ struct ChannelRun
     float coef;
     float energy;
 };
+
+// Stage-skewed form of a sub-block of len samples, NC channels, S all-pass stages: while every tap
+// reads further back than the chain is long, sample n meets sample n - 1 only stage by stage, so
+// iteration t runs stage s on sample t - s and all stages of an iteration proceed side by side,
+// their states and inputs held in registers. The one-sample term, weighted zero here, leaves a tap
+// sum (never -0, as it starts from +0) unchanged unless that sample is not finite: then nothing is
+// kept and the caller runs the plain form. Returns whether the sub-block is done.
+template <int S, int NC>
+bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
+{
+    // Everything the loop reads held apart from the delay memories, which it writes.
+    float st[NC][S], buf[NC][S] = {}, coef[NC], wt[NC][4];
+    float* mem[NC];
+    const float* src[NC];
+    int back[NC];
+    for (int c = 0; c < NC; ++c)
+    {
+        for (int k = 0; k < S; ++k)
+            st[c][k] = run[c].states[k];
+        for (int j = 0; j < 4; ++j)
+            wt[c][j] = run[c].weights[j];
+        coef[c] = run[c].coef;
+        mem[c] = run[c].mem;
+        src[c] = run[c].src;
+        back[c] = 1 - run[c].whole;
+    }
+    const float dry = 1.0f - wet;
+    float res[NC][Phlaser::kSubBlock];
+    for (int t = 0; t < len + S - 1; ++t)
+    {
+        for (int c = 0; c < NC && t < len; ++c)
+        {
+            const int w = (writePos + t) & mask;
+            mem[c][w] = wet * src[c][t];
+            float sum = 0.0f;
+            for (int j = 0; j < 4; ++j)
+                sum += wt[c][j] * mem[c][(w + back[c] - j) & mask];
+            buf[c][0] = sum;
+        }
+        // Last stage first, so each stage takes its input before the one below replaces it.
+#pragma GCC unroll 16
+        for (int k = S - 1; k >= 0; --k)
+        {
+            const int n = t - k;
+            if (n < 0 || n >= len) continue;
+            for (int c = 0; c < NC; ++c)
+            {
+                float y = buf[c][k];
+                const float h = st[c][k];
+                y -= coef[c] * h;
+                st[c][k] = y;
+                y = coef[c] * y + h;
+                if (k + 1 < S)
+                    buf[c][k + 1] = y;
+                else
+                {
+                    mem[c][(writePos + n) & mask] += fb * y;
+                    res[c][n] = src[c][n] * dry + y;
+                }
+            }
+        }
+    }
+    for (int c = 0; c < NC; ++c)
+        for (int n = 0; n < len; ++n)
+            if (!std::isfinite(run[c].mem[(writePos + n - 1) & mask])) return false;
+    // The energy sums the first channel's samples, then the second's.
+    for (int c = 0; c < NC; ++c)
+    {
+        for (int k = 0; k < S; ++k)
+            run[c].states[k] = st[c][k];
+        for (int n = 0; n < len; ++n)
+        {
+            run[c].dst[n] = res[c][n];
+            run[0].energy += res[c][n] * res[c][n];
+        }
+    }
+    return true;
+}
+
+// runSkewedStages for a stage count known only at run time.
+template <int NC, int... S>
+bool runSkewedFor(int stages, std::integer_sequence<int, S...>, ChannelRun* run, int len, float wet, float fb,
+                  int writePos, int mask) noexcept
+{
+    bool done = false;
+    ((stages == S + 1 && (done = runSkewedStages<S + 1, NC>(run, len, wet, fb, writePos, mask), true)) ||
+     ...);
+    return done;
+}
+template <int NC>
+bool runSkewed(int stages, ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
+{
+    return runSkewedFor<NC>(stages, std::make_integer_sequence<int, Phlaser::kMaxStages>{}, run, len, wet, fb,
+                            writePos, mask);
+}
 } // namespace
 
 Phlaser::Phlaser()
@@ -207,48 +303,58 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
             r.dst[n] = result;
             r.energy += result * result;
         };
-        if (numChannels == 2)
+        // Stage-skewed form: while every tap reads further back than the all-pass chain is long,
+        // sample n meets sample n - 1 only stage by stage, so iteration t runs stage st on sample
+        // t - st and all stages of an iteration proceed side by side. The one-sample term, weighted
+        // zero here, would leave a tap sum unchanged unless the sum is -0 or that sample is not
+        // finite: then the sub-block runs again in the plain form from the saved states.
+        const bool longTaps = run[0].whole > numStages && run[numChannels - 1].whole > numStages;
+        if (!(longTaps && (numChannels == 2 ? runSkewed<2>(numStages, run, len, wet, fb, writePos, mask)
+                                            : runSkewed<1>(numStages, run, len, wet, fb, writePos, mask))))
         {
-            // The channels are independent: running them in one loop lets each one's all-pass
-            // chain proceed while the other's waits on its previous stage.
-            ChannelRun& r0 = run[0];
-            ChannelRun& r1 = run[1];
-            for (int n = 0; n < len; ++n)
+            if (numChannels == 2)
             {
-                float y0 = tap(r0, n);
-                float y1 = tap(r1, n);
-                for (int st = 0; st < numStages; ++st)
+                // The channels are independent: running them in one loop lets each one's all-pass
+                // chain proceed while the other's waits on its previous stage.
+                ChannelRun& r0 = run[0];
+                ChannelRun& r1 = run[1];
+                for (int n = 0; n < len; ++n)
                 {
-                    const float h0 = r0.states[st];
-                    const float h1 = r1.states[st];
-                    y0 -= r0.coef * h0;
-                    y1 -= r1.coef * h1;
-                    r0.states[st] = y0;
-                    r1.states[st] = y1;
-                    y0 = r0.coef * y0 + h0;
-                    y1 = r1.coef * y1 + h1;
+                    float y0 = tap(r0, n);
+                    float y1 = tap(r1, n);
+                    for (int st = 0; st < numStages; ++st)
+                    {
+                        const float h0 = r0.states[st];
+                        const float h1 = r1.states[st];
+                        y0 -= r0.coef * h0;
+                        y1 -= r1.coef * h1;
+                        r0.states[st] = y0;
+                        r1.states[st] = y1;
+                        y0 = r0.coef * y0 + h0;
+                        y1 = r1.coef * y1 + h1;
+                    }
+                    finish(r0, n, y0);
+                    finish(r1, n, y1);
                 }
-                finish(r0, n, y0);
-                finish(r1, n, y1);
+                // The energy sums the first channel's samples, then the second's.
+                for (int n = 0; n < len; ++n)
+                    r0.energy += r1.dst[n] * r1.dst[n];
             }
-            // The energy sums the first channel's samples, then the second's.
-            for (int n = 0; n < len; ++n)
-                r0.energy += r1.dst[n] * r1.dst[n];
+            else
+                for (int n = 0; n < len; ++n)
+                {
+                    ChannelRun& r = run[0];
+                    float y = tap(r, n);
+                    for (int st = 0; st < numStages; ++st)
+                    {
+                        const float h = r.states[st];
+                        y -= r.coef * h;
+                        r.states[st] = y;
+                        y = r.coef * y + h;
+                    }
+                    finish(r, n, y);
+                }
         }
-        else
-            for (int n = 0; n < len; ++n)
-            {
-                ChannelRun& r = run[0];
-                float y = tap(r, n);
-                for (int st = 0; st < numStages; ++st)
-                {
-                    const float h = r.states[st];
-                    y -= r.coef * h;
-                    r.states[st] = y;
-                    y = r.coef * y + h;
-                }
-                finish(r, n, y);
-            }
         const float energy = run[0].energy;
         outEnergy = 0.9f * outEnergy + 0.1f * energy / static_cast<float>(len * numChannels);
         writePos = (writePos + len) & mask;

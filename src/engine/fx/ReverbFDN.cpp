@@ -199,8 +199,11 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
             delayed[c] = region + readPos;
         }
 
-        // Line reads at a modulated fractional delay, held for the sub-block: each line's taps are
-        // one contiguous stretch of the ring unless the stretch passes the ring's end.
+        // Line reads at a modulated fractional delay, held for the sub-block. The eight lines'
+        // read positions come from one loop over the lines; then each line's taps are one
+        // contiguous stretch of the ring unless the stretch passes the ring's end.
+        int first[kNumLines];
+        float frac[kNumLines];
         for (int i = 0; i < kNumLines; ++i)
         {
             float z = lfoPhase + 0.125f * static_cast<float>(i);
@@ -209,9 +212,14 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
             const float s = z * (6.2790036f + z2 * (-41.104263f + z2 * (77.99433f + z2 * -56.165348f)));
             const float delay = static_cast<float>(kTapDelays[i]) + s * cs.depth;
             float p = static_cast<float>(writePos[i]) - delay;
-            if (p < 0.0f) p += static_cast<float>(kRingSize);
-            int idx = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
-            const float fr = p - static_cast<float>(idx);
+            p = p < 0.0f ? p + static_cast<float>(kRingSize) : p;
+            first[i] = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
+            frac[i] = p - static_cast<float>(first[i]);
+        }
+        for (int i = 0; i < kNumLines; ++i)
+        {
+            int idx = first[i];
+            const float fr = frac[i];
             const float* r = ring.data();
             float* t = y[i];
             if (idx + len < kRingSize)
