@@ -90,8 +90,8 @@ void decodeBands(DecodedBands& d, const uint8_t* records, ptrdiff_t stride, int 
 // bands in one plain loop over bands (vectorised in the chosen width).
 struct BlendSums
 {
-    enum Sum { kE, kA, kWidthANum, kAbsA, kB, kWidthBNum, kAbsB, kC, kDecay, kBin, kDetuneNum, kDetuneDen, kShare,
-               kByte14, kNumSums = kByte14 + 8 };
+    enum Sum { kE, kA, kWidthANum, kAbsA, kB, kWidthBNum, kAbsB, kC, kDecay, kBin, kDetuneNum, kDetuneDen,
+               kShare, kByte14, kNumSums = kByte14 + 8 };
     alignas(32) std::array<std::array<float, kMaxBands>, kNumSums> sum;
 };
 
@@ -123,8 +123,12 @@ template <int kLanes, bool kWithShare, bool kFirst>
     using F = DecodedBands;
     using S = BlendSums;
     // Field f and sum k as groups of kLanes bands.
-    const auto field = [&d](int f) noexcept { return reinterpret_cast<const V*>(d.field[static_cast<size_t>(f)].data()); };
-    const auto sum = [&s](int k) noexcept { return reinterpret_cast<V*>(s.sum[static_cast<size_t>(k)].data()); };
+    const auto field = [&d](int f) noexcept {
+        return reinterpret_cast<const V*>(d.field[static_cast<size_t>(f)].data());
+    };
+    const auto sum = [&s](int k) noexcept {
+        return reinterpret_cast<V*>(s.sum[static_cast<size_t>(k)].data());
+    };
     const V zero{};
     const I noSign = I{} + 0x7fffffff;
     for (int i = 0; i * kLanes < count; ++i)
@@ -228,8 +232,9 @@ struct BandRun
 // kLanes harmonics from `from` on while they end at or below limit, the last one running past `to`
 // into later bands' harmonics, which those bands write over after; the rest one by one.
 template <int kLanes>
-[[gnu::always_inline]] inline void spreadBand(HarmonicState& hs, int from, int to, int limit, const BandRun& r,
-                                              bool sharing, const float* randReal, const float* bandWeight) noexcept
+[[gnu::always_inline]] inline void spreadBand(HarmonicState& hs, int from, int to, int limit,
+                                              const BandRun& r, bool sharing, const float* randReal,
+                                              const float* bandWeight) noexcept
 {
     using V = typename Lanes<kLanes>::V;
     using I = typename Lanes<kLanes>::I;
@@ -301,15 +306,15 @@ template <int kLanes>
     using V = typename Lanes<kLanes>::V;
     using I = typename Lanes<kLanes>::I;
     using S = BlendSums;
-    const auto sum = [&s](int k) noexcept { return reinterpret_cast<const V*>(s.sum[static_cast<size_t>(k)].data()); };
+    const auto sum = [&s](int k) noexcept {
+        return reinterpret_cast<const V*>(s.sum[static_cast<size_t>(k)].data());
+    };
     const V zero{};
     const V one = zero + 1.0f;
     const I noSign = I{} + 0x7fffffff;
     I laneIndex;
     for (int k = 0; k < kLanes; ++k)
         laneIndex[k] = k;
-    const auto pick = [](const I& mask, const V& a, const V& b, V& out) noexcept { pickLanes(mask, a, b, out); };
-    const auto root = [](const V& x, V& out) noexcept { sqrtLanes(x, out); };
     for (int i = 0; i * kLanes < count; ++i)
     {
         const int b = i * kLanes;
@@ -320,12 +325,13 @@ template <int kLanes>
         const V wb = sum(S::kWidthBNum)[i] / (sum(S::kAbsB)[i] + 1e-20f);
         const auto byteSum = [&](int byte) noexcept { return sum(S::kByte14 + byte - 14) + i; };
         const V unit16 = (*byteSum(16) * invE) / 255.0f;
-        V m16, depth1, depth2, tonality, unit14;
-        pick(one < unit16, one, unit16, m16);
-        pick(one < (*byteSum(14) * invE) / 255.0f, one, (*byteSum(14) * invE) / 255.0f, unit14);
-        root(1.0f - m16, depth1);
-        root(2.0f * m16, depth2);
-        root(unit14, tonality);
+        const V unit14 = (*byteSum(14) * invE) / 255.0f;
+        V m16, depth1, depth2, tonal, tonality;
+        pickLanes(one < unit16, one, unit16, m16);
+        pickLanes(one < unit14, one, unit14, tonal);
+        sqrtLanes(1.0f - m16, depth1);
+        sqrtLanes(2.0f * m16, depth2);
+        sqrtLanes(tonal, tonality);
         const V m17 = (*byteSum(17) * invE);
         const V sa = sum(S::kA)[i], sb = sum(S::kB)[i], sc = sum(S::kC)[i];
         const V absA = reinterpret_cast<V>(reinterpret_cast<I>(sa) & noSign);
@@ -355,9 +361,9 @@ template <int kLanes>
         if (sharing)
         {
             V r, level;
-            root(sum(S::kShare)[i] * invE / 255.0f, r);
-            pick(one < r, one, r, level);
-            pick(r < zero, zero, level, level);
+            sqrtLanes(sum(S::kShare)[i] * invE / 255.0f, r);
+            pickLanes(one < r, one, r, level);
+            pickLanes(r < zero, zero, level, level);
             storeLanes(share + b, level, keep, whole);
         }
     }
@@ -568,8 +574,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
             for (auto& sum : sums.sum)
                 std::fill(sum.begin() + roundUp(count), sum.begin() + roundUp(bandCount), 0.0f);
         }
-        blendedBands<kLanes>(sums, bandCount, hopSeconds, noteHz, veloGain, v.shareTime > 0.0f, v.bands, v.bandShare.data(),
-                     v.bandMean19.data(), mean20.data(), mean21.data());
+        blendedBands<kLanes>(sums, bandCount, hopSeconds, noteHz, veloGain, v.shareTime > 0.0f, v.bands,
+                             v.bandShare.data(), v.bandMean19.data(), mean20.data(), mean21.data());
     });
     // The jitter generators: a band's running sum of byte 20 picks its generator, and the first
     // band to reach one sets its rate.
@@ -702,8 +708,8 @@ void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexc
             const BandRun run{vb.oscRate[sb], vb.oscDepth1[sb], vb.oscDepth2[sb], vb.detune[sb],
                               static_cast<float>(vb.phaseOffset[sb]), v.bandShare[sb],
                               v.bandShare[std::min(sb + 1, size_t{kMaxBands - 1})]};
-            spreadBand<kLanes>(hs, bandStart[sb], std::min(bandStart[sb + 1], kMaxHarmonics), limit, run, sharing,
-                               randTableReal.data(), harmBandWeight.data());
+            spreadBand<kLanes>(hs, bandStart[sb], std::min(bandStart[sb + 1], kMaxHarmonics), limit, run,
+                               sharing, randTableReal.data(), harmBandWeight.data());
         }
     });
 }
