@@ -242,4 +242,15 @@ class KeySpaceDSP
 
     bool initialised = false;
     bool wideVectors = false;
+
+    // Bands and mix: each MIDI note's binaural placement for the stereo position it was computed
+    // at, since every voice asks for its own every hop; only the render thread computes placements.
+    struct BinauralByNote
+    {
+        float x = -1.0f; // the stereo position (each 0..1) the placements belong to
+        float y = -1.0f;
+        std::array<BinauralParams, 128> params{};
+        std::array<uint8_t, 128> known{};
+    };
+    mutable BinauralByNote binauralByNote;
 };

@@ -207,7 +207,9 @@ NodeMix NodeCanvasData::getNodeMixForPoint(Point2D pt, bool store, int* triHint,
     // The hinted triangle is tried first, so when it holds the point the mix depends on nothing but
     // the point, that triangle's corners and their positions, and the counts and mode; compared
     // bit for bit, so a reused mix is the one the search would find.
-    const auto same = [](const auto& a, const auto& b) noexcept { return std::memcmp(&a, &b, sizeof a) == 0; };
+    const auto same = [](const auto& x, const auto& y) noexcept {
+        return std::memcmp(&x, &y, sizeof x) == 0;
+    };
     // (A canvas copied in carries its last lookup too: its corners are held inside the node array.)
     const auto cornerPos = [this](const std::array<uint16_t, 3>& c) noexcept {
         return std::array<Point2D, 3>{nodes[c[0] % kMaxCanvasNodes].pos, nodes[c[1] % kMaxCanvasNodes].pos,

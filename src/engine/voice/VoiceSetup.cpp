@@ -90,8 +90,8 @@ void decodeBands(DecodedBands& d, const uint8_t* records, ptrdiff_t stride, int 
 // bands in one plain loop over bands (vectorised in the chosen width).
 struct BlendSums
 {
-    enum Sum { kE, kA, kWidthANum, kAbsA, kB, kWidthBNum, kAbsB, kC, kDecay, kBin, kDetuneNum, kDetuneDen, kShare,
-               kByte14, kNumSums = kByte14 + 8 };
+    enum Sum { kE, kA, kWidthANum, kAbsA, kB, kWidthBNum, kAbsB, kC, kDecay, kBin, kDetuneNum, kDetuneDen,
+               kShare, kByte14, kNumSums = kByte14 + 8 };
     alignas(32) std::array<std::array<float, kMaxBands>, kNumSums> sum;
 };
 
@@ -112,8 +112,9 @@ template <> struct Lanes<8>
 // Adds one sound at weight w into the sums of bands 0..count-1, kLanes bands at a time, count
 // rounded up: a sound's decoded fields past its bands are +0 and w is finite and not negative, so
 // every term it adds there is a zero, which leaves a sum (never -0, as it starts at +0) unchanged,
-// as leaving the sound out would.
-template <int kLanes, bool kWithShare>
+// as leaving the sound out would. The first sound starts the sums (at +0) instead of adding to
+// them, so that only the bands it does not reach need clearing first.
+template <int kLanes, bool kWithShare, bool kFirst>
 [[gnu::always_inline]] inline void addSlot(BlendSums& s, const DecodedBands& d, float w, int count) noexcept
 {
     using V = typename Lanes<kLanes>::V;
@@ -122,8 +123,12 @@ template <int kLanes, bool kWithShare>
     using F = DecodedBands;
     using S = BlendSums;
     // Field f and sum k as groups of kLanes bands.
-    const auto field = [&d](int f) noexcept { return reinterpret_cast<const V*>(d.field[static_cast<size_t>(f)].data()); };
-    const auto sum = [&s](int k) noexcept { return reinterpret_cast<V*>(s.sum[static_cast<size_t>(k)].data()); };
+    const auto field = [&d](int f) noexcept {
+        return reinterpret_cast<const V*>(d.field[static_cast<size_t>(f)].data());
+    };
+    const auto sum = [&s](int k) noexcept {
+        return reinterpret_cast<V*>(s.sum[static_cast<size_t>(k)].data());
+    };
     const V zero{};
     const I noSign = I{} + 0x7fffffff;
     for (int i = 0; i * kLanes < count; ++i)
@@ -136,24 +141,32 @@ template <int kLanes, bool kWithShare>
                     reinterpret_cast<V>(reinterpret_cast<I>(bw) & ~(bw < zero)) + cw;
         const V absAw = reinterpret_cast<V>(reinterpret_cast<I>(aw) & noSign);
         const V absBw = reinterpret_cast<V>(reinterpret_cast<I>(bw) & noSign);
-        sum(S::kA)[i] += aw;
-        sum(S::kWidthANum)[i] += field(F::kWidthA)[i] * absAw;
-        sum(S::kAbsA)[i] += absAw;
-        sum(S::kB)[i] += bw;
-        sum(S::kWidthBNum)[i] += field(F::kWidthB)[i] * absBw;
-        sum(S::kAbsB)[i] += absBw;
-        sum(S::kC)[i] += cw;
-        sum(S::kE)[i] += e;
-        sum(S::kDecay)[i] += field(F::kDecayShape)[i] * e;
+        const auto add = [zero](V* at, const V& term) noexcept {
+            if constexpr (kFirst)
+                *at = zero + term;
+            else
+                *at += term;
+        };
+        add(sum(S::kA) + i, aw);
+        add(sum(S::kWidthANum) + i, field(F::kWidthA)[i] * absAw);
+        add(sum(S::kAbsA) + i, absAw);
+        add(sum(S::kB) + i, bw);
+        add(sum(S::kWidthBNum) + i, field(F::kWidthB)[i] * absBw);
+        add(sum(S::kAbsB) + i, absBw);
+        add(sum(S::kC) + i, cw);
+        add(sum(S::kE) + i, e);
+        add(sum(S::kDecay) + i, field(F::kDecayShape)[i] * e);
         for (int k = 0; k < 8; ++k)
-            sum(S::kByte14 + k)[i] += field(F::kByte14 + k)[i] * e;
-        sum(S::kBin)[i] += field(F::kBinOffset)[i] * e;
+            add(sum(S::kByte14 + k) + i, field(F::kByte14 + k)[i] * e);
+        add(sum(S::kBin) + i, field(F::kBinOffset)[i] * e);
         const V g = field(F::kDetuneGain)[i];
         const V eg2 = (e * g) * (e * g);
-        sum(S::kDetuneNum)[i] += field(F::kDetune)[i] * eg2;
-        sum(S::kDetuneDen)[i] += eg2;
+        add(sum(S::kDetuneNum) + i, field(F::kDetune)[i] * eg2);
+        add(sum(S::kDetuneDen) + i, eg2);
         if constexpr (kWithShare)
-            sum(S::kShare)[i] += e * field(F::kShare)[i];
+            add(sum(S::kShare) + i, e * field(F::kShare)[i]);
+        else if constexpr (kFirst)
+            sum(S::kShare)[i] = zero;
     }
 }
 
@@ -219,8 +232,9 @@ struct BandRun
 // kLanes harmonics from `from` on while they end at or below limit, the last one running past `to`
 // into later bands' harmonics, which those bands write over after; the rest one by one.
 template <int kLanes>
-[[gnu::always_inline]] inline void spreadBand(HarmonicState& hs, int from, int to, int limit, const BandRun& r,
-                                              bool sharing, const float* randReal, const float* bandWeight) noexcept
+[[gnu::always_inline]] inline void spreadBand(HarmonicState& hs, int from, int to, int limit,
+                                              const BandRun& r, bool sharing, const float* randReal,
+                                              const float* bandWeight) noexcept
 {
     using V = typename Lanes<kLanes>::V;
     using I = typename Lanes<kLanes>::I;
@@ -265,16 +279,21 @@ template <int kLanes>
     }
 }
 
-// Stores the first n lanes of x at dst (a whole group at once), so that nothing past the blended
-// bands changes.
-template <class Dst, class V>
-[[gnu::always_inline]] inline void storeLanes(Dst* dst, const V& x, int n) noexcept
+// Stores the lanes of x that keep marks at dst (all of them when whole), the others keeping what
+// dst holds, so that nothing past the blended bands changes.
+template <class Dst, class V, class I>
+[[gnu::always_inline]] inline void storeLanes(Dst* dst, const V& x, const I& keep, bool whole) noexcept
 {
-    if (n == static_cast<int>(sizeof x / sizeof(Dst)))
+    static_assert(sizeof x == sizeof keep);
+    if (whole)
+    {
         std::memcpy(dst, &x, sizeof x);
-    else
-        for (int k = 0; k < n; ++k)
-            dst[k] = x[k];
+        return;
+    }
+    I old;
+    std::memcpy(&old, dst, sizeof old);
+    const I merged = (reinterpret_cast<const I&>(x) & keep) | (old & ~keep);
+    std::memcpy(dst, &merged, sizeof merged);
 }
 
 // The voice's band values of bands 0..count-1 from the blend's sums, kLanes bands at a time, and
@@ -287,54 +306,65 @@ template <int kLanes>
     using V = typename Lanes<kLanes>::V;
     using I = typename Lanes<kLanes>::I;
     using S = BlendSums;
-    const auto sum = [&s](int k) noexcept { return reinterpret_cast<const V*>(s.sum[static_cast<size_t>(k)].data()); };
+    const auto sum = [&s](int k) noexcept {
+        return reinterpret_cast<const V*>(s.sum[static_cast<size_t>(k)].data());
+    };
     const V zero{};
     const V one = zero + 1.0f;
     const I noSign = I{} + 0x7fffffff;
-    const auto pick = [](const I& mask, const V& a, const V& b, V& out) noexcept { pickLanes(mask, a, b, out); };
-    const auto root = [](const V& x, V& out) noexcept { sqrtLanes(x, out); };
+    I laneIndex;
+    for (int k = 0; k < kLanes; ++k)
+        laneIndex[k] = k;
     for (int i = 0; i * kLanes < count; ++i)
     {
         const int b = i * kLanes;
-        const int n = std::min(kLanes, count - b);
+        const bool whole = b + kLanes <= count;
+        const I keep = laneIndex < count - b;
         const V invE = 1.0f / (sum(S::kE)[i] + 1e-20f);
         const V wa = sum(S::kWidthANum)[i] / (sum(S::kAbsA)[i] + 1e-20f);
         const V wb = sum(S::kWidthBNum)[i] / (sum(S::kAbsB)[i] + 1e-20f);
         const auto byteSum = [&](int byte) noexcept { return sum(S::kByte14 + byte - 14) + i; };
         const V unit16 = (*byteSum(16) * invE) / 255.0f;
-        V m16, depth1, depth2, tonality, unit14;
-        pick(one < unit16, one, unit16, m16);
-        pick(one < (*byteSum(14) * invE) / 255.0f, one, (*byteSum(14) * invE) / 255.0f, unit14);
-        root(1.0f - m16, depth1);
-        root(2.0f * m16, depth2);
-        root(unit14, tonality);
+        const V unit14 = (*byteSum(14) * invE) / 255.0f;
+        V m16, depth1, depth2, tonal, tonality;
+        pickLanes(one < unit16, one, unit16, m16);
+        pickLanes(one < unit14, one, unit14, tonal);
+        sqrtLanes(1.0f - m16, depth1);
+        sqrtLanes(2.0f * m16, depth2);
+        sqrtLanes(tonal, tonality);
         const V m17 = (*byteSum(17) * invE);
         const V sa = sum(S::kA)[i], sb = sum(S::kB)[i], sc = sum(S::kC)[i];
-        storeLanes(vb.levelA.data() + b, reinterpret_cast<V>(reinterpret_cast<I>(sa) & noSign) * sa * 1e-6f * veloGain, n);
-        storeLanes(vb.sharpA.data() + b, 1.0f / (wa * wa * 1e-6f + 1e-4f), n);
-        storeLanes(vb.levelB.data() + b, reinterpret_cast<V>(reinterpret_cast<I>(sb) & noSign) * sb * 1e-6f * veloGain, n);
-        storeLanes(vb.sharpB.data() + b, 1.0f / (wb * wb * 1e-6f + 1e-4f), n);
-        storeLanes(vb.decayShape.data() + b, sum(S::kDecay)[i] * invE / 255.0f, n);
-        storeLanes(vb.levelC.data() + b, reinterpret_cast<V>(reinterpret_cast<I>(sc) & noSign) * sc * 1e-6f * veloGain, n);
-        storeLanes(vb.oscDepth1.data() + b, depth1, n);
-        storeLanes(vb.oscDepth2.data() + b, depth2, n);
-        storeLanes(vb.oscRate.data() + b, m17 * m17 * 0.01f * hopSeconds, n);
-        storeLanes(vb.oscStartPhase.data() + b, (*byteSum(18) * invE) / 255.0f, n);
-        storeLanes(vb.tonality.data() + b, tonality, n);
-        storeLanes(vb.noiseWidth.data() + b, (*byteSum(15) * invE) * 1.333f * hopSeconds * noteHz / 255.0f, n);
-        storeLanes(vb.unity.data() + b, one, n);
-        storeLanes(vb.detune.data() + b, sum(S::kDetuneNum)[i] / (sum(S::kDetuneDen)[i] + 1e-20f) * 3.0517578e-5f, n);
-        storeLanes(vb.phaseOffset.data() + b, __builtin_convertvector(4.0f * sum(S::kBin)[i] * invE, I), n);
-        storeLanes(mean19Out + b, (*byteSum(19) * invE) / 255.0f, n);
-        storeLanes(mean20Out + b, (*byteSum(20) * invE) / 255.0f, kLanes);
-        storeLanes(mean21Out + b, (*byteSum(21) * invE), kLanes);
+        const V absA = reinterpret_cast<V>(reinterpret_cast<I>(sa) & noSign);
+        const V absB = reinterpret_cast<V>(reinterpret_cast<I>(sb) & noSign);
+        const V absC = reinterpret_cast<V>(reinterpret_cast<I>(sc) & noSign);
+        storeLanes(vb.levelA.data() + b, absA * sa * 1e-6f * veloGain, keep, whole);
+        storeLanes(vb.sharpA.data() + b, 1.0f / (wa * wa * 1e-6f + 1e-4f), keep, whole);
+        storeLanes(vb.levelB.data() + b, absB * sb * 1e-6f * veloGain, keep, whole);
+        storeLanes(vb.sharpB.data() + b, 1.0f / (wb * wb * 1e-6f + 1e-4f), keep, whole);
+        storeLanes(vb.decayShape.data() + b, sum(S::kDecay)[i] * invE / 255.0f, keep, whole);
+        storeLanes(vb.levelC.data() + b, absC * sc * 1e-6f * veloGain, keep, whole);
+        storeLanes(vb.oscDepth1.data() + b, depth1, keep, whole);
+        storeLanes(vb.oscDepth2.data() + b, depth2, keep, whole);
+        storeLanes(vb.oscRate.data() + b, m17 * m17 * 0.01f * hopSeconds, keep, whole);
+        storeLanes(vb.oscStartPhase.data() + b, (*byteSum(18) * invE) / 255.0f, keep, whole);
+        storeLanes(vb.tonality.data() + b, tonality, keep, whole);
+        const V noiseWidth = (*byteSum(15) * invE) * 1.333f * hopSeconds * noteHz / 255.0f;
+        storeLanes(vb.noiseWidth.data() + b, noiseWidth, keep, whole);
+        storeLanes(vb.unity.data() + b, one, keep, whole);
+        const V detune = sum(S::kDetuneNum)[i] / (sum(S::kDetuneDen)[i] + 1e-20f) * 3.0517578e-5f;
+        storeLanes(vb.detune.data() + b, detune, keep, whole);
+        const I phaseOffset = __builtin_convertvector(4.0f * sum(S::kBin)[i] * invE, I);
+        storeLanes(vb.phaseOffset.data() + b, phaseOffset, keep, whole);
+        storeLanes(mean19Out + b, (*byteSum(19) * invE) / 255.0f, keep, whole);
+        storeLanes(mean20Out + b, (*byteSum(20) * invE) / 255.0f, keep, true);
+        storeLanes(mean21Out + b, (*byteSum(21) * invE), keep, true);
         if (sharing)
         {
             V r, level;
-            root(sum(S::kShare)[i] * invE / 255.0f, r);
-            pick(one < r, one, r, level);
-            pick(r < zero, zero, level, level);
-            storeLanes(share + b, level, n);
+            sqrtLanes(sum(S::kShare)[i] * invE / 255.0f, r);
+            pickLanes(one < r, one, r, level);
+            pickLanes(r < zero, zero, level, level);
+            storeLanes(share + b, level, keep, whole);
         }
     }
 }
@@ -526,20 +556,26 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     std::array<float, kMaxBands> mean20, mean21;
     vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
         constexpr int kLanes = decltype(wide)::value ? 8 : 4;
-        for (auto& sum : sums.sum)
-            std::fill(sum.begin(), sum.begin() + (bandCount + kLanes - 1) / kLanes * kLanes, 0.0f);
+        const auto roundUp = [](int n) noexcept { return (std::max(n, 0) + kLanes - 1) / kLanes * kLanes; };
         for (int j = 0; j < slots; ++j)
         {
             const SlotBands& slot = slotBands[static_cast<size_t>(j)];
             const DecodedBands& d = *decoded[static_cast<size_t>(j)];
             const int count = std::min(slot.bands, bandCount);
-            if (slot.share != nullptr)
-                addSlot<kLanes, true>(sums, d, slot.weight, count);
-            else
-                addSlot<kLanes, false>(sums, d, slot.weight, count);
+            const bool share = slot.share != nullptr;
+            if (j > 0)
+            {
+                share ? addSlot<kLanes, true, false>(sums, d, slot.weight, count)
+                      : addSlot<kLanes, false, false>(sums, d, slot.weight, count);
+                continue;
+            }
+            share ? addSlot<kLanes, true, true>(sums, d, slot.weight, count)
+                  : addSlot<kLanes, false, true>(sums, d, slot.weight, count);
+            for (auto& sum : sums.sum)
+                std::fill(sum.begin() + roundUp(count), sum.begin() + roundUp(bandCount), 0.0f);
         }
-        blendedBands<kLanes>(sums, bandCount, hopSeconds, noteHz, veloGain, v.shareTime > 0.0f, v.bands, v.bandShare.data(),
-                     v.bandMean19.data(), mean20.data(), mean21.data());
+        blendedBands<kLanes>(sums, bandCount, hopSeconds, noteHz, veloGain, v.shareTime > 0.0f, v.bands,
+                             v.bandShare.data(), v.bandMean19.data(), mean20.data(), mean21.data());
     });
     // The jitter generators: a band's running sum of byte 20 picks its generator, and the first
     // band to reach one sets its rate.
@@ -672,8 +708,8 @@ void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexc
             const BandRun run{vb.oscRate[sb], vb.oscDepth1[sb], vb.oscDepth2[sb], vb.detune[sb],
                               static_cast<float>(vb.phaseOffset[sb]), v.bandShare[sb],
                               v.bandShare[std::min(sb + 1, size_t{kMaxBands - 1})]};
-            spreadBand<kLanes>(hs, bandStart[sb], std::min(bandStart[sb + 1], kMaxHarmonics), limit, run, sharing,
-                               randTableReal.data(), harmBandWeight.data());
+            spreadBand<kLanes>(hs, bandStart[sb], std::min(bandStart[sb + 1], kMaxHarmonics), limit, run,
+                               sharing, randTableReal.data(), harmBandWeight.data());
         }
     });
 }
