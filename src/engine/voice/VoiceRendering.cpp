@@ -145,7 +145,13 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
                                       0x7fffffffu);
 
     // Gain.
-    float gain = std::exp(modulated(kParamGain) * kDbToExp) * emphGain;
+    const float gainExponent = modulated(kParamGain) * kDbToExp;
+    if (!(gainExponent == v.gainExponent))
+    {
+        v.gainExponent = gainExponent;
+        v.gainFactor = std::exp(gainExponent);
+    }
+    float gain = v.gainFactor * emphGain;
 
     // Attack: a boost at the onset, or a fade-in that also slows the sound's time.
     if (v.attackProgress < 1.0f)
