@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "engine/synth/AddSynth.h"
 #include "engine/modulation/Modulators.h"
@@ -200,6 +201,11 @@ struct KeyVoice
 
     HarmonicState harmonics{};
     int32_t voiceHarmonicCount = 0;
+
+    // The gain exponent the voice last rendered with and its exponential, so that a gain that
+    // holds from hop to hop costs no library call (NaN: nothing cached yet).
+    float gainExponent = std::numeric_limits<float>::quiet_NaN();
+    float gainFactor = 0.0f;
 
     // ---- Block-rendering state (owned by KeySpaceDSP::process; may grow there) ----
     // Random pairs of the stereo share: one per harmonic plus the second channel's offset into them.

@@ -145,7 +145,13 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
                                       0x7fffffffu);
 
     // Gain.
-    float gain = std::exp(modulated(kParamGain) * kDbToExp) * emphGain;
+    const float gainExponent = modulated(kParamGain) * kDbToExp;
+    if (!(gainExponent == v.gainExponent))
+    {
+        v.gainExponent = gainExponent;
+        v.gainFactor = std::exp(gainExponent);
+    }
+    float gain = v.gainFactor * emphGain;
 
     // Attack: a boost at the onset, or a fade-in that also slows the sound's time.
     if (v.attackProgress < 1.0f)
@@ -237,11 +243,16 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
             v.shareNewTable ^= 1;
             auto& table = v.sharePairs[static_cast<std::size_t>(v.shareNewTable)];
             const int pairs = std::min(harmCountBeforeFormant + shareOffset, KeyVoice::kMaxSharePairs);
-            for (int i = 0; i < pairs; ++i)
+            // Drawn in batches (one atomic update each) in the order single draws would take.
+            constexpr int kBatchPairs = kCanonRandMaxBatch / 2;
+            for (int first = 0; first < pairs; first += kBatchPairs)
             {
-                const float re = getCanonRandFloat();
-                const float im = getCanonRandFloat();
-                table[static_cast<std::size_t>(i)] = {kUnitComplexScale * re, kUnitComplexScale * im};
+                const int n = std::min(pairs - first, kBatchPairs);
+                float r[kCanonRandMaxBatch];
+                getCanonRandFloats(r, 2 * n);
+                for (int i = 0; i < n; ++i)
+                    table[static_cast<std::size_t>(first + i)] = {kUnitComplexScale * r[2 * i],
+                                                                  kUnitComplexScale * r[2 * i + 1]};
             }
             v.shareCounter = std::isfinite(v.shareCounter) ? fraction(v.shareCounter) : 0.0f;
         }
