@@ -321,11 +321,8 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
             r.dst[n] = result;
             r.energy += result * result;
         };
-        // Stage-skewed form: while every tap reads further back than the all-pass chain is long,
-        // sample n meets sample n - 1 only stage by stage, so iteration t runs stage st on sample
-        // t - st and all stages of an iteration proceed side by side. The one-sample term, weighted
-        // zero here, would leave a tap sum unchanged unless the sum is -0 or that sample is not
-        // finite: then the sub-block runs again in the plain form from the saved states.
+        // The stage-skewed form where every tap reads further back than the chain is long; the
+        // plain form otherwise, or where the skewed one meets a sample that is not finite.
         const bool longTaps = run[0].whole > numStages && run[numChannels - 1].whole > numStages;
         if (!(longTaps && (numChannels == 2 ? runSkewed<2>(numStages, run, len, wet, fb, writePos, mask)
                                             : runSkewed<1>(numStages, run, len, wet, fb, writePos, mask))))
