@@ -10,6 +10,9 @@
 namespace
 {
 
+// Two lanes, one per channel.
+using F2 = float __attribute__((vector_size(8)));
+
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kCentreScale = 1000.0f; // Center Freq is set in kHz
 // Keeps the shaper's constants finite at Wet Mix 0.
@@ -112,19 +115,17 @@ void Distortion::process(float** in, float** out, int numSamples, int numChannel
             computeCoefs();
 
         const float a1 = bpCoef[0], a2 = bpCoef[1], b0 = bpCoef[2], b1 = bpCoef[3], b2 = bpCoef[4];
-        // Both channels' band-passes in one loop, so neither waits on the other's recurrence.
-        float z1[kMaxChannels] = {bpZ1[0], bpZ1[1]}, z2[kMaxChannels] = {bpZ2[0], bpZ2[1]};
+        // Both channels' band-passes in the two lanes of one vector.
+        F2 z1 = {bpZ1[0], bpZ1[1]}, z2 = {bpZ2[0], bpZ2[1]};
         const float* x1 = in[C - 1] + pos;
         for (int i = 0; i < n; ++i)
         {
-            const float v0 = in[0][pos + i] - a1 * z1[0] - a2 * z2[0];
-            const float v1 = x1[i] - a1 * z1[1] - a2 * z2[1];
-            work[0][static_cast<std::size_t>(i)] = b2 * z2[0] + b1 * z1[0] + b0 * v0;
-            work[1][static_cast<std::size_t>(i)] = b2 * z2[1] + b1 * z1[1] + b0 * v1;
-            z2[0] = z1[0];
-            z1[0] = v0;
-            z2[1] = z1[1];
-            z1[1] = v1;
+            const F2 v = F2{in[0][pos + i], x1[i]} - a1 * z1 - a2 * z2;
+            const F2 band = b2 * z2 + b1 * z1 + b0 * v;
+            work[0][static_cast<std::size_t>(i)] = band[0];
+            work[1][static_cast<std::size_t>(i)] = band[1];
+            z2 = z1;
+            z1 = v;
         }
         for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
         {

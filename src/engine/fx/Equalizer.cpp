@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "engine/fx/Glide.h"
 #include "engine/params/Param.h"
@@ -56,41 +57,80 @@ struct ShelfMemory
     std::array<double, Equalizer::kMaxChannels>& z2;
 };
 
+// Two channels side by side in the lanes of one vector: the same double arithmetic lane by lane.
+using D2 = double __attribute__((vector_size(16)));
+using F2 = float __attribute__((vector_size(8)));
+
+// A sample of C channels as doubles, and back; roundToFloat rounds each channel as a float store
+// would.
+template <int C> auto loadFrame(float** in, int i) noexcept
+{
+    if constexpr (C == 2)
+        return D2{static_cast<double>(in[0][i]), static_cast<double>(in[1][i])};
+    else
+        return static_cast<double>(in[0][i]);
+}
+template <class T> T roundToFloat(T x) noexcept
+{
+    if constexpr (std::is_same_v<T, D2>)
+        return __builtin_convertvector(__builtin_convertvector(x, F2), D2);
+    else
+        return static_cast<double>(static_cast<float>(x));
+}
+template <int C, class T> void storeFrame(float** out, int i, T y) noexcept
+{
+    if constexpr (C == 2)
+    {
+        const F2 f = __builtin_convertvector(y, F2);
+        out[0][i] = f[0];
+        out[1][i] = f[1];
+    }
+    else
+        out[0][i] = static_cast<float>(y);
+}
+
 // Both shelves over a stretch for C channels: the low shelf's output (rounded to float, as between
-// two units) feeds the high shelf sample by sample, and the four recurrences run side by side.
+// two units) feeds the high shelf sample by sample; with two channels each operation serves both.
 template <int C>
 void runShelves(const Equalizer::Coefs& lo, const Equalizer::Coefs& hi, float** in, float** out, int pos,
                 int n, ShelfMemory lm, ShelfMemory hm) noexcept
 {
-    const double la1 = lo[0], la2 = lo[1], lb0 = lo[2], lb1 = lo[3], lb2 = lo[4];
-    const double ha1 = hi[0], ha2 = hi[1], hb0 = hi[2], hb1 = hi[3], hb2 = hi[4];
-    double l1[C], l2[C], h1[C], h2[C];
-    for (int c = 0; c < C; ++c)
+    using T = std::conditional_t<C == 2, D2, double>;
+    const auto lanes = [](const std::array<double, Equalizer::kMaxChannels>& z) noexcept
     {
-        l1[c] = lm.z1[c];
-        l2[c] = lm.z2[c];
-        h1[c] = hm.z1[c];
-        h2[c] = hm.z2[c];
-    }
-    for (int i = pos; i < pos + n; ++i)
+        if constexpr (C == 2)
+            return D2{z[0], z[1]};
+        else
+            return z[0];
+    };
+    const auto keep = [](std::array<double, Equalizer::kMaxChannels>& z, T v) noexcept
+    {
         for (int c = 0; c < C; ++c)
         {
-            const double v = static_cast<double>(in[c][i]) - la1 * l1[c] - la2 * l2[c];
-            const float low = static_cast<float>(lb2 * l2[c] + lb1 * l1[c] + lb0 * v);
-            l2[c] = l1[c];
-            l1[c] = v;
-            const double u = static_cast<double>(low) - ha1 * h1[c] - ha2 * h2[c];
-            out[c][i] = static_cast<float>(hb2 * h2[c] + hb1 * h1[c] + hb0 * u);
-            h2[c] = h1[c];
-            h1[c] = u;
+            if constexpr (C == 2)
+                z[static_cast<std::size_t>(c)] = v[c];
+            else
+                z[0] = v;
         }
-    for (int c = 0; c < C; ++c)
+    };
+    const double la1 = lo[0], la2 = lo[1], lb0 = lo[2], lb1 = lo[3], lb2 = lo[4];
+    const double ha1 = hi[0], ha2 = hi[1], hb0 = hi[2], hb1 = hi[3], hb2 = hi[4];
+    T l1 = lanes(lm.z1), l2 = lanes(lm.z2), h1 = lanes(hm.z1), h2 = lanes(hm.z2);
+    for (int i = pos; i < pos + n; ++i)
     {
-        lm.z1[c] = l1[c];
-        lm.z2[c] = l2[c];
-        hm.z1[c] = h1[c];
-        hm.z2[c] = h2[c];
+        const T v = loadFrame<C>(in, i) - la1 * l1 - la2 * l2;
+        const T low = roundToFloat(lb2 * l2 + lb1 * l1 + lb0 * v);
+        l2 = l1;
+        l1 = v;
+        const T u = low - ha1 * h1 - ha2 * h2;
+        storeFrame<C>(out, i, hb2 * h2 + hb1 * h1 + hb0 * u);
+        h2 = h1;
+        h1 = u;
     }
+    keep(lm.z1, l1);
+    keep(lm.z2, l2);
+    keep(hm.z1, h1);
+    keep(hm.z2, h2);
 }
 
 void resetRunaway(double& z) noexcept

@@ -68,15 +68,44 @@ void LofiFx::process(float** in, float** out, int numSamples, int numChannels, b
     { return expf((static_cast<float>(n) * 1000.0f / sampleRate) / -kReleaseMs); };
     const float fullRelease = numSamples >= kBlock ? releaseFor(kBlock) : 0.0f;
 
+    // The blocks' sums of squares depend on the input alone: a first pass over a stretch of
+    // blocks runs four blocks' chains side by side, each in its own order (channel by channel).
+    constexpr int kStretch = 64;
+    float sums[kStretch];
     for (int b = 0; b < numSamples; b += kBlock)
     {
         const int e = std::min(b + kBlock, numSamples);
         const int r = static_cast<int>(engineRand());
 
-        float sum = 0.0f;
-        for (int c = 0; c < K; ++c)
-            for (int i = b; i < e; ++i)
-                sum += in[c][i] * in[c][i];
+        const int slot = b / kBlock % kStretch;
+        if (slot == 0)
+        {
+            const int count = std::min(kStretch, (numSamples - b + kBlock - 1) / kBlock);
+            int k = 0;
+            for (; k + 4 <= count && b + (k + 4) * kBlock <= numSamples; k += 4)
+            {
+                float acc[4] = {};
+                for (int c = 0; c < K; ++c)
+                {
+                    const float* x = in[c] + b + k * kBlock;
+                    for (int i = 0; i < kBlock; ++i)
+                        for (int q = 0; q < 4; ++q)
+                            acc[q] += x[q * kBlock + i] * x[q * kBlock + i];
+                }
+                for (int q = 0; q < 4; ++q)
+                    sums[k + q] = acc[q];
+            }
+            for (; k < count; ++k)
+            {
+                const int from = b + k * kBlock, to = std::min(from + kBlock, numSamples);
+                float acc = 0.0f;
+                for (int c = 0; c < K; ++c)
+                    for (int i = from; i < to; ++i)
+                        acc += in[c][i] * in[c][i];
+                sums[k] = acc;
+            }
+        }
+        const float sum = sums[slot];
         float rms = std::sqrt(sum / divisor) * kRmsScale;
         if (!(rms < kMaxRms)) rms = kRmsRestart;
 

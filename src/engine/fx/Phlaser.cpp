@@ -43,21 +43,41 @@ struct ChannelRun
 // their states and inputs held in registers. The one-sample term, weighted zero here, leaves a tap
 // sum (never -0, as it starts from +0) unchanged unless that sample is not finite: then nothing is
 // kept and the caller runs the plain form. Returns whether the sub-block is done.
+// Two channels in the lanes of one vector: the same arithmetic lane by lane.
+using F2 = float __attribute__((vector_size(8)));
+
 template <int S, int NC>
 bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
 {
+    // The stages' values of all channels in one T, channel c in lane c.
+    using T = std::conditional_t<NC == 2, F2, float>;
+    const auto get = [](const T& v, int c) noexcept
+    {
+        if constexpr (NC == 2)
+            return v[c];
+        else
+            return v;
+    };
+    const auto set = [](T& v, int c, float x) noexcept
+    {
+        if constexpr (NC == 2)
+            v[c] = x;
+        else
+            v = x;
+    };
     // Everything the loop reads held apart from the delay memories, which it writes.
-    float st[NC][S], buf[NC][S] = {}, coef[NC], wt[NC][4];
+    T st[S], buf[S] = {}, coef{};
+    float wt[NC][4];
     float* mem[NC];
     const float* src[NC];
     int back[NC];
     for (int c = 0; c < NC; ++c)
     {
         for (int k = 0; k < S; ++k)
-            st[c][k] = run[c].states[k];
+            set(st[k], c, run[c].states[k]);
         for (int j = 0; j < 4; ++j)
             wt[c][j] = run[c].weights[j];
-        coef[c] = run[c].coef;
+        set(coef, c, run[c].coef);
         mem[c] = run[c].mem;
         src[c] = run[c].src;
         back[c] = 1 - run[c].whole;
@@ -73,7 +93,7 @@ bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos
             float sum = 0.0f;
             for (int j = 0; j < 4; ++j)
                 sum += wt[c][j] * mem[c][(w + back[c] - j) & mask];
-            buf[c][0] = sum;
+            set(buf[0], c, sum);
         }
         // Last stage first, so each stage takes its input before the one below replaces it.
 #pragma GCC unroll 16
@@ -81,21 +101,19 @@ bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos
         {
             const int n = t - k;
             if (n < 0 || n >= len) continue;
-            for (int c = 0; c < NC; ++c)
-            {
-                float y = buf[c][k];
-                const float h = st[c][k];
-                y -= coef[c] * h;
-                st[c][k] = y;
-                y = coef[c] * y + h;
-                if (k + 1 < S)
-                    buf[c][k + 1] = y;
-                else
+            T y = buf[k];
+            const T h = st[k];
+            y -= coef * h;
+            st[k] = y;
+            y = coef * y + h;
+            if (k + 1 < S)
+                buf[k + 1] = y;
+            else
+                for (int c = 0; c < NC; ++c)
                 {
-                    mem[c][(writePos + n) & mask] += fb * y;
-                    res[c][n] = src[c][n] * dry + y;
+                    mem[c][(writePos + n) & mask] += fb * get(y, c);
+                    res[c][n] = src[c][n] * dry + get(y, c);
                 }
-            }
         }
     }
     for (int c = 0; c < NC; ++c)
@@ -105,7 +123,7 @@ bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos
     for (int c = 0; c < NC; ++c)
     {
         for (int k = 0; k < S; ++k)
-            run[c].states[k] = st[c][k];
+            run[c].states[k] = get(st[k], c);
         for (int n = 0; n < len; ++n)
         {
             run[c].dst[n] = res[c][n];
@@ -303,11 +321,8 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
             r.dst[n] = result;
             r.energy += result * result;
         };
-        // Stage-skewed form: while every tap reads further back than the all-pass chain is long,
-        // sample n meets sample n - 1 only stage by stage, so iteration t runs stage st on sample
-        // t - st and all stages of an iteration proceed side by side. The one-sample term, weighted
-        // zero here, would leave a tap sum unchanged unless the sum is -0 or that sample is not
-        // finite: then the sub-block runs again in the plain form from the saved states.
+        // The stage-skewed form where every tap reads further back than the chain is long; the
+        // plain form otherwise, or where the skewed one meets a sample that is not finite.
         const bool longTaps = run[0].whole > numStages && run[numChannels - 1].whole > numStages;
         if (!(longTaps && (numChannels == 2 ? runSkewed<2>(numStages, run, len, wet, fb, writePos, mask)
                                             : runSkewed<1>(numStages, run, len, wet, fb, writePos, mask))))

@@ -13,6 +13,8 @@
 
 namespace
 {
+// Two lanes, one per channel.
+using F2 = float __attribute__((vector_size(8)));
 // Eight lanes for the wide form; only loops compiled for it use this type.
 using F8 = float __attribute__((vector_size(32)));
 
@@ -237,13 +239,9 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
         // channels' band-passes advance side by side, so each waits on its own previous sample only.
         {
             std::array<float, kNumLines> state = dampState;
+            // The two channels' band-passes in the two lanes of one vector.
             const BandPass bp = bpCoef;
-            float s1[kMaxChannels], s2[kMaxChannels];
-            for (int c = 0; c < kMaxChannels; ++c)
-            {
-                s1[c] = bpState[c][0];
-                s2[c] = bpState[c][1];
-            }
+            F2 s1 = {bpState[0][0], bpState[1][0]}, s2 = {bpState[0][1], bpState[1][1]};
             const float* x1 = delayed[c1];
             for (int k = 0; k < len; ++k)
             {
@@ -252,14 +250,12 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                     state[i] = y[i][k] + cs.damp * state[i];
                     y[i][k] = state[i];
                 }
-                const float v0 = delayed[0][k] - bp.a1 * s1[0] - bp.a2 * s2[0];
-                const float v1 = x1[k] - bp.a1 * s1[1] - bp.a2 * s2[1];
-                cond[0][k] = bp.b0 * v0 + bp.b1 * s1[0] + bp.b2 * s2[0];
-                cond[1][k] = bp.b0 * v1 + bp.b1 * s1[1] + bp.b2 * s2[1];
-                s2[0] = s1[0];
-                s1[0] = v0;
-                s2[1] = s1[1];
-                s1[1] = v1;
+                const F2 v = F2{delayed[0][k], x1[k]} - bp.a1 * s1 - bp.a2 * s2;
+                const F2 filtered = bp.b0 * v + bp.b1 * s1 + bp.b2 * s2;
+                cond[0][k] = filtered[0];
+                cond[1][k] = filtered[1];
+                s2 = s1;
+                s1 = v;
             }
             dampState = state;
             for (int c = 0; c < numChannels; ++c)
