@@ -82,8 +82,9 @@ template <bool kOneMark>
         tonalOut[b] = ampIn[b] * std::sqrt(1.0f - k * k);
         widthOut[b] = 0.05f * static_cast<float>(b) * fatEPos + widened;
     }
-    for (int b = activeBands; b < kBandTableSize + 1; ++b)
-        noisyOut[b] = tonalOut[b] = widthOut[b] = 0.0f;
+    // One array at a time: a loop storing to all three stays scalar.
+    for (float* out : {noisyOut, tonalOut, widthOut})
+        std::fill(out + std::max(activeBands, 0), out + kBandTableSize + 1, 0.0f);
 }
 
 [[gnu::always_inline]] inline ToneShape levels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
