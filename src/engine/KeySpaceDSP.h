@@ -243,14 +243,13 @@ class KeySpaceDSP
     bool initialised = false;
     bool wideVectors = false;
 
-    // Bands and mix: each MIDI note's binaural placement for the stereo position it was computed
+    // Bands and mix: each MIDI note's binaural placement with the stereo position it was computed
     // at, since every voice asks for its own every hop; only the render thread computes placements.
-    struct BinauralByNote
+    struct KnownPlacement
     {
-        float x = -1.0f; // the stereo position (each 0..1) the placements belong to
+        float x = -1.0f; // the stereo position (each 0..1; -1: none yet)
         float y = -1.0f;
-        std::array<BinauralParams, 128> params{};
-        std::array<uint8_t, 128> known{};
+        BinauralParams params;
     };
-    mutable BinauralByNote binauralByNote;
+    mutable std::array<KnownPlacement, 128> binauralByNote{};
 };

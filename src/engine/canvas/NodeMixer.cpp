@@ -49,11 +49,11 @@ int sharedCorners(const std::array<uint16_t, 3>& a, const std::array<uint16_t, 3
 // move, which takes longer to start than the lookup it saves.
 void copyMix(NodeMix& to, const NodeMix& from) noexcept
 {
-    using Piece = int32_t __attribute__((vector_size(16), aligned(4), may_alias));
-    static_assert(sizeof(NodeMix) == 3 * sizeof(Piece));
-    auto* dst = reinterpret_cast<Piece*>(&to);
-    const auto* src = reinterpret_cast<const Piece*>(&from);
-    const Piece a = src[0], b = src[1], c = src[2];
+    using Chunk = int32_t __attribute__((vector_size(16), aligned(4), may_alias));
+    static_assert(sizeof(NodeMix) == 3 * sizeof(Chunk));
+    auto* dst = reinterpret_cast<Chunk*>(&to);
+    const auto* src = reinterpret_cast<const Chunk*>(&from);
+    const Chunk a = src[0], b = src[1], c = src[2];
     dst[0] = a, dst[1] = b, dst[2] = c;
 }
 

@@ -82,8 +82,9 @@ template <bool kOneMark>
         tonalOut[b] = ampIn[b] * std::sqrt(1.0f - k * k);
         widthOut[b] = 0.05f * static_cast<float>(b) * fatEPos + widened;
     }
-    for (int b = activeBands; b < kBandTableSize + 1; ++b)
-        noisyOut[b] = tonalOut[b] = widthOut[b] = 0.0f;
+    // One array at a time: a loop storing to all three stays scalar.
+    for (float* out : {noisyOut, tonalOut, widthOut})
+        std::fill(out + std::max(activeBands, 0), out + kBandTableSize + 1, 0.0f);
 }
 
 [[gnu::always_inline]] inline ToneShape levels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
@@ -92,18 +93,35 @@ template <bool kOneMark>
     const float t = hop.t;
     const float lifeFactor = hop.lifeFactor;
 
-    // Mark generators; their values form a list closed by a 0.
+    // Mark generators; their values form a list closed by a 0. The ones that wrap this hop are
+    // found first, so that their new targets come from batches of draws (one atomic update each
+    // instead of one per draw), in mark order as ever.
     const int markCount = std::clamp(v.markCount, 0, kBandTableSize);
+    std::array<int, kBandTableSize> wrapped;
+    int wraps = 0;
     for (int m = 0; m < markCount; ++m)
     {
         VoiceMark& mk = v.marks[static_cast<std::size_t>(m)];
         mk.phase += mk.rate * hop.hopSeconds;
         if (mk.phase >= 1.0f)
+            wrapped[static_cast<std::size_t>(wraps++)] = m;
+    }
+    std::array<float, kCanonRandMaxBatch> draws;
+    for (int first = 0; first < wraps; first += kCanonRandMaxBatch)
+    {
+        const int n = std::min(wraps - first, kCanonRandMaxBatch);
+        getCanonRandFloats(draws.data(), n);
+        for (int i = 0; i < n; ++i)
         {
+            VoiceMark& mk = v.marks[static_cast<std::size_t>(wrapped[static_cast<std::size_t>(first + i)])];
             mk.oldTarget = mk.newTarget;
-            mk.newTarget = getCanonRandFloat();
+            mk.newTarget = draws[static_cast<std::size_t>(i)];
             mk.phase = fraction(mk.phase);
         }
+    }
+    for (int m = 0; m < markCount; ++m)
+    {
+        VoiceMark& mk = v.marks[static_cast<std::size_t>(m)];
         const float p = mk.phase;
         mk.value = crossfadeOld(1.0f - p) * mk.newTarget + crossfadeOld(p) * mk.oldTarget;
         e.markValueWork[static_cast<std::size_t>(m)] = mk.value;

@@ -177,16 +177,9 @@ BinauralParams KeySpaceDSP::computeBinauralParams(KeyVoice* voice) const noexcep
     const float x = clamp01(params[kParamStereoX].value);
     const float y = clamp01(params[kParamStereoY].value);
     // A placement depends on nothing but the note and the stereo position (never NaN or -0 here).
-    BinauralByNote& byNote = binauralByNote;
-    if (x != byNote.x || y != byNote.y)
-    {
-        byNote.x = x;
-        byNote.y = y;
-        byNote.known.fill(0);
-    }
-    const bool keep = voice->note >= 0 && voice->note < static_cast<int>(byNote.params.size());
-    const auto note = static_cast<size_t>(keep ? voice->note : 0);
-    if (keep && byNote.known[note] != 0) return byNote.params[note];
+    const bool keep = voice->note >= 0 && voice->note < static_cast<int>(binauralByNote.size());
+    KnownPlacement& known = binauralByNote[static_cast<size_t>(keep ? voice->note : 0)];
+    if (keep && known.x == x && known.y == y) return known.params;
     const float offset =
         x - 0.5f + static_cast<float>(voice->note - kBinauralCentreNote) * (1.0f - x) * x / 12.0f;
     const float distance = 0.05f / (y + 0.01f) + 1.0f - y;
@@ -194,10 +187,6 @@ BinauralParams KeySpaceDSP::computeBinauralParams(KeyVoice* voice) const noexcep
     result.angle = std::atan(offset / distance);
     result.delay = std::sin(result.angle) * kMaxInterauralDelay;
     result.shadowFreq = 1200.0f / (0.5f - 0.499f * std::cos(result.angle));
-    if (keep)
-    {
-        byNote.params[note] = result;
-        byNote.known[note] = 1;
-    }
+    if (keep) known = {x, y, result};
     return result;
 }

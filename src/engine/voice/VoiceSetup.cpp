@@ -571,8 +571,11 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
             }
             share ? addSlot<kLanes, true, true>(sums, d, slot.weight, count)
                   : addSlot<kLanes, false, true>(sums, d, slot.weight, count);
-            for (auto& sum : sums.sum)
-                std::fill(sum.begin() + roundUp(count), sum.begin() + roundUp(bandCount), 0.0f);
+            // Bands past the first sound's, one zero group at a time (a fill per sum would call
+            // memset for each).
+            for (int i = roundUp(count) / kLanes; i < roundUp(bandCount) / kLanes; ++i)
+                for (auto& sum : sums.sum)
+                    std::fill_n(sum.begin() + i * kLanes, kLanes, 0.0f);
         }
         blendedBands<kLanes>(sums, bandCount, hopSeconds, noteHz, veloGain, v.shareTime > 0.0f, v.bands,
                              v.bandShare.data(), v.bandMean19.data(), mean20.data(), mean21.data());
