@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/VectorWidth.h"
 #include "engine/fx/Glide.h"
 #include "engine/params/Param.h"
 #include "engine/params/ParamRecords.h"
@@ -132,17 +133,22 @@ void Distortion::process(float** in, float** out, int numSamples, int numChannel
             bpZ1[c] = z1[c];
             bpZ2[c] = z2[c];
         }
-        for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
-        {
-            const float* w = work[c].data();
-            const float* src = in[c] + pos;
-            float* dst = out[c] + pos;
-            for (int i = 0; i < n; ++i)
-            {
-                const float s = w[i] + Cb;
-                dst[i] = s / (B * s * s + (std::fabs(s) * A + E)) + src[i] * dry - K;
-            }
-        }
+        // The shaper in the chosen vector width: its divisions take eight samples at a time where
+        // the processor has AVX2, with the same arithmetic lane by lane.
+        vectorwidth::dispatch(
+            wideVectors, [&](auto) __attribute__((always_inline)) {
+                for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
+                {
+                    const float* w = work[c].data();
+                    const float* src = in[c] + pos;
+                    float* dst = out[c] + pos;
+                    for (int i = 0; i < n; ++i)
+                    {
+                        const float s = w[i] + Cb;
+                        dst[i] = s / (B * s * s + (std::fabs(s) * A + E)) + src[i] * dry - K;
+                    }
+                }
+            });
         pos += n;
     }
     for (int c = C; c < numChannels; ++c)

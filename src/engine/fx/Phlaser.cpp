@@ -139,8 +139,9 @@ bool runSkewedFor(int stages, std::integer_sequence<int, S...>, ChannelRun* run,
                   int writePos, int mask) noexcept
 {
     bool done = false;
-    ((stages == S + 1 && (done = runSkewedStages<S + 1, NC>(run, len, wet, fb, writePos, mask), true)) ||
-     ...);
+    (void)((stages == S + 1 &&
+            (done = runSkewedStages<S + 1, NC>(run, len, wet, fb, writePos, mask), true)) ||
+           ...);
     return done;
 }
 template <int NC>
@@ -303,7 +304,7 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
         }
 
         // One sample of one channel: delay write, interpolated read, all-pass chain, feedback.
-        const auto tap = [&](ChannelRun & r, int n) noexcept __attribute__((always_inline))
+        const auto tap = [&](ChannelRun & r, int n) __attribute__((always_inline))
         {
             const float v = r.src[n];
             const int w = (writePos + n) & mask;
@@ -313,7 +314,7 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
                 s += r.weights[j] * r.mem[(w + 1 - r.whole - j) & mask];
             return s * (1.0f - r.blend) + r.mem[(w - 1) & mask] * r.blend;
         };
-        const auto finish = [&](ChannelRun & r, int n, float y) noexcept __attribute__((always_inline))
+        const auto finish = [&](ChannelRun & r, int n, float y) __attribute__((always_inline))
         {
             const int w = (writePos + n) & mask;
             r.mem[w] += fb * y;
