@@ -16,6 +16,7 @@
 #include "engine/VectorWidth.h"
 #include "engine/modulation/CanonRandom.h"
 #include "engine/params/ParamTable.h"
+#include "engine/voice/VoiceHop.h"
 #include "support/EngineTestHelpers.h"
 
 namespace
@@ -150,4 +151,28 @@ TEST(TonalRender, BaselineAndWideLoopsRenderTheSameSamples)
         playScene(wl, wr, demo, &wide);
         EXPECT_TRUE(l == wl && r == wr);
     }
+}
+
+// The per-harmonic loops run eight harmonics at a time: a hop of fewer harmonics than the voice
+// has sounded leaves the state of those above its count as it was, in either vector form.
+TEST(TonalRender, HarmonicsAboveTheHopsCountKeepTheirState)
+{
+    for (const int count : {1, 7, 9, 40, 45, 100})
+        for (const bool wide : {false, wideVectorsSupported()})
+        {
+            std::vector<float> l, r;
+            qmtest::EngineRig rig({qmbank::demoBank()[16], tonalSound("Tonal_Low", 48, 1)}, kRate);
+            rig.dsp().useWideVectors(wide);
+            rig.pushCanvas({0, 1}, {0.5f, 0.5f}); // noisy bands and oscillating ones
+            KeyVoice& v = rig.dsp().voices[size_t(qmtest::noteOn(rig.dsp(), 36, 100))];
+            rig.render(2048, 512, l, r);
+            ASSERT_GE(v.voiceHarmonicCount, 120) << "the voice must have sounded the harmonics checked";
+            const HarmonicState was = v.harmonics;
+            voicehop::harmonicAmplitudes(rig.dsp(), v, {count, 1.02f, 1.0f, 2.5f});
+            voicehop::harmonicPlacement(rig.dsp(), v, {count, 1.02f, 1.0f, 2.5f});
+            for (size_t h = size_t(count); h < kMaxHarmonics; ++h)
+                ASSERT_TRUE(v.harmonics.oscPhase[h] == was.oscPhase[h] &&
+                            v.harmonics.noise.phase[h] == was.noise.phase[h])
+                    << "harmonic " << h << " of " << count;
+        }
 }
