@@ -49,7 +49,8 @@ int sharedCorners(const std::array<uint16_t, 3>& a, const std::array<uint16_t, 3
 // move, which takes longer to start than the lookup it saves.
 void copyMix(NodeMix& to, const NodeMix& from) noexcept
 {
-    using Chunk = int32_t __attribute__((vector_size(16), aligned(4), may_alias));
+    // A typedef, not an alias declaration, which Clang would give the full 16-byte alignment.
+    typedef int32_t Chunk __attribute__((vector_size(16), aligned(4), may_alias));
     static_assert(sizeof(NodeMix) == 3 * sizeof(Chunk));
     auto* dst = reinterpret_cast<Chunk*>(&to);
     const auto* src = reinterpret_cast<const Chunk*>(&from);

@@ -96,17 +96,18 @@ struct BlendSums
 };
 
 // Four or eight floats (ints) side by side, by width. They read and write float arrays in place,
-// so they may alias floats and need no more than a float's alignment.
+// so they may alias floats and need no more than a float's alignment. Declared as typedefs: Clang
+// keeps a vector's full alignment when the attributes sit on an alias declaration.
 template <int kLanes> struct Lanes;
 template <> struct Lanes<4>
 {
-    using V = float __attribute__((vector_size(16), aligned(4), may_alias));
-    using I = int32_t __attribute__((vector_size(16), aligned(4), may_alias));
+    typedef float V __attribute__((vector_size(16), aligned(4), may_alias));
+    typedef int32_t I __attribute__((vector_size(16), aligned(4), may_alias));
 };
 template <> struct Lanes<8>
 {
-    using V = float __attribute__((vector_size(32), aligned(4), may_alias));
-    using I = int32_t __attribute__((vector_size(32), aligned(4), may_alias));
+    typedef float V __attribute__((vector_size(32), aligned(4), may_alias));
+    typedef int32_t I __attribute__((vector_size(32), aligned(4), may_alias));
 };
 
 // Adds one sound at weight w into the sums of bands 0..count-1, kLanes bands at a time, count
