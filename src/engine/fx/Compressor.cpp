@@ -21,6 +21,14 @@ float keep(float v) noexcept
     return (v >= 0.0f && v < Compressor::kMaxFollower) ? v : Compressor::kFollowerRestart;
 }
 
+// The curve itself, where process() can inline it (the public function may be interposed).
+float softKneeDb(float levelDb, float thresholdDb, float slope) noexcept
+{
+    if (!(levelDb > thresholdDb)) return 0.0f;
+    const float k = levelDb - thresholdDb;
+    return slope * (k + 4.0f / (k + 2.0f) - 2.0f);
+}
+
 } // namespace
 
 void Compressor::setParamPtr(Param* first)
@@ -38,9 +46,7 @@ void Compressor::setParamPtr(Param* first)
 
 float Compressor::curveDb(float levelDb, float thresholdDb, float slope) noexcept
 {
-    if (!(levelDb > thresholdDb)) return 0.0f;
-    const float k = levelDb - thresholdDb;
-    return slope * (k + 4.0f / (k + 2.0f) - 2.0f);
+    return softKneeDb(levelDb, thresholdDb, slope);
 }
 
 void Compressor::process(float** in, float** out, int numSamples, int numChannels, bool& silent,
@@ -71,7 +77,7 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
 
     const float slope = -(1.0f - 1.0f / R);
     const float T = params[kThreshold].value - kThresholdOffsetDb;
-    const float M = curveDb(kUnityLevelDb, T, slope);
+    const float M = softKneeDb(kUnityLevelDb, T, slope);
     const float link = params[kStereoLink].convertValToUnit(params[kStereoLink].value);
     const float o1 = 1.0f + params[kOptical].value * -0.01f * 0.5f;
     const float o = 1.0f - o1;
@@ -156,7 +162,7 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
             else
             {
                 const float G =
-                    quiet ? 0.0f : curveDb(logf(level[c]) * kDbPerNeper + kLevelOffsetDb, T, slope);
+                    quiet ? 0.0f : softKneeDb(logf(level[c]) * kDbPerNeper + kLevelOffsetDb, T, slope);
                 gT = expf((G - M) / kNeperPerDb);
                 // Extreme expander settings could overflow; a NaN setting leaves the audio alone.
                 if (std::isnan(gT))
