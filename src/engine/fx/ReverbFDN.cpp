@@ -18,15 +18,16 @@ using F2 = float __attribute__((vector_size(8)));
 // Eight lanes for the wide form; only loops compiled for it use this type.
 using F8 = float __attribute__((vector_size(32)));
 
-// Vectors of floats at any float-aligned address, viewed in place.
+// Vectors of floats at any float-aligned address, viewed in place. Typedefs, since Clang gives an
+// alias declaration of a vector type its full alignment whatever the attribute says.
 template <class V> struct Unaligned;
 template <> struct Unaligned<lanes::F4>
 {
-    using type = float __attribute__((vector_size(16), aligned(4), may_alias));
+    typedef float type __attribute__((vector_size(16), aligned(4), may_alias));
 };
 template <> struct Unaligned<F8>
 {
-    using type = float __attribute__((vector_size(32), aligned(4), may_alias));
+    typedef float type __attribute__((vector_size(32), aligned(4), may_alias));
 };
 template <class V> inline typename Unaligned<V>::type& vecAt(float* p) noexcept
 {
