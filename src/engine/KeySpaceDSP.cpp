@@ -177,6 +177,8 @@ void KeySpaceDSP::init(float newSampleRate)
 void KeySpaceDSP::useWideVectors(bool allowed) noexcept
 {
     wideVectors = allowed && wideVectorsSupported();
+    for (FxUnit* unit : fx)
+        if (unit != nullptr) unit->useWideVectors(allowed);
 }
 
 ChannelState& KeySpaceDSP::channelState(int channel) noexcept
