@@ -15,6 +15,18 @@
 #define QM_WIDE_TARGET
 #endif
 
+// A vector type of bytes/sizeof(T) lanes that reads and writes T arrays in place at any address
+// aligned for T (and may alias T). GCC keeps the lowered alignment only on an alias declaration and
+// Clang only on a typedef; given the other form, each assumes the vector's full alignment and
+// faults on a run that starts between vectors.
+#if defined(__clang__)
+#define QM_ELEMENT_ALIGNED_VECTOR(name, T, bytes) \
+    typedef T name __attribute__((vector_size(bytes), aligned(alignof(T)), may_alias))
+#else
+#define QM_ELEMENT_ALIGNED_VECTOR(name, T, bytes) \
+    using name = T __attribute__((vector_size(bytes), aligned(alignof(T)), may_alias))
+#endif
+
 // Whether this processor can run the wide form.
 bool wideVectorsSupported() noexcept;
 

@@ -1,6 +1,7 @@
 #include "engine/canvas/NodeMixer.h"
 
 #include "engine/Random.h"
+#include "engine/VectorWidth.h"
 
 #include <algorithm>
 #include <cmath>
@@ -49,8 +50,7 @@ int sharedCorners(const std::array<uint16_t, 3>& a, const std::array<uint16_t, 3
 // move, which takes longer to start than the lookup it saves.
 void copyMix(NodeMix& to, const NodeMix& from) noexcept
 {
-    // A typedef, not an alias declaration, which Clang would give the full 16-byte alignment.
-    typedef int32_t Chunk __attribute__((vector_size(16), aligned(4), may_alias));
+    QM_ELEMENT_ALIGNED_VECTOR(Chunk, int32_t, 16);
     static_assert(sizeof(NodeMix) == 3 * sizeof(Chunk));
     auto* dst = reinterpret_cast<Chunk*>(&to);
     const auto* src = reinterpret_cast<const Chunk*>(&from);

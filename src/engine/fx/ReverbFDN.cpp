@@ -18,16 +18,15 @@ using F2 = float __attribute__((vector_size(8)));
 // Eight lanes for the wide form; only loops compiled for it use this type.
 using F8 = float __attribute__((vector_size(32)));
 
-// Vectors of floats at any float-aligned address, viewed in place. Typedefs, since Clang gives an
-// alias declaration of a vector type its full alignment whatever the attribute says.
+// Vectors of floats at any float-aligned address, viewed in place.
 template <class V> struct Unaligned;
 template <> struct Unaligned<lanes::F4>
 {
-    typedef float type __attribute__((vector_size(16), aligned(4), may_alias));
+    QM_ELEMENT_ALIGNED_VECTOR(type, float, 16);
 };
 template <> struct Unaligned<F8>
 {
-    typedef float type __attribute__((vector_size(32), aligned(4), may_alias));
+    QM_ELEMENT_ALIGNED_VECTOR(type, float, 32);
 };
 template <class V> inline typename Unaligned<V>::type& vecAt(float* p) noexcept
 {

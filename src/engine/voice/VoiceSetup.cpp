@@ -96,18 +96,17 @@ struct BlendSums
 };
 
 // Four or eight floats (ints) side by side, by width. They read and write float arrays in place,
-// so they may alias floats and need no more than a float's alignment. Declared as typedefs: Clang
-// keeps a vector's full alignment when the attributes sit on an alias declaration.
+// so they may alias floats and need no more than a float's alignment.
 template <int kLanes> struct Lanes;
 template <> struct Lanes<4>
 {
-    typedef float V __attribute__((vector_size(16), aligned(4), may_alias));
-    typedef int32_t I __attribute__((vector_size(16), aligned(4), may_alias));
+    QM_ELEMENT_ALIGNED_VECTOR(V, float, 16);
+    QM_ELEMENT_ALIGNED_VECTOR(I, int32_t, 16);
 };
 template <> struct Lanes<8>
 {
-    typedef float V __attribute__((vector_size(32), aligned(4), may_alias));
-    typedef int32_t I __attribute__((vector_size(32), aligned(4), may_alias));
+    QM_ELEMENT_ALIGNED_VECTOR(V, float, 32);
+    QM_ELEMENT_ALIGNED_VECTOR(I, int32_t, 32);
 };
 
 // Adds one sound at weight w into the sums of bands 0..count-1, kLanes bands at a time, count
