@@ -63,9 +63,9 @@ template <bool kOneMark>
     }
 }
 
-// Tonal and noisy parts and noise width of bands 0..kBandTableSize by Fatness; bands past the
-// active ones (at most kMaxBands) stay silent.
-[[gnu::always_inline]] inline void tonalAndNoisy(int activeBands, float fatM, float fatO, float fatEPos,
+// Tonal and noisy parts and noise width by Fatness of the bands the harmonics read
+// (0..bandsRead-1); those past the active ones (at most kMaxBands) stay silent.
+[[gnu::always_inline]] inline void tonalAndNoisy(int activeBands, int bandsRead, float fatM, float fatO, float fatEPos,
                                                  float widthScale,
                                                  const float* __restrict tonality, const float* __restrict noiseWidth,
                                                  const float* __restrict ampIn,
@@ -84,7 +84,7 @@ template <bool kOneMark>
     }
     // One array at a time: a loop storing to all three stays scalar.
     for (float* out : {noisyOut, tonalOut, widthOut})
-        std::fill(out + std::max(activeBands, 0), out + kBandTableSize + 1, 0.0f);
+        std::fill(out + std::max(activeBands, 0), out + std::max(activeBands, bandsRead), 0.0f);
 }
 
 [[gnu::always_inline]] inline ToneShape levels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
@@ -128,7 +128,8 @@ template <bool kOneMark>
     }
     e.markValueWork[static_cast<std::size_t>(markCount)] = 0.0f;
 
-    const int activeBands = std::clamp(v.activeBands, 0, kMaxBands);
+    // Only the bands the harmonics read get levels; marks above move on all the same.
+    const int activeBands = std::min(std::clamp(v.activeBands, 0, kMaxBands), std::max(hop.bandsRead, 0));
     const float brightness = modulated(kParamBrightness);
     const float brightNeg = std::max(-brightness, 0.0f) + v.dampProgress;
     ToneShape shape;
@@ -254,7 +255,7 @@ template <bool kOneMark>
     const float fatE = fat >= 0.0f ? fat - 1.0f : -1.0f;
     const float fatEPos = std::max(fatE, 0.0f);
     const float widthScale = 0.8f * fatE + 1.0f;
-    tonalAndNoisy(activeBands, fatM, fatO, fatEPos, widthScale, bands.tonality.data(), bands.noiseWidth.data(),
+    tonalAndNoisy(activeBands, std::clamp(hop.bandsRead, 0, kBandTableSize + 1), fatM, fatO, fatEPos, widthScale, bands.tonality.data(), bands.noiseWidth.data(),
                   e.bandAmpWork.data(),
                   e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data());
 

@@ -24,8 +24,6 @@ using voicehop::HarmonicHop;
 
 // A harmonic whose noisy part is at most this share of its tonal part is rendered as a pure tone.
 constexpr float kNoiseThreshold = 0.001f;
-// Harmonic positions at or above this read the last band position.
-constexpr float kTopHarmonic = static_cast<float>(kMaxHarmonics - 1);
 
 static_assert(kMaxHarmonics % voicehop::kLanes8 == 0, "per-harmonic arrays hold whole groups of eight");
 
@@ -51,10 +49,9 @@ static_assert(kMaxHarmonics % voicehop::kLanes8 == 0, "per-harmonic arrays hold 
     if (count > 0) position[0] = 0.0f, index[0] = 0;
     for (int h = 1; h < count; ++h)
     {
-        const float scaled = static_cast<float>(h) * formantRatio;
-        const float hpos = 1.0f < scaled ? scaled : 1.0f;
+        const float hpos = voicehop::formantPosition(h, formantRatio);
         position[h] = hpos;
-        index[h] = static_cast<int32_t>(hpos < kTopHarmonic ? hpos : kTopHarmonic);
+        index[h] = voicehop::formantIndex(hpos);
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "engine/CF.h"
 #include "engine/dspConstants.h"
+#include "engine/voice/KeyVoice.h"
 
 class KeySpaceDSP;
 struct KeyVoice;
@@ -99,7 +100,22 @@ struct BandHop
     float hopSeconds = 0.0f;
     float f = 0.0f;    // fundamental in Hz
     float gain = 0.0f; // the voice's gain before brightness
+    // The leading bands whose work-table values the harmonics read; the others are left out.
+    int bandsRead = kBandTableSize + 1;
 };
+
+// Formant-shifted position of harmonic h >= 1 (never below 1; harmonic 0 stays at 0), and the
+// band table entry it reads. Neither falls as h rises.
+inline float formantPosition(int h, float formantRatio) noexcept
+{
+    const float scaled = static_cast<float>(h) * formantRatio;
+    return 1.0f < scaled ? scaled : 1.0f;
+}
+inline int32_t formantIndex(float position) noexcept
+{
+    constexpr float kTopHarmonic = static_cast<float>(kMaxHarmonics - 1);
+    return static_cast<int32_t>(position < kTopHarmonic ? position : kTopHarmonic);
+}
 
 // What the per-harmonic passes of one voice and hop share.
 struct HarmonicHop

@@ -179,14 +179,6 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         gain *= r2 * r2;
     }
 
-    // The bands' levels, and the tone shape the resonances follow too.
-    BandHop bandHop;
-    bandHop.t = t;
-    bandHop.lifeFactor = lifeFactor;
-    bandHop.hopSeconds = hopSeconds;
-    bandHop.f = f;
-    bandHop.gain = gain;
-    const ToneShape shape = bandLevels(*this, v, bandHop);
     const int activeBands = std::clamp(v.activeBands, 0, kMaxBands);
 
     // Formant shift, following the key by the sound's key-tracking factor.
@@ -213,6 +205,23 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         else
             break;
     }
+
+    // The bands' levels, and the tone shape the resonances follow too. The harmonics read the
+    // bands up to the one after their last formant position's (positions rise with h).
+    BandHop bandHop;
+    bandHop.t = t;
+    bandHop.lifeFactor = lifeFactor;
+    bandHop.hopSeconds = hopSeconds;
+    bandHop.f = f;
+    bandHop.gain = gain;
+    bandHop.bandsRead = 0;
+    if (harmCount > 0 && std::isfinite(formantRatio))
+    {
+        const int32_t last = harmCount > 1 ? formantIndex(formantPosition(harmCount - 1, formantRatio)) : 0;
+        bandHop.bandsRead = harmBandPos[static_cast<std::size_t>(std::clamp(last, 0, kMaxHarmonics - 1))] + 2;
+    }
+    const ToneShape shape = bandLevels(*this, v, bandHop);
+
     for (int h = std::max(v.voiceHarmonicCount, 0); h < harmCount; ++h)
     {
         v.harmonics.phase[static_cast<std::size_t>(h)] = 0;
