@@ -66,8 +66,9 @@ void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& o
 }
 
 // Many sources side by side, one array per field, so that stepping them is a plain loop over
-// arrays. Stepping source i by step[i] where active[i] is non-zero gives exactly the values and the
-// draws of getUnitWithStep on each active source in ascending order; the others do not move.
+// arrays. Advancing source i by step[i] where active[i] is non-zero, then reading its crossfaded
+// values, gives exactly the values and draws of getUnitWithStep on each active source in
+// ascending order; the others do not move.
 template <int kCapacity>
 struct BandLimNoiseBank
 {
@@ -81,13 +82,8 @@ struct BandLimNoiseBank
     alignas(32) std::array<float, kCapacity> new2Re{};
     alignas(32) std::array<float, kCapacity> new2Im{};
 
-    // Steps sources 0..count-1 and writes their two values to out[0] + i .. out[3] + i (re 1, im 1,
-    // re 2, im 2). Inline, so that it is compiled into each vector width of its callers.
-    [[gnu::always_inline]] inline void step(const float* step, const int32_t* active, int count, float corr,
-                                            float spread, float* const* out) noexcept;
-
-    // The first half of step: phases moved and targets drawn, values not yet read. Callers that
-    // read the values in a loop of their own take them from the arrays with bandlim::crossfaded.
+    // Moves the phases of sources 0..count-1 where active and draws their new targets; callers
+    // read the values in a loop of their own, from the arrays with bandlim::crossfaded.
     [[gnu::always_inline]] inline void advance(const float* step, const int32_t* active, int count, float corr,
                                                float spread) noexcept;
 };
@@ -127,33 +123,7 @@ template <class T, class Mask>
     return white ? newValue : mixed;
 }
 
-// The cubic crossfade of getUnitWithStep from old to new values; white sources give their new
-// values as they are.
-[[gnu::always_inline]] inline void crossfade(int n, const float* __restrict step, const float* __restrict phase,
-                                             const float* __restrict oldRe, const float* __restrict oldIm,
-                                             const float* __restrict newRe, const float* __restrict newIm,
-                                             float* __restrict outRe, float* __restrict outIm) noexcept
-{
-    for (int i = 0; i < n; ++i)
-    {
-        const bool white = step[i] > kWhiteStep;
-        outRe[i] = crossfaded(white, phase[i], oldRe[i], newRe[i]);
-        outIm[i] = crossfaded(white, phase[i], oldIm[i], newIm[i]);
-    }
-}
 } // namespace bandlim
-
-template <int kCapacity>
-void BandLimNoiseBank<kCapacity>::step(const float* stepBy, const int32_t* active, int count, float corr, float spread,
-                                       float* const* out) noexcept
-{
-    advance(stepBy, active, count, corr, spread);
-    const int n = count < kCapacity ? count : kCapacity;
-    bandlim::crossfade(n, stepBy, phase.data(), old1Re.data(), old1Im.data(), new1Re.data(), new1Im.data(), out[0],
-                       out[1]);
-    bandlim::crossfade(n, stepBy, phase.data(), old2Re.data(), old2Im.data(), new2Re.data(), new2Im.data(), out[2],
-                       out[3]);
-}
 
 template <int kCapacity>
 void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* active, int count, float corr,
