@@ -176,3 +176,24 @@ TEST(TonalRender, HarmonicsAboveTheHopsCountKeepTheirState)
                     << "harmonic " << h << " of " << count;
         }
 }
+
+// A sounding voice's binaural placement follows a moved stereo position: after the move it is
+// what an engine that played the note there from the start computes.
+TEST(TonalRender, BinauralPlacementFollowsAMovedStereoPosition)
+{
+    const auto angleAt = [](float x, float before) {
+        qmtest::EngineRig rig(qmbank::demoBank(), kRate);
+        KeySpaceDSP& dsp = rig.dsp();
+        dsp.params[kFirstFxSwitch + kFxSlotBinaural].value = 1.0f;
+        dsp.params[kParamStereoX].value = before;
+        rig.pushCanvas({16, 21}, {0.5f, 0.5f});
+        qmtest::noteOn(dsp, 40, 100);
+        std::vector<float> l, r;
+        rig.render(1024, 256, l, r);
+        dsp.params[kParamStereoX].value = x;
+        rig.render(512, 256, l, r);
+        return dsp.computeBinauralParams(&dsp.voices[0]).angle;
+    };
+    for (const float x : {0.2f, 0.9f})
+        EXPECT_EQ(angleAt(x, 0.5f), angleAt(x, x)) << x;
+}
