@@ -168,7 +168,9 @@ template <bool kOneMark>
     // Envelope frames of the mixed sounds. A frame position past the end is a test, not a
     // loop; positions before the first frame read frame 0.
     {
-        std::array<float, kBandTableSize> accum{};
+        // Only the groups of eight the active bands fill are cleared; nothing reads past them.
+        std::array<float, kMaxBands> accum;
+        std::fill_n(accum.begin(), (activeBands + kLanes8 - 1) & -kLanes8, 0.0f);
         float ended = 0.0f;
         bool anyFrames = false;
         int bandsUsed = 0;
