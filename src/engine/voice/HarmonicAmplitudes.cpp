@@ -41,17 +41,25 @@ static_assert(kMaxHarmonics % voicehop::kLanes8 == 0, "per-harmonic arrays hold 
 }
 [[gnu::always_inline]] inline void store8(float* p, voicehop::F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
 
-// Formant-shifted position of harmonics 0..count-1 and the index of its band table entry.
-// Harmonic 0 (half the fundamental) stays at 0, the others at 1 or above.
+// Formant-shifted position of harmonics 0..count-1 and the index of its band table entry, eight
+// at a time (the arrays hold whole groups of eight; the spare lanes get the positions of the
+// harmonics they stand for). Harmonic 0 (half the fundamental) stays at 0, the others at 1 or above.
 [[gnu::always_inline]] inline void formantPositions(int count, float formantRatio, float* __restrict position,
                                                     int32_t* __restrict index) noexcept
 {
-    if (count > 0) position[0] = 0.0f, index[0] = 0;
-    for (int h = 1; h < count; ++h)
+    using voicehop::F8;
+    using voicehop::I8;
+    const F8 zero{};
+    const F8 one = zero + 1.0f;
+    const F8 top = zero + static_cast<float>(kMaxHarmonics - 1);
+    for (int h = 0; h < count; h += voicehop::kLanes8)
     {
-        const float hpos = voicehop::formantPosition(h, formantRatio);
-        position[h] = hpos;
-        index[h] = voicehop::formantIndex(hpos);
+        const I8 harmonic = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
+        const F8 scaled = __builtin_convertvector(harmonic, F8) * formantRatio;
+        const F8 hpos = harmonic == 0 ? zero : (scaled > one ? scaled : one);
+        std::memcpy(position + h, &hpos, sizeof hpos);
+        const I8 entry = __builtin_convertvector(hpos < top ? hpos : top, I8);
+        std::memcpy(index + h, &entry, sizeof entry);
     }
 }
 
