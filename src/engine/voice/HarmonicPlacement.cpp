@@ -264,7 +264,11 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
     const CF* __restrict shareOld = hh.shareOld;
     const float nW = hh.shareNewWeight;
     const float oW = hh.shareOldWeight;
-    for (int j = 0; j < used; ++j)
+    // Whole groups of eight (the tables hold whole groups), so that no scalar remainder loop runs;
+    // pairs past `used` are rewritten just below or never read.
+    static_assert(kPairs % voicehop::kLanes8 == 0, "share tables hold whole groups of eight");
+    for (int g = 0; g < used; g += voicehop::kLanes8)
+    for (int j = g; j < g + voicehop::kLanes8; ++j)
     {
         pairRe[j] = nW * shareNew[j].re + oW * shareOld[j].re;
         pairIm[j] = nW * shareNew[j].im + oW * shareOld[j].im;
