@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/VectorWidth.h"
@@ -45,12 +46,13 @@ constexpr int32_t kShareHighPhase = 960;
 // Harmonics 0..count-1 of one voice, first half: phase, position and the index of the rotation of
 // each harmonic, all contiguous per harmonic, eight harmonics at a time. Single-harmonic bands
 // (below `single`) keep their detune and level; higher harmonics scatter both by fixed random
-// factors; harmonic 0 sits at half the fundamental. Each lane picks its kind by a select, with
-// the arithmetic of one harmonic at a time in the same order; the last group's spare lanes leave
-// the phases and amplitudes alone (the arrays hold whole groups of eight).
-template <bool kSharing>
+// factors; harmonic 0 sits at half the fundamental. Groups below `single` pick each lane's kind by
+// a select; groups from there on (kScattered) hold scattered harmonics only. Either way the
+// arithmetic is that of one harmonic at a time in the same order; the last group's spare lanes
+// leave the phases alone and the amplitudes past count unread (the arrays hold whole groups).
+template <bool kSharing, bool kScattered>
 [[gnu::always_inline]] inline void
-positionAndPhase(const HarmonicHop hh, int count, int single, const float* __restrict detune,
+positionAndPhase(const HarmonicHop hh, int from, int to, int count, int single, const float* __restrict detune,
                  const int32_t* __restrict phaseOffset, const float* __restrict randReal,
                  int32_t* __restrict phase, int32_t* __restrict positions, int32_t* __restrict rotIndex,
                  float* __restrict re0, float* __restrict im0, float* __restrict re1, float* __restrict im1) noexcept
@@ -62,17 +64,20 @@ positionAndPhase(const HarmonicHop hh, int count, int single, const float* __res
     const F8 muLimit = zero + 0.134f;
     const F8 half = zero + 0.5f;
     const U8 halfBase = U8{} + (hh.midPhase >> 1);
-    for (int h = 0; h < count; h += voicehop::kLanes8)
+    for (int h = from; h < to; h += voicehop::kLanes8)
     {
         const I8 index = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
         const I8 valid = index < count;
-        const I8 scatter = (index >= single) & valid;
+        const I8 scatter = kScattered ? I8{} - 1 : (index >= single) & valid;
         const F8 det = hh.lifeFactor * load8(detune + h);
         const F8 delta = scatter != 0 ? det * load8(randReal + h) : det;
-        const F8 mu = det < 0.134f ? det : muLimit;
-        const F8 scale = 4.0f * mu * load8(randReal + h + 64) + 1.0f - mu;
-        for (float* a : {re0, im0, re1, im1})
-            store8(a + h, scatter != 0 ? load8(a + h) * scale : load8(a + h));
+        if (kScattered || h + voicehop::kLanes8 > single)
+        {
+            const F8 mu = det < 0.134f ? det : muLimit;
+            const F8 scale = 4.0f * mu * load8(randReal + h + 64) + 1.0f - mu;
+            for (float* a : {re0, im0, re1, im1})
+                store8(a + h, scatter != 0 ? load8(a + h) * scale : load8(a + h));
+        }
         const F8 rough = __builtin_convertvector(__builtin_convertvector(delta * hh.binPos + kPosRound, I8), F8);
         I8 step = __builtin_convertvector(rough + hh.shift + kPosRound, I8) >> 1;
         const I8 before = load8i(phase + h);
@@ -87,12 +92,14 @@ positionAndPhase(const HarmonicHop hh, int count, int single, const float* __res
             step = low != 0 ? -word : (high != 0 ? kPhaseUnits - word : step);
             keepDelta = ~(low | high);
         }
-        const F8 mh = index == 0 ? half : __builtin_convertvector(index, F8);
+        const F8 whole = __builtin_convertvector(index, F8);
+        const F8 mh = kScattered ? whole : (index == 0 ? half : whole);
         const F8 posF = (mh + (keepDelta != 0 ? delta : zero)) * hh.binPos + kPosRound + hh.shift + kPosRound;
         const I8 inside = (posF >= 1.0f) & (posF < static_cast<float>(kMaxPartialPos));
         // Inside the spectrum a position is at least 1, so 0 marks a partial outside it.
         store8i(positions + h, __builtin_convertvector(inside != 0 ? posF : zero, I8));
-        const U8 base = index == 0 ? halfBase : reinterpret_cast<U8>(index) * hh.midPhase;
+        const U8 times = reinterpret_cast<U8>(index) * hh.midPhase;
+        const U8 base = kScattered ? times : (index == 0 ? halfBase : times);
         const U8 turn = base + reinterpret_cast<U8>(load8i(phaseOffset + h)) + reinterpret_cast<U8>(word) +
                         reinterpret_cast<U8>(step >> 1);
         store8i(rotIndex + h, reinterpret_cast<I8>(turn & kPhaseMask));
@@ -287,11 +294,19 @@ template <bool kWide, bool kSharing, bool kBinaural>
     const int single = std::min(count, kSingleHarmonicBands);
     if constexpr (kSharing) sharePairs(hh, count, e.sharePairWork[0].data(), e.sharePairWork[1].data());
     auto& amp = e.partialAmp;
-    positionAndPhase<kSharing>(hh, count, single, v.harmonics.bandDetune.data(), v.harmonics.phaseOffset.data(),
-                               e.randTableReal.data(), v.harmonics.phase.data(), e.partialPos.data(),
-                               e.rotationIndexWork.data(), amp[KeySpaceDSP::kPartialRe0].data(),
-                               amp[KeySpaceDSP::kPartialIm0].data(), amp[KeySpaceDSP::kPartialRe1].data(),
-                               amp[KeySpaceDSP::kPartialIm1].data());
+    // Groups below `single` mix kinds; past them (single is a whole number of groups whenever
+    // harmonics lie past it) every harmonic scatters.
+    static_assert(kSingleHarmonicBands % voicehop::kLanes8 == 0, "the scattered harmonics start a group");
+    const auto place = [&](auto scattered, int from, int to) __attribute__((always_inline)) {
+        positionAndPhase<kSharing, decltype(scattered)::value>(
+            hh, from, to, count, single, v.harmonics.bandDetune.data(), v.harmonics.phaseOffset.data(),
+            e.randTableReal.data(), v.harmonics.phase.data(), e.partialPos.data(), e.rotationIndexWork.data(),
+            amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
+            amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
+    };
+    const int mixedEnd = (single + voicehop::kLanes8 - 1) & -voicehop::kLanes8;
+    place(std::false_type{}, 0, std::min(count, mixedEnd));
+    place(std::true_type{}, mixedEnd, count);
     const auto rotateAll = [&](const auto& rotationsAt) __attribute__((always_inline)) {
         rotateAndShare<kSharing, kBinaural>(hh, count, rotationsAt, v.harmonics.share.data(),
                                             v.harmonics.shareCoherent.data(), e.sharePairWork[0].data(),
