@@ -219,6 +219,19 @@ void BM_EngineTypical(benchmark::State& state)
     runEngine(state, e, kRate);
 }
 
+// The typical scene with 16 high notes of few harmonics each: mostly the cost per voice and hop.
+void BM_EngineHighNotes(benchmark::State& state)
+{
+    engineSrand(1u);
+    setCanonRandSeed(kCanonRandInitialSeed);
+    constexpr float kRate = 44100.0f;
+    BenchEngine e(kRate);
+    setUpTypical(e);
+    for (int i = 0; i < kMaxVoices; ++i)
+        e.start(84 + i, 100); // C6 .. D#7
+    runEngine(state, e, kRate);
+}
+
 void BM_EngineStress(benchmark::State& state)
 {
     engineSrand(1u);
@@ -263,6 +276,7 @@ void BM_EngineNoteStorm(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_EngineTypical)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_EngineHighNotes)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_EngineStress)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_EngineNoteStorm)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 

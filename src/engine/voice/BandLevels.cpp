@@ -25,6 +25,10 @@ namespace
 // reads mark 0). With kOneMark (at most one mark) each band picks its marks' values by a select on
 // values copied before the loop, which vectorises far better than a gather lane by lane (with more
 // marks the selects keep the loop scalar); otherwise it reads them by index.
+// Bands go in whole groups of eight, so that no scalar remainder loop (a division per band) runs
+// for the last few: the spare lanes read the per-band arrays' unused entries, and what they write
+// past count is never read.
+static_assert(kMaxBands % kLanes8 == 0, "per-band arrays hold whole groups of eight");
 template <bool kOneMark>
 [[gnu::always_inline]] inline void bandAmplitudes(int count, const ToneShape shape, float t, float lifeFactor,
                                                   int markCount, const int32_t* __restrict bandStart,
@@ -39,7 +43,8 @@ template <bool kOneMark>
     std::array<float, 2> table;
     for (std::size_t m = 0; m < table.size(); ++m)
         table[m] = markValue[m];
-    for (int b = 0; b < count; ++b)
+    for (int g = 0; g < count; g += kLanes8)
+    for (int b = g; b < g + kLanes8; ++b)
     {
         const float hb = static_cast<float>(bandStart[b]);
         const float bandGain = shape.levelAt(hb);
@@ -64,7 +69,8 @@ template <bool kOneMark>
 }
 
 // Tonal and noisy parts and noise width by Fatness of the bands the harmonics read
-// (0..bandsRead-1); those past the active ones (at most kMaxBands) stay silent.
+// (0..bandsRead-1); those past the active ones (at most kMaxBands) stay silent. Whole groups of
+// eight, as above.
 [[gnu::always_inline]] inline void tonalAndNoisy(int activeBands, int bandsRead, float fatM, float fatO, float fatEPos,
                                                  float widthScale,
                                                  const float* __restrict tonality, const float* __restrict noiseWidth,
@@ -72,7 +78,8 @@ template <bool kOneMark>
                                                  float* __restrict tonalOut, float* __restrict noisyOut,
                                                  float* __restrict widthOut) noexcept
 {
-    for (int b = 0; b < activeBands; ++b)
+    for (int g = 0; g < activeBands; g += kLanes8)
+    for (int b = g; b < g + kLanes8; ++b)
     {
         const float t10 = tonality[b];
         const float k = clampUnit(t10 * fatM + fatO);
@@ -82,9 +89,11 @@ template <bool kOneMark>
         tonalOut[b] = ampIn[b] * std::sqrt(1.0f - k * k);
         widthOut[b] = 0.05f * static_cast<float>(b) * fatEPos + widened;
     }
-    // One array at a time: a loop storing to all three stays scalar.
+    // One array at a time: a loop storing to all three stays scalar. The spare lanes of the last
+    // group of eight are cleared too.
+    const int end = std::max({activeBands, bandsRead, (activeBands + kLanes8 - 1) & -kLanes8});
     for (float* out : {noisyOut, tonalOut, widthOut})
-        std::fill(out + std::max(activeBands, 0), out + std::max(activeBands, bandsRead), 0.0f);
+        std::fill(out + std::max(activeBands, 0), out + end, 0.0f);
 }
 
 [[gnu::always_inline]] inline ToneShape levels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
@@ -150,10 +159,18 @@ template <bool kOneMark>
     else
         amplitudes(std::false_type{});
 
+    // From here on the per-band loops also go in whole groups of eight (see bandAmplitudes), on
+    // local copies and restrict pointers, as the engine's arrays could otherwise alias any float.
+    float* __restrict bandAmp = e.bandAmpWork.data();
+    const float* __restrict bandEnv = e.bandEnvWork.data();
+    const int32_t* __restrict bandStart = e.bandStart.data();
+
     // Envelope frames of the mixed sounds. A frame position past the end is a test, not a
     // loop; positions before the first frame read frame 0.
     {
-        std::array<float, kBandTableSize> accum{};
+        // Only the groups of eight the active bands fill are cleared; nothing reads past them.
+        std::array<float, kMaxBands> accum;
+        std::fill_n(accum.begin(), (activeBands + kLanes8 - 1) & -kLanes8, 0.0f);
         float ended = 0.0f;
         bool anyFrames = false;
         int bandsUsed = 0;
@@ -193,10 +210,10 @@ template <bool kOneMark>
         }
         if (anyFrames && ended < 100.0f)
         {
-            for (int b = 0; b < bandsUsed; ++b)
+            for (int g = 0; g < bandsUsed; g += kLanes8)
+            for (int b = g; b < g + kLanes8; ++b)
             {
-                const auto sb = static_cast<std::size_t>(b);
-                e.bandAmpWork[sb] = std::max(0.0f, e.bandAmpWork[sb] + e.bandEnvWork[sb] * accum[sb] / 32768.0f);
+                bandAmp[b] = std::max(0.0f, bandAmp[b] + bandEnv[b] * accum[static_cast<std::size_t>(b)] / 32768.0f);
             }
         }
     }
@@ -208,17 +225,19 @@ template <bool kOneMark>
     const float flG = shape.flattenG = 1.0f / (0.7f / (flC - 0.99f) + 0.18f);
     if (fl < -0.005f)
     {
-        for (int b = 0; b < activeBands; ++b)
+        for (int g = 0; g < activeBands; g += kLanes8)
+        for (int b = g; b < g + kLanes8; ++b)
         {
-            float& a = e.bandAmpWork[static_cast<std::size_t>(b)];
+            float& a = bandAmp[b];
             a = static_cast<float>(b + 1) * 3.0f * fl2 * a * a + (1.0f - fl2) * a;
         }
     }
     else if (fl > 0.005f)
     {
-        for (int b = 0; b < activeBands; ++b)
+        for (int g = 0; g < activeBands; g += kLanes8)
+        for (int b = g; b < g + kLanes8; ++b)
         {
-            float& a = e.bandAmpWork[static_cast<std::size_t>(b)];
+            float& a = bandAmp[b];
             a = a / (static_cast<float>(b + 1) * flG * a + 1.0f / flC);
         }
     }
@@ -233,9 +252,11 @@ template <bool kOneMark>
     shape.loPassFactor = (100.0f * hiLoCut * hiLoCut + 10.0f * std::fabs(hiLoCut) + 1.0f) / 20000.0f;
     if (shape.hiLoOn)
     {
-        for (int b = 0; b < activeBands; ++b)
-            e.bandAmpWork[static_cast<std::size_t>(b)] *=
-                shape.hiLoResponse(static_cast<float>(e.bandStart[static_cast<std::size_t>(b)]) * hop.f);
+        const ToneShape hiLo = shape;
+        const float f = hop.f;
+        for (int g = 0; g < activeBands; g += kLanes8)
+        for (int b = g; b < g + kLanes8; ++b)
+            bandAmp[b] *= hiLo.hiLoResponse(static_cast<float>(bandStart[b]) * f);
     }
 
     // Tonal and noisy parts by Fatness; bands past the active ones stay silent.

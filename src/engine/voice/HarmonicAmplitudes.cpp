@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/VectorWidth.h"
@@ -41,17 +42,25 @@ static_assert(kMaxHarmonics % voicehop::kLanes8 == 0, "per-harmonic arrays hold 
 }
 [[gnu::always_inline]] inline void store8(float* p, voicehop::F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
 
-// Formant-shifted position of harmonics 0..count-1 and the index of its band table entry.
-// Harmonic 0 (half the fundamental) stays at 0, the others at 1 or above.
+// Formant-shifted position of harmonics 0..count-1 and the index of its band table entry, eight
+// at a time (the arrays hold whole groups of eight; the spare lanes get the positions of the
+// harmonics they stand for). Harmonic 0 (half the fundamental) stays at 0, the others at 1 or above.
 [[gnu::always_inline]] inline void formantPositions(int count, float formantRatio, float* __restrict position,
                                                     int32_t* __restrict index) noexcept
 {
-    if (count > 0) position[0] = 0.0f, index[0] = 0;
-    for (int h = 1; h < count; ++h)
+    using voicehop::F8;
+    using voicehop::I8;
+    const F8 zero{};
+    const F8 one = zero + 1.0f;
+    const F8 top = zero + static_cast<float>(kMaxHarmonics - 1);
+    for (int h = 0; h < count; h += voicehop::kLanes8)
     {
-        const float hpos = voicehop::formantPosition(h, formantRatio);
-        position[h] = hpos;
-        index[h] = voicehop::formantIndex(hpos);
+        const I8 harmonic = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
+        const F8 scaled = __builtin_convertvector(harmonic, F8) * formantRatio;
+        const F8 hpos = harmonic == 0 ? zero : (scaled > one ? scaled : one);
+        std::memcpy(position + h, &hpos, sizeof hpos);
+        const I8 entry = __builtin_convertvector(hpos < top ? hpos : top, I8);
+        std::memcpy(index + h, &entry, sizeof entry);
     }
 }
 
@@ -123,29 +132,73 @@ QM_WIDE_TARGET inline void transposedRows(const float (*rows)[KeySpaceDSP::kNumB
 
 // The bands in use laid out as rows of their eight values. The position index never falls as h
 // rises, so the last harmonic's band is the highest one read.
+// Bands in groups of eight: the rows above the highest band read are filled but never read.
+constexpr int kBandRowCount = (kNumHarmonicBands + voicehop::kLanes8 - 1) / voicehop::kLanes8 * voicehop::kLanes8;
+static_assert(kBandRowCount + 1 <= kBandTableSize && kBandRowCount <= kMaxBands, "band tables cover the rows");
+static_assert(KeySpaceDSP::kNumBandAtParts == voicehop::kLanes8, "a row is one vector");
+
+// The transpose of eight vectors of eight, in place.
+[[gnu::always_inline]] inline void transpose8(voicehop::F8 (&a)[8]) noexcept
+{
+    using voicehop::F8;
+    F8 t[8];
+    for (int k = 0; k < 8; k += 2)
+    {
+        t[k] = __builtin_shufflevector(a[k], a[k + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+        t[k + 1] = __builtin_shufflevector(a[k], a[k + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+    }
+    F8 q[8];
+    for (int k = 0; k < 8; k += 4)
+    {
+        q[k] = __builtin_shufflevector(t[k], t[k + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+        q[k + 1] = __builtin_shufflevector(t[k], t[k + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+        q[k + 2] = __builtin_shufflevector(t[k + 1], t[k + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+        q[k + 3] = __builtin_shufflevector(t[k + 1], t[k + 3], 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+    for (int k = 0; k < 4; ++k)
+    {
+        a[k] = __builtin_shufflevector(q[k], q[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+        a[k + 4] = __builtin_shufflevector(q[k], q[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+}
+
 struct BandRows
 {
-    alignas(32) float rows[kNumHarmonicBands][KeySpaceDSP::kNumBandAtParts];
+    alignas(32) float rows[kBandRowCount][KeySpaceDSP::kNumBandAtParts];
     const int32_t* harmBandPos;
     const int32_t* index;
     int top;
 
-    BandRows(const KeySpaceDSP& e, const int32_t* index_, int count) noexcept
+    [[gnu::always_inline]] BandRows(const KeySpaceDSP& e, const int32_t* index_, int count) noexcept
         : harmBandPos(e.harmBandPos.data()), index(index_),
           top(std::min(harmBandPos[index[count - 1]], kNumHarmonicBands - 1))
     {
-        for (int c = 0; c <= top; ++c)
+        // Eight bands at a time: each value of eight bands as one vector, turned into their rows.
+        for (int c = 0; c <= top; c += voicehop::kLanes8)
         {
-            const auto i = static_cast<std::size_t>(c);
-            float* row = rows[c];
-            row[KeySpaceDSP::kBandAtStart] = static_cast<float>(e.bandStart[i]);
-            row[KeySpaceDSP::kBandAtInvWidth] = e.bandInvWidth[i];
-            row[KeySpaceDSP::kBandAtTonal] = e.bandTonalWork[i];
-            row[KeySpaceDSP::kBandAtTonalNext] = e.bandTonalWork[i + 1];
-            row[KeySpaceDSP::kBandAtNoisy] = e.bandNoisyWork[i];
-            row[KeySpaceDSP::kBandAtNoisyNext] = e.bandNoisyWork[i + 1];
-            row[KeySpaceDSP::kBandAtWidth] = e.bandWidthWork[i];
-            row[KeySpaceDSP::kBandAtWidthNext] = e.bandWidthWork[i + 1];
+            voicehop::F8 part[KeySpaceDSP::kNumBandAtParts];
+            const auto at = [c](const auto& table, int next) __attribute__((always_inline)) {
+                voicehop::F8 x;
+                if constexpr (std::is_same_v<typename std::decay_t<decltype(table)>::value_type, float>)
+                    std::memcpy(&x, table.data() + c + next, sizeof x);
+                else
+                {
+                    voicehop::I8 i;
+                    std::memcpy(&i, table.data() + c + next, sizeof i);
+                    x = __builtin_convertvector(i, voicehop::F8);
+                }
+                return x;
+            };
+            part[KeySpaceDSP::kBandAtStart] = at(e.bandStart, 0);
+            part[KeySpaceDSP::kBandAtInvWidth] = at(e.bandInvWidth, 0);
+            part[KeySpaceDSP::kBandAtTonal] = at(e.bandTonalWork, 0);
+            part[KeySpaceDSP::kBandAtTonalNext] = at(e.bandTonalWork, 1);
+            part[KeySpaceDSP::kBandAtNoisy] = at(e.bandNoisyWork, 0);
+            part[KeySpaceDSP::kBandAtNoisyNext] = at(e.bandNoisyWork, 1);
+            part[KeySpaceDSP::kBandAtWidth] = at(e.bandWidthWork, 0);
+            part[KeySpaceDSP::kBandAtWidthNext] = at(e.bandWidthWork, 1);
+            transpose8(part);
+            std::memcpy(rows[c], part, sizeof part);
         }
     }
     [[gnu::always_inline]] void operator()(int h, voicehop::F8* part) const noexcept

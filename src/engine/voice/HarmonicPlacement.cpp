@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/VectorWidth.h"
@@ -27,56 +28,83 @@ using voicehop::kPosRound;
 constexpr int32_t kShareLowPhase = 64;
 constexpr int32_t kShareHighPhase = 960;
 
-// Harmonics [from, to) of one voice, first half: phase, position and the index of the rotation of
-// each harmonic, all contiguous per harmonic. Single-harmonic bands keep their detune and level;
-// higher harmonics scatter both by fixed random factors; harmonic 0 sits at half the fundamental.
-// The branches on share and binaural are taken once per range, not per harmonic.
-template <bool kHalfFundamental, bool kScatter, bool kSharing>
+[[gnu::always_inline]] inline voicehop::F8 load8(const float* p) noexcept
+{
+    voicehop::F8 x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+[[gnu::always_inline]] inline voicehop::I8 load8i(const int32_t* p) noexcept
+{
+    voicehop::I8 x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+[[gnu::always_inline]] inline void store8(float* p, voicehop::F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
+[[gnu::always_inline]] inline void store8i(int32_t* p, voicehop::I8 x) noexcept { std::memcpy(p, &x, sizeof x); }
+
+// Harmonics 0..count-1 of one voice, first half: phase, position and the index of the rotation of
+// each harmonic, all contiguous per harmonic, eight harmonics at a time. Single-harmonic bands
+// (below `single`) keep their detune and level; higher harmonics scatter both by fixed random
+// factors; harmonic 0 sits at half the fundamental. Groups below `single` pick each lane's kind by
+// a select; groups from there on (kScattered) hold scattered harmonics only. Either way the
+// arithmetic is that of one harmonic at a time in the same order; the last group's spare lanes
+// leave the phases alone and the amplitudes past count unread (the arrays hold whole groups).
+template <bool kSharing, bool kScattered>
 [[gnu::always_inline]] inline void
-positionAndPhase(const HarmonicHop hh, int from, int to, const float* __restrict detune,
+positionAndPhase(const HarmonicHop hh, int from, int to, int count, int single, const float* __restrict detune,
                  const int32_t* __restrict phaseOffset, const float* __restrict randReal,
                  int32_t* __restrict phase, int32_t* __restrict positions, int32_t* __restrict rotIndex,
                  float* __restrict re0, float* __restrict im0, float* __restrict re1, float* __restrict im1) noexcept
 {
-    for (int h = from; h < to; ++h)
+    using voicehop::F8;
+    using voicehop::I8;
+    using U8 = uint32_t __attribute__((vector_size(32)));
+    const F8 zero{};
+    const F8 muLimit = zero + 0.134f;
+    const F8 half = zero + 0.5f;
+    const U8 halfBase = U8{} + (hh.midPhase >> 1);
+    for (int h = from; h < to; h += voicehop::kLanes8)
     {
-        const float det = hh.lifeFactor * detune[h];
-        float delta = det;
-        const int32_t offset = phaseOffset[h];
-        if constexpr (kScatter)
+        const I8 index = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
+        const I8 valid = index < count;
+        const I8 scatter = kScattered ? I8{} - 1 : (index >= single) & valid;
+        const F8 det = hh.lifeFactor * load8(detune + h);
+        const F8 delta = scatter != 0 ? det * load8(randReal + h) : det;
+        if (kScattered || h + voicehop::kLanes8 > single)
         {
-            const float rt = randReal[h];
-            delta = det * rt;
-            const float mu = det < 0.134f ? det : 0.134f;
-            const float scale = 4.0f * mu * randReal[h + 64] + 1.0f - mu;
-            re0[h] *= scale, im0[h] *= scale;
-            re1[h] *= scale, im1[h] *= scale;
+            const F8 mu = det < 0.134f ? det : muLimit;
+            const F8 scale = 4.0f * mu * load8(randReal + h + 64) + 1.0f - mu;
+            for (float* a : {re0, im0, re1, im1})
+                store8(a + h, scatter != 0 ? load8(a + h) * scale : load8(a + h));
         }
-        int32_t step =
-            static_cast<int32_t>(static_cast<float>(static_cast<int32_t>(delta * hh.binPos + kPosRound)) +
-                                 hh.shift + kPosRound) >>
-            1;
-        const int32_t word = phase[h] & kPhaseMask;
-        bool keepDelta = true;
+        const F8 rough = __builtin_convertvector(__builtin_convertvector(delta * hh.binPos + kPosRound, I8), F8);
+        I8 step = __builtin_convertvector(rough + hh.shift + kPosRound, I8) >> 1;
+        const I8 before = load8i(phase + h);
+        const I8 word = before & kPhaseMask;
+        I8 keepDelta = I8{} - 1; // every lane true
         if constexpr (kSharing)
         {
             // The deviation stays inside its window; at its edges it jumps back to no deviation.
-            const int32_t next = word + step;
-            const bool low = word == 0 || next < kShareLowPhase;
-            const bool high = !low && next > kShareHighPhase;
-            step = low ? -word : (high ? kPhaseUnits - word : step);
-            keepDelta = !(low || high);
+            const I8 next = word + step;
+            const I8 low = (word == 0) | (next < kShareLowPhase);
+            const I8 high = ~low & (next > kShareHighPhase);
+            step = low != 0 ? -word : (high != 0 ? kPhaseUnits - word : step);
+            keepDelta = ~(low | high);
         }
-        const float mh = kHalfFundamental ? 0.5f : static_cast<float>(h);
-        const float posF = (mh + (keepDelta ? delta : 0.0f)) * hh.binPos + kPosRound + hh.shift + kPosRound;
-        const bool inside = posF >= 1.0f && posF < static_cast<float>(kMaxPartialPos);
+        const F8 whole = __builtin_convertvector(index, F8);
+        const F8 mh = kScattered ? whole : (index == 0 ? half : whole);
+        const F8 posF = (mh + (keepDelta != 0 ? delta : zero)) * hh.binPos + kPosRound + hh.shift + kPosRound;
+        const I8 inside = (posF >= 1.0f) & (posF < static_cast<float>(kMaxPartialPos));
         // Inside the spectrum a position is at least 1, so 0 marks a partial outside it.
-        positions[h] = static_cast<int32_t>(inside ? posF : 0.0f);
-        const uint32_t base = kHalfFundamental ? (hh.midPhase >> 1) : static_cast<uint32_t>(h) * hh.midPhase;
-        rotIndex[h] = static_cast<int32_t>((base + static_cast<uint32_t>(offset) + static_cast<uint32_t>(word) +
-                                            static_cast<uint32_t>(step >> 1)) &
-                                           kPhaseMask);
-        phase[h] = static_cast<int32_t>(static_cast<uint32_t>(word + step) & kPhaseMask);
+        store8i(positions + h, __builtin_convertvector(inside != 0 ? posF : zero, I8));
+        const U8 times = reinterpret_cast<U8>(index) * hh.midPhase;
+        const U8 base = kScattered ? times : (index == 0 ? halfBase : times);
+        const U8 turn = base + reinterpret_cast<U8>(load8i(phaseOffset + h)) + reinterpret_cast<U8>(word) +
+                        reinterpret_cast<U8>(step >> 1);
+        store8i(rotIndex + h, reinterpret_cast<I8>(turn & kPhaseMask));
+        const I8 after = reinterpret_cast<I8>((reinterpret_cast<U8>(word) + reinterpret_cast<U8>(step)) & kPhaseMask);
+        store8i(phase + h, valid != 0 ? after : before);
     }
 }
 
@@ -161,14 +189,6 @@ struct ListedRotations
     }
 };
 
-[[gnu::always_inline]] inline voicehop::F8 load8(const float* p) noexcept
-{
-    voicehop::F8 x;
-    std::memcpy(&x, p, sizeof x);
-    return x;
-}
-[[gnu::always_inline]] inline void store8(float* p, voicehop::F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
-
 // Harmonics 0..count-1, second half: the rotations (rotationsAt(h, rot) gives harmonics h..h+7),
 // the stereo share and the far ear's shadow and delay on the amplitudes, all contiguous per
 // harmonic, eight harmonics at a time (the last group's spare lanes are computed and stored with
@@ -251,7 +271,11 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
     const CF* __restrict shareOld = hh.shareOld;
     const float nW = hh.shareNewWeight;
     const float oW = hh.shareOldWeight;
-    for (int j = 0; j < used; ++j)
+    // Whole groups of eight (the tables hold whole groups), so that no scalar remainder loop runs;
+    // pairs past `used` are rewritten just below or never read.
+    static_assert(kPairs % voicehop::kLanes8 == 0, "share tables hold whole groups of eight");
+    for (int g = 0; g < used; g += voicehop::kLanes8)
+    for (int j = g; j < g + voicehop::kLanes8; ++j)
     {
         pairRe[j] = nW * shareNew[j].re + oW * shareOld[j].re;
         pairIm[j] = nW * shareNew[j].im + oW * shareOld[j].im;
@@ -263,28 +287,26 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
     }
 }
 
-template <bool kHalfFundamental, bool kScatter, bool kSharing>
-[[gnu::always_inline]] inline void placeRange(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh, int from,
-                                              int to) noexcept
-{
-    auto& amp = e.partialAmp;
-    positionAndPhase<kHalfFundamental, kScatter, kSharing>(
-        hh, from, to, v.harmonics.bandDetune.data(), v.harmonics.phaseOffset.data(), e.randTableReal.data(),
-        v.harmonics.phase.data(), e.partialPos.data(), e.rotationIndexWork.data(),
-        amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
-        amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
-}
-
 template <bool kWide, bool kSharing, bool kBinaural>
 [[gnu::always_inline]] inline void placeAll(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
 {
     const int count = std::clamp(hh.count, 0, kMaxHarmonics);
     const int single = std::min(count, kSingleHarmonicBands);
     if constexpr (kSharing) sharePairs(hh, count, e.sharePairWork[0].data(), e.sharePairWork[1].data());
-    placeRange<true, false, kSharing>(e, v, hh, 0, std::min(count, 1));
-    placeRange<false, false, kSharing>(e, v, hh, 1, single);
-    placeRange<false, true, kSharing>(e, v, hh, single, count);
     auto& amp = e.partialAmp;
+    // Groups below `single` mix kinds; past them (single is a whole number of groups whenever
+    // harmonics lie past it) every harmonic scatters.
+    static_assert(kSingleHarmonicBands % voicehop::kLanes8 == 0, "the scattered harmonics start a group");
+    const auto place = [&](auto scattered, int from, int to) __attribute__((always_inline)) {
+        positionAndPhase<kSharing, decltype(scattered)::value>(
+            hh, from, to, count, single, v.harmonics.bandDetune.data(), v.harmonics.phaseOffset.data(),
+            e.randTableReal.data(), v.harmonics.phase.data(), e.partialPos.data(), e.rotationIndexWork.data(),
+            amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
+            amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
+    };
+    const int mixedEnd = (single + voicehop::kLanes8 - 1) & -voicehop::kLanes8;
+    place(std::false_type{}, 0, std::min(count, mixedEnd));
+    place(std::true_type{}, mixedEnd, count);
     const auto rotateAll = [&](const auto& rotationsAt) __attribute__((always_inline)) {
         rotateAndShare<kSharing, kBinaural>(hh, count, rotationsAt, v.harmonics.share.data(),
                                             v.harmonics.shareCoherent.data(), e.sharePairWork[0].data(),
