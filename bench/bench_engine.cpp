@@ -6,6 +6,7 @@
 // holds on a busy machine.
 //
 //   typical:    16 notes spread over the keyboard, static morph, default effect chain, 44.1 kHz
+//   high notes: as typical, 16 notes of a few harmonics each: the cost per voice and hop
 //   stress:     16 low notes, the morph point moved by two LFOs every hop, all seven effects on, 48 kHz
 //   note storm: as typical, but every block releases its 16 notes and starts 16 new ones, so that
 //               every block pays 16 onsets
@@ -207,7 +208,8 @@ void setUpTypical(BenchEngine& e)
     e.dsp->params[kParamMorphY].value = 0.6f;
 }
 
-void BM_EngineTypical(benchmark::State& state)
+// The typical scene with its 16 notes at first, first + step, ...
+void runTypical(benchmark::State& state, int first, int step)
 {
     engineSrand(1u);
     setCanonRandSeed(kCanonRandInitialSeed);
@@ -215,22 +217,14 @@ void BM_EngineTypical(benchmark::State& state)
     BenchEngine e(kRate);
     setUpTypical(e);
     for (int i = 0; i < kMaxVoices; ++i)
-        e.start(36 + i * 3, 100); // C2 .. A5
+        e.start(first + i * step, 100);
     runEngine(state, e, kRate);
 }
 
-// The typical scene with 16 high notes of few harmonics each: mostly the cost per voice and hop.
-void BM_EngineHighNotes(benchmark::State& state)
-{
-    engineSrand(1u);
-    setCanonRandSeed(kCanonRandInitialSeed);
-    constexpr float kRate = 44100.0f;
-    BenchEngine e(kRate);
-    setUpTypical(e);
-    for (int i = 0; i < kMaxVoices; ++i)
-        e.start(84 + i, 100); // C6 .. D#7
-    runEngine(state, e, kRate);
-}
+void BM_EngineTypical(benchmark::State& state) { runTypical(state, 36, 3); } // C2 .. A5
+
+// 16 high notes of few harmonics each: mostly the cost per voice and hop.
+void BM_EngineHighNotes(benchmark::State& state) { runTypical(state, 84, 1); } // C6 .. D#7
 
 void BM_EngineStress(benchmark::State& state)
 {

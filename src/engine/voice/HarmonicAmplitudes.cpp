@@ -28,19 +28,6 @@ constexpr float kNoiseThreshold = 0.001f;
 
 static_assert(kMaxHarmonics % voicehop::kLanes8 == 0, "per-harmonic arrays hold whole groups of eight");
 
-[[gnu::always_inline]] inline voicehop::F8 load8(const float* p) noexcept
-{
-    voicehop::F8 x;
-    std::memcpy(&x, p, sizeof x);
-    return x;
-}
-[[gnu::always_inline]] inline voicehop::I8 load8i(const int32_t* p) noexcept
-{
-    voicehop::I8 x;
-    std::memcpy(&x, p, sizeof x);
-    return x;
-}
-[[gnu::always_inline]] inline void store8(float* p, voicehop::F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
 
 // Formant-shifted position of harmonics 0..count-1 and the index of its band table entry, eight
 // at a time (the arrays hold whole groups of eight; the spare lanes get the positions of the
@@ -239,24 +226,24 @@ bandValues(int count, const float* __restrict position, const BandsAt& bandsAt,
         F8 at[KeySpaceDSP::kNumBandAtParts];
         bandsAt(h, at);
         const I8 valid = I8{0, 1, 2, 3, 4, 5, 6, 7} + h < count;
-        const F8 x = (load8(position + h) - at[KeySpaceDSP::kBandAtStart]) * at[KeySpaceDSP::kBandAtInvWidth];
+        const F8 x = (voicehop::load8(position + h) - at[KeySpaceDSP::kBandAtStart]) * at[KeySpaceDSP::kBandAtInvWidth];
         const F8 tonal = at[KeySpaceDSP::kBandAtTonal] +
                          x * (at[KeySpaceDSP::kBandAtTonalNext] - at[KeySpaceDSP::kBandAtTonal]);
         const F8 noisy = at[KeySpaceDSP::kBandAtNoisy] +
                          x * (at[KeySpaceDSP::kBandAtNoisyNext] - at[KeySpaceDSP::kBandAtNoisy]);
-        const F8 before = load8(oscPhase + h);
-        const F8 phase = fractionOf(before + load8(oscRate + h));
-        store8(oscPhase + h, valid != 0 ? phase : before);
+        const F8 before = voicehop::load8(oscPhase + h);
+        const F8 phase = fractionOf(before + voicehop::load8(oscRate + h));
+        voicehop::store8(oscPhase + h, valid != 0 ? phase : before);
         const F8 y = phase - 0.5f;
         const F8 y2 = y * y;
         const F8 sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
         const I8 noisyHarmonic = (noisy <= kNoiseThreshold * tonal) + 1; // a true lane is -1
-        store8(tonalOut + h, tonal);
-        store8(noisyOut + h, noisy);
-        store8(stepOut + h, at[KeySpaceDSP::kBandAtWidth] +
+        voicehop::store8(tonalOut + h, tonal);
+        voicehop::store8(noisyOut + h, noisy);
+        voicehop::store8(stepOut + h, at[KeySpaceDSP::kBandAtWidth] +
                                 x * (at[KeySpaceDSP::kBandAtWidthNext] - at[KeySpaceDSP::kBandAtWidth]));
-        store8(rotRe + h, load8(depth1 + h));
-        store8(rotIm + h, load8(depth2 + h) * sine);
+        voicehop::store8(rotRe + h, voicehop::load8(depth1 + h));
+        voicehop::store8(rotIm + h, voicehop::load8(depth2 + h) * sine);
         std::memcpy(isNoisy + h, &noisyHarmonic, sizeof noisyHarmonic);
         noisyLanes += noisyHarmonic & valid;
     }
@@ -305,23 +292,23 @@ bandValues(int count, const float* __restrict position, const BandsAt& bandsAt,
     {
         using voicehop::F8;
         using voicehop::I8;
-        const I8 white = load8(step + h) > bandlim::kWhiteStep;
-        const F8 x = load8(phase + h);
-        const F8 n0re = bandlim::crossfaded(white, x, load8(old1Re + h), load8(new1Re + h));
-        const F8 n0im = bandlim::crossfaded(white, x, load8(old1Im + h), load8(new1Im + h));
-        const F8 n1re = bandlim::crossfaded(white, x, load8(old2Re + h), load8(new2Re + h));
-        const F8 n1im = bandlim::crossfaded(white, x, load8(old2Im + h), load8(new2Im + h));
-        const F8 rotR = load8(rotRe + h);
-        const F8 rotI = load8(rotIm + h);
-        const F8 tonal = load8(tonalIn + h);
-        const F8 noisy = load8(noisyIn + h);
-        const I8 mixed = load8i(isNoisy + h) != 0;
+        const I8 white = voicehop::load8(step + h) > bandlim::kWhiteStep;
+        const F8 x = voicehop::load8(phase + h);
+        const F8 n0re = bandlim::crossfaded(white, x, voicehop::load8(old1Re + h), voicehop::load8(new1Re + h));
+        const F8 n0im = bandlim::crossfaded(white, x, voicehop::load8(old1Im + h), voicehop::load8(new1Im + h));
+        const F8 n1re = bandlim::crossfaded(white, x, voicehop::load8(old2Re + h), voicehop::load8(new2Re + h));
+        const F8 n1im = bandlim::crossfaded(white, x, voicehop::load8(old2Im + h), voicehop::load8(new2Im + h));
+        const F8 rotR = voicehop::load8(rotRe + h);
+        const F8 rotI = voicehop::load8(rotIm + h);
+        const F8 tonal = voicehop::load8(tonalIn + h);
+        const F8 noisy = voicehop::load8(noisyIn + h);
+        const I8 mixed = voicehop::load8i(isNoisy + h) != 0;
         const F8 a0r = noisy * n0re + tonal, a0i = noisy * n0im;
         const F8 a1r = noisy * n1re + tonal, a1i = noisy * n1im;
-        store8(re0 + h, mixed ? a0r * rotR - a0i * rotI : rotR * tonal);
-        store8(im0 + h, mixed ? a0r * rotI + a0i * rotR : rotI * tonal);
-        store8(re1 + h, mixed ? a1r * rotR - a1i * rotI : rotR * tonal);
-        store8(im1 + h, mixed ? a1r * rotI + a1i * rotR : rotI * tonal);
+        voicehop::store8(re0 + h, mixed ? a0r * rotR - a0i * rotI : rotR * tonal);
+        voicehop::store8(im0 + h, mixed ? a0r * rotI + a0i * rotR : rotI * tonal);
+        voicehop::store8(re1 + h, mixed ? a1r * rotR - a1i * rotI : rotR * tonal);
+        voicehop::store8(im1 + h, mixed ? a1r * rotI + a1i * rotR : rotI * tonal);
     }
 }
 

@@ -28,20 +28,6 @@ using voicehop::kPosRound;
 constexpr int32_t kShareLowPhase = 64;
 constexpr int32_t kShareHighPhase = 960;
 
-[[gnu::always_inline]] inline voicehop::F8 load8(const float* p) noexcept
-{
-    voicehop::F8 x;
-    std::memcpy(&x, p, sizeof x);
-    return x;
-}
-[[gnu::always_inline]] inline voicehop::I8 load8i(const int32_t* p) noexcept
-{
-    voicehop::I8 x;
-    std::memcpy(&x, p, sizeof x);
-    return x;
-}
-[[gnu::always_inline]] inline void store8(float* p, voicehop::F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
-[[gnu::always_inline]] inline void store8i(int32_t* p, voicehop::I8 x) noexcept { std::memcpy(p, &x, sizeof x); }
 
 // Harmonics 0..count-1 of one voice, first half: phase, position and the index of the rotation of
 // each harmonic, all contiguous per harmonic, eight harmonics at a time. Single-harmonic bands
@@ -69,18 +55,18 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, int single, 
         const I8 index = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
         const I8 valid = index < count;
         const I8 scatter = kScattered ? I8{} - 1 : (index >= single) & valid;
-        const F8 det = hh.lifeFactor * load8(detune + h);
-        const F8 delta = scatter != 0 ? det * load8(randReal + h) : det;
+        const F8 det = hh.lifeFactor * voicehop::load8(detune + h);
+        const F8 delta = scatter != 0 ? det * voicehop::load8(randReal + h) : det;
         if (kScattered || h + voicehop::kLanes8 > single)
         {
             const F8 mu = det < 0.134f ? det : muLimit;
-            const F8 scale = 4.0f * mu * load8(randReal + h + 64) + 1.0f - mu;
+            const F8 scale = 4.0f * mu * voicehop::load8(randReal + h + 64) + 1.0f - mu;
             for (float* a : {re0, im0, re1, im1})
-                store8(a + h, scatter != 0 ? load8(a + h) * scale : load8(a + h));
+                voicehop::store8(a + h, scatter != 0 ? voicehop::load8(a + h) * scale : voicehop::load8(a + h));
         }
         const F8 rough = __builtin_convertvector(__builtin_convertvector(delta * hh.binPos + kPosRound, I8), F8);
         I8 step = __builtin_convertvector(rough + hh.shift + kPosRound, I8) >> 1;
-        const I8 before = load8i(phase + h);
+        const I8 before = voicehop::load8i(phase + h);
         const I8 word = before & kPhaseMask;
         I8 keepDelta = I8{} - 1; // every lane true
         if constexpr (kSharing)
@@ -97,14 +83,14 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, int single, 
         const F8 posF = (mh + (keepDelta != 0 ? delta : zero)) * hh.binPos + kPosRound + hh.shift + kPosRound;
         const I8 inside = (posF >= 1.0f) & (posF < static_cast<float>(kMaxPartialPos));
         // Inside the spectrum a position is at least 1, so 0 marks a partial outside it.
-        store8i(positions + h, __builtin_convertvector(inside != 0 ? posF : zero, I8));
+        voicehop::store8i(positions + h, __builtin_convertvector(inside != 0 ? posF : zero, I8));
         const U8 times = reinterpret_cast<U8>(index) * hh.midPhase;
         const U8 base = kScattered ? times : (index == 0 ? halfBase : times);
-        const U8 turn = base + reinterpret_cast<U8>(load8i(phaseOffset + h)) + reinterpret_cast<U8>(word) +
+        const U8 turn = base + reinterpret_cast<U8>(voicehop::load8i(phaseOffset + h)) + reinterpret_cast<U8>(word) +
                         reinterpret_cast<U8>(step >> 1);
-        store8i(rotIndex + h, reinterpret_cast<I8>(turn & kPhaseMask));
+        voicehop::store8i(rotIndex + h, reinterpret_cast<I8>(turn & kPhaseMask));
         const I8 after = reinterpret_cast<I8>((reinterpret_cast<U8>(word) + reinterpret_cast<U8>(step)) & kPhaseMask);
-        store8i(phase + h, valid != 0 ? after : before);
+        voicehop::store8i(phase + h, valid != 0 ? after : before);
     }
 }
 
@@ -213,19 +199,19 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
     {
         F8 rot[KeySpaceDSP::kNumRotParts];
         rotationsAt(h, rot);
-        F8 a0Re = load8(re0 + h), a0Im = load8(im0 + h);
-        F8 a1Re = load8(re1 + h), a1Im = load8(im1 + h);
+        F8 a0Re = voicehop::load8(re0 + h), a0Im = voicehop::load8(im0 + h);
+        F8 a1Re = voicehop::load8(re1 + h), a1Im = voicehop::load8(im1 + h);
         times(a0Re, a0Im, rot[KeySpaceDSP::kRotRe0], rot[KeySpaceDSP::kRotIm0]);
         times(a1Re, a1Im, rot[KeySpaceDSP::kRotRe1], rot[KeySpaceDSP::kRotIm1]);
         I8 pos;
         std::memcpy(&pos, positions + h, sizeof pos);
         if constexpr (kSharing)
         {
-            const F8 cs = load8(share + h);
-            const F8 coherent = load8(shareCoherent + h);
-            times(a0Re, a0Im, coherent + cs * load8(pairRe + h), cs * load8(pairIm + h));
-            times(a1Re, a1Im, coherent + cs * load8(pairRe + h + hh.shareOffset),
-                  cs * load8(pairIm + h + hh.shareOffset));
+            const F8 cs = voicehop::load8(share + h);
+            const F8 coherent = voicehop::load8(shareCoherent + h);
+            times(a0Re, a0Im, coherent + cs * voicehop::load8(pairRe + h), cs * voicehop::load8(pairIm + h));
+            times(a1Re, a1Im, coherent + cs * voicehop::load8(pairRe + h + hh.shareOffset),
+                  cs * voicehop::load8(pairIm + h + hh.shareOffset));
         }
         if constexpr (kBinaural)
         {
@@ -251,10 +237,10 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
         const auto silentUnless = [keep](F8 x) __attribute__((always_inline)) {
             return reinterpret_cast<F8>(reinterpret_cast<I8>(x) & keep);
         };
-        store8(re0 + h, silentUnless(a0Re));
-        store8(im0 + h, silentUnless(a0Im));
-        store8(re1 + h, silentUnless(a1Re));
-        store8(im1 + h, silentUnless(a1Im));
+        voicehop::store8(re0 + h, silentUnless(a0Re));
+        voicehop::store8(im0 + h, silentUnless(a0Im));
+        voicehop::store8(re1 + h, silentUnless(a1Re));
+        voicehop::store8(im1 + h, silentUnless(a1Im));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/CF.h"
 #include "engine/dspConstants.h"
@@ -46,6 +47,22 @@ inline CF cscale(CF a, float s) noexcept { return {a.re * s, a.im * s}; }
 using F8 = float __attribute__((vector_size(32)));
 using I8 = int32_t __attribute__((vector_size(32)));
 inline constexpr int kLanes8 = 8;
+
+// Eight lanes from or to any float- (int-) aligned address.
+[[gnu::always_inline]] inline F8 load8(const float* p) noexcept
+{
+    F8 x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+[[gnu::always_inline]] inline I8 load8i(const int32_t* p) noexcept
+{
+    I8 x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+[[gnu::always_inline]] inline void store8(float* p, F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
+[[gnu::always_inline]] inline void store8i(int32_t* p, I8 x) noexcept { std::memcpy(p, &x, sizeof x); }
 
 // Float to int for values that a hostile parameter or blob could push past the int range.
 inline int32_t toIntSafe(float x) noexcept
