@@ -96,7 +96,10 @@ struct BlendSums
 };
 
 // Four or eight floats (ints) side by side, by width. They read and write float arrays in place,
-// so they may alias floats and need no more than a float's alignment.
+// so they may alias floats and need no more than a float's alignment. The helpers below take and
+// return them by value and are always inlined, so no call passes an eight-lane vector under the
+// baseline's calling convention, which is what the compilers' ABI note is about.
+#pragma GCC diagnostic ignored "-Wpsabi"
 template <int kLanes> struct Lanes;
 template <> struct Lanes<4>
 {
@@ -141,7 +144,7 @@ template <int kLanes, bool kWithShare, bool kFirst>
                     reinterpret_cast<V>(reinterpret_cast<I>(bw) & ~(bw < zero)) + cw;
         const V absAw = reinterpret_cast<V>(reinterpret_cast<I>(aw) & noSign);
         const V absBw = reinterpret_cast<V>(reinterpret_cast<I>(bw) & noSign);
-        const auto add = [zero](V* at, const V& term) noexcept {
+        const auto add = [=](V* at, const V& term) noexcept {
             if constexpr (kFirst)
                 *at = zero + term;
             else
@@ -170,11 +173,12 @@ template <int kLanes, bool kWithShare, bool kFirst>
     }
 }
 
-// Lane-wise: out = a where mask, else b.
+// Lane-wise: a where mask, else b. By value: a deduced reference would carry the full vector
+// alignment, which the float-aligned lanes do not have.
 template <class V, class I>
-[[gnu::always_inline]] inline void pickLanes(const I& mask, const V& a, const V& b, V& out) noexcept
+[[gnu::always_inline]] inline V pickLanes(I mask, V a, V b) noexcept
 {
-    out = reinterpret_cast<V>((reinterpret_cast<I>(a) & mask) | (reinterpret_cast<I>(b) & ~mask));
+    return reinterpret_cast<V>((reinterpret_cast<I>(a) & mask) | (reinterpret_cast<I>(b) & ~mask));
 }
 
 // Lane-wise square root, as std::sqrt; eight lanes as two halves of four (as fast per lane, and
@@ -192,10 +196,12 @@ template <class V, class I>
 
 // Every lane x.
 template <class V>
-[[gnu::always_inline]] inline void splatLanes(float x, V& out) noexcept
+[[gnu::always_inline]] inline V splatLanes(float x) noexcept
 {
+    V out;
     for (size_t k = 0; k < sizeof out / sizeof(float); ++k)
         out[k] = x;
+    return out;
 }
 
 // Harmonics 0..n-1 of the single-harmonic bands: each is its band (the arrays never overlap).
@@ -240,8 +246,8 @@ template <int kLanes>
     using I = typename Lanes<kLanes>::I;
     const auto at = [](auto& field, int h) noexcept { return reinterpret_cast<V*>(field.data() + h); };
     V rate, depth1, depth2, detune;
-    splatLanes(r.rate, rate), splatLanes(r.depth1, depth1), splatLanes(r.depth2, depth2);
-    splatLanes(r.detune, detune);
+    rate = splatLanes<V>(r.rate), depth1 = splatLanes<V>(r.depth1), depth2 = splatLanes<V>(r.depth2);
+    detune = splatLanes<V>(r.detune);
     const V zero{};
     int h = from;
     for (; h < to && h + kLanes <= limit; h += kLanes)
@@ -257,7 +263,7 @@ template <int kLanes>
         const V cs = r.shareHere * hw + r.shareNext * (1.0f - hw);
         const V c2 = 1.0f - cs * cs;
         V coherent;
-        pickLanes(zero < c2, c2, zero, coherent);
+        coherent = pickLanes(zero < c2, c2, zero);
         sqrtLanes(coherent, coherent);
         *at(hs.share, h) = cs;
         *at(hs.shareCoherent, h) = coherent;
@@ -282,7 +288,7 @@ template <int kLanes>
 // Stores the lanes of x that keep marks at dst (all of them when whole), the others keeping what
 // dst holds, so that nothing past the blended bands changes.
 template <class Dst, class V, class I>
-[[gnu::always_inline]] inline void storeLanes(Dst* dst, const V& x, const I& keep, bool whole) noexcept
+[[gnu::always_inline]] inline void storeLanes(Dst* dst, V x, I keep, bool whole) noexcept
 {
     static_assert(sizeof x == sizeof keep);
     if (whole)
@@ -292,7 +298,7 @@ template <class Dst, class V, class I>
     }
     I old;
     std::memcpy(&old, dst, sizeof old);
-    const I merged = (reinterpret_cast<const I&>(x) & keep) | (old & ~keep);
+    const I merged = (reinterpret_cast<I>(x) & keep) | (old & ~keep);
     std::memcpy(dst, &merged, sizeof merged);
 }
 
@@ -327,8 +333,8 @@ template <int kLanes>
         const V unit16 = (*byteSum(16) * invE) / 255.0f;
         const V unit14 = (*byteSum(14) * invE) / 255.0f;
         V m16, depth1, depth2, tonal, tonality;
-        pickLanes(one < unit16, one, unit16, m16);
-        pickLanes(one < unit14, one, unit14, tonal);
+        m16 = pickLanes(one < unit16, one, unit16);
+        tonal = pickLanes(one < unit14, one, unit14);
         sqrtLanes(1.0f - m16, depth1);
         sqrtLanes(2.0f * m16, depth2);
         sqrtLanes(tonal, tonality);
@@ -362,8 +368,8 @@ template <int kLanes>
         {
             V r, level;
             sqrtLanes(sum(S::kShare)[i] * invE / 255.0f, r);
-            pickLanes(one < r, one, r, level);
-            pickLanes(r < zero, zero, level, level);
+            level = pickLanes(one < r, one, r);
+            level = pickLanes(r < zero, zero, level);
             storeLanes(share + b, level, keep, whole);
         }
     }

@@ -234,8 +234,9 @@ TEST(BandLimNoiseCS, BankStepMatchesSingleStepsOfUnitPower)
             bank.advance(step.data(), active.data(), kSources, corr, spread);
             for (size_t k = 0; k < kSources; ++k)
             {
+                const bool white = step[k] > bandlim::kWhiteStep;
                 const auto value = [&](const auto& oldValue, const auto& newValue) {
-                    return bandlim::crossfaded(step[k] > bandlim::kWhiteStep, bank.phase[k], oldValue[k], newValue[k]);
+                    return bandlim::crossfaded(white, bank.phase[k], oldValue[k], newValue[k]);
                 };
                 got[0][k] = value(bank.old1Re, bank.new1Re), got[1][k] = value(bank.old1Im, bank.new1Im);
                 got[2][k] = value(bank.old2Re, bank.new2Re), got[3][k] = value(bank.old2Im, bank.new2Im);
