@@ -164,7 +164,10 @@ TEST(BlockRendering, ScenesMatchTheirGoldenSignaturesAndRenderReproducibly)
         playScene(scene, l2, r2);
         EXPECT_TRUE(l == l2 && r == r2) << "same seeds, same output";
         // Binaural stage off: both channels draw the same random pairs and the same rotation.
-        if (scene.golden == kScenes[1].golden) EXPECT_EQ(l, r);
+        if (scene.golden == kScenes[1].golden)
+        {
+            EXPECT_EQ(l, r);
+        }
         if (scene.golden == kScenes[3].golden)
         {
             // The far ear hears the head's shadow: the right one for the low note, the left one for

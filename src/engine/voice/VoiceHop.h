@@ -48,7 +48,10 @@ using F8 = float __attribute__((vector_size(32)));
 using I8 = int32_t __attribute__((vector_size(32)));
 inline constexpr int kLanes8 = 8;
 
-// Eight lanes from or to any float- (int-) aligned address.
+// Eight lanes from or to any float- (int-) aligned address. Always inlined, so no call passes an
+// eight-lane vector under the baseline's calling convention, which the compilers' ABI note is about.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
 [[gnu::always_inline]] inline F8 load8(const float* p) noexcept
 {
     F8 x;
@@ -63,6 +66,7 @@ inline constexpr int kLanes8 = 8;
 }
 [[gnu::always_inline]] inline void store8(float* p, F8 x) noexcept { std::memcpy(p, &x, sizeof x); }
 [[gnu::always_inline]] inline void store8i(int32_t* p, I8 x) noexcept { std::memcpy(p, &x, sizeof x); }
+#pragma GCC diagnostic pop
 
 // Float to int for values that a hostile parameter or blob could push past the int range.
 inline int32_t toIntSafe(float x) noexcept
