@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <string>
 
 #include "engine/fx/FxChain.h"
 #include "engine/Random.h"
@@ -169,8 +167,7 @@ void KeySpaceDSP::init(float newSampleRate)
     addSynth->reset(sampleRate);
     binsPerHz = kBinsPerHzNumerator / sampleRate;
     setupFxUnits(fx, sampleRate, kSynthChannels);
-    const char* baseline = std::getenv("QM_BASELINE_VECTORS");
-    useWideVectors(!(baseline != nullptr && std::string(baseline) == "1"));
+    useWideVectors(wideVectorsWanted());
     initialised = true;
 }
 

@@ -1,5 +1,8 @@
 #include "engine/VectorWidth.h"
 
+#include <cstdlib>
+#include <string_view>
+
 bool wideVectorsSupported() noexcept
 {
 #if QM_WIDE_VECTORS
@@ -8,4 +11,10 @@ bool wideVectorsSupported() noexcept
 #else
     return false;
 #endif
+}
+
+bool wideVectorsWanted() noexcept
+{
+    const char* baseline = std::getenv("QM_BASELINE_VECTORS");
+    return !(baseline != nullptr && std::string_view(baseline) == "1");
 }

@@ -30,6 +30,10 @@
 // Whether this processor can run the wide form.
 bool wideVectorsSupported() noexcept;
 
+// Whether the environment lets set-up choose the wide form (QM_BASELINE_VECTORS=1 forces the
+// baseline everywhere, for tests and for comparing the two forms).
+bool wideVectorsWanted() noexcept;
+
 namespace vectorwidth
 {
 // form(std::true_type) compiled for the wide form; form must be always-inline so that all it

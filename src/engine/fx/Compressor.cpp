@@ -21,7 +21,7 @@ float keep(float v) noexcept
     return (v >= 0.0f && v < Compressor::kMaxFollower) ? v : Compressor::kFollowerRestart;
 }
 
-// The curve itself, where process() can inline it (the public function may be interposed).
+// Gain change in dB of the soft knee for a level above the threshold (before make-up).
 float softKneeDb(float levelDb, float thresholdDb, float slope) noexcept
 {
     if (!(levelDb > thresholdDb)) return 0.0f;
@@ -42,11 +42,6 @@ void Compressor::setParamPtr(Param* first)
     first[kOptical].set("Optical", kCurveLinear, -100.0f, 100.0f, 0.0f, "%.0f%%", 0.0f);
     first[kOptical].setSnaps({0.0f});
     first[kStereoLink].set("Stereo Link", kCurveLinear, 0.0f, 100.0f, 0.0f, "%.0f%%", 50.0f);
-}
-
-float Compressor::curveDb(float levelDb, float thresholdDb, float slope) noexcept
-{
-    return softKneeDb(levelDb, thresholdDb, slope);
 }
 
 void Compressor::process(float** in, float** out, int numSamples, int numChannels, bool& silent,

@@ -39,9 +39,6 @@ class Compressor : public FxUnit
     int getNumParams() const override { return kNumParams; }
     void setParamPtr(Param* first) override;
 
-    // Gain change in dB for a level D in dB above threshold T (soft knee, before make-up).
-    static float curveDb(float levelDb, float thresholdDb, float slope) noexcept;
-
     float getGain(int c) const noexcept { return gain[static_cast<std::size_t>(c)]; }
     float getEnvSlow(int c) const noexcept { return envSlow[static_cast<std::size_t>(c)]; }
 

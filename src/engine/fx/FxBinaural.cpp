@@ -6,7 +6,6 @@
 #include "engine/VectorWidth.h"
 #include "engine/params/Param.h"
 #include "engine/Random.h"
-#include "platform/VectorDsp.h"
 
 namespace
 {
@@ -151,10 +150,11 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                     g[k] = tapGain[static_cast<std::size_t>(k)];
                     step[k] = (target - g[k]) / static_cast<float>(n);
                 }
-                // The energy only decides silence, so each channel's sum of squares may take its own order.
+                // The direct part's energy, sample by sample across the channels.
                 float e = 0.0f;
-                for (int c = 0; c < C; ++c)
-                    e += vdsp::svesq(out[c] + pos, static_cast<std::size_t>(n));
+                for (int j = 0; j < n; ++j)
+                    for (int c = 0; c < C; ++c)
+                        e += out[c][pos + j] * out[c][pos + j];
                 // The four gain ramps are running sums: one loop advances them side by side.
                 float gains[kNumTaps][kSubBlock];
                 for (int j = 0; j < n; ++j)

@@ -1,9 +1,7 @@
 #include "engine/fx/FxChain.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <stdexcept>
-#include <string_view>
 
 #include "engine/VectorWidth.h"
 #include "engine/fx/Compressor.h"
@@ -32,12 +30,6 @@ std::size_t at(int i) noexcept
 }
 
 } // namespace
-
-bool FxUnit::baselineVectorsRequested() noexcept
-{
-    const char* baseline = std::getenv("QM_BASELINE_VECTORS");
-    return baseline != nullptr && std::string_view(baseline) == "1";
-}
 
 void FxUnit::useWideVectors(bool allowed) noexcept
 {

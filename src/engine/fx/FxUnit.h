@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/VectorWidth.h"
+
 struct Param;
 
 // One effect of the engine's fixed chain. A unit owns its state, reads its own run of
@@ -16,7 +18,7 @@ public:
     {
         sampleRate = newSampleRate;
         numChannels = newNumChannels;
-        useWideVectors(!baselineVectorsRequested());
+        useWideVectors(wideVectorsWanted());
     }
 
     // silent: the chain's shared flag (true while nothing but silence reached this unit); a unit
@@ -38,7 +40,6 @@ public:
     void useWideVectors(bool allowed) noexcept;
 
 protected:
-    static bool baselineVectorsRequested() noexcept;
 
     // Copies every channel whose input and output arrays differ.
     static void passThrough(float** in, float** out, int numSamples, int numChannels) noexcept

@@ -34,7 +34,6 @@ struct ChannelRun
     int firstTap;
     float blend;
     float coef;
-    float energy;
 };
 
 // Stage-skewed form of a sub-block of len samples, NC channels, S all-pass stages: while every tap
@@ -119,16 +118,12 @@ bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos
     for (int c = 0; c < NC; ++c)
         for (int n = 0; n < len; ++n)
             if (!std::isfinite(run[c].mem[(writePos + n - 1) & mask])) return false;
-    // The energy sums the first channel's samples, then the second's.
     for (int c = 0; c < NC; ++c)
     {
         for (int k = 0; k < S; ++k)
             run[c].states[k] = get(st[k], c);
         for (int n = 0; n < len; ++n)
-        {
             run[c].dst[n] = res[c][n];
-            run[0].energy += res[c][n] * res[c][n];
-        }
     }
     return true;
 }
@@ -300,7 +295,6 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
             r.weights = interpTable[row].data();
             r.src = in[c] + o;
             r.dst = out[c] + o;
-            r.energy = 0.0f;
         }
 
         // One sample of one channel: delay write, interpolated read, all-pass chain, feedback.
@@ -318,9 +312,7 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
         {
             const int w = (writePos + n) & mask;
             r.mem[w] += fb * y;
-            const float result = r.src[n] * (1.0f - wet) + y;
-            r.dst[n] = result;
-            r.energy += result * result;
+            r.dst[n] = r.src[n] * (1.0f - wet) + y;
         };
         // The stage-skewed form where every tap reads further back than the chain is long; the
         // plain form otherwise, or where the skewed one meets a sample that is not finite.
@@ -352,9 +344,6 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
                     finish(r0, n, y0);
                     finish(r1, n, y1);
                 }
-                // The energy sums the first channel's samples, then the second's.
-                for (int n = 0; n < len; ++n)
-                    r0.energy += r1.dst[n] * r1.dst[n];
             }
             else
                 for (int n = 0; n < len; ++n)
@@ -371,7 +360,11 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
                     finish(r, n, y);
                 }
         }
-        const float energy = run[0].energy;
+        // The output's energy: the first channel's samples, then the second's.
+        float energy = 0.0f;
+        for (int c = 0; c < numChannels; ++c)
+            for (int n = 0; n < len; ++n)
+                energy += run[c].dst[n] * run[c].dst[n];
         outEnergy = 0.9f * outEnergy + 0.1f * energy / static_cast<float>(len * numChannels);
         writePos = (writePos + len) & mask;
         o += len;
