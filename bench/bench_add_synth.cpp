@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -17,7 +18,7 @@ constexpr int kHop = 128;
 struct Partials
 {
     explicit Partials(int n)
-        : pos(static_cast<size_t>(n)), amp0(static_cast<size_t>(n)), amp1(static_cast<size_t>(n)),
+        : pos(static_cast<size_t>(n)),
           freq(static_cast<size_t>(n)), phase(static_cast<size_t>(n))
     {
         std::mt19937 gen(1u);
@@ -27,28 +28,28 @@ struct Partials
             // Harmonic-like spread over bins 2..115, as rendering keeps them below 0.45 x rate.
             const float bin = 2.0f + 113.0f * unit(gen);
             pos[size_t(h)] = int(bin * 1024.0f);
-            amp0[size_t(h)] = {0.01f * unit(gen), 0.01f * unit(gen)};
-            amp1[size_t(h)] = {0.01f * unit(gen), 0.01f * unit(gen)};
+            for (auto& part : amp)
+                part.push_back(0.01f * unit(gen));
             freq[size_t(h)] = bin / 256.0f; // cycles per sample
             phase[size_t(h)] = unit(gen);
         }
     }
     std::vector<int> pos;
-    std::vector<CF> amp0, amp1;
+    // The amplitudes' real and imaginary parts of channel 0, then of channel 1, from partial first on.
+    std::array<const float*, 4> from(int first) const
+    {
+        return {amp[0].data() + first, amp[1].data() + first, amp[2].data() + first, amp[3].data() + first};
+    }
+    std::array<std::vector<float>, 4> amp;
     std::vector<float> freq, phase;
 };
 
 // Rendering's split: the first 8 partials of a voice with 8 taps, the rest with 4.
 void addVoice(AddSynth& synth, Partials& p, int n)
 {
-    CF* amps[2] = {p.amp0.data(), p.amp1.data()};
     const int first = std::min(8, n);
-    synth.addHarmonics(p.pos.data(), amps, first, 2, 0);
-    if (n > first)
-    {
-        CF* rest[2] = {p.amp0.data() + first, p.amp1.data() + first};
-        synth.addHarmonics(p.pos.data() + first, rest, n - first, 1, 0);
-    }
+    synth.addHarmonics(p.pos.data(), p.from(0).data(), first, 2);
+    if (n > first) synth.addHarmonics(p.pos.data() + first, p.from(first).data(), n - first, 1);
 }
 
 void BM_AddHarmonics(benchmark::State& state)
@@ -58,10 +59,10 @@ void BM_AddHarmonics(benchmark::State& state)
     AddSynth synth;
     synth.reset(44100.0f);
     Partials p(n);
-    CF* amps[2] = {p.amp0.data(), p.amp1.data()};
+    const std::array<const float*, 4> amps = p.from(0);
     for (auto _ : state)
     {
-        synth.addHarmonics(p.pos.data(), amps, n, quality, 0);
+        synth.addHarmonics(p.pos.data(), amps.data(), n, quality);
         benchmark::DoNotOptimize(synth.spectrum.data());
         benchmark::ClobberMemory();
     }
@@ -125,7 +126,7 @@ void BM_SinOscillatorBank(benchmark::State& state)
         std::fill(right.begin(), right.end(), 0.0f);
         for (int h = 0; h < n; ++h)
         {
-            const float a0 = p.amp0[size_t(h)].re, a1 = p.amp1[size_t(h)].re;
+            const float a0 = p.amp[0][size_t(h)], a1 = p.amp[2][size_t(h)];
             const float inc = 6.2831853f * p.freq[size_t(h)];
             float ph = p.phase[size_t(h)];
             for (int t = 0; t < kHop; ++t)
@@ -165,7 +166,7 @@ void BM_PhasorOscillatorBank(benchmark::State& state)
         std::fill(right.begin(), right.end(), 0.0f);
         for (int h = 0; h < n; ++h)
         {
-            const float a0 = p.amp0[size_t(h)].re, a1 = p.amp1[size_t(h)].re;
+            const float a0 = p.amp[0][size_t(h)], a1 = p.amp[2][size_t(h)];
             float x = re[size_t(h)], y = im[size_t(h)];
             const float c = cr[size_t(h)], s = ci[size_t(h)];
             for (int t = 0; t < kHop; ++t)

@@ -88,12 +88,12 @@ TEST(FFTSetupThreads, ParallelConstructionAndRendering)
                     synth.reset(44100.0f);
                     int pos = 12 << 10;
                     CF amp{0.25f, 0.0f};
-                    CF* amps[2] = {&amp, &amp};
+                    const float* amps[4] = {&amp.re, &amp.im, &amp.re, &amp.im};
                     out.assign(4 * 128, 0.0f);
                     for (int hop = 0; hop < 4; ++hop)
                     {
                         float* chans[2] = {&out[size_t(hop) * 128], &out[size_t(hop) * 128]};
-                        synth.addHarmonics(&pos, amps, 1, 2, 0);
+                        synth.addHarmonics(&pos, amps, 1, 2);
                         synth.resynthesizeHop(2);
                         synth.advanceWritePos();
                         synth.getRemSamples(chans, 0, 128, 2, nullptr);

@@ -94,23 +94,6 @@ void AddSynth::reset(float newSampleRate) noexcept
 
 namespace
 {
-// Amplitudes as interleaved complex values of each channel.
-struct InterleavedAmps
-{
-    const CF* __restrict amp0;
-    const CF* __restrict amp1;
-    void get(int h, CF& a0, CF& a1) const noexcept { a0 = amp0[h], a1 = amp1[h]; }
-    InterleavedAmps from(int h) const noexcept { return {amp0 + h, amp1 + h}; }
-    // Parts re0, im0, re1, im1 of partials h .. h + 3.
-    void get4(int h, lanes::F4 (&parts)[4]) const noexcept
-    {
-        parts[0] = lanes::gather4([&](int j) { return amp0[h + j].re; });
-        parts[1] = lanes::gather4([&](int j) { return amp0[h + j].im; });
-        parts[2] = lanes::gather4([&](int j) { return amp1[h + j].re; });
-        parts[3] = lanes::gather4([&](int j) { return amp1[h + j].im; });
-    }
-};
-
 // Amplitudes as four arrays: real and imaginary parts of each channel.
 struct SplitAmps
 {
@@ -457,11 +440,6 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
     s.partialsAdded = 1;
 }
 } // namespace
-
-void AddSynth::addHarmonics(const int* pos, const CF* const* amp, int count, int quality, int) noexcept
-{
-    if (count >= 1) addAllPartials(*this, pos, InterleavedAmps{amp[0], amp[1]}, count, quality);
-}
 
 void AddSynth::addHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept
 {

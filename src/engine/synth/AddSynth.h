@@ -44,13 +44,10 @@ struct AddSynth
     void reset(float newSampleRate) noexcept;
 
     // Adds count partials into both channels' spectra. pos[h]: position in bins with 10 fraction
-    // bits; amp[ch][h]: complex amplitude in channel ch. quality 0, 1, 2 selects the 2-, 4- or 8-tap
-    // kernel (negative counts as 1, above 2 as 2). Partials whose kernel would reach outside bins
-    // -4..133 are skipped, so nothing is ever written outside the spectrum. `reserved` is not read.
-    void addHarmonics(const int* pos, const CF* const* amp, int count, int quality,
-                      int reserved = 0) noexcept;
-    // The same with the amplitudes as four arrays: amp[0], amp[1] the real and imaginary parts of
-    // channel 0, amp[2], amp[3] those of channel 1.
+    // bits; amp[0][h], amp[1][h]: real and imaginary part of its amplitude in channel 0, amp[2][h],
+    // amp[3][h] those in channel 1. quality 0, 1, 2 selects the 2-, 4- or 8-tap kernel (negative
+    // counts as 1, above 2 as 2). Partials whose kernel would reach outside bins -4..133 are
+    // skipped, so nothing is ever written outside the spectrum.
     void addHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept;
 
     // Copies up to numSamples ready samples of each of the first numChannels rings into

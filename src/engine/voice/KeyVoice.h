@@ -54,7 +54,6 @@ struct VoiceBands
     alignas(32) std::array<float, kMaxBands> oscStartPhase{}; // 9: start phase of the oscillation
     alignas(32) std::array<float, kMaxBands> tonality{};      // 10
     alignas(32) std::array<float, kMaxBands> noiseWidth{};    // 11
-    alignas(32) std::array<float, kMaxBands> unity{};         // 12: 1.0 once set up
     alignas(32) std::array<float, kMaxBands> detune{};        // 13: harmonic-number offset
     alignas(32) std::array<int32_t, kMaxBands> phaseOffset{}; // 14: phase offset in 1024ths of a turn
 };

@@ -356,7 +356,6 @@ template <int kLanes>
         storeLanes(vb.tonality.data() + b, tonality, keep, whole);
         const V noiseWidth = (*byteSum(15) * invE) * 1.333f * hopSeconds * noteHz / 255.0f;
         storeLanes(vb.noiseWidth.data() + b, noiseWidth, keep, whole);
-        storeLanes(vb.unity.data() + b, one, keep, whole);
         const V detune = sum(S::kDetuneNum)[i] / (sum(S::kDetuneDen)[i] + 1e-20f) * 3.0517578e-5f;
         storeLanes(vb.detune.data() + b, detune, keep, whole);
         const I phaseOffset = __builtin_convertvector(4.0f * sum(S::kBin)[i] * invE, I);
@@ -609,7 +608,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         const auto n = static_cast<size_t>(bandCount);
         VoiceBands& next = v.bands;
         next.decayShape[n] = next.levelC[n] = next.oscDepth1[n] = next.oscDepth2[n] = next.oscRate[n] = 0.0f;
-        next.oscStartPhase[n] = next.tonality[n] = next.noiseWidth[n] = next.unity[n] = next.detune[n] = 0.0f;
+        next.oscStartPhase[n] = next.tonality[n] = next.noiseWidth[n] = next.detune[n] = 0.0f;
     }
     for (int b = bandCount; b < kMaxBands; ++b)
         v.bandShare[static_cast<size_t>(b)] = 0.0f;

@@ -53,8 +53,8 @@ TEST(HarmKernels, EveryRowReconstructsASteadyPartial)
 
 void add(AddSynth& synth, int pos, int quality, CF a0 = {1.0f, -2.0f}, CF a1 = {0.5f, 0.25f})
 {
-    CF* amps[2] = {&a0, &a1};
-    synth.addHarmonics(&pos, amps, 1, quality, 0);
+    const float* amps[4] = {&a0.re, &a0.im, &a1.re, &a1.im};
+    synth.addHarmonics(&pos, amps, 1, quality);
 }
 
 // quality 0, 1, 2: 2-, 4- and 8-tap kernels (below 0 counts as 1, above 2 as 2). The 2- and 8-tap
@@ -87,7 +87,7 @@ TEST(AddHarmonics, KernelRowsSpreadEachChannelsAmplitude)
         out += '\n';
     }
     qmtest::expectGolden("add_harmonics.txt", out);
-    synth.addHarmonics(nullptr, nullptr, 0, 2, 0);
+    synth.addHarmonics(nullptr, nullptr, 0, 2);
     for (int q = -1; q <= 5; ++q)
         for (int pos : {INT_MIN, -(5 << 10), 134 << 10, 1 << 20, INT_MAX})
             add(synth, pos, q);
@@ -103,16 +103,18 @@ TEST(AddHarmonics, ManyPartialsInOneCallSumAsSinglePartialsDo)
         {
             AddSynth many, single;
             std::vector<int> pos;
-            std::vector<CF> a0, a1;
+            std::array<std::vector<float>, 4> parts; // re and im of channel 0, then of channel 1
             for (int h = 0; h < count; ++h)
             {
                 pos.push_back(h % 37 == 5 ? INT_MIN + h : h % 29 == 7 ? 130 << 10 : h * h * 37 % (126 << 10));
-                a0.push_back(h % 13 == 4 ? CF{} : CF{std::sin(h * 1.7f), std::cos(h * 0.3f)});
-                a1.push_back({std::cos(h * 2.1f), -0.5f});
-                add(single, pos.back(), quality, a0.back(), a1.back());
+                const CF a0 = h % 13 == 4 ? CF{} : CF{std::sin(h * 1.7f), std::cos(h * 0.3f)};
+                const CF a1{std::cos(h * 2.1f), -0.5f};
+                for (size_t k = 0; k < 4; ++k)
+                    parts[k].push_back(std::array{a0.re, a0.im, a1.re, a1.im}[k]);
+                add(single, pos.back(), quality, a0, a1);
             }
-            CF* amps[2] = {a0.data(), a1.data()};
-            many.addHarmonics(pos.data(), amps, count, quality, 0);
+            const float* amps[4] = {parts[0].data(), parts[1].data(), parts[2].data(), parts[3].data()};
+            many.addHarmonics(pos.data(), amps, count, quality);
             EXPECT_EQ(many.spectrum, single.spectrum) << "quality " << quality << ", " << count << " partials";
         }
 }
