@@ -188,7 +188,6 @@ class KeySpaceDSP
         kHarmWorkTonal,
         kHarmWorkNoisy,
         kHarmWorkNoiseStep,
-        kHarmWorkRotRe,
         kHarmWorkRotIm,
         kNumHarmWorkParts
     };

@@ -207,16 +207,15 @@ struct BandRows
 }
 
 // Band levels and oscillation of harmonics 0..count-1 from the band values at each harmonic's
-// formant position (bandsAt(h, values) gives harmonics h..h+7): state, outputs and the copies of
-// its own band's values contiguous per harmonic. Eight harmonics at a time; the last group's spare
+// formant position (bandsAt(h, values) gives harmonics h..h+7): state and outputs. The real part
+// of each harmonic's rotation is its band's first depth as it is (depth1). Eight harmonics at a time; the last group's spare
 // lanes leave the state alone. Returns how many harmonics are noisy.
 template <class BandsAt>
 [[gnu::always_inline]] inline int
 bandValues(int count, const float* __restrict position, const BandsAt& bandsAt,
-           const float* __restrict oscRate, const float* __restrict depth1, const float* __restrict depth2,
-           float* __restrict oscPhase, float* __restrict tonalOut, float* __restrict noisyOut,
-           float* __restrict stepOut, float* __restrict rotRe, float* __restrict rotIm,
-           int32_t* __restrict isNoisy) noexcept
+           const float* __restrict oscRate, const float* __restrict depth2, float* __restrict oscPhase,
+           float* __restrict tonalOut, float* __restrict noisyOut, float* __restrict stepOut,
+           float* __restrict rotIm, int32_t* __restrict isNoisy) noexcept
 {
     using voicehop::F8;
     using voicehop::I8;
@@ -242,7 +241,6 @@ bandValues(int count, const float* __restrict position, const BandsAt& bandsAt,
         voicehop::store8(noisyOut + h, noisy);
         voicehop::store8(stepOut + h, at[KeySpaceDSP::kBandAtWidth] +
                                 x * (at[KeySpaceDSP::kBandAtWidthNext] - at[KeySpaceDSP::kBandAtWidth]));
-        voicehop::store8(rotRe + h, voicehop::load8(depth1 + h));
         voicehop::store8(rotIm + h, voicehop::load8(depth2 + h) * sine);
         std::memcpy(isNoisy + h, &noisyHarmonic, sizeof noisyHarmonic);
         noisyLanes += noisyHarmonic & valid;
@@ -320,16 +318,15 @@ template <bool kWide>
     float* tonal = work[KeySpaceDSP::kHarmWorkTonal].data();
     float* noisy = work[KeySpaceDSP::kHarmWorkNoisy].data();
     float* step = work[KeySpaceDSP::kHarmWorkNoiseStep].data();
-    float* rotRe = work[KeySpaceDSP::kHarmWorkRotRe].data();
+    const float* rotRe = v.harmonics.bandDepth1.data();
     float* rotIm = work[KeySpaceDSP::kHarmWorkRotIm].data();
     float* position = work[KeySpaceDSP::kHarmWorkPosition].data();
     int32_t* index = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkBandIndex].data();
     int32_t* isNoisy = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkIsNoisy].data();
     formantPositions(count, hh.formantRatio, position, index);
     const auto values = [&](const auto& bandsAt) __attribute__((always_inline)) {
-        return bandValues(count, position, bandsAt, v.harmonics.bandOscRate.data(), v.harmonics.bandDepth1.data(),
-                          v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(), tonal, noisy, step, rotRe,
-                          rotIm, isNoisy);
+        return bandValues(count, position, bandsAt, v.harmonics.bandOscRate.data(), v.harmonics.bandDepth2.data(),
+                          v.harmonics.oscPhase.data(), tonal, noisy, step, rotIm, isNoisy);
     };
     int noisyCount = 0;
 #if QM_WIDE_VECTORS
