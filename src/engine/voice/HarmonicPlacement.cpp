@@ -30,15 +30,15 @@ constexpr int32_t kShareHighPhase = 960;
 
 
 // Harmonics 0..count-1 of one voice, first half: phase, position and the index of the rotation of
-// each harmonic, all contiguous per harmonic, eight harmonics at a time. Single-harmonic bands
-// (below `single`) keep their detune and level; higher harmonics scatter both by fixed random
-// factors; harmonic 0 sits at half the fundamental. Groups below `single` pick each lane's kind by
-// a select; groups from there on (kScattered) hold scattered harmonics only. Either way the
-// arithmetic is that of one harmonic at a time in the same order; the last group's spare lanes
-// leave the phases alone and the amplitudes past count unread (the arrays hold whole groups).
+// each harmonic, all contiguous per harmonic, eight harmonics at a time. The harmonics of the
+// single-harmonic bands keep their detune and level, harmonic 0 sitting at half the fundamental;
+// the groups past them (kScattered; the single-harmonic bands fill whole groups) scatter both by
+// fixed random factors. Either way the arithmetic is that of one harmonic at a time in the same
+// order; the last group's spare lanes leave the phases alone and the amplitudes past count unread
+// (the arrays hold whole groups).
 template <bool kSharing, bool kScattered>
 [[gnu::always_inline]] inline void
-positionAndPhase(const HarmonicHop hh, int from, int to, int count, int single, const float* __restrict detune,
+positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float* __restrict detune,
                  const int32_t* __restrict phaseOffset, const float* __restrict randReal,
                  int32_t* __restrict phase, int32_t* __restrict positions, int32_t* __restrict rotIndex,
                  float* __restrict re0, float* __restrict im0, float* __restrict re1, float* __restrict im1) noexcept
@@ -54,15 +54,15 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, int single, 
     {
         const I8 index = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
         const I8 valid = index < count;
-        const I8 scatter = kScattered ? I8{} - 1 : (index >= single) & valid;
         const F8 det = hh.lifeFactor * voicehop::load8(detune + h);
-        const F8 delta = scatter != 0 ? det * voicehop::load8(randReal + h) : det;
-        if (kScattered || h + voicehop::kLanes8 > single)
+        F8 delta = det;
+        if constexpr (kScattered)
         {
+            delta = det * voicehop::load8(randReal + h);
             const F8 mu = det < 0.134f ? det : muLimit;
             const F8 scale = 4.0f * mu * voicehop::load8(randReal + h + 64) + 1.0f - mu;
             for (float* a : {re0, im0, re1, im1})
-                voicehop::store8(a + h, scatter != 0 ? voicehop::load8(a + h) * scale : voicehop::load8(a + h));
+                voicehop::store8(a + h, voicehop::load8(a + h) * scale);
         }
         const F8 rough = __builtin_convertvector(__builtin_convertvector(delta * hh.binPos + kPosRound, I8), F8);
         I8 step = __builtin_convertvector(rough + hh.shift + kPosRound, I8) >> 1;
@@ -277,22 +277,19 @@ template <bool kWide, bool kSharing, bool kBinaural>
 [[gnu::always_inline]] inline void placeAll(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
 {
     const int count = std::clamp(hh.count, 0, kMaxHarmonics);
-    const int single = std::min(count, kSingleHarmonicBands);
     if constexpr (kSharing) sharePairs(hh, count, e.sharePairWork[0].data(), e.sharePairWork[1].data());
     auto& amp = e.partialAmp;
-    // Groups below `single` mix kinds; past them (single is a whole number of groups whenever
-    // harmonics lie past it) every harmonic scatters.
+    // Past the single-harmonic bands (a whole number of groups) every harmonic scatters.
     static_assert(kSingleHarmonicBands % voicehop::kLanes8 == 0, "the scattered harmonics start a group");
     const auto place = [&](auto scattered, int from, int to) __attribute__((always_inline)) {
         positionAndPhase<kSharing, decltype(scattered)::value>(
-            hh, from, to, count, single, v.harmonics.bandDetune.data(), v.harmonics.phaseOffset.data(),
+            hh, from, to, count, v.harmonics.bandDetune.data(), v.harmonics.phaseOffset.data(),
             e.randTableReal.data(), v.harmonics.phase.data(), e.partialPos.data(), e.rotationIndexWork.data(),
             amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
             amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
     };
-    const int mixedEnd = (single + voicehop::kLanes8 - 1) & -voicehop::kLanes8;
-    place(std::false_type{}, 0, std::min(count, mixedEnd));
-    place(std::true_type{}, mixedEnd, count);
+    place(std::false_type{}, 0, std::min(count, kSingleHarmonicBands));
+    place(std::true_type{}, kSingleHarmonicBands, count);
     const auto rotateAll = [&](const auto& rotationsAt) __attribute__((always_inline)) {
         rotateAndShare<kSharing, kBinaural>(hh, count, rotationsAt, v.harmonics.share.data(),
                                             v.harmonics.shareCoherent.data(), e.sharePairWork[0].data(),
