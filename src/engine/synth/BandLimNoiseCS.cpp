@@ -6,6 +6,5 @@ void BandLimNoiseCS::draw(float corr, float spread) noexcept
 {
     float r[4];
     getCanonRandFloats(r, 4);
-    new1 = {bandlim::kHalfPower * r[0], bandlim::kHalfPower * r[1]};
-    new2 = {bandlim::kHalfPower * spread * r[2] + corr * new1.re, bandlim::kHalfPower * spread * r[3] + corr * new1.im};
+    bandlim::targets(r, corr, spread, new1, new2);
 }

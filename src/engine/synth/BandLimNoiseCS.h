@@ -33,6 +33,31 @@ namespace bandlim
 inline constexpr float kWhiteStep = 0.85f;
 // 1/sqrt(2): each component gets half the unit variance, so a value has unit power.
 inline constexpr float kHalfPower = 0.707f;
+
+// How far a step below the white limit moves the crossfade: stretched as it nears the limit, so
+// the band of the noise keeps widening.
+[[gnu::always_inline]] inline float phaseStep(float step) noexcept { return (0.01f / (0.97f - step) + 1.0f) * step; }
+
+// Fresh targets of the two sources from four draws q: the second mixes in corr of the first.
+[[gnu::always_inline]] inline void targets(const float* q, float corr, float spread, CF& new1, CF& new2) noexcept
+{
+    new1 = {kHalfPower * q[0], kHalfPower * q[1]};
+    new2 = {kHalfPower * spread * q[2] + corr * new1.re, kHalfPower * spread * q[3] + corr * new1.im};
+}
+
+// Cubic crossfade at phase x from old to new: the weights' sum is 1 at the ends and 1.375 at the
+// middle (0.6875 each), which keeps the power of two uncorrelated values roughly constant. A white
+// source gives its new value as it is. For one source (float, bool) or several side by side
+// (compiler vector types and a lane mask), the same arithmetic.
+template <class T, class Mask>
+[[gnu::always_inline]] inline T crossfaded(Mask white, T x, T oldValue, T newValue) noexcept
+{
+    const T y = 1.0f - x;
+    const T a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
+    const T b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
+    const T mixed = b * newValue + a * oldValue;
+    return white ? newValue : mixed;
+}
 } // namespace bandlim
 
 void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& out1, CF& out2) noexcept
@@ -44,8 +69,7 @@ void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& o
         out2 = new2;
         return;
     }
-    // The step is stretched as it nears the white limit, so the band of the noise keeps widening.
-    phase += (0.01f / (0.97f - step) + 1.0f) * step;
+    phase += bandlim::phaseStep(step);
     if (!(phase >= 0.0f)) // a negative or NaN step must not leave the crossfade range
         phase = 0.0f;
     if (phase >= 1.0f)
@@ -55,14 +79,11 @@ void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& o
         draw(corr, spread);
         phase -= static_cast<float>(static_cast<int>(phase));
     }
-    // Cubic crossfade: a + b is 1 at the ends and 1.375 at the middle (0.6875 each), which keeps
-    // the power of two uncorrelated values roughly constant.
-    const float x = phase;
-    const float y = 1.0f - x;
-    const float a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
-    const float b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
-    out1 = {b * new1.re + a * old1.re, b * new1.im + a * old1.im};
-    out2 = {b * new2.re + a * old2.re, b * new2.im + a * old2.im};
+    const auto value = [this](float oldValue, float newValue) {
+        return bandlim::crossfaded(false, phase, oldValue, newValue);
+    };
+    out1 = {value(old1.re, new1.re), value(old1.im, new1.im)};
+    out2 = {value(old2.re, new2.re), value(old2.im, new2.im)};
 }
 
 // Many sources side by side, one array per field, so that stepping them is a plain loop over
@@ -98,7 +119,7 @@ namespace bandlim
     for (int i = 0; i < n; ++i)
     {
         const float s = step[i];
-        const float moved = phase[i] + (0.01f / (0.97f - s) + 1.0f) * s;
+        const float moved = phase[i] + phaseStep(s);
         const float p = moved >= 0.0f ? moved : 0.0f; // a negative or NaN step restarts the crossfade
         const int32_t white = s > kWhiteStep ? 1 : 0;
         const int32_t crossing = p >= 1.0f && s <= kWhiteStep ? 1 : 0;
@@ -108,19 +129,6 @@ namespace bandlim
         phase[i] = (on & (1 - white)) != 0 ? next : phase[i];
         drawKind[i] = on * (white + 2 * crossing);
     }
-}
-
-// Values of the cubic crossfade of getUnitWithStep at phase x from old to new; a white source gives
-// its new value as it is. For one source (float, bool) or several side by side (compiler vector
-// types and a lane mask), the same arithmetic.
-template <class T, class Mask>
-[[gnu::always_inline]] inline T crossfaded(Mask white, T x, T oldValue, T newValue) noexcept
-{
-    const T y = 1.0f - x;
-    const T a = 1.0f - (4.0f - 3.0f * x) * x * x * x;
-    const T b = 1.0f - (4.0f - 3.0f * y) * y * y * y;
-    const T mixed = b * newValue + a * oldValue;
-    return white ? newValue : mixed;
 }
 
 } // namespace bandlim
@@ -157,11 +165,9 @@ void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* ac
                 old2Re[i] = new2Re[i];
                 old2Im[i] = new2Im[i];
             }
-            const float* q = r + 4 * j;
-            new1Re[i] = bandlim::kHalfPower * q[0];
-            new1Im[i] = bandlim::kHalfPower * q[1];
-            new2Re[i] = bandlim::kHalfPower * spread * q[2] + corr * new1Re[i];
-            new2Im[i] = bandlim::kHalfPower * spread * q[3] + corr * new1Im[i];
+            CF t1, t2;
+            bandlim::targets(r + 4 * j, corr, spread, t1, t2);
+            new1Re[i] = t1.re, new1Im[i] = t1.im, new2Re[i] = t2.re, new2Im[i] = t2.im;
         }
     }
 }
