@@ -102,8 +102,14 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
     // Below the threshold the curve gives 0 dB whatever the level, so the gain is one value per
     // call. A level under the threshold's by a margin far beyond rounding needs no logarithm.
     const float quietLevel = expf((T - kLevelOffsetDb) / kDbPerNeper) * 0.999f;
-    float quietGain = 0.0f;
-    bool quietGainKnown = false;
+    // Target gain for a change of G dB from the curve.
+    const auto gainFor = [M](float G) noexcept {
+        const float gT = expf((G - M) / kNeperPerDb);
+        // Extreme expander settings could overflow; a NaN setting leaves the audio alone.
+        if (std::isnan(gT)) return 1.0f;
+        return gT > kMaxGain ? kMaxGain : gT;
+    };
+    const float quietGain = gainFor(0.0f);
 
     std::array<float, kMaxChannels> m{};
     std::array<float, kMaxChannels> g{}, step{};
@@ -150,26 +156,9 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
             envFast[c] = keep((1.0f - e3) * L + e3 * envFast[c]);
             level[c] = envSlow[c] * o1 + envFast[c] * o;
 
-            float gT;
-            const bool quiet = level[c] < quietLevel;
-            if (quiet && quietGainKnown)
-                gT = quietGain;
-            else
-            {
-                const float G =
-                    quiet ? 0.0f : softKneeDb(logf(level[c]) * kDbPerNeper + kLevelOffsetDb, T, slope);
-                gT = expf((G - M) / kNeperPerDb);
-                // Extreme expander settings could overflow; a NaN setting leaves the audio alone.
-                if (std::isnan(gT))
-                    gT = 1.0f;
-                else if (gT > kMaxGain)
-                    gT = kMaxGain;
-                if (quiet)
-                {
-                    quietGain = gT;
-                    quietGainKnown = true;
-                }
-            }
+            const float gT = level[c] < quietLevel
+                                 ? quietGain
+                                 : gainFor(softKneeDb(logf(level[c]) * kDbPerNeper + kLevelOffsetDb, T, slope));
 
             g[c] = std::isfinite(gain[c]) ? gain[c] : 1.0f;
             step[c] = (gT - g[c]) / static_cast<float>(n);
