@@ -9,9 +9,6 @@
 #include "engine/synth/FourLanes.h"
 #include "engine/synth/HarmKernels.h"
 
-// Everything the partial loop calls is inlined into it.
-#define QM_ALWAYS_INLINE inline __attribute__((always_inline))
-
 namespace
 {
 constexpr double kPi = 3.14159265358979323846;
@@ -114,20 +111,20 @@ struct SplitAmps
 
 using lanes::F4;
 
-QM_ALWAYS_INLINE F4 loadBin(const float* p) noexcept
+[[gnu::always_inline]] inline F4 loadBin(const float* p) noexcept
 {
     F4 x;
     std::memcpy(&x, p, sizeof(x));
     return x;
 }
 
-QM_ALWAYS_INLINE void storeBin(float* p, F4 x) noexcept
+[[gnu::always_inline]] inline void storeBin(float* p, F4 x) noexcept
 {
     std::memcpy(p, &x, sizeof(x));
 }
 
 // Four vectors of four turned into four vectors of each one's lane k, k = 0..3.
-QM_ALWAYS_INLINE void transpose4(F4 (&x)[4]) noexcept
+[[gnu::always_inline]] inline void transpose4(F4 (&x)[4]) noexcept
 {
     const F4 lo01 = __builtin_shufflevector(x[0], x[1], 0, 4, 1, 5);
     const F4 hi01 = __builtin_shufflevector(x[0], x[1], 2, 6, 3, 7);
@@ -186,7 +183,7 @@ struct PreparedChunk
 // whose kernel would leave the spectrum are silenced and parked on the nearest position inside;
 // without the check, lo and hi tell whether any such partial came by.
 template <int kTaps, bool kInterpolate, bool kChecked, class Amps>
-QM_ALWAYS_INLINE void prepareChunk(const int* __restrict pos, Amps amps, int count, int rowShift, PreparedChunk& c,
+[[gnu::always_inline]] inline void prepareChunk(const int* __restrict pos, Amps amps, int count, int rowShift, PreparedChunk& c,
                                    lanes::I4& lo, lanes::I4& hi) noexcept
 {
     using lanes::I4;
@@ -264,7 +261,7 @@ inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift
 // Lane L of x in all four lanes, shuffled as integers: the baseline has a copying integer shuffle
 // but only an in-place float one, which would need a copy first.
 template <int L>
-QM_ALWAYS_INLINE F4 spreadLane(F4 x) noexcept
+[[gnu::always_inline]] inline F4 spreadLane(F4 x) noexcept
 {
     const lanes::I4 bits = reinterpret_cast<lanes::I4>(x);
     return reinterpret_cast<F4>(__builtin_shufflevector(bits, bits, L, L, L, L));
@@ -292,7 +289,7 @@ inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::intege
 // zeros, which leave every bin as it is (a bin starts at +0 and so never becomes -0), so it needs
 // no test of its own.
 template <int kTaps, bool kInterpolate>
-QM_ALWAYS_INLINE void addChunk(const PreparedChunk& c, int count, const float* __restrict table,
+[[gnu::always_inline]] inline void addChunk(const PreparedChunk& c, int count, const float* __restrict table,
                                float* __restrict bins, int& wat, F4 (&r)[kTaps]) noexcept
 {
     for (int h = 0; h < count; ++h)
