@@ -57,9 +57,11 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
 
     if (silent || bypass || std::fabs(1.0f - R) < kUnityRatioBand)
     {
-        // While idle the followers sink at the release time (in seconds here).
-        const float releaseSec = params[kReleaseTime].value * 0.001f;
-        float d = expf(2.0f * static_cast<float>(-numSamples) / (sampleRate * releaseSec));
+        // While idle the followers sink with the release value taken as seconds, far more slowly
+        // than an active release: after a pause the gain ramps on from about where it was instead
+        // of starting from an empty follower.
+        const float release = params[kReleaseTime].value;
+        float d = expf(2.0f * static_cast<float>(-numSamples) / (sampleRate * release));
         if (!(d >= 0.0f && d <= 1.0f)) d = 0.0f;
         for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
         {
