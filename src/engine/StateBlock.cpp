@@ -57,14 +57,15 @@ void putHeader(unsigned char* buf, int& pos, int cap) noexcept
     writeStringSafe(buf, pos, cap, kStateVersionText);
 }
 
-// A stored value for parameter p: a number is held in the range the parameter's curve spans (either
-// end of the unit range may give the larger value); anything else falls back to the default.
+// A stored value for parameter p is held in the range the parameter's curve spans (either end of the
+// unit range may give the larger value), so an infinity takes the nearer end. A NaN has no nearer end
+// and falls back to the default.
 float acceptStoredValue(const Param& p, float stored) noexcept
 {
-    if (!std::isfinite(stored)) return p.defaultValue;
+    if (std::isnan(stored)) return p.defaultValue;
     const float a = p.convertUnitToVal(0.0f);
     const float b = p.convertUnitToVal(1.0f);
-    if (!std::isfinite(a) || !std::isfinite(b)) return stored;
+    if (!std::isfinite(a) || !std::isfinite(b)) return std::isfinite(stored) ? stored : p.defaultValue;
     return std::clamp(stored, std::min(a, b), std::max(a, b));
 }
 

@@ -1,6 +1,7 @@
 // The host state block: exact layout, round trips between engines, version rules and hostile input.
 // Arbitrary mutations of blocks are the fuzz corpus's business.
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -192,11 +193,23 @@ TEST_F(StateBlock, ValuesModesAndNodesAreReadDefensively)
     std::vector<float> stored;
     for (const auto& p : dsp.params)
         stored.push_back(p.convertUnitToVal(0.5f));
-    stored[kParamGain] = 1e9f;
-    stored[kParamTimeWarp] = -1e9f;
-    stored[kParamFlatten] = std::numeric_limits<float>::quiet_NaN();
-    stored[kParamLife] = std::numeric_limits<float>::infinity();
-    stored[kParamFatness] = -std::numeric_limits<float>::infinity();
+    // Beyond the range a value takes the nearer end, infinities too; a NaN has none and takes the
+    // default.
+    auto end = [&](int i, bool high)
+    {
+        const Param& p = dsp.params[size_t(i)];
+        const float a = p.convertUnitToVal(0.0f), b = p.convertUnitToVal(1.0f);
+        return high ? std::max(a, b) : std::min(a, b);
+    };
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    const struct { int param; float stored, want; } kValueRows[] = {
+        {kParamGain, 1e9f, end(kParamGain, true)},
+        {kParamTimeWarp, -1e9f, end(kParamTimeWarp, false)},
+        {kParamLife, kInf, end(kParamLife, true)},
+        {kParamFatness, -kInf, end(kParamFatness, false)},
+        {kParamFlatten, std::numeric_limits<float>::quiet_NaN(), dsp.params[kParamFlatten].defaultValue}};
+    for (const auto& row : kValueRows)
+        stored[size_t(row.param)] = row.stored;
     // Unknown and empty names drop their nodes; past 64 nodes the rest are read over and the point still
     // lands.
     std::vector<StoredNode> nodes = {{"Nowhere", {0.1f, 0.1f}},
@@ -209,11 +222,8 @@ TEST_F(StateBlock, ValuesModesAndNodesAreReadDefensively)
     ASSERT_EQ(
         readBlock(makeBlock({"Quillmoor", "1.2.0"}, stored, 200, nodes, {0.45f, 0.55f}), dsp, canvas).result,
         StateReadResult::applied);
-    auto limit = [&](int i, float unit) { return dsp.params[size_t(i)].convertUnitToVal(unit); };
-    EXPECT_EQ(dsp.params[kParamGain].value, std::max(limit(kParamGain, 0), limit(kParamGain, 1)));
-    EXPECT_EQ(dsp.params[kParamTimeWarp].value, std::min(limit(kParamTimeWarp, 0), limit(kParamTimeWarp, 1)));
-    for (int i : {kParamFlatten, kParamLife, kParamFatness})
-        EXPECT_EQ(dsp.params[size_t(i)].value, dsp.params[size_t(i)].defaultValue) << i;
+    for (const auto& row : kValueRows)
+        EXPECT_EQ(dsp.params[size_t(row.param)].value, row.want) << dsp.params[size_t(row.param)].name;
     EXPECT_EQ(canvas.mode, kCanvasModeXYPad); // mode 200 is no mode
     ASSERT_EQ(canvas.nodeCount, kMaxSoundNodes);
     EXPECT_STREQ(dsp.sounds[size_t(canvas.nodes[0].soundId)].name, "Delta");
