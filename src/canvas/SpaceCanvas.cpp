@@ -9,6 +9,7 @@
 #include "engine/Random.h"
 #include "engine/canvas/MultiDimScaler.h"
 #include "engine/params/ParamTable.h"
+#include "platform/DesktopOpener.h"
 #include "processor/PluginProcessor.h"
 
 namespace
@@ -29,7 +30,8 @@ void pushMix(PluginProcessor* processor, const NodeMix& mix)
 
 SpaceCanvas::SpaceCanvas(NodeCanvasData* c, int width, int height, PluginProcessor* p)
     : clock([] { return juce::Time::getMillisecondCounterHiRes() * 0.001; }),
-      revealFolder([](const juce::File& folder) { folder.revealToUser(); }), canvas(c), processor(p)
+      revealFolder([](const juce::File& folder) { openWithDesktop(folder.getFullPathName().toStdString()); }),
+      canvas(c), processor(p)
 {
     setSize(width, height);
     nodeBounds = {2, 2, width - 4, height - 4};

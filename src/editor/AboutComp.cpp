@@ -8,6 +8,7 @@
 #include "editor/EditorFonts.h"
 #include "editor/Overlay2D.h"
 #include "engine/StateBlock.h"
+#include "platform/DesktopOpener.h"
 #include "processor/AtomicFileWrite.h"
 #include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
@@ -152,7 +153,7 @@ void AboutComp::buttonClicked(juce::Button* b)
     auto* overlay = dynamic_cast<Overlay2D*>(getParentComponent());
     PluginProcessor* p = processor;
     if (b == buttons[webButton].get())
-        juce::URL(kWebPage).launchInDefaultBrowser();
+        openWithDesktop(kWebPage);
     else if (b == buttons[saveButton].get() && overlay != nullptr)
         overlay->launchChooser(
             std::make_unique<juce::FileChooser>("Save preset to file", getChooserFolder(), kPresetWildcard),
@@ -167,7 +168,7 @@ void AboutComp::buttonClicked(juce::Button* b)
     else if (b == buttons[filesButton].get())
     {
         const juce::File library = getLibraryFolder();
-        if (library.createDirectory()) library.revealToUser();
+        if (library.createDirectory()) openWithDesktop(library.getFullPathName().toStdString());
     }
     else if (b == buttons[debugButton].get())
         juce::SystemClipboard::copyTextToClipboard(makeDebugReport(collectDebugFacts(*processor)));

@@ -16,6 +16,7 @@
 #include "engine/voice/KeyLayout.h"
 #include "processor/PluginProcessor.h"
 #include "processor/PresetFiles.h"
+#include "support/FakeOpener.h"
 
 namespace juce
 {
@@ -257,6 +258,23 @@ TEST(BrowserActions, RandomOrganizeAndSoundBanks)
     EXPECT_EQ(rig.browser.alert->getParentComponent(), &rig.parent);
     EXPECT_EQ(getChooserFolder(), dir);
     EXPECT_EQ(juce::File::getCurrentWorkingDirectory(), cwd);
+}
+
+// The canvas's own folder opener, the one a click on "<organize>" reaches, hands the presets folder
+// to the desktop's opener and leaves no child process behind once it finished.
+TEST(BrowserActions, OrganizeOpensThePresetsFolderLeavingNoChild)
+{
+    const juce::File home = juce::File::getSpecialLocation(juce::File::userHomeDirectory);
+    const qmtest::FakeOpener opener(home.getChildFile("opener").getFullPathName().toStdString());
+    Rig rig;
+    rig.choose(Type::command, "<organize>");
+    rig.choose(Type::command, "<organize>");
+
+    const std::set<pid_t> zombies = opener.waitForCalls(2);
+    EXPECT_TRUE(zombies.empty()) << zombies.size() << " finished children were never reaped";
+    const std::string line =
+        "fd:closed " + getPresetsFolder().getFullPathName().toStdString();
+    EXPECT_EQ(opener.calls(), Strings(2, line));
 }
 
 TEST(SaveBox, GeometryTypingSavingAndClosing)

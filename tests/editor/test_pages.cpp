@@ -20,7 +20,9 @@
 #include "editor/Overlay2D.h"
 #include "editor/SettingsComp.h"
 #include "editor/TopBarButtons.h"
+#include "processor/LibraryFolders.h"
 #include "processor/PresetFiles.h"
+#include "support/FakeOpener.h"
 
 namespace
 {
@@ -342,6 +344,29 @@ TEST(AboutPage, ChosenFilesSavingAndClicks)
         target->mouseDown(mouseAt(*target, target->getLocalPoint(&rig.overlay, at)));
         EXPECT_EQ(rig.overlay.getAboutComp() == nullptr, onVersion);
     }
+}
+
+// "Visit web page" and "Show files" hand the address and the library folder to the desktop's opener,
+// and leave no child process behind once it finished.
+TEST(AboutPage, WebPageAndFilesOpenedLeavingNoChild)
+{
+    const juce::File home = juce::File::getSpecialLocation(juce::File::userHomeDirectory);
+    const qmtest::FakeOpener opener(home.getChildFile("opener").getFullPathName().toStdString());
+    Rig rig;
+    rig.overlay.buttonClicked(rig.overlay.getLogoButton());
+    ASSERT_NE(rig.overlay.getAboutComp(), nullptr);
+    AboutComp& about = *rig.overlay.getAboutComp();
+    for (const int button : {AboutComp::webButton, AboutComp::filesButton, AboutComp::webButton})
+        about.buttonClicked(about.getButton(button));
+
+    const std::set<pid_t> zombies = opener.waitForCalls(3);
+    EXPECT_TRUE(zombies.empty()) << zombies.size() << " finished children were never reaped";
+    const std::string web = std::string("fd:closed ") + AboutComp::kWebPage,
+                      files =
+                          "fd:closed " + getLibraryFolder().getFullPathName().toStdString();
+    std::vector<std::string> calls = opener.calls();
+    std::sort(calls.begin(), calls.end());
+    EXPECT_EQ(calls, (std::vector<std::string>{files, web, web}));
 }
 
 int main(int argc, char** argv)
