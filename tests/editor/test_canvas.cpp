@@ -93,7 +93,8 @@ TEST(Canvas, PadGesturesCloseAndOnlyExplorePushesTheMix)
 {
     // Press, drag, then the ending: what the host hears of Morph X / Y, the mixes sent, and
     // whether the preset's name was cleared (only when a mix was sent).
-    const Strings closed = {"X begin", "X v", "Y begin", "Y v", "X v", "Y v", "X v", "X end", "Y v", "Y end"};
+    // Both gestures open before the values and close after them.
+    const Strings closed = {"X begin", "Y begin", "X v", "Y v", "X v", "Y v", "X v", "Y v", "X end", "Y end"};
     for (const auto& [mode, ending, heard, pushes] :
          {std::tuple{1, std::string("release"), closed, 0u}, {1, "mode change", closed, 0u},
           {1, "right release", closed, 0u}, {1, "destroyed", closed, 0u}, {0, "release", Strings{}, 3u},
