@@ -2,6 +2,7 @@
 // the drag image of a browser row.
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "canvas/SpaceCanvas.h"
 #include "processor/PluginProcessor.h"
@@ -80,6 +81,9 @@ void popupCallback(int result, SpaceCanvas* canvas)
 
 void SpaceCanvas::handlePopupResult(int result)
 {
+    // A node's popup sets the selection, and the right button's release does not clear it as a left
+    // release does: kept, it would stop the next left press on the canvas from moving the morph point.
+    const int node = std::exchange(selectedNode, -1);
     if (result < 1 || canvas == nullptr) return;
     const int base = popupIdBase();
     const int group = result / base, sound = result % base;
@@ -89,7 +93,7 @@ void SpaceCanvas::handlePopupResult(int result)
     {
         const juce::ScopedLock lock(processor->stateLock);
         const int count = std::clamp(static_cast<int>(canvas->nodeCount), 0, kMaxSoundNodes);
-        const bool nodeKnown = selectedNode >= 0 && selectedNode < count;
+        const bool nodeKnown = node >= 0 && node < count;
         if (result == kClearAllId)
         {
             canvas->nodeCount = 0;
@@ -108,14 +112,13 @@ void SpaceCanvas::handlePopupResult(int result)
         }
         else if (group == 2 && soundKnown)
         {
-            if (nodeKnown) canvas->nodes[static_cast<size_t>(selectedNode)].soundId = sound;
+            if (nodeKnown) canvas->nodes[static_cast<size_t>(node)].soundId = sound;
         }
         else if (group == 3 && sound == 0)
         {
             if (nodeKnown)
             {
-                canvas->nodes[static_cast<size_t>(selectedNode)] =
-                    canvas->nodes[static_cast<size_t>(count - 1)];
+                canvas->nodes[static_cast<size_t>(node)] = canvas->nodes[static_cast<size_t>(count - 1)];
                 canvas->nodeCount = count - 1;
                 canvas->dirty = 1;
             }

@@ -59,8 +59,9 @@ void SpaceListModel::paintListBoxItem(int row, juce::Graphics& g, int width, int
     }
     g.setColour(item->colour);
     g.setFont(font);
-    g.drawText(item->name, 8, 0, static_cast<int>(textRight) - 8, height, juce::Justification::centredLeft,
-               true);
+    // The box starts 8 px in and is textRight wide, so it ends at the arrow's left edge (or the row's
+    // end): the list's fitted width leaves its widest name just room enough there.
+    g.drawText(item->name, 8, 0, static_cast<int>(textRight), height, juce::Justification::centredLeft, true);
 }
 
 void SpaceListModel::selectedRowsChanged(int lastRowSelected)

@@ -1,6 +1,7 @@
 #include "canvas/SpaceCanvas.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "canvas/CanvasIcons.h"
@@ -306,16 +307,24 @@ void SpaceCanvas::mouseUp(const juce::MouseEvent& e)
 
 void SpaceCanvas::reportMorph(int step)
 {
-    using Step = PluginParam::EditorGesture;
+    // Both gestures open before either value is sent, and both values are sent before either closes,
+    // so the host sees the point's two coordinates change inside one pair of gestures.
+    std::array<PluginParam*, 2> hosts{};
+    size_t count = 0;
     for (const int index : {kParamMorphX, kParamMorphY})
     {
         const Param& p = engine()->params[static_cast<size_t>(index)];
         if (!p.isHostParam || p.hostIndex < 0) continue;
-        if (PluginParam* host = processor->getHostParam(p.hostIndex))
-            host->reportEditorValue(step == 0   ? Step::gestureStart
-                                    : step == 2 ? Step::gestureEnd
-                                                : Step::gestureChange);
+        if (PluginParam* host = processor->getHostParam(p.hostIndex)) hosts[count++] = host;
     }
+    if (step == 0)
+        for (size_t i = 0; i < count; ++i)
+            hosts[i]->beginChangeGesture();
+    for (size_t i = 0; i < count; ++i)
+        hosts[i]->reportEditorValue(PluginParam::EditorGesture::gestureChange);
+    if (step == 2)
+        for (size_t i = 0; i < count; ++i)
+            hosts[i]->endChangeGesture();
 }
 
 void SpaceCanvas::endGesture()

@@ -91,6 +91,7 @@ class SpaceCanvas : public juce::Component,
     int popupIdBase() const;
     // Standard item height of the popups at the editor's size.
     int popupItemHeight() const;
+    // Applies a popup's choice (0 or less: dismissed); clears selectedNode whatever it was.
     void handlePopupResult(int result);
 
     // Refreshes every view of the node set after the canvas data changed; sendToEngine also pushes

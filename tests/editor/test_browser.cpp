@@ -1,6 +1,8 @@
 // Note markers, the sound and preset browser, its actions and the save box under a virtual X
 // server, and one walk through the whole editor: modes, the pad, node popups, saving and loading.
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -228,6 +230,62 @@ TEST(Browser, TabsGeometryAndDrags)
     for (const auto& rows : {juce::SparseSet<int>{}, b.itemList.getSelectedRows()})
         EXPECT_TRUE(b.itemModel.getDragSourceDescription(rows).isVoid()) << rows.size();
     EXPECT_EQ(b.dragId, -5);
+}
+
+TEST(Browser, TheWidestGroupRowShowsItsWholeName)
+{
+    // The list is as wide as its widest row, here a category or a folder: the row shows that name
+    // whole, pixel for pixel as the name alone drawn without a limit, up to where its arrow starts.
+    struct Backdrop : juce::Component
+    {
+        void paint(juce::Graphics& g) override { g.fillAll(juce::Colour(0xff56707eu)); }
+    };
+    for (const auto& [mode, name, screenshot] :
+         {std::tuple{SpaceListModel::soundsList, "Orchestral Brass Hall", "browser-long-category.png"},
+          {SpaceListModel::presetsList, "Evening Strings", "browser-long-folder.png"}})
+    {
+        Rig rig;
+        std::strcpy(rig.processor.dsp->sounds[0].category, name);
+        getPresetsFolder().getChildFile(name).createDirectory();
+        rig.browser.refreshWithState(mode, {});
+        SpaceListModel& model = rig.browser.categoryModel;
+        int row = 0;
+        float widest = 0.0f;
+        for (int i = 0; i < model.items.size(); ++i)
+        {
+            widest = std::max(widest, model.font.getStringWidthFloat(model.items[i]->name));
+            if (model.items[i]->name == name) row = i;
+        }
+        ASSERT_EQ(model.items[row]->name, name);
+        ASSERT_EQ(model.font.getStringWidthFloat(name), widest) << name;
+        const int width = rig.browser.categoryList.getVisibleRowWidth();
+        ASSERT_EQ(width, static_cast<int>(widest + 24.0f)) << name;
+
+        juce::Image shown(juce::Image::ARGB, width, 22, true), whole(juce::Image::ARGB, width, 22, true);
+        {
+            juce::Graphics g(shown);
+            model.paintListBoxItem(row, g, width, 22, false);
+        }
+        {
+            juce::Graphics g(whole);
+            g.fillAll(juce::Colour(0xcc000000u));
+            g.setColour(model.items[row]->colour);
+            g.setFont(model.font);
+            g.drawText(name, 8, 0, 1000, 22, juce::Justification::centredLeft, false);
+        }
+        const int arrowLeft = static_cast<int>(static_cast<float>(width - 4) - 0.8f * 0.35f * 22.0f);
+        int differing = 0;
+        for (int y = 0; y < 22; ++y)
+            for (int x = 0; x < arrowLeft; ++x)
+                differing += shown.getPixelAt(x, y) != whole.getPixelAt(x, y);
+        EXPECT_EQ(differing, 0) << name;
+
+        Backdrop backdrop;
+        backdrop.setSize(360, 200);
+        backdrop.addAndMakeVisible(rig.parent);
+        rig.parent.setTopLeftPosition(0, -50);
+        saveScreenshot(backdrop, screenshot);
+    }
 }
 
 TEST(BrowserActions, RandomOrganizeAndSoundBanks)

@@ -9,13 +9,37 @@
 #include <thread>
 
 #include "EditorTestHome.h"
+#include "XErrors.h"
 #include "canvas/SpaceCanvas.h"
 #include "engine/Random.h"
 #include "processor/PluginProcessor.h"
 
+namespace juce
+{
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the platform's message pump
+}
+
 namespace
 {
 using Strings = std::vector<std::string>;
+
+void pump()
+{
+    while (juce::dispatchNextMessageOnSystemQueue(true))
+        continue;
+}
+
+// Keys typed into the newest window on the screen (an open menu, or its open sub-menu).
+void typeIntoMenu(std::initializer_list<int> keys)
+{
+    auto& desktop = juce::Desktop::getInstance();
+    for (const int key : keys)
+    {
+        juce::Component* window = desktop.getComponent(desktop.getNumComponents() - 1);
+        ASSERT_NE(window, nullptr);
+        window->keyPressed(juce::KeyPress(key));
+    }
+}
 
 struct Rig
 {
@@ -93,7 +117,8 @@ TEST(Canvas, PadGesturesCloseAndOnlyExplorePushesTheMix)
 {
     // Press, drag, then the ending: what the host hears of Morph X / Y, the mixes sent, and
     // whether the preset's name was cleared (only when a mix was sent).
-    const Strings closed = {"X begin", "X v", "Y begin", "Y v", "X v", "Y v", "X v", "X end", "Y v", "Y end"};
+    // Both gestures open before the values and close after them.
+    const Strings closed = {"X begin", "Y begin", "X v", "Y v", "X v", "Y v", "X v", "Y v", "X end", "Y end"};
     for (const auto& [mode, ending, heard, pushes] :
          {std::tuple{1, std::string("release"), closed, 0u}, {1, "mode change", closed, 0u},
           {1, "right release", closed, 0u}, {1, "destroyed", closed, 0u}, {0, "release", Strings{}, 3u},
@@ -234,6 +259,54 @@ TEST(Canvas, PopupChoicesDropsAndNodeDragsEditTheNodes)
         EXPECT_TRUE(!r.refreshed || rig.canvas->nodeComp->nodes.size() == r.countAfter) << r.what;
         EXPECT_TRUE(r.at.x < 0 || rig.pixelsOf(r.slot) == r.at)
             << r.what << ": " << rig.pixelsOf(r.slot).toString();
+    }
+}
+
+TEST(Canvas, ThePressAfterANodeMenuMovesTheMorphPoint)
+{
+    // A node's menu opened by its right press, its choice typed into the menu (Replace picks the
+    // first sound), then a left press and drag on the empty canvas: the node count and node 3's
+    // sound after the choice, and the morph point follows the drag in one host gesture (XY Pad).
+    ignoreXErrors();
+    using Key = juce::KeyPress;
+    for (const auto& [mode, choice, keys, count, sound] :
+         {std::tuple{0, "dismiss", std::vector<int>{Key::escapeKey}, 8, 103},
+          {0, "delete", {Key::downKey, Key::returnKey}, 7, 107},
+          {0, "replace", {Key::downKey, Key::downKey, Key::rightKey, Key::returnKey}, 8, 0},
+          {1, "dismiss", {Key::escapeKey}, 8, 103},
+          {1, "delete", {Key::downKey, Key::returnKey}, 7, 107},
+          {1, "replace", {Key::downKey, Key::downKey, Key::rightKey, Key::returnKey}, 8, 0}})
+    {
+        Rig rig = {6, 8};
+        rig.setMode(mode);
+        // Where the display's pointer cannot reach into the menu.
+        juce::Desktop::setMousePosition({1900, 1050});
+        SpaceNode& node = *rig.canvas->nodeComp->nodes[3];
+        node.mouseDown(mouseAt(node, 10, 10, juce::ModifierKeys::rightButtonModifier));
+        node.mouseUp(mouseAt(node, 10, 10, juce::ModifierKeys::rightButtonModifier));
+        ASSERT_EQ(juce::ModalComponentManager::getInstance()->getNumModalComponents(), 1) << choice;
+        if (keys.size() > 2) // the sub-menu's key goes to the sub-menu
+            typeIntoMenu({keys[0], keys[1], keys[2]}), typeIntoMenu({keys[3]});
+        else
+            for (const int key : keys)
+                typeIntoMenu({key});
+        pump();
+        EXPECT_EQ(juce::ModalComponentManager::getInstance()->getNumModalComponents(), 0) << choice;
+        EXPECT_EQ(rig.data().nodeCount, count) << choice;
+        EXPECT_EQ(rig.data().nodes[3].soundId, sound) << choice;
+
+        Strings heard;
+        auto& params = rig.processor.dsp->params;
+        HostParamLog x(rig.processor.getHostParam(params[kParamMorphX].hostIndex), "X", heard, false),
+            y(rig.processor.getHostParam(params[kParamMorphY].hostIndex), "Y", heard, false);
+        rig.canvas->mouseDown(mouseAt(*rig.canvas, 400, 120));
+        rig.canvas->mouseDrag(mouseAt(*rig.canvas, 420, 140));
+        const Point2D dragged = rig.canvas->morphPoint, wanted = rig.canvas->nodeComp->toUnits({420, 140});
+        rig.canvas->mouseUp(mouseAt(*rig.canvas, 420, 140));
+        EXPECT_TRUE(std::abs(dragged.x - wanted.x) < 1e-6f && std::abs(dragged.y - wanted.y) < 1e-6f)
+            << mode << " " << choice;
+        EXPECT_EQ(heard, (mode == 1 ? Strings{"X begin", "Y begin", "X end", "Y end"} : Strings{})) << choice;
+        juce::PopupMenu::dismissAllActiveMenus(), pump();
     }
 }
 
