@@ -35,6 +35,14 @@ bool FolderWalk::isInside(const std::string& canonical) const
            (canonical.size() == root.size() || canonical[root.size()] == '/');
 }
 
+void FolderWalk::passOver(const std::string& folder)
+{
+    const std::string here = canonicalPath(folder);
+    struct stat st{};
+    if (isInside(here) && ::stat(here.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        entered.insert({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+}
+
 bool FolderWalk::enter(const std::string& folder, int depth, std::vector<FolderEntry>& entries)
 {
     if (depth > maxDepth || read >= maxEntries) return false;

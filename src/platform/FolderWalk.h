@@ -44,6 +44,10 @@ public:
     // entry budget is spent; a budget running out while reading keeps what was read.
     bool enter(const std::string& folder, int depth, std::vector<FolderEntry>& entries);
 
+    // Marks folder entered without reading it: a listing of one folder below the root passes over
+    // the folders above it, as a walk from the root would have entered them.
+    void passOver(const std::string& folder);
+
     bool wasEntered(const FolderId& id) const { return entered.count(id) > 0; }
     size_t entriesRead() const noexcept { return read; }
 

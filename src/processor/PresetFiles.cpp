@@ -138,9 +138,18 @@ juce::File presetFileFor(const juce::String& name)
 
 juce::Array<juce::File> listPresetFolder(const juce::File& folder)
 {
-    FolderWalk walk(getPresetsFolder().getFullPathName().toStdString());
+    const juce::File root = getPresetsFolder();
+    FolderWalk walk(root.getFullPathName().toStdString());
+    int depth = 0;
+    if (folder.isAChildOf(root))
+        for (juce::File above = folder.getParentDirectory();; above = above.getParentDirectory())
+        {
+            walk.passOver(above.getFullPathName().toStdString());
+            ++depth;
+            if (above == root) break;
+        }
     juce::Array<juce::File> entries;
-    for (const PresetEntry& entry : presetLevel(walk, folder, 0))
+    for (const PresetEntry& entry : presetLevel(walk, folder, depth))
         entries.add(entry.file);
     return entries;
 }

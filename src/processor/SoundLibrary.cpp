@@ -83,10 +83,10 @@ int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std:
     int64_t total = 0;
     for (const juce::File& bank : banks)
     {
-        std::unique_ptr<RegularFileStream> stream = RegularFileStream::open(bank);
-        if (stream == nullptr) continue;
-        int64_t bankLeft = bankRoom(stream->getTotalLength());
-        juce::ZipFile zip(stream.release(), true);
+        std::unique_ptr<RegularFileStream> archive = RegularFileStream::open(bank);
+        if (archive == nullptr) continue;
+        int64_t bankLeft = bankRoom(archive->getTotalLength());
+        juce::ZipFile zip(archive.release(), true);
         const int entries = zip.getNumEntries();
         for (int i = 0; i < entries && count < std::numeric_limits<int>::max(); ++i)
         {
@@ -109,10 +109,10 @@ int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std:
     for (const juce::File& bank : banks)
     {
         if (filled >= count) break;
-        std::unique_ptr<RegularFileStream> stream = RegularFileStream::open(bank);
-        if (stream == nullptr) continue;
-        int64_t bankLeft = bankRoom(stream->getTotalLength());
-        juce::ZipFile zip(stream.release(), true);
+        std::unique_ptr<RegularFileStream> archive = RegularFileStream::open(bank);
+        if (archive == nullptr) continue;
+        int64_t bankLeft = bankRoom(archive->getTotalLength());
+        juce::ZipFile zip(archive.release(), true);
         const int entries = zip.getNumEntries();
         for (int i = 0; i < entries && filled < count; ++i)
         {
