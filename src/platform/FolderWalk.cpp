@@ -38,7 +38,7 @@ bool FolderWalk::isInside(const std::string& canonical) const
 void FolderWalk::passOver(const std::string& folder)
 {
     const std::string here = canonicalPath(folder);
-    struct stat st{};
+    struct stat st = {};
     if (isInside(here) && ::stat(here.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         entered.insert({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
 }
@@ -47,7 +47,7 @@ bool FolderWalk::enter(const std::string& folder, int depth, std::vector<FolderE
 {
     if (depth > maxDepth || read >= maxEntries) return false;
     const std::string here = canonicalPath(folder);
-    struct stat st{};
+    struct stat st = {};
     if (!isInside(here) || ::stat(here.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
     if (!entered.insert({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}).second)
         return false;
@@ -71,7 +71,8 @@ bool FolderWalk::enter(const std::string& folder, int depth, std::vector<FolderE
         if (S_ISREG(st.st_mode))
             entries.push_back({d->d_name, false, {}});
         else if (S_ISDIR(st.st_mode))
-            entries.push_back({d->d_name, true, {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}});
+            entries.push_back(
+                {d->d_name, true, {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}});
     }
     return true;
 }

@@ -12,7 +12,10 @@ struct FolderId
 {
     uint64_t device = 0;
     uint64_t inode = 0;
-    bool operator<(const FolderId& o) const noexcept { return std::pair(device, inode) < std::pair(o.device, o.inode); }
+    bool operator<(const FolderId& o) const noexcept
+    {
+        return std::pair(device, inode) < std::pair(o.device, o.inode);
+    }
     bool operator==(const FolderId& o) const noexcept { return device == o.device && inode == o.inode; }
 };
 
@@ -32,7 +35,7 @@ struct FolderEntry
 // chooses the order: it enters the folders it wants from the entries it got.
 class FolderWalk
 {
-public:
+  public:
     static constexpr int kMaxDepth = 64;
     static constexpr size_t kMaxEntries = 100000;
 
@@ -51,7 +54,7 @@ public:
     bool wasEntered(const FolderId& id) const { return entered.count(id) > 0; }
     size_t entriesRead() const noexcept { return read; }
 
-private:
+  private:
     bool isInside(const std::string& canonical) const;
 
     std::string root; // canonical; empty when the root does not exist

@@ -13,11 +13,12 @@ constexpr size_t kReadChunk = size_t{1} << 16;
 
 int openRegularFile(const std::string& path, FileReadStatus& status, struct stat* info)
 {
-    struct stat st{};
+    struct stat st = {};
     if (::stat(path.c_str(), &st) != 0)
     {
-        status = errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == ELOOP ? FileReadStatus::missing
-                                                                                         : FileReadStatus::failed;
+        status = errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == ELOOP
+                     ? FileReadStatus::missing
+                     : FileReadStatus::failed;
         return -1;
     }
     if (!S_ISREG(st.st_mode))
@@ -46,7 +47,7 @@ FileReadStatus readRegularFile(const std::string& path, size_t cap, std::vector<
 {
     bytes.clear();
     FileReadStatus status = FileReadStatus::ok;
-    struct stat st{};
+    struct stat st = {};
     const int fd = openRegularFile(path, status, &st);
     if (fd < 0) return status;
 
@@ -58,7 +59,8 @@ FileReadStatus readRegularFile(const std::string& path, size_t cap, std::vector<
     {
         const size_t want = std::min(kReadChunk, limit - got);
         // Grown by hand so that the buffer never passes the cap's byte.
-        if (got + want > bytes.capacity()) bytes.reserve(std::min(limit, std::max(bytes.capacity() * 2, got + want)));
+        if (got + want > bytes.capacity())
+            bytes.reserve(std::min(limit, std::max(bytes.capacity() * 2, got + want)));
         bytes.resize(got + want);
         const ssize_t n = ::read(fd, bytes.data() + got, want);
         if (n < 0 && errno == EINTR) continue;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <ctime>
 #include <memory>
-#include <vector>
 #include <set>
+#include <vector>
 
 #include "engine/StateBlock.h"
 #include "platform/FolderWalk.h"

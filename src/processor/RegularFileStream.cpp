@@ -10,7 +10,7 @@
 std::unique_ptr<RegularFileStream> RegularFileStream::open(const juce::File& file)
 {
     FileReadStatus status = FileReadStatus::ok;
-    struct stat info{};
+    struct stat info = {};
     const int fd = openRegularFile(file.getFullPathName().toStdString(), status, &info);
     if (fd < 0) return nullptr;
     return std::unique_ptr<RegularFileStream>(new RegularFileStream(fd, std::max<int64_t>(info.st_size, 0)));

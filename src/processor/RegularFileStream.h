@@ -10,7 +10,7 @@
 // the path themselves, which would block on a FIFO put in its place.
 class RegularFileStream final : public juce::InputStream
 {
-public:
+  public:
     // The stream for the regular file at path, or null when it is not one or cannot be opened.
     static std::unique_ptr<RegularFileStream> open(const juce::File& file);
 
@@ -22,7 +22,7 @@ public:
     juce::int64 getPosition() override { return position; }
     bool setPosition(juce::int64 newPosition) override;
 
-private:
+  private:
     RegularFileStream(int descriptor, int64_t fileSize) : fd(descriptor), size(fileSize) {}
 
     int fd;

@@ -49,7 +49,8 @@ void writeBytes(const fs::path& p, size_t n)
 
 // Every regular file the walk yields under root, as paths relative to it, entering folders
 // depth-first in the order given.
-std::set<std::string> walkAll(FolderWalk& walk, const fs::path& root, const std::string& relative = "", int depth = 0)
+std::set<std::string> walkAll(FolderWalk& walk, const fs::path& root, const std::string& relative = "",
+                              int depth = 0)
 {
     std::set<std::string> files;
     std::vector<FolderEntry> entries;
@@ -142,21 +143,25 @@ TEST(FolderWalk, EachRealFolderOnceNothingOutsideTheRoot)
     const Row rows[] = {
         {"nothing odd", [](const fs::path&) {}, {}, 0},
         {"c1 -> c2 -> .",
-         [](const fs::path& r) { fs::create_symlink("c2", r / "c1"), fs::create_symlink(".", r / "c2"); }, {}, 0},
+         [](const fs::path& r) { fs::create_symlink("c2", r / "c1"), fs::create_symlink(".", r / "c2"); },
+         {},
+         0},
         {"a1 -> a2 -> ., b1 -> b2 -> .",
          [](const fs::path& r)
          {
              fs::create_symlink("a2", r / "a1"), fs::create_symlink(".", r / "a2");
              fs::create_symlink("b2", r / "b1"), fs::create_symlink(".", r / "b2");
          },
-         {}, 0},
+         {},
+         0},
         {"the same pairs in a sub-folder",
          [](const fs::path& r)
          {
              fs::create_symlink("a2", r / "sub/a1"), fs::create_symlink("..", r / "sub/a2");
              fs::create_symlink("b2", r / "sub/b1"), fs::create_symlink(".", r / "sub/b2");
          },
-         {}, 0},
+         {},
+         0},
         {"link to /", [](const fs::path& r) { fs::create_symlink("/", r / "root"); }, {}, 0},
         {"links out of the root",
          [&](const fs::path& r)
@@ -165,7 +170,8 @@ TEST(FolderWalk, EachRealFolderOnceNothingOutsideTheRoot)
              fs::create_symlink(outside / "elsewhere.qmpreset", r / "x.qmpreset");
              fs::create_symlink("../..", r / "sub/up");
          },
-         {}, 0},
+         {},
+         0},
         {"FIFO and devices",
          [](const fs::path& r)
          {
@@ -173,7 +179,8 @@ TEST(FolderWalk, EachRealFolderOnceNothingOutsideTheRoot)
              fs::create_symlink("/dev/zero", r / "z.qmpreset");
              fs::create_symlink("/dev/null", r / "sub/n.qmbank");
          },
-         {}, 0},
+         {},
+         0},
         {"links inside the root are followed once",
          [](const fs::path& r)
          {
@@ -181,7 +188,8 @@ TEST(FolderWalk, EachRealFolderOnceNothingOutsideTheRoot)
              fs::create_symlink("sub/b", r / "b-link");
              fs::create_directories(r / "deep/er"), writeBytes(r / "deep/er/c", 1);
          },
-         {"b-link", "deep/er/c"}, 2},
+         {"b-link", "deep/er/c"},
+         2},
     };
     for (const Row& row : rows)
     {

@@ -27,7 +27,8 @@ constexpr int kBlock = 512;
 // CI (a guard, not a measure of speed).
 std::unique_ptr<PluginProcessor> constructGuarded(const std::string& what)
 {
-    std::packaged_task<std::unique_ptr<PluginProcessor>()> task([] { return std::make_unique<PluginProcessor>(); });
+    std::packaged_task<std::unique_ptr<PluginProcessor>()> task(
+        [] { return std::make_unique<PluginProcessor>(); });
     auto made = task.get_future();
     std::thread worker(std::move(task));
     if (made.wait_for(std::chrono::seconds(30)) != std::future_status::ready)
@@ -96,7 +97,8 @@ class HostileLibrary : public ::testing::Test
         const juce::File f = getPresetsFolder().getChildFile(name + kPresetExtension);
         f.getParentDirectory().createDirectory();
         // replaceWithData deletes the file for zero bytes.
-        ASSERT_TRUE(block.isEmpty() ? f.create().wasOk() : f.replaceWithData(block.getData(), block.getSize()));
+        ASSERT_TRUE(block.isEmpty() ? f.create().wasOk()
+                                    : f.replaceWithData(block.getData(), block.getSize()));
     }
 
     int demoSounds = 0;
@@ -118,10 +120,18 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
     const Row rows[] = {
         {"a FIFO named as a preset", [&] { fifo(presets.getChildFile("f.qmpreset")); }, {}, {}},
         {"a FIFO named as a bank", [&] { fifo(sounds.getChildFile("f.qmbank")); }, {}, {}},
-        {"a link to /dev/zero named as a preset", [&] { link("/dev/zero", presets.getChildFile("z.qmpreset")); }, {}, {}},
-        {"a link to /dev/urandom named as a bank", [&] { link("/dev/urandom", sounds.getChildFile("z.qmbank")); }, {}, {}},
+        {"a link to /dev/zero named as a preset",
+         [&] { link("/dev/zero", presets.getChildFile("z.qmpreset")); },
+         {},
+         {}},
+        {"a link to /dev/urandom named as a bank",
+         [&] { link("/dev/urandom", sounds.getChildFile("z.qmbank")); },
+         {},
+         {}},
         {"c1 -> c2 -> . among the presets",
-         [&] { link("c2", presets.getChildFile("c1")), link(".", presets.getChildFile("c2")); }, {}, {}},
+         [&] { link("c2", presets.getChildFile("c1")), link(".", presets.getChildFile("c2")); },
+         {},
+         {}},
         {"a1 -> a2 -> ., b1 -> b2 -> . among the presets",
          [&]
          {
@@ -129,16 +139,20 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
              link("b2", presets.getChildFile("b1")), link(".", presets.getChildFile("b2"));
              link("..", presets.getChildFile("Sub/up"));
          },
-         {}, {}},
+         {},
+         {}},
         {"c1 -> c2 -> . among the banks",
-         [&] { link("c2", sounds.getChildFile("c1")), link(".", sounds.getChildFile("c2")); }, {}, {}},
+         [&] { link("c2", sounds.getChildFile("c1")), link(".", sounds.getChildFile("c2")); },
+         {},
+         {}},
         {"a1 -> a2 -> ., b1 -> b2 -> . among the banks",
          [&]
          {
              link("a2", sounds.getChildFile("a1")), link(".", sounds.getChildFile("a2"));
              link("b2", sounds.getChildFile("b1")), link(".", sounds.getChildFile("b2"));
          },
-         {}, {}},
+         {},
+         {}},
         {"a link to / among the presets", [&] { link("/", presets.getChildFile("root")); }, {}, {}},
         {"a link to / among the banks", [&] { link("/", sounds.getChildFile("root")); }, {}, {}},
         {"links to a preset and a folder outside the presets folder",
@@ -148,13 +162,20 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
              link(outside.getFullPathName(), presets.getChildFile("out.qmpreset"));
              link(getLibraryFolder().getFullPathName(), presets.getChildFile("library"));
          },
-         {}, {}},
+         {},
+         {}},
         {"a folder named like a preset",
-         [&] { ASSERT_TRUE(presets.getChildFile("Odd.qmpreset").createDirectory().wasOk()); }, {}, {"Odd.qmpreset"}},
+         [&] { ASSERT_TRUE(presets.getChildFile("Odd.qmpreset").createDirectory().wasOk()); },
+         {},
+         {"Odd.qmpreset"}},
         {"a folder named like a bank",
-         [&] { ASSERT_TRUE(sounds.getChildFile("Odd.qmbank").createDirectory().wasOk()); }, {}, {}},
+         [&] { ASSERT_TRUE(sounds.getChildFile("Odd.qmbank").createDirectory().wasOk()); },
+         {},
+         {}},
         {"a preset cut in half",
-         [&] { writePreset("Cut", juce::MemoryBlock(preset.getData(), preset.getSize() / 2)); }, {"Cut"}, {"Cut.qmpreset"}},
+         [&] { writePreset("Cut", juce::MemoryBlock(preset.getData(), preset.getSize() / 2)); },
+         {"Cut"},
+         {"Cut.qmpreset"}},
         // Tests run as root, for whom no permission keeps a file unreadable: then it simply loads.
         {"a preset without read permission",
          [&]
@@ -162,7 +183,8 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
              writePreset("Locked", preset);
              ::chmod(presets.getChildFile("Locked.qmpreset").getFullPathName().toRawUTF8(), 0);
          },
-         {"Locked"}, {"Locked.qmpreset"}},
+         {"Locked"},
+         {"Locked.qmpreset"}},
     };
     for (const Row& row : rows)
     {
@@ -178,12 +200,12 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
         EXPECT_GT(p->nodeCanvas.nodeCount, 0) << row.what;
         for (float peak : playChord(*p))
             EXPECT_TRUE(peak > 1e-4f && peak < 4.0f) << row.what << ": " << peak;
-        EXPECT_EQ(sorted(listPresetNames()), sorted({"Real A", "Sub/Real B"}, row.extraNames))
-            << row.what;
+        EXPECT_EQ(sorted(listPresetNames()), sorted({"Real A", "Sub/Real B"}, row.extraNames)) << row.what;
         EXPECT_EQ(sorted(fileNames(listPresetFolder(presets))),
                   sorted({"Real A.qmpreset", "Sub"}, row.extraEntries))
             << row.what;
-        EXPECT_EQ(fileNames(listPresetFolder(presets.getChildFile("Sub"))), juce::StringArray{"Real B.qmpreset"})
+        EXPECT_EQ(fileNames(listPresetFolder(presets.getChildFile("Sub"))),
+                  juce::StringArray{"Real B.qmpreset"})
             << row.what;
     }
     outside.deleteFile();
