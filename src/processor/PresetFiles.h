@@ -22,8 +22,8 @@ juce::File presetFileFor(const juce::String& name);
 // every listing of presets uses, whatever order the file system gives: by the name shown (a preset
 // without its extension), ignoring case, ties broken by exact comparison; folders and presets
 // interleaved. Only regular files and folders inside the presets folder are given (a link leading
-// elsewhere, a FIFO, a device is not), each real folder once and never the folder itself through a
-// link. A missing or unreadable folder, or one outside the presets folder, gives nothing.
+// elsewhere, a FIFO, a device is not), each real folder once and never the folder itself or one above
+// it through a link. A missing or unreadable folder, or one outside the presets folder, gives nothing.
 juce::Array<juce::File> listPresetFolder(const juce::File& folder);
 
 // Every "*.qmpreset" file under the presets folder, depth-first with each folder in the listing

@@ -114,64 +114,40 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
     {
         const char* what;
         std::function<void()> make;
-        juce::StringArray extraNames;   // in listPresetNames, besides the real presets
-        juce::StringArray extraEntries; // in the top level of the browser's list
+        juce::StringArray extraNames = {};   // in listPresetNames, besides the real presets
+        juce::StringArray extraEntries = {}; // in the top level of the browser's list
+    };
+    const auto onePair = [](const juce::File& in)
+    { link("c2", in.getChildFile("c1")), link(".", in.getChildFile("c2")); };
+    const auto twoPairs = [](const juce::File& in)
+    {
+        link("a2", in.getChildFile("a1")), link(".", in.getChildFile("a2"));
+        link("b2", in.getChildFile("b1")), link(".", in.getChildFile("b2"));
+        link("..", in.getChildFile("Sub/up"));
     };
     const Row rows[] = {
-        {"a FIFO named as a preset", [&] { fifo(presets.getChildFile("f.qmpreset")); }, {}, {}},
-        {"a FIFO named as a bank", [&] { fifo(sounds.getChildFile("f.qmbank")); }, {}, {}},
-        {"a link to /dev/zero named as a preset",
-         [&] { link("/dev/zero", presets.getChildFile("z.qmpreset")); },
-         {},
-         {}},
-        {"a link to /dev/urandom named as a bank",
-         [&] { link("/dev/urandom", sounds.getChildFile("z.qmbank")); },
-         {},
-         {}},
-        {"c1 -> c2 -> . among the presets",
-         [&] { link("c2", presets.getChildFile("c1")), link(".", presets.getChildFile("c2")); },
-         {},
-         {}},
-        {"a1 -> a2 -> ., b1 -> b2 -> . among the presets",
-         [&]
-         {
-             link("a2", presets.getChildFile("a1")), link(".", presets.getChildFile("a2"));
-             link("b2", presets.getChildFile("b1")), link(".", presets.getChildFile("b2"));
-             link("..", presets.getChildFile("Sub/up"));
-         },
-         {},
-         {}},
-        {"c1 -> c2 -> . among the banks",
-         [&] { link("c2", sounds.getChildFile("c1")), link(".", sounds.getChildFile("c2")); },
-         {},
-         {}},
-        {"a1 -> a2 -> ., b1 -> b2 -> . among the banks",
-         [&]
-         {
-             link("a2", sounds.getChildFile("a1")), link(".", sounds.getChildFile("a2"));
-             link("b2", sounds.getChildFile("b1")), link(".", sounds.getChildFile("b2"));
-         },
-         {},
-         {}},
-        {"a link to / among the presets", [&] { link("/", presets.getChildFile("root")); }, {}, {}},
-        {"a link to / among the banks", [&] { link("/", sounds.getChildFile("root")); }, {}, {}},
+        {"a FIFO named as a preset", [&] { fifo(presets.getChildFile("f.qmpreset")); }},
+        {"a FIFO named as a bank", [&] { fifo(sounds.getChildFile("f.qmbank")); }},
+        {"/dev/zero named as a preset", [&] { link("/dev/zero", presets.getChildFile("z.qmpreset")); }},
+        {"/dev/urandom named as a bank", [&] { link("/dev/urandom", sounds.getChildFile("z.qmbank")); }},
+        {"c1 -> c2 -> . among the presets", [&] { onePair(presets); }},
+        {"a1 -> a2 -> ., b1 -> b2 -> . among the presets", [&] { twoPairs(presets); }},
+        {"c1 -> c2 -> . among the banks", [&] { onePair(sounds); }},
+        {"a1 -> a2 -> ., b1 -> b2 -> . among the banks", [&] { twoPairs(sounds); }},
+        {"a link to / among the presets", [&] { link("/", presets.getChildFile("root")); }},
+        {"a link to / among the banks", [&] { link("/", sounds.getChildFile("root")); }},
         {"links to a preset and a folder outside the presets folder",
          [&]
          {
              ASSERT_TRUE(outside.replaceWithData(preset.getData(), preset.getSize()));
              link(outside.getFullPathName(), presets.getChildFile("out.qmpreset"));
              link(getLibraryFolder().getFullPathName(), presets.getChildFile("library"));
-         },
-         {},
-         {}},
+         }},
         {"a folder named like a preset",
-         [&] { ASSERT_TRUE(presets.getChildFile("Odd.qmpreset").createDirectory().wasOk()); },
+         [&] { presets.getChildFile("Odd.qmpreset").createDirectory(); },
          {},
          {"Odd.qmpreset"}},
-        {"a folder named like a bank",
-         [&] { ASSERT_TRUE(sounds.getChildFile("Odd.qmbank").createDirectory().wasOk()); },
-         {},
-         {}},
+        {"a folder named like a bank", [&] { sounds.getChildFile("Odd.qmbank").createDirectory(); }},
         {"a preset cut in half",
          [&] { writePreset("Cut", juce::MemoryBlock(preset.getData(), preset.getSize() / 2)); },
          {"Cut"},
