@@ -1,6 +1,7 @@
 #include "editor/AboutComp.h"
 
 #include <cmath>
+#include <vector>
 
 #include "editor/ChooserFolder.h"
 #include "editor/ColourBytes.h"
@@ -9,6 +10,7 @@
 #include "editor/Overlay2D.h"
 #include "engine/StateBlock.h"
 #include "platform/DesktopOpener.h"
+#include "platform/RegularFile.h"
 #include "processor/AtomicFileWrite.h"
 #include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
@@ -131,11 +133,15 @@ void AboutComp::handleLoadResult(Overlay2D& overlay, PluginProcessor& p, const j
     const juce::String extension = file.getFileExtension();
     if (extension == ".qmbank")
         overlay.showAlert(PluginProcessor::addDataFromFilePath(file.getFullPathName()));
-    else if (extension == ".qmpreset" && file.getSize() <= kMaxPresetFileBytes)
+    else if (extension == ".qmpreset")
     {
-        juce::MemoryBlock data;
-        if (file.loadFileAsData(data) && data.getSize() > 0 && data.getSize() <= size_t(kMaxPresetFileBytes))
-            p.setStateInformation(data.getData(), static_cast<int>(data.getSize()));
+        // Read only as a regular file of at most the preset limit: a chosen FIFO or device must not
+        // stall the editor.
+        std::vector<uint8_t> data;
+        if (readRegularFile(file.getFullPathName().toStdString(), static_cast<size_t>(kMaxPresetFileBytes), data) ==
+                FileReadStatus::ok &&
+            !data.empty())
+            p.setStateInformation(data.data(), static_cast<int>(data.size()));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/sound/InstrumentMap.h"
+#include "platform/RegularFile.h"
 #include "processor/AtomicFileWrite.h"
 #include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
@@ -66,9 +67,9 @@ bool isValidSound(const juce::String& entryName, const std::vector<uint8_t>& byt
 }
 
 // Whether the archive in data holds at least one sound and at most two entries that are not.
-bool isValidBank(const juce::MemoryBlock& data)
+bool isValidBank(const std::vector<uint8_t>& data)
 {
-    juce::ZipFile zip(new juce::MemoryInputStream(data, false), true);
+    juce::ZipFile zip(new juce::MemoryInputStream(data.data(), data.size(), false), true);
     const int entries = zip.getNumEntries();
     int valid = 0;
     for (int i = 0; i < entries; ++i)
@@ -90,17 +91,18 @@ juce::String PluginProcessor::addDataFromFilePath(juce::String path)
     if (!file.exists()) return "Error: couldn't open file " + name + "\n";
     if (file.getSize() > kMaxBankFileBytes) return "Error: uncompatible file " + name + "\n";
 
-    juce::MemoryBlock data;
-    if (!file.existsAsFile() || !file.loadFileAsData(data)) return "Error: couldn't load file";
-    // The file may have grown since its size was checked.
-    if (data.getSize() > static_cast<size_t>(kMaxBankFileBytes))
-        return "Error: uncompatible file " + name + "\n";
+    // Only a regular file is read (a FIFO would wait for a writer, a device never end); the read
+    // stops one byte past the limit, as the file may have grown since its size was checked.
+    std::vector<uint8_t> bytes;
+    const FileReadStatus read = readRegularFile(path.toStdString(), static_cast<size_t>(kMaxBankFileBytes), bytes);
+    if (read == FileReadStatus::tooLarge) return "Error: uncompatible file " + name + "\n";
+    if (read != FileReadStatus::ok) return "Error: couldn't load file";
     if (!path.endsWith(kBankExtension)) return "Unsupported file type.";
-    if (!isValidBank(data)) return "Error: " + name + " is not a valid soundbank, did not install.\n";
+    if (!isValidBank(bytes)) return "Error: " + name + " is not a valid soundbank, did not install.\n";
 
     // The target is named after the checked file, never after anything inside the archive.
     const juce::File target = getSoundsFolder().getChildFile(name);
     if (!target.hasWriteAccess()) return kWriteFailedMessage;
-    if (!replaceFileAtomically(target, data.getData(), data.getSize())) return kWriteFailedMessage;
+    if (!replaceFileAtomically(target, bytes.data(), bytes.size())) return kWriteFailedMessage;
     return "Installed sound bank " + name + ". Restart Quillmoor to activate.\n";
 }

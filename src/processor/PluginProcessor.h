@@ -74,7 +74,8 @@ class PluginProcessor : public juce::AudioProcessor,
     // in the folder listing; any failure (hostile name, folder or file that cannot be written) pushes
     // kind 4 and leaves no partly written preset.
     void savePreset(juce::String name);
-    // Start-up: loads one preset picked from the presets folder; false when there is none.
+    // Start-up: loads one preset picked from the presets folder; false, with nothing applied, when
+    // there is none or the pick cannot be read or places no sound.
     bool loadStartupPreset();
     // Checks the sound bank at path and copies it into the sounds folder; returns the message for
     // the user (never empty).

@@ -2,39 +2,103 @@
 
 #include <algorithm>
 #include <ctime>
+#include <memory>
 #include <set>
+#include <vector>
 
+#include "engine/StateBlock.h"
+#include "platform/FolderWalk.h"
+#include "platform/RegularFile.h"
 #include "processor/AtomicFileWrite.h"
 #include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
 
 namespace
 {
-juce::String shownName(const juce::File& entry)
+// An entry of one level of the presets walk, with the name the listings show and sort by.
+struct PresetEntry
 {
-    const juce::String name = entry.getFileName();
-    return !entry.isDirectory() && name.endsWith(kPresetExtension) ? entry.getFileNameWithoutExtension()
-                                                                   : name;
+    juce::File file;
+    juce::String shown;
+    bool isFolder = false;
+    FolderId id;
+};
+
+// The entries of folder in the listing order of listPresetFolder. A folder appears once however
+// many links lead to it, and not at all when the walk has entered it already (the listed folder
+// itself, one above it, one listed earlier).
+std::vector<PresetEntry> presetLevel(FolderWalk& walk, const juce::File& folder, int depth)
+{
+    std::vector<FolderEntry> found;
+    std::vector<PresetEntry> level;
+    if (!walk.enter(folder.getFullPathName().toStdString(), depth, found)) return level;
+    const int extensionLength = juce::String(kPresetExtension).length();
+    for (const FolderEntry& f : found)
+    {
+        const juce::String name = juce::String::fromUTF8(f.name.c_str());
+        const bool preset = !f.isFolder && name.endsWith(kPresetExtension);
+        level.push_back({folder.getChildFile(name), preset ? name.dropLastCharacters(extensionLength) : name,
+                         f.isFolder, f.id});
+    }
+    std::sort(level.begin(), level.end(),
+              [](const PresetEntry& a, const PresetEntry& b)
+              {
+                  if (const int c = a.shown.compareIgnoreCase(b.shown); c != 0) return c < 0;
+                  if (const int c = a.shown.compare(b.shown); c != 0) return c < 0;
+                  return a.file.getFileName().compare(b.file.getFileName()) < 0;
+              });
+    std::set<FolderId> listed;
+    level.erase(std::remove_if(level.begin(), level.end(),
+                               [&](const PresetEntry& e)
+                               { return e.isFolder && (walk.wasEntered(e.id) || !listed.insert(e.id).second); }),
+                level.end());
+    return level;
 }
 
-// Walks folder depth-first in the listing order; a folder reached twice (through a link) is walked
-// once.
-void collectPresetNames(const juce::File& folder, const juce::File& root, std::set<juce::String>& seen,
+// Walks folder depth-first in the listing order.
+void collectPresetNames(FolderWalk& walk, const juce::File& folder, const juce::File& root, int depth,
                         juce::StringArray& names)
 {
-    if (!seen.insert(folder.getLinkedTarget().getFullPathName()).second) return;
     const int extensionLength = juce::String(kPresetExtension).length();
-    for (const juce::File& entry : listPresetFolder(folder))
+    for (const PresetEntry& entry : presetLevel(walk, folder, depth))
     {
-        if (entry.isDirectory())
+        if (entry.isFolder)
         {
-            collectPresetNames(entry, root, seen, names);
+            collectPresetNames(walk, entry.file, root, depth + 1, names);
             continue;
         }
-        const juce::String relative = entry.getRelativePathFrom(root).replaceCharacter('\\', '/');
+        const juce::String relative = entry.file.getRelativePathFrom(root).replaceCharacter('\\', '/');
         // Only the final extension goes: "a.qmpreset.qmpreset" is the preset "a.qmpreset".
         if (relative.endsWith(kPresetExtension)) names.add(relative.dropLastCharacters(extensionLength));
     }
+}
+
+// The file of preset name read as a state block; the block stays empty when the file is no regular
+// file within the size limit (a folder, a FIFO, a device, an oversized or unreadable file), which
+// the state reader ignores. False when there is no such preset.
+bool readPresetBlock(const juce::String& name, std::vector<uint8_t>& block)
+{
+    block.clear();
+    const juce::File file = presetFileFor(name);
+    if (file == juce::File() || !file.exists()) return false;
+    (void)readRegularFile(file.getFullPathName().toStdString(), static_cast<size_t>(kMaxPresetFileBytes), block);
+    return true;
+}
+
+// The state reader's verdict on block, read into copies of the engine's parameters and of canvas.
+// A block that applies but places no sound (cut short before its nodes, or naming only sounds that
+// are not installed) counts as ignored while the library has sounds to place.
+StateReadResult trialRead(const std::vector<uint8_t>& block, const KeySpaceDSP& dsp, const NodeCanvasData& canvas)
+{
+    std::vector<Param> params = dsp.params;
+    auto scratch = std::make_unique<NodeCanvasData>(canvas);
+    const StateReadResult result =
+        readStateBlock(block.data(), static_cast<int>(block.size()), params.data(), static_cast<int>(params.size()),
+                       *scratch, dsp.sounds.data(), dsp.numSounds())
+            .result;
+    if (result == StateReadResult::applied && scratch->nodeCount == 0 && dsp.numSounds() > 0)
+        return StateReadResult::ignored;
+    return result;
 }
 
 // The saved preset's position in the listing: the last preset whose file name without extension
@@ -52,13 +116,15 @@ int presetListIndex(const juce::String& name)
 bool isSafePresetName(const juce::String& name)
 {
     if (name.trim().isEmpty()) return false;
-    if (name.contains("..") || name.containsChar('\\') || name.startsWithChar('/')) return false;
+    if (name.containsChar('\\') || name.startsWithChar('/')) return false;
     for (auto p = name.getCharPointer(); !p.isEmpty(); ++p)
         if (*p < 0x20 || *p == 0x7F) return false;
+    // Dots are ordinary characters ("Pad...", "Strings..2"); only a whole level of "." or ".." moves
+    // between folders.
     juce::StringArray levels;
     levels.addTokens(name, "/", "");
     for (const auto& level : levels)
-        if (level.isEmpty() || level == ".") return false;
+        if (level.isEmpty() || level == "." || level == "..") return false;
     return true;
 }
 
@@ -72,28 +138,28 @@ juce::File presetFileFor(const juce::String& name)
 
 juce::Array<juce::File> listPresetFolder(const juce::File& folder)
 {
+    const juce::File root = getPresetsFolder();
+    FolderWalk walk(root.getFullPathName().toStdString());
+    int depth = 0;
+    if (folder.isAChildOf(root))
+        for (juce::File above = folder.getParentDirectory();; above = above.getParentDirectory())
+        {
+            walk.passOver(above.getFullPathName().toStdString());
+            ++depth;
+            if (above == root) break;
+        }
     juce::Array<juce::File> entries;
-    if (!folder.isDirectory()) return entries;
-    for (const auto& entry : juce::RangedDirectoryIterator(
-             folder, false, "*", juce::File::findFilesAndDirectories, juce::File::FollowSymlinks::noCycles))
-        entries.add(entry.getFile());
-    std::sort(entries.begin(), entries.end(),
-              [](const juce::File& a, const juce::File& b)
-              {
-                  const juce::String na = shownName(a), nb = shownName(b);
-                  if (const int c = na.compareIgnoreCase(nb); c != 0) return c < 0;
-                  if (const int c = na.compare(nb); c != 0) return c < 0;
-                  return a.getFileName().compare(b.getFileName()) < 0;
-              });
+    for (const PresetEntry& entry : presetLevel(walk, folder, depth))
+        entries.add(entry.file);
     return entries;
 }
 
 juce::StringArray listPresetNames()
 {
     const juce::File folder = getPresetsFolder();
-    std::set<juce::String> seen;
+    FolderWalk walk(folder.getFullPathName().toStdString());
     juce::StringArray names;
-    collectPresetNames(folder, folder, seen, names);
+    collectPresetNames(walk, folder, folder, 0, names);
     return names;
 }
 
@@ -106,15 +172,9 @@ int pickStartupPreset(uint64_t clockReading, int count) noexcept
 
 juce::String PluginProcessor::loadPreset(juce::String name)
 {
-    const juce::File file = presetFileFor(name);
-    if (file == juce::File() || !file.exists()) return kPresetNotFoundMessage;
-
-    // A folder, an unreadable or an oversized file gives an empty block, which the state reader
-    // ignores.
-    juce::MemoryBlock block;
-    if (file.existsAsFile() && file.getSize() <= kMaxPresetFileBytes && !file.loadFileAsData(block))
-        block.reset();
-    setStateInformation(block.getData(), static_cast<int>(block.getSize()));
+    std::vector<uint8_t> block;
+    if (!readPresetBlock(name, block)) return kPresetNotFoundMessage;
+    setStateInformation(block.data(), static_cast<int>(block.size()));
     setPresetName(name);
     return {};
 }
@@ -137,6 +197,16 @@ bool PluginProcessor::loadStartupPreset()
     const juce::StringArray names = listPresetNames();
     if (names.isEmpty()) return false;
     const int pick = pickStartupPreset(static_cast<uint64_t>(std::clock()), names.size());
-    loadPreset(names[pick]);
+    // A start preset that cannot be read (damaged, cut short, refused, gone since the listing) would
+    // leave the canvas empty and the instrument silent: start as without presets instead, with
+    // nothing of the block applied. The file stays as it is.
+    std::vector<uint8_t> block;
+    if (!readPresetBlock(names[pick], block)) return false;
+    const StateReadResult verdict = trialRead(block, *dsp, nodeCanvas);
+    // A newer version's block changes nothing but tells the user why.
+    if (verdict == StateReadResult::newerVersion) setStateInformation(block.data(), static_cast<int>(block.size()));
+    if (verdict != StateReadResult::applied) return false;
+    setStateInformation(block.data(), static_cast<int>(block.size()));
+    setPresetName(names[pick]);
     return true;
 }

@@ -5,17 +5,29 @@
 #include <limits>
 #include <memory>
 
+#include "platform/FolderWalk.h"
 #include "processor/LibraryFolders.h"
+#include "processor/RegularFileStream.h"
 
 namespace
 {
 // Longest piece handed to one InputStream::read (its count is an int).
 constexpr int64_t kMaxReadChunk = int64_t{1} << 30;
 
-juce::RangedDirectoryIterator bankIterator(const juce::File& folder)
+// Every bank under folder, depth-first in the file system's order: only regular files inside the
+// sounds folder, each real folder read once.
+void collectBanks(FolderWalk& walk, const juce::File& folder, int depth, std::vector<juce::File>& banks)
 {
-    return juce::RangedDirectoryIterator(folder, true, kSoundBankWildcard, juce::File::findFiles,
-                                         juce::File::FollowSymlinks::noCycles);
+    std::vector<FolderEntry> entries;
+    if (!walk.enter(folder.getFullPathName().toStdString(), depth, entries)) return;
+    for (const FolderEntry& entry : entries)
+    {
+        const juce::File child = folder.getChildFile(juce::String::fromUTF8(entry.name.c_str()));
+        if (entry.isFolder)
+            collectBanks(walk, child, depth + 1, banks);
+        else if (child.getFileName().matchesWildcard(kSoundBankWildcard, false))
+            banks.push_back(child);
+    }
 }
 
 // Bytes the library makes room for when reading entry i of zip, given what the bank and the
@@ -28,9 +40,8 @@ int64_t entryRoom(const juce::ZipFile& zip, int i, int64_t bankLeft, int64_t lib
     return std::max<int64_t>(0, std::min({declared, kMaxSoundEntryBytes, bankLeft, libraryLeft}));
 }
 
-int64_t bankRoom(const juce::File& bank)
+int64_t bankRoom(int64_t fileSize)
 {
-    const int64_t fileSize = std::max<int64_t>(bank.getSize(), 0);
     if (fileSize > kMaxSoundLibraryBytes / kMaxBankInflation) return kMaxSoundLibraryBytes;
     return fileSize * kMaxBankInflation;
 }
@@ -63,15 +74,20 @@ int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std:
     refs.clear();
     storage.clear();
     if (!folder.isDirectory()) return 0;
+    std::vector<juce::File> banks;
+    FolderWalk walk(folder.getFullPathName().toStdString());
+    collectBanks(walk, folder, 0, banks);
 
     // First pass: count the entries and the room they may take.
     int64_t count = 0;
     int64_t total = 0;
-    for (const auto& item : bankIterator(folder))
+    for (const juce::File& bank : banks)
     {
-        juce::ZipFile zip(item.getFile());
+        std::unique_ptr<RegularFileStream> archive = RegularFileStream::open(bank);
+        if (archive == nullptr) continue;
+        int64_t bankLeft = bankRoom(archive->getTotalLength());
+        juce::ZipFile zip(archive.release(), true);
         const int entries = zip.getNumEntries();
-        int64_t bankLeft = bankRoom(item.getFile());
         for (int i = 0; i < entries && count < std::numeric_limits<int>::max(); ++i)
         {
             const int64_t room = entryRoom(zip, i, bankLeft, kMaxSoundLibraryBytes - total);
@@ -90,12 +106,14 @@ int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std:
     // changed in between can neither overflow the buffer nor take another entry's space.
     int64_t filled = 0;
     int64_t offset = 0;
-    for (const auto& item : bankIterator(folder))
+    for (const juce::File& bank : banks)
     {
         if (filled >= count) break;
-        juce::ZipFile zip(item.getFile());
+        std::unique_ptr<RegularFileStream> archive = RegularFileStream::open(bank);
+        if (archive == nullptr) continue;
+        int64_t bankLeft = bankRoom(archive->getTotalLength());
+        juce::ZipFile zip(archive.release(), true);
         const int entries = zip.getNumEntries();
-        int64_t bankLeft = bankRoom(item.getFile());
         for (int i = 0; i < entries && filled < count; ++i)
         {
             const int64_t room = entryRoom(zip, i, bankLeft, total - offset);

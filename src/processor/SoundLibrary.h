@@ -16,8 +16,8 @@ inline constexpr int64_t kMaxSoundEntryBytes = int64_t{16} << 20;
 inline constexpr int64_t kMaxSoundLibraryBytes = int64_t{512} << 20;
 inline constexpr int64_t kMaxBankInflation = 1032;
 
-// Reads every "*.qmbank" archive under folder (sub-folders included, symlink cycles not followed)
-// into storage, entry after entry, and gives one reference per archive entry in reading order.
+// Reads every "*.qmbank" archive under folder (sub-folders included, each real folder once, links
+// leading outside folder not followed, FIFOs and devices passed over) into storage, entry after entry, and gives one reference per archive entry in reading order.
 // storage is sized once; every reference's data points into it and stays valid as long as
 // storage is neither resized nor destroyed. Directory entries, unreadable entries and entries a
 // second pass no longer finds give empty references (size 0, data null); a file that is not a

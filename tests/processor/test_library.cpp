@@ -3,6 +3,8 @@
 #include <cstring>
 #include <set>
 
+#include <sys/stat.h>
+
 #include "ProcessorTestSupport.h"
 #include "processor/SoundLibrary.h"
 
@@ -172,6 +174,12 @@ TEST_F(Library, InstallRefusalsInTheOrderTheChecksRun)
     // A folder passes the existence and size checks but cannot be read as a file.
     ASSERT_TRUE(incoming.getChildFile("Folder.qmbank").createDirectory().wasOk());
     EXPECT_EQ(install(incoming.getChildFile("Folder.qmbank")), "Error: couldn't load file");
+    // Nor can a FIFO (which would wait for a writer) or a device (which never ends).
+    ASSERT_EQ(::mkfifo(incoming.getChildFile("Fifo.qmbank").getFullPathName().toRawUTF8(), 0600), 0);
+    EXPECT_EQ(install(incoming.getChildFile("Fifo.qmbank")), "Error: couldn't load file");
+    ASSERT_TRUE(juce::File("/dev/zero").createSymbolicLink(incoming.getChildFile("Zero.qmbank"), false));
+    EXPECT_EQ(install(incoming.getChildFile("Zero.qmbank")), "Error: couldn't load file");
+    incoming.getChildFile("Zero.qmbank").deleteFile();
     for (const char* name : {"Upper.QMBANK", "Sounds.zip", "Sounds.qmbank.txt", "NoExtension", "x.qmpreset"})
         EXPECT_EQ(install(name, {"Keys_A"}), "Unsupported file type.") << name;
     const std::pair<const char*, std::vector<uint8_t>> notBanks[] = {

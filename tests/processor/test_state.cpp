@@ -141,6 +141,59 @@ TEST_F(StateTest, PresetNamesNeverReachAPathOutsideTheFolderNorAMissingFile)
     EXPECT_EQ(listPresetNames(), juce::StringArray({"a.qmpreset"}));
 }
 
+// Dots are ordinary characters of a name; only a whole level of "." or ".." would move between
+// folders. Each dotted name saves, is listed, loads, and is what a new processor starts with when it
+// is the only preset.
+TEST_F(StateTest, NamesWithDotsSaveListLoadAndStart)
+{
+    const char* dotted[] = {"Pad...", "Strings..2", "..Lead", "x.", "a..b/...", "Deep..er/Bass."};
+    std::vector<juce::MemoryBlock> blocks;
+    for (const char* name : dotted)
+    {
+        EXPECT_TRUE(isSafePresetName(name)) << name;
+        blocks.push_back(set(0.1f + 0.1f * float(blocks.size()), kCanvasModeXYPad));
+        p->savePreset(name);
+        const Events saved = drain(events);
+        ASSERT_EQ(saved.size(), 1u) << name;
+        EXPECT_EQ(std::get<0>(saved[0]), kSynthEventPresetsChanged) << name;
+        EXPECT_EQ(onDisk((juce::String(name) + ".qmpreset").toRawUTF8()), blocks.back()) << name;
+    }
+    juce::StringArray listed = listPresetNames(), expected(dotted, int(std::size(dotted)));
+    listed.sort(false), expected.sort(false);
+    EXPECT_EQ(listed, expected);
+    for (size_t i = 0; i < blocks.size(); ++i)
+    {
+        set(0.95f, kCanvasModeKeyboard);
+        EXPECT_EQ(p->loadPreset(dotted[i]), "") << dotted[i];
+        EXPECT_EQ(p->presetName, dotted[i]);
+        EXPECT_EQ(stateOf(*p), blocks[i]) << dotted[i];
+    }
+    for (size_t i = 0; i < blocks.size(); ++i)
+    {
+        getPresetsFolder().deleteRecursively();
+        set(0.5f, kCanvasModeKeyboard);
+        ASSERT_TRUE(p->loadPreset(dotted[i]).isNotEmpty());
+        p->setStateInformation(blocks[i].getData(), int(blocks[i].getSize()));
+        p->savePreset(dotted[i]);
+        PluginProcessor q;
+        EXPECT_EQ(q.presetName, dotted[i]);
+        EXPECT_EQ(stateOf(q), blocks[i]) << dotted[i];
+    }
+
+    // A level of "." or ".." or an absolute path is still refused, and nothing is written anywhere.
+    const juce::StringArray before = allFiles(getLibraryFolder().getParentDirectory());
+    drain(events);
+    for (const char* name : {"../x", "a/../b", "/x", ".", "..", "a/.", "a/..", "./b", "a/./b"})
+    {
+        EXPECT_FALSE(isSafePresetName(name)) << name;
+        EXPECT_EQ(p->loadPreset(name), "Error: Preset file not found!") << name;
+        p->savePreset(name);
+        EXPECT_EQ(drain(events), (Events{{kSynthEventSaveFailed, 0, 0}})) << name;
+    }
+    EXPECT_EQ(allFiles(getLibraryFolder().getParentDirectory()), before);
+    EXPECT_FALSE(juce::File("/x.qmpreset").exists());
+}
+
 TEST_F(StateTest, FailedPresetWriteReportsAndLeavesNoTruncatedFile)
 {
     // A disk that fills up mid-write (a file size limit below the preset's size): the preset already

@@ -1,0 +1,253 @@
+// A library folder as a careless user or an attacker may leave it: FIFOs and device links named as
+// presets and banks, folder link loops, a link to the whole file system, folders named like files,
+// damaged presets. Construction must return, the instrument must play the demo sounds, and the lists
+// must hold the real presets only; a start preset that cannot be read gives the start without presets.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ProcessorTestSupport.h"
+#include "RenderPeaks.h"
+#include "processor/PresetFiles.h"
+
+using namespace qmproc;
+
+namespace
+{
+constexpr int kBlock = 512;
+
+// Constructs a processor on a thread of its own. A construction that hangs cannot be stopped, so
+// one that has not returned after a generous bound fails the whole run at once instead of blocking
+// CI (a guard, not a measure of speed).
+std::unique_ptr<PluginProcessor> constructGuarded(const std::string& what)
+{
+    std::packaged_task<std::unique_ptr<PluginProcessor>()> task(
+        [] { return std::make_unique<PluginProcessor>(); });
+    auto made = task.get_future();
+    std::thread worker(std::move(task));
+    if (made.wait_for(std::chrono::seconds(30)) != std::future_status::ready)
+    {
+        std::fprintf(stderr, "FAILED: constructing a processor with %s never returned\n", what.c_str());
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    worker.join();
+    return made.get();
+}
+
+// The peak of each channel over a chord, after prepareToPlay.
+std::vector<float> playChord(PluginProcessor& p)
+{
+    p.setPlayConfigDetails(0, 2, 48000.0, kBlock);
+    p.prepareToPlay(48000.0, kBlock);
+    return renderPeaks(p, 30, kBlock, {{0, chord({{60, 100, 0}, {67, 100, 0}})}});
+}
+
+void link(const juce::String& target, const juce::File& at)
+{
+    at.getParentDirectory().createDirectory();
+    ASSERT_EQ(::symlink(target.toRawUTF8(), at.getFullPathName().toRawUTF8()), 0) << at.getFullPathName();
+}
+
+void fifo(const juce::File& at)
+{
+    ASSERT_EQ(::mkfifo(at.getFullPathName().toRawUTF8(), 0600), 0) << at.getFullPathName();
+}
+
+// a and b together, sorted.
+juce::StringArray sorted(juce::StringArray a, const juce::StringArray& b = {})
+{
+    a.addArray(b);
+    a.sort(false);
+    return a;
+}
+
+juce::StringArray fileNames(const juce::Array<juce::File>& files)
+{
+    juce::StringArray names;
+    for (const auto& f : files)
+        names.add(f.getFileName());
+    return names;
+}
+
+class HostileLibrary : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        clearLibrary();
+        writeBank("Quillmoor Demo.qmbank", qmbank::demoBank());
+        // A real preset of the demo sounds, and what a start without presets gives.
+        PluginProcessor p;
+        demoSounds = p.dsp->numSounds();
+        preset = stateOf(p);
+        for (const auto& param : p.dsp->params)
+            startValues.push_back(param.value);
+        ASSERT_GT(p.nodeCanvas.nodeCount, 0);
+    }
+    void TearDown() override { clearLibrary(); }
+    void writePreset(const juce::String& name, const juce::MemoryBlock& block)
+    {
+        const juce::File f = getPresetsFolder().getChildFile(name + kPresetExtension);
+        f.getParentDirectory().createDirectory();
+        // replaceWithData deletes the file for zero bytes.
+        ASSERT_TRUE(block.isEmpty() ? f.create().wasOk()
+                                    : f.replaceWithData(block.getData(), block.getSize()));
+    }
+
+    int demoSounds = 0;
+    juce::MemoryBlock preset;
+    std::vector<float> startValues;
+};
+
+TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDemoSoundsPlay)
+{
+    const juce::File presets = getPresetsFolder(), sounds = getSoundsFolder();
+    const juce::File outside = getLibraryFolder().getChildFile("elsewhere.qmpreset");
+    struct Row
+    {
+        const char* what;
+        std::function<void()> make;
+        juce::StringArray extraNames = {};   // in listPresetNames, besides the real presets
+        juce::StringArray extraEntries = {}; // in the top level of the browser's list
+    };
+    const auto onePair = [](const juce::File& in)
+    { link("c2", in.getChildFile("c1")), link(".", in.getChildFile("c2")); };
+    const auto twoPairs = [](const juce::File& in)
+    {
+        link("a2", in.getChildFile("a1")), link(".", in.getChildFile("a2"));
+        link("b2", in.getChildFile("b1")), link(".", in.getChildFile("b2"));
+        link("..", in.getChildFile("Sub/up"));
+    };
+    const Row rows[] = {
+        {"a FIFO named as a preset", [&] { fifo(presets.getChildFile("f.qmpreset")); }},
+        {"a FIFO named as a bank", [&] { fifo(sounds.getChildFile("f.qmbank")); }},
+        {"/dev/zero named as a preset", [&] { link("/dev/zero", presets.getChildFile("z.qmpreset")); }},
+        {"/dev/urandom named as a bank", [&] { link("/dev/urandom", sounds.getChildFile("z.qmbank")); }},
+        {"c1 -> c2 -> . among the presets", [&] { onePair(presets); }},
+        {"a1 -> a2 -> ., b1 -> b2 -> . among the presets", [&] { twoPairs(presets); }},
+        {"c1 -> c2 -> . among the banks", [&] { onePair(sounds); }},
+        {"a1 -> a2 -> ., b1 -> b2 -> . among the banks", [&] { twoPairs(sounds); }},
+        {"a link to / among the presets", [&] { link("/", presets.getChildFile("root")); }},
+        {"a link to / among the banks", [&] { link("/", sounds.getChildFile("root")); }},
+        {"links to a preset and a folder outside the presets folder",
+         [&]
+         {
+             ASSERT_TRUE(outside.replaceWithData(preset.getData(), preset.getSize()));
+             link(outside.getFullPathName(), presets.getChildFile("out.qmpreset"));
+             link(getLibraryFolder().getFullPathName(), presets.getChildFile("library"));
+         }},
+        {"a folder named like a preset",
+         [&] { presets.getChildFile("Odd.qmpreset").createDirectory(); },
+         {},
+         {"Odd.qmpreset"}},
+        {"a folder named like a bank", [&] { sounds.getChildFile("Odd.qmbank").createDirectory(); }},
+        {"a preset cut in half",
+         [&] { writePreset("Cut", juce::MemoryBlock(preset.getData(), preset.getSize() / 2)); },
+         {"Cut"},
+         {"Cut.qmpreset"}},
+        // Tests run as root, for whom no permission keeps a file unreadable: then it simply loads.
+        {"a preset without read permission",
+         [&]
+         {
+             writePreset("Locked", preset);
+             ::chmod(presets.getChildFile("Locked.qmpreset").getFullPathName().toRawUTF8(), 0);
+         },
+         {"Locked"},
+         {"Locked.qmpreset"}},
+    };
+    for (const Row& row : rows)
+    {
+        clearLibrary();
+        outside.deleteFile();
+        writeBank("Quillmoor Demo.qmbank", qmbank::demoBank());
+        writePreset("Real A", preset);
+        writePreset("Sub/Real B", preset);
+        row.make();
+
+        auto p = constructGuarded(row.what);
+        EXPECT_EQ(p->dsp->numSounds(), demoSounds) << row.what;
+        EXPECT_GT(p->nodeCanvas.nodeCount, 0) << row.what;
+        for (float peak : playChord(*p))
+            EXPECT_TRUE(peak > 1e-4f && peak < 4.0f) << row.what << ": " << peak;
+        EXPECT_EQ(sorted(listPresetNames()), sorted({"Real A", "Sub/Real B"}, row.extraNames)) << row.what;
+        EXPECT_EQ(sorted(fileNames(listPresetFolder(presets))),
+                  sorted({"Real A.qmpreset", "Sub"}, row.extraEntries))
+            << row.what;
+        EXPECT_EQ(fileNames(listPresetFolder(presets.getChildFile("Sub"))),
+                  juce::StringArray{"Real B.qmpreset"})
+            << row.what;
+    }
+    outside.deleteFile();
+}
+
+// The only preset is one the reader cannot use: the start is the one without presets (the random
+// canvas, the parameters as a new processor has them, no preset name), and the file is left alone.
+TEST_F(HostileLibrary, AStartPresetThatCannotBeReadGivesTheStartWithoutPresets)
+{
+    juce::MemoryBlock newer = preset;
+    ASSERT_EQ(std::string(static_cast<const char*>(newer.getData()) + 11), "1.2.0");
+    newer[15] = '1';
+    juce::MemoryBlock oversized = preset;
+    oversized.setSize(static_cast<size_t>(kMaxPresetFileBytes) + 1, true);
+    // A canvas of sounds that are not installed.
+    clearLibrary();
+    writeBank("Other.qmbank", bankOf({"Keys_Zeta", "Pads_Eta"}));
+    const juce::MemoryBlock strangers = stateOf(*std::make_unique<PluginProcessor>());
+
+    struct Row
+    {
+        const char* what;
+        juce::String name;
+        juce::MemoryBlock block;
+        bool loads;
+    };
+    const Row rows[] = {
+        {"a whole preset", "Whole", preset, true},
+        {"an empty file", "Empty", {}, false},
+        {"cut in the header", "Header", juce::MemoryBlock(preset.getData(), 5), false},
+        {"cut in the values", "Values", juce::MemoryBlock(preset.getData(), 100), false},
+        {"cut after the node count", "Nodes", juce::MemoryBlock(preset.getData(), 562), false},
+        {"not a state block", "Junk", juce::MemoryBlock("qmpreset? no, just text", 23), false},
+        {"only sounds that are not installed", "Strangers", strangers, false},
+        {"from a newer version", "Newer", newer, false},
+        {"one byte over the size limit", "Huge", oversized, false},
+        {"a name the safe-name check refuses", "tab\there", preset, false},
+    };
+    for (const Row& row : rows)
+    {
+        clearLibrary();
+        writeBank("Quillmoor Demo.qmbank", qmbank::demoBank());
+        writePreset(row.name, row.block);
+        const juce::File file = getPresetsFolder().getChildFile(row.name + kPresetExtension);
+        ASSERT_EQ(listPresetNames(), juce::StringArray{row.name}) << row.what;
+
+        auto p = constructGuarded(row.what);
+        const NodeCanvasData& c = p->nodeCanvas;
+        if (row.loads)
+        {
+            EXPECT_EQ(p->presetName, row.name);
+            EXPECT_EQ(stateOf(*p), preset);
+        }
+        else
+        {
+            EXPECT_TRUE(p->presetName.isEmpty()) << row.what;
+            EXPECT_EQ(c.nodeCount, 12) << row.what;
+            EXPECT_EQ(p->canvasQueue.pushCount(), 1u) << row.what;
+            for (size_t i = 0; i < startValues.size(); ++i)
+                EXPECT_EQ(p->dsp->params[i].value, startValues[i]) << row.what << ", parameter " << i;
+        }
+        EXPECT_EQ(p->pendingMessage.isNotEmpty(), row.name == "Newer") << row.what;
+        for (float peak : playChord(*p))
+            EXPECT_TRUE(peak > 1e-4f && peak < 4.0f) << row.what << ": " << peak;
+        juce::MemoryBlock onDisk;
+        EXPECT_TRUE(file.loadFileAsData(onDisk) && onDisk == row.block) << row.what;
+    }
+}
+} // namespace
