@@ -8,13 +8,12 @@
 
 #include <juce_core/juce_core.h>
 
-bool isPlausibleSavedStateText(const char* text, std::size_t length)
+bool isPlausibleSavedStateText(const char* text)
 {
     if (text == nullptr) return false;
-    length = ::strnlen(text, length);
-    const void* dotAt = std::memchr(text, '.', length);
-    if (dotAt == nullptr) return false;
-    const std::size_t digits = static_cast<std::size_t>(static_cast<const char*>(dotAt) - text);
+    const char* dot = std::strchr(text, '.');
+    if (dot == nullptr) return false;
+    const std::size_t digits = static_cast<std::size_t>(dot - text);
     // INT_MAX has ten digits; more could only overflow the framework's int parse.
     if (digits == 0 || digits > 10) return false;
     std::uint64_t count = 0;
@@ -23,18 +22,19 @@ bool isPlausibleSavedStateText(const char* text, std::size_t length)
         if (text[i] < '0' || text[i] > '9') return false;
         count = count * 10 + static_cast<std::uint64_t>(text[i] - '0');
     }
-    const std::uint64_t encodedChars = length - digits - 1;
+    const std::uint64_t encodedChars = std::strlen(dot + 1);
     return count <= static_cast<std::uint64_t>(INT_MAX) && count <= encodedChars * 3 / 4;
 }
 
 // The framework's own decoder, reached through the name the linker gives it under --wrap, and the
 // guard every other call reaches instead. A member function's object is its first argument.
-bool frameworkFromBase64Encoding(juce::MemoryBlock& block, juce::StringRef text) __asm__("__real_" QM_FROM_BASE64_SYMBOL);
-bool guardedFromBase64Encoding(juce::MemoryBlock& block, juce::StringRef text) __asm__("__wrap_" QM_FROM_BASE64_SYMBOL);
+bool frameworkFromBase64Encoding(juce::MemoryBlock& block,
+                                 juce::StringRef text) __asm__("__real_" QM_FROM_BASE64_SYMBOL);
+bool guardedFromBase64Encoding(juce::MemoryBlock& block,
+                               juce::StringRef text) __asm__("__wrap_" QM_FROM_BASE64_SYMBOL);
 
 bool guardedFromBase64Encoding(juce::MemoryBlock& block, juce::StringRef text)
 {
-    const char* chars = text.text.getAddress();
-    if (!isPlausibleSavedStateText(chars, std::strlen(chars))) return false;
+    if (!isPlausibleSavedStateText(text.text.getAddress())) return false;
     return frameworkFromBase64Encoding(block, text);
 }

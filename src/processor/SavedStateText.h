@@ -1,16 +1,14 @@
 #pragma once
 
-#include <cstddef>
-
 // The framework writes a saved state (an LV2 host's StateString property, the Standalone's
 // "filterState" setting) as text: the block's byte count in decimal, a '.', then six bits per
 // character. Its decoder allocates that count before it reads a character, trusting it whatever
 // it says.
 //
-// True when `text` (the first `length` bytes, or up to a NUL before them) starts with a count the
-// framework itself could have written for it: only decimal digits, within an int, and no more
-// bytes than the characters after the '.' can carry (three per four).
-bool isPlausibleSavedStateText(const char* text, std::size_t length);
+// True when `text` (NUL-terminated) starts with a count the framework itself could have written
+// for it: only decimal digits, within an int, and no more bytes than the characters after the '.'
+// can carry (three bytes per four characters).
+bool isPlausibleSavedStateText(const char* text);
 
 // The linker symbol of juce::MemoryBlock::fromBase64Encoding(juce::StringRef). Every binary
 // that links the shared code is linked with --wrap of it (src/processor/CMakeLists.txt), so each

@@ -404,7 +404,8 @@ TEST(Lv2LilvHost, StateWithAnImplausibleByteCountIsRefused)
     ASSERT_EQ(prior, given) << "a valid state must restore";
 
     const LV2_URID stringType = urids().map(LV2_ATOM__String);
-    const auto text = std::find_if(prior.begin(), prior.end(), [&](const SavedProperty& p) { return p.type == stringType; });
+    const auto text =
+        std::find_if(prior.begin(), prior.end(), [&](const SavedProperty& p) { return p.type == stringType; });
     ASSERT_NE(text, prior.end());
     const std::string value = text->value.c_str();
     const size_t dot = value.find('.');
