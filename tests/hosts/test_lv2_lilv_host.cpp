@@ -29,6 +29,15 @@
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+// Nothing a host hands the instrument makes it allocate anywhere near this much in one piece: an
+// allocation past it (a state's byte count taken on trust) fails the run instead of succeeding.
+extern "C" const char* __asan_default_options()
+{
+    return "max_allocation_size_mb=256";
+}
+#endif
+
 namespace
 {
 constexpr int32_t kMaxBlock = 512;
@@ -277,6 +286,54 @@ class Instance
     AtomBuffer in, out;
 };
 
+// The plug-in's state properties as a host keeps them between save and restore.
+struct SavedProperty
+{
+    LV2_URID key = 0, type = 0;
+    uint32_t flags = 0;
+    std::string value;
+    bool operator==(const SavedProperty&) const = default;
+};
+using SavedState = std::vector<SavedProperty>;
+
+const LV2_State_Interface* stateInterface(LilvInstance* instance)
+{
+    return static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
+}
+
+SavedState saveState(LilvInstance* instance)
+{
+    SavedState state;
+    const auto store = [](LV2_State_Handle h, uint32_t key, const void* value, size_t size, uint32_t type,
+                          uint32_t flags) -> LV2_State_Status
+    {
+        static_cast<SavedState*>(h)->push_back({key, type, flags, std::string(static_cast<const char*>(value), size)});
+        return LV2_STATE_SUCCESS;
+    };
+    stateInterface(instance)->save(lilv_instance_get_handle(instance), store, &state,
+                                   LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, nullptr);
+    return state;
+}
+
+void restoreState(LilvInstance* instance, SavedState& state)
+{
+    const auto retrieve = [](LV2_State_Handle h, uint32_t key, size_t* size, uint32_t* type,
+                             uint32_t* flags) -> const void*
+    {
+        for (const SavedProperty& p : *static_cast<SavedState*>(h))
+            if (p.key == key)
+            {
+                *size = p.value.size();
+                *type = p.type;
+                *flags = p.flags;
+                return p.value.data();
+            }
+        return nullptr;
+    };
+    stateInterface(instance)->restore(lilv_instance_get_handle(instance), retrieve, &state,
+                                      LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, nullptr);
+}
+
 const std::vector<std::array<uint8_t, 3>> kChord{{0x90, 60, 100}, {0x90, 64, 100}, {0x90, 67, 100}, {0x90, 72, 100}};
 const std::vector<std::array<uint8_t, 3>> kChordOff{{0x80, 60, 0}, {0x80, 64, 0}, {0x80, 67, 0}, {0x80, 72, 0}};
 
@@ -328,4 +385,48 @@ TEST(Lv2LilvHost, TwoInstancesAtOnce)
     std::thread tb([&] { hostSession(b); });
     ta.join();
     tb.join();
+}
+
+// A saved state is text: a byte count, a '.', then the data. A count that is negative, overflows,
+// or exceeds what the text could hold is refused before anything is allocated for it: the
+// instance keeps the state it had and keeps playing.
+TEST(Lv2LilvHost, StateWithAnImplausibleByteCountIsRefused)
+{
+    ASSERT_NE(world().plugin, nullptr);
+    Instance donor, inst;
+    ASSERT_TRUE(donor.ok());
+    ASSERT_TRUE(inst.ok());
+    // The donor started with a canvas of its own, which a valid restore hands over whole.
+    SavedState given = saveState(donor.instance);
+    ASSERT_NE(saveState(inst.instance), given);
+    restoreState(inst.instance, given);
+    const SavedState prior = saveState(inst.instance);
+    ASSERT_EQ(prior, given) << "a valid state must restore";
+
+    const LV2_URID stringType = urids().map(LV2_ATOM__String);
+    const auto text =
+        std::find_if(prior.begin(), prior.end(), [&](const SavedProperty& p) { return p.type == stringType; });
+    ASSERT_NE(text, prior.end());
+    const std::string value = text->value.c_str();
+    const size_t dot = value.find('.');
+    ASSERT_NE(dot, std::string::npos);
+    const std::string data = value.substr(dot + 1);
+
+    inst.setActive(true);
+    const std::string pastTheText = std::to_string(data.size() * 3 / 4 + 1);
+    for (const std::string& count : {std::string("-1"), std::string("2147483648"), std::string("4294967295"),
+                                     std::string("18446744073709551615"), std::string("-2147483648"),
+                                     std::string("2147483647"), pastTheText})
+    {
+        SCOPED_TRACE("byte count " + count);
+        SavedState damaged = prior;
+        damaged[static_cast<size_t>(text - prior.begin())].value = count + "." + data + '\0';
+        restoreState(inst.instance, damaged);
+        EXPECT_EQ(saveState(inst.instance), prior) << "the instance must keep its state";
+        float peak = inst.run(kMaxBlock, kChord);
+        for (int i = 0; i < 4; ++i) peak = std::max(peak, inst.run(kMaxBlock));
+        inst.run(kMaxBlock, kChordOff);
+        EXPECT_GT(peak, 1e-4f) << "the instance must keep playing";
+    }
+    inst.setActive(false);
 }
