@@ -132,6 +132,7 @@ void SpaceCanvas::handlePopupResult(int result)
         }
     }
     updateNodes(true);
+    processor->notifyStateChanged();
     if (group == 4 && sound == 0)
     {
         setSoundSpaceShown(false);
@@ -162,6 +163,7 @@ void SpaceCanvas::itemDropped(const SourceDetails& details)
         canvas->dirty = 1;
     }
     updateNodes(true);
+    processor->notifyStateChanged();
 }
 
 void SpaceCanvas::nodeChanged(SpaceNode* node)
@@ -192,6 +194,7 @@ void SpaceCanvas::nodeChanged(SpaceNode* node)
         nodeComp->setNodes(canvas, engine());
     }
     processor->sendNodeCanvasToDSP();
+    processor->notifyStateChanged();
     repaint();
 }
 

@@ -278,6 +278,7 @@ void SpaceCanvas::mouseDown(const juce::MouseEvent& e)
     if (entered)
     {
         updateNodes(true);
+        processor->notifyStateChanged();
         x = getWidth() / 2;
         y = getHeight() / 2;
     }
@@ -357,6 +358,8 @@ void SpaceCanvas::updateMousePos(float x, float y, MouseEventType type)
         if (mode == kCanvasModeExplore) pushMix(processor, mix);
         if (nodeTriangle != nullptr) nodeTriangle->setTriangle(mix, canvas, nodeComp.get());
     }
+    // The stored point is part of the state; a press reports once, as it ends.
+    if (type == mouseUpEvent) processor->notifyStateChanged();
     if (!xyPad) return;
     // The host hears of the change outside the lock.
     if (type == mouseDownEvent && !gestureOpen)
@@ -529,6 +532,7 @@ void SpaceCanvas::buttonClicked(juce::Button* button)
             canvas->dirty = 1;
         }
         updateNodes(true);
+        processor->notifyStateChanged();
         setSoundSpaceShown(false);
         repaint();
     }
@@ -557,6 +561,7 @@ void SpaceCanvas::startTransition(int mixType)
                                 kSpaceHi);
     }
     updateNodes(true);
+    processor->notifyStateChanged();
     {
         const juce::ScopedLock lock(processor->stateLock);
         mix = canvas->getNodeMixForPoint({0.5f, 0.5f}, true, nullptr, true);

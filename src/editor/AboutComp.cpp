@@ -134,7 +134,10 @@ void AboutComp::handleLoadResult(Overlay2D& overlay, PluginProcessor& p, const j
     {
         juce::MemoryBlock data;
         if (file.loadFileAsData(data) && data.getSize() > 0 && data.getSize() <= size_t(kMaxPresetFileBytes))
+        {
             p.setStateInformation(data.getData(), static_cast<int>(data.getSize()));
+            p.notifyStateChanged();
+        }
     }
 }
 
