@@ -277,8 +277,8 @@ void SpaceCanvas::mouseDown(const juce::MouseEvent& e)
     }
     if (entered)
     {
+        // Reported with the point when the press ends.
         updateNodes(true);
-        processor->notifyStateChanged();
         x = getWidth() / 2;
         y = getHeight() / 2;
     }
