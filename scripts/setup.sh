@@ -11,7 +11,7 @@ PACKAGES=(
     libfftw3-dev
     juce-modules-source
     libasound2-dev libjack-jackd2-dev libfreetype-dev libfontconfig1-dev
-    libx11-dev libxcomposite-dev libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev
+    libx11-dev libxcomposite-dev libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev libxtst-dev
     libgl-dev libcurl4-openssl-dev lv2-dev liblilv-dev
     xvfb xauth
     sordi

@@ -96,7 +96,10 @@ void SpaceCanvas::browserItemSelected(SpaceBrowser::Listener::ItemType type, juc
         if (message.isNotEmpty())
             showAlert(message);
         else
+        {
             updateNodes(true);
+            processor->notifyStateChanged();
+        }
         return;
     }
     if (type != SpaceBrowser::Listener::command) return;
@@ -118,6 +121,7 @@ void SpaceCanvas::browserItemSelected(SpaceBrowser::Listener::ItemType type, juc
                 dsp->makeNodeCanvas(canvas, KeySpaceDSP::RandomSet, -1, kRandomLo, kRandomHi);
         }
         updateNodes(true);
+        processor->notifyStateChanged();
     }
     else if (name == "<organize>")
     {

@@ -135,6 +135,7 @@ void SpaceCanvas::handlePopupResult(int result)
         }
     }
     updateNodes(true);
+    processor->notifyStateChanged();
     if (group == 4 && sound == 0)
     {
         setSoundSpaceShown(false);
@@ -165,6 +166,7 @@ void SpaceCanvas::itemDropped(const SourceDetails& details)
         canvas->dirty = 1;
     }
     updateNodes(true);
+    processor->notifyStateChanged();
 }
 
 void SpaceCanvas::nodeChanged(SpaceNode* node)
@@ -195,6 +197,7 @@ void SpaceCanvas::nodeChanged(SpaceNode* node)
         nodeComp->setNodes(canvas, engine());
     }
     processor->sendNodeCanvasToDSP();
+    processor->notifyStateChanged();
     repaint();
 }
 

@@ -280,6 +280,7 @@ void SpaceCanvas::mouseDown(const juce::MouseEvent& e)
     }
     if (entered)
     {
+        // Reported with the point when the press ends.
         updateNodes(true);
         x = getWidth() / 2;
         y = getHeight() / 2;
@@ -368,6 +369,8 @@ void SpaceCanvas::updateMousePos(float x, float y, MouseEventType type)
         if (mode == kCanvasModeExplore) pushMix(processor, mix);
         if (nodeTriangle != nullptr) nodeTriangle->setTriangle(mix, canvas, nodeComp.get());
     }
+    // The stored point is part of the state; a press reports once, as it ends.
+    if (type == mouseUpEvent) processor->notifyStateChanged();
     if (!xyPad) return;
     // The host hears of the change outside the lock.
     if (type == mouseDownEvent && !gestureOpen)
@@ -540,6 +543,7 @@ void SpaceCanvas::buttonClicked(juce::Button* button)
             canvas->dirty = 1;
         }
         updateNodes(true);
+        processor->notifyStateChanged();
         setSoundSpaceShown(false);
         repaint();
     }
@@ -568,6 +572,7 @@ void SpaceCanvas::startTransition(int mixType)
                                 kSpaceHi);
     }
     updateNodes(true);
+    processor->notifyStateChanged();
     {
         const juce::ScopedLock lock(processor->stateLock);
         mix = canvas->getNodeMixForPoint({0.5f, 0.5f}, true, nullptr, true);

@@ -141,7 +141,10 @@ void AboutComp::handleLoadResult(Overlay2D& overlay, PluginProcessor& p, const j
         if (readRegularFile(file.getFullPathName().toStdString(), static_cast<size_t>(kMaxPresetFileBytes), data) ==
                 FileReadStatus::ok &&
             !data.empty())
+        {
             p.setStateInformation(data.data(), static_cast<int>(data.size()));
+            p.notifyStateChanged();
+        }
     }
 }
 

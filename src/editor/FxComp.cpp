@@ -98,6 +98,7 @@ void FxComp::makeFxEditor()
     if (s == kFxSlotBinaural)
     {
         stereoBox = std::make_unique<StereoBox>(first, c);
+        stereoBox->onEdited = [p = processor] { p->notifyStateChanged(); };
         stereoBox->setTopLeftPosition(kEditorLeft, y0);
         addAndMakeVisible(*stereoBox);
         x0 = kEditorLeft + 162;

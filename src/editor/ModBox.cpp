@@ -39,10 +39,11 @@ void ModBox::applySync()
     knobs[kLfoParamSyncSpeed]->setVisible(synced);
 }
 
-void ModBox::knobChanged(int paramIndex, float, ChangeType)
+void ModBox::knobChanged(int paramIndex, float, ChangeType changeType)
 {
     if (type == modTypeLfo && paramIndex == params[kLfoParamSync].index) applySync();
     waveBox.repaint();
+    if ((changeType == dragEnd || changeType == singleChange) && onEdited) onEdited();
 }
 
 void ModBox::paint(juce::Graphics& g)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "editor/Knob.h"
@@ -18,6 +20,9 @@ class ModBox : public juce::Component, public Knob::Listener
 
     const juce::OwnedArray<Knob>& getKnobs() const noexcept { return knobs; }
     WaveBox& getWaveBox() noexcept { return waveBox; }
+
+    // Called when a knob's edit is complete (a drag's end or a single change).
+    std::function<void()> onEdited;
 
   private:
     // An LFO shows one of its two Speed knobs: the division while Sync is on, else the free rate.

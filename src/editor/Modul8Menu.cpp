@@ -13,6 +13,7 @@ Modul8Menu::Modul8Menu(PluginProcessor* p, Knob::Listener* knobListener) : proce
     auto addBox = [&](ModType type, const juce::String& name, int first, int count)
     {
         auto* box = boxes.add(new ModBox(type, name, &params[first], count, groupColour(boxes.size())));
+        box->onEdited = [p = processor] { p->notifyStateChanged(); };
         addAndMakeVisible(box);
         box->setTopLeftPosition(20, y);
         y += 86;

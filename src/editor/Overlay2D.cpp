@@ -325,6 +325,10 @@ void Overlay2D::knobChanged(int paramIndex, float, ChangeType type)
                 host->reportEditorValue(Step::gestureChange);
         }
 
+    // Once per edit, host parameters included: some hosts (Ardour with LV2) do not count a
+    // parameter the plug-in reports as a change of their project.
+    if (type == dragEnd || type == singleChange) processor->notifyStateChanged();
+
     if (paramIndex == params[kParamPolyphony].index)
         updateMenuButton(0);
     else if (paramIndex >= params[kFirstLfoParam].index && paramIndex <= params[kNumEngineParams - 1].index)
@@ -347,11 +351,14 @@ void Overlay2D::buttonClicked(juce::Button* b)
         if (b == topTabs[static_cast<size_t>(i)].get())
         {
             clearOverlays();
+            bool changed = false;
             {
                 const juce::ScopedLock lock(processor->stateLock);
+                changed = processor->nodeCanvas.mode != i;
                 processor->nodeCanvas.mode = i;
             }
             processor->sendNodeCanvasToDSP();
+            if (changed) processor->notifyStateChanged();
             if (spaceCanvas != nullptr) spaceCanvas->canvasModeChanged(false);
             highlightTabs(i);
             return;

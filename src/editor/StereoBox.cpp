@@ -79,6 +79,7 @@ void StereoBox::paint(juce::Graphics& g)
 void StereoBox::mouseDown(const juce::MouseEvent& e)
 {
     dragging = handle->getBounds().contains(e.getPosition());
+    moved = false;
     if (dragging) lastMouse = e.getPosition();
 }
 
@@ -86,6 +87,7 @@ void StereoBox::mouseDrag(const juce::MouseEvent& e)
 {
     if (!dragging) return;
     const juce::Point<int> delta = e.getPosition() - lastMouse;
+    moved = moved || delta != juce::Point<int>();
     lastMouse = e.getPosition();
     const int w = handle->getWidth(), h = handle->getHeight();
     const int nx = std::min(handle->getX() + delta.x, kArea - w - 2);
@@ -99,5 +101,8 @@ void StereoBox::mouseDrag(const juce::MouseEvent& e)
 
 void StereoBox::mouseUp(const juce::MouseEvent&)
 {
+    const bool edited = dragging && moved;
     dragging = false;
+    moved = false;
+    if (edited && onEdited) onEdited();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -26,8 +27,12 @@ class StereoBox : public juce::Component
     void placeHandle();
     juce::ImageComponent& getHandle() noexcept { return *handle; }
 
+    // Called when a drag that moved the handle ends (the two records hold its result).
+    std::function<void()> onEdited;
+
   private:
     bool dragging = false;
+    bool moved = false;
     juce::Point<int> lastMouse;
     juce::Image keyboardImage{juce::Image::ARGB, 50, 18, true};
     juce::Image legendImage{juce::Image::ARGB, 44, 16, true};

@@ -71,6 +71,7 @@ PluginProcessor::PluginProcessor()
 
 PluginProcessor::~PluginProcessor()
 {
+    cancelPendingUpdate();
     gNumInstances.fetch_sub(1);
     dsp.reset();
 }
@@ -100,6 +101,18 @@ void PluginProcessor::sendNodeCanvasToDSP()
         canvasQueue.push(nodeCanvas);
     }
     sendChangeMessage();
+}
+
+void PluginProcessor::notifyStateChanged()
+{
+    triggerAsyncUpdate();
+}
+
+void PluginProcessor::handleAsyncUpdate()
+{
+    // The LV2 wrapper answers with state:StateChanged on its next run, the VST3 wrapper with a
+    // dirty flag for the host's project.
+    updateHostDisplay(ChangeDetails().withNonParameterStateChanged(true));
 }
 
 juce::String PluginProcessor::getFxName(int slot)

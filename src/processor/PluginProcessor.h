@@ -22,7 +22,8 @@ extern std::atomic<double> gOnSeconds;
 // queues between threads and the canvas the editor edits.
 class PluginProcessor : public juce::AudioProcessor,
                         public juce::ChangeBroadcaster,
-                        public PluginParam::Listener
+                        public PluginParam::Listener,
+                        private juce::AsyncUpdater
 {
   public:
     PluginProcessor();
@@ -53,6 +54,11 @@ class PluginProcessor : public juce::AudioProcessor,
 
     // Pushes a copy of nodeCanvas to the engine (the editor changed it) and empties presetName.
     void sendNodeCanvasToDSP();
+    // The editor calls this after each edit that changes what getStateInformation writes, so that
+    // the host counts its project as changed (hosts that save only a changed project would otherwise
+    // lose the edit). Message thread only. A burst of calls reaches the host as one message, posted
+    // later: never call it for the host's own state or parameter calls, which the host already knows.
+    void notifyStateChanged();
     // Name of effect slot `slot` in chain order; "Unknown FX!" outside it.
     static juce::String getFxName(int slot);
 
@@ -106,6 +112,7 @@ class PluginProcessor : public juce::AudioProcessor,
     NodeCanvasData nodeCanvas;
 
   private:
+    void handleAsyncUpdate() override;
     // Reads the sound banks into soundStorage; the references point into it.
     std::vector<SoundDataRef> loadSoundBanks();
     // The first canvas when no preset is loaded: a random neighbourhood of sounds, its mix at the

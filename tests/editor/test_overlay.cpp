@@ -16,7 +16,15 @@
 #include "editor/OpenGLComp.h"
 #include "editor/Overlay2D.h"
 #include "editor/SettingsComp.h"
+#include "editor/StereoBox.h"
 #include "editor/TopBarButtons.h"
+
+namespace juce
+{
+// The framework's own host-driven loops dispatch through this; modal loops are off, so there is no
+// public way to deliver the messages posted so far.
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
+} // namespace juce
 
 namespace
 {
@@ -56,6 +64,27 @@ struct Rig
     void event(int kind, int i = 0) { overlay.handleMessage(std::array{SynthEvent{kind, i, 0.5f}}.data()); }
 };
 
+// The processor's reports to the host that its state changed beyond its parameters.
+struct StateReports : juce::AudioProcessorListener
+{
+    explicit StateReports(juce::AudioProcessor& p) : processor(p) { processor.addListener(this); }
+    ~StateReports() override { processor.removeListener(this); }
+    // How many arrived once the messages posted so far are delivered.
+    int delivered()
+    {
+        while (juce::dispatchNextMessageOnSystemQueue(true))
+        {
+        }
+        return count;
+    }
+    void audioProcessorParameterChanged(juce::AudioProcessor*, int, float) override {}
+    void audioProcessorChanged(juce::AudioProcessor*, const ChangeDetails& details) override
+    {
+        count += details.nonParameterStateChanged ? 1 : 0;
+    }
+    juce::AudioProcessor& processor;
+    int count = 0;
+};
 } // namespace
 
 TEST(Knob, DragLawSnapsAndTheResidual)
@@ -195,6 +224,79 @@ TEST(Overlay, EveryHostGestureThatBeginsEnds)
         rig.processor.getHostParam(0)->addListener(&host);
         act(rig, *rig.overlay.getPerfKnob(0));
         EXPECT_EQ(host.log, expected) << name;
+    }
+}
+
+TEST(Overlay, EditsTellTheHostOnceAndTheHostsOwnCallsDoNot)
+{
+    const auto drag = [](Knob& k) {
+        k.mouseDown(mouse(k, 30)), k.mouseDrag(mouse(k, 20)), k.mouseDrag(mouse(k, 10)),
+            k.mouseUp(mouse(k, 15));
+    };
+    const auto page = [](Rig& r, int menu) { return r.overlay.setActiveMenu(menu), r.overlay.getMenuPage(); };
+    const auto stereo = [&page](Rig& r)
+    {
+        auto* fx = dynamic_cast<FxComp*>(page(r, 2));
+        fx->buttonClicked(fx->getNameButton(0));
+        return fx->getStereoBox();
+    };
+    const auto press = [](juce::Component& c, int x, int y, int dx)
+    { c.mouseDown(mouseAt(c, x, y)), c.mouseDrag(mouseAt(c, x + dx, y)), c.mouseUp(mouseAt(c, x + dx, y)); };
+    using Act = std::function<void(Rig&)>;
+    // clang-format off
+    const std::tuple<const char*, Act, int> rows[] = {
+        {"a performance knob's drag", [&](Rig& r) { drag(*r.overlay.getPerfKnob(1)); }, 1},
+        {"a drag not yet released", [](Rig& r) {
+            Knob& k = *r.overlay.getPerfKnob(1);
+            k.mouseDown(mouse(k, 30)), k.mouseDrag(mouse(k, 20));
+         }, 0},
+        {"a reset from a knob's menu", [](Rig& r) { popupCallback(2000, r.overlay.getPerfKnob(0)); }, 1},
+        {"a settings knob", [&](Rig& r) { drag(*dynamic_cast<SettingsComp*>(page(r, 0))->getKnobs()[0]); }, 1},
+        {"a modulation slot", [&](Rig& r) { drag(*dynamic_cast<Modul8Menu*>(page(r, 1))->getSlotKnobs()[1]); }, 1},
+        {"a modulation box's knob", [&](Rig& r) {
+            popupCallback(2000, dynamic_cast<Modul8Menu*>(page(r, 1))->getBoxes()[0]->getKnobs()[1]);
+         }, 1},
+        {"an effect switch", [&](Rig& r) {
+            auto* fx = dynamic_cast<FxComp*>(page(r, 2));
+            fx->buttonClicked(fx->getOnButton(1));
+         }, 1},
+        {"the stereo area's drag", [&](Rig& r) {
+            StereoBox* box = stereo(r);
+            const auto at = box->getHandle().getBounds().getCentre();
+            press(*box, at.x, at.y, 20);
+         }, 1},
+        {"a press on the stereo area that moves nothing", [&](Rig& r) {
+            StereoBox* box = stereo(r);
+            const auto at = box->getHandle().getBounds().getCentre();
+            press(*box, at.x, at.y, 0);
+         }, 0},
+        {"another mode's tab", [](Rig& r) { r.overlay.buttonClicked(r.overlay.getTopTab(kCanvasModeExplore)); }, 1},
+        {"the open mode's tab", [](Rig& r) { r.overlay.buttonClicked(r.overlay.getTopTab(kCanvasModeXYPad)); }, 0},
+        {"a press and drag on the canvas", [&](Rig& r) { press(*r.overlay.getSpaceCanvas(), 300, 200, 30); }, 1},
+        {"the browser's Random", [](Rig& r) {
+            r.overlay.getSpaceCanvas()->browserItemSelected(SpaceBrowser::Listener::command, "Random", {});
+         }, 1},
+        {"Clear All", [](Rig& r) { r.overlay.getSpaceCanvas()->handlePopupResult(1); }, 1},
+        {"the host's restore, in another mode", [](Rig& r) {
+            juce::MemoryBlock block;
+            r.processor.nodeCanvas.mode = kCanvasModeKeyboard;
+            r.processor.getStateInformation(block);
+            r.processor.nodeCanvas.mode = kCanvasModeXYPad;
+            r.processor.setStateInformation(block.getData(), static_cast<int>(block.getSize()));
+            r.event(kSynthEventPresetsChanged, -1);
+         }, 0},
+        {"the host's parameter change", [](Rig& r) {
+            r.processor.getHostParam(0)->setValue(0.3f);
+            r.event(kSynthEventParamChanged, 0);
+         }, 0}};
+    // clang-format on
+    for (const auto& [name, act, expected] : rows)
+    {
+        Rig rig;
+        StateReports reports(rig.processor);
+        EXPECT_EQ(reports.delivered(), 0) << "opening the editor, before " << name;
+        act(rig);
+        EXPECT_EQ(reports.delivered(), expected) << name;
     }
 }
 
