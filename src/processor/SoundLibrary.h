@@ -17,9 +17,10 @@ inline constexpr int64_t kMaxSoundLibraryBytes = int64_t{512} << 20;
 inline constexpr int64_t kMaxBankInflation = 1032;
 
 // Reads every "*.qmbank" archive under folder (sub-folders included, each real folder once, links
-// leading outside folder not followed, FIFOs and devices passed over) into storage, entry after entry, and gives one reference per archive entry in reading order.
-// storage is sized once; every reference's data points into it and stays valid as long as
-// storage is neither resized nor destroyed. Directory entries, unreadable entries and entries a
+// leading outside folder not followed, FIFOs and devices passed over) into storage, entry after
+// entry, and gives one reference per archive entry in reading order. storage is sized once; every
+// reference's data points into it and stays valid as long as storage is neither resized nor
+// destroyed. Directory entries, unreadable entries and entries a
 // second pass no longer finds give empty references (size 0, data null); a file that is not a
 // readable zip archive gives none. The references' names are the entry names cut to 63 bytes.
 // Returns the number of references (refs.size()); never throws on bad files.
