@@ -20,7 +20,10 @@ cp "$build"/banks/*.qmbank "$XDG_DATA_HOME/Velmora/Quillmoor Sounds/"
 export LV2_PATH="$art/LV2"
 cp -r "$art/VST3/Quillmoor.vst3" "$HOME/.vst3/"
 if [ "$kind" = VST3 ]; then
-    /usr/lib/ardour7/ardour-vst3-scanner "$HOME/.vst3/Quillmoor.vst3" >/dev/null 2>&1 || true
+    # The scanner finds Ardour's own libraries only through the library path; without a cache entry
+    # the headless session cannot find the plug-in at all.
+    LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst3-scanner "$HOME/.vst3/Quillmoor.vst3" \
+        >"$work/scan.log" 2>&1 || { echo "VST3 scan failed"; tail -n 5 "$work/scan.log"; exit 1; }
     id=Quillmoor
 else
     id=https://velmora.example/plugins/quillmoor
@@ -30,6 +33,12 @@ for i in $(seq 1 "$runs"); do
     s="$work/s$i"
     QM_SESSION_DIR="$s" QM_PLUGIN_URI="$id" QM_PLUGIN_TYPE="$kind" \
         timeout 120 ardour7-lua "$here/make_session.lua" >"$work/make$i.log" 2>&1
+    # A session without the plug-in would export silence and pass.
+    if ! grep -q "session ready" "$work/make$i.log"; then
+        failed=$((failed + 1))
+        echo "run $i: no session"; grep -E "Error" "$work/make$i.log" | head -n 3
+        continue
+    fi
     python3 "$here/set_range.py" "$s/qm.ardour" 9
     MALLOC_CHECK_=3 timeout 300 ardour7-export -o "$work/out$i.wav" "$s" qm >"$work/export$i.log" 2>&1
     rc=$?
