@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/CF.h"
 #include "engine/modulation/CanonRandom.h"
@@ -137,17 +138,27 @@ template <int kCapacity>
 void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* active, int count, float corr,
                                           float spread) noexcept
 {
-    alignas(32) std::array<int32_t, kCapacity> drawKind;
-    const int n = count < kCapacity ? count : kCapacity;
+    constexpr int kGroup = 8;
+    // Room for a whole group of eight past the last source, none of which draws.
+    alignas(32) std::array<int32_t, kCapacity + kGroup> drawKind;
+    const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
     bandlim::advancePhases(n, stepBy, active, phase.data(), drawKind.data());
+    std::memset(drawKind.data() + n, 0, kGroup * sizeof(int32_t));
 
-    // Fresh targets in source order, in batches from the canonical generator.
+    // Fresh targets in source order, in batches from the canonical generator. A hop draws for few
+    // of its sources, so a group of eight without a draw is passed over after one test.
     std::array<int32_t, kCapacity> pending;
     int drawCount = 0;
-    for (int i = 0; i < n; ++i)
+    for (int group = 0; group < n; group += kGroup)
     {
-        pending[static_cast<std::size_t>(drawCount)] = i;
-        drawCount += drawKind[static_cast<std::size_t>(i)] != 0 ? 1 : 0;
+        uint64_t kinds[kGroup / 2];
+        std::memcpy(kinds, drawKind.data() + group, sizeof kinds);
+        if ((kinds[0] | kinds[1] | kinds[2] | kinds[3]) == 0) continue;
+        for (int i = group; i < group + kGroup; ++i)
+        {
+            pending[static_cast<std::size_t>(drawCount)] = i;
+            drawCount += drawKind[static_cast<std::size_t>(i)] != 0 ? 1 : 0;
+        }
     }
     constexpr int kBatch = kCanonRandMaxBatch / 4;
     for (int first = 0; first < drawCount; first += kBatch)

@@ -253,8 +253,10 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
     constexpr int kPairs = KeyVoice::kMaxSharePairs;
     const int offset = std::clamp(hh.shareOffset, 0, kPairs);
     const int used = std::min(count + offset, kPairs);
-    const CF* __restrict shareNew = hh.shareNew;
-    const CF* __restrict shareOld = hh.shareOld;
+    const float* __restrict newRe = hh.shareNew->re.data();
+    const float* __restrict newIm = hh.shareNew->im.data();
+    const float* __restrict oldRe = hh.shareOld->re.data();
+    const float* __restrict oldIm = hh.shareOld->im.data();
     const float nW = hh.shareNewWeight;
     const float oW = hh.shareOldWeight;
     // Whole groups of eight (the tables hold whole groups), so that no scalar remainder loop runs;
@@ -263,13 +265,13 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
     for (int g = 0; g < used; g += voicehop::kLanes8)
     for (int j = g; j < g + voicehop::kLanes8; ++j)
     {
-        pairRe[j] = nW * shareNew[j].re + oW * shareOld[j].re;
-        pairIm[j] = nW * shareNew[j].im + oW * shareOld[j].im;
+        pairRe[j] = nW * newRe[j] + oW * oldRe[j];
+        pairIm[j] = nW * newIm[j] + oW * oldIm[j];
     }
     for (int j = used; j < count + offset; ++j)
     {
-        pairRe[j] = nW * shareNew[kPairs - 1].re + oW * shareOld[kPairs - 1].re;
-        pairIm[j] = nW * shareNew[kPairs - 1].im + oW * shareOld[kPairs - 1].im;
+        pairRe[j] = nW * newRe[kPairs - 1] + oW * oldRe[kPairs - 1];
+        pairIm[j] = nW * newIm[kPairs - 1] + oW * oldIm[kPairs - 1];
     }
 }
 

@@ -211,8 +211,14 @@ struct KeyVoice
     static constexpr int kMaxSharePairs = 416;
     // Stereo share decorrelation: two tables of smoothly renewed random complex pairs. While
     // shareCounter runs from 0 to 1 the voice crossfades from table 1 - shareNewTable to table
-    // shareNewTable; each time it passes 1 the old table is refilled and the roles swap.
-    std::array<std::array<CF, kMaxSharePairs>, 2> sharePairs{};
+    // shareNewTable; each time it passes 1 the old table is refilled and the roles swap. Real and
+    // imaginary parts in arrays of their own, as the per-harmonic crossfade of the tables reads them.
+    struct SharePairTable
+    {
+        alignas(32) std::array<float, kMaxSharePairs> re{};
+        alignas(32) std::array<float, kMaxSharePairs> im{};
+    };
+    std::array<SharePairTable, 2> sharePairs{};
     int32_t shareNewTable = 0;
     float shareCounter = 0.0f;
     // ---- end of block-rendering state ----

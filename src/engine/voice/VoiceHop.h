@@ -153,8 +153,8 @@ struct HarmonicHop
     int shareOffset = 0;
     float shareOldWeight = 0.0f;
     float shareNewWeight = 0.0f;
-    const CF* shareOld = nullptr;
-    const CF* shareNew = nullptr;
+    const KeyVoice::SharePairTable* shareOld = nullptr;
+    const KeyVoice::SharePairTable* shareNew = nullptr;
     bool sharing = false;
     bool binaural = false;
     int farEar = 1;

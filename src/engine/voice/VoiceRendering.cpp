@@ -239,8 +239,8 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     int shareOffset = 0;
     float shareOldWeight = 0.0f;
     float shareNewWeight = 0.0f;
-    const CF* shareOld = nullptr;
-    const CF* shareNew = nullptr;
+    const KeyVoice::SharePairTable* shareOld = nullptr;
+    const KeyVoice::SharePairTable* shareNew = nullptr;
     if (sharing)
     {
         const float stf = v.shareTime * f;
@@ -260,15 +260,17 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
                 float r[kCanonRandMaxBatch];
                 getCanonRandFloats(r, 2 * n);
                 for (int i = 0; i < n; ++i)
-                    table[static_cast<std::size_t>(first + i)] = {kUnitComplexScale * r[2 * i],
-                                                                  kUnitComplexScale * r[2 * i + 1]};
+                {
+                    table.re[static_cast<std::size_t>(first + i)] = kUnitComplexScale * r[2 * i];
+                    table.im[static_cast<std::size_t>(first + i)] = kUnitComplexScale * r[2 * i + 1];
+                }
             }
             v.shareCounter = std::isfinite(v.shareCounter) ? fraction(v.shareCounter) : 0.0f;
         }
         shareOldWeight = crossfadeOld(v.shareCounter);
         shareNewWeight = crossfadeOld(1.0f - v.shareCounter);
-        shareNew = v.sharePairs[static_cast<std::size_t>(v.shareNewTable)].data();
-        shareOld = v.sharePairs[static_cast<std::size_t>(v.shareNewTable ^ 1)].data();
+        shareNew = &v.sharePairs[static_cast<std::size_t>(v.shareNewTable)];
+        shareOld = &v.sharePairs[static_cast<std::size_t>(v.shareNewTable ^ 1)];
     }
 
     // Binaural: the ear away from the sound hears it shadowed and delayed.

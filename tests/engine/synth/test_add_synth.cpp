@@ -199,16 +199,22 @@ TEST(AddSynthRing, HandOutAndOnsetsWrapAroundTheRing)
 
 // A bank of sources stepped together gives exactly what single steps give, draws included: white,
 // slow, fast, negative and NaN steps side by side, over enough calls to cross many targets, with an
-// inactive source that neither moves nor draws. Slow steps crossfade smoothly (slope of the cubic
+// inactive source that neither moves nor draws. The sources sit in three groups of eight, with idle
+// sources and a group end between them, so that groups without a draw are passed over. Slow steps crossfade smoothly (slope of the cubic
 // <= 1.5) at unit power; full correlation without spread gives two equal outputs at any step.
 TEST(BandLimNoiseCS, BankStepMatchesSingleStepsOfUnitPower)
 {
     constexpr int kSources = 5;
     std::array<BandLimNoiseCS, kSources> single{};
-    BandLimNoiseBank<8> bank;
+    BandLimNoiseBank<24> bank;
+    constexpr std::array<std::size_t, kSources> kAt = {0, 9, 12, 17, 21}; // source k is bank source kAt[k]
     std::array<CF, kSources> want1{}, want2{};
     std::array<std::array<float, 8>, 4> got{};
     const std::array<int32_t, 8> active = {1, 1, 0, 1, 1};
+    std::array<int32_t, 24> bankActive{};
+    std::array<float, 24> bankStep{};
+    for (size_t k = 0; k < kSources; ++k)
+        bankActive[kAt[k]] = active[k];
     double power = 0.0;
     // clang-format off
     struct Row { std::array<float, 8> step; float corr, spread; };
@@ -233,22 +239,24 @@ TEST(BandLimNoiseCS, BankStepMatchesSingleStepsOfUnitPower)
             }
             const uint32_t seedAfter = getCanonRandSeed();
             setCanonRandSeed(4242u + call);
-            bank.advance(step.data(), active.data(), kSources, corr, spread);
+            for (size_t k = 0; k < kSources; ++k)
+                bankStep[kAt[k]] = step[k];
+            bank.advance(bankStep.data(), bankActive.data(), 22, corr, spread);
             for (size_t k = 0; k < kSources; ++k)
             {
                 const bool white = step[k] > bandlim::kWhiteStep;
                 const auto value = [&](const auto& oldValue, const auto& newValue) {
-                    return bandlim::crossfaded(white, bank.phase[k], oldValue[k], newValue[k]);
+                    return bandlim::crossfaded(white, bank.phase[kAt[k]], oldValue[kAt[k]], newValue[kAt[k]]);
                 };
                 got[0][k] = value(bank.old1Re, bank.new1Re), got[1][k] = value(bank.old1Im, bank.new1Im);
                 got[2][k] = value(bank.old2Re, bank.new2Re), got[3][k] = value(bank.old2Im, bank.new2Im);
             }
             ASSERT_EQ(getCanonRandSeed(), seedAfter);
             for (size_t k = 0; k < kSources; ++k)
-                ASSERT_TRUE(active[k] == 0 ? bank.phase[k] == 0.0f && bank.new1Re[k] == 0.0f
+                ASSERT_TRUE(active[k] == 0 ? bank.phase[kAt[k]] == 0.0f && bank.new1Re[kAt[k]] == 0.0f
                                            : got[0][k] == want1[k].re && got[1][k] == want1[k].im &&
                                                  got[2][k] == want2[k].re && got[3][k] == want2[k].im &&
-                                                 bank.phase[k] == single[k].phase)
+                                                 bank.phase[kAt[k]] == single[k].phase)
                     << "call " << call << " source " << k;
         }
     EXPECT_NEAR(power / 10000, 1.0, 0.3);
