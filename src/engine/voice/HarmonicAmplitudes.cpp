@@ -190,6 +190,15 @@ struct BandRows
     }
     [[gnu::always_inline]] void operator()(int h, voicehop::F8* part) const noexcept
     {
+        // Above the lowest harmonics eight neighbours mostly share one band (the position index
+        // never falls as h rises, so equal ends mean all equal): its row spread over the lanes.
+        const int32_t first = std::min(harmBandPos[index[h]], top);
+        if (first == std::min(harmBandPos[index[h + voicehop::kLanes8 - 1]], top))
+        {
+            for (int p = 0; p < KeySpaceDSP::kNumBandAtParts; ++p)
+                part[p] = voicehop::F8{} + rows[first][p];
+            return;
+        }
         transposedRows(rows, harmBandPos, index + h, top, part);
     }
 };
