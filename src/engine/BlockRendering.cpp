@@ -84,6 +84,7 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
         hop.hostPos = hostPlaying != 0 ? &runningPosition : nullptr;
         modulators->process(globalMod, hop.hopSeconds, hop.beats, hop.hostPos, nullptr, false);
 
+        resetModulation();
         const int count = std::clamp(voiceCount, 0, kMaxVoices);
         for (int i = 0; i < count; ++i)
             renderVoiceHop(voices[static_cast<std::size_t>(i)], hop, chains);

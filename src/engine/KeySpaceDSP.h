@@ -77,8 +77,11 @@ class KeySpaceDSP
 
     // Builds the routing of the eight modulation slots.
     void buildModChains(ModChains& chains) const noexcept;
-    // Resets every modulation target's modulated value to its value and adds the routed modulation
-    // of this voice. With chains null the routing is built on the spot.
+    // Sets every modulation target's modulated value to its value.
+    void resetModulation() noexcept;
+    // Adds the routed modulation of this voice to the plain values. With chains null every target
+    // is reset first and the routing is built on the spot; given chains, only their targets are
+    // reset, so since the last resetModulation() nothing but this routing may have moved a target.
     void applyModulationForVoice(KeyVoice* voice, ModChains* chains) noexcept;
     // The voice's mix for the canvas mode, with node entries replaced by sound indices (-1 for an
     // entry that names no sound of this engine).

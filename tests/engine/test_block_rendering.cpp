@@ -273,3 +273,35 @@ TEST(BlockRendering, ParameterExtremesAndHostileSoundsKeepTheOutputFinite)
         param.value = saved;
     }
 }
+
+TEST(BlockRendering, EachVoiceModulatesThePlainValuesAlone)
+{
+    resetSeeds();
+    EngineRig rig({qmtest::fundamentalOnlySound()}, kRate);
+    KeySpaceDSP& dsp = rig.dsp();
+    rig.setAllEffects(false);
+    rig.pushCanvas({0}, {1.0f});
+    // Two slots on one target: the constant by velocity, and the constant alone.
+    constexpr int kTarget = 2;
+    setSlot(dsp, 0, 5, 2.0f, 1, kTarget);
+    setSlot(dsp, 1, 5, 1.0f, 0, kTarget);
+    const auto routed = size_t(dsp.modTargets[kTarget]);
+    const auto other = size_t(dsp.modTargets[kTarget + 1]);
+    const float scale = dsp.modTargetScales[kTarget];
+    ASSERT_EQ(qmtest::noteOn(dsp, 60, 127), 0);
+    ASSERT_EQ(qmtest::noteOn(dsp, 64, 40), 1);
+    std::vector<float> l, r;
+    // After each block the routed target holds the last voice's modulation on its value, not a sum
+    // over voices or hops, and a target no slot routes follows its value from one block to the next.
+    for (const float plain : {dsp.params[routed].value, 0.25f})
+    {
+        dsp.params[routed].value = plain;
+        dsp.params[other].value = plain + 1.0f;
+        rig.render(1024, 512, l, r);
+        float expected = plain;
+        expected += 2.0f * scale * dsp.voices[1].velocity;
+        expected += 1.0f * scale;
+        EXPECT_FLOAT_EQ(dsp.params[routed].modValue, expected);
+        EXPECT_EQ(dsp.params[other].modValue, plain + 1.0f);
+    }
+}

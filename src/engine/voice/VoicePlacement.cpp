@@ -59,20 +59,33 @@ void KeySpaceDSP::buildModChains(ModChains& chains) const noexcept
     }
 }
 
-void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) noexcept
+void KeySpaceDSP::resetModulation() noexcept
 {
     for (const int target : modTargets)
         if (target >= 0 && target < static_cast<int>(params.size()))
             params[static_cast<size_t>(target)].modValue = params[static_cast<size_t>(target)].value;
-    if (voice == nullptr) return;
+}
 
+void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) noexcept
+{
     ModChains local;
     if (chains == nullptr)
     {
+        resetModulation();
+        if (voice == nullptr) return;
         buildModChains(local);
         chains = &local;
     }
-    if (chains->count <= 0) return;
+    const int count = std::min(chains->count, kNumModSlots);
+    // Given chains, the targets were all reset once for the hop, and voices since then moved only
+    // the chains' own; all of them first, as two slots may share a target.
+    for (int i = 0; i < count; ++i)
+    {
+        const int target = chains->entries[static_cast<size_t>(i)].target;
+        if (target >= 0 && target < static_cast<int>(params.size()))
+            params[static_cast<size_t>(target)].modValue = params[static_cast<size_t>(target)].value;
+    }
+    if (voice == nullptr || count <= 0) return;
 
     const ChannelState& ch = channelState(voice->channel);
     std::array<float, 6> scalers = {1.0f,
@@ -88,7 +101,6 @@ void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) no
                                     voice->mod.env[1].value,
                                     1.0f};
 
-    const int count = std::min(chains->count, kNumModSlots);
     for (int i = 0; i < count; ++i)
     {
         const ModChainEntry& e = chains->entries[static_cast<size_t>(i)];
