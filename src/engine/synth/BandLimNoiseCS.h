@@ -139,6 +139,9 @@ void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* ac
                                           float spread) noexcept
 {
     constexpr int kGroup = 8;
+    // The group loop below also writes pending entries for the lanes past the last source of a
+    // partial group; with whole groups of capacity they stay inside pending.
+    static_assert(kCapacity % kGroup == 0, "the noise bank holds whole groups of eight sources");
     // Room for a whole group of eight past the last source, none of which draws.
     alignas(32) std::array<int32_t, kCapacity + kGroup> drawKind;
     const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
