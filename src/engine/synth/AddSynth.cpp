@@ -78,12 +78,11 @@ void AddSynth::reset(float newSampleRate) noexcept
 {
     sampleRate = newSampleRate;
     binsPerHz = newSampleRate > 0.0f ? kBinsPerHzNumerator / newSampleRate : 0.0f;
-    std::fill(spectrum.begin(), spectrum.end(), 0.0f);
+    clearSpectrum();
     for (auto& ring : rings)
         std::fill(ring.begin(), ring.end(), 0.0f);
     std::fill(frame.begin(), frame.end(), 0.0f);
     std::fill(onsetOut.begin(), onsetOut.end(), 0.0f);
-    partialsAdded = 0;
     silentHops = kSilentHopsWhenEmpty;
     writePos = 0;
     readPos = 0;
@@ -344,11 +343,11 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
     PreparedChunk chunk;
     lanes::I4 firstLo = lanes::splatI(lo);
     lanes::I4 firstHi = lanes::splatI(hi);
-    // The window starts on the lowest bins, which hold zeros like every bin between calls.
+    // The window starts on the lowest bins (which may hold partials gathered earlier in the hop).
     int wat = 0;
     F4 r[kTaps];
     for (int k = 0; k < kTaps; ++k)
-        r[k] = F4{};
+        r[k] = loadBin(bins + kPartialBinValues * k);
     for (int start = 0; start < count; start += kChunk)
     {
         const int n = std::min(kChunk, count - start);
@@ -387,29 +386,39 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
     }
 }
 
+// Spreads count partials into the partial bins and widens lo..hi to the bins touched.
 template <class Amps>
-void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quality) noexcept
+void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quality, int& lo, int& hi) noexcept
 {
     if (count < 1) return;
     const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
     const int rowShift = kPosFracBits - kASTabBits[size_t(q)];
     const float* table = kASTabPtrs[size_t(q)];
     float* bins = s.partialBins.data();
-    int lo = kSpecHighestBin + 1;
-    int hi = kSpecLowestBin - 1;
+    // The call's own range first: addPartials checks it for partials outside the spectrum.
+    int callLo = kSpecHighestBin + 1;
+    int callHi = kSpecLowestBin - 1;
     switch (q)
     {
-    case 0: addPartials<kASTabSizes[0], false>(pos, amps, count, table, rowShift, bins, lo, hi); break;
-    case 1: addPartials<kASTabSizes[1], false>(pos, amps, count, table, rowShift, bins, lo, hi); break;
-    default: addPartials<kASTabSizes[2], true>(pos, amps, count, table, rowShift, bins, lo, hi); break;
+    case 0: addPartials<kASTabSizes[0], false>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
+    case 1: addPartials<kASTabSizes[1], false>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
+    default: addPartials<kASTabSizes[2], true>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
     }
-    // The call's sum into the spectrum parts; the partial bins are left at zero.
+    lo = std::min(lo, callLo);
+    hi = std::max(hi, callHi);
+    s.partialsAdded = 1;
+}
+
+// Adds the partial bins lo..hi into the spectrum parts and leaves them at zero.
+void foldPartialBins(AddSynth& s, int lo, int hi) noexcept
+{
+    float* bins = s.partialBins.data();
     float* __restrict re0 = s.specRe[0];
     float* __restrict im0 = s.specIm[0];
     float* __restrict re1 = s.specRe[1];
     float* __restrict im1 = s.specIm[1];
     // Four bins at a time, in groups fixed relative to the lowest bin, so that each vector read of
-    // a spectrum part meets exactly the vector written there by the call before (a read straddling
+    // a spectrum part meets exactly the vector written there by the fold before (a read straddling
     // two earlier writes would wait for both to reach the cache). The bins of a group outside
     // lo..hi hold zeros, which leave the spectrum as it is.
     int k = lo - ((lo - kSpecLowestBin) & 3);
@@ -434,13 +443,23 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
         im1[k] += b[3];
         b[0] = b[1] = b[2] = b[3] = 0.0f;
     }
-    s.partialsAdded = 1;
 }
 } // namespace
 
 void AddSynth::addHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept
 {
-    if (count >= 1) addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality);
+    if (count < 1) return;
+    int lo = kSpecHighestBin + 1;
+    int hi = kSpecLowestBin - 1;
+    addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality, lo, hi);
+    foldPartialBins(*this, lo, hi);
+}
+
+void AddSynth::gatherHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept
+{
+    if (count >= 1)
+        addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality, gatheredLo,
+                       gatheredHi);
 }
 
 int AddSynth::getRemSamples(float** out, int offset, int numSamples, int numChannels, bool* silent) noexcept
@@ -467,6 +486,9 @@ int AddSynth::getRemSamples(float** out, int offset, int numSamples, int numChan
 
 void AddSynth::resynthesizeHop(int channels) noexcept
 {
+    foldPartialBins(*this, gatheredLo, gatheredHi);
+    gatheredLo = kSpecHighestBin + 1;
+    gatheredHi = kSpecLowestBin - 1;
     if (partialsAdded == 0)
     {
         if (hop * silentHops < kRingLength) ++silentHops;
@@ -519,5 +541,8 @@ void AddSynth::addToRingAtReadPos(int channel, const float* src, int count) noex
 void AddSynth::clearSpectrum() noexcept
 {
     std::fill(spectrum.begin(), spectrum.end(), 0.0f);
+    std::fill(partialBins.begin(), partialBins.end(), 0.0f);
+    gatheredLo = kSpecHighestBin + 1;
+    gatheredHi = kSpecLowestBin - 1;
     partialsAdded = 0;
 }

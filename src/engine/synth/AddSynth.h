@@ -50,13 +50,19 @@ struct AddSynth
     // skipped, so nothing is ever written outside the spectrum.
     void addHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept;
 
+    // The same partials as addHarmonics, but gathered in the partial bins, which resynthesizeHop
+    // adds into the spectrum before its transforms: one fold per hop instead of one per call. The
+    // hop's gathered partials are summed first and their sum then added to the spectrum, so the
+    // result differs from a series of addHarmonics calls by rounding only.
+    void gatherHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept;
+
     // Copies up to numSamples ready samples of each of the first numChannels rings into
     // out[ch][offset ...], zeroing what it hands out, and returns how many per channel. With
     // `silent` given, reports whether the output counts as silence.
     int getRemSamples(float** out, int offset, int numSamples, int numChannels, bool* silent) noexcept;
 
-    // The hop's resynthesis: without partials only counts a silent hop; otherwise folds each of
-    // the first `channels` spectra, inverse-transforms it and overlap-adds the windowed frame into
+    // The hop's resynthesis: adds the gathered partials into the spectrum; then without partials
+    // only counts a silent hop; otherwise folds each of the first `channels` spectra, inverse-transforms it and overlap-adds the windowed frame into
     // the ring at writePos, then clears the spectrum and partialsAdded. Does not move writePos.
     void resynthesizeHop(int channels) noexcept;
 
@@ -67,14 +73,14 @@ struct AddSynth
     // once). At most one ring length is added; resets silentHops.
     void addToRingAtReadPos(int channel, const float* src, int count) noexcept;
 
-    // Zeroes the spectrum of both channels and clears partialsAdded.
+    // Zeroes the spectrum of both channels and the gathered partials and clears partialsAdded.
     void clearSpectrum() noexcept;
 
     // Number of samples between readPos and writePos.
     int readySamples() const noexcept { return (writePos - readPos + kRingLength) % kRingLength; }
 
     std::vector<float> spectrum;                          // kSpectrumSize: re0, im0, re1, im1 parts
-    std::vector<float> partialBins;                       // 4 per bin: re0, im0, re1, im1; zero between calls
+    std::vector<float> partialBins;                       // 4 per bin: re0, im0, re1, im1; zero between hops
     std::array<std::vector<float>, kSynthChannels> rings; // kRingLength each
     std::vector<float> onsetOut;                          // 64: output of the onset transform
     std::vector<float> onsetWindow;                       // 64: onset overlap-add window
@@ -89,6 +95,8 @@ struct AddSynth
     float sampleRate = 44100.0f;
     float binsPerHz = 0.0f; // kBinsPerHzNumerator / sampleRate once reset
     uint8_t partialsAdded = 0;
+    int32_t gatheredLo = kSpecHighestBin + 1; // lowest and highest partial bin holding gathered partials
+    int32_t gatheredHi = kSpecLowestBin - 1;
     int32_t silentHops = 0;
     std::unique_ptr<SynthFFT> fft256;
     std::unique_ptr<SynthFFT> fft64;

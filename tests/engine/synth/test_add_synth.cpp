@@ -119,6 +119,85 @@ TEST(AddHarmonics, ManyPartialsInOneCallSumAsSinglePartialsDo)
         }
 }
 
+// Many partials as rendering gives them: rising positions with some outside the spectrum, some silent.
+struct PartialList
+{
+    std::vector<int> pos;
+    std::array<std::vector<float>, 4> parts; // re and im of channel 0, then of channel 1
+    explicit PartialList(int count)
+    {
+        for (int h = 0; h < count; ++h)
+        {
+            pos.push_back(h % 31 == 9 ? 131 << 10 : (3 << 10) + h * h * 29 % (120 << 10) / 4 + h * 500);
+            const CF a0 = h % 11 == 3 ? CF{} : CF{std::sin(h * 0.7f), std::cos(h * 1.3f)};
+            const CF a1{std::cos(h * 2.3f), 0.25f - 0.01f * float(h)};
+            for (size_t k = 0; k < 4; ++k)
+                parts[k].push_back(std::array{a0.re, a0.im, a1.re, a1.im}[k]);
+        }
+    }
+    // Partials from .. to - 1 into synth, by addHarmonics or gatherHarmonics.
+    void add(AddSynth& synth, int from, int to, int quality, bool gather) const
+    {
+        const float* amps[4] = {parts[0].data() + from, parts[1].data() + from, parts[2].data() + from,
+                                parts[3].data() + from};
+        (synth.*(gather ? &AddSynth::gatherHarmonics : &AddSynth::addHarmonics))(pos.data() + from, amps,
+                                                                                to - from, quality);
+    }
+};
+
+// Partials gathered over a hop's calls reach its frame exactly as one addHarmonics call with all of
+// them does, however the calls split them; calls of different kernels (a few partials with the
+// 8-tap kernel, the rest with the 4-tap one, as rendering does) give what separate addHarmonics
+// calls give up to rounding. A spectrum cleared before the hop's end drops gathered partials too.
+TEST(AddHarmonics, GatheredPartialsRenderAsAddedOnes)
+{
+    struct Case
+    {
+        std::vector<int> qualities; // of each call
+        std::vector<int> splits;    // first partial of each call, then the end
+    };
+    // clang-format off
+    const Case cases[] = {{{1, 1}, {0, 40, 150}}, {{2, 2, 2}, {0, 8, 9, 70}}, {{0, 0, 0}, {0, 1, 2, 150}},
+                          {{1, 1, 1, 1}, {0, 64, 65, 129, 150}}, {{2, 1}, {0, 8, 150}}, {{2, 1, 2, 1}, {0, 8, 90, 98, 150}}};
+    // clang-format on
+    const PartialList list(150);
+    for (const Case& c : cases)
+    {
+        AddSynth added, gathered, dropped;
+        for (AddSynth* s : {&added, &gathered, &dropped})
+            s->reset(44100.0f);
+        const bool oneKernel = std::all_of(c.qualities.begin(), c.qualities.end(),
+                                           [&](int q) { return q == c.qualities[0]; });
+        for (size_t i = 0; i < c.qualities.size(); ++i)
+        {
+            if (!oneKernel) list.add(added, c.splits[i], c.splits[i + 1], c.qualities[i], false);
+            list.add(gathered, c.splits[i], c.splits[i + 1], c.qualities[i], true);
+            list.add(dropped, c.splits[i], c.splits[i + 1], c.qualities[i], true);
+        }
+        if (oneKernel) list.add(added, 0, c.splits.back(), c.qualities[0], false);
+        dropped.clearSpectrum();
+        for (AddSynth* s : {&added, &gathered, &dropped})
+            s->resynthesizeHop(2);
+        const std::string name = "case of " + std::to_string(c.qualities.size()) + " calls, first quality " +
+                                 std::to_string(c.qualities[0]);
+        double level = 0.0;
+        for (size_t ch = 0; ch < 2; ++ch)
+            for (size_t i = 0; i < kRingLength; ++i)
+            {
+                level = std::max(level, double(std::fabs(added.rings[ch][i])));
+                ASSERT_EQ(dropped.rings[ch][i], 0.0f) << name;
+                if (oneKernel)
+                    ASSERT_EQ(gathered.rings[ch][i], added.rings[ch][i]) << name << ", ch " << ch << ", " << i;
+                else
+                    ASSERT_NEAR(gathered.rings[ch][i], added.rings[ch][i], 1e-5f) << name << ", ch " << ch;
+            }
+        EXPECT_GT(level, 0.1) << name;
+        EXPECT_TRUE(std::all_of(gathered.partialBins.begin(), gathered.partialBins.end(),
+                                [](float v) { return v == 0.0f; }))
+            << name;
+    }
+}
+
 // A steady partial, turned by each hop's advance as rendering does, comes out as a clean sine of
 // its level, half of it on channel 1. Bin 1.25 with 8 taps reaches bins -2 and -1, which must fold
 // onto bins 2 and 1. Once the partial stops, the fourth hop without partials counts as silence; the
