@@ -1,11 +1,17 @@
+// Eight-float vectors pass between functions here only inside the wide form's inlined loop, never
+// across a call the two forms would have to agree on.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include "engine/synth/AddSynth.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
+#include "engine/VectorWidth.h"
 #include "engine/synth/FourLanes.h"
 #include "engine/synth/HarmKernels.h"
 
@@ -15,6 +21,9 @@ constexpr double kPi = 3.14159265358979323846;
 // Channel parts of the spectrum: real part of channel ch at 2 ch, imaginary part at 2 ch + 1.
 constexpr int kBin0Offset = -kSpecLowestBin;
 constexpr int kPartialBinValues = 4;
+// The wide form's window starts on even bins and spans three pairs of bins, so a 4-tap kernel on the
+// highest bins reaches two bins past the spectrum.
+constexpr int kPartialBinCount = kSpecPartSize + 2;
 // Silent hops after which the rings hold nothing any more (a frame spans two hops, and the last
 // frame's tail is handed out one hop later).
 constexpr int kSilentHopsWhenEmpty = kRingLength / kSynthHop;
@@ -47,7 +56,7 @@ SynthFFT::~SynthFFT()
 }
 
 AddSynth::AddSynth()
-    : spectrum(kSpectrumSize, 0.0f), partialBins(size_t(kPartialBinValues * kSpecPartSize), 0.0f),
+    : spectrum(kSpectrumSize, 0.0f), partialBins(size_t(kPartialBinValues * kPartialBinCount), 0.0f),
       onsetOut(kOnsetFFTPoints, 0.0f), onsetWindow(kOnsetFFTPoints, 0.0f),
       synthWindow(kSynthFFTSize, 0.0f), frame(kSynthFFTSize, 0.0f),
       fft256(std::make_unique<SynthFFT>(kSynthFFTLog2)), fft64(std::make_unique<SynthFFT>(kOnsetFFTLog2))
@@ -110,17 +119,24 @@ struct SplitAmps
 
 using lanes::F4;
 
-[[gnu::always_inline]] inline F4 loadBin(const float* p) noexcept
+// Vectors of bins read and written at any float address.
+template <class V = F4>
+[[gnu::always_inline]] inline V loadBin(const float* p) noexcept
 {
-    F4 x;
+    V x;
     std::memcpy(&x, p, sizeof(x));
     return x;
 }
 
-[[gnu::always_inline]] inline void storeBin(float* p, F4 x) noexcept
+template <class V>
+[[gnu::always_inline]] inline void storeBin(float* p, V x) noexcept
 {
     std::memcpy(p, &x, sizeof(x));
 }
+
+// Floats in one vector of the window.
+template <class V>
+inline constexpr int kFloatsOf = int(sizeof(V) / sizeof(float));
 
 // Four vectors of four turned into four vectors of each one's lane k, k = 0..3.
 [[gnu::always_inline]] inline void transpose4(F4 (&x)[4]) noexcept
@@ -135,30 +151,43 @@ using lanes::F4;
     x[3] = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
 }
 
-// Moves the window of bins (starting at win) up by D bins: the D lowest are stored, the rest move
-// down, and the D bins above come in from memory.
-template <int kTaps, int D>
-inline void shiftWindowBy(F4 (&r)[kTaps], float* __restrict win) noexcept
+// Moves the window of n vectors of bins (starting at win) up by D vectors: the D lowest are
+// stored, the rest move down, and the D above come in from memory.
+template <int n, int D, class V>
+[[gnu::always_inline]] inline void shiftWindowBy(V (&r)[n], float* __restrict win) noexcept
 {
     for (int k = 0; k < D; ++k)
-        storeBin(win + kPartialBinValues * k, r[k]);
-    for (int k = 0; k + D < kTaps; ++k)
+        storeBin(win + kFloatsOf<V> * k, r[k]);
+    for (int k = 0; k + D < n; ++k)
         r[k] = r[k + D];
-    for (int k = kTaps - D; k < kTaps; ++k)
-        r[k] = loadBin(win + kPartialBinValues * (k + D));
+    for (int k = n - D; k < n; ++k)
+        r[k] = loadBin<V>(win + kFloatsOf<V> * (k + D));
 }
 
-template <int kTaps, int... D>
-inline void shiftWindowTo(F4 (&r)[kTaps], float* __restrict win, int d, std::integer_sequence<int, D...>) noexcept
+template <int n, class V, int... D>
+[[gnu::always_inline]] inline void shiftWindowTo(V (&r)[n], float* __restrict win, int d,
+                                                 std::integer_sequence<int, D...>) noexcept
 {
-    (void)((d == kPartialBinValues * (D + 1) ? (shiftWindowBy<kTaps, D + 1>(r, win), true) : false) || ...);
+    (void)((d == kFloatsOf<V> * (D + 1) ? (shiftWindowBy<n, D + 1>(r, win), true) : false) || ...);
 }
 
-// d: 1 .. kTaps - 1 bins, counted in floats.
-template <int kTaps>
-inline void shiftWindow(F4 (&r)[kTaps], float* __restrict win, int d) noexcept
+// Moves the window to float `at` of the bins, which lies d floats above it: by 1 .. n - 1 vectors
+// keeping what stays inside, otherwise by storing it all and loading it afresh.
+template <int n, class V>
+[[gnu::always_inline]] inline void moveWindow(V (&r)[n], float* __restrict bins, int& wat, int at) noexcept
 {
-    shiftWindowTo<kTaps>(r, win, d, std::make_integer_sequence<int, kTaps - 1>{});
+    const int d = at - wat;
+    float* __restrict win = bins + wat;
+    if (unsigned(d) < unsigned(kFloatsOf<V> * n))
+        shiftWindowTo<n>(r, win, d, std::make_integer_sequence<int, n - 1>{});
+    else
+    {
+        for (int k = 0; k < n; ++k)
+            storeBin(win + kFloatsOf<V> * k, r[k]);
+        for (int k = 0; k < n; ++k)
+            r[k] = loadBin<V>(bins + at + kFloatsOf<V> * k);
+    }
+    wat = at;
 }
 
 // Partials are taken in chunks: first a vector pass over the chunk works out where each partial's
@@ -181,7 +210,7 @@ struct PreparedChunk
 // highest first bin of the partials that stay inside the spectrum. kChecked: whether partials
 // whose kernel would leave the spectrum are silenced and parked on the nearest position inside;
 // without the check, lo and hi tell whether any such partial came by.
-template <int kTaps, bool kInterpolate, bool kChecked, class Amps>
+template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, class Amps>
 [[gnu::always_inline]] inline void prepareChunk(const int* __restrict pos, Amps amps, int count, int rowShift, PreparedChunk& c,
                                    lanes::I4& lo, lanes::I4& hi) noexcept
 {
@@ -212,9 +241,17 @@ template <int kTaps, bool kInterpolate, bool kChecked, class Amps>
             lo = lanes::selectI(first < lo, first, lo);
             hi = lanes::selectI(first > hi, first, hi);
         }
-        const I4 at = (first + kBin0Offset) * kPartialBinValues;
+        I4 at = (first + kBin0Offset) * kPartialBinValues;
+        I4 offset = row * (kPaired ? kSpreadRowFloats : kTaps);
+        if constexpr (kPaired)
+        {
+            // The window starts on the even bin at or below the kernel; a kernel starting on an odd
+            // bin takes its row from the leading zeros on, one bin earlier.
+            const I4 odd = at & lanes::splatI(kPartialBinValues);
+            at -= odd;
+            offset += lanes::splatI(kPartialBinValues) - odd;
+        }
         std::memcpy(c.at + h, &at, sizeof(at));
-        const I4 offset = row * kTaps;
         std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
         if constexpr (kInterpolate)
         {
@@ -234,8 +271,8 @@ template <int kTaps, bool kInterpolate, bool kChecked, class Amps>
 }
 
 // The same for one partial, for the last few of a chunk; lo and hi as one lane of the above.
-template <int kTaps, class Amps>
-inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift, PreparedChunk& c, int32_t& lo,
+template <int kTaps, bool kPaired, class Amps>
+[[gnu::always_inline]] inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift, PreparedChunk& c, int32_t& lo,
                        int32_t& hi) noexcept
 {
     const int p = pos[h];
@@ -248,8 +285,10 @@ inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift
         lo = std::min(lo, first);
         hi = std::max(hi, first);
     }
-    c.at[h] = (std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps) + kBin0Offset) * kPartialBinValues;
-    c.rowOffset[h] = row * kTaps;
+    const int at = (std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps) + kBin0Offset) * kPartialBinValues;
+    const int odd = kPaired ? at & kPartialBinValues : 0;
+    c.at[h] = at - odd;
+    c.rowOffset[h] = kPaired ? row * kSpreadRowFloats + kPartialBinValues - odd : row * kTaps;
     c.toNext[h] = float(frac - (row << rowShift)) * (1.0f / float(1 << rowShift));
     CF a0;
     CF a1;
@@ -316,38 +355,54 @@ template <int kTaps, bool kInterpolate>
             for (int k = 0; k < kTaps; ++k)
                 rows[0][k] = w[k];
         }
-        const int d = at - wat;
-        if (d != 0)
-        {
-            float* __restrict win = bins + wat;
-            if (unsigned(d) < unsigned(kPartialBinValues * kTaps))
-                shiftWindow<kTaps>(r, win, d);
-            else
-            {
-                for (int k = 0; k < kTaps; ++k)
-                    storeBin(win + kPartialBinValues * k, r[k]);
-                for (int k = 0; k < kTaps; ++k)
-                    r[k] = loadBin(bins + at + kPartialBinValues * k);
-            }
-            wat = at;
-        }
+        if (at != wat) moveWindow(r, bins, wat, at);
         addTaps(r, rows, a, std::make_integer_sequence<int, kTaps>{});
     }
 }
 
-// All partials of a call. Returns the lowest and highest bin touched (lo > hi when none).
-template <int kTaps, bool kInterpolate, class Amps>
-void addPartials(const int* __restrict pos, Amps amps, int count, const float* __restrict table, int rowShift,
-                 float* __restrict bins, int& lo, int& hi) noexcept
+// Eight floats: two bins of the partial bins, or two groups of a spread kernel row.
+using F8 = float __attribute__((vector_size(32)));
+
+// Pairs of bins in the window of the wide 4-tap loop.
+constexpr int kPairWindow = 3;
+
+// The wide form of the 4-tap bin loop: the same window as addChunk's, but a vector holds two bins
+// and the window, starting on an even bin, three pairs. The spread row (taps as groups of four equal
+// floats, read from the leading zeros on for a kernel starting on an odd bin) lines the taps up
+// with the window's bins, so a partial is three products, the bins outside its kernel receiving
+// zeros, which leave them as they are. Each bin thus receives the products addChunk gives it, in the
+// same order.
+[[gnu::always_inline]] inline void addPairedChunk(const PreparedChunk& c, int count, const float* __restrict table,
+                                                  float* __restrict bins, int& wat, F8 (&r)[kPairWindow]) noexcept
 {
+    for (int h = 0; h < count; ++h)
+    {
+        const int at = c.at[h];
+        const F8 a = __builtin_shufflevector(c.amp[h], c.amp[h], 0, 1, 2, 3, 0, 1, 2, 3);
+        const float* __restrict w = table + c.rowOffset[h];
+        if (at != wat) moveWindow(r, bins, wat, at);
+        for (int k = 0; k < kPairWindow; ++k)
+            r[k] += loadBin<F8>(w + kFloatsOf<F8> * k) * a;
+    }
+}
+
+// All partials of a call. Returns the lowest and highest bin touched (lo > hi when none). kPaired:
+// the wide form's 4-tap loop, with the spread table.
+template <int kTaps, bool kInterpolate, bool kPaired, class Amps>
+[[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
+                                               const float* __restrict table, int rowShift, float* __restrict bins,
+                                               int& lo, int& hi) noexcept
+{
+    using V = std::conditional_t<kPaired, F8, F4>;
+    constexpr int kWindow = kPaired ? kPairWindow : kTaps;
     PreparedChunk chunk;
     lanes::I4 firstLo = lanes::splatI(lo);
     lanes::I4 firstHi = lanes::splatI(hi);
     // The window starts on the lowest bins (which may hold partials gathered earlier in the hop).
     int wat = 0;
-    F4 r[kTaps];
-    for (int k = 0; k < kTaps; ++k)
-        r[k] = loadBin(bins + kPartialBinValues * k);
+    V r[kWindow];
+    for (int k = 0; k < kWindow; ++k)
+        r[k] = loadBin<V>(bins + kFloatsOf<V> * k);
     for (int start = 0; start < count; start += kChunk)
     {
         const int n = std::min(kChunk, count - start);
@@ -356,29 +411,32 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
         // the check, and again with it only if some partial turns out to lie outside.
         const lanes::I4 checkedLo = firstLo;
         const lanes::I4 checkedHi = firstHi;
-        prepareChunk<kTaps, kInterpolate, false>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo,
+        prepareChunk<kTaps, kInterpolate, false, kPaired>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo,
                                                  firstHi);
         if (lanes::anyLane((firstLo < lanes::splatI(kSpecLowestBin)) |
                            (firstHi > lanes::splatI(kSpecHighestBin + 1 - kTaps))))
         {
             firstLo = checkedLo;
             firstHi = checkedHi;
-            prepareChunk<kTaps, kInterpolate, true>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo,
+            prepareChunk<kTaps, kInterpolate, true, kPaired>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo,
                                                     firstHi);
         }
         for (int h = whole; h < n; ++h)
         {
             int32_t oneLo = firstLo[0];
             int32_t oneHi = firstHi[0];
-            prepareOne<kTaps>(pos + start, amps.from(start), h, rowShift, chunk, oneLo, oneHi);
+            prepareOne<kTaps, kPaired>(pos + start, amps.from(start), h, rowShift, chunk, oneLo, oneHi);
             firstLo[0] = oneLo;
             firstHi[0] = oneHi;
         }
-        addChunk<kTaps, kInterpolate>(chunk, n, table, bins, wat, r);
+        if constexpr (kPaired)
+            addPairedChunk(chunk, n, table, bins, wat, r);
+        else
+            addChunk<kTaps, kInterpolate>(chunk, n, table, bins, wat, r);
     }
     float* __restrict win = bins + wat;
-    for (int k = 0; k < kTaps; ++k)
-        storeBin(win + kPartialBinValues * k, r[k]);
+    for (int k = 0; k < kWindow; ++k)
+        storeBin(win + kFloatsOf<V> * k, r[k]);
     for (int j = 0; j < lanes::kLanes; ++j)
     {
         lo = std::min(lo, firstLo[j]);
@@ -388,22 +446,32 @@ void addPartials(const int* __restrict pos, Amps amps, int count, const float* _
 
 // Spreads count partials into the partial bins and widens lo..hi to the bins touched.
 template <class Amps>
-void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quality, int& lo, int& hi) noexcept
+void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quality, bool wide, int& lo,
+                    int& hi) noexcept
 {
     if (count < 1) return;
     const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
     const int rowShift = kPosFracBits - kASTabBits[size_t(q)];
-    const float* table = kASTabPtrs[size_t(q)];
     float* bins = s.partialBins.data();
     // The call's own range first: addPartials checks it for partials outside the spectrum.
     int callLo = kSpecHighestBin + 1;
     int callHi = kSpecLowestBin - 1;
-    switch (q)
-    {
-    case 0: addPartials<kASTabSizes[0], false>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
-    case 1: addPartials<kASTabSizes[1], false>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
-    default: addPartials<kASTabSizes[2], true>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
-    }
+    vectorwidth::dispatch(wide, [&](auto wideForm) __attribute__((always_inline)) {
+        constexpr bool kWide = decltype(wideForm)::value;
+        const float* table = kASTabPtrs[size_t(q)];
+        switch (q)
+        {
+        case 0: addPartials<kASTabSizes[0], false, false>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
+        case 1:
+            if constexpr (kWide)
+                addPartials<kASTabSizes[1], false, true>(pos, amps, count, kHarmBinWeights4Spread.data(), rowShift,
+                                                         bins, callLo, callHi);
+            else
+                addPartials<kASTabSizes[1], false, false>(pos, amps, count, table, rowShift, bins, callLo, callHi);
+            break;
+        default: addPartials<kASTabSizes[2], true, false>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
+        }
+    });
     lo = std::min(lo, callLo);
     hi = std::max(hi, callHi);
     s.partialsAdded = 1;
@@ -446,19 +514,19 @@ void foldPartialBins(AddSynth& s, int lo, int hi) noexcept
 }
 } // namespace
 
-void AddSynth::addHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept
+void AddSynth::addHarmonics(const int* pos, const float* const* amp, int count, int quality, bool wide) noexcept
 {
     if (count < 1) return;
     int lo = kSpecHighestBin + 1;
     int hi = kSpecLowestBin - 1;
-    addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality, lo, hi);
+    addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality, wide, lo, hi);
     foldPartialBins(*this, lo, hi);
 }
 
-void AddSynth::gatherHarmonics(const int* pos, const float* const* amp, int count, int quality) noexcept
+void AddSynth::gatherHarmonics(const int* pos, const float* const* amp, int count, int quality, bool wide) noexcept
 {
     if (count >= 1)
-        addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality, gatheredLo,
+        addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality, wide, gatheredLo,
                        gatheredHi);
 }
 
@@ -517,7 +585,9 @@ void AddSynth::resynthesizeHop(int channels) noexcept
         addIntoRing(ring, writePos, frame.data() + half, synthWindow.data(), half);
         addIntoRing(ring, (writePos + half) % kRingLength, frame.data(), synthWindow.data() + half, half);
     }
-    clearSpectrum();
+    // The fold above left the partial bins at zero.
+    std::fill(spectrum.begin(), spectrum.end(), 0.0f);
+    partialsAdded = 0;
 }
 
 void AddSynth::advanceWritePos() noexcept

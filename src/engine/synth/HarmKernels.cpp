@@ -223,6 +223,21 @@ const std::array<std::array<float, 2>, 64> kHarmBinWeights2 = makeTable<2, 6, 64
 const std::array<std::array<float, 4>, 256> kHarmBinWeights4 = makeTable<4, 8, 256>(kAnchors4, false);
 const std::array<std::array<float, 8>, 65> kHarmBinWeights8 = makeTable<8, 6, 65>(kAnchors8, true);
 
+namespace
+{
+std::array<float, 256 * kSpreadRowFloats + 4> spreadRows(const std::array<std::array<float, 4>, 256>& table)
+{
+    std::array<float, 256 * kSpreadRowFloats + 4> spread{};
+    for (size_t r = 0; r < 256; ++r)
+        for (size_t k = 0; k < 4; ++k)
+            for (size_t j = 0; j < 4; ++j)
+                spread[r * kSpreadRowFloats + 4 * (k + 1) + j] = table[r][k];
+    return spread;
+}
+} // namespace
+
+alignas(32) const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Spread = spreadRows(kHarmBinWeights4);
+
 const std::array<const float*, kNumKernelQualities> kASTabPtrs = {
     kHarmBinWeights2[0].data(), kHarmBinWeights4[0].data(), kHarmBinWeights8[0].data()};
 

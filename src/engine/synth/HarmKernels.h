@@ -20,6 +20,13 @@ extern const std::array<std::array<float, 2>, 64> kHarmBinWeights2;
 extern const std::array<std::array<float, 4>, 256> kHarmBinWeights4;
 extern const std::array<std::array<float, 8>, 65> kHarmBinWeights8;
 
+// The 4-tap table with each weight spread over four floats (one per spectrum value of a bin), a
+// group of four zeros before and after each row's four groups: row r starts at r * kSpreadRowFloats
+// (16-byte aligned), tap k's group at 4 (k + 1) floats from there, and a row read from its first
+// group on sees its taps one bin later. One group of zeros past the last row.
+inline constexpr int kSpreadRowFloats = 24;
+extern const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Spread;
+
 // The three tables' first weights, in quality order; row r starts at kASTabPtrs[q] + r * taps.
 extern const std::array<const float*, kNumKernelQualities> kASTabPtrs;
 

@@ -318,12 +318,13 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
         const float* amps[kNumPartialParts];
         for (int i = 0; i < kNumPartialParts; ++i)
             amps[i] = partialAmp[static_cast<std::size_t>(i)].data();
-        addSynth->gatherHarmonics(partialPos.data(), amps, fine, kFineKernelQuality);
+        addSynth->gatherHarmonics(partialPos.data(), amps, fine, kFineKernelQuality, usesWideVectors());
         if (count > fine)
         {
             for (auto& a : amps)
                 a += fine;
-            addSynth->gatherHarmonics(partialPos.data() + fine, amps, count - fine, kCoarseKernelQuality);
+            addSynth->gatherHarmonics(partialPos.data() + fine, amps, count - fine, kCoarseKernelQuality,
+                                      usesWideVectors());
         }
     }
 

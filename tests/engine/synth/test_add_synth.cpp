@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/VectorWidth.h"
 #include "engine/modulation/CanonRandom.h"
 #include "engine/synth/AddSynth.h"
 #include "engine/synth/HarmKernels.h"
@@ -135,13 +136,13 @@ struct PartialList
                 parts[k].push_back(std::array{a0.re, a0.im, a1.re, a1.im}[k]);
         }
     }
-    // Partials from .. to - 1 into synth, by addHarmonics or gatherHarmonics.
-    void add(AddSynth& synth, int from, int to, int quality, bool gather) const
+    // Partials from .. to - 1 into synth, by addHarmonics or gatherHarmonics, in either vector form.
+    void add(AddSynth& synth, int from, int to, int quality, bool gather, bool wide = false) const
     {
         const float* amps[4] = {parts[0].data() + from, parts[1].data() + from, parts[2].data() + from,
                                 parts[3].data() + from};
         (synth.*(gather ? &AddSynth::gatherHarmonics : &AddSynth::addHarmonics))(pos.data() + from, amps,
-                                                                                to - from, quality);
+                                                                                to - from, quality, wide);
     }
 };
 
@@ -196,6 +197,66 @@ TEST(AddHarmonics, GatheredPartialsRenderAsAddedOnes)
                                 [](float v) { return v == 0.0f; }))
             << name;
     }
+}
+
+// The wide form's 4-tap loop (two bins a vector, its window starting on even bins, rows spread over
+// the lanes) sums exactly what the baseline loop sums: partials on odd and even bins, several in one
+// bin, moves by one, two and more pairs of bins and back down, kernels at both ends of the spectrum
+// and outside it; the other kernels as well, which both forms run alike.
+TEST(AddHarmonics, WideLoopSumsAsTheBaselineDoes)
+{
+    if (!wideVectorsSupported()) GTEST_SKIP() << "no AVX2 and FMA here: the baseline alone runs";
+    struct Case
+    {
+        const char* name;
+        std::vector<int> pos;
+    };
+    const auto steps = [](int first, int step, int count) {
+        std::vector<int> pos;
+        for (int h = 0; h < count; ++h)
+            pos.push_back(first + h * step);
+        return pos;
+    };
+    const std::vector<int> dense = steps(3 << 10, 300, 200), byBins = steps((1 << 10) + 77, 1024, 120),
+                           byTwo = steps((2 << 10) + 900, 2048, 60), byThree = steps((1 << 10) + 5, 3 * 1024 + 1, 40);
+    // clang-format off
+    const Case cases[] = {
+        {"rising list", PartialList(150).pos}, {"dense", dense}, {"a bin apart", byBins}, {"two bins apart", byTwo},
+        {"three bins apart", byThree},
+        {"edges", {-(3 << 10), -(2 << 10) + 5, (-1 << 10) + 1000, 0, (129 << 10) + 700, (130 << 10) + 1023,
+                   1 << 10, (131 << 10) + 3, 132 << 10, (7 << 10) + 512, (6 << 10) + 1, INT_MIN, INT_MAX}},
+        {"falling", steps((120 << 10) + 333, -1500, 80)}};
+    // clang-format on
+    for (const Case& c : cases)
+        for (int quality : {0, 1, 2})
+        {
+            const int count = int(c.pos.size());
+            std::array<std::vector<float>, 4> parts;
+            for (int h = 0; h < count; ++h)
+            {
+                const float x = float(h);
+                const float a[4] = {std::sin(x * 0.9f), std::cos(x * 0.4f), h % 9 == 2 ? 0.0f : 0.5f - 0.01f * x,
+                                    std::sin(x * 2.1f + 1.0f)};
+                for (size_t k = 0; k < 4; ++k)
+                    parts[k].push_back(a[k]);
+            }
+            const float* amps[4] = {parts[0].data(), parts[1].data(), parts[2].data(), parts[3].data()};
+            AddSynth baseline, wide, gathered;
+            baseline.addHarmonics(c.pos.data(), amps, count, quality, false);
+            wide.addHarmonics(c.pos.data(), amps, count, quality, true);
+            EXPECT_EQ(wide.spectrum, baseline.spectrum) << c.name << ", quality " << quality;
+            EXPECT_TRUE(std::any_of(wide.spectrum.begin(), wide.spectrum.end(), [](float v) { return v != 0.0f; }))
+                << c.name;
+            // Gathered in two calls, each form's sum is the same too, also on the padding bins above.
+            gathered.gatherHarmonics(c.pos.data(), amps, count / 2, quality, true);
+            baseline.clearSpectrum();
+            baseline.gatherHarmonics(c.pos.data(), amps, count / 2, quality, false);
+            for (auto& a : amps)
+                a += count / 2;
+            gathered.gatherHarmonics(c.pos.data() + count / 2, amps, count - count / 2, quality, true);
+            baseline.gatherHarmonics(c.pos.data() + count / 2, amps, count - count / 2, quality, false);
+            EXPECT_EQ(gathered.partialBins, baseline.partialBins) << c.name << ", quality " << quality;
+        }
 }
 
 // A steady partial, turned by each hop's advance as rendering does, comes out as a clean sine of
