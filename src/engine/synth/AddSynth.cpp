@@ -108,7 +108,9 @@ struct SplitAmps
     const float* __restrict im1;
     void get(int h, CF& a0, CF& a1) const noexcept { a0 = {re0[h], im0[h]}, a1 = {re1[h], im1[h]}; }
     SplitAmps from(int h) const noexcept { return {re0 + h, im0 + h, re1 + h, im1 + h}; }
-    void get4(int h, lanes::F4 (&parts)[4]) const noexcept
+    // The parts of as many partials as V has lanes, from partial h on.
+    template <class V>
+    void getLanes(int h, V (&parts)[4]) const noexcept
     {
         std::memcpy(&parts[0], re0 + h, sizeof(parts[0]));
         std::memcpy(&parts[1], im0 + h, sizeof(parts[1]));
@@ -118,6 +120,25 @@ struct SplitAmps
 };
 
 using lanes::F4;
+// Eight floats: two bins of the partial bins, two groups of a spread kernel row, or eight partials.
+using F8 = float __attribute__((vector_size(32)));
+using I8 = int32_t __attribute__((vector_size(32)));
+
+// The vectors of kL partials' values side by side: four in either form, eight in the wide one.
+template <int kL>
+struct LaneTypes;
+template <>
+struct LaneTypes<4>
+{
+    using I = lanes::I4;
+    using F = F4;
+};
+template <>
+struct LaneTypes<8>
+{
+    using I = I8;
+    using F = F8;
+};
 
 // Vectors of bins read and written at any float address.
 template <class V = F4>
@@ -149,6 +170,44 @@ inline constexpr int kFloatsOf = int(sizeof(V) / sizeof(float));
     x[1] = __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7);
     x[2] = __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5);
     x[3] = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
+}
+
+// Four vectors of eight partials' parts turned into those partials' amplitudes, in place: the
+// shuffles of transpose4 within each half, so vector j holds partial j's amplitude in its low half
+// and partial j + 4's in its high half.
+[[gnu::always_inline]] inline void transpose4(F8 (&x)[4]) noexcept
+{
+    const F8 lo01 = __builtin_shufflevector(x[0], x[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const F8 hi01 = __builtin_shufflevector(x[0], x[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const F8 lo23 = __builtin_shufflevector(x[2], x[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const F8 hi23 = __builtin_shufflevector(x[2], x[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    x[0] = __builtin_shufflevector(lo01, lo23, 0, 1, 8, 9, 4, 5, 12, 13);
+    x[1] = __builtin_shufflevector(lo01, lo23, 2, 3, 10, 11, 6, 7, 14, 15);
+    x[2] = __builtin_shufflevector(hi01, hi23, 0, 1, 8, 9, 4, 5, 12, 13);
+    x[3] = __builtin_shufflevector(hi01, hi23, 2, 3, 10, 11, 6, 7, 14, 15);
+}
+
+// The amplitudes of the partials transposed above, in partial order.
+[[gnu::always_inline]] inline void storeAmps(const F4 (&x)[4], F4* amp) noexcept
+{
+    for (int j = 0; j < 4; ++j)
+        amp[j] = x[j];
+}
+
+[[gnu::always_inline]] inline void storeAmps(const F8 (&x)[4], F4* amp) noexcept
+{
+    for (int j = 0; j < 4; ++j)
+    {
+        amp[j] = __builtin_shufflevector(x[j], x[j], 0, 1, 2, 3);
+        amp[j + 4] = __builtin_shufflevector(x[j], x[j], 4, 5, 6, 7);
+    }
+}
+
+// Lane-wise a where mask is set, else b.
+template <class V, class I>
+[[gnu::always_inline]] inline V selectLanes(I mask, V a, V b) noexcept
+{
+    return reinterpret_cast<V>((reinterpret_cast<I>(a) & mask) | (reinterpret_cast<I>(b) & ~mask));
 }
 
 // Moves the window of n vectors of bins (starting at win) up by D vectors: the D lowest are
@@ -206,68 +265,100 @@ struct PreparedChunk
     alignas(16) float toNext[kChunk];
 };
 
-// Four partials at a time (count a multiple of four). Lane by lane, lo and hi follow the lowest and
-// highest first bin of the partials that stay inside the spectrum. kChecked: whether partials
-// whose kernel would leave the spectrum are silenced and parked on the nearest position inside;
-// without the check, lo and hi tell whether any such partial came by.
-template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, class Amps>
-[[gnu::always_inline]] inline void prepareChunk(const int* __restrict pos, Amps amps, int count, int rowShift, PreparedChunk& c,
-                                   lanes::I4& lo, lanes::I4& hi) noexcept
+// kL partials at a time (from partial `from` on, to a multiple of kL). Lane by lane, lo and hi
+// follow the lowest and highest first bin of the partials that stay inside the spectrum. kChecked:
+// whether partials whose kernel would leave the spectrum are silenced and parked on the nearest
+// position inside; without the check, lo and hi tell whether any such partial came by.
+template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, int kL, class Amps>
+[[gnu::always_inline]] inline void prepareChunk(const int* __restrict pos, Amps amps, int from, int to, int rowShift,
+                                                PreparedChunk& c, lanes::I4& lo4, lanes::I4& hi4) noexcept
 {
-    using lanes::I4;
+    using I = typename LaneTypes<kL>::I;
+    using F = typename LaneTypes<kL>::F;
     constexpr int kLowest = kSpecLowestBin;
     constexpr int kHighest = kSpecHighestBin + 1 - kTaps;
     const float tScale = 1.0f / float(1 << rowShift);
-    for (int h = 0; h < count; h += lanes::kLanes)
+    I lo;
+    I hi;
+    if constexpr (kL == 4)
+        lo = lo4, hi = hi4;
+    else
+        lo = __builtin_shufflevector(lo4, lo4, 0, 1, 2, 3, 0, 1, 2, 3),
+        hi = __builtin_shufflevector(hi4, hi4, 0, 1, 2, 3, 0, 1, 2, 3);
+    for (int h = from; h < to; h += kL)
     {
-        I4 p;
+        I p;
         std::memcpy(&p, pos + h, sizeof(p));
-        const I4 frac = p & lanes::splatI(kPosFracMask);
-        const I4 row = frac >> rowShift;
-        I4 first = (p >> kPosFracBits) + (1 - kTaps / 2);
-        I4 inside = lanes::splatI(-1);
+        const I frac = p & kPosFracMask;
+        const I row = frac >> rowShift;
+        I first = (p >> kPosFracBits) + (1 - kTaps / 2);
+        I inside = I{} - 1;
         if constexpr (kChecked)
         {
-            const I4 below = first < lanes::splatI(kLowest);
-            const I4 above = first > lanes::splatI(kHighest);
+            const I below = first < kLowest;
+            const I above = first > kHighest;
             inside = ~(below | above);
-            lo = lanes::selectI(inside & (first < lo), first, lo);
-            hi = lanes::selectI(inside & (first > hi), first, hi);
-            first = lanes::selectI(below, lanes::splatI(kLowest),
-                                   lanes::selectI(above, lanes::splatI(kHighest), first));
+            lo = selectLanes(inside & (first < lo), first, lo);
+            hi = selectLanes(inside & (first > hi), first, hi);
+            first = selectLanes(below, I{} + kLowest, selectLanes(above, I{} + kHighest, first));
         }
         else
         {
-            lo = lanes::selectI(first < lo, first, lo);
-            hi = lanes::selectI(first > hi, first, hi);
+            lo = selectLanes(first < lo, first, lo);
+            hi = selectLanes(first > hi, first, hi);
         }
-        I4 at = (first + kBin0Offset) * kPartialBinValues;
-        I4 offset = row * (kPaired ? kSpreadRowFloats : kTaps);
+        I at = (first + kBin0Offset) * kPartialBinValues;
+        I offset = row * (kPaired ? kSpreadRowFloats : kTaps);
         if constexpr (kPaired)
         {
             // The window starts on the even bin at or below the kernel; a kernel starting on an odd
             // bin takes its row from the leading zeros on, one bin earlier.
-            const I4 odd = at & lanes::splatI(kPartialBinValues);
+            const I odd = at & kPartialBinValues;
             at -= odd;
-            offset += lanes::splatI(kPartialBinValues) - odd;
+            offset += kPartialBinValues - odd;
         }
         std::memcpy(c.at + h, &at, sizeof(at));
         std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
         if constexpr (kInterpolate)
         {
-            const F4 t = lanes::toFloat(frac - (row << rowShift)) * lanes::splat(tScale);
+            const F t = __builtin_convertvector(frac - (row << rowShift), F) * tScale;
             std::memcpy(c.toNext + h, &t, sizeof(t));
         }
-        F4 parts[4];
-        amps.get4(h, parts);
+        F parts[4];
+        amps.getLanes(h, parts);
         if constexpr (kChecked)
-            for (F4& part : parts)
-                part = lanes::select(inside, part, F4{});
-        // Four partials' parts turned into four partials' amplitudes.
+            for (F& part : parts)
+                part = selectLanes(inside, part, F{});
+        // kL partials' parts turned into kL partials' amplitudes.
         transpose4(parts);
-        for (int j = 0; j < lanes::kLanes; ++j)
-            c.amp[h + j] = parts[j];
+        storeAmps(parts, c.amp + h);
     }
+    if constexpr (kL == 4)
+        lo4 = lo, hi4 = hi;
+    else
+    {
+        const lanes::I4 loHigh = __builtin_shufflevector(lo, lo, 4, 5, 6, 7);
+        const lanes::I4 hiHigh = __builtin_shufflevector(hi, hi, 4, 5, 6, 7);
+        lo4 = __builtin_shufflevector(lo, lo, 0, 1, 2, 3);
+        hi4 = __builtin_shufflevector(hi, hi, 0, 1, 2, 3);
+        lo4 = selectLanes(loHigh < lo4, loHigh, lo4);
+        hi4 = selectLanes(hiHigh > hi4, hiHigh, hi4);
+    }
+}
+
+// A chunk's partials from `from` to a multiple of four, eight at a time as far as they go in the
+// wide form.
+template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, bool kWide, class Amps>
+[[gnu::always_inline]] inline void prepareWhole(const int* __restrict pos, Amps amps, int n, int rowShift,
+                                                PreparedChunk& c, lanes::I4& lo, lanes::I4& hi) noexcept
+{
+    int done = 0;
+    if constexpr (kWide)
+    {
+        done = n & ~7;
+        prepareChunk<kTaps, kInterpolate, kChecked, kPaired, 8>(pos, amps, 0, done, rowShift, c, lo, hi);
+    }
+    prepareChunk<kTaps, kInterpolate, kChecked, kPaired, 4>(pos, amps, done, n & ~3, rowShift, c, lo, hi);
 }
 
 // The same for one partial, for the last few of a chunk; lo and hi as one lane of the above.
@@ -360,9 +451,6 @@ template <int kTaps, bool kInterpolate>
     }
 }
 
-// Eight floats: two bins of the partial bins, or two groups of a spread kernel row.
-using F8 = float __attribute__((vector_size(32)));
-
 // Pairs of bins in the window of the wide 4-tap loop.
 constexpr int kPairWindow = 3;
 
@@ -387,8 +475,8 @@ constexpr int kPairWindow = 3;
 }
 
 // All partials of a call. Returns the lowest and highest bin touched (lo > hi when none). kPaired:
-// the wide form's 4-tap loop, with the spread table.
-template <int kTaps, bool kInterpolate, bool kPaired, class Amps>
+// the wide form's 4-tap loop, with the spread table; kWide: compiled for the wide form.
+template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
                                                const float* __restrict table, int rowShift, float* __restrict bins,
                                                int& lo, int& hi) noexcept
@@ -411,15 +499,15 @@ template <int kTaps, bool kInterpolate, bool kPaired, class Amps>
         // the check, and again with it only if some partial turns out to lie outside.
         const lanes::I4 checkedLo = firstLo;
         const lanes::I4 checkedHi = firstHi;
-        prepareChunk<kTaps, kInterpolate, false, kPaired>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo,
-                                                 firstHi);
+        prepareWhole<kTaps, kInterpolate, false, kPaired, kWide>(pos + start, amps.from(start), n, rowShift, chunk,
+                                                                 firstLo, firstHi);
         if (lanes::anyLane((firstLo < lanes::splatI(kSpecLowestBin)) |
                            (firstHi > lanes::splatI(kSpecHighestBin + 1 - kTaps))))
         {
             firstLo = checkedLo;
             firstHi = checkedHi;
-            prepareChunk<kTaps, kInterpolate, true, kPaired>(pos + start, amps.from(start), whole, rowShift, chunk, firstLo,
-                                                    firstHi);
+            prepareWhole<kTaps, kInterpolate, true, kPaired, kWide>(pos + start, amps.from(start), n, rowShift, chunk,
+                                                                    firstLo, firstHi);
         }
         for (int h = whole; h < n; ++h)
         {
@@ -461,15 +549,15 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
         const float* table = kASTabPtrs[size_t(q)];
         switch (q)
         {
-        case 0: addPartials<kASTabSizes[0], false, false>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
+        case 0: addPartials<kASTabSizes[0], false, false, kWide>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
         case 1:
             if constexpr (kWide)
-                addPartials<kASTabSizes[1], false, true>(pos, amps, count, kHarmBinWeights4Spread.data(), rowShift,
+                addPartials<kASTabSizes[1], false, true, kWide>(pos, amps, count, kHarmBinWeights4Spread.data(), rowShift,
                                                          bins, callLo, callHi);
             else
-                addPartials<kASTabSizes[1], false, false>(pos, amps, count, table, rowShift, bins, callLo, callHi);
+                addPartials<kASTabSizes[1], false, false, kWide>(pos, amps, count, table, rowShift, bins, callLo, callHi);
             break;
-        default: addPartials<kASTabSizes[2], true, false>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
+        default: addPartials<kASTabSizes[2], true, false, kWide>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
         }
     });
     lo = std::min(lo, callLo);
