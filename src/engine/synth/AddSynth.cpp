@@ -486,11 +486,8 @@ template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
     PreparedChunk chunk;
     lanes::I4 firstLo = lanes::splatI(lo);
     lanes::I4 firstHi = lanes::splatI(hi);
-    // The window starts on the lowest bins (which may hold partials gathered earlier in the hop).
     int wat = 0;
-    V r[kWindow];
-    for (int k = 0; k < kWindow; ++k)
-        r[k] = loadBin<V>(bins + kFloatsOf<V> * k);
+    V r[kWindow] = {};
     for (int start = 0; start < count; start += kChunk)
     {
         const int n = std::min(kChunk, count - start);
@@ -517,6 +514,14 @@ template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
             firstLo[0] = oneLo;
             firstHi[0] = oneHi;
         }
+        if (start == 0)
+        {
+            // The window starts where the first partial lies (the bins may hold partials gathered
+            // earlier in the hop).
+            wat = chunk.at[0];
+            for (int k = 0; k < kWindow; ++k)
+                r[k] = loadBin<V>(bins + wat + kFloatsOf<V> * k);
+        }
         if constexpr (kPaired)
             addPairedChunk(chunk, n, table, bins, wat, r);
         else
@@ -525,11 +530,8 @@ template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
     float* __restrict win = bins + wat;
     for (int k = 0; k < kWindow; ++k)
         storeBin(win + kFloatsOf<V> * k, r[k]);
-    for (int j = 0; j < lanes::kLanes; ++j)
-    {
-        lo = std::min(lo, firstLo[j]);
-        hi = std::max(hi, firstHi[j] + kTaps - 1);
-    }
+    lo = std::min(lo, lanes::lowestLane(firstLo));
+    hi = std::max(hi, lanes::highestLane(firstHi) + kTaps - 1);
 }
 
 // Spreads count partials into the partial bins and widens lo..hi to the bins touched.

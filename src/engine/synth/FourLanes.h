@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -36,6 +37,18 @@ inline int laneBits(I4 mask) noexcept
 }
 #endif
 inline bool anyLane(I4 mask) noexcept { return laneBits(mask) != 0; }
+
+// The lowest and the highest of the four lanes.
+inline int32_t lowestLane(I4 x) noexcept
+{
+    x = selectI(x < __builtin_shufflevector(x, x, 2, 3, 0, 1), x, __builtin_shufflevector(x, x, 2, 3, 0, 1));
+    return std::min(x[0], x[1]);
+}
+inline int32_t highestLane(I4 x) noexcept
+{
+    x = selectI(x > __builtin_shufflevector(x, x, 2, 3, 0, 1), x, __builtin_shufflevector(x, x, 2, 3, 0, 1));
+    return std::max(x[0], x[1]);
+}
 
 inline F4 toFloat(I4 x) noexcept { return __builtin_convertvector(x, F4); }
 
