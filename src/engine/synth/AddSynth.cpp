@@ -478,18 +478,21 @@ constexpr int kPairWindow = 3;
 // the wide form's 4-tap loop, with the spread table; kWide: compiled for the wide form.
 template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
-                                               const float* __restrict table, int rowShift, float* __restrict bins,
-                                               int& lo, int& hi) noexcept
+                                               const float* __restrict table, float* __restrict bins, int& lo,
+                                               int& hi) noexcept
 {
+    // The kernel's table, known from its taps: its row of a position is the position's fraction
+    // shifted by a constant.
+    constexpr int kQuality = kTaps == kASTabSizes[0] ? 0 : kTaps == kASTabSizes[1] ? 1 : 2;
+    static_assert(kASTabSizes[size_t(kQuality)] == kTaps);
+    constexpr int rowShift = kPosFracBits - kASTabBits[size_t(kQuality)];
     using V = std::conditional_t<kPaired, F8, F4>;
     constexpr int kWindow = kPaired ? kPairWindow : kTaps;
     PreparedChunk chunk;
     lanes::I4 firstLo = lanes::splatI(lo);
     lanes::I4 firstHi = lanes::splatI(hi);
-    int wat = 0;
-    V r[kWindow] = {};
-    for (int start = 0; start < count; start += kChunk)
-    {
+    // Prepares the chunk of partials from start on and returns how many it holds.
+    const auto prepare = [&](int start) __attribute__((always_inline)) {
         const int n = std::min(kChunk, count - start);
         const int whole = n & ~(lanes::kLanes - 1);
         // Rendering keeps its partials inside the spectrum, so the chunk is first prepared without
@@ -514,18 +517,24 @@ template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
             firstLo[0] = oneLo;
             firstHi[0] = oneHi;
         }
-        if (start == 0)
-        {
-            // The window starts where the first partial lies (the bins may hold partials gathered
-            // earlier in the hop).
-            wat = chunk.at[0];
-            for (int k = 0; k < kWindow; ++k)
-                r[k] = loadBin<V>(bins + wat + kFloatsOf<V> * k);
-        }
+        return n;
+    };
+    int n = prepare(0);
+    // The window starts where the first partial lies (the bins may hold partials gathered earlier
+    // in the hop).
+    int wat = chunk.at[0];
+    V r[kWindow];
+    for (int k = 0; k < kWindow; ++k)
+        r[k] = loadBin<V>(bins + wat + kFloatsOf<V> * k);
+    for (int start = 0;;)
+    {
         if constexpr (kPaired)
             addPairedChunk(chunk, n, table, bins, wat, r);
         else
             addChunk<kTaps, kInterpolate>(chunk, n, table, bins, wat, r);
+        start += kChunk;
+        if (start >= count) break;
+        n = prepare(start);
     }
     float* __restrict win = bins + wat;
     for (int k = 0; k < kWindow; ++k)
@@ -541,7 +550,6 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
 {
     if (count < 1) return;
     const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
-    const int rowShift = kPosFracBits - kASTabBits[size_t(q)];
     float* bins = s.partialBins.data();
     // The call's own range first: addPartials checks it for partials outside the spectrum.
     int callLo = kSpecHighestBin + 1;
@@ -551,15 +559,15 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
         const float* table = kASTabPtrs[size_t(q)];
         switch (q)
         {
-        case 0: addPartials<kASTabSizes[0], false, false, kWide>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
+        case 0: addPartials<kASTabSizes[0], false, false, kWide>(pos, amps, count, table, bins, callLo, callHi); break;
         case 1:
             if constexpr (kWide)
-                addPartials<kASTabSizes[1], false, true, kWide>(pos, amps, count, kHarmBinWeights4Spread.data(), rowShift,
-                                                         bins, callLo, callHi);
+                addPartials<kASTabSizes[1], false, true, kWide>(pos, amps, count, kHarmBinWeights4Spread.data(), bins,
+                                                               callLo, callHi);
             else
-                addPartials<kASTabSizes[1], false, false, kWide>(pos, amps, count, table, rowShift, bins, callLo, callHi);
+                addPartials<kASTabSizes[1], false, false, kWide>(pos, amps, count, table, bins, callLo, callHi);
             break;
-        default: addPartials<kASTabSizes[2], true, false, kWide>(pos, amps, count, table, rowShift, bins, callLo, callHi); break;
+        default: addPartials<kASTabSizes[2], true, false, kWide>(pos, amps, count, table, bins, callLo, callHi); break;
         }
     });
     lo = std::min(lo, callLo);
