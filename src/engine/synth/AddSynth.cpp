@@ -543,35 +543,51 @@ template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
     hi = std::max(hi, lanes::highestLane(firstHi) + kTaps - 1);
 }
 
+// One call's partials and where they go; the range starts empty.
+template <class Amps>
+struct PartialCall
+{
+    const int* pos;
+    Amps amps;
+    int count;
+    int quality; // 0 .. kNumKernelQualities - 1
+    float* bins;
+    int lo = kSpecHighestBin + 1;
+    int hi = kSpecLowestBin - 1;
+};
+
+// The call in one vector form (the form's function receives the call by a single reference).
+template <bool kWide, class Amps>
+[[gnu::always_inline]] inline void addCall(PartialCall<Amps>& c) noexcept
+{
+    const float* table = kASTabPtrs[size_t(c.quality)];
+    switch (c.quality)
+    {
+    case 0: addPartials<kASTabSizes[0], false, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi); break;
+    case 1:
+        if constexpr (kWide)
+            addPartials<kASTabSizes[1], false, true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights4Spread.data(),
+                                                           c.bins, c.lo, c.hi);
+        else
+            addPartials<kASTabSizes[1], false, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
+        break;
+    default: addPartials<kASTabSizes[2], true, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi); break;
+    }
+}
+
 // Spreads count partials into the partial bins and widens lo..hi to the bins touched.
 template <class Amps>
 void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quality, bool wide, int& lo,
                     int& hi) noexcept
 {
     if (count < 1) return;
-    const int q = quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1);
-    float* bins = s.partialBins.data();
     // The call's own range first: addPartials checks it for partials outside the spectrum.
-    int callLo = kSpecHighestBin + 1;
-    int callHi = kSpecLowestBin - 1;
-    vectorwidth::dispatch(wide, [&](auto wideForm) __attribute__((always_inline)) {
-        constexpr bool kWide = decltype(wideForm)::value;
-        const float* table = kASTabPtrs[size_t(q)];
-        switch (q)
-        {
-        case 0: addPartials<kASTabSizes[0], false, false, kWide>(pos, amps, count, table, bins, callLo, callHi); break;
-        case 1:
-            if constexpr (kWide)
-                addPartials<kASTabSizes[1], false, true, kWide>(pos, amps, count, kHarmBinWeights4Spread.data(), bins,
-                                                               callLo, callHi);
-            else
-                addPartials<kASTabSizes[1], false, false, kWide>(pos, amps, count, table, bins, callLo, callHi);
-            break;
-        default: addPartials<kASTabSizes[2], true, false, kWide>(pos, amps, count, table, bins, callLo, callHi); break;
-        }
-    });
-    lo = std::min(lo, callLo);
-    hi = std::max(hi, callHi);
+    PartialCall<Amps> call{pos, amps, count, quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1),
+                           s.partialBins.data()};
+    vectorwidth::dispatch(wide, [&call](auto wideForm)
+                                    __attribute__((always_inline)) { addCall<decltype(wideForm)::value>(call); });
+    lo = std::min(lo, call.lo);
+    hi = std::max(hi, call.hi);
     s.partialsAdded = 1;
 }
 
