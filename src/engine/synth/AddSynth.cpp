@@ -270,8 +270,9 @@ struct PreparedChunk
 // whether partials whose kernel would leave the spectrum are silenced and parked on the nearest
 // position inside; without the check, lo and hi tell whether any such partial came by.
 template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, int kL, class Amps>
-[[gnu::always_inline]] inline void prepareChunk(const int* __restrict pos, Amps amps, int from, int to, int rowShift,
-                                                PreparedChunk& c, lanes::I4& lo4, lanes::I4& hi4) noexcept
+[[gnu::always_inline]] inline void prepareChunk(const int* __restrict pos, Amps amps, int from, int to,
+                                                int rowShift, PreparedChunk& c, lanes::I4& lo4,
+                                                lanes::I4& hi4) noexcept
 {
     using I = typename LaneTypes<kL>::I;
     using F = typename LaneTypes<kL>::F;
@@ -363,8 +364,8 @@ template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, bool kWide,
 
 // The same for one partial, for the last few of a chunk; lo and hi as one lane of the above.
 template <int kTaps, bool kPaired, class Amps>
-[[gnu::always_inline]] inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift, PreparedChunk& c, int32_t& lo,
-                       int32_t& hi) noexcept
+[[gnu::always_inline]] inline void prepareOne(const int* __restrict pos, Amps amps, int h, int rowShift,
+                                              PreparedChunk& c, int32_t& lo, int32_t& hi) noexcept
 {
     const int p = pos[h];
     const int frac = p & kPosFracMask;
@@ -376,7 +377,8 @@ template <int kTaps, bool kPaired, class Amps>
         lo = std::min(lo, first);
         hi = std::max(hi, first);
     }
-    const int at = (std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps) + kBin0Offset) * kPartialBinValues;
+    const int at =
+        (std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps) + kBin0Offset) * kPartialBinValues;
     const int odd = kPaired ? at & kPartialBinValues : 0;
     c.at[h] = at - odd;
     c.rowOffset[h] = kPaired ? row * kSpreadRowFloats + kPartialBinValues - odd : row * kTaps;
@@ -460,8 +462,9 @@ constexpr int kPairWindow = 3;
 // with the window's bins, so a partial is three products, the bins outside its kernel receiving
 // zeros, which leave them as they are. Each bin thus receives the products addChunk gives it, in the
 // same order.
-[[gnu::always_inline]] inline void addPairedChunk(const PreparedChunk& c, int count, const float* __restrict table,
-                                                  float* __restrict bins, int& wat, F8 (&r)[kPairWindow]) noexcept
+[[gnu::always_inline]] inline void addPairedChunk(const PreparedChunk& c, int count,
+                                                  const float* __restrict table, float* __restrict bins,
+                                                  int& wat, F8 (&r)[kPairWindow]) noexcept
 {
     for (int h = 0; h < count; ++h)
     {
@@ -499,15 +502,15 @@ template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
         // the check, and again with it only if some partial turns out to lie outside.
         const lanes::I4 checkedLo = firstLo;
         const lanes::I4 checkedHi = firstHi;
-        prepareWhole<kTaps, kInterpolate, false, kPaired, kWide>(pos + start, amps.from(start), n, rowShift, chunk,
-                                                                 firstLo, firstHi);
+        prepareWhole<kTaps, kInterpolate, false, kPaired, kWide>(pos + start, amps.from(start), n, rowShift,
+                                                                 chunk, firstLo, firstHi);
         if (lanes::anyLane((firstLo < lanes::splatI(kSpecLowestBin)) |
                            (firstHi > lanes::splatI(kSpecHighestBin + 1 - kTaps))))
         {
             firstLo = checkedLo;
             firstHi = checkedHi;
-            prepareWhole<kTaps, kInterpolate, true, kPaired, kWide>(pos + start, amps.from(start), n, rowShift, chunk,
-                                                                    firstLo, firstHi);
+            prepareWhole<kTaps, kInterpolate, true, kPaired, kWide>(pos + start, amps.from(start), n,
+                                                                    rowShift, chunk, firstLo, firstHi);
         }
         for (int h = whole; h < n; ++h)
         {
@@ -563,15 +566,20 @@ template <bool kWide, class Amps>
     const float* table = kASTabPtrs[size_t(c.quality)];
     switch (c.quality)
     {
-    case 0: addPartials<kASTabSizes[0], false, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi); break;
+    case 0:
+        addPartials<kASTabSizes[0], false, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
+        break;
     case 1:
         if constexpr (kWide)
-            addPartials<kASTabSizes[1], false, true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights4Spread.data(),
-                                                           c.bins, c.lo, c.hi);
+            addPartials<kASTabSizes[1], false, true, kWide>(
+                c.pos, c.amps, c.count, kHarmBinWeights4Spread.data(), c.bins, c.lo, c.hi);
         else
-            addPartials<kASTabSizes[1], false, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
+            addPartials<kASTabSizes[1], false, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo,
+                                                             c.hi);
         break;
-    default: addPartials<kASTabSizes[2], true, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi); break;
+    default:
+        addPartials<kASTabSizes[2], true, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
+        break;
     }
 }
 
@@ -584,8 +592,9 @@ void addAllPartials(AddSynth& s, const int* pos, Amps amps, int count, int quali
     // The call's own range first: addPartials checks it for partials outside the spectrum.
     PartialCall<Amps> call{pos, amps, count, quality < 0 ? 1 : std::min(quality, kNumKernelQualities - 1),
                            s.partialBins.data()};
-    vectorwidth::dispatch(wide, [&call](auto wideForm)
-                                    __attribute__((always_inline)) { addCall<decltype(wideForm)::value>(call); });
+    vectorwidth::dispatch(wide, [&call](auto wideForm) __attribute__((always_inline)) {
+        addCall<decltype(wideForm)::value>(call);
+    });
     lo = std::min(lo, call.lo);
     hi = std::max(hi, call.hi);
     s.partialsAdded = 1;
@@ -628,7 +637,8 @@ void foldPartialBins(AddSynth& s, int lo, int hi) noexcept
 }
 } // namespace
 
-void AddSynth::addHarmonics(const int* pos, const float* const* amp, int count, int quality, bool wide) noexcept
+void AddSynth::addHarmonics(const int* pos, const float* const* amp, int count, int quality,
+                            bool wide) noexcept
 {
     if (count < 1) return;
     int lo = kSpecHighestBin + 1;
@@ -637,11 +647,12 @@ void AddSynth::addHarmonics(const int* pos, const float* const* amp, int count, 
     foldPartialBins(*this, lo, hi);
 }
 
-void AddSynth::gatherHarmonics(const int* pos, const float* const* amp, int count, int quality, bool wide) noexcept
+void AddSynth::gatherHarmonics(const int* pos, const float* const* amp, int count, int quality,
+                               bool wide) noexcept
 {
     if (count >= 1)
-        addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality, wide, gatheredLo,
-                       gatheredHi);
+        addAllPartials(*this, pos, SplitAmps{amp[0], amp[1], amp[2], amp[3]}, count, quality, wide,
+                       gatheredLo, gatheredHi);
 }
 
 int AddSynth::getRemSamples(float** out, int offset, int numSamples, int numChannels, bool* silent) noexcept

@@ -47,15 +47,17 @@ struct AddSynth
     // bits; amp[0][h], amp[1][h]: real and imaginary part of its amplitude in channel 0, amp[2][h],
     // amp[3][h] those in channel 1. quality 0, 1, 2 selects the 2-, 4- or 8-tap kernel (negative
     // counts as 1, above 2 as 2). Partials whose kernel would reach outside bins -4..133 are
-    // skipped, so nothing is ever written outside the spectrum. wide: the wide vector form (only where
-    // wideVectorsSupported()), which sums the same.
-    void addHarmonics(const int* pos, const float* const* amp, int count, int quality, bool wide = false) noexcept;
+    // skipped, so nothing is ever written outside the spectrum. wide: the wide vector form (only
+    // where wideVectorsSupported()), which sums the same.
+    void addHarmonics(const int* pos, const float* const* amp, int count, int quality,
+                      bool wide = false) noexcept;
 
     // The same partials as addHarmonics, but gathered in the partial bins, which resynthesizeHop
     // adds into the spectrum before its transforms: one fold per hop instead of one per call. The
     // hop's gathered partials are summed first and their sum then added to the spectrum, so the
     // result differs from a series of addHarmonics calls by rounding only.
-    void gatherHarmonics(const int* pos, const float* const* amp, int count, int quality, bool wide = false) noexcept;
+    void gatherHarmonics(const int* pos, const float* const* amp, int count, int quality,
+                         bool wide = false) noexcept;
 
     // Copies up to numSamples ready samples of each of the first numChannels rings into
     // out[ch][offset ...], zeroing what it hands out, and returns how many per channel. With
@@ -63,8 +65,9 @@ struct AddSynth
     int getRemSamples(float** out, int offset, int numSamples, int numChannels, bool* silent) noexcept;
 
     // The hop's resynthesis: adds the gathered partials into the spectrum; then without partials
-    // only counts a silent hop; otherwise folds each of the first `channels` spectra, inverse-transforms it and overlap-adds the windowed frame into
-    // the ring at writePos, then clears the spectrum and partialsAdded. Does not move writePos.
+    // only counts a silent hop; otherwise folds each of the first `channels` spectra,
+    // inverse-transforms it and overlap-adds the windowed frame into the ring at writePos, then
+    // clears the spectrum and partialsAdded. Does not move writePos.
     void resynthesizeHop(int channels) noexcept;
 
     // writePos moves on by one hop (end of a hop, after resynthesizeHop).
@@ -81,7 +84,7 @@ struct AddSynth
     int readySamples() const noexcept { return (writePos - readPos + kRingLength) % kRingLength; }
 
     std::vector<float> spectrum;                          // kSpectrumSize: re0, im0, re1, im1 parts
-    std::vector<float> partialBins;                       // 4 per bin: re0, im0, re1, im1; zero between hops; 2 bins past the spectrum
+    std::vector<float> partialBins;                       // 4 per bin: re0, im0, re1, im1; zero between hops
     std::array<std::vector<float>, kSynthChannels> rings; // kRingLength each
     std::vector<float> onsetOut;                          // 64: output of the onset transform
     std::vector<float> onsetWindow;                       // 64: onset overlap-add window

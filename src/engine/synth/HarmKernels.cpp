@@ -236,7 +236,8 @@ std::array<float, 256 * kSpreadRowFloats + 4> spreadRows(const std::array<std::a
 }
 } // namespace
 
-alignas(32) const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Spread = spreadRows(kHarmBinWeights4);
+alignas(32) const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Spread =
+    spreadRows(kHarmBinWeights4);
 
 const std::array<const float*, kNumKernelQualities> kASTabPtrs = {
     kHarmBinWeights2[0].data(), kHarmBinWeights4[0].data(), kHarmBinWeights8[0].data()};

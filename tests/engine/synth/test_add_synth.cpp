@@ -142,7 +142,7 @@ struct PartialList
         const float* amps[4] = {parts[0].data() + from, parts[1].data() + from, parts[2].data() + from,
                                 parts[3].data() + from};
         (synth.*(gather ? &AddSynth::gatherHarmonics : &AddSynth::addHarmonics))(pos.data() + from, amps,
-                                                                                to - from, quality, wide);
+                                                                                 to - from, quality, wide);
     }
 };
 
@@ -159,7 +159,8 @@ TEST(AddHarmonics, GatheredPartialsRenderAsAddedOnes)
     };
     // clang-format off
     const Case cases[] = {{{1, 1}, {0, 40, 150}}, {{2, 2, 2}, {0, 8, 9, 70}}, {{0, 0, 0}, {0, 1, 2, 150}},
-                          {{1, 1, 1, 1}, {0, 64, 65, 129, 150}}, {{2, 1}, {0, 8, 150}}, {{2, 1, 2, 1}, {0, 8, 90, 98, 150}}};
+                          {{1, 1, 1, 1}, {0, 64, 65, 129, 150}}, {{2, 1}, {0, 8, 150}},
+                          {{2, 1, 2, 1}, {0, 8, 90, 98, 150}}};
     // clang-format on
     const PartialList list(150);
     for (const Case& c : cases)
@@ -167,8 +168,8 @@ TEST(AddHarmonics, GatheredPartialsRenderAsAddedOnes)
         AddSynth added, gathered, dropped;
         for (AddSynth* s : {&added, &gathered, &dropped})
             s->reset(44100.0f);
-        const bool oneKernel = std::all_of(c.qualities.begin(), c.qualities.end(),
-                                           [&](int q) { return q == c.qualities[0]; });
+        const bool oneKernel =
+            std::all_of(c.qualities.begin(), c.qualities.end(), [&](int q) { return q == c.qualities[0]; });
         for (size_t i = 0; i < c.qualities.size(); ++i)
         {
             if (!oneKernel) list.add(added, c.splits[i], c.splits[i + 1], c.qualities[i], false);
@@ -188,7 +189,8 @@ TEST(AddHarmonics, GatheredPartialsRenderAsAddedOnes)
                 level = std::max(level, double(std::fabs(added.rings[ch][i])));
                 ASSERT_EQ(dropped.rings[ch][i], 0.0f) << name;
                 if (oneKernel)
-                    ASSERT_EQ(gathered.rings[ch][i], added.rings[ch][i]) << name << ", ch " << ch << ", " << i;
+                    ASSERT_EQ(gathered.rings[ch][i], added.rings[ch][i])
+                        << name << ", ch " << ch << ", " << i;
                 else
                     ASSERT_NEAR(gathered.rings[ch][i], added.rings[ch][i], 1e-5f) << name << ", ch " << ch;
             }
@@ -218,11 +220,12 @@ TEST(AddHarmonics, WideLoopSumsAsTheBaselineDoes)
         return pos;
     };
     const std::vector<int> dense = steps(3 << 10, 300, 200), byBins = steps((1 << 10) + 77, 1024, 120),
-                           byTwo = steps((2 << 10) + 900, 2048, 60), byThree = steps((1 << 10) + 5, 3 * 1024 + 1, 40);
+                           byTwo = steps((2 << 10) + 900, 2048, 60),
+                           byThree = steps((1 << 10) + 5, 3 * 1024 + 1, 40);
     // clang-format off
     const Case cases[] = {
-        {"rising list", PartialList(150).pos}, {"dense", dense}, {"a bin apart", byBins}, {"two bins apart", byTwo},
-        {"three bins apart", byThree},
+        {"rising list", PartialList(150).pos}, {"dense", dense}, {"a bin apart", byBins},
+        {"two bins apart", byTwo}, {"three bins apart", byThree},
         {"edges", {-(3 << 10), -(2 << 10) + 5, (-1 << 10) + 1000, 0, (129 << 10) + 700, (130 << 10) + 1023,
                    1 << 10, (131 << 10) + 3, 132 << 10, (7 << 10) + 512, (6 << 10) + 1, INT_MIN, INT_MAX}},
         {"falling", steps((120 << 10) + 333, -1500, 80)}};
@@ -235,8 +238,8 @@ TEST(AddHarmonics, WideLoopSumsAsTheBaselineDoes)
             for (int h = 0; h < count; ++h)
             {
                 const float x = float(h);
-                const float a[4] = {std::sin(x * 0.9f), std::cos(x * 0.4f), h % 9 == 2 ? 0.0f : 0.5f - 0.01f * x,
-                                    std::sin(x * 2.1f + 1.0f)};
+                const float a[4] = {std::sin(x * 0.9f), std::cos(x * 0.4f),
+                                    h % 9 == 2 ? 0.0f : 0.5f - 0.01f * x, std::sin(x * 2.1f + 1.0f)};
                 for (size_t k = 0; k < 4; ++k)
                     parts[k].push_back(a[k]);
             }
@@ -245,7 +248,8 @@ TEST(AddHarmonics, WideLoopSumsAsTheBaselineDoes)
             baseline.addHarmonics(c.pos.data(), amps, count, quality, false);
             wide.addHarmonics(c.pos.data(), amps, count, quality, true);
             EXPECT_EQ(wide.spectrum, baseline.spectrum) << c.name << ", quality " << quality;
-            EXPECT_TRUE(std::any_of(wide.spectrum.begin(), wide.spectrum.end(), [](float v) { return v != 0.0f; }))
+            EXPECT_TRUE(
+                std::any_of(wide.spectrum.begin(), wide.spectrum.end(), [](float v) { return v != 0.0f; }))
                 << c.name;
             // Gathered in two calls, each form's sum is the same too, also on the padding bins above.
             gathered.gatherHarmonics(c.pos.data(), amps, count / 2, quality, true);
