@@ -125,17 +125,22 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
             {
                 const int n = std::min({numSamples - pos, kSubBlock, length - writePos});
 
+                // The direct part's squares, channel by channel, for the energy below.
+                float squares[kMaxChannels][kSubBlock];
                 for (int c = 0; c < C; ++c)
                 {
                     const float* src = in[c] + pos;
                     float* dst = out[c] + pos;
                     float* into = line[static_cast<std::size_t>(c)] + writePos;
+                    float* sq = squares[c];
                     for (int j = 0; j < n; ++j)
                     {
                         const float a = src[j];
                         // Non-finite input never enters the line, so it cannot echo for the line's length.
                         into[j] = std::isfinite(a) ? a : 0.0f;
-                        dst[j] = a * direct;
+                        const float y = a * direct;
+                        dst[j] = y;
+                        sq[j] = y * y;
                     }
                 }
 
@@ -152,9 +157,15 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                 }
                 // The direct part's energy, sample by sample across the channels.
                 float e = 0.0f;
-                for (int j = 0; j < n; ++j)
-                    for (int c = 0; c < C; ++c)
-                        e += out[c][pos + j] * out[c][pos + j];
+                if (C == 2)
+                    for (int j = 0; j < n; ++j)
+                    {
+                        e += squares[0][j];
+                        e += squares[1][j];
+                    }
+                else
+                    for (int j = 0; j < n; ++j)
+                        e += squares[0][j];
                 // The four gain ramps are running sums: one loop advances them side by side.
                 float gains[kNumTaps][kSubBlock];
                 for (int j = 0; j < n; ++j)
@@ -167,31 +178,60 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                             outEnergy * (1.0f - kEnergySmoothing);
                 if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
 
+                // Each tap's n samples: a stretch of its line, or a copy of the two pieces of one
+                // that passes the line's end.
+                std::array<const float*, kNumTaps> taps{};
+                float wrapped[kNumTaps][kSubBlock];
                 for (int k = 0; k < kNumTaps; ++k)
                 {
                     const float* src = line[static_cast<std::size_t>(k % C)];
-                    const float* gain = gains[k];
-                    float* left = out[0] + pos;
-                    float* right = out[B] + pos;
-
-                    // Read position of sample 0, then the read runs in pieces that stop at the line's end.
                     int d = writePos - tapDelay[static_cast<std::size_t>(k)];
                     if (d < 0) d += length;
-                    int j = 0;
-                    while (j < n)
+                    if (d + n <= length)
+                        taps[k] = src + d;
+                    else
                     {
-                        const int piece = std::min(n - j, length - d);
-                        for (int i = 0; i < piece; ++i, ++j)
-                        {
-                            const float v = gain[j] * src[d + i];
-                            left[j] += v;
-                            right[j] -= v;
-                        }
-                        d += piece;
-                        if (d >= length) d = 0;
+                        const int first = length - d;
+                        std::copy(src + d, src + length, wrapped[k]);
+                        std::copy(src, src + (n - first), wrapped[k] + first);
+                        taps[k] = wrapped[k];
                     }
                     tapGain[static_cast<std::size_t>(k)] = std::isfinite(g[k]) ? g[k] : 0.0f;
                 }
+                static_assert(kNumTaps == 4);
+                // All four taps in one pass over the samples, in tap order for each sample: added
+                // to the left channel, subtracted from the right (with one channel, both in turn).
+                float* left = out[0] + pos;
+                float* right = out[B] + pos;
+                const float* __restrict t0 = taps[0];
+                const float* __restrict t1 = taps[1];
+                const float* __restrict t2 = taps[2];
+                const float* __restrict t3 = taps[3];
+                if (B == 0)
+                    for (int j = 0; j < n; ++j)
+                    {
+                        float x = left[j];
+                        for (const float v : {gains[0][j] * t0[j], gains[1][j] * t1[j], gains[2][j] * t2[j],
+                                              gains[3][j] * t3[j]})
+                        {
+                            x += v;
+                            x -= v;
+                        }
+                        left[j] = x;
+                    }
+                else
+                    for (int j = 0; j < n; ++j)
+                    {
+                        float l = left[j], r = right[j];
+                        for (const float v : {gains[0][j] * t0[j], gains[1][j] * t1[j], gains[2][j] * t2[j],
+                                              gains[3][j] * t3[j]})
+                        {
+                            l += v;
+                            r -= v;
+                        }
+                        left[j] = l;
+                        right[j] = r;
+                    }
 
                 writePos += n;
                 if (writePos >= length) writePos = 0;
