@@ -61,84 +61,6 @@ inline __attribute__((always_inline)) void mixLines(const float (*y)[ReverbFDN::
     }
 }
 
-// Eight rows of eight lanes turned into eight columns (an 8 x 8 transpose); its own inverse.
-inline __attribute__((always_inline)) void transpose8(F8 (&r)[8]) noexcept
-{
-    F8 t[8], u[8];
-    for (int k = 0; k < 8; k += 2)
-    {
-        t[k] = __builtin_shufflevector(r[k], r[k + 1], 0, 8, 1, 9, 4, 12, 5, 13);
-        t[k + 1] = __builtin_shufflevector(r[k], r[k + 1], 2, 10, 3, 11, 6, 14, 7, 15);
-    }
-    for (int k = 0; k < 8; k += 4)
-    {
-        u[k] = __builtin_shufflevector(t[k], t[k + 2], 0, 1, 8, 9, 4, 5, 12, 13);
-        u[k + 1] = __builtin_shufflevector(t[k], t[k + 2], 2, 3, 10, 11, 6, 7, 14, 15);
-        u[k + 2] = __builtin_shufflevector(t[k + 1], t[k + 3], 0, 1, 8, 9, 4, 5, 12, 13);
-        u[k + 3] = __builtin_shufflevector(t[k + 1], t[k + 3], 2, 3, 10, 11, 6, 7, 14, 15);
-    }
-    for (int k = 0; k < 4; ++k)
-    {
-        r[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
-        r[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
-    }
-}
-
-// Four rows of four lanes turned into four columns; its own inverse.
-inline __attribute__((always_inline)) void transpose4(lanes::F4 (&r)[4]) noexcept
-{
-    const lanes::F4 t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
-    const lanes::F4 t1 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
-    const lanes::F4 t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
-    const lanes::F4 t3 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
-    r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
-    r[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
-    r[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
-    r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
-}
-
-// The eight lines' one-pole damping, state = y + damp * state, over len samples in place. The
-// lines run along the sample axis; each square of lines by samples is turned so that one vector
-// holds one sample of several lines, the recurrences advance side by side, and it is turned back.
-// Squares may reach up to a vector's width minus one past len: those samples are turned and
-// turned back unchanged.
-template <class V>
-inline __attribute__((always_inline)) void dampLines(float (*y)[ReverbFDN::kSubBlock],
-                                                     std::array<float, ReverbFDN::kNumLines>& dampState,
-                                                     float damp, int len) noexcept
-{
-    constexpr int kWidth = static_cast<int>(sizeof(V) / sizeof(float));
-    constexpr int kGroups = ReverbFDN::kNumLines / kWidth;
-    static_assert(ReverbFDN::kSubBlock % kWidth == 0 && ReverbFDN::kNumLines % kWidth == 0);
-    for (int g = 0; g < kGroups; ++g)
-    {
-        V state = vecAt<V>(dampState.data() + g * kWidth);
-        for (int k = 0; k < len; k += kWidth)
-        {
-            V sq[kWidth];
-            for (int i = 0; i < kWidth; ++i)
-                sq[i] = vecAt<V>(y[g * kWidth + i] + k);
-            if constexpr (kWidth == 8)
-                transpose8(sq);
-            else
-                transpose4(sq);
-            const int count = std::min(kWidth, len - k);
-            for (int j = 0; j < count; ++j)
-            {
-                state = sq[j] + damp * state;
-                sq[j] = state;
-            }
-            if constexpr (kWidth == 8)
-                transpose8(sq);
-            else
-                transpose4(sq);
-            for (int i = 0; i < kWidth; ++i)
-                vecAt<V>(y[g * kWidth + i] + k) = sq[i];
-        }
-        vecAt<V>(dampState.data() + g * kWidth) = state;
-    }
-}
-
 constexpr ParamRecordSpec kSpecs[ReverbFDN::kNumParams] = {
     {"Reverb_Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 14.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
     {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", false,
@@ -269,7 +191,9 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
         const float dry = std::sqrt(std::max(0.0f, 1.0f - wet * wet));
 
         // Pre-delay: neither the write nor the read wraps inside a sub-block.
-        const int32_t readPos = (P - cs.preDelay + preDelayPos) % P;
+        // Both positions lie within the region, so one comparison wraps instead of a division.
+        const int32_t readAhead = P - cs.preDelay + preDelayPos;
+        const int32_t readPos = readAhead >= P ? readAhead - P : readAhead;
         len = std::min({len, P - preDelayPos, P - readPos});
         const float* delayed[kMaxChannels];
         for (int c = 0; c < numChannels; ++c)
@@ -313,15 +237,21 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                     idx = next;
                 }
         }
-        dampLines<V>(y, dampState, cs.damp, len);
-        // The input band-passes.
+        // Damping and the input band-passes: the eight lines' one-pole recurrences and the two
+        // channels' band-passes advance side by side, so each waits on its own previous sample only.
         {
+            std::array<float, kNumLines> state = dampState;
             // The two channels' band-passes in the two lanes of one vector.
             const BandPass bp = bpCoef;
             F2 s1 = {bpState[0][0], bpState[1][0]}, s2 = {bpState[0][1], bpState[1][1]};
             const float* x1 = delayed[c1];
             for (int k = 0; k < len; ++k)
             {
+                for (int i = 0; i < kNumLines; ++i)
+                {
+                    state[i] = y[i][k] + cs.damp * state[i];
+                    y[i][k] = state[i];
+                }
                 const F2 v = F2{delayed[0][k], x1[k]} - bp.a1 * s1 - bp.a2 * s2;
                 const F2 filtered = bp.b0 * v + bp.b1 * s1 + bp.b2 * s2;
                 cond[0][k] = filtered[0];
@@ -329,6 +259,7 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                 s2 = s1;
                 s1 = v;
             }
+            dampState = state;
             for (int c = 0; c < numChannels; ++c)
             {
                 bpState[c][0] = s1[c];
@@ -380,7 +311,7 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
         // Line writes; a stretch that passes the end of the ring continues at its start.
         for (int i = 0; i < kNumLines; ++i)
         {
-            const float* u = cond[i % numChannels];
+            const float* u = cond[numChannels == 2 ? i & 1 : 0];
             const float* m = mixed[i];
             const int pos = writePos[i];
             const int first = std::min(len, kRingSize - pos);
@@ -433,7 +364,7 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
             }
         }
 
-        preDelayPos = (preDelayPos + len) % P;
+        preDelayPos = preDelayPos + len == P ? 0 : preDelayPos + len;
         outEnergy = 0.9f * outEnergy + 0.1f * energy;
         o += len;
     }
