@@ -130,22 +130,14 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
                 const int len = std::min(kSubBlock, numSamples - p);
                 const float* x0 = in[0] + p;
                 const float* x1 = in[C - 1] + p;
-                const auto sumSquares = [&](int count) __attribute__((always_inline))
+                float s0 = 0.0f, s1 = 0.0f;
+                for (int i = 0; i < len; ++i)
                 {
-                    float s0 = 0.0f, s1 = 0.0f;
-                    for (int i = 0; i < count; ++i)
-                    {
-                        s0 += x0[i] * x0[i];
-                        s1 += x1[i] * x1[i];
-                    }
-                    sums[k][0] = s0;
-                    sums[k][1] = s1;
-                };
-                // A whole sub-block's fixed count lets the loop unroll.
-                if (len == kSubBlock)
-                    sumSquares(kSubBlock);
-                else
-                    sumSquares(len);
+                    s0 += x0[i] * x0[i];
+                    s1 += x1[i] * x1[i];
+                }
+                sums[k][0] = s0;
+                sums[k][1] = s1;
             }
         const float* sum = sums[b];
         float sumM = 0.0f;
@@ -173,22 +165,15 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
             g[c] = std::isfinite(gain[c]) ? gain[c] : 1.0f;
             step[c] = (gT - g[c]) / static_cast<float>(n);
         }
-        // Both channels' gain ramps in one loop: two independent running sums. A whole
-        // sub-block's fixed count lets the loop unroll.
-        const auto rampBoth = [&](int count) __attribute__((always_inline))
-        {
-            for (int i = 0; i < count; ++i)
+        if (C == 2)
+            // Both channels' gain ramps in one loop: two independent running sums.
+            for (int i = 0; i < n; ++i)
             {
                 out[0][pos + i] = g[0] * in[0][pos + i];
                 out[1][pos + i] = g[1] * in[1][pos + i];
                 g[0] += step[0];
                 g[1] += step[1];
             }
-        };
-        if (C == 2 && n == kSubBlock)
-            rampBoth(kSubBlock);
-        else if (C == 2)
-            rampBoth(n);
         else
             for (int i = 0; i < n; ++i)
             {
