@@ -61,6 +61,19 @@ inline __attribute__((always_inline)) void mixLines(const float (*y)[ReverbFDN::
     }
 }
 
+// Four rows of four lanes turned into four columns; its own inverse.
+inline __attribute__((always_inline)) void transpose4(lanes::F4 (&r)[4]) noexcept
+{
+    const lanes::F4 t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
+    const lanes::F4 t1 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+    const lanes::F4 t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
+    const lanes::F4 t3 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+    r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    r[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    r[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
 constexpr ParamRecordSpec kSpecs[ReverbFDN::kNumParams] = {
     {"Reverb_Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 14.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
     {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", false,
@@ -241,28 +254,51 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                     }
             }
             // Damping and the input band-passes: the eight lines' one-pole recurrences and the two
-            // channels' band-passes advance side by side, so each waits on its own previous sample only.
+            // channels' band-passes advance side by side, so each waits on its own previous sample
+            // only. The lines run along the sample axis; each square of four lines by four samples
+            // is turned so that one vector holds one sample of four lines, advanced, and turned back
+            // (the squares may reach up to three samples past len, which are turned back unchanged).
             {
-                std::array<float, kNumLines> state = dampState;
+                using lanes::F4;
+                F4 state[2] = {vecAt<F4>(dampState.data()), vecAt<F4>(dampState.data() + 4)};
                 // The two channels' band-passes in the two lanes of one vector.
                 const BandPass bp = bpCoef;
                 F2 s1 = {bpState[0][0], bpState[1][0]}, s2 = {bpState[0][1], bpState[1][1]};
+                const float* x0 = delayed[0];
                 const float* x1 = delayed[c1];
-                for (int k = 0; k < len; ++k)
+                for (int k = 0; k < len; k += 4)
                 {
-                    for (int i = 0; i < kNumLines; ++i)
+                    F4 sq[2][4];
+                    for (int g = 0; g < 2; ++g)
                     {
-                        state[i] = y[i][k] + cs.damp * state[i];
-                        y[i][k] = state[i];
+                        for (int i = 0; i < 4; ++i)
+                            sq[g][i] = vecAt<F4>(y[4 * g + i] + k);
+                        transpose4(sq[g]);
                     }
-                    const F2 v = F2{delayed[0][k], x1[k]} - bp.a1 * s1 - bp.a2 * s2;
-                    const F2 filtered = bp.b0 * v + bp.b1 * s1 + bp.b2 * s2;
-                    cond[0][k] = filtered[0];
-                    cond[1][k] = filtered[1];
-                    s2 = s1;
-                    s1 = v;
+                    for (int j = 0; j < 4; ++j)
+                        if (k + j < len)
+                        {
+                            for (int g = 0; g < 2; ++g)
+                            {
+                                state[g] = sq[g][j] + cs.damp * state[g];
+                                sq[g][j] = state[g];
+                            }
+                            const F2 v = F2{x0[k + j], x1[k + j]} - bp.a1 * s1 - bp.a2 * s2;
+                            const F2 filtered = bp.b0 * v + bp.b1 * s1 + bp.b2 * s2;
+                            cond[0][k + j] = filtered[0];
+                            cond[1][k + j] = filtered[1];
+                            s2 = s1;
+                            s1 = v;
+                        }
+                    for (int g = 0; g < 2; ++g)
+                    {
+                        transpose4(sq[g]);
+                        for (int i = 0; i < 4; ++i)
+                            vecAt<F4>(y[4 * g + i] + k) = sq[g][i];
+                    }
                 }
-                dampState = state;
+                vecAt<F4>(dampState.data()) = state[0];
+                vecAt<F4>(dampState.data() + 4) = state[1];
                 for (int c = 0; c < numChannels; ++c)
                 {
                     bpState[c][0] = s1[c];
