@@ -6,6 +6,7 @@
 #include "engine/VectorWidth.h"
 #include "engine/params/Param.h"
 #include "engine/Random.h"
+#include "engine/synth/FourLanes.h"
 
 namespace
 {
@@ -170,14 +171,41 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                     else
                         for (int j = 0; j < n; ++j)
                             e += squares[0][j];
-                    // The four gain ramps are running sums: one loop advances them side by side.
-                    float gains[kNumTaps][kSubBlock];
-                    for (int j = 0; j < n; ++j)
-                        for (int k = 0; k < kNumTaps; ++k)
+                    // The four gain ramps are running sums, one per lane of a vector; squares of
+                    // four samples by four taps are then turned into each tap's run of gains (up to
+                    // three samples past n are turned too, and never read).
+                    static_assert(kNumTaps == 4 && kSubBlock % 4 == 0);
+                    alignas(16) float gains[kNumTaps][kSubBlock];
+                    {
+                        using lanes::F4;
+                        F4 ramp[kSubBlock];
+                        F4 gv = {g[0], g[1], g[2], g[3]};
+                        const F4 sv = {step[0], step[1], step[2], step[3]};
+                        for (int j = 0; j < n; ++j)
                         {
-                            gains[k][j] = g[k];
-                            g[k] += step[k];
+                            ramp[j] = gv;
+                            gv += sv;
                         }
+                        for (int k = 0; k < kNumTaps; ++k)
+                            g[k] = gv[k];
+                        for (int j = n; j % 4 != 0; ++j)
+                            ramp[j] = gv;
+                        for (int j = 0; j < n; j += 4)
+                        {
+                            const F4 t0 = __builtin_shufflevector(ramp[j], ramp[j + 1], 0, 4, 1, 5);
+                            const F4 t1 = __builtin_shufflevector(ramp[j], ramp[j + 1], 2, 6, 3, 7);
+                            const F4 t2 = __builtin_shufflevector(ramp[j + 2], ramp[j + 3], 0, 4, 1, 5);
+                            const F4 t3 = __builtin_shufflevector(ramp[j + 2], ramp[j + 3], 2, 6, 3, 7);
+                            *reinterpret_cast<F4*>(gains[0] + j) =
+                                __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+                            *reinterpret_cast<F4*>(gains[1] + j) =
+                                __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+                            *reinterpret_cast<F4*>(gains[2] + j) =
+                                __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+                            *reinterpret_cast<F4*>(gains[3] + j) =
+                                __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+                        }
+                    }
                     outEnergy = (e / static_cast<float>(n * C)) * kEnergySmoothing +
                                 outEnergy * (1.0f - kEnergySmoothing);
                     if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
