@@ -322,11 +322,10 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                         for (int k = 0; k < len; ++k)
                             e[k] += cond[c1][k];
                     float* mem = diffuserMem.data() + j * kDiffuserSize;
-                    int w = diffuserPos;
-                    int rd = (diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize;
-                    for (int k = 0; k < len;)
+                    // One all-pass over a run of the samples whose reads and writes stay on one
+                    // side of the memory's end.
+                    const auto pass = [&](int k, int run, int w, int rd) __attribute__((always_inline))
                     {
-                        const int run = std::min({len - k, kDiffuserSize - w, kDiffuserSize - rd});
                         const float* __restrict src = mem + rd;
                         float* __restrict dst = mem + w;
                         float* __restrict ek = e + k;
@@ -337,14 +336,26 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                             dst[i] = v;
                             ek[i] = 0.66f * v + d;
                         }
-                        k += run;
-                        w = (w + run) % kDiffuserSize;
-                        rd = (rd + run) % kDiffuserSize;
-                    }
+                    };
+                    constexpr int kMask = kDiffuserSize - 1;
+                    static_assert((kDiffuserSize & kMask) == 0);
+                    int w = diffuserPos;
+                    int rd = (diffuserPos + kDiffuserSize - kDiffuserDelays[j]) & kMask;
+                    if (w + len <= kDiffuserSize && rd + len <= kDiffuserSize)
+                        pass(0, len, w, rd);
+                    else
+                        for (int k = 0; k < len;)
+                        {
+                            const int run = std::min({len - k, kDiffuserSize - w, kDiffuserSize - rd});
+                            pass(k, run, w, rd);
+                            k += run;
+                            w = (w + run) & kMask;
+                            rd = (rd + run) & kMask;
+                        }
                     if (j == 2) std::copy(e, e + len, cond[0]);
                 }
                 std::copy(e, e + len, cond[c1]);
-                diffuserPos = (diffuserPos + len) % kDiffuserSize;
+                diffuserPos = (diffuserPos + len) & (kDiffuserSize - 1);
             }
 
             // Line writes; a stretch that passes the end of the ring continues at its start.
