@@ -364,12 +364,18 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                 const float* u = cond[numChannels == 2 ? i & 1 : 0];
                 const float* m = mixed[i];
                 const int pos = writePos[i];
-                const int first = std::min(len, kRingSize - pos);
                 float* to = ring.data() + pos;
-                for (int k = 0; k < first; ++k)
-                    to[k] = u[k] * wet + m[k];
-                for (int k = first; k < len; ++k)
-                    ring[static_cast<size_t>(k - first)] = u[k] * wet + m[k];
+                if (pos + len <= kRingSize)
+                    for (int k = 0; k < len; ++k)
+                        to[k] = u[k] * wet + m[k];
+                else
+                {
+                    const int first = kRingSize - pos;
+                    for (int k = 0; k < first; ++k)
+                        to[k] = u[k] * wet + m[k];
+                    for (int k = first; k < len; ++k)
+                        ring[static_cast<size_t>(k - first)] = u[k] * wet + m[k];
+                }
                 writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
             }
 
