@@ -6,6 +6,7 @@
 #include <cmath>
 #include <utility>
 
+#include "engine/VectorWidth.h"
 #include "engine/params/Param.h"
 #include "engine/params/ParamRecords.h"
 
@@ -58,7 +59,8 @@ struct ChannelRun
 using F2 = float __attribute__((vector_size(8)));
 
 template <int S, int NC>
-bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
+inline __attribute__((always_inline)) bool runSkewedStages(ChannelRun* run, int len, float wet, float fb,
+                                                           int writePos, int mask) noexcept
 {
     // The stages' values of all channels in one T, channel c in lane c.
     using T = std::conditional_t<NC == 2, F2, float>;
@@ -168,22 +170,39 @@ bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos
     return true;
 }
 
+// runSkewedStages compiled in each vector width: the wide form's three-operand instructions do
+// the same arithmetic with fewer register copies.
+template <int S, int NC>
+QM_WIDE_TARGET bool runSkewedWide(ChannelRun* run, int len, float wet, float fb, int writePos,
+                                  int mask) noexcept
+{
+    return runSkewedStages<S, NC>(run, len, wet, fb, writePos, mask);
+}
+template <int S, int NC>
+bool runSkewedBaseline(ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
+{
+    return runSkewedStages<S, NC>(run, len, wet, fb, writePos, mask);
+}
+
 // runSkewedStages for a stage count known only at run time.
 template <int NC, int... S>
-bool runSkewedFor(int stages, std::integer_sequence<int, S...>, ChannelRun* run, int len, float wet, float fb,
-                  int writePos, int mask) noexcept
+bool runSkewedFor(bool wide, int stages, std::integer_sequence<int, S...>, ChannelRun* run, int len,
+                  float wet, float fb, int writePos, int mask) noexcept
 {
     bool done = false;
-    (void)((stages == S + 1 &&
-            (done = runSkewedStages<S + 1, NC>(run, len, wet, fb, writePos, mask), true)) ||
+    (void)((stages == S + 1 && (done = (QM_WIDE_VECTORS && wide)
+                                           ? runSkewedWide<S + 1, NC>(run, len, wet, fb, writePos, mask)
+                                           : runSkewedBaseline<S + 1, NC>(run, len, wet, fb, writePos, mask),
+                                true)) ||
            ...);
     return done;
 }
 template <int NC>
-bool runSkewed(int stages, ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
+bool runSkewed(bool wide, int stages, ChannelRun* run, int len, float wet, float fb, int writePos,
+               int mask) noexcept
 {
-    return runSkewedFor<NC>(stages, std::make_integer_sequence<int, Phlaser::kMaxStages>{}, run, len, wet, fb,
-                            writePos, mask);
+    return runSkewedFor<NC>(wide, stages, std::make_integer_sequence<int, Phlaser::kMaxStages>{}, run, len,
+                            wet, fb, writePos, mask);
 }
 } // namespace
 
@@ -360,8 +379,9 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
         const bool longTaps = run[0].whole > numStages && run[numChannels - 1].whole > numStages &&
                               writePos + len <= memSize && writePos - 2 - run[0].whole >= 0 &&
                               writePos - 2 - run[numChannels - 1].whole >= 0;
-        if (!(longTaps && (numChannels == 2 ? runSkewed<2>(numStages, run, len, wet, fb, writePos, mask)
-                                            : runSkewed<1>(numStages, run, len, wet, fb, writePos, mask))))
+        if (!(longTaps &&
+              (numChannels == 2 ? runSkewed<2>(wideVectors, numStages, run, len, wet, fb, writePos, mask)
+                                : runSkewed<1>(wideVectors, numStages, run, len, wet, fb, writePos, mask))))
         {
             if (numChannels == 2)
             {
