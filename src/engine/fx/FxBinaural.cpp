@@ -163,14 +163,20 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                     // The direct part's energy, sample by sample across the channels.
                     float e = 0.0f;
                     if (C == 2)
+                    {
+#pragma GCC unroll 8
                         for (int j = 0; j < n; ++j)
                         {
                             e += squares[0][j];
                             e += squares[1][j];
                         }
+                    }
                     else
+                    {
+#pragma GCC unroll 8
                         for (int j = 0; j < n; ++j)
                             e += squares[0][j];
+                    }
                     // The four gain ramps are running sums, one per lane of a vector; squares of
                     // four samples by four taps are then turned into each tap's run of gains (up to
                     // three samples past n are turned too, and never read).
@@ -181,6 +187,7 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                         F4 ramp[kSubBlock];
                         F4 gv = {g[0], g[1], g[2], g[3]};
                         const F4 sv = {step[0], step[1], step[2], step[3]};
+#pragma GCC unroll 8
                         for (int j = 0; j < n; ++j)
                         {
                             ramp[j] = gv;
