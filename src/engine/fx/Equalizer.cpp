@@ -4,6 +4,7 @@
 #include <cmath>
 #include <type_traits>
 
+#include "engine/VectorWidth.h"
 #include "engine/fx/Glide.h"
 #include "engine/params/Param.h"
 
@@ -92,8 +93,9 @@ template <int C, class T> void storeFrame(float** out, int i, T y) noexcept
 // Both shelves over a stretch for C channels: the low shelf's output (rounded to float, as between
 // two units) feeds the high shelf sample by sample; with two channels each operation serves both.
 template <int C>
-void runShelves(const Equalizer::Coefs& lo, const Equalizer::Coefs& hi, float** in, float** out, int pos,
-                int n, ShelfMemory lm, ShelfMemory hm) noexcept
+inline __attribute__((always_inline)) void runShelves(const Equalizer::Coefs& lo, const Equalizer::Coefs& hi,
+                                                      float** in, float** out, int pos, int n, ShelfMemory lm,
+                                                      ShelfMemory hm) noexcept
 {
     using T = std::conditional_t<C == 2, D2, double>;
     const auto lanes = [](const std::array<double, Equalizer::kMaxChannels>& z) noexcept
@@ -233,10 +235,15 @@ void Equalizer::runShelves(float** in, float** out, int numSamples, int numChann
         if (pos == lowEnd) lowEnd = pos + startStretch(false, numSamples - pos, gainLow);
         if (pos == highEnd) highEnd = pos + startStretch(true, numSamples - pos, gainHigh);
         const int n = std::min(lowEnd, highEnd) - pos;
-        if (numChannels == 2)
-            ::runShelves<2>(lowCoef, highCoef, in, out, pos, n, {lowZ1, lowZ2}, {highZ1, highZ2});
-        else
-            ::runShelves<1>(lowCoef, highCoef, in, out, pos, n, {lowZ1, lowZ2}, {highZ1, highZ2});
+        // The shelves in the chosen vector width: the wide form's three-operand instructions do the
+        // same double arithmetic with fewer register copies.
+        vectorwidth::dispatch(
+            wideVectors, [&](auto) __attribute__((always_inline)) {
+                if (numChannels == 2)
+                    ::runShelves<2>(lowCoef, highCoef, in, out, pos, n, {lowZ1, lowZ2}, {highZ1, highZ2});
+                else
+                    ::runShelves<1>(lowCoef, highCoef, in, out, pos, n, {lowZ1, lowZ2}, {highZ1, highZ2});
+            });
         pos += n;
     }
 }

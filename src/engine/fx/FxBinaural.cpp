@@ -6,6 +6,7 @@
 #include "engine/VectorWidth.h"
 #include "engine/params/Param.h"
 #include "engine/Random.h"
+#include "engine/synth/FourLanes.h"
 
 namespace
 {
@@ -123,79 +124,162 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
             int pos = 0;
             while (pos < numSamples)
             {
-                const int n = std::min({numSamples - pos, kSubBlock, length - writePos});
-
-                for (int c = 0; c < C; ++c)
+                const int count = std::min({numSamples - pos, kSubBlock, length - writePos});
+                // The sub-block; a whole one's fixed length lets its loops unroll.
+                const auto subBlock = [&](const int n) __attribute__((always_inline))
                 {
-                    const float* src = in[c] + pos;
-                    float* dst = out[c] + pos;
-                    float* into = line[static_cast<std::size_t>(c)] + writePos;
-                    for (int j = 0; j < n; ++j)
-                    {
-                        const float a = src[j];
-                        // Non-finite input never enters the line, so it cannot echo for the line's length.
-                        into[j] = std::isfinite(a) ? a : 0.0f;
-                        dst[j] = a * direct;
-                    }
-                }
 
-                lfoPhase += inc * static_cast<float>(n);
-
-                std::array<float, kNumTaps> g{}, step{};
-                for (int k = 0; k < kNumTaps; ++k)
-                {
-                    const float p = lfoPhase + 0.25f * static_cast<float>(k);
-                    const float z = (p - std::trunc(p)) - 0.5f;
-                    const float target = w * sweepShape(z);
-                    g[k] = tapGain[static_cast<std::size_t>(k)];
-                    step[k] = (target - g[k]) / static_cast<float>(n);
-                }
-                // The direct part's energy, sample by sample across the channels.
-                float e = 0.0f;
-                for (int j = 0; j < n; ++j)
+                    // The direct part's squares, channel by channel, for the energy below.
+                    float squares[kMaxChannels][kSubBlock];
                     for (int c = 0; c < C; ++c)
-                        e += out[c][pos + j] * out[c][pos + j];
-                // The four gain ramps are running sums: one loop advances them side by side.
-                float gains[kNumTaps][kSubBlock];
-                for (int j = 0; j < n; ++j)
+                    {
+                        const float* src = in[c] + pos;
+                        float* dst = out[c] + pos;
+                        float* into = line[static_cast<std::size_t>(c)] + writePos;
+                        float* sq = squares[c];
+                        for (int j = 0; j < n; ++j)
+                        {
+                            const float a = src[j];
+                            // Non-finite input never enters the line, so it cannot echo for the line's
+                            // length.
+                            into[j] = std::isfinite(a) ? a : 0.0f;
+                            const float y = a * direct;
+                            dst[j] = y;
+                            sq[j] = y * y;
+                        }
+                    }
+
+                    lfoPhase += inc * static_cast<float>(n);
+
+                    std::array<float, kNumTaps> g{}, step{};
                     for (int k = 0; k < kNumTaps; ++k)
                     {
-                        gains[k][j] = g[k];
-                        g[k] += step[k];
+                        const float p = lfoPhase + 0.25f * static_cast<float>(k);
+                        const float z = (p - std::trunc(p)) - 0.5f;
+                        const float target = w * sweepShape(z);
+                        g[k] = tapGain[static_cast<std::size_t>(k)];
+                        step[k] = (target - g[k]) / static_cast<float>(n);
                     }
-                outEnergy = (e / static_cast<float>(n * C)) * kEnergySmoothing +
-                            outEnergy * (1.0f - kEnergySmoothing);
-                if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
+                    // The direct part's energy, sample by sample across the channels.
+                    float e = 0.0f;
+                    if (C == 2)
+                    {
+#pragma GCC unroll 8
+                        for (int j = 0; j < n; ++j)
+                        {
+                            e += squares[0][j];
+                            e += squares[1][j];
+                        }
+                    }
+                    else
+                    {
+#pragma GCC unroll 8
+                        for (int j = 0; j < n; ++j)
+                            e += squares[0][j];
+                    }
+                    // The four gain ramps are running sums, one per lane of a vector; squares of
+                    // four samples by four taps are then turned into each tap's run of gains (up to
+                    // three samples past n are turned too, and never read).
+                    static_assert(kNumTaps == 4 && kSubBlock % 4 == 0);
+                    alignas(16) float gains[kNumTaps][kSubBlock];
+                    {
+                        using lanes::F4;
+                        F4 ramp[kSubBlock];
+                        F4 gv = {g[0], g[1], g[2], g[3]};
+                        const F4 sv = {step[0], step[1], step[2], step[3]};
+#pragma GCC unroll 8
+                        for (int j = 0; j < n; ++j)
+                        {
+                            ramp[j] = gv;
+                            gv += sv;
+                        }
+                        for (int k = 0; k < kNumTaps; ++k)
+                            g[k] = gv[k];
+                        for (int j = n; j % 4 != 0; ++j)
+                            ramp[j] = gv;
+                        for (int j = 0; j < n; j += 4)
+                        {
+                            const F4 t0 = __builtin_shufflevector(ramp[j], ramp[j + 1], 0, 4, 1, 5);
+                            const F4 t1 = __builtin_shufflevector(ramp[j], ramp[j + 1], 2, 6, 3, 7);
+                            const F4 t2 = __builtin_shufflevector(ramp[j + 2], ramp[j + 3], 0, 4, 1, 5);
+                            const F4 t3 = __builtin_shufflevector(ramp[j + 2], ramp[j + 3], 2, 6, 3, 7);
+                            *reinterpret_cast<F4*>(gains[0] + j) =
+                                __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+                            *reinterpret_cast<F4*>(gains[1] + j) =
+                                __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+                            *reinterpret_cast<F4*>(gains[2] + j) =
+                                __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+                            *reinterpret_cast<F4*>(gains[3] + j) =
+                                __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+                        }
+                    }
+                    outEnergy = (e / static_cast<float>(n * C)) * kEnergySmoothing +
+                                outEnergy * (1.0f - kEnergySmoothing);
+                    if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
 
-                for (int k = 0; k < kNumTaps; ++k)
-                {
-                    const float* src = line[static_cast<std::size_t>(k % C)];
-                    const float* gain = gains[k];
+                    // Each tap's n samples: a stretch of its line, or a copy of the two pieces of one
+                    // that passes the line's end.
+                    std::array<const float*, kNumTaps> taps{};
+                    float wrapped[kNumTaps][kSubBlock];
+                    for (int k = 0; k < kNumTaps; ++k)
+                    {
+                        const float* src = line[static_cast<std::size_t>(k % C)];
+                        int d = writePos - tapDelay[static_cast<std::size_t>(k)];
+                        if (d < 0) d += length;
+                        if (d + n <= length)
+                            taps[k] = src + d;
+                        else
+                        {
+                            const int first = length - d;
+                            std::copy(src + d, src + length, wrapped[k]);
+                            std::copy(src, src + (n - first), wrapped[k] + first);
+                            taps[k] = wrapped[k];
+                        }
+                        tapGain[static_cast<std::size_t>(k)] = std::isfinite(g[k]) ? g[k] : 0.0f;
+                    }
+                    static_assert(kNumTaps == 4);
+                    // All four taps in one pass over the samples, in tap order for each sample: added
+                    // to the left channel, subtracted from the right (with one channel, both in turn).
                     float* left = out[0] + pos;
                     float* right = out[B] + pos;
-
-                    // Read position of sample 0, then the read runs in pieces that stop at the line's end.
-                    int d = writePos - tapDelay[static_cast<std::size_t>(k)];
-                    if (d < 0) d += length;
-                    int j = 0;
-                    while (j < n)
-                    {
-                        const int piece = std::min(n - j, length - d);
-                        for (int i = 0; i < piece; ++i, ++j)
+                    const float* __restrict t0 = taps[0];
+                    const float* __restrict t1 = taps[1];
+                    const float* __restrict t2 = taps[2];
+                    const float* __restrict t3 = taps[3];
+                    if (B == 0)
+                        for (int j = 0; j < n; ++j)
                         {
-                            const float v = gain[j] * src[d + i];
-                            left[j] += v;
-                            right[j] -= v;
+                            float x = left[j];
+                            for (const float v : {gains[0][j] * t0[j], gains[1][j] * t1[j],
+                                                  gains[2][j] * t2[j], gains[3][j] * t3[j]})
+                            {
+                                x += v;
+                                x -= v;
+                            }
+                            left[j] = x;
                         }
-                        d += piece;
-                        if (d >= length) d = 0;
-                    }
-                    tapGain[static_cast<std::size_t>(k)] = std::isfinite(g[k]) ? g[k] : 0.0f;
-                }
+                    else
+                        for (int j = 0; j < n; ++j)
+                        {
+                            float l = left[j], r = right[j];
+                            for (const float v : {gains[0][j] * t0[j], gains[1][j] * t1[j],
+                                                  gains[2][j] * t2[j], gains[3][j] * t3[j]})
+                            {
+                                l += v;
+                                r -= v;
+                            }
+                            left[j] = l;
+                            right[j] = r;
+                        }
 
-                writePos += n;
-                if (writePos >= length) writePos = 0;
-                pos += n;
+                    writePos += n;
+                    if (writePos >= length) writePos = 0;
+                };
+                if (count == kSubBlock)
+                    subBlock(kSubBlock);
+                else
+                    subBlock(count);
+                pos += count;
             }
         });
 

@@ -1,9 +1,12 @@
 #include "engine/fx/Phlaser.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <utility>
 
+#include "engine/VectorWidth.h"
 #include "engine/params/Param.h"
 #include "engine/params/ParamRecords.h"
 
@@ -22,6 +25,14 @@ constexpr ParamRecordSpec kSpecs[Phlaser::kNumParams] = {
     {"Feedback", kCurveLinear, -99.0f, 99.0f, 0.0f, -90.0f, "%.0f%%", true, nullptr, -99.0f, 99.0f},
     {"Phase Stages", kCurveRoundLinear, 1.0f, 16.0f, 0.0f, 4.0f, "%.0f", false, nullptr, 1.0f, 16.0f},
 };
+// 1 where x is an infinity or not a number, else 0; a plain integer test, so a loop over many
+// ORs it together lane by lane.
+inline uint32_t exponentIsFull(float x) noexcept
+{
+    constexpr uint32_t kExponent = 0x7f800000u;
+    return (std::bit_cast<uint32_t>(x) & kExponent) == kExponent ? 1u : 0u;
+}
+
 // One channel's state and settings for a sub-block.
 struct ChannelRun
 {
@@ -42,11 +53,14 @@ struct ChannelRun
 // their states and inputs held in registers. The one-sample term, weighted zero here, leaves a tap
 // sum (never -0, as it starts from +0) unchanged unless that sample is not finite: then nothing is
 // kept and the caller runs the plain form. Returns whether the sub-block is done.
+// The caller runs it only where neither the sub-block's writes nor its taps pass the end of the
+// memory, so both are plain runs of it.
 // Two channels in the lanes of one vector: the same arithmetic lane by lane.
 using F2 = float __attribute__((vector_size(8)));
 
 template <int S, int NC>
-bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
+inline __attribute__((always_inline)) bool runSkewedStages(ChannelRun* run, int len, float wet, float fb,
+                                                           int writePos, int mask) noexcept
 {
     // The stages' values of all channels in one T, channel c in lane c.
     using T = std::conditional_t<NC == 2, F2, float>;
@@ -67,9 +81,9 @@ bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos
     // Everything the loop reads held apart from the delay memories, which it writes.
     T st[S], buf[S] = {}, coef{};
     float wt[NC][4];
-    float* mem[NC];
+    float* at[NC];          // the sub-block's samples in the memory
+    const float* tapAt[NC]; // tap j of sample t reads tapAt[c][t - j]
     const float* src[NC];
-    int back[NC];
     for (int c = 0; c < NC; ++c)
     {
         for (int k = 0; k < S; ++k)
@@ -77,47 +91,75 @@ bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos
         for (int j = 0; j < 4; ++j)
             wt[c][j] = run[c].weights[j];
         set(coef, c, run[c].coef);
-        mem[c] = run[c].mem;
+        at[c] = run[c].mem + writePos;
+        tapAt[c] = run[c].mem + writePos + 1 - run[c].whole;
         src[c] = run[c].src;
-        back[c] = 1 - run[c].whole;
     }
     const float dry = 1.0f - wet;
     float res[NC][Phlaser::kSubBlock];
-    for (int t = 0; t < len + S - 1; ++t)
+    // Sample t into the memory and the chain's input from its taps.
+    const auto feed = [&](int t) __attribute__((always_inline))
     {
-        for (int c = 0; c < NC && t < len; ++c)
+        for (int c = 0; c < NC; ++c)
         {
-            const int w = (writePos + t) & mask;
-            mem[c][w] = wet * src[c][t];
+            at[c][t] = wet * src[c][t];
             float sum = 0.0f;
             for (int j = 0; j < 4; ++j)
-                sum += wt[c][j] * mem[c][(w + back[c] - j) & mask];
+                sum += wt[c][j] * tapAt[c][t - j];
             set(buf[0], c, sum);
         }
-        // Last stage first, so each stage takes its input before the one below replaces it.
+    };
+    // Stage k on sample n; the last stage's output feeds back and leaves.
+    const auto stage = [&](int k, int n) __attribute__((always_inline))
+    {
+        T y = buf[k];
+        const T h = st[k];
+        y -= coef * h;
+        st[k] = y;
+        y = coef * y + h;
+        if (k + 1 < S)
+            buf[k + 1] = y;
+        else
+            for (int c = 0; c < NC; ++c)
+            {
+                at[c][n] += fb * get(y, c);
+                res[c][n] = src[c][n] * dry + get(y, c);
+            }
+    };
+    // Last stage first in each iteration, so each stage takes its input before the one below
+    // replaces it. Stage k starts on sample 0 in iteration k: the first S - 1 iterations and the
+    // last S - 1 run only some stages, those in between all of them.
+    int t = 0;
+    for (; t < S - 1 && t < len; ++t)
+    {
+        feed(t);
 #pragma GCC unroll 16
         for (int k = S - 1; k >= 0; --k)
-        {
-            const int n = t - k;
-            if (n < 0 || n >= len) continue;
-            T y = buf[k];
-            const T h = st[k];
-            y -= coef * h;
-            st[k] = y;
-            y = coef * y + h;
-            if (k + 1 < S)
-                buf[k + 1] = y;
-            else
-                for (int c = 0; c < NC; ++c)
-                {
-                    mem[c][(writePos + n) & mask] += fb * get(y, c);
-                    res[c][n] = src[c][n] * dry + get(y, c);
-                }
-        }
+            if (k <= t) stage(k, t - k);
     }
+    for (; t < len; ++t)
+    {
+        feed(t);
+#pragma GCC unroll 16
+        for (int k = S - 1; k >= 0; --k)
+            stage(k, t - k);
+    }
+    for (; t < len + S - 1; ++t)
+    {
+#pragma GCC unroll 16
+        for (int k = S - 1; k >= 0; --k)
+            if (t - k >= 0 && t - k < len) stage(k, t - k);
+    }
+    // The one-sample term reads the sample before each: any that is not finite hands the
+    // sub-block to the plain form.
+    uint32_t nonFinite = 0;
     for (int c = 0; c < NC; ++c)
-        for (int n = 0; n < len; ++n)
-            if (!std::isfinite(run[c].mem[(writePos + n - 1) & mask])) return false;
+    {
+        nonFinite |= exponentIsFull(run[c].mem[(writePos - 1) & mask]);
+        for (int n = 0; n + 1 < len; ++n)
+            nonFinite |= exponentIsFull(at[c][n]);
+    }
+    if (nonFinite != 0) return false;
     for (int c = 0; c < NC; ++c)
     {
         for (int k = 0; k < S; ++k)
@@ -128,22 +170,39 @@ bool runSkewedStages(ChannelRun* run, int len, float wet, float fb, int writePos
     return true;
 }
 
+// runSkewedStages compiled in each vector width: the wide form's three-operand instructions do
+// the same arithmetic with fewer register copies.
+template <int S, int NC>
+QM_WIDE_TARGET bool runSkewedWide(ChannelRun* run, int len, float wet, float fb, int writePos,
+                                  int mask) noexcept
+{
+    return runSkewedStages<S, NC>(run, len, wet, fb, writePos, mask);
+}
+template <int S, int NC>
+bool runSkewedBaseline(ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
+{
+    return runSkewedStages<S, NC>(run, len, wet, fb, writePos, mask);
+}
+
 // runSkewedStages for a stage count known only at run time.
 template <int NC, int... S>
-bool runSkewedFor(int stages, std::integer_sequence<int, S...>, ChannelRun* run, int len, float wet, float fb,
-                  int writePos, int mask) noexcept
+bool runSkewedFor(bool wide, int stages, std::integer_sequence<int, S...>, ChannelRun* run, int len,
+                  float wet, float fb, int writePos, int mask) noexcept
 {
     bool done = false;
-    (void)((stages == S + 1 &&
-            (done = runSkewedStages<S + 1, NC>(run, len, wet, fb, writePos, mask), true)) ||
+    (void)((stages == S + 1 && (done = (QM_WIDE_VECTORS && wide)
+                                           ? runSkewedWide<S + 1, NC>(run, len, wet, fb, writePos, mask)
+                                           : runSkewedBaseline<S + 1, NC>(run, len, wet, fb, writePos, mask),
+                                true)) ||
            ...);
     return done;
 }
 template <int NC>
-bool runSkewed(int stages, ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
+bool runSkewed(bool wide, int stages, ChannelRun* run, int len, float wet, float fb, int writePos,
+               int mask) noexcept
 {
-    return runSkewedFor<NC>(stages, std::make_integer_sequence<int, Phlaser::kMaxStages>{}, run, len, wet, fb,
-                            writePos, mask);
+    return runSkewedFor<NC>(wide, stages, std::make_integer_sequence<int, Phlaser::kMaxStages>{}, run, len,
+                            wet, fb, writePos, mask);
 }
 } // namespace
 
@@ -316,9 +375,13 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
         };
         // The stage-skewed form where every tap reads further back than the chain is long; the
         // plain form otherwise, or where the skewed one meets a sample that is not finite.
-        const bool longTaps = run[0].whole > numStages && run[numChannels - 1].whole > numStages;
-        if (!(longTaps && (numChannels == 2 ? runSkewed<2>(numStages, run, len, wet, fb, writePos, mask)
-                                            : runSkewed<1>(numStages, run, len, wet, fb, writePos, mask))))
+        // Neither the writes nor the taps of the skewed form may pass the end of the memory.
+        const bool longTaps = run[0].whole > numStages && run[numChannels - 1].whole > numStages &&
+                              writePos + len <= memSize && writePos - 2 - run[0].whole >= 0 &&
+                              writePos - 2 - run[numChannels - 1].whole >= 0;
+        if (!(longTaps &&
+              (numChannels == 2 ? runSkewed<2>(wideVectors, numStages, run, len, wet, fb, writePos, mask)
+                                : runSkewed<1>(wideVectors, numStages, run, len, wet, fb, writePos, mask))))
         {
             if (numChannels == 2)
             {

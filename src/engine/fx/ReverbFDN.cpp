@@ -61,6 +61,19 @@ inline __attribute__((always_inline)) void mixLines(const float (*y)[ReverbFDN::
     }
 }
 
+// Four rows of four lanes turned into four columns; its own inverse.
+inline __attribute__((always_inline)) void transpose4(lanes::F4 (&r)[4]) noexcept
+{
+    const lanes::F4 t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
+    const lanes::F4 t1 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+    const lanes::F4 t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
+    const lanes::F4 t3 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+    r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    r[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    r[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
 constexpr ParamRecordSpec kSpecs[ReverbFDN::kNumParams] = {
     {"Reverb_Wet Mix", kCurveLinear, 0.0f, 100.0f, 0.0f, 14.0f, "%.0f%%", false, nullptr, 0.0f, 100.0f},
     {"Reverb_Pre-Delay", kCurvePowUnit, 0.0f, ReverbFDN::kMaxPreDelayMs, 2.0f, 10.0f, "%.0f ms", false,
@@ -191,179 +204,229 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
         const float dry = std::sqrt(std::max(0.0f, 1.0f - wet * wet));
 
         // Pre-delay: neither the write nor the read wraps inside a sub-block.
-        const int32_t readPos = (P - cs.preDelay + preDelayPos) % P;
+        // Both positions lie within the region, so one comparison wraps instead of a division.
+        const int32_t readAhead = P - cs.preDelay + preDelayPos;
+        const int32_t readPos = readAhead >= P ? readAhead - P : readAhead;
         len = std::min({len, P - preDelayPos, P - readPos});
-        const float* delayed[kMaxChannels];
-        for (int c = 0; c < numChannels; ++c)
+        // The rest of the sub-block; a whole one's fixed length lets its loops unroll.
+        const auto rest = [&](const int len) __attribute__((always_inline))
         {
-            float* region = preDelayMem.data() + static_cast<size_t>(c) * static_cast<size_t>(P);
-            std::copy(in[c] + o, in[c] + o + len, region + preDelayPos);
-            delayed[c] = region + readPos;
-        }
-
-        // Line reads at a modulated fractional delay, held for the sub-block. The eight lines'
-        // read positions come from one loop over the lines; then each line's taps are one
-        // contiguous stretch of the ring unless the stretch passes the ring's end.
-        int first[kNumLines];
-        float frac[kNumLines];
-        for (int i = 0; i < kNumLines; ++i)
-        {
-            float z = lfoPhase + 0.125f * static_cast<float>(i);
-            z = z - std::floor(z) - 0.5f;
-            const float z2 = z * z;
-            const float s = z * (6.2790036f + z2 * (-41.104263f + z2 * (77.99433f + z2 * -56.165348f)));
-            const float delay = static_cast<float>(kTapDelays[i]) + s * cs.depth;
-            float p = static_cast<float>(writePos[i]) - delay;
-            p = p < 0.0f ? p + static_cast<float>(kRingSize) : p;
-            first[i] = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
-            frac[i] = p - static_cast<float>(first[i]);
-        }
-        for (int i = 0; i < kNumLines; ++i)
-        {
-            int idx = first[i];
-            const float fr = frac[i];
-            const float* r = ring.data();
-            float* t = y[i];
-            if (idx + len < kRingSize)
-                for (int k = 0; k < len; ++k)
-                    t[k] = cs.lineGain * ((1.0f - fr) * r[idx + k] + fr * r[idx + k + 1]);
-            else
-                for (int k = 0; k < len; ++k)
-                {
-                    const int next = idx + 1 == kRingSize ? 0 : idx + 1;
-                    t[k] = cs.lineGain * ((1.0f - fr) * r[idx] + fr * r[next]);
-                    idx = next;
-                }
-        }
-        // Damping and the input band-passes: the eight lines' one-pole recurrences and the two
-        // channels' band-passes advance side by side, so each waits on its own previous sample only.
-        {
-            std::array<float, kNumLines> state = dampState;
-            // The two channels' band-passes in the two lanes of one vector.
-            const BandPass bp = bpCoef;
-            F2 s1 = {bpState[0][0], bpState[1][0]}, s2 = {bpState[0][1], bpState[1][1]};
-            const float* x1 = delayed[c1];
-            for (int k = 0; k < len; ++k)
-            {
-                for (int i = 0; i < kNumLines; ++i)
-                {
-                    state[i] = y[i][k] + cs.damp * state[i];
-                    y[i][k] = state[i];
-                }
-                const F2 v = F2{delayed[0][k], x1[k]} - bp.a1 * s1 - bp.a2 * s2;
-                const F2 filtered = bp.b0 * v + bp.b1 * s1 + bp.b2 * s2;
-                cond[0][k] = filtered[0];
-                cond[1][k] = filtered[1];
-                s2 = s1;
-                s1 = v;
-            }
-            dampState = state;
+            const float* delayed[kMaxChannels];
             for (int c = 0; c < numChannels; ++c)
             {
-                bpState[c][0] = s1[c];
-                bpState[c][1] = s2[c];
+                float* region = preDelayMem.data() + static_cast<size_t>(c) * static_cast<size_t>(P);
+                std::copy(in[c] + o, in[c] + o + len, region + preDelayPos);
+                delayed[c] = region + readPos;
             }
-        }
 
-        mixLines<V>(y, mixed, len);
-
-        // The band-passed input diffuses through four all-passes. Every all-pass reads further back
-        // than a sub-block, so within one each stage reads only what earlier sub-blocks wrote and
-        // runs as a loop over the samples, in runs that do not pass its memory's end.
-        static_assert(kDiffuserDelays[0] >= kSubBlock &&
-                      kDiffuserDelays[kNumDiffusers - 1] <= kDiffuserSize - kSubBlock);
-        {
-            float e[kSubBlock];
-            std::copy(cond[0], cond[0] + len, e);
-            for (int j = 0; j < kNumDiffusers; ++j)
+            // Line reads at a modulated fractional delay, held for the sub-block. The eight lines'
+            // read positions come from one loop over the lines; then each line's taps are one
+            // contiguous stretch of the ring unless the stretch passes the ring's end.
+            int first[kNumLines];
+            float frac[kNumLines];
+            for (int i = 0; i < kNumLines; ++i)
             {
-                if (j == 1)
+                float z = lfoPhase + 0.125f * static_cast<float>(i);
+                z = z - std::floor(z) - 0.5f;
+                const float z2 = z * z;
+                const float s = z * (6.2790036f + z2 * (-41.104263f + z2 * (77.99433f + z2 * -56.165348f)));
+                const float delay = static_cast<float>(kTapDelays[i]) + s * cs.depth;
+                float p = static_cast<float>(writePos[i]) - delay;
+                p = p < 0.0f ? p + static_cast<float>(kRingSize) : p;
+                first[i] = std::clamp(static_cast<int>(p), 0, kRingSize - 1);
+                frac[i] = p - static_cast<float>(first[i]);
+            }
+            for (int i = 0; i < kNumLines; ++i)
+            {
+                int idx = first[i];
+                const float fr = frac[i];
+                const float* r = ring.data();
+                float* t = y[i];
+                if (idx + len < kRingSize)
                     for (int k = 0; k < len; ++k)
-                        e[k] += cond[c1][k];
-                float* mem = diffuserMem.data() + j * kDiffuserSize;
-                int w = diffuserPos;
-                int rd = (diffuserPos + kDiffuserSize - kDiffuserDelays[j]) % kDiffuserSize;
-                for (int k = 0; k < len;)
-                {
-                    const int run = std::min({len - k, kDiffuserSize - w, kDiffuserSize - rd});
-                    const float* __restrict src = mem + rd;
-                    float* __restrict dst = mem + w;
-                    float* __restrict ek = e + k;
-                    for (int i = 0; i < run; ++i)
+                        t[k] = cs.lineGain * ((1.0f - fr) * r[idx + k] + fr * r[idx + k + 1]);
+                else
+                    for (int k = 0; k < len; ++k)
                     {
-                        const float d = src[i];
-                        const float v = ek[i] - 0.66f * d;
-                        dst[i] = v;
-                        ek[i] = 0.66f * v + d;
+                        const int next = idx + 1 == kRingSize ? 0 : idx + 1;
+                        t[k] = cs.lineGain * ((1.0f - fr) * r[idx] + fr * r[next]);
+                        idx = next;
                     }
-                    k += run;
-                    w = (w + run) % kDiffuserSize;
-                    rd = (rd + run) % kDiffuserSize;
-                }
-                if (j == 2) std::copy(e, e + len, cond[0]);
             }
-            std::copy(e, e + len, cond[c1]);
-            diffuserPos = (diffuserPos + len) % kDiffuserSize;
-        }
-
-        // Line writes; a stretch that passes the end of the ring continues at its start.
-        for (int i = 0; i < kNumLines; ++i)
-        {
-            const float* u = cond[i % numChannels];
-            const float* m = mixed[i];
-            const int pos = writePos[i];
-            const int first = std::min(len, kRingSize - pos);
-            float* to = ring.data() + pos;
-            for (int k = 0; k < first; ++k)
-                to[k] = u[k] * wet + m[k];
-            for (int k = first; k < len; ++k)
-                ring[static_cast<size_t>(k - first)] = u[k] * wet + m[k];
-            writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
-        }
-
-        // The two spread sums once per sample; the energy adds their powers in sample order.
-        alignas(32) float sumA[kSubBlock], sumB[kSubBlock], power[kSubBlock];
-        constexpr int kWidth = static_cast<int>(sizeof(V) / sizeof(float));
-        for (int k = 0; k < len; k += kWidth)
-        {
-            const V a = vecAt<V>(mixed[0] + k) + vecAt<V>(mixed[1] + k) + vecAt<V>(mixed[2] + k) +
-                        vecAt<V>(mixed[3] + k);
-            const V b = vecAt<V>(mixed[4] + k) + vecAt<V>(mixed[5] + k) + vecAt<V>(mixed[6] + k) +
-                        vecAt<V>(mixed[7] + k);
-            vecAt<V>(sumA + k) = a;
-            vecAt<V>(sumB + k) = b;
-            vecAt<V>(power + k) = a * a + b * b;
-        }
-        float energy = 0.0f;
-        for (int k = 0; k < len; ++k)
-            energy += power[k];
-        for (int k = 0; k < len; ++k)
-            out[0][o + k] = dry * in[0][o + k] + cs.wa * sumA[k] + cs.wb * sumB[k];
-        // With one channel this second pass writes channel 0 again, its dry part from the first.
-        for (int k = 0; k < len; ++k)
-            out[c1][o + k] = dry * in[c1][o + k] + cs.wb * sumA[k] + cs.wa * sumB[k];
-
-        lfoPhase += static_cast<float>(len) * cs.rate / sampleRate;
-        lfoPhase -= std::floor(lfoPhase);
-        if (!(lfoPhase >= 0.0f && lfoPhase <= 1.01f)) lfoPhase = 0.0f;
-
-        // Output fed back after the pre-delay, soft-clipped; too short a pre-delay would let it
-        // return within the sub-block.
-        if (cs.preDelay >= kSubBlock && cs.fb != 0.0f)
-        {
-            float* region0 = preDelayMem.data() + preDelayPos;
-            float* region1 = preDelayMem.data() + P + preDelayPos;
-            for (int k = 0; k < len; ++k)
+            // Damping and the input band-passes: the eight lines' one-pole recurrences and the two
+            // channels' band-passes advance side by side, so each waits on its own previous sample
+            // only. The lines run along the sample axis; each square of four lines by four samples
+            // is turned so that one vector holds one sample of four lines, advanced, and turned back
+            // (the squares may reach up to three samples past len, which are turned back unchanged).
             {
-                const float t0 = cs.fb * out[0][o + k];
-                region0[k] += t0 / (1.0f + std::fabs(t0));
-                const float t1 = cs.fb * out[c1][o + k];
-                region1[k] += t1 / (1.0f + std::fabs(t1));
+                using lanes::F4;
+                F4 state[2] = {vecAt<F4>(dampState.data()), vecAt<F4>(dampState.data() + 4)};
+                // The two channels' band-passes in the two lanes of one vector.
+                const BandPass bp = bpCoef;
+                F2 s1 = {bpState[0][0], bpState[1][0]}, s2 = {bpState[0][1], bpState[1][1]};
+                const float* x0 = delayed[0];
+                const float* x1 = delayed[c1];
+                for (int k = 0; k < len; k += 4)
+                {
+                    F4 sq[2][4];
+                    for (int g = 0; g < 2; ++g)
+                    {
+                        for (int i = 0; i < 4; ++i)
+                            sq[g][i] = vecAt<F4>(y[4 * g + i] + k);
+                        transpose4(sq[g]);
+                    }
+                    for (int j = 0; j < 4; ++j)
+                        if (k + j < len)
+                        {
+                            for (int g = 0; g < 2; ++g)
+                            {
+                                state[g] = sq[g][j] + cs.damp * state[g];
+                                sq[g][j] = state[g];
+                            }
+                            const F2 v = F2{x0[k + j], x1[k + j]} - bp.a1 * s1 - bp.a2 * s2;
+                            const F2 filtered = bp.b0 * v + bp.b1 * s1 + bp.b2 * s2;
+                            cond[0][k + j] = filtered[0];
+                            cond[1][k + j] = filtered[1];
+                            s2 = s1;
+                            s1 = v;
+                        }
+                    for (int g = 0; g < 2; ++g)
+                    {
+                        transpose4(sq[g]);
+                        for (int i = 0; i < 4; ++i)
+                            vecAt<F4>(y[4 * g + i] + k) = sq[g][i];
+                    }
+                }
+                vecAt<F4>(dampState.data()) = state[0];
+                vecAt<F4>(dampState.data() + 4) = state[1];
+                for (int c = 0; c < numChannels; ++c)
+                {
+                    bpState[c][0] = s1[c];
+                    bpState[c][1] = s2[c];
+                }
             }
-        }
 
-        preDelayPos = (preDelayPos + len) % P;
-        outEnergy = 0.9f * outEnergy + 0.1f * energy;
+            mixLines<V>(y, mixed, len);
+
+            // The band-passed input diffuses through four all-passes. Every all-pass reads further back
+            // than a sub-block, so within one each stage reads only what earlier sub-blocks wrote and
+            // runs as a loop over the samples, in runs that do not pass its memory's end.
+            static_assert(kDiffuserDelays[0] >= kSubBlock &&
+                          kDiffuserDelays[kNumDiffusers - 1] <= kDiffuserSize - kSubBlock);
+            {
+                float e[kSubBlock];
+                std::copy(cond[0], cond[0] + len, e);
+                for (int j = 0; j < kNumDiffusers; ++j)
+                {
+                    if (j == 1)
+                        for (int k = 0; k < len; ++k)
+                            e[k] += cond[c1][k];
+                    float* mem = diffuserMem.data() + j * kDiffuserSize;
+                    // One all-pass over a run of the samples whose reads and writes stay on one
+                    // side of the memory's end.
+                    const auto pass = [&](int k, int run, int w, int rd) __attribute__((always_inline))
+                    {
+                        const float* __restrict src = mem + rd;
+                        float* __restrict dst = mem + w;
+                        float* __restrict ek = e + k;
+                        for (int i = 0; i < run; ++i)
+                        {
+                            const float d = src[i];
+                            const float v = ek[i] - 0.66f * d;
+                            dst[i] = v;
+                            ek[i] = 0.66f * v + d;
+                        }
+                    };
+                    constexpr int kMask = kDiffuserSize - 1;
+                    static_assert((kDiffuserSize & kMask) == 0);
+                    int w = diffuserPos;
+                    int rd = (diffuserPos + kDiffuserSize - kDiffuserDelays[j]) & kMask;
+                    if (w + len <= kDiffuserSize && rd + len <= kDiffuserSize)
+                        pass(0, len, w, rd);
+                    else
+                        for (int k = 0; k < len;)
+                        {
+                            const int run = std::min({len - k, kDiffuserSize - w, kDiffuserSize - rd});
+                            pass(k, run, w, rd);
+                            k += run;
+                            w = (w + run) & kMask;
+                            rd = (rd + run) & kMask;
+                        }
+                    if (j == 2) std::copy(e, e + len, cond[0]);
+                }
+                std::copy(e, e + len, cond[c1]);
+                diffuserPos = (diffuserPos + len) & (kDiffuserSize - 1);
+            }
+
+            // Line writes; a stretch that passes the end of the ring continues at its start.
+            for (int i = 0; i < kNumLines; ++i)
+            {
+                const float* u = cond[numChannels == 2 ? i & 1 : 0];
+                const float* m = mixed[i];
+                const int pos = writePos[i];
+                float* to = ring.data() + pos;
+                if (pos + len <= kRingSize)
+                    for (int k = 0; k < len; ++k)
+                        to[k] = u[k] * wet + m[k];
+                else
+                {
+                    const int first = kRingSize - pos;
+                    for (int k = 0; k < first; ++k)
+                        to[k] = u[k] * wet + m[k];
+                    for (int k = first; k < len; ++k)
+                        ring[static_cast<size_t>(k - first)] = u[k] * wet + m[k];
+                }
+                writePos[i] = pos + len < kRingSize ? pos + len : pos + len - kRingSize;
+            }
+
+            // The two spread sums once per sample; the energy adds their powers in sample order.
+            alignas(32) float sumA[kSubBlock], sumB[kSubBlock], power[kSubBlock];
+            constexpr int kWidth = static_cast<int>(sizeof(V) / sizeof(float));
+            for (int k = 0; k < len; k += kWidth)
+            {
+                const V a = vecAt<V>(mixed[0] + k) + vecAt<V>(mixed[1] + k) + vecAt<V>(mixed[2] + k) +
+                            vecAt<V>(mixed[3] + k);
+                const V b = vecAt<V>(mixed[4] + k) + vecAt<V>(mixed[5] + k) + vecAt<V>(mixed[6] + k) +
+                            vecAt<V>(mixed[7] + k);
+                vecAt<V>(sumA + k) = a;
+                vecAt<V>(sumB + k) = b;
+                vecAt<V>(power + k) = a * a + b * b;
+            }
+            float energy = 0.0f;
+            for (int k = 0; k < len; ++k)
+                energy += power[k];
+            for (int k = 0; k < len; ++k)
+                out[0][o + k] = dry * in[0][o + k] + cs.wa * sumA[k] + cs.wb * sumB[k];
+            // With one channel this second pass writes channel 0 again, its dry part from the first.
+            for (int k = 0; k < len; ++k)
+                out[c1][o + k] = dry * in[c1][o + k] + cs.wb * sumA[k] + cs.wa * sumB[k];
+
+            lfoPhase += static_cast<float>(len) * cs.rate / sampleRate;
+            lfoPhase -= std::floor(lfoPhase);
+            if (!(lfoPhase >= 0.0f && lfoPhase <= 1.01f)) lfoPhase = 0.0f;
+
+            // Output fed back after the pre-delay, soft-clipped; too short a pre-delay would let it
+            // return within the sub-block.
+            if (cs.preDelay >= kSubBlock && cs.fb != 0.0f)
+            {
+                float* region0 = preDelayMem.data() + preDelayPos;
+                float* region1 = preDelayMem.data() + P + preDelayPos;
+                for (int k = 0; k < len; ++k)
+                {
+                    const float t0 = cs.fb * out[0][o + k];
+                    region0[k] += t0 / (1.0f + std::fabs(t0));
+                    const float t1 = cs.fb * out[c1][o + k];
+                    region1[k] += t1 / (1.0f + std::fabs(t1));
+                }
+            }
+
+            preDelayPos = preDelayPos + len == P ? 0 : preDelayPos + len;
+            outEnergy = 0.9f * outEnergy + 0.1f * energy;
+        };
+        if (len == kSubBlock)
+            rest(kSubBlock);
+        else
+            rest(len);
         o += len;
     }
 }
