@@ -213,7 +213,7 @@ class KeySpaceDSP
         kNumBandAtParts
     };
     alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumBandAtParts> bandAtHarmonicWork{};
-    enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkIsNoisy, kNumHarmWorkIndices };
+    enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkNoiseKind, kNumHarmWorkIndices };
     // Each harmonic's index into the rotation table, and the rotations read from it: first and
     // second channel, and the far ear's delay (real and imaginary parts).
     alignas(32) std::array<int32_t, kMaxHarmonics> rotationIndexWork{};
