@@ -121,10 +121,9 @@ static_assert(kNumHarmonicBands - 1 + voicehop::kLanes8 <= kMaxBands &&
                   kNumHarmonicBands - 1 + voicehop::kLanes8 + 1 <= kBandTableSize,
               "band tables cover eight bands from any harmonic band on");
 
-// The band values of a group of eight harmonics by how many bands its formant positions fall
-// in (the position index never falls as h rises, so the lanes' bands run from the first lane's
-// to the last lane's): up to three bands spread over the lanes and blended by each lane's side
-// of the bands' starts, more taken eight bands at a time, as they stand in the band tables, and
+// The band values of a group of eight harmonics. The position index never falls as h rises, so
+// the lanes' bands run from the first lane's to the last lane's: one band is spread over the
+// lanes, more are taken eight bands in a row at a time, as they stand in the band tables, and
 // moved to the lanes that read them.
 struct BandsAtLanes
 {
@@ -163,43 +162,20 @@ struct BandsAtLanes
         part[KeySpaceDSP::kBandAtWidthNext] = at(e.bandWidthWork, 1);
     }
 
-    // The values of bands first..first+kMore, each lane taking those of the band its index falls
-    // in: a band's values where the index reaches its start, the band below's elsewhere.
-    template <int kMore>
-    [[gnu::always_inline]] void fewBands(voicehop::I8 index, int first, voicehop::F8* part) const noexcept
+    // The values of band c in every lane.
+    [[gnu::always_inline]] void oneBand(int c, voicehop::F8* part) const noexcept
     {
-        using voicehop::F8;
-        using voicehop::I8;
-        const auto spread = [](const float& x) __attribute__((always_inline)) { return spreadOver(x); };
-        const auto at = [](const auto& table, int c) __attribute__((always_inline)) -> const auto& {
-            return table[static_cast<std::size_t>(c)];
+        const auto at = [c](const auto& table, int next) __attribute__((always_inline)) -> const auto& {
+            return table[static_cast<std::size_t>(c + next)];
         };
-        I8 start = spreadOver(at(e.bandStart, first));
-        part[KeySpaceDSP::kBandAtInvWidth] = spread(at(e.bandInvWidth, first));
-        const auto firstOfTwo = [&](const auto& table, int p) __attribute__((always_inline)) {
-            part[p] = spread(at(table, first));
-            part[p + 1] = spread(at(table, first + 1));
-        };
-        firstOfTwo(e.bandTonalWork, KeySpaceDSP::kBandAtTonal);
-        firstOfTwo(e.bandNoisyWork, KeySpaceDSP::kBandAtNoisy);
-        firstOfTwo(e.bandWidthWork, KeySpaceDSP::kBandAtWidth);
-        for (int c = first + 1; c <= first + kMore; ++c)
-        {
-            const I8 above = index >= at(e.bandStart, c);
-            start = above != 0 ? spreadOver(at(e.bandStart, c)) : start;
-            const auto pick = [&](int p, const float& x) __attribute__((always_inline)) {
-                part[p] = above != 0 ? spread(x) : part[p];
-            };
-            pick(KeySpaceDSP::kBandAtInvWidth, at(e.bandInvWidth, c));
-            const auto pickTwo = [&](const auto& table, int p) __attribute__((always_inline)) {
-                part[p] = above != 0 ? part[p + 1] : part[p];
-                pick(p + 1, at(table, c + 1));
-            };
-            pickTwo(e.bandTonalWork, KeySpaceDSP::kBandAtTonal);
-            pickTwo(e.bandNoisyWork, KeySpaceDSP::kBandAtNoisy);
-            pickTwo(e.bandWidthWork, KeySpaceDSP::kBandAtWidth);
-        }
-        part[KeySpaceDSP::kBandAtStart] = __builtin_convertvector(start, F8);
+        part[KeySpaceDSP::kBandAtStart] = __builtin_convertvector(spreadOver(at(e.bandStart, 0)), voicehop::F8);
+        part[KeySpaceDSP::kBandAtInvWidth] = spreadOver(at(e.bandInvWidth, 0));
+        part[KeySpaceDSP::kBandAtTonal] = spreadOver(at(e.bandTonalWork, 0));
+        part[KeySpaceDSP::kBandAtTonalNext] = spreadOver(at(e.bandTonalWork, 1));
+        part[KeySpaceDSP::kBandAtNoisy] = spreadOver(at(e.bandNoisyWork, 0));
+        part[KeySpaceDSP::kBandAtNoisyNext] = spreadOver(at(e.bandNoisyWork, 1));
+        part[KeySpaceDSP::kBandAtWidth] = spreadOver(at(e.bandWidthWork, 0));
+        part[KeySpaceDSP::kBandAtWidthNext] = spreadOver(at(e.bandWidthWork, 1));
     }
 
     // The values of bands first..last, eight bands in a row at a time, each lane taking those of
@@ -228,9 +204,7 @@ struct BandsAtLanes
     {
         const int32_t first = std::min(harmBandPos[index[0]], top);
         const int32_t last = std::min(harmBandPos[index[voicehop::kLanes8 - 1]], top);
-        if (first == last) return fewBands<0>(index, first, part);
-        if (last == first + 1) return fewBands<1>(index, first, part);
-        if (last == first + 2) return fewBands<2>(index, first, part);
+        if (first == last) return oneBand(first, part);
         manyBands(index, first, last, part);
     }
 };
