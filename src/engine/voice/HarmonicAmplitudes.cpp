@@ -221,6 +221,23 @@ struct BandsAtLanes
     return magnitude < 2147483520.0f ? x - below : x - x;
 }
 
+#if QM_WIDE_VECTORS
+// x - floor(x) by the processor's rounding: the values of fractionOf.
+QM_WIDE_TARGET inline voicehop::F8 fractionRounded(voicehop::F8 x) noexcept
+{
+    return x - reinterpret_cast<voicehop::F8>(_mm256_floor_ps(reinterpret_cast<__m256>(x)));
+}
+#endif
+
+template <bool kWide>
+[[gnu::always_inline]] inline voicehop::F8 fraction(voicehop::F8 x) noexcept
+{
+#if QM_WIDE_VECTORS
+    if constexpr (kWide) return fractionRounded(x);
+#endif
+    return fractionOf(x);
+}
+
 // What a harmonic's noise does this hop: nothing (a pure tone), crossfade, or give fresh values.
 constexpr int32_t kPureTone = 0, kNoiseCrossfaded = 1, kNoiseWhite = 2;
 
@@ -230,7 +247,7 @@ constexpr int32_t kPureTone = 0, kNoiseCrossfaded = 1, kNoiseWhite = 2;
 // rotation is its band's first depth as it is (depth1). Eight harmonics at a time; the last
 // group's spare lanes leave the state alone. Returns how many harmonics are noisy; drawCount
 // gets how many of them draw.
-template <class BandsAt>
+template <bool kWide, class BandsAt>
 [[gnu::always_inline]] inline int
 bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restrict oscRate,
            const float* __restrict depth2, float* __restrict oscPhase, float* __restrict noisePhase,
@@ -256,7 +273,7 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         const F8 step = at[KeySpaceDSP::kBandAtWidth] +
                         x * (at[KeySpaceDSP::kBandAtWidthNext] - at[KeySpaceDSP::kBandAtWidth]);
         const F8 before = voicehop::load8(oscPhase + h);
-        const F8 phase = fractionOf(before + voicehop::load8(oscRate + h));
+        const F8 phase = fraction<kWide>(before + voicehop::load8(oscRate + h));
         voicehop::store8(oscPhase + h, valid != 0 ? phase : before);
         const F8 y = phase - 0.5f;
         const F8 y2 = y * y;
@@ -355,7 +372,7 @@ template <bool kWide>
     alignas(32) std::array<int32_t, kMaxHarmonics> drawKind;
     int drawCount = 0;
     const auto values = [&](auto&& bandsAt) __attribute__((always_inline)) {
-        return bandValues(count, hh.formantRatio, bandsAt, v.harmonics.bandOscRate.data(),
+        return bandValues<kWide>(count, hh.formantRatio, bandsAt, v.harmonics.bandOscRate.data(),
                           v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(),
                           v.harmonics.noise.phase.data(), tonal, noisy, rotIm, noiseKind, drawKind.data(), drawCount);
     };
