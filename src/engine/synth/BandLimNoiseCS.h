@@ -111,9 +111,10 @@ struct BandLimNoiseBank
                                                float spread) noexcept;
 
     // The second half of advance, for callers that move the phases in a loop of their own with
-    // bandlim::stepPhases: fresh targets for the sources 0..count-1 whose drawKind is not 0, in
-    // source order, drawCount of them at most (drawKind holds whole groups of eight, 0 past count).
-    [[gnu::always_inline]] inline void drawTargets(const int32_t* drawKind, int count, int drawCount, float corr,
+    // bandlim::stepPhases: fresh targets, in source order, for the sources 0..count-1 that draw.
+    // groupDraws[g] tells for sources 8g..8g+7 (bandlim::drawBits): bit k set where source 8g+k
+    // draws, bit 8+k where its crossfade ran out, so that its old targets take the new ones first.
+    [[gnu::always_inline]] inline void drawTargets(const uint32_t* groupDraws, int count, float corr,
                                                    float spread) noexcept;
 };
 
@@ -125,10 +126,11 @@ namespace bandlim
 using Floats8 = float __attribute__((vector_size(32)));
 using Ints8 = int32_t __attribute__((vector_size(32)));
 
-// The phases of eight sources moved on as getUnitWithStep moves them, where on; drawKind tells
-// whether each draws: 0 no, 1 white, 2 after its crossfade ran out.
-[[gnu::always_inline]] inline void stepPhases(const Floats8& step, const Ints8& on, Floats8& phase,
-                                              Ints8& drawKind) noexcept
+// The phases of eight sources moved on as getUnitWithStep moves them, where on; draws marks the
+// sources that draw (white ones, and those whose crossfade ran out), renews those of them whose
+// crossfade ran out.
+[[gnu::always_inline]] inline void stepPhases(const Floats8& step, const Ints8& on, Floats8& phase, Ints8& draws,
+                                              Ints8& renews) noexcept
 {
     const Floats8 zero{};
     const Floats8 moved = phase + (0.01f / (0.97f - step) + 1.0f) * step;
@@ -137,9 +139,24 @@ using Ints8 = int32_t __attribute__((vector_size(32)));
     const Ints8 crossing = (p >= 1.0f) & (step <= kWhiteStep);
     // Below the white limit a step moves the phase by less than 1, so its whole part is 1.
     const Floats8 next = crossing != 0 ? p - 1.0f : p;
-    drawKind = on & ((white & 1) | (crossing & 2));
+    draws = on & (white | crossing);
+    renews = on & crossing;
     phase = (on & ~white) != 0 ? next : phase;
 }
+
+// Bit k set where lane k of a mask is true.
+[[gnu::always_inline]] inline uint32_t laneBits(const Ints8& mask) noexcept
+{
+    Ints8 bits = mask & Ints8{1, 2, 4, 8, 16, 32, 64, 128};
+    bits |= __builtin_shufflevector(bits, bits, 4, 5, 6, 7, 0, 1, 2, 3);
+    bits |= __builtin_shufflevector(bits, bits, 2, 3, 0, 1, 2, 3, 0, 1);
+    bits |= __builtin_shufflevector(bits, bits, 1, 0, 1, 0, 1, 0, 1, 0);
+    return static_cast<uint32_t>(bits[0]);
+}
+
+// What BandLimNoiseBank::drawTargets takes for a group of eight sources from the masks of
+// stepPhases, given as their laneBits.
+inline constexpr uint32_t drawBits(uint32_t draws, uint32_t renews) noexcept { return draws | renews << 8; }
 } // namespace bandlim
 
 template <int kCapacity>
@@ -148,59 +165,51 @@ void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* ac
 {
     constexpr int kGroup = 8;
     static_assert(kCapacity % kGroup == 0, "the noise bank holds whole groups of eight sources");
-    alignas(32) std::array<int32_t, kCapacity> drawKind;
+    std::array<uint32_t, kCapacity / kGroup> groupDraws;
     const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
-    bandlim::Ints8 draws{};
     for (int group = 0; group < n; group += kGroup)
     {
         bandlim::Floats8 step, at;
-        bandlim::Ints8 on, kind;
+        bandlim::Ints8 on, draws, renews;
         std::memcpy(&step, stepBy + group, sizeof step);
         std::memcpy(&on, active + group, sizeof on);
         std::memcpy(&at, phase.data() + group, sizeof at);
         on = (on != 0) & (bandlim::Ints8{0, 1, 2, 3, 4, 5, 6, 7} + group < n);
-        bandlim::stepPhases(step, on, at, kind);
+        bandlim::stepPhases(step, on, at, draws, renews);
         std::memcpy(phase.data() + group, &at, sizeof at);
-        std::memcpy(drawKind.data() + group, &kind, sizeof kind);
-        draws -= kind != 0;
+        groupDraws[static_cast<std::size_t>(group / kGroup)] =
+            bandlim::drawBits(bandlim::laneBits(draws), bandlim::laneBits(renews));
     }
-    int drawCount = 0;
-    for (int k = 0; k < kGroup; ++k)
-        drawCount += draws[k];
-    drawTargets(drawKind.data(), n, drawCount, corr, spread);
+    drawTargets(groupDraws.data(), n, corr, spread);
 }
 
 #pragma GCC diagnostic pop
 
 template <int kCapacity>
-void BandLimNoiseBank<kCapacity>::drawTargets(const int32_t* drawKind, int count, int drawCount, float corr,
+void BandLimNoiseBank<kCapacity>::drawTargets(const uint32_t* groupDraws, int count, float corr,
                                               float spread) noexcept
 {
     constexpr int kGroup = 8;
     const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
-    const int draws = drawCount < 0 ? 0 : (drawCount < n ? drawCount : n);
+    const int groups = (n + kGroup - 1) / kGroup;
+    int draws = 0;
+    for (int g = 0; g < groups; ++g)
+        for (uint32_t lanes = groupDraws[g] & 0xffu; lanes != 0; lanes &= lanes - 1)
+            ++draws;
     // All the hop's draws at once, in batches as large as the canonical generator gives.
     float r[4 * kCapacity];
     for (int first = 0; first < 4 * draws; first += kCanonRandMaxBatch)
         getCanonRandFloats(r + first, 4 * draws - first < kCanonRandMaxBatch ? 4 * draws - first : kCanonRandMaxBatch);
-    // A hop draws for few of its sources, so a group of eight without a draw is passed over after
-    // one test; in the others the sources that draw are found by their bits, two per source.
+    // A hop draws for few of its sources: they are found by their bits, group by group.
     int j = 0;
-    for (int group = 0; group < n && j < draws; group += kGroup)
+    for (int g = 0; g < groups; ++g)
     {
-        uint64_t pairs[kGroup / 2];
-        std::memcpy(pairs, drawKind + group, sizeof pairs);
-        if ((pairs[0] | pairs[1] | pairs[2] | pairs[3]) == 0) continue;
-        uint32_t bits = 0;
-        for (int k = 0; k < kGroup / 2; ++k)
-            bits |= static_cast<uint32_t>((pairs[k] | pairs[k] >> 30) & 0xf) << (4 * k);
-        for (; bits != 0 && j < draws; ++j)
+        const uint32_t bits = groupDraws[g];
+        for (uint32_t lanes = bits & 0xffu; lanes != 0; lanes &= lanes - 1, ++j)
         {
-            const int lane = __builtin_ctz(bits) / 2;
-            const uint32_t kind = (bits >> (2 * lane)) & 3;
-            bits &= ~(3u << (2 * lane));
-            const auto s = static_cast<std::size_t>(group + lane);
-            if (kind == 2)
+            const int lane = __builtin_ctz(lanes);
+            const auto s = static_cast<std::size_t>(g * kGroup + lane);
+            if ((bits >> (kGroup + lane) & 1u) != 0)
             {
                 old1Re[s] = new1Re[s];
                 old1Im[s] = new1Im[s];

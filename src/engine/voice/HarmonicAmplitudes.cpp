@@ -229,6 +229,23 @@ QM_WIDE_TARGET inline voicehop::F8 fractionRounded(voicehop::F8 x) noexcept
 }
 #endif
 
+#if QM_WIDE_VECTORS
+// Bit k set where lane k of a mask is true, by the processor's sign bit gathering.
+QM_WIDE_TARGET inline uint32_t signBits(voicehop::I8 mask) noexcept
+{
+    return static_cast<uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask)));
+}
+#endif
+
+template <bool kWide>
+[[gnu::always_inline]] inline uint32_t laneBits(voicehop::I8 mask) noexcept
+{
+#if QM_WIDE_VECTORS
+    if constexpr (kWide) return signBits(mask);
+#endif
+    return bandlim::laneBits(mask);
+}
+
 template <bool kWide>
 [[gnu::always_inline]] inline voicehop::F8 fraction(voicehop::F8 x) noexcept
 {
@@ -243,21 +260,20 @@ constexpr int32_t kPureTone = 0, kNoiseCrossfaded = 1, kNoiseWhite = 2;
 
 // Band levels, oscillation and noise phase of harmonics 0..count-1 from the band values at each
 // harmonic's formant position (bandsAt(h, index, values) gives harmonics h..h+7): state and
-// outputs, drawKind as BandLimNoiseBank::drawTargets takes it. The real part of each harmonic's
-// rotation is its band's first depth as it is (depth1). Eight harmonics at a time; the last
-// group's spare lanes leave the state alone. Returns how many harmonics are noisy; drawCount
-// gets how many of them draw.
+// outputs, and for each group the draws of its noise as BandLimNoiseBank::drawTargets takes them.
+// The real part of each harmonic's rotation is its band's first depth as it is (depth1). Eight
+// harmonics at a time; the last group's spare lanes leave the state alone. Returns how many
+// harmonics are noisy.
 template <bool kWide, class BandsAt>
 [[gnu::always_inline]] inline int
 bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restrict oscRate,
            const float* __restrict depth2, float* __restrict oscPhase, float* __restrict noisePhase,
            float* __restrict tonalOut, float* __restrict noisyOut, float* __restrict rotIm,
-           int32_t* __restrict noiseKind, int32_t* __restrict drawKind, int& drawCount) noexcept
+           int32_t* __restrict noiseKind, uint32_t* __restrict groupDraws) noexcept
 {
     using voicehop::F8;
     using voicehop::I8;
     I8 noisyLanes{};
-    I8 drawLanes{};
     for (int h = 0; h < count; h += voicehop::kLanes8)
     {
         I8 index;
@@ -280,22 +296,20 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         const F8 sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
         const I8 noisyHarmonic = ~(noisy <= kNoiseThreshold * tonal); // a true lane is -1
         F8 noise = voicehop::load8(noisePhase + h);
-        I8 draws;
-        bandlim::stepPhases(step, noisyHarmonic & valid, noise, draws);
+        I8 draws, renews;
+        bandlim::stepPhases(step, noisyHarmonic & valid, noise, draws, renews);
         voicehop::store8(noisePhase + h, noise);
+        groupDraws[h / voicehop::kLanes8] = bandlim::drawBits(laneBits<kWide>(draws), laneBits<kWide>(renews));
         voicehop::store8(tonalOut + h, tonal);
         voicehop::store8(noisyOut + h, noisy);
         voicehop::store8(rotIm + h, voicehop::load8(depth2 + h) * sine);
         const I8 white = step > bandlim::kWhiteStep;
         voicehop::store8i(noiseKind + h, noisyHarmonic & (white != 0 ? I8{} + kNoiseWhite : I8{} + kNoiseCrossfaded));
-        voicehop::store8i(drawKind + h, draws);
         noisyLanes -= noisyHarmonic & valid;
-        drawLanes -= draws != 0;
     }
     int noisyCount = 0;
-    drawCount = 0;
     for (int k = 0; k < voicehop::kLanes8; ++k)
-        noisyCount += noisyLanes[k], drawCount += drawLanes[k];
+        noisyCount += noisyLanes[k];
     return noisyCount;
 }
 
@@ -369,12 +383,11 @@ template <bool kWide>
     const float* rotRe = v.harmonics.bandDepth1.data();
     float* rotIm = work[KeySpaceDSP::kHarmWorkRotIm].data();
     int32_t* noiseKind = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkNoiseKind].data();
-    alignas(32) std::array<int32_t, kMaxHarmonics> drawKind;
-    int drawCount = 0;
+    std::array<uint32_t, kMaxHarmonics / voicehop::kLanes8> groupDraws;
     const auto values = [&](auto&& bandsAt) __attribute__((always_inline)) {
         return bandValues<kWide>(count, hh.formantRatio, bandsAt, v.harmonics.bandOscRate.data(),
                           v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(),
-                          v.harmonics.noise.phase.data(), tonal, noisy, rotIm, noiseKind, drawKind.data(), drawCount);
+                          v.harmonics.noise.phase.data(), tonal, noisy, rotIm, noiseKind, groupDraws.data());
     };
     int noisyCount = 0;
 #if QM_WIDE_VECTORS
@@ -402,7 +415,7 @@ template <bool kWide>
         e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
         e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
     if (noisyCount == 0) return pureTones(count, rotRe, rotIm, tonal, amp[0], amp[1], amp[2], amp[3]);
-    v.harmonics.noise.drawTargets(drawKind.data(), count, drawCount, hh.corrWeight, hh.spreadWeight);
+    v.harmonics.noise.drawTargets(groupDraws.data(), count, hh.corrWeight, hh.spreadWeight);
     tonesWithNoise(count, rotRe, rotIm, tonal, noisy, noiseKind, v.harmonics.noise, amp[0], amp[1], amp[2], amp[3]);
 }
 
