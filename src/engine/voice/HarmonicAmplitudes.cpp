@@ -255,24 +255,23 @@ template <bool kWide>
     return fractionOf(x);
 }
 
-// What a harmonic's noise does this hop: nothing (a pure tone), crossfade, or give fresh values.
-constexpr int32_t kPureTone = 0, kNoiseCrossfaded = 1, kNoiseWhite = 2;
-
 // Band levels, oscillation and noise phase of harmonics 0..count-1 from the band values at each
 // harmonic's formant position (bandsAt(h, index, values) gives harmonics h..h+7): state and
 // outputs, and for each group the draws of its noise as BandLimNoiseBank::drawTargets takes them.
 // The real part of each harmonic's rotation is its band's first depth as it is (depth1). Eight
-// harmonics at a time; the last group's spare lanes leave the state alone. Returns how many
+// harmonics at a time; the last group's spare lanes leave the state alone. whiteNoise marks the
+// harmonics whose noise step is white (anyWhite whether there are any). Returns how many
 // harmonics are noisy.
 template <bool kWide, class BandsAt>
 [[gnu::always_inline]] inline int
 bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restrict oscRate,
            const float* __restrict depth2, float* __restrict oscPhase, float* __restrict noisePhase,
            float* __restrict tonalOut, float* __restrict noisyOut, float* __restrict rotIm,
-           int32_t* __restrict noiseKind, uint32_t* __restrict groupDraws) noexcept
+           int32_t* __restrict whiteNoise, bool& anyWhite, uint32_t* __restrict groupDraws) noexcept
 {
     using voicehop::F8;
     using voicehop::I8;
+    I8 whiteLanes{};
     I8 noisyLanes{};
     for (int h = 0; h < count; h += voicehop::kLanes8)
     {
@@ -304,12 +303,14 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         voicehop::store8(noisyOut + h, noisy);
         voicehop::store8(rotIm + h, voicehop::load8(depth2 + h) * sine);
         const I8 white = step > bandlim::kWhiteStep;
-        voicehop::store8i(noiseKind + h, noisyHarmonic & (white != 0 ? I8{} + kNoiseWhite : I8{} + kNoiseCrossfaded));
+        voicehop::store8i(whiteNoise + h, white);
+        whiteLanes |= white;
         noisyLanes -= noisyHarmonic & valid;
     }
     int noisyCount = 0;
+    anyWhite = false;
     for (int k = 0; k < voicehop::kLanes8; ++k)
-        noisyCount += noisyLanes[k];
+        noisyCount += noisyLanes[k], anyWhite = anyWhite || whiteLanes[k] != 0;
     return noisyCount;
 }
 
@@ -328,10 +329,12 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
 
 // Tone plus noise where the harmonic is noisy, the pure tone elsewhere, with the noise values
 // read from the harmonics' noise sources as they stand after this hop's step; all arrays
-// contiguous per harmonic.
+// contiguous per harmonic. Sources whose step is white give their new values as they are: a hop
+// without any (kAnyWhite false) leaves their mask unread.
+template <bool kAnyWhite>
 [[gnu::always_inline]] inline void tonesWithNoise(int count, const float* __restrict rotRe,
                                                   const float* __restrict rotIm, const float* __restrict tonalIn,
-                                                  const float* __restrict noisyIn, const int32_t* __restrict noiseKind,
+                                                  const float* __restrict noisyIn, const int32_t* __restrict whiteNoise,
                                                   const BandLimNoiseBank<kMaxHarmonics>& noise,
                                                   float* __restrict re0, float* __restrict im0,
                                                   float* __restrict re1, float* __restrict im1) noexcept
@@ -351,8 +354,7 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
     {
         using voicehop::F8;
         using voicehop::I8;
-        const I8 kind = voicehop::load8i(noiseKind + h);
-        const I8 white = kind == kNoiseWhite;
+        const I8 white = kAnyWhite ? voicehop::load8i(whiteNoise + h) : I8{};
         const F8 x = voicehop::load8(phase + h);
         const F8 n0re = bandlim::crossfaded(white, x, voicehop::load8(old1Re + h), voicehop::load8(new1Re + h));
         const F8 n0im = bandlim::crossfaded(white, x, voicehop::load8(old1Im + h), voicehop::load8(new1Im + h));
@@ -362,7 +364,7 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         const F8 rotI = voicehop::load8(rotIm + h);
         const F8 tonal = voicehop::load8(tonalIn + h);
         const F8 noisy = voicehop::load8(noisyIn + h);
-        const I8 mixed = kind != kPureTone;
+        const I8 mixed = ~(noisy <= kNoiseThreshold * tonal);
         const F8 a0r = noisy * n0re + tonal, a0i = noisy * n0im;
         const F8 a1r = noisy * n1re + tonal, a1i = noisy * n1im;
         voicehop::store8(re0 + h, mixed ? a0r * rotR - a0i * rotI : rotR * tonal);
@@ -382,12 +384,14 @@ template <bool kWide>
     float* noisy = work[KeySpaceDSP::kHarmWorkNoisy].data();
     const float* rotRe = v.harmonics.bandDepth1.data();
     float* rotIm = work[KeySpaceDSP::kHarmWorkRotIm].data();
-    int32_t* noiseKind = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkNoiseKind].data();
+    int32_t* whiteNoise = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkWhiteNoise].data();
+    bool anyWhite = false;
     std::array<uint32_t, kMaxHarmonics / voicehop::kLanes8> groupDraws;
     const auto values = [&](auto&& bandsAt) __attribute__((always_inline)) {
         return bandValues<kWide>(count, hh.formantRatio, bandsAt, v.harmonics.bandOscRate.data(),
                           v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(),
-                          v.harmonics.noise.phase.data(), tonal, noisy, rotIm, noiseKind, groupDraws.data());
+                          v.harmonics.noise.phase.data(), tonal, noisy, rotIm, whiteNoise, anyWhite,
+                                 groupDraws.data());
     };
     int noisyCount = 0;
 #if QM_WIDE_VECTORS
@@ -416,7 +420,14 @@ template <bool kWide>
         e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
     if (noisyCount == 0) return pureTones(count, rotRe, rotIm, tonal, amp[0], amp[1], amp[2], amp[3]);
     v.harmonics.noise.drawTargets(groupDraws.data(), count, hh.corrWeight, hh.spreadWeight);
-    tonesWithNoise(count, rotRe, rotIm, tonal, noisy, noiseKind, v.harmonics.noise, amp[0], amp[1], amp[2], amp[3]);
+    const auto noise = [&](auto white) __attribute__((always_inline)) {
+        tonesWithNoise<decltype(white)::value>(count, rotRe, rotIm, tonal, noisy, whiteNoise, v.harmonics.noise,
+                                               amp[0], amp[1], amp[2], amp[3]);
+    };
+    if (anyWhite)
+        noise(std::true_type{});
+    else
+        noise(std::false_type{});
 }
 
 } // namespace
