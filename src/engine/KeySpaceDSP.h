@@ -180,17 +180,15 @@ class KeySpaceDSP
     void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains) noexcept;
     // Per-hop work buffers of one voice: its partial list (positions, and the real and imaginary
     // amplitude parts of channel 0 and channel 1, one array each), per-harmonic values handed from
-    // the amplitude pass to the noise (tonal and noisy level, noise step, oscillation rotation and
-    // whether the harmonic is noisy) and per-band values.
+    // the amplitude pass to the noise (tonal and noisy level, oscillation rotation and whether the
+    // harmonic's noise step is white) and per-band values.
     alignas(32) std::array<int32_t, kMaxVoicePartials> partialPos{};
     enum PartialPart { kPartialRe0, kPartialIm0, kPartialRe1, kPartialIm1, kNumPartialParts };
     alignas(32) std::array<std::array<float, kMaxVoicePartials>, kNumPartialParts> partialAmp{};
     enum HarmonicPart
     {
-        kHarmWorkPosition,
         kHarmWorkTonal,
         kHarmWorkNoisy,
-        kHarmWorkNoiseStep,
         kHarmWorkRotIm,
         kNumHarmWorkParts
     };
@@ -213,7 +211,7 @@ class KeySpaceDSP
         kNumBandAtParts
     };
     alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumBandAtParts> bandAtHarmonicWork{};
-    enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkIsNoisy, kNumHarmWorkIndices };
+    enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkWhiteNoise, kNumHarmWorkIndices };
     // Each harmonic's index into the rotation table, and the rotations read from it: first and
     // second channel, and the far ear's delay (real and imaginary parts).
     alignas(32) std::array<int32_t, kMaxHarmonics> rotationIndexWork{};

@@ -105,33 +105,58 @@ struct BandLimNoiseBank
     alignas(32) std::array<float, kCapacity> new2Im{};
 
     // Moves the phases of sources 0..count-1 where active and draws their new targets; callers
-    // read the values in a loop of their own, from the arrays with bandlim::crossfaded.
+    // read the values in a loop of their own, from the arrays with bandlim::crossfaded. step and
+    // active hold whole groups of eight (the lanes past count are read, never used).
     [[gnu::always_inline]] inline void advance(const float* step, const int32_t* active, int count, float corr,
                                                float spread) noexcept;
+
+    // The second half of advance, for callers that move the phases in a loop of their own with
+    // bandlim::stepPhases: fresh targets, in source order, for the sources 0..count-1 that draw.
+    // groupDraws[g] tells for sources 8g..8g+7 (bandlim::drawBits): bit k set where source 8g+k
+    // draws, bit 8+k where its crossfade ran out, so that its old targets take the new ones first.
+    [[gnu::always_inline]] inline void drawTargets(const uint32_t* groupDraws, int count, float corr,
+                                                   float spread) noexcept;
 };
 
 namespace bandlim
 {
-// The phases of a bank move on as getUnitWithStep moves them, where active; drawKind[i] tells
-// whether source i draws: 0 no, 1 white, 2 after its crossfade ran out.
-[[gnu::always_inline]] inline void advancePhases(int n, const float* __restrict step, const int32_t* __restrict active,
-                                                 float* __restrict phase, int32_t* __restrict drawKind) noexcept
+// Eight sources side by side (compiler vector types; a true lane of a mask is -1).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+using Floats8 = float __attribute__((vector_size(32)));
+using Ints8 = int32_t __attribute__((vector_size(32)));
+
+// The phases of eight sources moved on as getUnitWithStep moves them, where on; draws marks the
+// sources that draw (white ones, and those whose crossfade ran out), renews those of them whose
+// crossfade ran out.
+[[gnu::always_inline]] inline void stepPhases(const Floats8& step, const Ints8& on, Floats8& phase, Ints8& draws,
+                                              Ints8& renews) noexcept
 {
-    for (int i = 0; i < n; ++i)
-    {
-        const float s = step[i];
-        const float moved = phase[i] + phaseStep(s);
-        const float p = moved >= 0.0f ? moved : 0.0f; // a negative or NaN step restarts the crossfade
-        const int32_t white = s > kWhiteStep ? 1 : 0;
-        const int32_t crossing = p >= 1.0f && s <= kWhiteStep ? 1 : 0;
-        const int32_t on = active[i] != 0 ? 1 : 0;
-        // Below the white limit a step moves the phase by less than 1, so its whole part is 1.
-        const float next = crossing != 0 ? p - 1.0f : p;
-        phase[i] = (on & (1 - white)) != 0 ? next : phase[i];
-        drawKind[i] = on * (white + 2 * crossing);
-    }
+    const Floats8 zero{};
+    const Floats8 moved = phase + (0.01f / (0.97f - step) + 1.0f) * step;
+    const Floats8 p = moved >= zero ? moved : zero; // a negative or NaN step restarts the crossfade
+    const Ints8 white = step > kWhiteStep;
+    const Ints8 crossing = (p >= 1.0f) & (step <= kWhiteStep);
+    // Below the white limit a step moves the phase by less than 1, so its whole part is 1.
+    const Floats8 next = crossing != 0 ? p - 1.0f : p;
+    draws = on & (white | crossing);
+    renews = on & crossing;
+    phase = (on & ~white) != 0 ? next : phase;
 }
 
+// Bit k set where lane k of a mask is true.
+[[gnu::always_inline]] inline uint32_t laneBits(const Ints8& mask) noexcept
+{
+    Ints8 bits = mask & Ints8{1, 2, 4, 8, 16, 32, 64, 128};
+    bits |= __builtin_shufflevector(bits, bits, 4, 5, 6, 7, 0, 1, 2, 3);
+    bits |= __builtin_shufflevector(bits, bits, 2, 3, 0, 1, 2, 3, 0, 1);
+    bits |= __builtin_shufflevector(bits, bits, 1, 0, 1, 0, 1, 0, 1, 0);
+    return static_cast<uint32_t>(bits[0]);
+}
+
+// What BandLimNoiseBank::drawTargets takes for a group of eight sources from the masks of
+// stepPhases, given as their laneBits.
+inline constexpr uint32_t drawBits(uint32_t draws, uint32_t renews) noexcept { return draws | renews << 8; }
 } // namespace bandlim
 
 template <int kCapacity>
@@ -139,49 +164,61 @@ void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* ac
                                           float spread) noexcept
 {
     constexpr int kGroup = 8;
-    // The group loop below also writes pending entries for the lanes past the last source of a
-    // partial group; with whole groups of capacity they stay inside pending.
     static_assert(kCapacity % kGroup == 0, "the noise bank holds whole groups of eight sources");
-    // Room for a whole group of eight past the last source, none of which draws.
-    alignas(32) std::array<int32_t, kCapacity + kGroup> drawKind;
+    std::array<uint32_t, kCapacity / kGroup> groupDraws;
     const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
-    bandlim::advancePhases(n, stepBy, active, phase.data(), drawKind.data());
-    std::memset(drawKind.data() + n, 0, kGroup * sizeof(int32_t));
-
-    // Fresh targets in source order, in batches from the canonical generator. A hop draws for few
-    // of its sources, so a group of eight without a draw is passed over after one test.
-    std::array<int32_t, kCapacity> pending;
-    int drawCount = 0;
     for (int group = 0; group < n; group += kGroup)
     {
-        uint64_t kinds[kGroup / 2];
-        std::memcpy(kinds, drawKind.data() + group, sizeof kinds);
-        if ((kinds[0] | kinds[1] | kinds[2] | kinds[3]) == 0) continue;
-        for (int i = group; i < group + kGroup; ++i)
-        {
-            pending[static_cast<std::size_t>(drawCount)] = i;
-            drawCount += drawKind[static_cast<std::size_t>(i)] != 0 ? 1 : 0;
-        }
+        bandlim::Floats8 step, at;
+        bandlim::Ints8 on, draws, renews;
+        std::memcpy(&step, stepBy + group, sizeof step);
+        std::memcpy(&on, active + group, sizeof on);
+        std::memcpy(&at, phase.data() + group, sizeof at);
+        on = (on != 0) & (bandlim::Ints8{0, 1, 2, 3, 4, 5, 6, 7} + group < n);
+        bandlim::stepPhases(step, on, at, draws, renews);
+        std::memcpy(phase.data() + group, &at, sizeof at);
+        groupDraws[static_cast<std::size_t>(group / kGroup)] =
+            bandlim::drawBits(bandlim::laneBits(draws), bandlim::laneBits(renews));
     }
-    constexpr int kBatch = kCanonRandMaxBatch / 4;
-    for (int first = 0; first < drawCount; first += kBatch)
+    drawTargets(groupDraws.data(), n, corr, spread);
+}
+
+#pragma GCC diagnostic pop
+
+template <int kCapacity>
+void BandLimNoiseBank<kCapacity>::drawTargets(const uint32_t* groupDraws, int count, float corr,
+                                              float spread) noexcept
+{
+    constexpr int kGroup = 8;
+    const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
+    const int groups = (n + kGroup - 1) / kGroup;
+    int draws = 0;
+    for (int g = 0; g < groups; ++g)
+        for (uint32_t lanes = groupDraws[g] & 0xffu; lanes != 0; lanes &= lanes - 1)
+            ++draws;
+    // All the hop's draws at once, in batches as large as the canonical generator gives.
+    float r[4 * kCapacity];
+    for (int first = 0; first < 4 * draws; first += kCanonRandMaxBatch)
+        getCanonRandFloats(r + first, 4 * draws - first < kCanonRandMaxBatch ? 4 * draws - first : kCanonRandMaxBatch);
+    // A hop draws for few of its sources: they are found by their bits, group by group.
+    int j = 0;
+    for (int g = 0; g < groups; ++g)
     {
-        const int m = drawCount - first < kBatch ? drawCount - first : kBatch;
-        float r[kCanonRandMaxBatch];
-        getCanonRandFloats(r, 4 * m);
-        for (int j = 0; j < m; ++j)
+        const uint32_t bits = groupDraws[g];
+        for (uint32_t lanes = bits & 0xffu; lanes != 0; lanes &= lanes - 1, ++j)
         {
-            const auto i = static_cast<std::size_t>(pending[static_cast<std::size_t>(first + j)]);
-            if (drawKind[i] == 2)
+            const int lane = __builtin_ctz(lanes);
+            const auto s = static_cast<std::size_t>(g * kGroup + lane);
+            if ((bits >> (kGroup + lane) & 1u) != 0)
             {
-                old1Re[i] = new1Re[i];
-                old1Im[i] = new1Im[i];
-                old2Re[i] = new2Re[i];
-                old2Im[i] = new2Im[i];
+                old1Re[s] = new1Re[s];
+                old1Im[s] = new1Im[s];
+                old2Re[s] = new2Re[s];
+                old2Im[s] = new2Im[s];
             }
             CF t1, t2;
             bandlim::targets(r + 4 * j, corr, spread, t1, t2);
-            new1Re[i] = t1.re, new1Im[i] = t1.im, new2Re[i] = t2.re, new2Im[i] = t2.im;
+            new1Re[s] = t1.re, new1Im[s] = t1.im, new2Re[s] = t2.re, new2Im[s] = t2.im;
         }
     }
 }

@@ -29,25 +29,31 @@ constexpr float kNoiseThreshold = 0.001f;
 static_assert(kMaxHarmonics % voicehop::kLanes8 == 0, "per-harmonic arrays hold whole groups of eight");
 
 
-// Formant-shifted position of harmonics 0..count-1 and the index of its band table entry, eight
-// at a time (the arrays hold whole groups of eight; the spare lanes get the positions of the
-// harmonics they stand for). Harmonic 0 (half the fundamental) stays at 0, the others at 1 or above.
-[[gnu::always_inline]] inline void formantPositions(int count, float formantRatio, float* __restrict position,
-                                                    int32_t* __restrict index) noexcept
+// Formant-shifted positions of harmonics h..h+7 and the indices of their band table entries.
+// Harmonic 0 (half the fundamental) stays at 0, the others at 1 or above.
+[[gnu::always_inline]] inline voicehop::F8 formantPositions8(int h, float formantRatio, voicehop::I8& index) noexcept
 {
     using voicehop::F8;
     using voicehop::I8;
     const F8 zero{};
     const F8 one = zero + 1.0f;
     const F8 top = zero + static_cast<float>(kMaxHarmonics - 1);
+    const I8 harmonic = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
+    const F8 scaled = __builtin_convertvector(harmonic, F8) * formantRatio;
+    const F8 position = harmonic == 0 ? zero : (scaled > one ? scaled : one);
+    index = __builtin_convertvector(position < top ? position : top, I8);
+    return position;
+}
+
+// The band table indices of harmonics 0..count-1, eight at a time (the array holds whole groups
+// of eight; the spare lanes get the indices of the harmonics they stand for).
+[[gnu::always_inline]] inline void formantIndices(int count, float formantRatio, int32_t* __restrict index) noexcept
+{
     for (int h = 0; h < count; h += voicehop::kLanes8)
     {
-        const I8 harmonic = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
-        const F8 scaled = __builtin_convertvector(harmonic, F8) * formantRatio;
-        const F8 hpos = harmonic == 0 ? zero : (scaled > one ? scaled : one);
-        std::memcpy(position + h, &hpos, sizeof hpos);
-        const I8 entry = __builtin_convertvector(hpos < top ? hpos : top, I8);
-        std::memcpy(index + h, &entry, sizeof entry);
+        voicehop::I8 entry;
+        formantPositions8(h, formantRatio, entry);
+        voicehop::store8i(index + h, entry);
     }
 }
 
@@ -79,7 +85,7 @@ static_assert(kMaxHarmonics % voicehop::kLanes8 == 0, "per-harmonic arrays hold 
 struct GatheredBands
 {
     const float* const* at;
-    [[gnu::always_inline]] void operator()(int h, voicehop::F8* part) const noexcept
+    [[gnu::always_inline]] void operator()(int h, voicehop::I8, voicehop::F8* part) const noexcept
     {
         for (int p = 0; p < KeySpaceDSP::kNumBandAtParts; ++p)
             std::memcpy(&part[p], at[p] + h, sizeof part[p]);
@@ -87,119 +93,119 @@ struct GatheredBands
 };
 
 #if QM_WIDE_VECTORS
-// The same vectors straight from rows of the bands' eight values: eight harmonics' rows read whole
-// and transposed in registers.
-QM_WIDE_TARGET inline void transposedRows(const float (*rows)[KeySpaceDSP::kNumBandAtParts],
-                                          const int32_t* harmBandPos, const int32_t* index, int top,
-                                          voicehop::F8* part) noexcept
+// One value in every lane.
+QM_WIDE_TARGET inline voicehop::F8 spreadOver(const float& x) noexcept
 {
-    __m256 r[8];
-    for (int k = 0; k < 8; ++k)
-        r[k] = _mm256_load_ps(rows[std::min(harmBandPos[index[k]], top)]);
-    __m256 t[8];
-    for (int k = 0; k < 8; k += 2)
-    {
-        t[k] = _mm256_unpacklo_ps(r[k], r[k + 1]);
-        t[k + 1] = _mm256_unpackhi_ps(r[k], r[k + 1]);
-    }
-    __m256 q[8];
-    for (int k = 0; k < 8; k += 4)
-    {
-        q[k] = _mm256_shuffle_ps(t[k], t[k + 2], _MM_SHUFFLE(1, 0, 1, 0));
-        q[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], _MM_SHUFFLE(3, 2, 3, 2));
-        q[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], _MM_SHUFFLE(1, 0, 1, 0));
-        q[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], _MM_SHUFFLE(3, 2, 3, 2));
-    }
-    for (int k = 0; k < 4; ++k)
-    {
-        part[k] = reinterpret_cast<voicehop::F8>(_mm256_permute2f128_ps(q[k], q[k + 4], 0x20));
-        part[k + 4] = reinterpret_cast<voicehop::F8>(_mm256_permute2f128_ps(q[k], q[k + 4], 0x31));
-    }
+    return reinterpret_cast<voicehop::F8>(_mm256_broadcast_ss(&x));
+}
+QM_WIDE_TARGET inline voicehop::I8 spreadOver(const int32_t& x) noexcept
+{
+    return reinterpret_cast<voicehop::I8>(_mm256_set1_epi32(x));
 }
 
-// The bands in use laid out as rows of their eight values. The position index never falls as h
-// rises, so the last harmonic's band is the highest one read.
-// Bands in groups of eight: the rows above the highest band read are filled but never read.
-constexpr int kBandRowCount = (kNumHarmonicBands + voicehop::kLanes8 - 1) / voicehop::kLanes8 * voicehop::kLanes8;
-static_assert(kBandRowCount + 1 <= kBandTableSize && kBandRowCount <= kMaxBands, "band tables cover the rows");
-static_assert(KeySpaceDSP::kNumBandAtParts == voicehop::kLanes8, "a row is one vector");
-
-// The transpose of eight vectors of eight, in place.
-[[gnu::always_inline]] inline void transpose8(voicehop::F8 (&a)[8]) noexcept
+// Lane k of the result is lane offset[k] mod 8 of x.
+QM_WIDE_TARGET inline voicehop::F8 lanesAt(voicehop::F8 x, voicehop::I8 offset) noexcept
 {
-    using voicehop::F8;
-    F8 t[8];
-    for (int k = 0; k < 8; k += 2)
-    {
-        t[k] = __builtin_shufflevector(a[k], a[k + 1], 0, 8, 1, 9, 4, 12, 5, 13);
-        t[k + 1] = __builtin_shufflevector(a[k], a[k + 1], 2, 10, 3, 11, 6, 14, 7, 15);
-    }
-    F8 q[8];
-    for (int k = 0; k < 8; k += 4)
-    {
-        q[k] = __builtin_shufflevector(t[k], t[k + 2], 0, 1, 8, 9, 4, 5, 12, 13);
-        q[k + 1] = __builtin_shufflevector(t[k], t[k + 2], 2, 3, 10, 11, 6, 7, 14, 15);
-        q[k + 2] = __builtin_shufflevector(t[k + 1], t[k + 3], 0, 1, 8, 9, 4, 5, 12, 13);
-        q[k + 3] = __builtin_shufflevector(t[k + 1], t[k + 3], 2, 3, 10, 11, 6, 7, 14, 15);
-    }
-    for (int k = 0; k < 4; ++k)
-    {
-        a[k] = __builtin_shufflevector(q[k], q[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
-        a[k + 4] = __builtin_shufflevector(q[k], q[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
-    }
+    return reinterpret_cast<voicehop::F8>(
+        _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(x), reinterpret_cast<__m256i>(offset)));
 }
 
-struct BandRows
+// table[index[k]] in lane k.
+QM_WIDE_TARGET inline voicehop::I8 gathered(const int32_t* table, voicehop::I8 index) noexcept
 {
-    alignas(32) float rows[kBandRowCount][KeySpaceDSP::kNumBandAtParts];
+    return reinterpret_cast<voicehop::I8>(_mm256_i32gather_epi32(table, reinterpret_cast<__m256i>(index), 4));
+}
+
+// A group reads eight bands in a row from its first one on, and the band after each.
+static_assert(kNumHarmonicBands - 1 + voicehop::kLanes8 <= kMaxBands &&
+                  kNumHarmonicBands - 1 + voicehop::kLanes8 + 1 <= kBandTableSize,
+              "band tables cover eight bands from any harmonic band on");
+
+// The band values of a group of eight harmonics. The position index never falls as h rises, so
+// the lanes' bands run from the first lane's to the last lane's: one band is spread over the
+// lanes, more are taken eight bands in a row at a time, as they stand in the band tables, and
+// moved to the lanes that read them.
+struct BandsAtLanes
+{
+    const KeySpaceDSP& e;
     const int32_t* harmBandPos;
-    const int32_t* index;
     int top;
 
-    [[gnu::always_inline]] BandRows(const KeySpaceDSP& e, const int32_t* index_, int count) noexcept
-        : harmBandPos(e.harmBandPos.data()), index(index_),
-          top(std::min(harmBandPos[index[count - 1]], kNumHarmonicBands - 1))
+    [[gnu::always_inline]] BandsAtLanes(const KeySpaceDSP& e_, int lastIndex) noexcept
+        : e(e_), harmBandPos(e_.harmBandPos.data()),
+          top(std::min(harmBandPos[std::clamp(lastIndex, 0, kMaxHarmonics - 1)], kNumHarmonicBands - 1))
     {
-        // Eight bands at a time: each value of eight bands as one vector, turned into their rows.
-        for (int c = 0; c <= top; c += voicehop::kLanes8)
+    }
+
+    // The values of bands c..c+7, one vector per value.
+    [[gnu::always_inline]] void bandsInARow(int c, voicehop::F8* part) const noexcept
+    {
+        const auto at = [c](const auto& table, int next) __attribute__((always_inline)) {
+            voicehop::F8 x;
+            if constexpr (std::is_same_v<typename std::decay_t<decltype(table)>::value_type, float>)
+                std::memcpy(&x, table.data() + c + next, sizeof x);
+            else
+            {
+                voicehop::I8 i;
+                std::memcpy(&i, table.data() + c + next, sizeof i);
+                x = __builtin_convertvector(i, voicehop::F8);
+            }
+            return x;
+        };
+        part[KeySpaceDSP::kBandAtStart] = at(e.bandStart, 0);
+        part[KeySpaceDSP::kBandAtInvWidth] = at(e.bandInvWidth, 0);
+        part[KeySpaceDSP::kBandAtTonal] = at(e.bandTonalWork, 0);
+        part[KeySpaceDSP::kBandAtTonalNext] = at(e.bandTonalWork, 1);
+        part[KeySpaceDSP::kBandAtNoisy] = at(e.bandNoisyWork, 0);
+        part[KeySpaceDSP::kBandAtNoisyNext] = at(e.bandNoisyWork, 1);
+        part[KeySpaceDSP::kBandAtWidth] = at(e.bandWidthWork, 0);
+        part[KeySpaceDSP::kBandAtWidthNext] = at(e.bandWidthWork, 1);
+    }
+
+    // The values of band c in every lane.
+    [[gnu::always_inline]] void oneBand(int c, voicehop::F8* part) const noexcept
+    {
+        const auto at = [c](const auto& table, int next) __attribute__((always_inline)) -> const auto& {
+            return table[static_cast<std::size_t>(c + next)];
+        };
+        part[KeySpaceDSP::kBandAtStart] = __builtin_convertvector(spreadOver(at(e.bandStart, 0)), voicehop::F8);
+        part[KeySpaceDSP::kBandAtInvWidth] = spreadOver(at(e.bandInvWidth, 0));
+        part[KeySpaceDSP::kBandAtTonal] = spreadOver(at(e.bandTonalWork, 0));
+        part[KeySpaceDSP::kBandAtTonalNext] = spreadOver(at(e.bandTonalWork, 1));
+        part[KeySpaceDSP::kBandAtNoisy] = spreadOver(at(e.bandNoisyWork, 0));
+        part[KeySpaceDSP::kBandAtNoisyNext] = spreadOver(at(e.bandNoisyWork, 1));
+        part[KeySpaceDSP::kBandAtWidth] = spreadOver(at(e.bandWidthWork, 0));
+        part[KeySpaceDSP::kBandAtWidthNext] = spreadOver(at(e.bandWidthWork, 1));
+    }
+
+    // The values of bands first..last, eight bands in a row at a time, each lane taking those of
+    // its own band.
+    [[gnu::always_inline]] void manyBands(voicehop::I8 index, int first, int last, voicehop::F8* part) const noexcept
+    {
+        using voicehop::F8;
+        using voicehop::I8;
+        const I8 bandTop = I8{} + top;
+        const I8 band = gathered(harmBandPos, index);
+        const I8 offset = (band < bandTop ? band : bandTop) - first;
+        bandsInARow(first, part);
+        for (int p = 0; p < KeySpaceDSP::kNumBandAtParts; ++p)
+            part[p] = lanesAt(part[p], offset);
+        for (int row = voicehop::kLanes8; row <= last - first; row += voicehop::kLanes8)
         {
-            voicehop::F8 part[KeySpaceDSP::kNumBandAtParts];
-            const auto at = [c](const auto& table, int next) __attribute__((always_inline)) {
-                voicehop::F8 x;
-                if constexpr (std::is_same_v<typename std::decay_t<decltype(table)>::value_type, float>)
-                    std::memcpy(&x, table.data() + c + next, sizeof x);
-                else
-                {
-                    voicehop::I8 i;
-                    std::memcpy(&i, table.data() + c + next, sizeof i);
-                    x = __builtin_convertvector(i, voicehop::F8);
-                }
-                return x;
-            };
-            part[KeySpaceDSP::kBandAtStart] = at(e.bandStart, 0);
-            part[KeySpaceDSP::kBandAtInvWidth] = at(e.bandInvWidth, 0);
-            part[KeySpaceDSP::kBandAtTonal] = at(e.bandTonalWork, 0);
-            part[KeySpaceDSP::kBandAtTonalNext] = at(e.bandTonalWork, 1);
-            part[KeySpaceDSP::kBandAtNoisy] = at(e.bandNoisyWork, 0);
-            part[KeySpaceDSP::kBandAtNoisyNext] = at(e.bandNoisyWork, 1);
-            part[KeySpaceDSP::kBandAtWidth] = at(e.bandWidthWork, 0);
-            part[KeySpaceDSP::kBandAtWidthNext] = at(e.bandWidthWork, 1);
-            transpose8(part);
-            std::memcpy(rows[c], part, sizeof part);
+            F8 next[KeySpaceDSP::kNumBandAtParts];
+            bandsInARow(first + row, next);
+            const I8 inRow = offset >= row;
+            for (int p = 0; p < KeySpaceDSP::kNumBandAtParts; ++p)
+                part[p] = inRow != 0 ? lanesAt(next[p], offset) : part[p];
         }
     }
-    [[gnu::always_inline]] void operator()(int h, voicehop::F8* part) const noexcept
+
+    [[gnu::always_inline]] void operator()(int, voicehop::I8 index, voicehop::F8* part) const noexcept
     {
-        // Above the lowest harmonics eight neighbours mostly share one band (the position index
-        // never falls as h rises, so equal ends mean all equal): its row spread over the lanes.
-        const int32_t first = std::min(harmBandPos[index[h]], top);
-        if (first == std::min(harmBandPos[index[h + voicehop::kLanes8 - 1]], top))
-        {
-            for (int p = 0; p < KeySpaceDSP::kNumBandAtParts; ++p)
-                part[p] = voicehop::F8{} + rows[first][p];
-            return;
-        }
-        transposedRows(rows, harmBandPos, index + h, top, part);
+        const int32_t first = std::min(harmBandPos[index[0]], top);
+        const int32_t last = std::min(harmBandPos[index[voicehop::kLanes8 - 1]], top);
+        if (first == last) return oneBand(first, part);
+        manyBands(index, first, last, part);
     }
 };
 #endif
@@ -215,48 +221,96 @@ struct BandRows
     return magnitude < 2147483520.0f ? x - below : x - x;
 }
 
-// Band levels and oscillation of harmonics 0..count-1 from the band values at each harmonic's
-// formant position (bandsAt(h, values) gives harmonics h..h+7): state and outputs. The real part
-// of each harmonic's rotation is its band's first depth as it is (depth1). Eight harmonics at a time; the last group's spare
-// lanes leave the state alone. Returns how many harmonics are noisy.
-template <class BandsAt>
+#if QM_WIDE_VECTORS
+// x - floor(x) by the processor's rounding: the values of fractionOf.
+QM_WIDE_TARGET inline voicehop::F8 fractionRounded(voicehop::F8 x) noexcept
+{
+    return x - reinterpret_cast<voicehop::F8>(_mm256_floor_ps(reinterpret_cast<__m256>(x)));
+}
+#endif
+
+#if QM_WIDE_VECTORS
+// Bit k set where lane k of a mask is true, by the processor's sign bit gathering.
+QM_WIDE_TARGET inline uint32_t signBits(voicehop::I8 mask) noexcept
+{
+    return static_cast<uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask)));
+}
+#endif
+
+template <bool kWide>
+[[gnu::always_inline]] inline uint32_t laneBits(voicehop::I8 mask) noexcept
+{
+#if QM_WIDE_VECTORS
+    if constexpr (kWide) return signBits(mask);
+#endif
+    return bandlim::laneBits(mask);
+}
+
+template <bool kWide>
+[[gnu::always_inline]] inline voicehop::F8 fraction(voicehop::F8 x) noexcept
+{
+#if QM_WIDE_VECTORS
+    if constexpr (kWide) return fractionRounded(x);
+#endif
+    return fractionOf(x);
+}
+
+// Band levels, oscillation and noise phase of harmonics 0..count-1 from the band values at each
+// harmonic's formant position (bandsAt(h, index, values) gives harmonics h..h+7): state and
+// outputs, and for each group the draws of its noise as BandLimNoiseBank::drawTargets takes them.
+// The real part of each harmonic's rotation is its band's first depth as it is (depth1). Eight
+// harmonics at a time; the last group's spare lanes leave the state alone. whiteNoise marks the
+// harmonics whose noise step is white (anyWhite whether there are any). Returns how many
+// harmonics are noisy.
+template <bool kWide, class BandsAt>
 [[gnu::always_inline]] inline int
-bandValues(int count, const float* __restrict position, const BandsAt& bandsAt,
-           const float* __restrict oscRate, const float* __restrict depth2, float* __restrict oscPhase,
-           float* __restrict tonalOut, float* __restrict noisyOut, float* __restrict stepOut,
-           float* __restrict rotIm, int32_t* __restrict isNoisy) noexcept
+bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restrict oscRate,
+           const float* __restrict depth2, float* __restrict oscPhase, float* __restrict noisePhase,
+           float* __restrict tonalOut, float* __restrict noisyOut, float* __restrict rotIm,
+           int32_t* __restrict whiteNoise, bool& anyWhite, uint32_t* __restrict groupDraws) noexcept
 {
     using voicehop::F8;
     using voicehop::I8;
+    I8 whiteLanes{};
     I8 noisyLanes{};
     for (int h = 0; h < count; h += voicehop::kLanes8)
     {
+        I8 index;
+        const F8 position = formantPositions8(h, formantRatio, index);
         F8 at[KeySpaceDSP::kNumBandAtParts];
-        bandsAt(h, at);
+        bandsAt(h, index, at);
         const I8 valid = I8{0, 1, 2, 3, 4, 5, 6, 7} + h < count;
-        const F8 x = (voicehop::load8(position + h) - at[KeySpaceDSP::kBandAtStart]) * at[KeySpaceDSP::kBandAtInvWidth];
+        const F8 x = (position - at[KeySpaceDSP::kBandAtStart]) * at[KeySpaceDSP::kBandAtInvWidth];
         const F8 tonal = at[KeySpaceDSP::kBandAtTonal] +
                          x * (at[KeySpaceDSP::kBandAtTonalNext] - at[KeySpaceDSP::kBandAtTonal]);
         const F8 noisy = at[KeySpaceDSP::kBandAtNoisy] +
                          x * (at[KeySpaceDSP::kBandAtNoisyNext] - at[KeySpaceDSP::kBandAtNoisy]);
+        const F8 step = at[KeySpaceDSP::kBandAtWidth] +
+                        x * (at[KeySpaceDSP::kBandAtWidthNext] - at[KeySpaceDSP::kBandAtWidth]);
         const F8 before = voicehop::load8(oscPhase + h);
-        const F8 phase = fractionOf(before + voicehop::load8(oscRate + h));
+        const F8 phase = fraction<kWide>(before + voicehop::load8(oscRate + h));
         voicehop::store8(oscPhase + h, valid != 0 ? phase : before);
         const F8 y = phase - 0.5f;
         const F8 y2 = y * y;
         const F8 sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
-        const I8 noisyHarmonic = (noisy <= kNoiseThreshold * tonal) + 1; // a true lane is -1
+        const I8 noisyHarmonic = ~(noisy <= kNoiseThreshold * tonal); // a true lane is -1
+        F8 noise = voicehop::load8(noisePhase + h);
+        I8 draws, renews;
+        bandlim::stepPhases(step, noisyHarmonic & valid, noise, draws, renews);
+        voicehop::store8(noisePhase + h, noise);
+        groupDraws[h / voicehop::kLanes8] = bandlim::drawBits(laneBits<kWide>(draws), laneBits<kWide>(renews));
         voicehop::store8(tonalOut + h, tonal);
         voicehop::store8(noisyOut + h, noisy);
-        voicehop::store8(stepOut + h, at[KeySpaceDSP::kBandAtWidth] +
-                                x * (at[KeySpaceDSP::kBandAtWidthNext] - at[KeySpaceDSP::kBandAtWidth]));
         voicehop::store8(rotIm + h, voicehop::load8(depth2 + h) * sine);
-        std::memcpy(isNoisy + h, &noisyHarmonic, sizeof noisyHarmonic);
-        noisyLanes += noisyHarmonic & valid;
+        const I8 white = step > bandlim::kWhiteStep;
+        voicehop::store8i(whiteNoise + h, white);
+        whiteLanes |= white;
+        noisyLanes -= noisyHarmonic & valid;
     }
     int noisyCount = 0;
+    anyWhite = false;
     for (int k = 0; k < voicehop::kLanes8; ++k)
-        noisyCount += noisyLanes[k];
+        noisyCount += noisyLanes[k], anyWhite = anyWhite || whiteLanes[k] != 0;
     return noisyCount;
 }
 
@@ -275,11 +329,12 @@ bandValues(int count, const float* __restrict position, const BandsAt& bandsAt,
 
 // Tone plus noise where the harmonic is noisy, the pure tone elsewhere, with the noise values
 // read from the harmonics' noise sources as they stand after this hop's step; all arrays
-// contiguous per harmonic.
+// contiguous per harmonic. Sources whose step is white give their new values as they are: a hop
+// without any (kAnyWhite false) leaves their mask unread.
+template <bool kAnyWhite>
 [[gnu::always_inline]] inline void tonesWithNoise(int count, const float* __restrict rotRe,
                                                   const float* __restrict rotIm, const float* __restrict tonalIn,
-                                                  const float* __restrict noisyIn, const float* __restrict step,
-                                                  const int32_t* __restrict isNoisy,
+                                                  const float* __restrict noisyIn, const int32_t* __restrict whiteNoise,
                                                   const BandLimNoiseBank<kMaxHarmonics>& noise,
                                                   float* __restrict re0, float* __restrict im0,
                                                   float* __restrict re1, float* __restrict im1) noexcept
@@ -299,7 +354,7 @@ bandValues(int count, const float* __restrict position, const BandsAt& bandsAt,
     {
         using voicehop::F8;
         using voicehop::I8;
-        const I8 white = voicehop::load8(step + h) > bandlim::kWhiteStep;
+        const I8 white = kAnyWhite ? voicehop::load8i(whiteNoise + h) : I8{};
         const F8 x = voicehop::load8(phase + h);
         const F8 n0re = bandlim::crossfaded(white, x, voicehop::load8(old1Re + h), voicehop::load8(new1Re + h));
         const F8 n0im = bandlim::crossfaded(white, x, voicehop::load8(old1Im + h), voicehop::load8(new1Im + h));
@@ -309,7 +364,7 @@ bandValues(int count, const float* __restrict position, const BandsAt& bandsAt,
         const F8 rotI = voicehop::load8(rotIm + h);
         const F8 tonal = voicehop::load8(tonalIn + h);
         const F8 noisy = voicehop::load8(noisyIn + h);
-        const I8 mixed = voicehop::load8i(isNoisy + h) != 0;
+        const I8 mixed = ~(noisy <= kNoiseThreshold * tonal);
         const F8 a0r = noisy * n0re + tonal, a0i = noisy * n0im;
         const F8 a1r = noisy * n1re + tonal, a1i = noisy * n1im;
         voicehop::store8(re0 + h, mixed ? a0r * rotR - a0i * rotI : rotR * tonal);
@@ -323,41 +378,56 @@ template <bool kWide>
 [[gnu::always_inline]] inline void amplitudes(KeySpaceDSP& e, KeyVoice& v, const HarmonicHop& hh) noexcept
 {
     const int count = std::clamp(hh.count, 0, kMaxHarmonics);
+    if (count == 0) return;
     auto& work = e.harmonicWork;
     float* tonal = work[KeySpaceDSP::kHarmWorkTonal].data();
     float* noisy = work[KeySpaceDSP::kHarmWorkNoisy].data();
-    float* step = work[KeySpaceDSP::kHarmWorkNoiseStep].data();
     const float* rotRe = v.harmonics.bandDepth1.data();
     float* rotIm = work[KeySpaceDSP::kHarmWorkRotIm].data();
-    float* position = work[KeySpaceDSP::kHarmWorkPosition].data();
-    int32_t* index = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkBandIndex].data();
-    int32_t* isNoisy = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkIsNoisy].data();
-    formantPositions(count, hh.formantRatio, position, index);
-    const auto values = [&](const auto& bandsAt) __attribute__((always_inline)) {
-        return bandValues(count, position, bandsAt, v.harmonics.bandOscRate.data(), v.harmonics.bandDepth2.data(),
-                          v.harmonics.oscPhase.data(), tonal, noisy, step, rotIm, isNoisy);
+    int32_t* whiteNoise = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkWhiteNoise].data();
+    bool anyWhite = false;
+    std::array<uint32_t, kMaxHarmonics / voicehop::kLanes8> groupDraws;
+    const auto values = [&](auto&& bandsAt) __attribute__((always_inline)) {
+        return bandValues<kWide>(count, hh.formantRatio, bandsAt, v.harmonics.bandOscRate.data(),
+                          v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(),
+                          v.harmonics.noise.phase.data(), tonal, noisy, rotIm, whiteNoise, anyWhite,
+                                 groupDraws.data());
     };
     int noisyCount = 0;
 #if QM_WIDE_VECTORS
     if constexpr (kWide)
-        noisyCount = count > 0 ? values(BandRows(e, index, count)) : 0;
+    {
+        const int lastHarmonic = count - 1;
+        const float lastPosition = lastHarmonic == 0 ? 0.0f : voicehop::formantPosition(lastHarmonic, hh.formantRatio);
+        BandsAtLanes bandsAt(e, voicehop::formantIndex(lastPosition));
+        noisyCount = values(bandsAt);
+    }
     else
 #endif
     {
+        int32_t* index = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkBandIndex].data();
+        formantIndices(count, hh.formantRatio, index);
         float* at[KeySpaceDSP::kNumBandAtParts];
         for (int k = 0; k < KeySpaceDSP::kNumBandAtParts; ++k)
             at[k] = e.bandAtHarmonicWork[static_cast<std::size_t>(k)].data();
         bandsAtHarmonics(count, index, e.harmBandPos.data(), e.bandStart.data(), e.bandInvWidth.data(),
                          e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data(), at);
-        noisyCount = values(GatheredBands{at});
+        GatheredBands gathered{at};
+        noisyCount = values(gathered);
     }
     float* amp[4] = {
         e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
         e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
     if (noisyCount == 0) return pureTones(count, rotRe, rotIm, tonal, amp[0], amp[1], amp[2], amp[3]);
-    v.harmonics.noise.advance(step, isNoisy, count, hh.corrWeight, hh.spreadWeight);
-    tonesWithNoise(count, rotRe, rotIm, tonal, noisy, step, isNoisy, v.harmonics.noise, amp[0], amp[1], amp[2],
-                   amp[3]);
+    v.harmonics.noise.drawTargets(groupDraws.data(), count, hh.corrWeight, hh.spreadWeight);
+    const auto noise = [&](auto white) __attribute__((always_inline)) {
+        tonesWithNoise<decltype(white)::value>(count, rotRe, rotIm, tonal, noisy, whiteNoise, v.harmonics.noise,
+                                               amp[0], amp[1], amp[2], amp[3]);
+    };
+    if (anyWhite)
+        noise(std::true_type{});
+    else
+        noise(std::false_type{});
 }
 
 } // namespace
