@@ -217,6 +217,9 @@ class KeySpaceDSP
     // Each harmonic's index into the rotation table, and the rotations read from it: first and
     // second channel, and the far ear's delay (real and imaginary parts).
     alignas(32) std::array<int32_t, kMaxHarmonics> rotationIndexWork{};
+    // The rotation table twice over: an index into it plus an offset below its size reads the
+    // entry of their sum wrapped, without the wrap.
+    alignas(32) std::array<CF, 2 * kRotTableSize> rotTableTwice{};
     enum RotationPart { kRotRe0, kRotIm0, kRotRe1, kRotIm1, kRotFarRe, kRotFarIm, kNumRotParts };
     alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumRotParts> rotationWork{};
     alignas(32) std::array<std::array<int32_t, kMaxHarmonics>, kNumHarmWorkIndices> harmonicIndexWork{};

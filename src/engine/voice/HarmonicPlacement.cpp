@@ -95,17 +95,18 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
 }
 
 // The rotations of harmonics [from, to) from the rotation table, one harmonic at a time: the first
-// channel's by the harmonic's index, the second's by it plus the spread, and the far ear's delay.
+// channel's by the harmonic's index, the second's by it plus the spread (read from the doubled
+// table shifted by the spread, so the sum needs no wrap), and the far ear's delay.
 template <bool kBinaural>
 [[gnu::always_inline]] inline void rotations(const HarmonicHop& hh, int from, int to,
                                              const int32_t* __restrict rotIndex, const CF* __restrict rotTable,
-                                             float* const* __restrict out) noexcept
+                                             const CF* __restrict spreadTable, float* const* __restrict out) noexcept
 {
     for (int h = from; h < to; ++h)
     {
         const auto idx0 = static_cast<uint32_t>(rotIndex[h]);
         const CF r0 = rotTable[idx0];
-        const CF r1 = rotTable[(idx0 + hh.rotSpread) & kPhaseMask];
+        const CF r1 = spreadTable[idx0];
         out[KeySpaceDSP::kRotRe0][h] = r0.re, out[KeySpaceDSP::kRotIm0][h] = r0.im;
         out[KeySpaceDSP::kRotRe1][h] = r1.re, out[KeySpaceDSP::kRotIm1][h] = r1.im;
         if constexpr (kBinaural)
@@ -139,27 +140,30 @@ QM_WIDE_TARGET inline void rotations8(const CF* table, const uint32_t* i, voiceh
 }
 
 // The rotations of harmonics h..h+7 read from the table into registers, each entry as one 64-bit
-// pair.
+// pair; the second channel's by the same index from the doubled table shifted by the spread.
 template <bool kBinaural>
 struct TableRotations
 {
     const HarmonicHop& hh;
     const int32_t* rotIndex;
     const CF* rotTable;
+    const CF* spreadTable;
 
     QM_WIDE_TARGET void operator()(int h, voicehop::F8* rot) const noexcept
     {
-        uint32_t i0[8], i1[8], far[8];
-        for (int k = 0; k < 8; ++k)
-        {
-            i0[k] = static_cast<uint32_t>(rotIndex[h + k]);
-            i1[k] = (i0[k] + hh.rotSpread) & kPhaseMask;
-            far[k] = (0u - static_cast<uint32_t>(h + k) * hh.farStep) & kPhaseMask;
-        }
+        using U8 = uint32_t __attribute__((vector_size(32)));
+        // An int32_t array may be read through its unsigned counterpart.
+        const auto* i0 = reinterpret_cast<const uint32_t*>(rotIndex + h);
         rotations8(rotTable, i0, rot[KeySpaceDSP::kRotRe0], rot[KeySpaceDSP::kRotIm0]);
-        rotations8(rotTable, i1, rot[KeySpaceDSP::kRotRe1], rot[KeySpaceDSP::kRotIm1]);
+        rotations8(spreadTable, i0, rot[KeySpaceDSP::kRotRe1], rot[KeySpaceDSP::kRotIm1]);
         if constexpr (kBinaural)
+        {
+            const U8 lane = U8{0, 1, 2, 3, 4, 5, 6, 7} + static_cast<uint32_t>(h);
+            const U8 farIndex = (0u - lane * hh.farStep) & kPhaseMask;
+            uint32_t far[8];
+            std::memcpy(far, &farIndex, sizeof far);
             rotations8(rotTable, far, rot[KeySpaceDSP::kRotFarRe], rot[KeySpaceDSP::kRotFarIm]);
+        }
     }
 };
 #endif
@@ -299,16 +303,18 @@ template <bool kWide, bool kSharing, bool kBinaural>
                                             amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
                                             amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
     };
+    // Every rotation index is below the table size, and so is the masked spread.
+    const CF* spreadTable = e.rotTableTwice.data() + (hh.rotSpread & kPhaseMask);
 #if QM_WIDE_VECTORS
     if constexpr (kWide)
-        rotateAll(TableRotations<kBinaural>{hh, e.rotationIndexWork.data(), e.rotTable.data()});
+        rotateAll(TableRotations<kBinaural>{hh, e.rotationIndexWork.data(), e.rotTable.data(), spreadTable});
     else
 #endif
     {
         float* rot[KeySpaceDSP::kNumRotParts];
         for (int k = 0; k < KeySpaceDSP::kNumRotParts; ++k)
             rot[k] = e.rotationWork[static_cast<std::size_t>(k)].data();
-        rotations<kBinaural>(hh, 0, count, e.rotationIndexWork.data(), e.rotTable.data(), rot);
+        rotations<kBinaural>(hh, 0, count, e.rotationIndexWork.data(), e.rotTable.data(), spreadTable, rot);
         rotateAll(ListedRotations{rot});
     }
 }
