@@ -127,8 +127,6 @@ void KeySpaceDSP::fillLookupTables() noexcept
         const double a = kTwoPi * k / kRotTableSize;
         rotTable[k] = CF{static_cast<float>(std::sin(a)), static_cast<float>(-std::cos(a))};
     }
-    for (int k = 0; k < 2 * kRotTableSize; ++k)
-        rotTableTwice[k] = rotTable[k & (kRotTableSize - 1)];
     for (int k = 0; k < kRandTableSize; ++k)
     {
         const float re = (static_cast<float>(engineRand()) * kEngineRandScale - 0.5f) * 2.4494898f;

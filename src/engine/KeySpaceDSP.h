@@ -217,9 +217,6 @@ class KeySpaceDSP
     // Each harmonic's index into the rotation table, and the rotations read from it: first and
     // second channel (real and imaginary parts).
     alignas(32) std::array<int32_t, kMaxHarmonics> rotationIndexWork{};
-    // The rotation table twice over: an index into it plus an offset below its size reads the
-    // entry of their sum wrapped, without the wrap.
-    alignas(32) std::array<CF, 2 * kRotTableSize> rotTableTwice{};
     enum RotationPart { kRotRe0, kRotIm0, kRotRe1, kRotIm1, kNumRotParts };
     alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumRotParts> rotationWork{};
     // Per voice slot, the far ear's delay turns of its harmonics (real, imaginary) for the delay

@@ -94,18 +94,25 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
     }
 }
 
-// The rotations of harmonics [from, to) from the rotation table, one harmonic at a time: the first
-// channel's by the harmonic's index, the second's by it plus the spread (read from the doubled
-// table shifted by the spread, so the sum needs no wrap).
+// The second channel turns further than the first by the spread: e^(2 pi i spread / 1024), which
+// is i rotTable[spread].
+inline CF spreadTurn(const KeySpaceDSP& e, const HarmonicHop& hh) noexcept
+{
+    const CF r = e.rotTable[hh.rotSpread & kPhaseMask];
+    return {-r.im, r.re};
+}
+
+// The rotations of harmonics [from, to), one harmonic at a time: the first channel's from the
+// rotation table by the harmonic's index, the second's as that times the spread's turn.
 [[gnu::always_inline]] inline void rotations(int from, int to, const int32_t* __restrict rotIndex,
-                                             const CF* __restrict rotTable, const CF* __restrict spreadTable,
+                                             const CF* __restrict rotTable, CF spread,
                                              float* const* __restrict out) noexcept
 {
     for (int h = from; h < to; ++h)
     {
         const auto idx0 = static_cast<uint32_t>(rotIndex[h]);
         const CF r0 = rotTable[idx0];
-        const CF r1 = spreadTable[idx0];
+        const CF r1 = voicehop::cmul(r0, spread);
         out[KeySpaceDSP::kRotRe0][h] = r0.re, out[KeySpaceDSP::kRotIm0][h] = r0.im;
         out[KeySpaceDSP::kRotRe1][h] = r1.re, out[KeySpaceDSP::kRotIm1][h] = r1.im;
     }
@@ -156,20 +163,23 @@ QM_WIDE_TARGET inline void rotations8(const CF* table, const uint32_t* i, voiceh
     im = reinterpret_cast<voicehop::F8>(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
 }
 
-// The rotations of harmonics h..h+7 read from the table into registers, each entry as one 64-bit
-// pair; the second channel's by the same index from the doubled table shifted by the spread.
+// The rotations of harmonics h..h+7 into registers: the first channel's read from the table, each
+// entry as one 64-bit pair, the second's as those times the spread's turn (as rotations() does).
 struct TableRotations
 {
     const int32_t* rotIndex;
     const CF* rotTable;
-    const CF* spreadTable;
+    CF spread;
 
     QM_WIDE_TARGET void operator()(int h, voicehop::F8* rot) const noexcept
     {
         // An int32_t array may be read through its unsigned counterpart.
         const auto* i0 = reinterpret_cast<const uint32_t*>(rotIndex + h);
-        rotations8(rotTable, i0, rot[KeySpaceDSP::kRotRe0], rot[KeySpaceDSP::kRotIm0]);
-        rotations8(spreadTable, i0, rot[KeySpaceDSP::kRotRe1], rot[KeySpaceDSP::kRotIm1]);
+        voicehop::F8& re0 = rot[KeySpaceDSP::kRotRe0];
+        voicehop::F8& im0 = rot[KeySpaceDSP::kRotIm0];
+        rotations8(rotTable, i0, re0, im0);
+        rot[KeySpaceDSP::kRotRe1] = re0 * spread.re - im0 * spread.im;
+        rot[KeySpaceDSP::kRotIm1] = re0 * spread.im + im0 * spread.re;
     }
 };
 #endif
@@ -316,18 +326,17 @@ template <bool kWide, bool kSharing, bool kBinaural>
                                             amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
                                             amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
     };
-    // Every rotation index is below the table size, and so is the masked spread.
-    const CF* spreadTable = e.rotTableTwice.data() + (hh.rotSpread & kPhaseMask);
+    const CF spread = spreadTurn(e, hh);
 #if QM_WIDE_VECTORS
     if constexpr (kWide)
-        rotateAll(TableRotations{e.rotationIndexWork.data(), e.rotTable.data(), spreadTable});
+        rotateAll(TableRotations{e.rotationIndexWork.data(), e.rotTable.data(), spread});
     else
 #endif
     {
         float* rot[KeySpaceDSP::kNumRotParts];
         for (int k = 0; k < KeySpaceDSP::kNumRotParts; ++k)
             rot[k] = e.rotationWork[static_cast<std::size_t>(k)].data();
-        rotations(0, count, e.rotationIndexWork.data(), e.rotTable.data(), spreadTable, rot);
+        rotations(0, count, e.rotationIndexWork.data(), e.rotTable.data(), spread, rot);
         rotateAll(ListedRotations{rot});
     }
 }
