@@ -213,10 +213,21 @@ class KeySpaceDSP
     alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumBandAtParts> bandAtHarmonicWork{};
     enum HarmonicIndex { kHarmWorkBandIndex, kHarmWorkWhiteNoise, kNumHarmWorkIndices };
     // Each harmonic's index into the rotation table, and the rotations read from it: first and
-    // second channel, and the far ear's delay (real and imaginary parts).
+    // second channel (real and imaginary parts).
     alignas(32) std::array<int32_t, kMaxHarmonics> rotationIndexWork{};
-    enum RotationPart { kRotRe0, kRotIm0, kRotRe1, kRotIm1, kRotFarRe, kRotFarIm, kNumRotParts };
+    enum RotationPart { kRotRe0, kRotIm0, kRotRe1, kRotIm1, kNumRotParts };
     alignas(32) std::array<std::array<float, kMaxHarmonics>, kNumRotParts> rotationWork{};
+    // Per voice slot, the far ear's delay turns of its harmonics (real, imaginary) for the delay
+    // step and the number of harmonics they hold: the step seldom changes from hop to hop, so a
+    // voice mostly reads them back instead of looking each one up again.
+    struct FarTurns
+    {
+        uint32_t step = 0;
+        int32_t count = 0; // harmonics held, whole groups of eight; 0: none
+        alignas(32) std::array<float, kMaxHarmonics> re{};
+        alignas(32) std::array<float, kMaxHarmonics> im{};
+    };
+    std::array<FarTurns, kMaxVoices> farTurnWork{};
     alignas(32) std::array<std::array<int32_t, kMaxHarmonics>, kNumHarmWorkIndices> harmonicIndexWork{};
     std::array<float, kBandTableSize> bandAmpWork{};
     std::array<float, kBandTableSize + 1> bandTonalWork{};

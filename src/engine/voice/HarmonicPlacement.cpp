@@ -94,26 +94,51 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
     }
 }
 
-// The rotations of harmonics [from, to) from the rotation table, one harmonic at a time: the first
-// channel's by the harmonic's index, the second's by it plus the spread, and the far ear's delay.
-template <bool kBinaural>
-[[gnu::always_inline]] inline void rotations(const HarmonicHop& hh, int from, int to,
-                                             const int32_t* __restrict rotIndex, const CF* __restrict rotTable,
+// The second channel turns further than the first by the spread: e^(2 pi i spread / 1024), which
+// is i rotTable[spread].
+inline CF spreadTurn(const KeySpaceDSP& e, const HarmonicHop& hh) noexcept
+{
+    const CF r = e.rotTable[hh.rotSpread & kPhaseMask];
+    return {-r.im, r.re};
+}
+
+// The rotations of harmonics [from, to), one harmonic at a time: the first channel's from the
+// rotation table by the harmonic's index, the second's as that times the spread's turn.
+[[gnu::always_inline]] inline void rotations(int from, int to, const int32_t* __restrict rotIndex,
+                                             const CF* __restrict rotTable, CF spread,
                                              float* const* __restrict out) noexcept
 {
     for (int h = from; h < to; ++h)
     {
         const auto idx0 = static_cast<uint32_t>(rotIndex[h]);
         const CF r0 = rotTable[idx0];
-        const CF r1 = rotTable[(idx0 + hh.rotSpread) & kPhaseMask];
+        const CF r1 = voicehop::cmul(r0, spread);
         out[KeySpaceDSP::kRotRe0][h] = r0.re, out[KeySpaceDSP::kRotIm0][h] = r0.im;
         out[KeySpaceDSP::kRotRe1][h] = r1.re, out[KeySpaceDSP::kRotIm1][h] = r1.im;
-        if constexpr (kBinaural)
-        {
-            const CF r = rotTable[(0u - static_cast<uint32_t>(h) * hh.farStep) & kPhaseMask];
-            out[KeySpaceDSP::kRotFarRe][h] = r.re, out[KeySpaceDSP::kRotFarIm][h] = r.im;
-        }
     }
+}
+
+// The far ear's delay turns of harmonics 0..count-1 (whole groups) for this voice slot, looked up
+// again only for the harmonics the slot does not hold for this delay step. rotTable[u] is
+// -i e^(2 pi i u / 1024); the delay turns by e^(2 pi i u / 1024) alone, so that the first partial
+// (u = 0) and a centred sound keep both ears in phase.
+inline const KeySpaceDSP::FarTurns& farTurns(KeySpaceDSP& e, const KeyVoice& v, const HarmonicHop& hh,
+                                             int count) noexcept
+{
+    static_assert(kMaxHarmonics % voicehop::kLanes8 == 0, "the turns are held in whole groups of eight");
+    const auto slot = std::clamp<std::ptrdiff_t>(&v - e.voices.data(), 0, kMaxVoices - 1);
+    KeySpaceDSP::FarTurns& far = e.farTurnWork[static_cast<std::size_t>(slot)];
+    const int whole = std::min((count + voicehop::kLanes8 - 1) & -voicehop::kLanes8, kMaxHarmonics);
+    const int from = far.step == hh.farStep ? std::clamp(far.count, 0, kMaxHarmonics) : 0;
+    for (int h = from; h < whole; ++h)
+    {
+        const CF r = e.rotTable[(0u - static_cast<uint32_t>(h) * hh.farStep) & kPhaseMask];
+        far.re[static_cast<std::size_t>(h)] = -r.im;
+        far.im[static_cast<std::size_t>(h)] = r.re;
+    }
+    far.step = hh.farStep;
+    far.count = std::max(from, whole);
+    return far;
 }
 
 #if QM_WIDE_VECTORS
@@ -138,28 +163,23 @@ QM_WIDE_TARGET inline void rotations8(const CF* table, const uint32_t* i, voiceh
     im = reinterpret_cast<voicehop::F8>(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
 }
 
-// The rotations of harmonics h..h+7 read from the table into registers, each entry as one 64-bit
-// pair.
-template <bool kBinaural>
+// The rotations of harmonics h..h+7 into registers: the first channel's read from the table, each
+// entry as one 64-bit pair, the second's as those times the spread's turn (as rotations() does).
 struct TableRotations
 {
-    const HarmonicHop& hh;
     const int32_t* rotIndex;
     const CF* rotTable;
+    CF spread;
 
     QM_WIDE_TARGET void operator()(int h, voicehop::F8* rot) const noexcept
     {
-        uint32_t i0[8], i1[8], far[8];
-        for (int k = 0; k < 8; ++k)
-        {
-            i0[k] = static_cast<uint32_t>(rotIndex[h + k]);
-            i1[k] = (i0[k] + hh.rotSpread) & kPhaseMask;
-            far[k] = (0u - static_cast<uint32_t>(h + k) * hh.farStep) & kPhaseMask;
-        }
-        rotations8(rotTable, i0, rot[KeySpaceDSP::kRotRe0], rot[KeySpaceDSP::kRotIm0]);
-        rotations8(rotTable, i1, rot[KeySpaceDSP::kRotRe1], rot[KeySpaceDSP::kRotIm1]);
-        if constexpr (kBinaural)
-            rotations8(rotTable, far, rot[KeySpaceDSP::kRotFarRe], rot[KeySpaceDSP::kRotFarIm]);
+        // An int32_t array may be read through its unsigned counterpart.
+        const auto* i0 = reinterpret_cast<const uint32_t*>(rotIndex + h);
+        voicehop::F8& re0 = rot[KeySpaceDSP::kRotRe0];
+        voicehop::F8& im0 = rot[KeySpaceDSP::kRotIm0];
+        rotations8(rotTable, i0, re0, im0);
+        rot[KeySpaceDSP::kRotRe1] = re0 * spread.re - im0 * spread.im;
+        rot[KeySpaceDSP::kRotIm1] = re0 * spread.im + im0 * spread.re;
     }
 };
 #endif
@@ -176,12 +196,14 @@ struct ListedRotations
 };
 
 // Harmonics 0..count-1, second half: the rotations (rotationsAt(h, rot) gives harmonics h..h+7),
-// the stereo share and the far ear's shadow and delay on the amplitudes, all contiguous per
-// harmonic, eight harmonics at a time (the last group's spare lanes are computed and stored with
-// the rest: the arrays hold whole groups of eight and nothing downstream reads past count).
+// the stereo share and the far ear's shadow and delay turn (farRe, farIm) on the amplitudes, all
+// contiguous per harmonic, eight harmonics at a time (the last group's spare lanes are computed
+// and stored with the rest: the arrays hold whole groups of eight and nothing downstream reads
+// past count).
 template <bool kSharing, bool kBinaural, class RotationsAt>
 [[gnu::always_inline]] inline void
 rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
+               const float* __restrict farRe, const float* __restrict farIm,
                const float* __restrict share, const float* __restrict shareCoherent,
                const float* __restrict pairRe, const float* __restrict pairIm,
                const int32_t* __restrict positions, float* __restrict re0, float* __restrict im0,
@@ -215,11 +237,9 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
         }
         if constexpr (kBinaural)
         {
-            // rotTable[u] is -i e^(2 pi i u / 1024); the delay turns by e^(2 pi i u / 1024) alone,
-            // so that the first partial (u = 0) and a centred sound keep both ears in phase.
             const F8 xs = __builtin_convertvector(pos, F8) * hh.shadowInv;
-            const F8 turnRe = -rot[KeySpaceDSP::kRotFarIm];
-            const F8 turnIm = rot[KeySpaceDSP::kRotFarRe];
+            const F8 turnRe = voicehop::load8(farRe + h);
+            const F8 turnIm = voicehop::load8(farIm + h);
             const F8 shadow = 1.0f / (xs * xs + 1.0f);
             if (hh.farEar == 0)
             {
@@ -292,23 +312,31 @@ template <bool kWide, bool kSharing, bool kBinaural>
     };
     place(std::false_type{}, 0, std::min(count, kSingleHarmonicBands));
     place(std::true_type{}, kSingleHarmonicBands, count);
+    const float* farRe = nullptr;
+    const float* farIm = nullptr;
+    if constexpr (kBinaural)
+    {
+        const KeySpaceDSP::FarTurns& far = farTurns(e, v, hh, count);
+        farRe = far.re.data(), farIm = far.im.data();
+    }
     const auto rotateAll = [&](const auto& rotationsAt) __attribute__((always_inline)) {
-        rotateAndShare<kSharing, kBinaural>(hh, count, rotationsAt, v.harmonics.share.data(),
+        rotateAndShare<kSharing, kBinaural>(hh, count, rotationsAt, farRe, farIm, v.harmonics.share.data(),
                                             v.harmonics.shareCoherent.data(), e.sharePairWork[0].data(),
                                             e.sharePairWork[1].data(), e.partialPos.data(),
                                             amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
                                             amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
     };
+    const CF spread = spreadTurn(e, hh);
 #if QM_WIDE_VECTORS
     if constexpr (kWide)
-        rotateAll(TableRotations<kBinaural>{hh, e.rotationIndexWork.data(), e.rotTable.data()});
+        rotateAll(TableRotations{e.rotationIndexWork.data(), e.rotTable.data(), spread});
     else
 #endif
     {
         float* rot[KeySpaceDSP::kNumRotParts];
         for (int k = 0; k < KeySpaceDSP::kNumRotParts; ++k)
             rot[k] = e.rotationWork[static_cast<std::size_t>(k)].data();
-        rotations<kBinaural>(hh, 0, count, e.rotationIndexWork.data(), e.rotTable.data(), rot);
+        rotations(0, count, e.rotationIndexWork.data(), e.rotTable.data(), spread, rot);
         rotateAll(ListedRotations{rot});
     }
 }
