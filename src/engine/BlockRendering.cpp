@@ -78,6 +78,7 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
     hop.glide = glideTime > 0.0f ? std::exp(-2.0f * hop.hopSeconds / glideTime) : 0.0f;
 
     // Hops until the stretch is full: modulators, voices into the shared spectrum, inverse transforms.
+    MixLookupMemo mixMemo;
     while (remaining > 0)
     {
         runningPosition += hop.beats;
@@ -87,7 +88,7 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
         resetModulation();
         const int count = std::clamp(voiceCount, 0, kMaxVoices);
         for (int i = 0; i < count; ++i)
-            renderVoiceHop(voices[static_cast<std::size_t>(i)], hop, chains);
+            renderVoiceHop(voices[static_cast<std::size_t>(i)], hop, chains, mixMemo);
 
         addSynth->resynthesizeHop(channels);
         addSynth->advanceWritePos();

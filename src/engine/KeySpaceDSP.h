@@ -83,9 +83,23 @@ class KeySpaceDSP
     // is reset first and the routing is built on the spot; given chains, only their targets are
     // reset, so since the last resetModulation() nothing but this routing may have moved a target.
     void applyModulationForVoice(KeyVoice* voice, ModChains* chains) noexcept;
+    // The last XY Pad lookup of one process() call, point and hint in, hint and mix out. Within a
+    // call the canvas never changes and the lookup is a function of point and hint alone (its own
+    // last-lookup record included), so voices that ask for the same point from the same triangle
+    // take the mix of the voice before them instead of searching again.
+    struct MixLookupMemo
+    {
+        bool valid = false;
+        Point2D point{};
+        int32_t hintIn = 0;
+        int32_t hintOut = 0;
+        NodeMix found{}; // as the canvas lookup returned it (and stored it as its current mix)
+        NodeMix mix{};   // with sound indices
+    };
     // The voice's mix for the canvas mode, with node entries replaced by sound indices (-1 for an
-    // entry that names no sound of this engine).
-    NodeMix getMixDataForVoice(KeyVoice* voice) noexcept;
+    // entry that names no sound of this engine). A memo may only be given while nothing but this
+    // function changes the canvas since the memo was empty (within one process() call).
+    NodeMix getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo = nullptr) noexcept;
     BinauralParams computeBinauralParams(KeyVoice* voice) const noexcept;
     // Blends the mixed sounds' zones into the voice's spectral data; renders the onset burst into
     // the resynthesis rings when the voice's onset is pending.
@@ -176,8 +190,9 @@ class KeySpaceDSP
         float vibratoEmphasisUnit = 0.0f;
         float glide = 0.0f;
     };
-    // Renders one voice's partials for one hop into the shared spectrum.
-    void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains) noexcept;
+    // Renders one voice's partials for one hop into the shared spectrum; mixMemo lives as long as
+    // the process() call.
+    void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains, MixLookupMemo& mixMemo) noexcept;
     // Per-hop work buffers of one voice: its partial list (positions, and the real and imaginary
     // amplitude parts of channel 0 and channel 1, one array each), per-harmonic values handed from
     // the amplitude pass to the noise (tonal and noisy level, noise step, oscillation rotation and

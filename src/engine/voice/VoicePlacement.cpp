@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/voice/KeyLayout.h"
@@ -27,6 +28,12 @@ float clamp01(float v)
 float finiteOr(float v, float fallback)
 {
     return std::isfinite(v) ? v : fallback;
+}
+
+// Bit for bit: the mix carries its point, and a remembered mix must carry the very same one (-0 too).
+bool sameBits(Point2D a, Point2D b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 } // namespace
 
@@ -113,10 +120,11 @@ void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) no
     }
 }
 
-NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
+NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo) noexcept
 {
     NodeMix mix{};
     if (voice == nullptr) return mix;
+    bool remember = false;
 
     if (canvas.mode == kCanvasModeKeyboard)
     {
@@ -138,9 +146,25 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
         Point2D p{lo.x + (hi.x - lo.x) * mx, lo.y + (hi.y - lo.y) * my};
         p.x = finiteOr(p.x, 0.5f);
         p.y = finiteOr(p.y, 0.5f);
-        int hint = voice->triHint;
+        const int hintIn = voice->triHint;
+        if (memo != nullptr && memo->valid && memo->hintIn == hintIn && sameBits(memo->point, p))
+        {
+            voice->triHint = memo->hintOut;
+            canvas.currentMix = memo->found;
+            return memo->mix;
+        }
+        int hint = hintIn;
         mix = canvas.getNodeMixForPoint(p, true, &hint, false);
         voice->triHint = hint;
+        remember = memo != nullptr;
+        if (remember)
+        {
+            memo->valid = true;
+            memo->point = p;
+            memo->hintIn = hintIn;
+            memo->hintOut = hint;
+            memo->found = mix;
+        }
     }
     else
     {
@@ -162,6 +186,7 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
         }
         mix.node[static_cast<size_t>(i)] = sound;
     }
+    if (remember) memo->mix = mix;
     return mix;
 }
 

@@ -37,7 +37,7 @@ constexpr float kMaxShift = 16777216.0f;
 
 } // namespace
 
-void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& chains) noexcept
+void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& chains, MixLookupMemo& mixMemo) noexcept
 {
     const float hopSeconds = hop.hopSeconds;
     const auto plain = [this](int i) noexcept { return params[static_cast<std::size_t>(i)].value; };
@@ -90,7 +90,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     const float t = std::max(0.0f, tRaw);
 
     // The voice's current mix; the set-up re-blends only when the mix has moved.
-    const NodeMix mix = getMixDataForVoice(&v);
+    const NodeMix mix = getMixDataForVoice(&v, &mixMemo);
     setVoiceData(&v, mix);
 
     // Pitch offset of the sound, decaying towards the played pitch.
