@@ -96,6 +96,34 @@ template <bool kOneMark>
         std::fill(out + std::max(activeBands, 0), out + end, 0.0f);
 }
 
+// Bands 0..bands-1 of frames f0 and f1 of an envelope into the voice's copy (see EnvelopeFrames),
+// reading only what the copy does not hold yet; the rest of the last group of eight is cleared, so
+// that it adds nothing (+0, as the weights are never negative) to the sums it goes into.
+inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env, int stride, int f0, int f1,
+                               int bands) noexcept
+{
+    if (ef.envelope != env || ef.stride != stride || ef.frame0 != f0 || ef.frame1 != f1)
+    {
+        ef.envelope = env;
+        ef.stride = stride;
+        ef.frame0 = f0;
+        ef.frame1 = f1;
+        ef.bands = 0;
+    }
+    if (bands == ef.bands)
+        return;
+    for (int b = std::max(ef.bands, 0); b < bands; ++b)
+    {
+        const uint8_t* row = env + static_cast<std::ptrdiff_t>(b) * stride;
+        ef.at0[static_cast<std::size_t>(b)] = static_cast<float>(static_cast<int8_t>(row[f0]));
+        ef.at1[static_cast<std::size_t>(b)] = static_cast<float>(static_cast<int8_t>(row[f1]));
+    }
+    const int end = (bands + kLanes8 - 1) & -kLanes8;
+    std::fill(ef.at0.begin() + bands, ef.at0.begin() + end, 0.0f);
+    std::fill(ef.at1.begin() + bands, ef.at1.begin() + end, 0.0f);
+    ef.bands = bands;
+}
+
 [[gnu::always_inline]] inline ToneShape levels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
 {
     const auto modulated = [&e](int i) noexcept { return e.params[static_cast<std::size_t>(i)].modValue; };
@@ -197,13 +225,18 @@ template <bool kOneMark>
             const float w0 = w * (1.0f - ff);
             const float w1 = w * ff;
             const int nb = std::min({frames, activeBands, std::clamp(v.slotBandCount[sj], 0, kMaxBands)});
-            const int stride = v.slotStride[sj];
-            for (int b = 0; b < nb; ++b)
+            const float* __restrict at0;
+            const float* __restrict at1;
             {
-                const uint8_t* row = env + static_cast<std::ptrdiff_t>(b) * stride;
-                accum[static_cast<std::size_t>(b)] +=
-                    w0 * static_cast<float>(static_cast<int8_t>(row[f0])) + w1 * static_cast<float>(static_cast<int8_t>(row[f1]));
+                KeyVoice::EnvelopeFrames& ef = v.envelopeFrames[sj];
+                readEnvelopeFrames(ef, env, v.slotStride[sj], f0, f1, nb);
+                at0 = ef.at0.data();
+                at1 = ef.at1.data();
             }
+            float* __restrict sum = accum.data();
+            for (int g = 0; g < nb; g += kLanes8)
+            for (int b = g; b < g + kLanes8; ++b)
+                sum[b] += w0 * at0[b] + w1 * at1[b];
             bandsUsed = std::max(bandsUsed, nb);
             ended += (1.0f - fade) * 100.0f * v.slotWeight[sj];
             anyFrames = true;

@@ -221,6 +221,23 @@ struct KeyVoice
     std::array<SharePairTable, 2> sharePairs{};
     int32_t shareNewTable = 0;
     float shareCounter = 0.0f;
+    // Each mixed sound's envelope bytes at the two frames around the voice's frame position, as
+    // floats in band order, so that the per-hop blend of the frames is a plain vector loop instead
+    // of two byte loads a band record apart per band. A frame lasts a dozen hops and more, so they
+    // are read again only when the frames (or where the envelopes lie) change, or more bands are
+    // wanted; keyed by address like the decoded bands. Past the bands read the last group of eight
+    // holds zeros.
+    struct EnvelopeFrames
+    {
+        const uint8_t* envelope = nullptr;
+        int32_t stride = 0;
+        int32_t frame0 = -1;
+        int32_t frame1 = -1;
+        int32_t bands = 0;
+        alignas(32) std::array<float, kMaxBands> at0{};
+        alignas(32) std::array<float, kMaxBands> at1{};
+    };
+    std::array<EnvelopeFrames, kMaxSoundSlots> envelopeFrames{};
     // ---- end of block-rendering state ----
 
     std::array<float, kMaxBands> bandShare{};
