@@ -249,6 +249,10 @@ struct KeyVoice
 
     ModState mod{};
     NodeMix mix{};
+    // The mix the set-up last let pass as no change (as it came in), while mix's sounds and weights
+    // have not changed since: the same mix again is no change either (settled 0: none).
+    NodeMix settledMix{};
+    uint8_t settled = 0;
 
     // Per mixed sound; only the first soundSlots entries are meaningful.
     int32_t soundSlots = 0;

@@ -380,6 +380,14 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     if (voice == nullptr) return;
     KeyVoice& v = *voice;
 
+    // A standing morph hands every hop the very mix that passed as no change before.
+    if (v.needsSetup == 0 && v.settled != 0 && std::memcmp(&v.settledMix, &mix, sizeof mix) == 0)
+    {
+        v.mix.point = mix.point;
+        return;
+    }
+    const NodeMix incoming = mix;
+
     // The mix may come from a queue or another canvas: hold its count and weights in range.
     mix.count = std::clamp(mix.count, 0, kMaxMixEntries);
     for (int i = 0; i < mix.count; ++i)
@@ -413,6 +421,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         if (stored.count <= 0 || distance < kMixChangeThreshold)
         {
             v.mix.point = mix.point;
+            v.settledMix = incoming;
+            v.settled = 1;
             return;
         }
     }
@@ -430,6 +440,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     // From here on the voice is set up for this mix.
     v.needsSetup = 0;
     v.mix = mix;
+    v.settled = 0;
     v.vibratoDepth = 0.0f;
     v.markCount = 0;
 

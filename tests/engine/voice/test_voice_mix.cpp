@@ -1,12 +1,15 @@
 // A voice's mix on the XY Pad: the lookup memo that voices of one render call share gives, call
 // after call, exactly what the canvas lookup gives without it (mix, hint, the canvas's current mix
-// and its record of the last hinted lookup).
+// and its record of the last hinted lookup); the mix a voice's set-up remembers as settled gives
+// what the set-up's change test gives.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "engine/Random.h"
+#include "engine/modulation/CanonRandom.h"
 #include "engine/params/ParamTable.h"
 #include "support/EngineTestHelpers.h"
 #include "support/TestCanvas.h"
@@ -97,4 +100,60 @@ TEST(VoiceMix, XYPadLookupMemoGivesWhatTheLookupGives)
     EXPECT_TRUE(counts[1]);
     EXPECT_TRUE(counts[2] || counts[3]);
     EXPECT_TRUE(unnamed);
+}
+
+TEST(VoiceMix, SettledMixGivesWhatTheChangeTestGives)
+{
+    // Two engines render the same scene one hop per call; before each call the second one forgets
+    // the mixes its voices settled on, so that its set-up runs the change test every hop.
+    const std::vector<qmbank::BankEntry> sounds = qmtest::bankOf({"A_One", "A_Two", "A_Three", "A_Four"});
+    qmtest::EngineRig keptRig(sounds);
+    qmtest::EngineRig freshRig(sounds);
+    constexpr int kHop = 128;
+    for (qmtest::EngineRig* rig : {&keptRig, &freshRig})
+    {
+        rig->setAllEffects(false);
+        rig->pushCanvas({0, 1, 2, 3}, {}, kCanvasModeXYPad);
+        for (int note : {48, 60, 67})
+            qmtest::noteOn(rig->dsp(), note, 100);
+    }
+    // The morph point: standing, creeping by steps too small to count as a change, standing,
+    // away for one hop and back to where it stood, away for longer and back, and moving on every hop.
+    const auto morphX = [](int hop) {
+        if (hop < 40) return 0.3f;
+        if (hop < 80) return 0.3f + 2.0e-6f * static_cast<float>(hop - 40);
+        if (hop == 100 || (hop >= 120 && hop < 160)) return 0.7f;
+        if (hop < 200) return 0.3f + 8.0e-5f;
+        return 0.7f - 0.004f * static_cast<float>(hop - 200);
+    };
+    std::vector<float> keptL, keptR, freshL, freshR;
+    bool reused = false;
+    for (int hop = 0; hop < 280; ++hop)
+    {
+        for (qmtest::EngineRig* rig : {&keptRig, &freshRig})
+        {
+            rig->dsp().params[kParamMorphX].value = morphX(hop);
+            rig->dsp().params[kParamMorphY].value = 0.5f;
+        }
+        for (KeyVoice& v : freshRig.dsp().voices)
+            v.settled = 0;
+        for (const KeyVoice& v : keptRig.dsp().voices)
+            reused = reused || (v.state != 0 && v.settled != 0 && sameBytes(v.settledMix, v.mix) == false);
+        // Both draw the same random values (the generators are shared by all engines).
+        const uint32_t seed = static_cast<uint32_t>(hop) * 7919u + 1u;
+        engineSrand(seed);
+        setCanonRandSeed(seed);
+        keptRig.render(kHop, kHop, keptL, keptR);
+        engineSrand(seed);
+        setCanonRandSeed(seed);
+        freshRig.render(kHop, kHop, freshL, freshR);
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_TRUE(sameBytes(keptRig.dsp().voices[i].mix, freshRig.dsp().voices[i].mix)) << "hop " << hop;
+    }
+    ASSERT_EQ(keptL.size(), freshL.size());
+    EXPECT_EQ(std::memcmp(keptL.data(), freshL.data(), keptL.size() * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(keptR.data(), freshR.data(), keptR.size() * sizeof(float)), 0);
+    EXPECT_GT(qmtest::peakOf(keptL), 0.0f);
+    // Voices did keep a settled mix that differs from the one they were set up for.
+    EXPECT_TRUE(reused);
 }
