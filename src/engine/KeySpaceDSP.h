@@ -189,6 +189,8 @@ class KeySpaceDSP
         float vibratoLifeUnit = 0.0f;
         float vibratoEmphasisUnit = 0.0f;
         float glide = 0.0f;
+        // The modulators' step of one hop.
+        ModulatorStep modStep{};
     };
     // Renders one voice's partials for one hop into the shared spectrum; mixMemo lives as long as
     // the process() call.

@@ -44,7 +44,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     const auto modulated = [this](int i) noexcept { return params[static_cast<std::size_t>(i)].modValue; };
 
     // Every counted voice's modulators run, free or not, so per-voice LFOs keep their phase.
-    modulators->process(v.mod, hopSeconds, hop.beats, hop.hostPos, &globalMod, false);
+    modulators->process(v.mod, hop.modStep, hop.hostPos, &globalMod, false);
 
     if (v.state == 0)
         return;
