@@ -68,6 +68,15 @@ template <bool kOneMark>
     }
 }
 
+// Each band's index as a float, read as a vector: converting the loop index lane by lane would
+// build an index vector from eight scalar counters every group.
+constexpr std::array<float, kMaxBands> kBandIndex = [] {
+    std::array<float, kMaxBands> index{};
+    for (int b = 0; b < kMaxBands; ++b)
+        index[static_cast<std::size_t>(b)] = static_cast<float>(b);
+    return index;
+}();
+
 // Tonal and noisy parts and noise width by Fatness of the bands the harmonics read
 // (0..bandsRead-1); those past the active ones (at most kMaxBands) stay silent. Whole groups of
 // eight, as above.
@@ -78,6 +87,7 @@ template <bool kOneMark>
                                                  float* __restrict tonalOut, float* __restrict noisyOut,
                                                  float* __restrict widthOut) noexcept
 {
+    const float* __restrict bandIndex = kBandIndex.data();
     for (int g = 0; g < activeBands; g += kLanes8)
     for (int b = g; b < g + kLanes8; ++b)
     {
@@ -87,7 +97,7 @@ template <bool kOneMark>
         const float widened = fatO > 0.0f ? width * (t10 / (k + 1e-20f)) : width;
         noisyOut[b] = ampIn[b] * k;
         tonalOut[b] = ampIn[b] * std::sqrt(1.0f - k * k);
-        widthOut[b] = 0.05f * static_cast<float>(b) * fatEPos + widened;
+        widthOut[b] = 0.05f * bandIndex[b] * fatEPos + widened;
     }
     // One array at a time: a loop storing to all three stays scalar. The spare lanes of the last
     // group of eight are cleared too.
@@ -196,9 +206,10 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
     // Envelope frames of the mixed sounds. A frame position past the end is a test, not a
     // loop; positions before the first frame read frame 0.
     {
-        // Only the groups of eight the active bands fill are cleared; nothing reads past them.
+        // Cleared group by group as the sounds' bands need it (often none has frames left): the
+        // groups of eight up to `cleared`; nothing reads past them.
         std::array<float, kMaxBands> accum;
-        std::fill_n(accum.begin(), (activeBands + kLanes8 - 1) & -kLanes8, 0.0f);
+        int cleared = 0;
         float ended = 0.0f;
         bool anyFrames = false;
         int bandsUsed = 0;
@@ -234,6 +245,9 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
                 at1 = ef.at1.data();
             }
             float* __restrict sum = accum.data();
+            const int groupsEnd = (nb + kLanes8 - 1) & -kLanes8;
+            for (; cleared < groupsEnd; ++cleared)
+                sum[cleared] = 0.0f;
             for (int g = 0; g < nb; g += kLanes8)
             for (int b = g; b < g + kLanes8; ++b)
                 sum[b] += w0 * at0[b] + w1 * at1[b];
@@ -262,7 +276,7 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
         for (int b = g; b < g + kLanes8; ++b)
         {
             float& a = bandAmp[b];
-            a = static_cast<float>(b + 1) * 3.0f * fl2 * a * a + (1.0f - fl2) * a;
+            a = (kBandIndex[static_cast<std::size_t>(b)] + 1.0f) * 3.0f * fl2 * a * a + (1.0f - fl2) * a;
         }
     }
     else if (fl > 0.005f)
@@ -271,7 +285,7 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
         for (int b = g; b < g + kLanes8; ++b)
         {
             float& a = bandAmp[b];
-            a = a / (static_cast<float>(b + 1) * flG * a + 1.0f / flC);
+            a = a / ((kBandIndex[static_cast<std::size_t>(b)] + 1.0f) * flG * a + 1.0f / flC);
         }
     }
 
