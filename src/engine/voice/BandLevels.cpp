@@ -85,7 +85,7 @@ constexpr std::array<float, kMaxBands> kBandIndex = [] {
                                                  const float* __restrict tonality, const float* __restrict noiseWidth,
                                                  const float* __restrict ampIn,
                                                  float* __restrict tonalOut, float* __restrict noisyOut,
-                                                 float* __restrict widthOut) noexcept
+                                                 float* __restrict widthOut, int capacity) noexcept
 {
     const float* __restrict bandIndex = kBandIndex.data();
     for (int g = 0; g < activeBands; g += kLanes8)
@@ -100,10 +100,19 @@ constexpr std::array<float, kMaxBands> kBandIndex = [] {
         widthOut[b] = 0.05f * bandIndex[b] * fatEPos + widened;
     }
     // One array at a time: a loop storing to all three stays scalar. The spare lanes of the last
-    // group of eight are cleared too.
+    // group of eight are cleared too; mostly nothing else is, and then eight zeros from the first
+    // silent band on do it in one store instead of a library call (bands past those read are
+    // never read). capacity: the length of the three arrays.
+    const int start = std::max(activeBands, 0);
     const int end = std::max({activeBands, bandsRead, (activeBands + kLanes8 - 1) & -kLanes8});
+    const bool oneStore = end - start <= kLanes8 && start + kLanes8 <= capacity;
     for (float* out : {noisyOut, tonalOut, widthOut})
-        std::fill(out + std::max(activeBands, 0), out + end, 0.0f);
+    {
+        if (oneStore)
+            store8(out + start, F8{});
+        else
+            std::fill(out + start, out + end, 0.0f);
+    }
 }
 
 // Bands 0..bands-1 of frames f0 and f1 of an envelope into the voice's copy (see EnvelopeFrames),
@@ -325,7 +334,8 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
     const float widthScale = 0.8f * fatE + 1.0f;
     tonalAndNoisy(activeBands, std::clamp(hop.bandsRead, 0, kBandTableSize + 1), fatM, fatO, fatEPos, widthScale, bands.tonality.data(), bands.noiseWidth.data(),
                   e.bandAmpWork.data(),
-                  e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data());
+                  e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data(),
+                  static_cast<int>(std::min({e.bandTonalWork.size(), e.bandNoisyWork.size(), e.bandWidthWork.size()})));
 
     return shape;
 }
