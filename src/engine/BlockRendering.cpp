@@ -77,6 +77,7 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
     const float glideTime = params[kParamGlideTime].value;
     hop.glide = glideTime > 0.0f ? std::exp(-2.0f * hop.hopSeconds / glideTime) : 0.0f;
     hop.modStep = modulators->prepare(hop.hopSeconds, hop.beats);
+    hop.binaural = binauralStage();
 
     // Hops until the stretch is full: modulators, voices into the shared spectrum, inverse transforms.
     MixLookupMemo mixMemo;

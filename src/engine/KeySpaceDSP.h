@@ -101,6 +101,17 @@ class KeySpaceDSP
     // function changes the canvas since the memo was empty (within one process() call).
     NodeMix getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo = nullptr) noexcept;
     BinauralParams computeBinauralParams(KeyVoice* voice) const noexcept;
+    // What the voices' binaural placements read from the parameters: whether the stage places
+    // them at all, and the stereo position (each 0..1). The same for all voices of a render call.
+    struct BinauralStage
+    {
+        bool placed = false;
+        float x = 0.0f;
+        float y = 0.0f;
+    };
+    BinauralStage binauralStage() const noexcept;
+    // A note's placement at the stage's stereo position (placed), as computeBinauralParams gives it.
+    BinauralParams binauralPlacement(int note, const BinauralStage& stage) const noexcept;
     // Blends the mixed sounds' zones into the voice's spectral data; renders the onset burst into
     // the resynthesis rings when the voice's onset is pending.
     void setVoiceData(KeyVoice* voice, NodeMix mix) noexcept;
@@ -191,6 +202,7 @@ class KeySpaceDSP
         float glide = 0.0f;
         // The modulators' step of one hop.
         ModulatorStep modStep{};
+        BinauralStage binaural{};
     };
     // Renders one voice's partials for one hop into the shared spectrum; mixMemo lives as long as
     // the process() call.

@@ -204,21 +204,35 @@ Point2D keyboardPoint(const NodeCanvasData& canvas, int note, float velocity) no
     return p;
 }
 
+KeySpaceDSP::BinauralStage KeySpaceDSP::binauralStage() const noexcept
+{
+    BinauralStage stage;
+    if (static_cast<int>(params.size()) <= kParamStereoY) return stage;
+    const Param& onOff = params[kFirstFxSwitch + kFxSlotBinaural];
+    stage.placed = onOff.convertValToUnit(onOff.value) > 0.5f;
+    stage.x = clamp01(params[kParamStereoX].value);
+    stage.y = clamp01(params[kParamStereoY].value);
+    return stage;
+}
+
 BinauralParams KeySpaceDSP::computeBinauralParams(KeyVoice* voice) const noexcept
 {
-    BinauralParams result;
-    if (voice == nullptr || static_cast<int>(params.size()) <= kParamStereoY) return result;
-    const Param& onOff = params[kFirstFxSwitch + kFxSlotBinaural];
-    if (!(onOff.convertValToUnit(onOff.value) > 0.5f)) return result;
+    const BinauralStage stage = binauralStage();
+    if (voice == nullptr || !stage.placed) return BinauralParams{};
+    return binauralPlacement(voice->note, stage);
+}
 
-    const float x = clamp01(params[kParamStereoX].value);
-    const float y = clamp01(params[kParamStereoY].value);
+BinauralParams KeySpaceDSP::binauralPlacement(int note, const BinauralStage& stage) const noexcept
+{
+    BinauralParams result;
+    const float x = stage.x;
+    const float y = stage.y;
     // A placement depends on nothing but the note and the stereo position (never NaN or -0 here).
-    const bool keep = voice->note >= 0 && voice->note < static_cast<int>(binauralByNote.size());
-    KnownPlacement& known = binauralByNote[static_cast<size_t>(keep ? voice->note : 0)];
+    const bool keep = note >= 0 && note < static_cast<int>(binauralByNote.size());
+    KnownPlacement& known = binauralByNote[static_cast<size_t>(keep ? note : 0)];
     if (keep && known.x == x && known.y == y) return known.params;
     const float offset =
-        x - 0.5f + static_cast<float>(voice->note - kBinauralCentreNote) * (1.0f - x) * x / 12.0f;
+        x - 0.5f + static_cast<float>(note - kBinauralCentreNote) * (1.0f - x) * x / 12.0f;
     const float distance = 0.05f / (y + 0.01f) + 1.0f - y;
     result.on = true;
     result.angle = std::atan(offset / distance);

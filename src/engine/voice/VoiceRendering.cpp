@@ -274,7 +274,8 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     }
 
     // Binaural: the ear away from the sound hears it shadowed and delayed.
-    const BinauralParams binaural = hop.binauralOn ? computeBinauralParams(&v) : BinauralParams{};
+    const BinauralParams binaural =
+        hop.binauralOn && hop.binaural.placed ? binauralPlacement(v.note, hop.binaural) : BinauralParams{};
 
     // Per harmonic, in two passes: amplitudes (oscillation and noise), then position,
     // phase, share and binaural placement. Positions stay far inside the int range only while the
