@@ -194,14 +194,16 @@ template <class V, class I>
     out = __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
 }
 
-// Every lane x.
+// Every lane x, as one broadcast (a loop over the lanes becomes one insert per lane).
 template <class V>
 [[gnu::always_inline]] inline V splatLanes(float x) noexcept
 {
-    V out;
-    for (size_t k = 0; k < sizeof out / sizeof(float); ++k)
-        out[k] = x;
-    return out;
+    static_assert(sizeof(V) == 4 * sizeof(float) || sizeof(V) == 8 * sizeof(float));
+    const typename Lanes<4>::V one{x};
+    if constexpr (sizeof(V) == 4 * sizeof(float))
+        return __builtin_shufflevector(one, one, 0, 0, 0, 0);
+    else
+        return __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
 }
 
 // Harmonics 0..n-1 of the single-harmonic bands: each is its band (the arrays never overlap).
