@@ -196,7 +196,18 @@ void Modulators::process(ModState& state, const ModulatorStep& step, const doubl
         {
             newPhase = fraction(ph + s.freeAdvance);
         }
-        lfo.getVal(newPhase, s.shape);
+        if (s.shape == kLfoSine)
+        {
+            // The default shape as getVal gives it, without the call and the shape switch.
+            const float p = fraction(newPhase);
+            lfo.prevPhase = lfo.phase;
+            lfo.phase = p;
+            lfo.value = std::sin(kTwoPi * p);
+        }
+        else
+        {
+            lfo.getVal(newPhase, s.shape);
+        }
     }
 
     for (int e = 0; e < kNumEnvelopes; ++e)

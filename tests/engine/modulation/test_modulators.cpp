@@ -134,8 +134,9 @@ TEST(Modulators, TracesMatchTheGoldenFile)
 } // namespace
 
 // A step prepared once advances any number of states over any number of steps exactly as process()
-// with dt and beats does each time: free and synced LFOs of the deterministic shapes, with and
-// without a host position, Per Voice on and off, a retrigger, and the envelopes through all stages.
+// with dt and beats does each time, and each LFO as getVal does: free and synced LFOs of the
+// deterministic shapes, with and without a host position, Per Voice on and off, a retrigger, and
+// the envelopes through all stages.
 TEST(Modulators, PreparedStepAdvancesAsTheParametersDo)
 {
     // clang-format off
@@ -190,9 +191,19 @@ TEST(Modulators, PreparedStepAdvancesAsTheParametersDo)
                     }
             for (int v = 0; v < 2; ++v)
             {
+                const ModState before = byStep[v];
                 rig.mods.process(byStep[v], step, host, &global, false);
                 rig.mods.process(byTime[v], c.dt, c.beats, host, &global, false);
                 ASSERT_EQ(std::memcmp(&byStep[v], &byTime[v], sizeof byStep[v]), 0) << "hop " << hop << " voice " << v;
+                // Each own LFO's record is what getVal makes of the one before at its new phase.
+                for (int l = 0; l < 2; ++l)
+                {
+                    if (l == 0 && c.perVoice < 0.5f)
+                        continue;
+                    LFO expected = before.lfo[size_t(l)];
+                    expected.getVal(byStep[v].lfo[size_t(l)].phase, int(c.shape));
+                    ASSERT_EQ(std::memcmp(&expected, &byStep[v].lfo[size_t(l)], sizeof expected), 0) << "hop " << hop;
+                }
             }
         }
         // The envelopes reached their release.
