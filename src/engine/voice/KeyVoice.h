@@ -8,6 +8,7 @@
 #include "engine/synth/AddSynth.h"
 #include "engine/modulation/Modulators.h"
 #include "engine/canvas/NodeMixer.h"
+#include "engine/sound/InstrumentMap.h"
 
 // Fixed capacities of one voice and of the engine's voice tables.
 inline constexpr int kMaxVoices = 16;
@@ -253,6 +254,25 @@ struct KeyVoice
     // have not changed since: the same mix again is no change either (settled 0: none).
     NodeMix settledMix{};
     uint8_t settled = 0;
+    // What the set-up works out from values that stay while a morph moves, so that a re-blend
+    // (every hop, while it moves) takes it from here: the zones it parsed lately with the values
+    // their headers alone give (keyed by the sound's bytes and the zone's index, like the decoded
+    // bands by address), the note's frequency and the velocity curve's gain.
+    struct KnownZone
+    {
+        const uint8_t* sound = nullptr;
+        int32_t index = -1;
+        SoundZone zone{};
+        float tuneRatio = 0.0f;
+        float warp = 0.0f;
+    };
+    std::array<KnownZone, kMaxSoundSlots> knownZones{};
+    int32_t knownZoneNext = 0;
+    int32_t hzNote = -1;
+    float noteHz = 0.0f;
+    uint32_t curveVelocity = 0; // bits of the velocity and of the curve's value the gain is for
+    uint32_t curveValue = 0;
+    uint8_t curveKnown = 0;
 
     // Per mixed sound; only the first soundSlots entries are meaningful.
     int32_t soundSlots = 0;

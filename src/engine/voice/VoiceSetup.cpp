@@ -86,6 +86,25 @@ void decodeBands(DecodedBands& d, const uint8_t* records, ptrdiff_t stride, int 
     }
 }
 
+// Zone `index` of `map` with the values its header alone gives: from the voice's known zones when it
+// parsed it lately, else parsed now into the oldest of them.
+const KeyVoice::KnownZone& knownZone(KeyVoice& v, const InstrumentMap& map, int index) noexcept
+{
+    for (const KeyVoice::KnownZone& k : v.knownZones)
+        if (k.sound == map.data && k.index == index)
+            return k;
+    const auto at = static_cast<size_t>(std::clamp(v.knownZoneNext, 0, kMaxSoundSlots - 1));
+    v.knownZoneNext = (static_cast<int>(at) + 1) % kMaxSoundSlots;
+    KeyVoice::KnownZone& k = v.knownZones[at];
+    k.sound = map.data;
+    k.index = index;
+    k.zone = map.zone(index);
+    k.tuneRatio = std::exp2(static_cast<float>(k.zone.tuneCents) / 1200.0f) - 1.0f;
+    const float warp = static_cast<float>(k.zone.warpWidth) / 128.0f;
+    k.warp = 1.0f / (warp * warp + 1e-20f);
+    return k;
+}
+
 // Per-band sums of the blend over the mixed sounds, one array per sum, so that each sound adds its
 // bands in one plain loop over bands (vectorised in the chosen width).
 struct BlendSums
@@ -447,7 +466,13 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     v.markCount = 0;
 
     // Notes come from MIDI (0..127); anything else is held there rather than overflowing the exponential.
-    const float noteHz = noteToHz(static_cast<float>(std::clamp(v.note, 0, 127)));
+    const int heldNote = std::clamp(v.note, 0, 127);
+    if (v.hzNote != heldNote)
+    {
+        v.hzNote = heldNote;
+        v.noteHz = noteToHz(static_cast<float>(heldNote));
+    }
+    const float noteHz = v.noteHz;
     const float rate = sampleRate > 0.0f ? sampleRate : kDefaultSampleRate;
     const float hopSeconds = static_cast<float>(addSynth ? addSynth->hop : kSynthHop) / rate;
 
@@ -469,7 +494,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         const InstrumentMap& map = sounds[static_cast<size_t>(soundIndex)];
         const int zoneIndex = map.zoneForNote(v.note);
         if (zoneIndex < 0 || zoneIndex >= map.numZones) continue;
-        const SoundZone zone = map.zone(zoneIndex);
+        const KeyVoice::KnownZone& known = knownZone(v, map, zoneIndex);
+        const SoundZone& zone = known.zone;
         const float w = mix.weight[static_cast<size_t>(i)];
         const int j = slots++;
         zones[j] = zone;
@@ -483,9 +509,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         v.slotFrameRate[j] = static_cast<float>(zone.frameRate) * 0.01f;
         v.slotWeight[j] = w;
         v.slotFrameCount[j] = zone.frameCount;
-        v.slotTuneRatio[j] = std::exp2(static_cast<float>(zone.tuneCents) / 1200.0f) - 1.0f;
-        const float warp = static_cast<float>(zone.warpWidth) / 128.0f;
-        v.slotWarp[j] = 1.0f / (warp * warp + 1e-20f);
+        v.slotTuneRatio[j] = known.tuneRatio;
+        v.slotWarp[j] = known.warp;
         v.slotBandCount[j] = h;
 
         const float tune = w * static_cast<float>(zone.tuneCents) * 0.01f;
@@ -523,11 +548,21 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     if (static_cast<int>(params.size()) > kParamVeloToAmp)
     {
         const Param& velo = params[kParamVeloToAmp];
-        v.veloGain = std::pow(v.velocity + 1e-5f, velo.convertValToUnit(velo.value));
+        uint32_t velocityBits, valueBits;
+        std::memcpy(&velocityBits, &v.velocity, sizeof velocityBits);
+        std::memcpy(&valueBits, &velo.value, sizeof valueBits);
+        if (v.curveKnown == 0 || v.curveVelocity != velocityBits || v.curveValue != valueBits)
+        {
+            v.veloGain = std::pow(v.velocity + 1e-5f, velo.convertValToUnit(velo.value));
+            v.curveVelocity = velocityBits;
+            v.curveValue = valueBits;
+            v.curveKnown = 1;
+        }
     }
     else
     {
         v.veloGain = v.velocity;
+        v.curveKnown = 0;
     }
     const float veloGain = v.veloGain;
 
