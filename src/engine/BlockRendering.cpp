@@ -81,6 +81,7 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
 
     // Hops until the stretch is full: modulators, voices into the shared spectrum, inverse transforms.
     MixLookupMemo mixMemo;
+    BlendMemo blendMemo;
     while (remaining > 0)
     {
         runningPosition += hop.beats;
@@ -90,7 +91,7 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
         resetModulation();
         const int count = std::clamp(voiceCount, 0, kMaxVoices);
         for (int i = 0; i < count; ++i)
-            renderVoiceHop(voices[static_cast<std::size_t>(i)], hop, chains, mixMemo);
+            renderVoiceHop(voices[static_cast<std::size_t>(i)], hop, chains, mixMemo, blendMemo);
 
         addSynth->resynthesizeHop(channels);
         addSynth->advanceWritePos();

@@ -112,9 +112,51 @@ class KeySpaceDSP
     BinauralStage binauralStage() const noexcept;
     // A note's placement at the stage's stereo position (placed), as computeBinauralParams gives it.
     BinauralParams binauralPlacement(int note, const BinauralStage& stage) const noexcept;
-    // Blends the mixed sounds' zones into the voice's spectral data; renders the onset burst into
-    // the resynthesis rings when the voice's onset is pending.
-    void setVoiceData(KeyVoice* voice, NodeMix mix) noexcept;
+    // What a voice's band blend and its spread over the harmonics read: each mixed sound's band
+    // records (where, stride, count, share bytes) and weight bits, the band count, the hop length
+    // and whether the voice shares, and the bits of the values just past the blended bands that the
+    // spread reads (phase offsets and spread fields of bands bandCount and bandCount + 1), which the
+    // voice keeps from earlier set-ups. Equal keys give equal band data, up to the velocity gain
+    // and the note's frequency, which a voice applies itself.
+    struct BlendKey
+    {
+        struct Slot
+        {
+            const uint8_t* records = nullptr;
+            const uint8_t* share = nullptr;
+            ptrdiff_t stride = 0;
+            int32_t bands = 0;
+            uint32_t weightBits = 0;
+        };
+        int32_t slots = 0;
+        int32_t bandCount = 0;
+        uint32_t hopSecondsBits = 0;
+        bool sharing = false;
+        std::array<Slot, kMaxSoundSlots> slot{};
+        static constexpr int kEdgeFields = 5;
+        std::array<uint32_t, 2 * kEdgeFields> edge{};
+    };
+    // The band blends of one process() call that later voices may take: a voice whose blend key
+    // equals one a voice made before it copies that voice's band data instead of blending again
+    // (notes of one zone range on one morph blend the same zones with the same weights). An entry
+    // names the voice that made it and goes when that voice is set up again, so a memo may only be
+    // given while nothing but the set-up writes the voices' band data since it was empty (within
+    // one process() call).
+    struct BlendMemo
+    {
+        struct Entry
+        {
+            BlendKey key{};
+            const KeyVoice* source = nullptr; // null: unused
+        };
+        std::array<Entry, 4> entries{};
+        int32_t next = 0;
+        int32_t taken = 0; // set-ups that took a blend from it
+    };
+    // Blends the mixed sounds' zones into the voice's spectral data, or takes the blend of an
+    // earlier voice from the memo; renders the onset burst into the resynthesis rings when the
+    // voice's onset is pending.
+    void setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo = nullptr) noexcept;
 
     // Queue intake (pollQueues passes what it takes through these): copy a canvas or a mix taken
     // from a queue after making every count and index in it safe to use. receiveMix keeps the mix only when
@@ -204,9 +246,10 @@ class KeySpaceDSP
         ModulatorStep modStep{};
         BinauralStage binaural{};
     };
-    // Renders one voice's partials for one hop into the shared spectrum; mixMemo lives as long as
-    // the process() call.
-    void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains, MixLookupMemo& mixMemo) noexcept;
+    // Renders one voice's partials for one hop into the shared spectrum; mixMemo and blendMemo live
+    // as long as the process() call.
+    void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains, MixLookupMemo& mixMemo,
+                        BlendMemo& blendMemo) noexcept;
     // Per-hop work buffers of one voice: its partial list (positions, and the real and imaginary
     // amplitude parts of channel 0 and channel 1, one array each), per-harmonic values handed from
     // the amplitude pass to the noise (tonal and noisy level, noise step, oscillation rotation and

@@ -245,6 +245,18 @@ struct KeyVoice
     float shareTime = 0.0f;
     std::array<VoiceMark, kBandTableSize> marks{};
     int32_t markCount = 0;
+    // What the last blend gave before the voice's own factors, for a voice that takes the blend:
+    // the three levels before the velocity gain, the noise width before the note's frequency, and
+    // the marks whose rate it set (bit m % 64 of word m / 64).
+    struct UnscaledBands
+    {
+        alignas(32) std::array<float, kMaxBands> levelA{};
+        alignas(32) std::array<float, kMaxBands> levelB{};
+        alignas(32) std::array<float, kMaxBands> levelC{};
+        alignas(32) std::array<float, kMaxBands> noiseWidth{};
+    };
+    UnscaledBands unscaled{};
+    std::array<uint64_t, 2> markRateSet{};
     std::array<float, kMaxBands> bandRunningSum{};
     std::array<float, kMaxBands> bandMean19{};
 

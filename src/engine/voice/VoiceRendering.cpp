@@ -37,7 +37,8 @@ constexpr float kMaxShift = 16777216.0f;
 
 } // namespace
 
-void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& chains, MixLookupMemo& mixMemo) noexcept
+void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& chains, MixLookupMemo& mixMemo,
+                                 BlendMemo& blendMemo) noexcept
 {
     const float hopSeconds = hop.hopSeconds;
     const auto plain = [this](int i) noexcept { return params[static_cast<std::size_t>(i)].value; };
@@ -91,7 +92,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
 
     // The voice's current mix; the set-up re-blends only when the mix has moved.
     const NodeMix mix = getMixDataForVoice(&v, &mixMemo);
-    setVoiceData(&v, mix);
+    setVoiceData(&v, mix, &blendMemo);
 
     // Pitch offset of the sound, decaying towards the played pitch.
     const float lifeFactor = 1.0f + plain(kParamLife) * 0.01f;
