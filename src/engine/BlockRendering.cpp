@@ -76,18 +76,22 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
     hop.vibratoEmphasisUnit = unit(kParamVibratoEmphasis);
     const float glideTime = params[kParamGlideTime].value;
     hop.glide = glideTime > 0.0f ? std::exp(-2.0f * hop.hopSeconds / glideTime) : 0.0f;
+    hop.modStep = modulators->prepare(hop.hopSeconds, hop.beats);
+    hop.binaural = binauralStage();
 
     // Hops until the stretch is full: modulators, voices into the shared spectrum, inverse transforms.
+    MixLookupMemo mixMemo;
+    BlendMemo blendMemo;
     while (remaining > 0)
     {
         runningPosition += hop.beats;
         hop.hostPos = hostPlaying != 0 ? &runningPosition : nullptr;
-        modulators->process(globalMod, hop.hopSeconds, hop.beats, hop.hostPos, nullptr, false);
+        modulators->process(globalMod, hop.modStep, hop.hostPos, nullptr, false);
 
         resetModulation();
         const int count = std::clamp(voiceCount, 0, kMaxVoices);
         for (int i = 0; i < count; ++i)
-            renderVoiceHop(voices[static_cast<std::size_t>(i)], hop, chains);
+            renderVoiceHop(voices[static_cast<std::size_t>(i)], hop, chains, mixMemo, blendMemo);
 
         addSynth->resynthesizeHop(channels);
         addSynth->advanceWritePos();

@@ -83,13 +83,80 @@ class KeySpaceDSP
     // is reset first and the routing is built on the spot; given chains, only their targets are
     // reset, so since the last resetModulation() nothing but this routing may have moved a target.
     void applyModulationForVoice(KeyVoice* voice, ModChains* chains) noexcept;
+    // The last XY Pad lookup of one process() call, point and hint in, hint and mix out. Within a
+    // call the canvas never changes and the lookup is a function of point and hint alone (its own
+    // last-lookup record included), so voices that ask for the same point from the same triangle
+    // take the mix of the voice before them instead of searching again.
+    struct MixLookupMemo
+    {
+        bool valid = false;
+        Point2D point{};
+        int32_t hintIn = 0;
+        int32_t hintOut = 0;
+        NodeMix found{}; // as the canvas lookup returned it (and stored it as its current mix)
+        NodeMix mix{};   // with sound indices
+    };
     // The voice's mix for the canvas mode, with node entries replaced by sound indices (-1 for an
-    // entry that names no sound of this engine).
-    NodeMix getMixDataForVoice(KeyVoice* voice) noexcept;
+    // entry that names no sound of this engine). A memo may only be given while nothing but this
+    // function changes the canvas since the memo was empty (within one process() call).
+    NodeMix getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo = nullptr) noexcept;
     BinauralParams computeBinauralParams(KeyVoice* voice) const noexcept;
-    // Blends the mixed sounds' zones into the voice's spectral data; renders the onset burst into
-    // the resynthesis rings when the voice's onset is pending.
-    void setVoiceData(KeyVoice* voice, NodeMix mix) noexcept;
+    // What the voices' binaural placements read from the parameters: whether the stage places
+    // them at all, and the stereo position (each 0..1). The same for all voices of a render call.
+    struct BinauralStage
+    {
+        bool placed = false;
+        float x = 0.0f;
+        float y = 0.0f;
+    };
+    BinauralStage binauralStage() const noexcept;
+    // A note's placement at the stage's stereo position (placed), as computeBinauralParams gives it.
+    BinauralParams binauralPlacement(int note, const BinauralStage& stage) const noexcept;
+    // What a voice's band blend and its spread over the harmonics read: each mixed sound's band
+    // records (where, stride, count, share bytes) and weight bits, the band count, the hop length
+    // and whether the voice shares, and the bits of the values just past the blended bands that the
+    // spread reads (phase offsets and spread fields of bands bandCount and bandCount + 1), which the
+    // voice keeps from earlier set-ups. Equal keys give equal band data, up to the velocity gain
+    // and the note's frequency, which a voice applies itself.
+    struct BlendKey
+    {
+        struct Slot
+        {
+            const uint8_t* records = nullptr;
+            const uint8_t* share = nullptr;
+            ptrdiff_t stride = 0;
+            int32_t bands = 0;
+            uint32_t weightBits = 0;
+        };
+        int32_t slots = 0;
+        int32_t bandCount = 0;
+        uint32_t hopSecondsBits = 0;
+        bool sharing = false;
+        std::array<Slot, kMaxSoundSlots> slot{};
+        static constexpr int kEdgeFields = 5;
+        std::array<uint32_t, 2 * kEdgeFields> edge{};
+    };
+    // The band blends of one process() call that later voices may take: a voice whose blend key
+    // equals one a voice made before it copies that voice's band data instead of blending again
+    // (notes of one zone range on one morph blend the same zones with the same weights). An entry
+    // names the voice that made it and goes when that voice is set up again, so a memo may only be
+    // given while nothing but the set-up writes the voices' band data since it was empty (within
+    // one process() call).
+    struct BlendMemo
+    {
+        struct Entry
+        {
+            BlendKey key{};
+            const KeyVoice* source = nullptr; // null: unused
+        };
+        std::array<Entry, 4> entries{};
+        int32_t next = 0;
+        int32_t taken = 0; // set-ups that took a blend from it
+    };
+    // Blends the mixed sounds' zones into the voice's spectral data, or takes the blend of an
+    // earlier voice from the memo; renders the onset burst into the resynthesis rings when the
+    // voice's onset is pending.
+    void setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo = nullptr) noexcept;
 
     // Queue intake (pollQueues passes what it takes through these): copy a canvas or a mix taken
     // from a queue after making every count and index in it safe to use. receiveMix keeps the mix only when
@@ -175,9 +242,14 @@ class KeySpaceDSP
         float vibratoLifeUnit = 0.0f;
         float vibratoEmphasisUnit = 0.0f;
         float glide = 0.0f;
+        // The modulators' step of one hop.
+        ModulatorStep modStep{};
+        BinauralStage binaural{};
     };
-    // Renders one voice's partials for one hop into the shared spectrum.
-    void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains) noexcept;
+    // Renders one voice's partials for one hop into the shared spectrum; mixMemo and blendMemo live
+    // as long as the process() call.
+    void renderVoiceHop(KeyVoice& voice, const HopContext& hop, ModChains& chains, MixLookupMemo& mixMemo,
+                        BlendMemo& blendMemo) noexcept;
     // Per-hop work buffers of one voice: its partial list (positions, and the real and imaginary
     // amplitude parts of channel 0 and channel 1, one array each), per-harmonic values handed from
     // the amplitude pass to the noise (tonal and noisy level, oscillation rotation and whether the

@@ -119,69 +119,118 @@ float LFO::getVal(float newPhase, int shape) noexcept
     return v;
 }
 
+ModulatorStep Modulators::prepare(double dt, double beats) const noexcept
+{
+    ModulatorStep step;
+    for (int l = 0; l < kNumLfos; ++l)
+    {
+        const Param* p = params + l * kLfoParamCount;
+        ModulatorStep::Lfo& s = step.lfo[size_t(l)];
+        s.followsGlobal = p[kLfoPerVoice].value < 0.5f;
+        s.retrigger = p[kLfoRetrigger].value >= 0.5f;
+        s.synced = p[kLfoSync].value > 0.5f;
+        s.shape = int(p[kLfoShape].value);
+        s.phase = p[kLfoPhase].value;
+        if (s.synced)
+        {
+            const int d = std::clamp(int(p[kLfoDivision].value + 0.1f), 0, kNumSyncDivisions - 1);
+            s.cyclesPerBeat = double(kSyncDen[size_t(d)]) * 0.25 / double(kSyncNum[size_t(d)]);
+            s.syncedAdvance = s.cyclesPerBeat * beats;
+        }
+        else
+        {
+            s.freeAdvance = float(double(p[kLfoSpeedHz].value) * dt);
+        }
+    }
+    for (int e = 0; e < kNumEnvelopes; ++e)
+    {
+        const Param* p = params + kEnvParamOffset + e * kEnvParamCount;
+        ModulatorStep::Env& s = step.env[size_t(e)];
+        s.initial = p[kEnvInitial].value;
+        s.attackStep = attackStep(p[kEnvAttack].value, dt);
+        s.decayStep = std::min(2.0f, float(dt / (p[kEnvDecay].value + kTimeGuard)));
+        s.sustain = p[kEnvSustain].value;
+        s.releaseStep = float(dt / (p[kEnvRelease].value + kTimeGuard));
+    }
+    return step;
+}
+
 void Modulators::process(ModState& state, double dt, double beats, const double* hostPos,
+                         const ModState* global, bool retrigger) const noexcept
+{
+    process(state, prepare(dt, beats), hostPos, global, retrigger);
+}
+
+void Modulators::process(ModState& state, const ModulatorStep& step, const double* hostPos,
                          const ModState* global, bool retrigger) const noexcept
 {
     for (int l = 0; l < kNumLfos; ++l)
     {
-        const Param* p = params + l * kLfoParamCount;
+        const ModulatorStep::Lfo& s = step.lfo[size_t(l)];
         LFO& lfo = state.lfo[size_t(l)];
-        if (global != nullptr && p[kLfoPerVoice].value < 0.5f)
+        if (global != nullptr && s.followsGlobal)
         {
             lfo = global->lfo[size_t(l)];
             continue;
         }
-        const float phaseParam = p[kLfoPhase].value;
-        const bool lfoRetrigger = p[kLfoRetrigger].value >= 0.5f;
         float ph = lfo.phase;
-        if (retrigger && lfoRetrigger)
+        if (retrigger && s.retrigger)
         {
-            ph = phaseParam;
+            ph = s.phase;
             // Out of range on purpose: the next value then counts as a new cycle, so Noise and
             // Sample&Hold draw fresh values.
             lfo.phase = 10.0f;
             lfo.prevPhase = 10.0f;
         }
         float newPhase;
-        if (p[kLfoSync].value > 0.5f)
+        if (s.synced)
         {
-            const int d = std::clamp(int(p[kLfoDivision].value + 0.1f), 0, kNumSyncDivisions - 1);
-            const double cyclesPerBeat = double(kSyncDen[size_t(d)]) * 0.25 / double(kSyncNum[size_t(d)]);
             double x;
-            if (hostPos != nullptr && !lfoRetrigger)
-                x = double(phaseParam) + cyclesPerBeat * *hostPos;
+            if (hostPos != nullptr && !s.retrigger)
+                x = double(s.phase) + s.cyclesPerBeat * *hostPos;
             else
-                x = double(ph) + cyclesPerBeat * beats;
+                x = double(ph) + s.syncedAdvance;
             newPhase = float(x - std::floor(x));
         }
         else
         {
-            newPhase = fraction(ph + float(double(p[kLfoSpeedHz].value) * dt));
+            newPhase = fraction(ph + s.freeAdvance);
         }
-        lfo.getVal(newPhase, int(p[kLfoShape].value));
+        if (s.shape == kLfoSine)
+        {
+            // The default shape as getVal gives it, without the call and the shape switch.
+            const float p = fraction(newPhase);
+            lfo.prevPhase = lfo.phase;
+            lfo.phase = p;
+            lfo.value = std::sin(kTwoPi * p);
+        }
+        else
+        {
+            lfo.getVal(newPhase, s.shape);
+        }
     }
 
     for (int e = 0; e < kNumEnvelopes; ++e)
     {
-        const Param* p = params + kEnvParamOffset + e * kEnvParamCount;
+        const ModulatorStep::Env& p = step.env[size_t(e)];
         EnvState& env = state.env[size_t(e)];
-        const float initial = p[kEnvInitial].value;
+        const float initial = p.initial;
         if (retrigger)
         {
-            env.stage = std::min(1.0f, attackStep(p[kEnvAttack].value, dt));
+            env.stage = std::min(1.0f, p.attackStep);
             env.value = initial + (1.0f - initial) * env.stage;
             continue;
         }
         float s = env.stage;
         if (s < 1.0f)
         {
-            s = std::min(1.0f, s + attackStep(p[kEnvAttack].value, dt));
+            s = std::min(1.0f, s + p.attackStep);
             env.value = initial + (1.0f - initial) * s;
         }
         else if (s < 2.0f)
         {
-            const float sustain = p[kEnvSustain].value;
-            s += std::min(2.0f, float(dt / (p[kEnvDecay].value + kTimeGuard)));
+            const float sustain = p.sustain;
+            s += p.decayStep;
             if (s >= 3.0f)
             {
                 // A decay far shorter than the step would land in the release stage (with a stale
@@ -198,13 +247,13 @@ void Modulators::process(ModState& state, double dt, double beats, const double*
         }
         else if (s < 3.0f)
         {
-            env.value = p[kEnvSustain].value;
+            env.value = p.sustain;
         }
         else if (s < 4.0f)
         {
             const float rest = 1.0f - (s - 3.0f);
             env.value = env.held * rest * rest;
-            s += float(dt / (p[kEnvRelease].value + kTimeGuard));
+            s += p.releaseStep;
         }
         else
         {

@@ -56,6 +56,34 @@ struct ModState
 };
 static_assert(sizeof(ModState) == 16 * sizeof(float), "modulator state is sixteen words");
 
+// What one step of the modulators takes from the LFO and envelope parameters: the same for every
+// state the step advances, so that a render call, whose parameters stand still, works it out once
+// for the engine and all voices of all its hops instead of once per state and hop.
+struct ModulatorStep
+{
+    struct Lfo
+    {
+        bool followsGlobal = false; // Per Voice off: a voice's LFO copies the engine's
+        bool retrigger = false;
+        bool synced = false;
+        int shape = 0;
+        float phase = 0.0f;            // the Phase parameter
+        double cyclesPerBeat = 0.0;    // synced
+        double syncedAdvance = 0.0;    // synced: cycles per step
+        float freeAdvance = 0.0f;      // free-running: cycles per step
+    };
+    struct Env
+    {
+        float initial = 0.0f;
+        float attackStep = 0.0f;  // stage advance per step in the attack
+        float decayStep = 0.0f;   // in the decay (at most 2)
+        float sustain = 0.0f;
+        float releaseStep = 0.0f; // in the release
+    };
+    std::array<Lfo, kNumLfos> lfo{};
+    std::array<Env, kNumEnvelopes> env{};
+};
+
 // Advances ModStates once per hop from the LFO and envelope parameters.
 struct Modulators
 {
@@ -67,6 +95,12 @@ struct Modulators
     // hostPos, when given, is the host's musical position in beats. global: the engine's state when
     // `state` is a voice's (LFOs with Per Voice off then copy it), null for the engine's own.
     void process(ModState& state, double dt, double beats, const double* hostPos, const ModState* global,
+                 bool retrigger) const noexcept;
+
+    // The step of dt seconds (beats in beats) as the parameters stand now, and process() with a
+    // step worked out before: the same as process() with dt and beats while the parameters stand.
+    ModulatorStep prepare(double dt, double beats) const noexcept;
+    void process(ModState& state, const ModulatorStep& step, const double* hostPos, const ModState* global,
                  bool retrigger) const noexcept;
 
     const Param* params = nullptr;

@@ -68,6 +68,15 @@ template <bool kOneMark>
     }
 }
 
+// Each band's index as a float, read as a vector: converting the loop index lane by lane would
+// build an index vector from eight scalar counters every group.
+constexpr std::array<float, kMaxBands> kBandIndex = [] {
+    std::array<float, kMaxBands> index{};
+    for (int b = 0; b < kMaxBands; ++b)
+        index[static_cast<std::size_t>(b)] = static_cast<float>(b);
+    return index;
+}();
+
 // Tonal and noisy parts and noise width by Fatness of the bands the harmonics read
 // (0..bandsRead-1); those past the active ones (at most kMaxBands) stay silent. Whole groups of
 // eight, as above.
@@ -76,8 +85,9 @@ template <bool kOneMark>
                                                  const float* __restrict tonality, const float* __restrict noiseWidth,
                                                  const float* __restrict ampIn,
                                                  float* __restrict tonalOut, float* __restrict noisyOut,
-                                                 float* __restrict widthOut) noexcept
+                                                 float* __restrict widthOut, int capacity) noexcept
 {
+    const float* __restrict bandIndex = kBandIndex.data();
     for (int g = 0; g < activeBands; g += kLanes8)
     for (int b = g; b < g + kLanes8; ++b)
     {
@@ -87,13 +97,50 @@ template <bool kOneMark>
         const float widened = fatO > 0.0f ? width * (t10 / (k + 1e-20f)) : width;
         noisyOut[b] = ampIn[b] * k;
         tonalOut[b] = ampIn[b] * std::sqrt(1.0f - k * k);
-        widthOut[b] = 0.05f * static_cast<float>(b) * fatEPos + widened;
+        widthOut[b] = 0.05f * bandIndex[b] * fatEPos + widened;
     }
     // One array at a time: a loop storing to all three stays scalar. The spare lanes of the last
-    // group of eight are cleared too.
+    // group of eight are cleared too; mostly nothing else is, and then eight zeros from the first
+    // silent band on do it in one store instead of a library call (bands past those read are
+    // never read). capacity: the length of the three arrays.
+    const int start = std::max(activeBands, 0);
     const int end = std::max({activeBands, bandsRead, (activeBands + kLanes8 - 1) & -kLanes8});
+    const bool oneStore = end - start <= kLanes8 && start + kLanes8 <= capacity;
     for (float* out : {noisyOut, tonalOut, widthOut})
-        std::fill(out + std::max(activeBands, 0), out + end, 0.0f);
+    {
+        if (oneStore)
+            store8(out + start, F8{});
+        else
+            std::fill(out + start, out + end, 0.0f);
+    }
+}
+
+// Bands 0..bands-1 of frames f0 and f1 of an envelope into the voice's copy (see EnvelopeFrames),
+// reading only what the copy does not hold yet; the rest of the last group of eight is cleared, so
+// that it adds nothing (+0, as the weights are never negative) to the sums it goes into.
+inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env, int stride, int f0, int f1,
+                               int bands) noexcept
+{
+    if (ef.envelope != env || ef.stride != stride || ef.frame0 != f0 || ef.frame1 != f1)
+    {
+        ef.envelope = env;
+        ef.stride = stride;
+        ef.frame0 = f0;
+        ef.frame1 = f1;
+        ef.bands = 0;
+    }
+    if (bands == ef.bands)
+        return;
+    for (int b = std::max(ef.bands, 0); b < bands; ++b)
+    {
+        const uint8_t* row = env + static_cast<std::ptrdiff_t>(b) * stride;
+        ef.at0[static_cast<std::size_t>(b)] = static_cast<float>(static_cast<int8_t>(row[f0]));
+        ef.at1[static_cast<std::size_t>(b)] = static_cast<float>(static_cast<int8_t>(row[f1]));
+    }
+    const int end = (bands + kLanes8 - 1) & -kLanes8;
+    std::fill(ef.at0.begin() + bands, ef.at0.begin() + end, 0.0f);
+    std::fill(ef.at1.begin() + bands, ef.at1.begin() + end, 0.0f);
+    ef.bands = bands;
 }
 
 [[gnu::always_inline]] inline ToneShape levels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
@@ -168,9 +215,10 @@ template <bool kOneMark>
     // Envelope frames of the mixed sounds. A frame position past the end is a test, not a
     // loop; positions before the first frame read frame 0.
     {
-        // Only the groups of eight the active bands fill are cleared; nothing reads past them.
+        // Cleared group by group as the sounds' bands need it (often none has frames left): the
+        // groups of eight up to `cleared`; nothing reads past them.
         std::array<float, kMaxBands> accum;
-        std::fill_n(accum.begin(), (activeBands + kLanes8 - 1) & -kLanes8, 0.0f);
+        int cleared = 0;
         float ended = 0.0f;
         bool anyFrames = false;
         int bandsUsed = 0;
@@ -197,13 +245,21 @@ template <bool kOneMark>
             const float w0 = w * (1.0f - ff);
             const float w1 = w * ff;
             const int nb = std::min({frames, activeBands, std::clamp(v.slotBandCount[sj], 0, kMaxBands)});
-            const int stride = v.slotStride[sj];
-            for (int b = 0; b < nb; ++b)
+            const float* __restrict at0;
+            const float* __restrict at1;
             {
-                const uint8_t* row = env + static_cast<std::ptrdiff_t>(b) * stride;
-                accum[static_cast<std::size_t>(b)] +=
-                    w0 * static_cast<float>(static_cast<int8_t>(row[f0])) + w1 * static_cast<float>(static_cast<int8_t>(row[f1]));
+                KeyVoice::EnvelopeFrames& ef = v.envelopeFrames[sj];
+                readEnvelopeFrames(ef, env, v.slotStride[sj], f0, f1, nb);
+                at0 = ef.at0.data();
+                at1 = ef.at1.data();
             }
+            float* __restrict sum = accum.data();
+            const int groupsEnd = (nb + kLanes8 - 1) & -kLanes8;
+            for (; cleared < groupsEnd; ++cleared)
+                sum[cleared] = 0.0f;
+            for (int g = 0; g < nb; g += kLanes8)
+            for (int b = g; b < g + kLanes8; ++b)
+                sum[b] += w0 * at0[b] + w1 * at1[b];
             bandsUsed = std::max(bandsUsed, nb);
             ended += (1.0f - fade) * 100.0f * v.slotWeight[sj];
             anyFrames = true;
@@ -229,7 +285,7 @@ template <bool kOneMark>
         for (int b = g; b < g + kLanes8; ++b)
         {
             float& a = bandAmp[b];
-            a = static_cast<float>(b + 1) * 3.0f * fl2 * a * a + (1.0f - fl2) * a;
+            a = (kBandIndex[static_cast<std::size_t>(b)] + 1.0f) * 3.0f * fl2 * a * a + (1.0f - fl2) * a;
         }
     }
     else if (fl > 0.005f)
@@ -238,7 +294,7 @@ template <bool kOneMark>
         for (int b = g; b < g + kLanes8; ++b)
         {
             float& a = bandAmp[b];
-            a = a / (static_cast<float>(b + 1) * flG * a + 1.0f / flC);
+            a = a / ((kBandIndex[static_cast<std::size_t>(b)] + 1.0f) * flG * a + 1.0f / flC);
         }
     }
 
@@ -278,7 +334,8 @@ template <bool kOneMark>
     const float widthScale = 0.8f * fatE + 1.0f;
     tonalAndNoisy(activeBands, std::clamp(hop.bandsRead, 0, kBandTableSize + 1), fatM, fatO, fatEPos, widthScale, bands.tonality.data(), bands.noiseWidth.data(),
                   e.bandAmpWork.data(),
-                  e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data());
+                  e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data(),
+                  static_cast<int>(std::min({e.bandTonalWork.size(), e.bandNoisyWork.size(), e.bandWidthWork.size()})));
 
     return shape;
 }

@@ -8,6 +8,7 @@
 #include "engine/synth/AddSynth.h"
 #include "engine/modulation/Modulators.h"
 #include "engine/canvas/NodeMixer.h"
+#include "engine/sound/InstrumentMap.h"
 
 // Fixed capacities of one voice and of the engine's voice tables.
 inline constexpr int kMaxVoices = 16;
@@ -221,17 +222,69 @@ struct KeyVoice
     std::array<SharePairTable, 2> sharePairs{};
     int32_t shareNewTable = 0;
     float shareCounter = 0.0f;
+    // Each mixed sound's envelope bytes at the two frames around the voice's frame position, as
+    // floats in band order, so that the per-hop blend of the frames is a plain vector loop instead
+    // of two byte loads a band record apart per band. A frame lasts a dozen hops and more, so they
+    // are read again only when the frames (or where the envelopes lie) change, or more bands are
+    // wanted; keyed by address like the decoded bands. Past the bands read the last group of eight
+    // holds zeros.
+    struct EnvelopeFrames
+    {
+        const uint8_t* envelope = nullptr;
+        int32_t stride = 0;
+        int32_t frame0 = -1;
+        int32_t frame1 = -1;
+        int32_t bands = 0;
+        alignas(32) std::array<float, kMaxBands> at0{};
+        alignas(32) std::array<float, kMaxBands> at1{};
+    };
+    std::array<EnvelopeFrames, kMaxSoundSlots> envelopeFrames{};
     // ---- end of block-rendering state ----
 
     std::array<float, kMaxBands> bandShare{};
     float shareTime = 0.0f;
     std::array<VoiceMark, kBandTableSize> marks{};
     int32_t markCount = 0;
+    // What the last blend gave before the voice's own factors, for a voice that takes the blend:
+    // the three levels before the velocity gain, the noise width before the note's frequency, and
+    // the marks whose rate it set (bit m % 64 of word m / 64).
+    struct UnscaledBands
+    {
+        alignas(32) std::array<float, kMaxBands> levelA{};
+        alignas(32) std::array<float, kMaxBands> levelB{};
+        alignas(32) std::array<float, kMaxBands> levelC{};
+        alignas(32) std::array<float, kMaxBands> noiseWidth{};
+    };
+    UnscaledBands unscaled{};
+    std::array<uint64_t, 2> markRateSet{};
     std::array<float, kMaxBands> bandRunningSum{};
     std::array<float, kMaxBands> bandMean19{};
 
     ModState mod{};
     NodeMix mix{};
+    // The mix the set-up last let pass as no change (as it came in), while mix's sounds and weights
+    // have not changed since: the same mix again is no change either (settled 0: none).
+    NodeMix settledMix{};
+    uint8_t settled = 0;
+    // What the set-up works out from values that stay while a morph moves, so that a re-blend
+    // (every hop, while it moves) takes it from here: the zones it parsed lately with the values
+    // their headers alone give (keyed by the sound's bytes and the zone's index, like the decoded
+    // bands by address), the note's frequency and the velocity curve's gain.
+    struct KnownZone
+    {
+        const uint8_t* sound = nullptr;
+        int32_t index = -1;
+        SoundZone zone{};
+        float tuneRatio = 0.0f;
+        float warp = 0.0f;
+    };
+    std::array<KnownZone, kMaxSoundSlots> knownZones{};
+    int32_t knownZoneNext = 0;
+    int32_t hzNote = -1;
+    float noteHz = 0.0f;
+    uint32_t curveVelocity = 0; // bits of the velocity and of the curve's value the gain is for
+    uint32_t curveValue = 0;
+    uint8_t curveKnown = 0;
 
     // Per mixed sound; only the first soundSlots entries are meaningful.
     int32_t soundSlots = 0;

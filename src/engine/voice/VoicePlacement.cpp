@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/voice/KeyLayout.h"
@@ -27,6 +28,12 @@ float clamp01(float v)
 float finiteOr(float v, float fallback)
 {
     return std::isfinite(v) ? v : fallback;
+}
+
+// Bit for bit: the mix carries its point, and a remembered mix must carry the very same one (-0 too).
+bool sameBits(Point2D a, Point2D b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 } // namespace
 
@@ -113,10 +120,11 @@ void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) no
     }
 }
 
-NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
+NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo) noexcept
 {
     NodeMix mix{};
     if (voice == nullptr) return mix;
+    bool remember = false;
 
     if (canvas.mode == kCanvasModeKeyboard)
     {
@@ -138,9 +146,25 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
         Point2D p{lo.x + (hi.x - lo.x) * mx, lo.y + (hi.y - lo.y) * my};
         p.x = finiteOr(p.x, 0.5f);
         p.y = finiteOr(p.y, 0.5f);
-        int hint = voice->triHint;
+        const int hintIn = voice->triHint;
+        if (memo != nullptr && memo->valid && memo->hintIn == hintIn && sameBits(memo->point, p))
+        {
+            voice->triHint = memo->hintOut;
+            canvas.currentMix = memo->found;
+            return memo->mix;
+        }
+        int hint = hintIn;
         mix = canvas.getNodeMixForPoint(p, true, &hint, false);
         voice->triHint = hint;
+        remember = memo != nullptr;
+        if (remember)
+        {
+            memo->valid = true;
+            memo->point = p;
+            memo->hintIn = hintIn;
+            memo->hintOut = hint;
+            memo->found = mix;
+        }
     }
     else
     {
@@ -162,6 +186,7 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice) noexcept
         }
         mix.node[static_cast<size_t>(i)] = sound;
     }
+    if (remember) memo->mix = mix;
     return mix;
 }
 
@@ -179,21 +204,35 @@ Point2D keyboardPoint(const NodeCanvasData& canvas, int note, float velocity) no
     return p;
 }
 
+KeySpaceDSP::BinauralStage KeySpaceDSP::binauralStage() const noexcept
+{
+    BinauralStage stage;
+    if (static_cast<int>(params.size()) <= kParamStereoY) return stage;
+    const Param& onOff = params[kFirstFxSwitch + kFxSlotBinaural];
+    stage.placed = onOff.convertValToUnit(onOff.value) > 0.5f;
+    stage.x = clamp01(params[kParamStereoX].value);
+    stage.y = clamp01(params[kParamStereoY].value);
+    return stage;
+}
+
 BinauralParams KeySpaceDSP::computeBinauralParams(KeyVoice* voice) const noexcept
 {
-    BinauralParams result;
-    if (voice == nullptr || static_cast<int>(params.size()) <= kParamStereoY) return result;
-    const Param& onOff = params[kFirstFxSwitch + kFxSlotBinaural];
-    if (!(onOff.convertValToUnit(onOff.value) > 0.5f)) return result;
+    const BinauralStage stage = binauralStage();
+    if (voice == nullptr || !stage.placed) return BinauralParams{};
+    return binauralPlacement(voice->note, stage);
+}
 
-    const float x = clamp01(params[kParamStereoX].value);
-    const float y = clamp01(params[kParamStereoY].value);
+BinauralParams KeySpaceDSP::binauralPlacement(int note, const BinauralStage& stage) const noexcept
+{
+    BinauralParams result;
+    const float x = stage.x;
+    const float y = stage.y;
     // A placement depends on nothing but the note and the stereo position (never NaN or -0 here).
-    const bool keep = voice->note >= 0 && voice->note < static_cast<int>(binauralByNote.size());
-    KnownPlacement& known = binauralByNote[static_cast<size_t>(keep ? voice->note : 0)];
+    const bool keep = note >= 0 && note < static_cast<int>(binauralByNote.size());
+    KnownPlacement& known = binauralByNote[static_cast<size_t>(keep ? note : 0)];
     if (keep && known.x == x && known.y == y) return known.params;
     const float offset =
-        x - 0.5f + static_cast<float>(voice->note - kBinauralCentreNote) * (1.0f - x) * x / 12.0f;
+        x - 0.5f + static_cast<float>(note - kBinauralCentreNote) * (1.0f - x) * x / 12.0f;
     const float distance = 0.05f / (y + 0.01f) + 1.0f - y;
     result.on = true;
     result.angle = std::atan(offset / distance);

@@ -37,14 +37,15 @@ constexpr float kMaxShift = 16777216.0f;
 
 } // namespace
 
-void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& chains) noexcept
+void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& chains, MixLookupMemo& mixMemo,
+                                 BlendMemo& blendMemo) noexcept
 {
     const float hopSeconds = hop.hopSeconds;
     const auto plain = [this](int i) noexcept { return params[static_cast<std::size_t>(i)].value; };
     const auto modulated = [this](int i) noexcept { return params[static_cast<std::size_t>(i)].modValue; };
 
     // Every counted voice's modulators run, free or not, so per-voice LFOs keep their phase.
-    modulators->process(v.mod, hopSeconds, hop.beats, hop.hostPos, &globalMod, false);
+    modulators->process(v.mod, hop.modStep, hop.hostPos, &globalMod, false);
 
     if (v.state == 0)
         return;
@@ -90,8 +91,8 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     const float t = std::max(0.0f, tRaw);
 
     // The voice's current mix; the set-up re-blends only when the mix has moved.
-    const NodeMix mix = getMixDataForVoice(&v);
-    setVoiceData(&v, mix);
+    const NodeMix mix = getMixDataForVoice(&v, &mixMemo);
+    setVoiceData(&v, mix, &blendMemo);
 
     // Pitch offset of the sound, decaying towards the played pitch.
     const float lifeFactor = 1.0f + plain(kParamLife) * 0.01f;
@@ -274,7 +275,8 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     }
 
     // Binaural: the ear away from the sound hears it shadowed and delayed.
-    const BinauralParams binaural = hop.binauralOn ? computeBinauralParams(&v) : BinauralParams{};
+    const BinauralParams binaural =
+        hop.binauralOn && hop.binaural.placed ? binauralPlacement(v.note, hop.binaural) : BinauralParams{};
 
     // Per harmonic, in two passes: amplitudes (oscillation and noise), then position,
     // phase, share and binaural placement. Positions stay far inside the int range only while the

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/synth/FourLanes.h"
@@ -84,6 +85,25 @@ void decodeBands(DecodedBands& d, const uint8_t* records, ptrdiff_t stride, int 
         set(DecodedBands::kDetuneGain,
             1.0f - 0.00024557384f * static_cast<float>(r[14]) * std::sqrt(static_cast<float>(r[15])));
     }
+}
+
+// Zone `index` of `map` with the values its header alone gives: from the voice's known zones when it
+// parsed it lately, else parsed now into the oldest of them.
+const KeyVoice::KnownZone& knownZone(KeyVoice& v, const InstrumentMap& map, int index) noexcept
+{
+    for (const KeyVoice::KnownZone& k : v.knownZones)
+        if (k.sound == map.data && k.index == index)
+            return k;
+    const auto at = static_cast<size_t>(std::clamp(v.knownZoneNext, 0, kMaxSoundSlots - 1));
+    v.knownZoneNext = (static_cast<int>(at) + 1) % kMaxSoundSlots;
+    KeyVoice::KnownZone& k = v.knownZones[at];
+    k.sound = map.data;
+    k.index = index;
+    k.zone = map.zone(index);
+    k.tuneRatio = std::exp2(static_cast<float>(k.zone.tuneCents) / 1200.0f) - 1.0f;
+    const float warp = static_cast<float>(k.zone.warpWidth) / 128.0f;
+    k.warp = 1.0f / (warp * warp + 1e-20f);
+    return k;
 }
 
 // Per-band sums of the blend over the mixed sounds, one array per sum, so that each sound adds its
@@ -194,14 +214,16 @@ template <class V, class I>
     out = __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
 }
 
-// Every lane x.
+// Every lane x, as one broadcast (a loop over the lanes becomes one insert per lane).
 template <class V>
 [[gnu::always_inline]] inline V splatLanes(float x) noexcept
 {
-    V out;
-    for (size_t k = 0; k < sizeof out / sizeof(float); ++k)
-        out[k] = x;
-    return out;
+    static_assert(sizeof(V) == 4 * sizeof(float) || sizeof(V) == 8 * sizeof(float));
+    const typename Lanes<4>::V one{x};
+    if constexpr (sizeof(V) == 4 * sizeof(float))
+        return __builtin_shufflevector(one, one, 0, 0, 0, 0);
+    else
+        return __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
 }
 
 // Harmonics 0..n-1 of the single-harmonic bands: each is its band (the arrays never overlap).
@@ -306,7 +328,8 @@ template <class Dst, class V, class I>
 // bytes 20 and 21 of the blended records for the jitter generators (whole groups).
 template <int kLanes>
 [[gnu::always_inline]] inline void blendedBands(BlendSums& s, int count, float hopSeconds, float noteHz,
-                                                float veloGain, bool sharing, VoiceBands& vb, float* share,
+                                                float veloGain, bool sharing, VoiceBands& vb,
+                                                KeyVoice::UnscaledBands& unscaled, float* share,
                                                 float* mean19Out, float* mean20Out, float* mean21Out) noexcept
 {
     using V = typename Lanes<kLanes>::V;
@@ -343,19 +366,24 @@ template <int kLanes>
         const V absA = reinterpret_cast<V>(reinterpret_cast<I>(sa) & noSign);
         const V absB = reinterpret_cast<V>(reinterpret_cast<I>(sb) & noSign);
         const V absC = reinterpret_cast<V>(reinterpret_cast<I>(sc) & noSign);
-        storeLanes(vb.levelA.data() + b, absA * sa * 1e-6f * veloGain, keep, whole);
+        const V levelA = absA * sa * 1e-6f, levelB = absB * sb * 1e-6f, levelC = absC * sc * 1e-6f;
+        storeLanes(unscaled.levelA.data() + b, levelA, keep, true);
+        storeLanes(unscaled.levelB.data() + b, levelB, keep, true);
+        storeLanes(unscaled.levelC.data() + b, levelC, keep, true);
+        storeLanes(vb.levelA.data() + b, levelA * veloGain, keep, whole);
         storeLanes(vb.sharpA.data() + b, 1.0f / (wa * wa * 1e-6f + 1e-4f), keep, whole);
-        storeLanes(vb.levelB.data() + b, absB * sb * 1e-6f * veloGain, keep, whole);
+        storeLanes(vb.levelB.data() + b, levelB * veloGain, keep, whole);
         storeLanes(vb.sharpB.data() + b, 1.0f / (wb * wb * 1e-6f + 1e-4f), keep, whole);
         storeLanes(vb.decayShape.data() + b, sum(S::kDecay)[i] * invE / 255.0f, keep, whole);
-        storeLanes(vb.levelC.data() + b, absC * sc * 1e-6f * veloGain, keep, whole);
+        storeLanes(vb.levelC.data() + b, levelC * veloGain, keep, whole);
         storeLanes(vb.oscDepth1.data() + b, depth1, keep, whole);
         storeLanes(vb.oscDepth2.data() + b, depth2, keep, whole);
         storeLanes(vb.oscRate.data() + b, m17 * m17 * 0.01f * hopSeconds, keep, whole);
         storeLanes(vb.oscStartPhase.data() + b, (*byteSum(18) * invE) / 255.0f, keep, whole);
         storeLanes(vb.tonality.data() + b, tonality, keep, whole);
-        const V noiseWidth = (*byteSum(15) * invE) * 1.333f * hopSeconds * noteHz / 255.0f;
-        storeLanes(vb.noiseWidth.data() + b, noiseWidth, keep, whole);
+        const V noiseWidth = (*byteSum(15) * invE) * 1.333f * hopSeconds;
+        storeLanes(unscaled.noiseWidth.data() + b, noiseWidth, keep, true);
+        storeLanes(vb.noiseWidth.data() + b, noiseWidth * noteHz / 255.0f, keep, whole);
         const V detune = sum(S::kDetuneNum)[i] / (sum(S::kDetuneDen)[i] + 1e-20f) * 3.0517578e-5f;
         storeLanes(vb.detune.data() + b, detune, keep, whole);
         const I phaseOffset = __builtin_convertvector(4.0f * sum(S::kBin)[i] * invE, I);
@@ -373,12 +401,114 @@ template <int kLanes>
         }
     }
 }
+
+// kLanes values from p on (floats or ints, by V).
+template <class V, class T>
+[[gnu::always_inline]] inline V loadLanes(const T* p) noexcept
+{
+    static_assert(sizeof(V) % sizeof(T) == 0);
+    V x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+
+// The band data of bands 0..count-1 that src's blend gave, into v, with v's own velocity gain and
+// note frequency applied as the blend applies them; the lanes past count keep what v holds.
+template <int kLanes>
+[[gnu::always_inline]] inline void takeBands(KeyVoice& v, const KeyVoice& src, int count, bool sharing,
+                                             float veloGain, float noteHz) noexcept
+{
+    using V = typename Lanes<kLanes>::V;
+    using I = typename Lanes<kLanes>::I;
+    I laneIndex;
+    for (int k = 0; k < kLanes; ++k)
+        laneIndex[k] = k;
+    VoiceBands& vb = v.bands;
+    const VoiceBands& sb = src.bands;
+    const KeyVoice::UnscaledBands& su = src.unscaled;
+    // The float arrays copied as they are, each with its source.
+    float* const copiedTo[] = {vb.sharpA.data(),    vb.sharpB.data(),        vb.decayShape.data(),
+                               vb.oscDepth1.data(), vb.oscDepth2.data(),     vb.oscRate.data(),
+                               vb.oscStartPhase.data(), vb.tonality.data(),  vb.detune.data(),
+                               v.bandMean19.data(), v.bandRunningSum.data(), v.bandShare.data()};
+    const float* const copiedFrom[] = {sb.sharpA.data(),    sb.sharpB.data(),          sb.decayShape.data(),
+                                       sb.oscDepth1.data(), sb.oscDepth2.data(),       sb.oscRate.data(),
+                                       sb.oscStartPhase.data(), sb.tonality.data(),    sb.detune.data(),
+                                       src.bandMean19.data(), src.bandRunningSum.data(), src.bandShare.data()};
+    static_assert(std::size(copiedTo) == std::size(copiedFrom));
+    // The share (last) only while the voice shares, as the blend writes it.
+    const size_t copies = std::size(copiedTo) - (sharing ? 0 : 1);
+    // One group of kLanes bands of each array at a time, as the blend stores them.
+    for (int b = 0; b < count; b += kLanes)
+    {
+        const bool whole = b + kLanes <= count;
+        const I keep = laneIndex < count - b;
+        storeLanes(vb.levelA.data() + b, loadLanes<V>(su.levelA.data() + b) * veloGain, keep, whole);
+        storeLanes(vb.levelB.data() + b, loadLanes<V>(su.levelB.data() + b) * veloGain, keep, whole);
+        storeLanes(vb.levelC.data() + b, loadLanes<V>(su.levelC.data() + b) * veloGain, keep, whole);
+        storeLanes(vb.noiseWidth.data() + b, loadLanes<V>(su.noiseWidth.data() + b) * noteHz / 255.0f, keep, whole);
+        storeLanes(vb.phaseOffset.data() + b, loadLanes<I>(sb.phaseOffset.data() + b), keep, whole);
+        for (size_t k = 0; k < copies; ++k)
+            storeLanes(copiedTo[k] + b, loadLanes<V>(copiedFrom[k] + b), keep, whole);
+    }
+}
+
+uint32_t floatBits(float x) noexcept
+{
+    uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits;
+}
+
+// The bands the spread over harmonics reads and the harmonics it writes for a band count: up to
+// the band past the blended ones; below the banded harmonics harmonic h is band h (bands and
+// harmonics 0..single-1), above them band by band over its run of harmonics up to the last band
+// that starts below the harmonic limit (bands single..end-1, harmonics single..limit-1).
+struct SpreadRange
+{
+    int single, end, limit;
+};
+
+SpreadRange spreadRange(const std::array<int32_t, kBandTableSize>& bandStart, int bandCount) noexcept
+{
+    const int last = std::clamp(bandCount + 1, 0, kMaxBands - 1);
+    const int single = std::min(last + 1, kSingleHarmonicBands);
+    int end = single;
+    while (end <= last && bandStart[static_cast<size_t>(end)] < kMaxHarmonics)
+        ++end;
+    const int limit = end > single ? std::min(bandStart[static_cast<size_t>(end)], kMaxHarmonics) : 0;
+    return {single, end, limit};
+}
+
+bool sameBlend(const KeySpaceDSP::BlendKey& a, const KeySpaceDSP::BlendKey& b) noexcept
+{
+    if (a.slots != b.slots || a.bandCount != b.bandCount || a.hopSecondsBits != b.hopSecondsBits ||
+        a.sharing != b.sharing || a.edge != b.edge)
+        return false;
+    for (int j = 0; j < a.slots; ++j)
+    {
+        const KeySpaceDSP::BlendKey::Slot& x = a.slot[static_cast<size_t>(j)];
+        const KeySpaceDSP::BlendKey::Slot& y = b.slot[static_cast<size_t>(j)];
+        if (x.records != y.records || x.share != y.share || x.stride != y.stride || x.bands != y.bands ||
+            x.weightBits != y.weightBits)
+            return false;
+    }
+    return true;
+}
 } // namespace
 
-void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
+void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) noexcept
 {
     if (voice == nullptr) return;
     KeyVoice& v = *voice;
+
+    // A standing morph hands every hop the very mix that passed as no change before.
+    if (v.needsSetup == 0 && v.settled != 0 && std::memcmp(&v.settledMix, &mix, sizeof mix) == 0)
+    {
+        v.mix.point = mix.point;
+        return;
+    }
+    const NodeMix incoming = mix;
 
     // The mix may come from a queue or another canvas: hold its count and weights in range.
     mix.count = std::clamp(mix.count, 0, kMaxMixEntries);
@@ -413,6 +543,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         if (stored.count <= 0 || distance < kMixChangeThreshold)
         {
             v.mix.point = mix.point;
+            v.settledMix = incoming;
+            v.settled = 1;
             return;
         }
     }
@@ -430,11 +562,18 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     // From here on the voice is set up for this mix.
     v.needsSetup = 0;
     v.mix = mix;
+    v.settled = 0;
     v.vibratoDepth = 0.0f;
     v.markCount = 0;
 
     // Notes come from MIDI (0..127); anything else is held there rather than overflowing the exponential.
-    const float noteHz = noteToHz(static_cast<float>(std::clamp(v.note, 0, 127)));
+    const int heldNote = std::clamp(v.note, 0, 127);
+    if (v.hzNote != heldNote)
+    {
+        v.hzNote = heldNote;
+        v.noteHz = noteToHz(static_cast<float>(heldNote));
+    }
+    const float noteHz = v.noteHz;
     const float rate = sampleRate > 0.0f ? sampleRate : kDefaultSampleRate;
     const float hopSeconds = static_cast<float>(addSynth ? addSynth->hop : kSynthHop) / rate;
 
@@ -456,7 +595,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         const InstrumentMap& map = sounds[static_cast<size_t>(soundIndex)];
         const int zoneIndex = map.zoneForNote(v.note);
         if (zoneIndex < 0 || zoneIndex >= map.numZones) continue;
-        const SoundZone zone = map.zone(zoneIndex);
+        const KeyVoice::KnownZone& known = knownZone(v, map, zoneIndex);
+        const SoundZone& zone = known.zone;
         const float w = mix.weight[static_cast<size_t>(i)];
         const int j = slots++;
         zones[j] = zone;
@@ -470,9 +610,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
         v.slotFrameRate[j] = static_cast<float>(zone.frameRate) * 0.01f;
         v.slotWeight[j] = w;
         v.slotFrameCount[j] = zone.frameCount;
-        v.slotTuneRatio[j] = std::exp2(static_cast<float>(zone.tuneCents) / 1200.0f) - 1.0f;
-        const float warp = static_cast<float>(zone.warpWidth) / 128.0f;
-        v.slotWarp[j] = 1.0f / (warp * warp + 1e-20f);
+        v.slotTuneRatio[j] = known.tuneRatio;
+        v.slotWarp[j] = known.warp;
         v.slotBandCount[j] = h;
 
         const float tune = w * static_cast<float>(zone.tuneCents) * 0.01f;
@@ -510,13 +649,42 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
     if (static_cast<int>(params.size()) > kParamVeloToAmp)
     {
         const Param& velo = params[kParamVeloToAmp];
-        v.veloGain = std::pow(v.velocity + 1e-5f, velo.convertValToUnit(velo.value));
+        uint32_t velocityBits, valueBits;
+        std::memcpy(&velocityBits, &v.velocity, sizeof velocityBits);
+        std::memcpy(&valueBits, &velo.value, sizeof valueBits);
+        if (v.curveKnown == 0 || v.curveVelocity != velocityBits || v.curveValue != valueBits)
+        {
+            v.veloGain = std::pow(v.velocity + 1e-5f, velo.convertValToUnit(velo.value));
+            v.curveVelocity = velocityBits;
+            v.curveValue = valueBits;
+            v.curveKnown = 1;
+        }
     }
     else
     {
         v.veloGain = v.velocity;
+        v.curveKnown = 0;
     }
     const float veloGain = v.veloGain;
+
+    // This voice's band data changes from here on: no later voice may take it from the memo.
+    if (memo != nullptr)
+        for (BlendMemo::Entry& e : memo->entries)
+            if (e.source == &v) e.source = nullptr;
+
+    // The band just past the blended ones is cleared, so nothing read at the top edge is left over.
+    v.activeBands = bandCount;
+    if (bandCount < kMaxBands - 1)
+    {
+        const auto n = static_cast<size_t>(bandCount);
+        VoiceBands& next = v.bands;
+        next.decayShape[n] = next.levelC[n] = next.oscDepth1[n] = next.oscDepth2[n] = next.oscRate[n] = 0.0f;
+        next.oscStartPhase[n] = next.tonality[n] = next.noiseWidth[n] = next.detune[n] = 0.0f;
+    }
+    for (int b = bandCount; b < kMaxBands; ++b)
+        v.bandShare[static_cast<size_t>(b)] = 0.0f;
+    v.soundGain = gainNum / (gainDen + 1e-20f);
+    const bool sharing = v.shareTime > 0.0f;
 
     // Bands. A moving morph re-blends every band of the voice every hop, so the blend runs as
     // plain loops over bands on each slot's decoded records (decoded only when the slot's zone was
@@ -538,82 +706,147 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix) noexcept
                                              std::min(zone.harmonicCount, kMaxBands), v.slotWeight[j],
                                              zone.harmonicShareFlag != 0 ? zone.shareBytes : nullptr};
     }
-    std::array<const DecodedBands*, kMaxSoundSlots> decoded{};
-    {
-        std::array<bool, kMaxSoundSlots> claimed{};
-        const auto holds = [](const DecodedBands& d, const SlotBands& s) noexcept {
-            return d.records == s.records && d.stride == s.stride && d.bands == s.bands && d.share == s.share;
-        };
-        for (int j = 0; j < slots; ++j)
-            for (size_t i = 0; i < claimed.size() && decoded[static_cast<size_t>(j)] == nullptr; ++i)
-                if (!claimed[i] && holds(v.decodedBands[i], slotBands[static_cast<size_t>(j)]))
-                    claimed[i] = true, decoded[static_cast<size_t>(j)] = &v.decodedBands[i];
-        for (int j = 0; j < slots; ++j)
-            for (size_t i = 0; i < claimed.size() && decoded[static_cast<size_t>(j)] == nullptr; ++i)
-                if (!claimed[i])
-                {
-                    const SlotBands& s = slotBands[static_cast<size_t>(j)];
-                    decodeBands(v.decodedBands[i], s.records, s.stride, s.bands, s.share);
-                    claimed[i] = true, decoded[static_cast<size_t>(j)] = &v.decodedBands[i];
-                }
-    }
-    BlendSums sums;
-    std::array<float, kMaxBands> mean20, mean21;
-    vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
-        constexpr int kLanes = decltype(wide)::value ? 8 : 4;
-        const auto roundUp = [](int n) noexcept { return (std::max(n, 0) + kLanes - 1) / kLanes * kLanes; };
-        for (int j = 0; j < slots; ++j)
-        {
-            const SlotBands& slot = slotBands[static_cast<size_t>(j)];
-            const DecodedBands& d = *decoded[static_cast<size_t>(j)];
-            const int count = std::min(slot.bands, bandCount);
-            const bool share = slot.share != nullptr;
-            if (j > 0)
-            {
-                share ? addSlot<kLanes, true, false>(sums, d, slot.weight, count)
-                      : addSlot<kLanes, false, false>(sums, d, slot.weight, count);
-                continue;
-            }
-            share ? addSlot<kLanes, true, true>(sums, d, slot.weight, count)
-                  : addSlot<kLanes, false, true>(sums, d, slot.weight, count);
-            // Bands past the first sound's, one zero group at a time (a fill per sum would call
-            // memset for each).
-            for (int i = roundUp(count) / kLanes; i < roundUp(bandCount) / kLanes; ++i)
-                for (auto& sum : sums.sum)
-                    std::fill_n(sum.begin() + i * kLanes, kLanes, 0.0f);
-        }
-        blendedBands<kLanes>(sums, bandCount, hopSeconds, noteHz, veloGain, v.shareTime > 0.0f, v.bands,
-                             v.bandShare.data(), v.bandMean19.data(), mean20.data(), mean21.data());
-    });
-    // The jitter generators: a band's running sum of byte 20 picks its generator, and the first
-    // band to reach one sets its rate.
-    float runningSum = 0.0f;
-    for (int b = 0; b < bandCount; ++b)
-    {
-        runningSum += mean20[static_cast<size_t>(b)];
-        v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
-        const int markIndex = static_cast<int>(runningSum);
-        if (markIndex >= v.markCount && markIndex <= kMaxBands)
-        {
-            const float m21 = mean21[static_cast<size_t>(b)];
-            v.marks[static_cast<size_t>(markIndex)].rate = m21 * m21 * 0.01f;
-            v.markCount = markIndex + 1;
-        }
-    }
 
-    // The band just past the blended ones is cleared, so nothing read at the top edge is left over.
-    v.activeBands = bandCount;
-    if (bandCount < kMaxBands - 1)
+    // Voices of one zone range on one morph blend the same records with the same weights: a voice
+    // whose blend key matches one made before it in this call takes that voice's band data.
+    BlendKey key;
+    const KeyVoice* source = nullptr;
+    if (memo != nullptr)
     {
-        const auto n = static_cast<size_t>(bandCount);
-        VoiceBands& next = v.bands;
-        next.decayShape[n] = next.levelC[n] = next.oscDepth1[n] = next.oscDepth2[n] = next.oscRate[n] = 0.0f;
-        next.oscStartPhase[n] = next.tonality[n] = next.noiseWidth[n] = next.detune[n] = 0.0f;
+        key.slots = slots;
+        key.bandCount = bandCount;
+        key.hopSecondsBits = floatBits(hopSeconds);
+        key.sharing = sharing;
+        for (int j = 0; j < slots; ++j)
+        {
+            const SlotBands& sb = slotBands[static_cast<size_t>(j)];
+            key.slot[static_cast<size_t>(j)] = {sb.records, sb.share, sb.stride, sb.bands, floatBits(sb.weight)};
+        }
+        for (int k = 0; k < 2; ++k)
+        {
+            const int b = bandCount + k;
+            if (b >= kMaxBands) break;
+            const auto sb = static_cast<size_t>(b);
+            const VoiceBands& vb = v.bands;
+            const std::array<float, BlendKey::kEdgeFields - 1> edge{vb.oscRate[sb], vb.oscDepth1[sb], vb.oscDepth2[sb],
+                                                                     vb.detune[sb]};
+            for (size_t f = 0; f < edge.size(); ++f)
+                key.edge[static_cast<size_t>(k * BlendKey::kEdgeFields) + f] = floatBits(edge[f]);
+            key.edge[static_cast<size_t>(k * BlendKey::kEdgeFields + BlendKey::kEdgeFields - 1)] =
+                static_cast<uint32_t>(vb.phaseOffset[sb]);
+        }
+        for (const BlendMemo::Entry& e : memo->entries)
+            if (e.source != nullptr && sameBlend(e.key, key))
+            {
+                source = e.source;
+                ++memo->taken;
+                break;
+            }
     }
-    for (int b = bandCount; b < kMaxBands; ++b)
-        v.bandShare[static_cast<size_t>(b)] = 0.0f;
-    v.soundGain = gainNum / (gainDen + 1e-20f);
-    spreadBandsToHarmonics(v, bandCount);
+    if (source != nullptr)
+    {
+        const KeyVoice& src = *source;
+        vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
+            takeBands<decltype(wide)::value ? 8 : 4>(v, src, bandCount, sharing, veloGain, noteHz);
+        });
+        v.markCount = src.markCount;
+        v.markRateSet = src.markRateSet;
+        for (size_t word = 0; word < src.markRateSet.size(); ++word)
+            for (uint64_t bits = src.markRateSet[word]; bits != 0; bits &= bits - 1)
+            {
+                const size_t m = std::min(word * 64 + static_cast<size_t>(__builtin_ctzll(bits)), v.marks.size() - 1);
+                v.marks[m].rate = src.marks[m].rate;
+            }
+        const SpreadRange r = spreadRange(bandStart, bandCount);
+        const auto n = static_cast<size_t>(std::max(r.single, r.limit));
+        const HarmonicState& from = src.harmonics;
+        HarmonicState& to = v.harmonics;
+        std::copy_n(from.bandOscRate.begin(), n, to.bandOscRate.begin());
+        std::copy_n(from.bandDepth1.begin(), n, to.bandDepth1.begin());
+        std::copy_n(from.bandDepth2.begin(), n, to.bandDepth2.begin());
+        std::copy_n(from.bandDetune.begin(), n, to.bandDetune.begin());
+        std::copy_n(from.phaseOffset.begin(), n, to.phaseOffset.begin());
+        if (sharing)
+        {
+            std::copy_n(from.share.begin(), n, to.share.begin());
+            std::copy_n(from.shareCoherent.begin(), n, to.shareCoherent.begin());
+        }
+    }
+    else
+    {
+        std::array<const DecodedBands*, kMaxSoundSlots> decoded{};
+        {
+            std::array<bool, kMaxSoundSlots> claimed{};
+            const auto holds = [](const DecodedBands& d, const SlotBands& s) noexcept {
+                return d.records == s.records && d.stride == s.stride && d.bands == s.bands && d.share == s.share;
+            };
+            for (int j = 0; j < slots; ++j)
+                for (size_t i = 0; i < claimed.size() && decoded[static_cast<size_t>(j)] == nullptr; ++i)
+                    if (!claimed[i] && holds(v.decodedBands[i], slotBands[static_cast<size_t>(j)]))
+                        claimed[i] = true, decoded[static_cast<size_t>(j)] = &v.decodedBands[i];
+            for (int j = 0; j < slots; ++j)
+                for (size_t i = 0; i < claimed.size() && decoded[static_cast<size_t>(j)] == nullptr; ++i)
+                    if (!claimed[i])
+                    {
+                        const SlotBands& s = slotBands[static_cast<size_t>(j)];
+                        decodeBands(v.decodedBands[i], s.records, s.stride, s.bands, s.share);
+                        claimed[i] = true, decoded[static_cast<size_t>(j)] = &v.decodedBands[i];
+                    }
+        }
+        BlendSums sums;
+        std::array<float, kMaxBands> mean20, mean21;
+        vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
+            constexpr int kLanes = decltype(wide)::value ? 8 : 4;
+            const auto roundUp = [](int n) noexcept { return (std::max(n, 0) + kLanes - 1) / kLanes * kLanes; };
+            for (int j = 0; j < slots; ++j)
+            {
+                const SlotBands& slot = slotBands[static_cast<size_t>(j)];
+                const DecodedBands& d = *decoded[static_cast<size_t>(j)];
+                const int count = std::min(slot.bands, bandCount);
+                const bool share = slot.share != nullptr;
+                if (j > 0)
+                {
+                    share ? addSlot<kLanes, true, false>(sums, d, slot.weight, count)
+                          : addSlot<kLanes, false, false>(sums, d, slot.weight, count);
+                    continue;
+                }
+                share ? addSlot<kLanes, true, true>(sums, d, slot.weight, count)
+                      : addSlot<kLanes, false, true>(sums, d, slot.weight, count);
+                // Bands past the first sound's, one zero group at a time (a fill per sum would call
+                // memset for each).
+                for (int i = roundUp(count) / kLanes; i < roundUp(bandCount) / kLanes; ++i)
+                    for (auto& sum : sums.sum)
+                        std::fill_n(sum.begin() + i * kLanes, kLanes, 0.0f);
+            }
+            blendedBands<kLanes>(sums, bandCount, hopSeconds, noteHz, veloGain, sharing, v.bands,
+                                 v.unscaled, v.bandShare.data(), v.bandMean19.data(), mean20.data(), mean21.data());
+        });
+        // The jitter generators: a band's running sum of byte 20 picks its generator, and the first
+        // band to reach one sets its rate.
+        float runningSum = 0.0f;
+        v.markRateSet = {};
+        for (int b = 0; b < bandCount; ++b)
+        {
+            runningSum += mean20[static_cast<size_t>(b)];
+            v.bandRunningSum[static_cast<size_t>(b)] = runningSum;
+            const int markIndex = static_cast<int>(runningSum);
+            if (markIndex >= v.markCount && markIndex <= kMaxBands)
+            {
+                const float m21 = mean21[static_cast<size_t>(b)];
+                v.marks[static_cast<size_t>(markIndex)].rate = m21 * m21 * 0.01f;
+                v.markRateSet[static_cast<size_t>(markIndex) / 64] |= uint64_t{1} << (markIndex % 64);
+                v.markCount = markIndex + 1;
+            }
+        }
+        spreadBandsToHarmonics(v, bandCount);
+        if (memo != nullptr)
+        {
+            BlendMemo::Entry& e = memo->entries[static_cast<size_t>(memo->next) % memo->entries.size()];
+            memo->next = static_cast<int32_t>((static_cast<size_t>(memo->next) + 1) % memo->entries.size());
+            e.key = key;
+            e.source = &v;
+        }
+    }
 
     // Without a sound to play nothing more can be set up: stay ready for the first mix that brings
     // one (and keep a pending onset for it), instead of playing silence for the rest of the note.
@@ -688,18 +921,11 @@ void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexc
 {
     // Rendering reads harmonics only up to the last one of the band past the blended ones, and the
     // share only while the voice has one (a set-up that gives it one comes through here again).
-    const int last = std::clamp(bandCount + 1, 0, kMaxBands - 1);
     const bool sharing = v.shareTime > 0.0f;
     const VoiceBands& vb = v.bands;
     HarmonicState& hs = v.harmonics;
-    // Below the banded harmonics, harmonic h is band h: straight copies.
-    const int single = std::min(last + 1, kSingleHarmonicBands);
-    // Above them band by band over its run of harmonics, each band value read once, up to the
-    // last band that starts below the harmonic limit.
-    int end = single;
-    while (end <= last && bandStart[static_cast<size_t>(end)] < kMaxHarmonics)
-        ++end;
-    const int limit = end > single ? std::min(bandStart[static_cast<size_t>(end)], kMaxHarmonics) : 0;
+    const SpreadRange range = spreadRange(bandStart, bandCount);
+    const int single = range.single, end = range.end, limit = range.limit;
     vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
         constexpr int kLanes = decltype(wide)::value ? 8 : 4;
         copyRun(hs.bandOscRate.data(), vb.oscRate.data(), single);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -131,3 +132,81 @@ TEST(Modulators, TracesMatchTheGoldenFile)
 }
 
 } // namespace
+
+// A step prepared once advances any number of states over any number of steps exactly as process()
+// with dt and beats does each time, and each LFO as getVal does: free and synced LFOs of the
+// deterministic shapes, with and without a host position, Per Voice on and off, a retrigger, and
+// the envelopes through all stages.
+TEST(Modulators, PreparedStepAdvancesAsTheParametersDo)
+{
+    // clang-format off
+    struct Case { float shape, sync, division, speedHz, retrigger, perVoice, attackMs, decayS, releaseS; double dt, beats; bool host; };
+    const Case cases[] = {
+        {kLfoSine, 0, 0, 1.0f, 1, 1, 10, 0.3f, 0.4f, kHop, 0.0, false},
+        {kLfoTriangle, 0, 0, 7.3f, 0, 1, 0, 0.01f, 0.01f, kHop, 0.0, false},
+        {kLfoSoftSaw, 1, 5, 2.0f, 0, 1, 200, 2.0f, 3.0f, kHop, 0.0057, true},
+        {kLfoSigmoid, 1, 9, 2.0f, 1, 1, 3, 0.05f, 0.2f, kHop, 0.0057, true},
+        {kLfoExpo, 1, 14, 2.0f, 0, 0, 10, kHop / 1.5, 0.4f, kHop, 0.0057, false},
+        {kLfoSquare, 0, 0, 19.0f, 1, 0, 5000, 0.3f, 0.4f, 0.01, 0.0, true},
+    };
+    // clang-format on
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << "shape " << c.shape << " sync " << c.sync);
+        Rig rig;
+        for (int l = 0; l < 2; ++l)
+        {
+            rig.lfo(l, 0) = c.shape, rig.lfo(l, 1) = 0.3f * float(l), rig.lfo(l, 2) = c.sync;
+            rig.lfo(l, 3) = c.speedHz * float(l + 1), rig.lfo(l, 4) = c.division, rig.lfo(l, 5) = c.retrigger;
+            rig.lfo(l, 6) = l == 0 ? c.perVoice : 1.0f;
+        }
+        for (int e = 0; e < 2; ++e)
+            rig.env(e, 1) = c.attackMs, rig.env(e, 2) = c.decayS * float(e + 1), rig.env(e, 4) = c.releaseS;
+        const ModulatorStep step = rig.mods.prepare(c.dt, c.beats);
+        ModState global{}, byStep[2]{}, byTime[2]{};
+        initModState(global);
+        for (int v = 0; v < 2; ++v)
+        {
+            initModState(byTime[v]);
+            byTime[v].lfo[1].phase = 0.1f * float(v);
+            rig.mods.process(byTime[v], c.dt, c.beats, nullptr, &global, true);
+            byStep[v] = byTime[v];
+        }
+        double hostPos = 1.0;
+        for (int hop = 0; hop < 400; ++hop)
+        {
+            hostPos += c.beats;
+            const double* host = c.host ? &hostPos : nullptr;
+            ModState globalByTime = global;
+            rig.mods.process(global, step, host, nullptr, false);
+            rig.mods.process(globalByTime, c.dt, c.beats, host, nullptr, false);
+            ASSERT_EQ(std::memcmp(&global, &globalByTime, sizeof global), 0) << "hop " << hop;
+            if (hop == 150) // the voices' notes end: their envelopes enter the release
+                for (int v = 0; v < 2; ++v)
+                    for (int e = 0; e < 2; ++e)
+                    {
+                        byStep[v].env[size_t(e)].held = byStep[v].env[size_t(e)].value;
+                        byStep[v].env[size_t(e)].stage = 3.0f;
+                        byTime[v].env[size_t(e)] = byStep[v].env[size_t(e)];
+                    }
+            for (int v = 0; v < 2; ++v)
+            {
+                const ModState before = byStep[v];
+                rig.mods.process(byStep[v], step, host, &global, false);
+                rig.mods.process(byTime[v], c.dt, c.beats, host, &global, false);
+                ASSERT_EQ(std::memcmp(&byStep[v], &byTime[v], sizeof byStep[v]), 0) << "hop " << hop << " voice " << v;
+                // Each own LFO's record is what getVal makes of the one before at its new phase.
+                for (int l = 0; l < 2; ++l)
+                {
+                    if (l == 0 && c.perVoice < 0.5f)
+                        continue;
+                    LFO expected = before.lfo[size_t(l)];
+                    expected.getVal(byStep[v].lfo[size_t(l)].phase, int(c.shape));
+                    ASSERT_EQ(std::memcmp(&expected, &byStep[v].lfo[size_t(l)], sizeof expected), 0) << "hop " << hop;
+                }
+            }
+        }
+        // The envelopes reached their release.
+        EXPECT_GT(byStep[0].env[0].stage, 3.0f);
+    }
+}
