@@ -93,27 +93,31 @@ struct GatheredBands
 };
 
 #if QM_WIDE_VECTORS
+// The wide form's helpers below take and give eight-lane vectors by reference: their callers are
+// compiled for the baseline until they are inlined into the wide form, and a vector passed by value
+// across that boundary would change the calling convention, which Clang refuses.
+
 // One value in every lane.
-QM_WIDE_TARGET inline voicehop::F8 spreadOver(const float& x) noexcept
+QM_WIDE_TARGET inline void spreadOver(const float& x, voicehop::F8& out) noexcept
 {
-    return reinterpret_cast<voicehop::F8>(_mm256_broadcast_ss(&x));
+    out = reinterpret_cast<voicehop::F8>(_mm256_broadcast_ss(&x));
 }
-QM_WIDE_TARGET inline voicehop::I8 spreadOver(const int32_t& x) noexcept
+QM_WIDE_TARGET inline void spreadOver(const int32_t& x, voicehop::I8& out) noexcept
 {
-    return reinterpret_cast<voicehop::I8>(_mm256_set1_epi32(x));
+    out = reinterpret_cast<voicehop::I8>(_mm256_set1_epi32(x));
 }
 
 // Lane k of the result is lane offset[k] mod 8 of x.
-QM_WIDE_TARGET inline voicehop::F8 lanesAt(voicehop::F8 x, voicehop::I8 offset) noexcept
+QM_WIDE_TARGET inline void lanesAt(const voicehop::F8& x, const voicehop::I8& offset, voicehop::F8& out) noexcept
 {
-    return reinterpret_cast<voicehop::F8>(
+    out = reinterpret_cast<voicehop::F8>(
         _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(x), reinterpret_cast<__m256i>(offset)));
 }
 
 // table[index[k]] in lane k.
-QM_WIDE_TARGET inline voicehop::I8 gathered(const int32_t* table, voicehop::I8 index) noexcept
+QM_WIDE_TARGET inline void gathered(const int32_t* table, const voicehop::I8& index, voicehop::I8& out) noexcept
 {
-    return reinterpret_cast<voicehop::I8>(_mm256_i32gather_epi32(table, reinterpret_cast<__m256i>(index), 4));
+    out = reinterpret_cast<voicehop::I8>(_mm256_i32gather_epi32(table, reinterpret_cast<__m256i>(index), 4));
 }
 
 // A group reads eight bands in a row from its first one on, and the band after each.
@@ -168,14 +172,16 @@ struct BandsAtLanes
         const auto at = [c](const auto& table, int next) __attribute__((always_inline)) -> const auto& {
             return table[static_cast<std::size_t>(c + next)];
         };
-        part[KeySpaceDSP::kBandAtStart] = __builtin_convertvector(spreadOver(at(e.bandStart, 0)), voicehop::F8);
-        part[KeySpaceDSP::kBandAtInvWidth] = spreadOver(at(e.bandInvWidth, 0));
-        part[KeySpaceDSP::kBandAtTonal] = spreadOver(at(e.bandTonalWork, 0));
-        part[KeySpaceDSP::kBandAtTonalNext] = spreadOver(at(e.bandTonalWork, 1));
-        part[KeySpaceDSP::kBandAtNoisy] = spreadOver(at(e.bandNoisyWork, 0));
-        part[KeySpaceDSP::kBandAtNoisyNext] = spreadOver(at(e.bandNoisyWork, 1));
-        part[KeySpaceDSP::kBandAtWidth] = spreadOver(at(e.bandWidthWork, 0));
-        part[KeySpaceDSP::kBandAtWidthNext] = spreadOver(at(e.bandWidthWork, 1));
+        voicehop::I8 start;
+        spreadOver(at(e.bandStart, 0), start);
+        part[KeySpaceDSP::kBandAtStart] = __builtin_convertvector(start, voicehop::F8);
+        spreadOver(at(e.bandInvWidth, 0), part[KeySpaceDSP::kBandAtInvWidth]);
+        spreadOver(at(e.bandTonalWork, 0), part[KeySpaceDSP::kBandAtTonal]);
+        spreadOver(at(e.bandTonalWork, 1), part[KeySpaceDSP::kBandAtTonalNext]);
+        spreadOver(at(e.bandNoisyWork, 0), part[KeySpaceDSP::kBandAtNoisy]);
+        spreadOver(at(e.bandNoisyWork, 1), part[KeySpaceDSP::kBandAtNoisyNext]);
+        spreadOver(at(e.bandWidthWork, 0), part[KeySpaceDSP::kBandAtWidth]);
+        spreadOver(at(e.bandWidthWork, 1), part[KeySpaceDSP::kBandAtWidthNext]);
     }
 
     // The values of bands first..last, eight bands in a row at a time, each lane taking those of
@@ -185,18 +191,23 @@ struct BandsAtLanes
         using voicehop::F8;
         using voicehop::I8;
         const I8 bandTop = I8{} + top;
-        const I8 band = gathered(harmBandPos, index);
+        I8 band;
+        gathered(harmBandPos, index, band);
         const I8 offset = (band < bandTop ? band : bandTop) - first;
         bandsInARow(first, part);
         for (int p = 0; p < KeySpaceDSP::kNumBandAtParts; ++p)
-            part[p] = lanesAt(part[p], offset);
+            lanesAt(part[p], offset, part[p]);
         for (int row = voicehop::kLanes8; row <= last - first; row += voicehop::kLanes8)
         {
             F8 next[KeySpaceDSP::kNumBandAtParts];
             bandsInARow(first + row, next);
             const I8 inRow = offset >= row;
             for (int p = 0; p < KeySpaceDSP::kNumBandAtParts; ++p)
-                part[p] = inRow != 0 ? lanesAt(next[p], offset) : part[p];
+            {
+                F8 moved;
+                lanesAt(next[p], offset, moved);
+                part[p] = inRow != 0 ? moved : part[p];
+            }
         }
     }
 
@@ -223,15 +234,15 @@ struct BandsAtLanes
 
 #if QM_WIDE_VECTORS
 // x - floor(x) by the processor's rounding: the values of fractionOf.
-QM_WIDE_TARGET inline voicehop::F8 fractionRounded(voicehop::F8 x) noexcept
+QM_WIDE_TARGET inline void fractionRounded(voicehop::F8& x) noexcept
 {
-    return x - reinterpret_cast<voicehop::F8>(_mm256_floor_ps(reinterpret_cast<__m256>(x)));
+    x = x - reinterpret_cast<voicehop::F8>(_mm256_floor_ps(reinterpret_cast<__m256>(x)));
 }
 #endif
 
 #if QM_WIDE_VECTORS
 // Bit k set where lane k of a mask is true, by the processor's sign bit gathering.
-QM_WIDE_TARGET inline uint32_t signBits(voicehop::I8 mask) noexcept
+QM_WIDE_TARGET inline uint32_t signBits(const voicehop::I8& mask) noexcept
 {
     return static_cast<uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask)));
 }
@@ -250,7 +261,11 @@ template <bool kWide>
 [[gnu::always_inline]] inline voicehop::F8 fraction(voicehop::F8 x) noexcept
 {
 #if QM_WIDE_VECTORS
-    if constexpr (kWide) return fractionRounded(x);
+    if constexpr (kWide)
+    {
+        fractionRounded(x);
+        return x;
+    }
 #endif
     return fractionOf(x);
 }
