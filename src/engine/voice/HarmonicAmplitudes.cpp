@@ -260,17 +260,19 @@ template <bool kWide>
 // outputs, and for each group the draws of its noise as BandLimNoiseBank::drawTargets takes them.
 // The real part of each harmonic's rotation is its band's first depth as it is (depth1). Eight
 // harmonics at a time; the last group's spare lanes leave the state alone. whiteNoise marks the
-// harmonics whose noise step is white (anyWhite whether there are any). Returns how many
-// harmonics are noisy.
+// harmonics whose noise step is white (anyWhite whether there are any); drawCount is how many
+// harmonics draw. Returns how many harmonics are noisy.
 template <bool kWide, class BandsAt>
 [[gnu::always_inline]] inline int
 bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restrict oscRate,
            const float* __restrict depth2, float* __restrict oscPhase, float* __restrict noisePhase,
            float* __restrict tonalOut, float* __restrict noisyOut, float* __restrict rotIm,
-           int32_t* __restrict whiteNoise, bool& anyWhite, uint32_t* __restrict groupDraws) noexcept
+           int32_t* __restrict whiteNoise, bool& anyWhite, uint32_t* __restrict groupDraws,
+           int& drawCount) noexcept
 {
     using voicehop::F8;
     using voicehop::I8;
+    I8 drawLanes{};
     I8 whiteLanes{};
     I8 noisyLanes{};
     for (int h = 0; h < count; h += voicehop::kLanes8)
@@ -299,6 +301,7 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         bandlim::stepPhases(step, noisyHarmonic & valid, noise, draws, renews);
         voicehop::store8(noisePhase + h, noise);
         groupDraws[h / voicehop::kLanes8] = bandlim::drawBits(laneBits<kWide>(draws), laneBits<kWide>(renews));
+        drawLanes -= draws;
         voicehop::store8(tonalOut + h, tonal);
         voicehop::store8(noisyOut + h, noisy);
         voicehop::store8(rotIm + h, voicehop::load8(depth2 + h) * sine);
@@ -309,8 +312,9 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
     }
     int noisyCount = 0;
     anyWhite = false;
+    drawCount = 0;
     for (int k = 0; k < voicehop::kLanes8; ++k)
-        noisyCount += noisyLanes[k], anyWhite = anyWhite || whiteLanes[k] != 0;
+        noisyCount += noisyLanes[k], drawCount += drawLanes[k], anyWhite = anyWhite || whiteLanes[k] != 0;
     return noisyCount;
 }
 
@@ -386,12 +390,13 @@ template <bool kWide>
     float* rotIm = work[KeySpaceDSP::kHarmWorkRotIm].data();
     int32_t* whiteNoise = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkWhiteNoise].data();
     bool anyWhite = false;
+    int drawCount = 0;
     std::array<uint32_t, kMaxHarmonics / voicehop::kLanes8> groupDraws;
     const auto values = [&](auto&& bandsAt) __attribute__((always_inline)) {
         return bandValues<kWide>(count, hh.formantRatio, bandsAt, v.harmonics.bandOscRate.data(),
                           v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(),
                           v.harmonics.noise.phase.data(), tonal, noisy, rotIm, whiteNoise, anyWhite,
-                                 groupDraws.data());
+                                 groupDraws.data(), drawCount);
     };
     int noisyCount = 0;
 #if QM_WIDE_VECTORS
@@ -419,7 +424,7 @@ template <bool kWide>
         e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
         e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
     if (noisyCount == 0) return pureTones(count, rotRe, rotIm, tonal, amp[0], amp[1], amp[2], amp[3]);
-    v.harmonics.noise.drawTargets(groupDraws.data(), count, hh.corrWeight, hh.spreadWeight);
+    v.harmonics.noise.drawTargets(groupDraws.data(), count, drawCount, hh.corrWeight, hh.spreadWeight);
     const auto noise = [&](auto white) __attribute__((always_inline)) {
         tonesWithNoise<decltype(white)::value>(count, rotRe, rotIm, tonal, noisy, whiteNoise, v.harmonics.noise,
                                                amp[0], amp[1], amp[2], amp[3]);
