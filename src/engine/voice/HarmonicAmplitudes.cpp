@@ -255,6 +255,15 @@ template <bool kWide>
     return fractionOf(x);
 }
 
+// The sum of the lanes of x.
+[[gnu::always_inline]] inline int32_t laneSum(voicehop::I8 x) noexcept
+{
+    x += __builtin_shufflevector(x, x, 4, 5, 6, 7, 0, 1, 2, 3);
+    x += __builtin_shufflevector(x, x, 2, 3, 0, 1, 6, 7, 4, 5);
+    x += __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
+    return x[0];
+}
+
 // Band levels, oscillation and noise phase of harmonics 0..count-1 from the band values at each
 // harmonic's formant position (bandsAt(h, index, values) gives harmonics h..h+7): state and
 // outputs, and for each group the draws of its noise as BandLimNoiseBank::drawTargets takes them.
@@ -310,12 +319,9 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         whiteLanes |= white;
         noisyLanes -= noisyHarmonic & valid;
     }
-    int noisyCount = 0;
-    anyWhite = false;
-    drawCount = 0;
-    for (int k = 0; k < voicehop::kLanes8; ++k)
-        noisyCount += noisyLanes[k], drawCount += drawLanes[k], anyWhite = anyWhite || whiteLanes[k] != 0;
-    return noisyCount;
+    anyWhite = laneBits<kWide>(whiteLanes) != 0;
+    drawCount = laneSum(drawLanes);
+    return laneSum(noisyLanes);
 }
 
 // Pure tones: the rotation scaled by the tonal level, the same in both channels.
