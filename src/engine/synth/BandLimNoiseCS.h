@@ -116,6 +116,10 @@ struct BandLimNoiseBank
     // draws, bit 8+k where its crossfade ran out, so that its old targets take the new ones first.
     [[gnu::always_inline]] inline void drawTargets(const uint32_t* groupDraws, int count, float corr,
                                                    float spread) noexcept;
+
+    // drawTargets for callers that have counted the draws (the bits k of groupDraws) on the way.
+    [[gnu::always_inline]] inline void drawTargets(const uint32_t* groupDraws, int count, int draws, float corr,
+                                                   float spread) noexcept;
 };
 
 namespace bandlim
@@ -196,6 +200,17 @@ void BandLimNoiseBank<kCapacity>::drawTargets(const uint32_t* groupDraws, int co
     for (int g = 0; g < groups; ++g)
         for (uint32_t lanes = groupDraws[g] & 0xffu; lanes != 0; lanes &= lanes - 1)
             ++draws;
+    drawTargets(groupDraws, n, draws, corr, spread);
+}
+
+template <int kCapacity>
+void BandLimNoiseBank<kCapacity>::drawTargets(const uint32_t* groupDraws, int count, int drawCount, float corr,
+                                              float spread) noexcept
+{
+    constexpr int kGroup = 8;
+    const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
+    const int groups = (n + kGroup - 1) / kGroup;
+    const int draws = drawCount < 0 ? 0 : (drawCount < n ? drawCount : n);
     // All the hop's draws at once, in batches as large as the canonical generator gives.
     float r[4 * kCapacity];
     for (int first = 0; first < 4 * draws; first += kCanonRandMaxBatch)

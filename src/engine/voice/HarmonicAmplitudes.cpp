@@ -270,22 +270,33 @@ template <bool kWide>
     return fractionOf(x);
 }
 
+// The sum of the lanes of x.
+[[gnu::always_inline]] inline int32_t laneSum(voicehop::I8 x) noexcept
+{
+    x += __builtin_shufflevector(x, x, 4, 5, 6, 7, 0, 1, 2, 3);
+    x += __builtin_shufflevector(x, x, 2, 3, 0, 1, 6, 7, 4, 5);
+    x += __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
+    return x[0];
+}
+
 // Band levels, oscillation and noise phase of harmonics 0..count-1 from the band values at each
 // harmonic's formant position (bandsAt(h, index, values) gives harmonics h..h+7): state and
 // outputs, and for each group the draws of its noise as BandLimNoiseBank::drawTargets takes them.
 // The real part of each harmonic's rotation is its band's first depth as it is (depth1). Eight
 // harmonics at a time; the last group's spare lanes leave the state alone. whiteNoise marks the
-// harmonics whose noise step is white (anyWhite whether there are any). Returns how many
-// harmonics are noisy.
+// harmonics whose noise step is white (anyWhite whether there are any); drawCount is how many
+// harmonics draw. Returns how many harmonics are noisy.
 template <bool kWide, class BandsAt>
 [[gnu::always_inline]] inline int
 bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restrict oscRate,
            const float* __restrict depth2, float* __restrict oscPhase, float* __restrict noisePhase,
            float* __restrict tonalOut, float* __restrict noisyOut, float* __restrict rotIm,
-           int32_t* __restrict whiteNoise, bool& anyWhite, uint32_t* __restrict groupDraws) noexcept
+           int32_t* __restrict whiteNoise, bool& anyWhite, uint32_t* __restrict groupDraws,
+           int& drawCount) noexcept
 {
     using voicehop::F8;
     using voicehop::I8;
+    I8 drawLanes{};
     I8 whiteLanes{};
     I8 noisyLanes{};
     for (int h = 0; h < count; h += voicehop::kLanes8)
@@ -314,6 +325,7 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         bandlim::stepPhases(step, noisyHarmonic & valid, noise, draws, renews);
         voicehop::store8(noisePhase + h, noise);
         groupDraws[h / voicehop::kLanes8] = bandlim::drawBits(laneBits<kWide>(draws), laneBits<kWide>(renews));
+        drawLanes -= draws;
         voicehop::store8(tonalOut + h, tonal);
         voicehop::store8(noisyOut + h, noisy);
         voicehop::store8(rotIm + h, voicehop::load8(depth2 + h) * sine);
@@ -322,11 +334,9 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         whiteLanes |= white;
         noisyLanes -= noisyHarmonic & valid;
     }
-    int noisyCount = 0;
-    anyWhite = false;
-    for (int k = 0; k < voicehop::kLanes8; ++k)
-        noisyCount += noisyLanes[k], anyWhite = anyWhite || whiteLanes[k] != 0;
-    return noisyCount;
+    anyWhite = laneBits<kWide>(whiteLanes) != 0;
+    drawCount = laneSum(drawLanes);
+    return laneSum(noisyLanes);
 }
 
 // Pure tones: the rotation scaled by the tonal level, the same in both channels.
@@ -401,12 +411,13 @@ template <bool kWide>
     float* rotIm = work[KeySpaceDSP::kHarmWorkRotIm].data();
     int32_t* whiteNoise = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkWhiteNoise].data();
     bool anyWhite = false;
+    int drawCount = 0;
     std::array<uint32_t, kMaxHarmonics / voicehop::kLanes8> groupDraws;
     const auto values = [&](auto&& bandsAt) __attribute__((always_inline)) {
         return bandValues<kWide>(count, hh.formantRatio, bandsAt, v.harmonics.bandOscRate.data(),
                           v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(),
                           v.harmonics.noise.phase.data(), tonal, noisy, rotIm, whiteNoise, anyWhite,
-                                 groupDraws.data());
+                                 groupDraws.data(), drawCount);
     };
     int noisyCount = 0;
 #if QM_WIDE_VECTORS
@@ -434,7 +445,7 @@ template <bool kWide>
         e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
         e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
     if (noisyCount == 0) return pureTones(count, rotRe, rotIm, tonal, amp[0], amp[1], amp[2], amp[3]);
-    v.harmonics.noise.drawTargets(groupDraws.data(), count, hh.corrWeight, hh.spreadWeight);
+    v.harmonics.noise.drawTargets(groupDraws.data(), count, drawCount, hh.corrWeight, hh.spreadWeight);
     const auto noise = [&](auto white) __attribute__((always_inline)) {
         tonesWithNoise<decltype(white)::value>(count, rotRe, rotIm, tonal, noisy, whiteNoise, v.harmonics.noise,
                                                amp[0], amp[1], amp[2], amp[3]);
