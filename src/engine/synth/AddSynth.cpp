@@ -237,7 +237,10 @@ template <int n, class V>
 {
     const int d = at - wat;
     float* __restrict win = bins + wat;
-    if (unsigned(d) < unsigned(kFloatsOf<V> * n))
+    // A move by one vector, the commonest, is told apart first.
+    if (d == kFloatsOf<V>)
+        shiftWindowBy<n, 1>(r, win);
+    else if (unsigned(d) < unsigned(kFloatsOf<V> * n))
         shiftWindowTo<n>(r, win, d, std::make_integer_sequence<int, n - 1>{});
     else
     {
