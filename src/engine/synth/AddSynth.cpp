@@ -237,7 +237,10 @@ template <int n, class V>
 {
     const int d = at - wat;
     float* __restrict win = bins + wat;
-    if (unsigned(d) < unsigned(kFloatsOf<V> * n))
+    // A move by one vector, the commonest, is told apart first.
+    if (d == kFloatsOf<V>)
+        shiftWindowBy<n, 1>(r, win);
+    else if (unsigned(d) < unsigned(kFloatsOf<V> * n))
         shiftWindowTo<n>(r, win, d, std::make_integer_sequence<int, n - 1>{});
     else
     {
@@ -255,21 +258,19 @@ constexpr int kChunk = 64;
 
 // One chunk's partials, ready for the bin loop: per partial the four amplitude parts side by side
 // (zero for a partial whose kernel would leave the spectrum), where its kernel's first bin (kept
-// inside the spectrum) starts in the partial bins, the offset of its kernel row in the table and,
-// for the interpolated kernel, how far it lies towards the next row.
+// inside the spectrum) starts in the partial bins and the offset of its kernel row in the table.
 struct PreparedChunk
 {
     alignas(16) F4 amp[kChunk];
     alignas(16) int32_t at[kChunk];
     alignas(16) int32_t rowOffset[kChunk];
-    alignas(16) float toNext[kChunk];
 };
 
 // kL partials at a time (from partial `from` on, to a multiple of kL). Lane by lane, lo and hi
 // follow the lowest and highest first bin of the partials that stay inside the spectrum. kChecked:
 // whether partials whose kernel would leave the spectrum are silenced and parked on the nearest
 // position inside; without the check, lo and hi tell whether any such partial came by.
-template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, int kL, class Amps>
+template <int kTaps, bool kChecked, bool kPaired, int kL, class Amps>
 [[gnu::always_inline]] inline void prepareChunk(const int* __restrict pos, Amps amps, int from, int to,
                                                 int rowShift, PreparedChunk& c, lanes::I4& lo4,
                                                 lanes::I4& hi4) noexcept
@@ -278,7 +279,6 @@ template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, int kL, cla
     using F = typename LaneTypes<kL>::F;
     constexpr int kLowest = kSpecLowestBin;
     constexpr int kHighest = kSpecHighestBin + 1 - kTaps;
-    const float tScale = 1.0f / float(1 << rowShift);
     I lo;
     I hi;
     if constexpr (kL == 4)
@@ -320,11 +320,6 @@ template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, int kL, cla
         }
         std::memcpy(c.at + h, &at, sizeof(at));
         std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
-        if constexpr (kInterpolate)
-        {
-            const F t = __builtin_convertvector(frac - (row << rowShift), F) * tScale;
-            std::memcpy(c.toNext + h, &t, sizeof(t));
-        }
         F parts[4];
         amps.getLanes(h, parts);
         if constexpr (kChecked)
@@ -349,7 +344,7 @@ template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, int kL, cla
 
 // A chunk's partials from `from` to a multiple of four, eight at a time as far as they go in the
 // wide form.
-template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, bool kWide, class Amps>
+template <int kTaps, bool kChecked, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void prepareWhole(const int* __restrict pos, Amps amps, int n, int rowShift,
                                                 PreparedChunk& c, lanes::I4& lo, lanes::I4& hi) noexcept
 {
@@ -357,9 +352,9 @@ template <int kTaps, bool kInterpolate, bool kChecked, bool kPaired, bool kWide,
     if constexpr (kWide)
     {
         done = n & ~7;
-        prepareChunk<kTaps, kInterpolate, kChecked, kPaired, 8>(pos, amps, 0, done, rowShift, c, lo, hi);
+        prepareChunk<kTaps, kChecked, kPaired, 8>(pos, amps, 0, done, rowShift, c, lo, hi);
     }
-    prepareChunk<kTaps, kInterpolate, kChecked, kPaired, 4>(pos, amps, done, n & ~3, rowShift, c, lo, hi);
+    prepareChunk<kTaps, kChecked, kPaired, 4>(pos, amps, done, n & ~3, rowShift, c, lo, hi);
 }
 
 // The same for one partial, for the last few of a chunk; lo and hi as one lane of the above.
@@ -382,7 +377,6 @@ template <int kTaps, bool kPaired, class Amps>
     const int odd = kPaired ? at & kPartialBinValues : 0;
     c.at[h] = at - odd;
     c.rowOffset[h] = kPaired ? row * kSpreadRowFloats + kPartialBinValues - odd : row * kTaps;
-    c.toNext[h] = float(frac - (row << rowShift)) * (1.0f / float(1 << rowShift));
     CF a0;
     CF a1;
     amps.get(h, a0, a1);
@@ -419,7 +413,7 @@ inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::intege
 // partial never waits for a bin the one before it has only just stored. A silent partial adds
 // zeros, which leave every bin as it is (a bin starts at +0 and so never becomes -0), so it needs
 // no test of its own.
-template <int kTaps, bool kInterpolate>
+template <int kTaps>
 [[gnu::always_inline]] inline void addChunk(const PreparedChunk& c, int count, const float* __restrict table,
                                float* __restrict bins, int& wat, F4 (&r)[kTaps]) noexcept
 {
@@ -432,15 +426,7 @@ template <int kTaps, bool kInterpolate>
         if constexpr (kTaps % lanes::kLanes == 0)
         {
             for (int g = 0; g < kTaps / lanes::kLanes; ++g)
-            {
                 rows[g] = loadBin(w + lanes::kLanes * g);
-                if constexpr (kInterpolate)
-                {
-                    const float t = c.toNext[h];
-                    rows[g] = lanes::splat(1.0f - t) * rows[g] +
-                              lanes::splat(t) * loadBin(w + kTaps + lanes::kLanes * g);
-                }
-            }
         }
         else
         {
@@ -479,7 +465,7 @@ constexpr int kPairWindow = 3;
 
 // All partials of a call. Returns the lowest and highest bin touched (lo > hi when none). kPaired:
 // the wide form's 4-tap loop, with the spread table; kWide: compiled for the wide form.
-template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
+template <int kTaps, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
                                                const float* __restrict table, float* __restrict bins, int& lo,
                                                int& hi) noexcept
@@ -488,7 +474,7 @@ template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
     // shifted by a constant.
     constexpr int kQuality = kTaps == kASTabSizes[0] ? 0 : kTaps == kASTabSizes[1] ? 1 : 2;
     static_assert(kASTabSizes[size_t(kQuality)] == kTaps);
-    constexpr int rowShift = kPosFracBits - kASTabBits[size_t(kQuality)];
+    constexpr int rowShift = kASRowShifts[size_t(kQuality)];
     using V = std::conditional_t<kPaired, F8, F4>;
     constexpr int kWindow = kPaired ? kPairWindow : kTaps;
     PreparedChunk chunk;
@@ -502,14 +488,14 @@ template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
         // the check, and again with it only if some partial turns out to lie outside.
         const lanes::I4 checkedLo = firstLo;
         const lanes::I4 checkedHi = firstHi;
-        prepareWhole<kTaps, kInterpolate, false, kPaired, kWide>(pos + start, amps.from(start), n, rowShift,
+        prepareWhole<kTaps, false, kPaired, kWide>(pos + start, amps.from(start), n, rowShift,
                                                                  chunk, firstLo, firstHi);
         if (lanes::anyLane((firstLo < lanes::splatI(kSpecLowestBin)) |
                            (firstHi > lanes::splatI(kSpecHighestBin + 1 - kTaps))))
         {
             firstLo = checkedLo;
             firstHi = checkedHi;
-            prepareWhole<kTaps, kInterpolate, true, kPaired, kWide>(pos + start, amps.from(start), n,
+            prepareWhole<kTaps, true, kPaired, kWide>(pos + start, amps.from(start), n,
                                                                     rowShift, chunk, firstLo, firstHi);
         }
         for (int h = whole; h < n; ++h)
@@ -534,7 +520,7 @@ template <int kTaps, bool kInterpolate, bool kPaired, bool kWide, class Amps>
         if constexpr (kPaired)
             addPairedChunk(chunk, n, table, bins, wat, r);
         else
-            addChunk<kTaps, kInterpolate>(chunk, n, table, bins, wat, r);
+            addChunk<kTaps>(chunk, n, table, bins, wat, r);
         start += kChunk;
         if (start >= count) break;
         n = prepare(start);
@@ -563,22 +549,23 @@ struct PartialCall
 template <bool kWide, class Amps>
 [[gnu::always_inline]] inline void addCall(PartialCall<Amps>& c) noexcept
 {
+    // The 8-tap kernel comes from its table per position fraction, the others from their own.
     const float* table = kASTabPtrs[size_t(c.quality)];
     switch (c.quality)
     {
     case 0:
-        addPartials<kASTabSizes[0], false, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
+        addPartials<kASTabSizes[0], false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
         break;
     case 1:
         if constexpr (kWide)
-            addPartials<kASTabSizes[1], false, true, kWide>(
+            addPartials<kASTabSizes[1], true, kWide>(
                 c.pos, c.amps, c.count, kHarmBinWeights4Spread.data(), c.bins, c.lo, c.hi);
         else
-            addPartials<kASTabSizes[1], false, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo,
-                                                             c.hi);
+            addPartials<kASTabSizes[1], false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
         break;
     default:
-        addPartials<kASTabSizes[2], true, false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
+        addPartials<kASTabSizes[2], false, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),
+                                                  c.bins, c.lo, c.hi);
         break;
     }
 }

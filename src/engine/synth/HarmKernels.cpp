@@ -225,6 +225,22 @@ const std::array<std::array<float, 8>, 65> kHarmBinWeights8 = makeTable<8, 6, 65
 
 namespace
 {
+using FineRows = std::array<std::array<float, 8>, kFineRowsPerBin>;
+
+FineRows interpolatedRows(const std::array<std::array<float, 8>, 65>& table)
+{
+    constexpr int rowShift = kPosFracBits - kASTabBits[2];
+    FineRows fine{};
+    for (int f = 0; f < kFineRowsPerBin; ++f)
+    {
+        const int r = f >> rowShift;
+        const float t = float(f - (r << rowShift)) * (1.0f / float(1 << rowShift));
+        for (size_t k = 0; k < 8; ++k)
+            fine[size_t(f)][k] = (1.0f - t) * table[size_t(r)][k] + t * table[size_t(r + 1)][k];
+    }
+    return fine;
+}
+
 std::array<float, 256 * kSpreadRowFloats + 4> spreadRows(const std::array<std::array<float, 4>, 256>& table)
 {
     std::array<float, 256 * kSpreadRowFloats + 4> spread{};
@@ -238,6 +254,9 @@ std::array<float, 256 * kSpreadRowFloats + 4> spreadRows(const std::array<std::a
 
 alignas(32) const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Spread =
     spreadRows(kHarmBinWeights4);
+
+alignas(32) const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine =
+    interpolatedRows(kHarmBinWeights8);
 
 const std::array<const float*, kNumKernelQualities> kASTabPtrs = {
     kHarmBinWeights2[0].data(), kHarmBinWeights4[0].data(), kHarmBinWeights8[0].data()};

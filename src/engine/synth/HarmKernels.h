@@ -27,6 +27,18 @@ extern const std::array<std::array<float, 8>, 65> kHarmBinWeights8;
 inline constexpr int kSpreadRowFloats = 24;
 extern const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Spread;
 
+// The 8-tap kernel for every position fraction: row f is the interpolation (1 - t) row r + t row
+// r + 1 of kHarmBinWeights8 with r = f >> 4 and t = (f & 15) / 16, worked out in float weight by
+// weight, so a partial reads its weights in one go (32 KB, of which rendering touches a few rows
+// per voice).
+inline constexpr int kFineRowsPerBin = 1 << kPosFracBits;
+extern const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine;
+
+// Position fraction bits dropped to find a partial's row in the table the synthesis spreads it
+// with: kHarmBinWeights2, kHarmBinWeights4 and kHarmBinWeights8Fine.
+inline constexpr std::array<int, kNumKernelQualities> kASRowShifts = {kPosFracBits - kASTabBits[0],
+                                                                       kPosFracBits - kASTabBits[1], 0};
+
 // The three tables' first weights, in quality order; row r starts at kASTabPtrs[q] + r * taps.
 extern const std::array<const float*, kNumKernelQualities> kASTabPtrs;
 

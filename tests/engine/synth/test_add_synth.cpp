@@ -52,6 +52,28 @@ TEST(HarmKernels, EveryRowReconstructsASteadyPartial)
             << i;
 }
 
+// Rendering reads the 8-tap kernel from its table per position fraction: each of those rows must be
+// the float interpolation between the two 64ths of a bin around it that partials there were always
+// given, and on a 64th the row itself.
+TEST(HarmKernels, FineEightTapRowsAreTheInterpolatedRows)
+{
+    constexpr int kSteps = kFineRowsPerBin / 64;
+    for (int f = 0; f < kFineRowsPerBin; ++f)
+    {
+        const size_t r = size_t(f / kSteps);
+        const float t = float(f % kSteps) / float(kSteps);
+        for (size_t k = 0; k < 8; ++k)
+        {
+            const float between = (1.0f - t) * kHarmBinWeights8[r][k] + t * kHarmBinWeights8[r + 1][k];
+            EXPECT_EQ(kHarmBinWeights8Fine[size_t(f)][k], between) << "fraction " << f << " tap " << k;
+        }
+        if (f % kSteps == 0)
+        {
+            EXPECT_EQ(kHarmBinWeights8Fine[size_t(f)], kHarmBinWeights8[r]) << f;
+        }
+    }
+}
+
 void add(AddSynth& synth, int pos, int quality, CF a0 = {1.0f, -2.0f}, CF a1 = {0.5f, 0.25f})
 {
     const float* amps[4] = {&a0.re, &a0.im, &a1.re, &a1.im};
