@@ -75,8 +75,8 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
             const I8 next = word + step;
             const I8 low = (word == 0) | (next < kShareLowPhase);
             const I8 high = ~low & (next > kShareHighPhase);
-            step = low != 0 ? -word : (high != 0 ? kPhaseUnits - word : step);
             jumped = low | high;
+            step = jumped != 0 ? (high & kPhaseUnits) - word : step;
         }
         const F8 whole = __builtin_convertvector(index, F8);
         const F8 mh = kScattered ? whole : (index == 0 ? half : whole);
