@@ -68,19 +68,20 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
         I8 step = __builtin_convertvector(rough + hh.shift + kPosRound, I8) >> 1;
         const I8 before = voicehop::load8i(phase + h);
         const I8 word = before & kPhaseMask;
-        I8 keepDelta = I8{} - 1; // every lane true
+        I8 jumped{}; // no lane jumps
         if constexpr (kSharing)
         {
             // The deviation stays inside its window; at its edges it jumps back to no deviation.
             const I8 next = word + step;
             const I8 low = (word == 0) | (next < kShareLowPhase);
             const I8 high = ~low & (next > kShareHighPhase);
-            step = low != 0 ? -word : (high != 0 ? kPhaseUnits - word : step);
-            keepDelta = ~(low | high);
+            jumped = low | high;
+            step = jumped != 0 ? (high & kPhaseUnits) - word : step;
         }
         const F8 whole = __builtin_convertvector(index, F8);
         const F8 mh = kScattered ? whole : (index == 0 ? half : whole);
-        const F8 posF = (mh + (keepDelta != 0 ? delta : zero)) * hh.binPos + kPosRound + hh.shift + kPosRound;
+        const F8 kept = reinterpret_cast<F8>(reinterpret_cast<I8>(delta) & ~jumped);
+        const F8 posF = (mh + kept) * hh.binPos + kPosRound + hh.shift + kPosRound;
         const I8 inside = (posF >= 1.0f) & (posF < static_cast<float>(kMaxPartialPos));
         // Inside the spectrum a position is at least 1, so 0 marks a partial outside it.
         voicehop::store8i(positions + h, __builtin_convertvector(inside != 0 ? posF : zero, I8));
@@ -199,8 +200,8 @@ struct ListedRotations
 // the stereo share and the far ear's shadow and delay turn (farRe, farIm) on the amplitudes, all
 // contiguous per harmonic, eight harmonics at a time (the last group's spare lanes are computed
 // and stored with the rest: the arrays hold whole groups of eight and nothing downstream reads
-// past count).
-template <bool kSharing, bool kBinaural, class RotationsAt>
+// past count). kFarFirst: the first channel is the far ear (else the second, when binaural).
+template <bool kSharing, bool kBinaural, bool kFarFirst, class RotationsAt>
 [[gnu::always_inline]] inline void
 rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
                const float* __restrict farRe, const float* __restrict farIm,
@@ -241,7 +242,7 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
             const F8 turnRe = voicehop::load8(farRe + h);
             const F8 turnIm = voicehop::load8(farIm + h);
             const F8 shadow = 1.0f / (xs * xs + 1.0f);
-            if (hh.farEar == 0)
+            if constexpr (kFarFirst)
             {
                 a0Re *= shadow, a0Im *= shadow;
                 times(a0Re, a0Im, turnRe, turnIm);
@@ -253,9 +254,9 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
             }
         }
         // Outside the spectrum the partial is silent: its amplitudes become +0 by a bit mask.
-        const I8 keep = pos != 0;
-        const auto silentUnless = [keep](F8 x) __attribute__((always_inline)) {
-            return reinterpret_cast<F8>(reinterpret_cast<I8>(x) & keep);
+        const I8 outside = pos == 0;
+        const auto silentUnless = [outside](F8 x) __attribute__((always_inline)) {
+            return reinterpret_cast<F8>(reinterpret_cast<I8>(x) & ~outside);
         };
         voicehop::store8(re0 + h, silentUnless(a0Re));
         voicehop::store8(im0 + h, silentUnless(a0Im));
@@ -319,12 +320,19 @@ template <bool kWide, bool kSharing, bool kBinaural>
         const KeySpaceDSP::FarTurns& far = farTurns(e, v, hh, count);
         farRe = far.re.data(), farIm = far.im.data();
     }
+    const auto rotateWith = [&](auto farFirst, const auto& rotationsAt) __attribute__((always_inline)) {
+        rotateAndShare<kSharing, kBinaural, decltype(farFirst)::value>(
+            hh, count, rotationsAt, farRe, farIm, v.harmonics.share.data(), v.harmonics.shareCoherent.data(),
+            e.sharePairWork[0].data(), e.sharePairWork[1].data(), e.partialPos.data(),
+            amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
+            amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
+    };
+    // The far ear is fixed for the hop: one loop per side, no test per group.
     const auto rotateAll = [&](const auto& rotationsAt) __attribute__((always_inline)) {
-        rotateAndShare<kSharing, kBinaural>(hh, count, rotationsAt, farRe, farIm, v.harmonics.share.data(),
-                                            v.harmonics.shareCoherent.data(), e.sharePairWork[0].data(),
-                                            e.sharePairWork[1].data(), e.partialPos.data(),
-                                            amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
-                                            amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
+        if (kBinaural && hh.farEar == 0)
+            rotateWith(std::true_type{}, rotationsAt);
+        else
+            rotateWith(std::false_type{}, rotationsAt);
     };
     const CF spread = spreadTurn(e, hh);
 #if QM_WIDE_VECTORS
