@@ -12,6 +12,8 @@
 #include <numbers>
 #include <sstream>
 
+#include "engine/Random.h"
+#include "engine/modulation/CanonRandom.h"
 #include "engine/params/ParamTable.h"
 #include "support/TestCanvas.h"
 
@@ -54,6 +56,13 @@ void EngineRig::setAllEffects(bool on)
 {
     for (int i = 0; i < kNumFxUnits; ++i)
         engine->params[size_t(kFirstFxSwitch + i)].value = on ? 1.0f : 0.0f;
+}
+
+void EngineRig::renderSeeded(uint32_t seed, int numSamples, std::vector<float>& left, std::vector<float>& right)
+{
+    engineSrand(seed);
+    setCanonRandSeed(seed);
+    render(numSamples, numSamples, left, right);
 }
 
 void EngineRig::render(int numSamples, int blockSize, std::vector<float>& left, std::vector<float>& right)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -30,6 +31,9 @@ class EngineRig
     void setAllEffects(bool on);
     // Renders numSamples in calls of at most blockSize samples, appending to left and right.
     void render(int numSamples, int blockSize, std::vector<float>& left, std::vector<float>& right);
+    // Renders one call of numSamples here with the random generators seeded by seed (they are
+    // shared by all engines, so two rigs given the same seed draw the same values), appending.
+    void renderSeeded(uint32_t seed, int numSamples, std::vector<float>& left, std::vector<float>& right);
 
     SynthFIFO<NodeCanvasData> canvasQueue{8};
     SynthFIFO<NodeMix> mixQueue{32};

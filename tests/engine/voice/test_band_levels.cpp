@@ -8,8 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/Random.h"
-#include "engine/modulation/CanonRandom.h"
 #include "engine/params/ParamTable.h"
 #include "support/EngineTestHelpers.h"
 
@@ -50,14 +48,9 @@ TEST(BandLevels, KeptEnvelopeFramesGiveWhatFreshlyReadOnesGive)
             for (KeyVoice::EnvelopeFrames& ef : v.envelopeFrames)
                 ef = KeyVoice::EnvelopeFrames{};
         const auto before = keptRig.dsp().voices[0].envelopeFrames;
-        // Both draw the same random values (the generators are shared by all engines).
         const uint32_t seed = static_cast<uint32_t>(hop) * 7919u + 1u;
-        engineSrand(seed);
-        setCanonRandSeed(seed);
-        keptRig.render(kHop, kHop, keptL, keptR);
-        engineSrand(seed);
-        setCanonRandSeed(seed);
-        freshRig.render(kHop, kHop, freshL, freshR);
+        keptRig.renderSeeded(seed, kHop, keptL, keptR);
+        freshRig.renderSeeded(seed, kHop, freshL, freshR);
         const auto& after = keptRig.dsp().voices[0].envelopeFrames;
         for (std::size_t j = 0; j < after.size(); ++j)
         {

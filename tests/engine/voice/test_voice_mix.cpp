@@ -8,8 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/Random.h"
-#include "engine/modulation/CanonRandom.h"
 #include "engine/params/ParamTable.h"
 #include "support/EngineTestHelpers.h"
 #include "support/TestCanvas.h"
@@ -139,14 +137,9 @@ TEST(VoiceMix, SettledMixGivesWhatTheChangeTestGives)
             v.settled = 0;
         for (const KeyVoice& v : keptRig.dsp().voices)
             reused = reused || (v.state != 0 && v.settled != 0 && sameBytes(v.settledMix, v.mix) == false);
-        // Both draw the same random values (the generators are shared by all engines).
         const uint32_t seed = static_cast<uint32_t>(hop) * 7919u + 1u;
-        engineSrand(seed);
-        setCanonRandSeed(seed);
-        keptRig.render(kHop, kHop, keptL, keptR);
-        engineSrand(seed);
-        setCanonRandSeed(seed);
-        freshRig.render(kHop, kHop, freshL, freshR);
+        keptRig.renderSeeded(seed, kHop, keptL, keptR);
+        freshRig.renderSeeded(seed, kHop, freshL, freshR);
         for (std::size_t i = 0; i < 3; ++i)
             EXPECT_TRUE(sameBytes(keptRig.dsp().voices[i].mix, freshRig.dsp().voices[i].mix)) << "hop " << hop;
     }

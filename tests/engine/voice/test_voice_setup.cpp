@@ -8,8 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/Random.h"
-#include "engine/modulation/CanonRandom.h"
 #include "engine/params/ParamTable.h"
 #include "support/EngineTestHelpers.h"
 
@@ -52,14 +50,9 @@ TEST(VoiceSetup, KeptZonesAndCurveGiveWhatWorkingThemOutAfreshGives)
             v.hzNote = -1;
             v.curveKnown = 0;
         }
-        // Both draw the same random values (the generators are shared by all engines).
         const uint32_t seed = static_cast<uint32_t>(hop) * 7919u + 1u;
-        engineSrand(seed);
-        setCanonRandSeed(seed);
-        keptRig.render(kHop, kHop, keptL, keptR);
-        engineSrand(seed);
-        setCanonRandSeed(seed);
-        freshRig.render(kHop, kHop, freshL, freshR);
+        keptRig.renderSeeded(seed, kHop, keptL, keptR);
+        freshRig.renderSeeded(seed, kHop, freshL, freshR);
     }
     ASSERT_EQ(keptL.size(), freshL.size());
     EXPECT_EQ(std::memcmp(keptL.data(), freshL.data(), keptL.size() * sizeof(float)), 0);
