@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -43,6 +44,13 @@ class EngineRig
     std::vector<SoundDataRef> refs;
     std::unique_ptr<KeySpaceDSP> engine;
 };
+
+// Whether two values hold the very same bytes (a float -0 and +0 differ, a NaN equals itself).
+template <typename T>
+bool sameBytes(const T& a, const T& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // A bank entry made from a blob description.
 inline qmbank::BankEntry entry(const std::string& name, const qmbank::BlobSpec& desc)

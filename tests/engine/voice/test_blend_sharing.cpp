@@ -15,11 +15,7 @@
 namespace
 {
 
-template <typename T>
-bool sameBytes(const T& a, const T& b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+using qmtest::sameBytes;
 
 // A voice before the memo's lifetime: its note and velocity, whether its onset is pending, and the
 // mix it was set up with before (-1: none), which leaves band values past a narrower blend.

@@ -15,11 +15,7 @@
 namespace
 {
 
-template <typename T>
-bool sameBytes(const T& a, const T& b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+using qmtest::sameBytes;
 
 // One voice's lookup: the morph point it asks for (its modulated values) and its triangle hint;
 // a hint of kFound starts it from the triangle the previous lookup ended in.
