@@ -20,7 +20,7 @@ extern const std::array<std::array<float, 2>, 64> kHarmBinWeights2;
 extern const std::array<std::array<float, 4>, 256> kHarmBinWeights4;
 extern const std::array<std::array<float, 8>, 65> kHarmBinWeights8;
 
-// The 4-tap table with each weight spread over four floats (one per spectrum value of a bin), a
+// The 4-tap table with each weight spread over four floats (one for each of a bin's four spectrum values), a
 // group of four zeros before and after each row's four groups: row r starts at r * kSpreadRowFloats
 // (16-byte aligned), tap k's group at 4 (k + 1) floats from there, and a row read from its first
 // group on sees its taps one bin later. One group of zeros past the last row.
