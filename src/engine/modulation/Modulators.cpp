@@ -33,6 +33,15 @@ float fraction(float x) noexcept
     return x - float(int(x));
 }
 
+// Moves an LFO's record on to newPhase (its fraction), which it returns.
+float moveTo(LFO& lfo, float newPhase) noexcept
+{
+    const float p = fraction(newPhase);
+    lfo.prevPhase = lfo.phase;
+    lfo.phase = p;
+    return p;
+}
+
 // Parameter offsets within one LFO's and one envelope's block of records.
 enum LfoParam
 {
@@ -63,9 +72,7 @@ float attackStep(float attackMs, double dt) noexcept
 
 float LFO::getVal(float newPhase, int shape) noexcept
 {
-    const float p = fraction(newPhase);
-    prevPhase = phase;
-    phase = p;
+    const float p = moveTo(*this, newPhase);
     float v = 0.0f;
     switch (shape)
     {
@@ -199,10 +206,7 @@ void Modulators::process(ModState& state, const ModulatorStep& step, const doubl
         if (s.shape == kLfoSine)
         {
             // The default shape as getVal gives it, without the call and the shape switch.
-            const float p = fraction(newPhase);
-            lfo.prevPhase = lfo.phase;
-            lfo.phase = p;
-            lfo.value = std::sin(kTwoPi * p);
+            lfo.value = std::sin(kTwoPi * moveTo(lfo, newPhase));
         }
         else
         {
