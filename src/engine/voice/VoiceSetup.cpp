@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
@@ -453,13 +454,6 @@ template <int kLanes>
     }
 }
 
-uint32_t floatBits(float x) noexcept
-{
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    return bits;
-}
-
 // The bands the spread over harmonics reads and the harmonics it writes for a band count: up to
 // the band past the blended ones; below the banded harmonics harmonic h is band h (bands and
 // harmonics 0..single-1), above them band by band over its run of harmonics up to the last band
@@ -715,12 +709,12 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
     {
         key.slots = slots;
         key.bandCount = bandCount;
-        key.hopSecondsBits = floatBits(hopSeconds);
+        key.hopSecondsBits = std::bit_cast<uint32_t>(hopSeconds);
         key.sharing = sharing;
         for (int j = 0; j < slots; ++j)
         {
             const SlotBands& sb = slotBands[static_cast<size_t>(j)];
-            key.slot[static_cast<size_t>(j)] = {sb.records, sb.share, sb.stride, sb.bands, floatBits(sb.weight)};
+            key.slot[static_cast<size_t>(j)] = {sb.records, sb.share, sb.stride, sb.bands, std::bit_cast<uint32_t>(sb.weight)};
         }
         for (int k = 0; k < 2; ++k)
         {
@@ -731,7 +725,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
             const std::array<float, BlendKey::kEdgeFields - 1> edge{vb.oscRate[sb], vb.oscDepth1[sb], vb.oscDepth2[sb],
                                                                      vb.detune[sb]};
             for (size_t f = 0; f < edge.size(); ++f)
-                key.edge[static_cast<size_t>(k * BlendKey::kEdgeFields) + f] = floatBits(edge[f]);
+                key.edge[static_cast<size_t>(k * BlendKey::kEdgeFields) + f] = std::bit_cast<uint32_t>(edge[f]);
             key.edge[static_cast<size_t>(k * BlendKey::kEdgeFields + BlendKey::kEdgeFields - 1)] =
                 static_cast<uint32_t>(vb.phaseOffset[sb]);
         }
