@@ -19,7 +19,7 @@ float getCanonRandFloat() noexcept
     {
         next = old * kCanonRandMul + kCanonRandAdd;
     } while (!gCanonRandSeed.compare_exchange_weak(old, next, std::memory_order_relaxed));
-    return float(static_cast<int32_t>(next)) * kCanonRandScale;
+    return canonRandValueOf(next);
 }
 
 namespace
@@ -29,19 +29,8 @@ using States4 = uint32_t __attribute__((vector_size(16)));
 using Ints4 = int32_t __attribute__((vector_size(16)));
 using Floats4 = float __attribute__((vector_size(16)));
 
-// k steps of the generator as one: seed -> seed * mul + add.
-struct Jump
-{
-    uint32_t mul = 1u;
-    uint32_t add = 0u;
-};
-constexpr Jump jumpOf(int steps) noexcept
-{
-    Jump j;
-    for (int i = 0; i < steps; ++i)
-        j = {j.mul * kCanonRandMul, j.add * kCanonRandMul + kCanonRandAdd};
-    return j;
-}
+using Jump = CanonRandJump;
+constexpr Jump jumpOf(int steps) noexcept { return canonRandJumpOf(steps); }
 constexpr Jump kJump1 = jumpOf(1), kJump2 = jumpOf(2), kJump3 = jumpOf(3), kJump4 = jumpOf(4);
 // Where a batch of n values leaves the state, by n.
 constexpr std::array<Jump, kCanonRandMaxBatch + 1> kBatchJumps = [] {
@@ -83,6 +72,24 @@ void getCanonRandFloats(float* out, int n) noexcept
         for (int i = whole; i < n; ++i)
             out[i] = v[i - whole];
     } while (!gCanonRandSeed.compare_exchange_weak(old, old * batch.mul + batch.add, std::memory_order_relaxed));
+}
+
+uint32_t takeCanonRandStates(int n) noexcept
+{
+    uint32_t old = gCanonRandSeed.load(std::memory_order_relaxed);
+    if (n <= 0) return old;
+    // The jump of n steps put together from the power-of-two jumps n's bits pick: a few
+    // multiplications for any n instead of one per step.
+    Jump whole, power = jumpOf(1);
+    for (auto bits = static_cast<uint32_t>(n); bits != 0; bits >>= 1)
+    {
+        if ((bits & 1u) != 0) whole = {whole.mul * power.mul, whole.add * power.mul + power.add};
+        power = {power.mul * power.mul, power.add * power.mul + power.add};
+    }
+    while (!gCanonRandSeed.compare_exchange_weak(old, old * whole.mul + whole.add, std::memory_order_relaxed))
+    {
+    }
+    return old;
 }
 
 void setCanonRandSeed(uint32_t seed) noexcept

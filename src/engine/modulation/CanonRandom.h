@@ -20,6 +20,31 @@ float getCanonRandFloat() noexcept;
 inline constexpr int kCanonRandMaxBatch = 64;
 void getCanonRandFloats(float* out, int n) noexcept;
 
+// k steps of the generator as one: state -> state * mul + add.
+struct CanonRandJump
+{
+    uint32_t mul = 1u;
+    uint32_t add = 0u;
+};
+constexpr CanonRandJump canonRandJumpOf(int steps) noexcept
+{
+    CanonRandJump j;
+    for (int i = 0; i < steps; ++i)
+        j = {j.mul * kCanonRandMul, j.add * kCanonRandMul + kCanonRandAdd};
+    return j;
+}
+
+// The value a draw gives that leaves the generator in the given state.
+constexpr float canonRandValueOf(uint32_t state) noexcept
+{
+    return float(static_cast<int32_t>(state)) * kCanonRandScale;
+}
+
+// Takes the next n values (n >= 0) in one atomic update, for callers that compute them where they
+// need them: value i is canonRandValueOf(the returned state advanced by i + 1 steps), the same
+// values n calls of getCanonRandFloat() give on a single thread.
+uint32_t takeCanonRandStates(int n) noexcept;
+
 // Sets the shared state (tests make draws reproducible with it).
 void setCanonRandSeed(uint32_t seed) noexcept;
 

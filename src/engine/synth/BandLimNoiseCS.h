@@ -87,41 +87,6 @@ void BandLimNoiseCS::getUnitWithStep(float step, float corr, float spread, CF& o
     out2 = {value(old2.re, new2.re), value(old2.im, new2.im)};
 }
 
-// Many sources side by side, one array per field, so that stepping them is a plain loop over
-// arrays. Advancing source i by step[i] where active[i] is non-zero, then reading its crossfaded
-// values, gives exactly the values and draws of getUnitWithStep on each active source in
-// ascending order; the others do not move.
-template <int kCapacity>
-struct BandLimNoiseBank
-{
-    alignas(32) std::array<float, kCapacity> phase{};
-    alignas(32) std::array<float, kCapacity> old1Re{};
-    alignas(32) std::array<float, kCapacity> old1Im{};
-    alignas(32) std::array<float, kCapacity> new1Re{};
-    alignas(32) std::array<float, kCapacity> new1Im{};
-    alignas(32) std::array<float, kCapacity> old2Re{};
-    alignas(32) std::array<float, kCapacity> old2Im{};
-    alignas(32) std::array<float, kCapacity> new2Re{};
-    alignas(32) std::array<float, kCapacity> new2Im{};
-
-    // Moves the phases of sources 0..count-1 where active and draws their new targets; callers
-    // read the values in a loop of their own, from the arrays with bandlim::crossfaded. step and
-    // active hold whole groups of eight (the lanes past count are read, never used).
-    [[gnu::always_inline]] inline void advance(const float* step, const int32_t* active, int count, float corr,
-                                               float spread) noexcept;
-
-    // The second half of advance, for callers that move the phases in a loop of their own with
-    // bandlim::stepPhases: fresh targets, in source order, for the sources 0..count-1 that draw.
-    // groupDraws[g] tells for sources 8g..8g+7 (bandlim::drawBits): bit k set where source 8g+k
-    // draws, bit 8+k where its crossfade ran out, so that its old targets take the new ones first.
-    [[gnu::always_inline]] inline void drawTargets(const uint32_t* groupDraws, int count, float corr,
-                                                   float spread) noexcept;
-
-    // drawTargets for callers that have counted the draws (the bits k of groupDraws) on the way.
-    [[gnu::always_inline]] inline void drawTargets(const uint32_t* groupDraws, int count, int draws, float corr,
-                                                   float spread) noexcept;
-};
-
 namespace bandlim
 {
 // Eight sources side by side (compiler vector types; a true lane of a mask is -1).
@@ -129,6 +94,7 @@ namespace bandlim
 #pragma GCC diagnostic ignored "-Wpsabi"
 using Floats8 = float __attribute__((vector_size(32)));
 using Ints8 = int32_t __attribute__((vector_size(32)));
+using States8 = uint32_t __attribute__((vector_size(32)));
 
 // The phases of eight sources moved on as getUnitWithStep moves them, where on; draws marks the
 // sources that draw (white ones, and those whose crossfade ran out), renews those of them whose
@@ -158,10 +124,117 @@ using Ints8 = int32_t __attribute__((vector_size(32)));
     return static_cast<uint32_t>(bits[0]);
 }
 
-// What BandLimNoiseBank::drawTargets takes for a group of eight sources from the masks of
-// stepPhases, given as their laneBits.
+// What drawLanes takes for a group of eight sources from the masks of stepPhases, given as their
+// laneBits: bit k set where source k draws, bit 8+k where its crossfade ran out.
 inline constexpr uint32_t drawBits(uint32_t draws, uint32_t renews) noexcept { return draws | renews << 8; }
+
+// The targets of eight sources side by side, as the bank holds them.
+struct Targets8
+{
+    Floats8 old1Re, old1Im, new1Re, new1Im, old2Re, old2Im, new2Re, new2Im;
+};
+
+// Entry b, lane k: the jump of the generator to where lane k's draws start when the lanes of b
+// draw, four values each, in lane order.
+struct LaneDrawJumps
+{
+    alignas(32) std::array<uint32_t, 8> mul;
+    alignas(32) std::array<uint32_t, 8> add;
+};
+inline constexpr auto kLaneDrawJumps = [] {
+    std::array<LaneDrawJumps, 256> jumps{};
+    for (uint32_t b = 0; b < 256; ++b)
+    {
+        int drawsBefore = 0;
+        for (std::size_t k = 0; k < 8; ++k)
+        {
+            const CanonRandJump j = canonRandJumpOf(4 * drawsBefore);
+            jumps[b].mul[k] = j.mul;
+            jumps[b].add[k] = j.add;
+            drawsBefore += static_cast<int>(b >> k & 1u);
+        }
+    }
+    return jumps;
+}();
+
+// Where the generator stands after n draws of four values, by n (0..8).
+inline constexpr auto kGroupDrawJumps = [] {
+    std::array<CanonRandJump, 9> jumps{};
+    for (int n = 0; n <= 8; ++n)
+        jumps[static_cast<std::size_t>(n)] = canonRandJumpOf(4 * n);
+    return jumps;
+}();
+
+// Fresh targets, as targets() gives them, for the lanes of bits (drawBits) that draw, in lane
+// order, their four values each continuing the generator from state; where the crossfade ran
+// out the old targets take the new ones first. Each lane jumps straight to its own first value,
+// so that the eight lanes draw side by side. Returns the state after the group's draws.
+[[gnu::always_inline]] inline uint32_t drawLanes(uint32_t bits, uint32_t state, float corr, float spread,
+                                                 Targets8& t) noexcept
+{
+    const uint32_t drawing = bits & 0xffu;
+    const Ints8 lane = {1, 2, 4, 8, 16, 32, 64, 128};
+    const Ints8 draws = ((Ints8{} + static_cast<int32_t>(drawing)) & lane) != 0;
+    const Ints8 renews = ((Ints8{} + static_cast<int32_t>(bits >> 8 & 0xffu)) & lane) != 0;
+    t.old1Re = renews != 0 ? t.new1Re : t.old1Re;
+    t.old1Im = renews != 0 ? t.new1Im : t.old1Im;
+    t.old2Re = renews != 0 ? t.new2Re : t.old2Re;
+    t.old2Im = renews != 0 ? t.new2Im : t.old2Im;
+
+    const LaneDrawJumps& jump = kLaneDrawJumps[drawing];
+    States8 mul, add;
+    std::memcpy(&mul, jump.mul.data(), sizeof mul);
+    std::memcpy(&add, jump.add.data(), sizeof add);
+    const States8 first = state * mul + add;
+    // Lane k's four values, each read as canonRandValueOf reads a state.
+    constexpr CanonRandJump jumps[4] = {canonRandJumpOf(1), canonRandJumpOf(2), canonRandJumpOf(3),
+                                        canonRandJumpOf(4)};
+    Floats8 q[4];
+    for (int k = 0; k < 4; ++k)
+        q[k] = __builtin_convertvector(reinterpret_cast<Ints8>(first * jumps[k].mul + jumps[k].add), Floats8) *
+               kCanonRandScale;
+    const Floats8 new1Re = kHalfPower * q[0];
+    const Floats8 new1Im = kHalfPower * q[1];
+    const float spreadPower = kHalfPower * spread;
+    const Floats8 new2Re = spreadPower * q[2] + corr * new1Re;
+    const Floats8 new2Im = spreadPower * q[3] + corr * new1Im;
+    t.new1Re = draws != 0 ? new1Re : t.new1Re;
+    t.new1Im = draws != 0 ? new1Im : t.new1Im;
+    t.new2Re = draws != 0 ? new2Re : t.new2Re;
+    t.new2Im = draws != 0 ? new2Im : t.new2Im;
+    const CanonRandJump after = kGroupDrawJumps[static_cast<std::size_t>(__builtin_popcount(drawing))];
+    return state * after.mul + after.add;
+}
 } // namespace bandlim
+
+// Many sources side by side, one array per field, so that stepping them is a plain loop over
+// arrays. Advancing source i by step[i] where active[i] is non-zero, then reading its crossfaded
+// values, gives exactly the values and draws of getUnitWithStep on each active source in
+// ascending order; the others do not move.
+template <int kCapacity>
+struct BandLimNoiseBank
+{
+    alignas(32) std::array<float, kCapacity> phase{};
+    alignas(32) std::array<float, kCapacity> old1Re{};
+    alignas(32) std::array<float, kCapacity> old1Im{};
+    alignas(32) std::array<float, kCapacity> new1Re{};
+    alignas(32) std::array<float, kCapacity> new1Im{};
+    alignas(32) std::array<float, kCapacity> old2Re{};
+    alignas(32) std::array<float, kCapacity> old2Im{};
+    alignas(32) std::array<float, kCapacity> new2Re{};
+    alignas(32) std::array<float, kCapacity> new2Im{};
+
+    // Moves the phases of sources 0..count-1 where active and draws their new targets; callers
+    // read the values in a loop of their own, from the arrays with bandlim::crossfaded. step and
+    // active hold whole groups of eight (the lanes past count are read, never used).
+    [[gnu::always_inline]] inline void advance(const float* step, const int32_t* active, int count, float corr,
+                                               float spread) noexcept;
+
+    // The targets of sources first..first+7; first is a multiple of eight below kCapacity, which
+    // callers make sure of.
+    [[gnu::always_inline]] inline void targetsAt(int first, bandlim::Targets8& t) const noexcept;
+    [[gnu::always_inline]] inline void setTargets(int first, const bandlim::Targets8& t) noexcept;
+};
 
 template <int kCapacity>
 void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* active, int count, float corr,
@@ -171,69 +244,62 @@ void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* ac
     static_assert(kCapacity % kGroup == 0, "the noise bank holds whole groups of eight sources");
     std::array<uint32_t, kCapacity / kGroup> groupDraws;
     const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
+    int draws = 0;
     for (int group = 0; group < n; group += kGroup)
     {
         bandlim::Floats8 step, at;
-        bandlim::Ints8 on, draws, renews;
+        bandlim::Ints8 on, drawing, renews;
         std::memcpy(&step, stepBy + group, sizeof step);
         std::memcpy(&on, active + group, sizeof on);
         std::memcpy(&at, phase.data() + group, sizeof at);
         on = (on != 0) & (bandlim::Ints8{0, 1, 2, 3, 4, 5, 6, 7} + group < n);
-        bandlim::stepPhases(step, on, at, draws, renews);
+        bandlim::stepPhases(step, on, at, drawing, renews);
         std::memcpy(phase.data() + group, &at, sizeof at);
-        groupDraws[static_cast<std::size_t>(group / kGroup)] =
-            bandlim::drawBits(bandlim::laneBits(draws), bandlim::laneBits(renews));
+        const uint32_t bits = bandlim::drawBits(bandlim::laneBits(drawing), bandlim::laneBits(renews));
+        groupDraws[static_cast<std::size_t>(group / kGroup)] = bits;
+        draws += __builtin_popcount(bits & 0xffu);
     }
-    drawTargets(groupDraws.data(), n, corr, spread);
+    // All the draws in one update of the generator, then group by group in source order.
+    if (draws == 0) return;
+    uint32_t state = takeCanonRandStates(4 * draws);
+    for (int group = 0; group < n; group += kGroup)
+    {
+        const uint32_t bits = groupDraws[static_cast<std::size_t>(group / kGroup)];
+        if ((bits & 0xffu) == 0) continue;
+        bandlim::Targets8 t;
+        targetsAt(group, t);
+        state = bandlim::drawLanes(bits, state, corr, spread, t);
+        setTargets(group, t);
+    }
 }
+
+template <int kCapacity>
+void BandLimNoiseBank<kCapacity>::targetsAt(int first, bandlim::Targets8& t) const noexcept
+{
+    const auto at = static_cast<std::size_t>(first);
+    std::memcpy(&t.old1Re, old1Re.data() + at, sizeof t.old1Re);
+    std::memcpy(&t.old1Im, old1Im.data() + at, sizeof t.old1Im);
+    std::memcpy(&t.new1Re, new1Re.data() + at, sizeof t.new1Re);
+    std::memcpy(&t.new1Im, new1Im.data() + at, sizeof t.new1Im);
+    std::memcpy(&t.old2Re, old2Re.data() + at, sizeof t.old2Re);
+    std::memcpy(&t.old2Im, old2Im.data() + at, sizeof t.old2Im);
+    std::memcpy(&t.new2Re, new2Re.data() + at, sizeof t.new2Re);
+    std::memcpy(&t.new2Im, new2Im.data() + at, sizeof t.new2Im);
+}
+
+template <int kCapacity>
+void BandLimNoiseBank<kCapacity>::setTargets(int first, const bandlim::Targets8& t) noexcept
+{
+    const auto at = static_cast<std::size_t>(first);
+    std::memcpy(old1Re.data() + at, &t.old1Re, sizeof t.old1Re);
+    std::memcpy(old1Im.data() + at, &t.old1Im, sizeof t.old1Im);
+    std::memcpy(new1Re.data() + at, &t.new1Re, sizeof t.new1Re);
+    std::memcpy(new1Im.data() + at, &t.new1Im, sizeof t.new1Im);
+    std::memcpy(old2Re.data() + at, &t.old2Re, sizeof t.old2Re);
+    std::memcpy(old2Im.data() + at, &t.old2Im, sizeof t.old2Im);
+    std::memcpy(new2Re.data() + at, &t.new2Re, sizeof t.new2Re);
+    std::memcpy(new2Im.data() + at, &t.new2Im, sizeof t.new2Im);
+}
+
 
 #pragma GCC diagnostic pop
-
-template <int kCapacity>
-void BandLimNoiseBank<kCapacity>::drawTargets(const uint32_t* groupDraws, int count, float corr,
-                                              float spread) noexcept
-{
-    constexpr int kGroup = 8;
-    const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
-    const int groups = (n + kGroup - 1) / kGroup;
-    int draws = 0;
-    for (int g = 0; g < groups; ++g)
-        for (uint32_t lanes = groupDraws[g] & 0xffu; lanes != 0; lanes &= lanes - 1)
-            ++draws;
-    drawTargets(groupDraws, n, draws, corr, spread);
-}
-
-template <int kCapacity>
-void BandLimNoiseBank<kCapacity>::drawTargets(const uint32_t* groupDraws, int count, int drawCount, float corr,
-                                              float spread) noexcept
-{
-    constexpr int kGroup = 8;
-    const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
-    const int groups = (n + kGroup - 1) / kGroup;
-    const int draws = drawCount < 0 ? 0 : (drawCount < n ? drawCount : n);
-    // All the hop's draws at once, in batches as large as the canonical generator gives.
-    float r[4 * kCapacity];
-    for (int first = 0; first < 4 * draws; first += kCanonRandMaxBatch)
-        getCanonRandFloats(r + first, 4 * draws - first < kCanonRandMaxBatch ? 4 * draws - first : kCanonRandMaxBatch);
-    // A hop draws for few of its sources: they are found by their bits, group by group.
-    int j = 0;
-    for (int g = 0; g < groups; ++g)
-    {
-        const uint32_t bits = groupDraws[g];
-        for (uint32_t lanes = bits & 0xffu; lanes != 0; lanes &= lanes - 1, ++j)
-        {
-            const int lane = __builtin_ctz(lanes);
-            const auto s = static_cast<std::size_t>(g * kGroup + lane);
-            if ((bits >> (kGroup + lane) & 1u) != 0)
-            {
-                old1Re[s] = new1Re[s];
-                old1Im[s] = new1Im[s];
-                old2Re[s] = new2Re[s];
-                old2Im[s] = new2Im[s];
-            }
-            CF t1, t2;
-            bandlim::targets(r + 4 * j, corr, spread, t1, t2);
-            new1Re[s] = t1.re, new1Im[s] = t1.im, new2Re[s] = t2.re, new2Im[s] = t2.im;
-        }
-    }
-}

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "engine/modulation/CanonRandom.h"
 
@@ -31,6 +32,32 @@ TEST(CanonRandom, BatchesDrawWhatSingleDrawsDraw)
             ASSERT_EQ(std::memcmp(want.data(), got.data(), sizeof(float) * size_t(drawn)), 0);
             for (size_t i = size_t(drawn); i < got.size(); ++i)
                 ASSERT_EQ(got[i], -7.0f) << "nothing written past the batch";
+        }
+}
+
+// Taking states gives the callers the values single draws give and leaves the state where they
+// leave it: none, a few, runs longer than a batch, and a negative count taking none.
+TEST(CanonRandom, TakenStatesGiveWhatSingleDrawsGive)
+{
+    for (const uint32_t seed : {kCanonRandInitialSeed, 0u, 0xffffffffu, 987654321u})
+        for (const int n : {0, 1, 3, 4, 5, 31, kCanonRandMaxBatch, kCanonRandMaxBatch + 1, 1000, -4})
+        {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << " n " << n);
+            setCanonRandSeed(seed);
+            std::vector<float> want;
+            for (int i = 0; i < n; ++i)
+                want.push_back(getCanonRandFloat());
+            const uint32_t after = getCanonRandSeed();
+            setCanonRandSeed(seed);
+            const uint32_t start = takeCanonRandStates(n);
+            ASSERT_EQ(start, seed);
+            ASSERT_EQ(getCanonRandSeed(), after);
+            uint32_t state = start;
+            for (size_t i = 0; i < want.size(); ++i)
+            {
+                state = state * kCanonRandMul + kCanonRandAdd;
+                ASSERT_EQ(canonRandValueOf(state), want[i]) << i;
+            }
         }
 }
 

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "engine/Random.h"
 #include "engine/VectorWidth.h"
 #include "engine/modulation/CanonRandom.h"
+#include "engine/synth/BandLimNoiseCS.h"
 #include "engine/voice/VoiceHop.h"
 #include "support/EngineTestHelpers.h"
 
@@ -86,4 +88,81 @@ TEST(HarmonicAmplitudes, BothVectorFormsAgreeAtAnyFormantShift)
                     ASSERT_TRUE(sameBits(bs.noise.*field, ws.noise.*field, kMaxHarmonics));
             }
     EXPECT_GT(hopsThatDrew, 20) << "the noise must draw";
+}
+
+// Each form against a plain model, harmonic by harmonic, after every hop: the band values at the
+// formant position, the oscillation at the new phase and the noise as the sources stand after the
+// step give tone plus noise where the noisy level is above a thousandth of the tonal one, the pure
+// tone elsewhere, also where a little noise is left out. The hops must reach groups of eight that
+// are all pure, all noisy and mixed.
+TEST(HarmonicAmplitudes, EveryGroupSoundsToneAndNoiseHarmonicByHarmonic)
+{
+    struct Form
+    {
+        bool wide;
+    };
+    std::vector<Form> forms = {{false}};
+    if (wideVectorsSupported()) forms.push_back({true});
+    for (const Form form : forms)
+    {
+        SCOPED_TRACE(form.wide ? "wide" : "baseline");
+        NoisyNote note(form.wide);
+        const KeySpaceDSP& e = note.rig.dsp();
+        // Every third band barely noisy, below the threshold: its harmonics are pure tones whose
+        // noise would still be heard if it were mixed in.
+        for (size_t c = 1; c < note.rig.dsp().bandNoisyWork.size(); c += 3)
+            note.rig.dsp().bandNoisyWork[c] = 0.0005f * std::fabs(e.bandTonalWork[c]);
+        const HarmonicState& hs = note.voice->harmonics;
+        const auto& bank = hs.noise;
+        int pureGroups = 0, noisyGroups = 0, mixedGroups = 0;
+        for (const float ratio : {0.3f, 0.77f, 1.0f, 1.37f, 2.6f, 9.0f})
+            for (const int count : {9, 100, kMaxHarmonics})
+                for (int hop = 0; hop < 4; ++hop)
+                {
+                    SCOPED_TRACE(testing::Message() << "ratio " << ratio << " count " << count << " hop " << hop);
+                    voicehop::HarmonicHop hh{count, ratio, 1.0f, 2.5f};
+                    hh.corrWeight = 0.6f;
+                    hh.spreadWeight = 0.5f;
+                    voicehop::harmonicAmplitudes(note.rig.dsp(), *note.voice, hh);
+                    uint32_t groupNoisy = 0;
+                    for (int h = 0; h < count; ++h)
+                    {
+                        const float position = h == 0 ? 0.0f : voicehop::formantPosition(h, ratio);
+                        const auto c = size_t(e.harmBandPos[size_t(voicehop::formantIndex(position))]);
+                        const float x = (position - float(e.bandStart[c])) * e.bandInvWidth[c];
+                        const auto at = [&](const auto& table) { return table[c] + x * (table[c + 1] - table[c]); };
+                        const float tonal = at(e.bandTonalWork), noisy = at(e.bandNoisyWork);
+                        const bool white = at(e.bandWidthWork) > bandlim::kWhiteStep;
+                        const float y = hs.oscPhase[size_t(h)] - 0.5f, y2 = y * y;
+                        const float sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
+                        const CF rot = {hs.bandDepth1[size_t(h)], hs.bandDepth2[size_t(h)] * sine};
+                        const auto value = [&](const auto& oldValue, const auto& newValue) {
+                            return bandlim::crossfaded(white, bank.phase[size_t(h)], oldValue[size_t(h)],
+                                                       newValue[size_t(h)]);
+                        };
+                        const bool isNoisy = !(noisy <= 0.001f * tonal);
+                        const CF n[2] = {{value(bank.old1Re, bank.new1Re), value(bank.old1Im, bank.new1Im)},
+                                         {value(bank.old2Re, bank.new2Re), value(bank.old2Im, bank.new2Im)}};
+                        for (size_t ch = 0; ch < 2; ++ch)
+                        {
+                            const CF a = {noisy * n[ch].re + tonal, noisy * n[ch].im};
+                            const CF want = isNoisy ? CF{a.re * rot.re - a.im * rot.im, a.re * rot.im + a.im * rot.re}
+                                                    : CF{rot.re * tonal, rot.im * tonal};
+                            ASSERT_EQ(e.partialAmp[2 * ch][size_t(h)], want.re) << "harmonic " << h << " channel " << ch;
+                            ASSERT_EQ(e.partialAmp[2 * ch + 1][size_t(h)], want.im) << "harmonic " << h << " channel " << ch;
+                        }
+                        groupNoisy |= (isNoisy ? 1u : 0u) << (h % 8);
+                        if (h % 8 == 7)
+                        {
+                            pureGroups += groupNoisy == 0 ? 1 : 0;
+                            noisyGroups += groupNoisy == 0xffu ? 1 : 0;
+                            mixedGroups += groupNoisy != 0 && groupNoisy != 0xffu ? 1 : 0;
+                            groupNoisy = 0;
+                        }
+                    }
+                }
+        EXPECT_GT(pureGroups, 10);
+        EXPECT_GT(noisyGroups, 10);
+        EXPECT_GT(mixedGroups, 10);
+    }
 }
