@@ -224,23 +224,24 @@ template <int n, int D, class V>
 }
 
 template <int n, class V, int... D>
-[[gnu::always_inline]] inline void shiftWindowTo(V (&r)[n], float* __restrict win, int d,
+[[gnu::always_inline]] inline void shiftWindowTo(V (&r)[n], float* __restrict win, size_t d,
                                                  std::integer_sequence<int, D...>) noexcept
 {
-    (void)((d == kFloatsOf<V> * (D + 1) ? (shiftWindowBy<n, D + 1>(r, win), true) : false) || ...);
+    (void)((d == size_t(kFloatsOf<V> * (D + 1)) ? (shiftWindowBy<n, D + 1>(r, win), true) : false) || ...);
 }
 
 // Moves the window to float `at` of the bins, which lies d floats above it: by 1 .. n - 1 vectors
 // keeping what stays inside, otherwise by storing it all and loading it afresh.
 template <int n, class V>
-[[gnu::always_inline]] inline void moveWindow(V (&r)[n], float* __restrict bins, int& wat, int at) noexcept
+[[gnu::always_inline]] inline void moveWindow(V (&r)[n], float* __restrict bins, size_t& wat,
+                                              size_t at) noexcept
 {
-    const int d = at - wat;
+    const size_t d = at - wat;
     float* __restrict win = bins + wat;
     // A move by one vector, the commonest, is told apart first.
-    if (d == kFloatsOf<V>)
+    if (at == wat + kFloatsOf<V>)
         shiftWindowBy<n, 1>(r, win);
-    else if (unsigned(d) < unsigned(kFloatsOf<V> * n))
+    else if (d < size_t(kFloatsOf<V> * n))
         shiftWindowTo<n>(r, win, d, std::make_integer_sequence<int, n - 1>{});
     else
     {
@@ -259,10 +260,11 @@ constexpr int kChunk = 64;
 // One chunk's partials, ready for the bin loop: per partial the four amplitude parts side by side
 // (zero for a partial whose kernel would leave the spectrum), where its kernel's first bin (kept
 // inside the spectrum) starts in the partial bins and the offset of its kernel row in the table.
+// Bin offsets are unsigned, so that turning one into an address needs no sign extension.
 struct PreparedChunk
 {
     alignas(16) F4 amp[kChunk];
-    alignas(16) int32_t at[kChunk];
+    alignas(16) uint32_t at[kChunk];
     alignas(16) int32_t rowOffset[kChunk];
 };
 
@@ -415,11 +417,11 @@ inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::intege
 // no test of its own.
 template <int kTaps>
 [[gnu::always_inline]] inline void addChunk(const PreparedChunk& c, int count, const float* __restrict table,
-                               float* __restrict bins, int& wat, F4 (&r)[kTaps]) noexcept
+                               float* __restrict bins, size_t& wat, F4 (&r)[kTaps]) noexcept
 {
     for (int h = 0; h < count; ++h)
     {
-        const int at = c.at[h];
+        const size_t at = c.at[h];
         const F4 a = c.amp[h];
         const float* __restrict w = table + c.rowOffset[h];
         F4 rows[(kTaps + lanes::kLanes - 1) / lanes::kLanes];
@@ -450,12 +452,15 @@ constexpr int kPairWindow = 3;
 // same order.
 [[gnu::always_inline]] inline void addPairedChunk(const PreparedChunk& c, int count,
                                                   const float* __restrict table, float* __restrict bins,
-                                                  int& wat, F8 (&r)[kPairWindow]) noexcept
+                                                  size_t& wat, F8 (&r)[kPairWindow]) noexcept
 {
     for (int h = 0; h < count; ++h)
     {
-        const int at = c.at[h];
-        const F8 a = __builtin_shufflevector(c.amp[h], c.amp[h], 0, 1, 2, 3, 0, 1, 2, 3);
+        const size_t at = c.at[h];
+        // Built lane by lane, which compiles to one broadcast load (a shuffle of the loaded
+        // amplitude would cost a load and a shuffle).
+        const F4 one = c.amp[h];
+        const F8 a = {one[0], one[1], one[2], one[3], one[0], one[1], one[2], one[3]};
         const float* __restrict w = table + c.rowOffset[h];
         if (at != wat) moveWindow(r, bins, wat, at);
         for (int k = 0; k < kPairWindow; ++k)
@@ -511,7 +516,7 @@ template <int kTaps, bool kPaired, bool kWide, class Amps>
     int n = prepare(0);
     // The window starts where the first partial lies (the bins may hold partials gathered earlier
     // in the hop).
-    int wat = chunk.at[0];
+    size_t wat = chunk.at[0];
     V r[kWindow];
     for (int k = 0; k < kWindow; ++k)
         r[k] = loadBin<V>(bins + wat + kFloatsOf<V> * k);
