@@ -21,8 +21,8 @@ constexpr double kPi = 3.14159265358979323846;
 // Channel parts of the spectrum: real part of channel ch at 2 ch, imaginary part at 2 ch + 1.
 constexpr int kBin0Offset = -kSpecLowestBin;
 constexpr int kPartialBinValues = 4;
-// The wide form's window starts on even bins and spans three pairs of bins, so a 4-tap kernel on the
-// highest bins reaches two bins past the spectrum.
+// The wide form's window starts on even bins and spans the kernel's bins and one more, so a kernel
+// on the highest bins reaches two bins past the spectrum.
 constexpr int kPartialBinCount = kSpecPartSize + 2;
 // Silent hops after which the rings hold nothing any more (a frame spans two hops, and the last
 // frame's tail is handed out one hop later).
@@ -268,6 +268,14 @@ struct PreparedChunk
     alignas(16) int32_t rowOffset[kChunk];
 };
 
+// The wide form's rows of a kernel, the spread 4-tap rows or the padded 8-tap rows: floats from one
+// row to the next, and how far before a row its read from one bin earlier starts (the values of a
+// bin, kPartialBinValues, shifted right by this much).
+template <int kTaps>
+inline constexpr int kPairedRowFloats = kTaps == 4 ? kSpreadRowFloats : kPaddedRowFloats;
+template <int kTaps>
+inline constexpr int kPairedBinShift = kTaps == 4 ? 0 : 2;
+
 // kL partials at a time (from partial `from` on, to a multiple of kL). Lane by lane, lo and hi
 // follow the lowest and highest first bin of the partials that stay inside the spectrum. kChecked:
 // whether partials whose kernel would leave the spectrum are silenced and parked on the nearest
@@ -311,14 +319,14 @@ template <int kTaps, bool kChecked, bool kPaired, int kL, class Amps>
             hi = selectLanes(first > hi, first, hi);
         }
         I at = (first + kBin0Offset) * kPartialBinValues;
-        I offset = row * (kPaired ? kSpreadRowFloats : kTaps);
+        I offset = row * (kPaired ? kPairedRowFloats<kTaps> : kTaps);
         if constexpr (kPaired)
         {
             // The window starts on the even bin at or below the kernel; a kernel starting on an odd
             // bin takes its row from the leading zeros on, one bin earlier.
             const I odd = at & kPartialBinValues;
             at -= odd;
-            offset += kPartialBinValues - odd;
+            offset += (kPartialBinValues - odd) >> kPairedBinShift<kTaps>;
         }
         std::memcpy(c.at + h, &at, sizeof(at));
         std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
@@ -378,7 +386,9 @@ template <int kTaps, bool kPaired, class Amps>
         (std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps) + kBin0Offset) * kPartialBinValues;
     const int odd = kPaired ? at & kPartialBinValues : 0;
     c.at[h] = at - odd;
-    c.rowOffset[h] = kPaired ? row * kSpreadRowFloats + kPartialBinValues - odd : row * kTaps;
+    c.rowOffset[h] = kPaired ? row * kPairedRowFloats<kTaps> +
+                                   ((kPartialBinValues - odd) >> kPairedBinShift<kTaps>)
+                             : row * kTaps;
     CF a0;
     CF a1;
     amps.get(h, a0, a1);
@@ -441,37 +451,79 @@ template <int kTaps>
     }
 }
 
-// Pairs of bins in the window of the wide 4-tap loop.
-constexpr int kPairWindow = 3;
+// Pairs of bins in the window of the wide loop: the kernel's bins and one more, as the window starts
+// on the even bin at or below the kernel.
+template <int kTaps>
+inline constexpr int kPairWindow = kTaps / 2 + 1;
 
-// The wide form of the 4-tap bin loop: the same window as addChunk's, but a vector holds two bins
-// and the window, starting on an even bin, three pairs. The spread row (taps as groups of four equal
-// floats, read from the leading zeros on for a kernel starting on an odd bin) lines the taps up
-// with the window's bins, so a partial is three products, the bins outside its kernel receiving
-// zeros, which leave them as they are. Each bin thus receives the products addChunk gives it, in the
-// same order.
+// Adds a partial's products into the window, pair by pair: the taps of bins 2 k and 2 k + 1 from the
+// window's start, each as four equal floats, times the amplitude. The spread 4-tap row holds the
+// taps so; the padded 8-tap row is read as eight floats from the window's start on and each pair of
+// them spread over the lanes.
+template <int kTaps>
+[[gnu::always_inline]] inline void addPairs(F8 (&r)[kPairWindow<kTaps>], const float* __restrict w,
+                                            F8 a) noexcept
+{
+    if constexpr (kTaps == 4)
+    {
+        for (int k = 0; k < kPairWindow<kTaps>; ++k)
+            r[k] += loadBin<F8>(w + kFloatsOf<F8> * k) * a;
+    }
+    else
+    {
+        static_assert(kTaps == 8 && kPairWindow<kTaps> == 5);
+        const F8 lo = loadBin<F8>(w);
+        const F8 hi = loadBin<F8>(w + kFloatsOf<F8>);
+        r[0] += __builtin_shufflevector(lo, lo, 0, 0, 0, 0, 1, 1, 1, 1) * a;
+        r[1] += __builtin_shufflevector(lo, lo, 2, 2, 2, 2, 3, 3, 3, 3) * a;
+        r[2] += __builtin_shufflevector(lo, lo, 4, 4, 4, 4, 5, 5, 5, 5) * a;
+        r[3] += __builtin_shufflevector(lo, lo, 6, 6, 6, 6, 7, 7, 7, 7) * a;
+        r[4] += __builtin_shufflevector(hi, hi, 0, 0, 0, 0, 1, 1, 1, 1) * a;
+    }
+}
+
+// The wide form of the bin loop: the same window as addChunk's, but a vector holds two bins and the
+// window, starting on an even bin, the kernel's bins and one more. The row (read from its leading
+// zeros on for a kernel starting on an odd bin) lines the taps up with the window's bins, so a
+// partial is one product per pair, the bins outside its kernel receiving zeros, which leave them as
+// they are. Each bin thus receives the products addChunk gives it, in the same order.
+template <int kTaps>
+[[gnu::always_inline]] inline void addPairedPartial(const PreparedChunk& c, int h,
+                                                    const float* __restrict table, float* __restrict bins,
+                                                    size_t& wat, F8 (&r)[kPairWindow<kTaps>]) noexcept
+{
+    const size_t at = c.at[h];
+    // Built lane by lane, which compiles to one broadcast load (a shuffle of the loaded amplitude
+    // would cost a load and a shuffle).
+    const F4 one = c.amp[h];
+    const F8 a = {one[0], one[1], one[2], one[3], one[0], one[1], one[2], one[3]};
+    const float* __restrict w = table + c.rowOffset[h];
+    if (at != wat) moveWindow(r, bins, wat, at);
+    addPairs<kTaps>(r, w, a);
+}
+
+template <int kTaps>
 [[gnu::always_inline]] inline void addPairedChunk(const PreparedChunk& c, int count,
                                                   const float* __restrict table, float* __restrict bins,
-                                                  size_t& wat, F8 (&r)[kPairWindow]) noexcept
+                                                  size_t& wat, F8 (&r)[kPairWindow<kTaps>]) noexcept
 {
-    // Two partials a round: the loop's own counting is a fair share of a partial's few instructions.
-#pragma GCC unroll 2
-    for (int h = 0; h < count; ++h)
+    if constexpr (kTaps == 4)
     {
-        const size_t at = c.at[h];
-        // Built lane by lane, which compiles to one broadcast load (a shuffle of the loaded
-        // amplitude would cost a load and a shuffle).
-        const F4 one = c.amp[h];
-        const F8 a = {one[0], one[1], one[2], one[3], one[0], one[1], one[2], one[3]};
-        const float* __restrict w = table + c.rowOffset[h];
-        if (at != wat) moveWindow(r, bins, wat, at);
-        for (int k = 0; k < kPairWindow; ++k)
-            r[k] += loadBin<F8>(w + kFloatsOf<F8> * k) * a;
+        // Two partials a round: the loop's own counting is a fair share of a partial's few
+        // instructions.
+#pragma GCC unroll 2
+        for (int h = 0; h < count; ++h)
+            addPairedPartial<kTaps>(c, h, table, bins, wat, r);
+    }
+    else
+    {
+        for (int h = 0; h < count; ++h)
+            addPairedPartial<kTaps>(c, h, table, bins, wat, r);
     }
 }
 
 // All partials of a call. Returns the lowest and highest bin touched (lo > hi when none). kPaired:
-// the wide form's 4-tap loop, with the spread table; kWide: compiled for the wide form.
+// the wide form's loop, with the spread or padded table; kWide: compiled for the wide form.
 template <int kTaps, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
                                                const float* __restrict table, float* __restrict bins, int& lo,
@@ -483,7 +535,7 @@ template <int kTaps, bool kPaired, bool kWide, class Amps>
     static_assert(kASTabSizes[size_t(kQuality)] == kTaps);
     constexpr int rowShift = kASRowShifts[size_t(kQuality)];
     using V = std::conditional_t<kPaired, F8, F4>;
-    constexpr int kWindow = kPaired ? kPairWindow : kTaps;
+    constexpr int kWindow = kPaired ? kPairWindow<kTaps> : kTaps;
     PreparedChunk chunk;
     lanes::I4 firstLo = lanes::splatI(lo);
     lanes::I4 firstHi = lanes::splatI(hi);
@@ -525,7 +577,7 @@ template <int kTaps, bool kPaired, bool kWide, class Amps>
     for (int start = 0;;)
     {
         if constexpr (kPaired)
-            addPairedChunk(chunk, n, table, bins, wat, r);
+            addPairedChunk<kTaps>(chunk, n, table, bins, wat, r);
         else
             addChunk<kTaps>(chunk, n, table, bins, wat, r);
         start += kChunk;
@@ -571,8 +623,12 @@ template <bool kWide, class Amps>
             addPartials<kASTabSizes[1], false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
         break;
     default:
-        addPartials<kASTabSizes[2], false, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),
-                                                  c.bins, c.lo, c.hi);
+        if constexpr (kWide)
+            addPartials<kASTabSizes[2], true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Padded.data(),
+                                                     c.bins, c.lo, c.hi);
+        else
+            addPartials<kASTabSizes[2], false, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),
+                                                      c.bins, c.lo, c.hi);
         break;
     }
 }
