@@ -567,26 +567,26 @@ template <int kTaps, bool kPaired, bool kWide, class Amps>
         }
         return n;
     };
-    int n = prepare(0);
-    // The window starts where the first partial lies (the bins may hold partials gathered earlier
-    // in the hop).
-    size_t wat = chunk.at[0];
-    V r[kWindow];
-    for (int k = 0; k < kWindow; ++k)
-        r[k] = loadBin<V>(bins + wat + kFloatsOf<V> * k);
-    for (int start = 0;;)
+    for (int start = 0; start < count; start += kChunk)
     {
+        const int n = prepare(start);
+        // The window starts where the chunk's first partial lies (the bins may hold partials
+        // gathered earlier in the hop) and ends where its last one lies. Held per chunk, the
+        // window stays in registers (held across chunks, GCC passed it through the stack at both
+        // ends of a call); stored at the last partial's place rather than at wat, it spares the
+        // loop keeping the window's address up to date for every partial.
+        size_t wat = chunk.at[0];
+        V r[kWindow];
+        for (int k = 0; k < kWindow; ++k)
+            r[k] = loadBin<V>(bins + wat + kFloatsOf<V> * k);
         if constexpr (kPaired)
             addPairedChunk<kTaps>(chunk, n, table, bins, wat, r);
         else
             addChunk<kTaps>(chunk, n, table, bins, wat, r);
-        start += kChunk;
-        if (start >= count) break;
-        n = prepare(start);
+        float* __restrict win = bins + chunk.at[n - 1];
+        for (int k = 0; k < kWindow; ++k)
+            storeBin(win + kFloatsOf<V> * k, r[k]);
     }
-    float* __restrict win = bins + wat;
-    for (int k = 0; k < kWindow; ++k)
-        storeBin(win + kFloatsOf<V> * k, r[k]);
     lo = std::min(lo, lanes::lowestLane(firstLo));
     hi = std::max(hi, lanes::highestLane(firstHi) + kTaps - 1);
 }
