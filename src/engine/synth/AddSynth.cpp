@@ -254,8 +254,10 @@ template <int n, class V>
 }
 
 // Partials are taken in chunks: first a vector pass over the chunk works out where each partial's
-// kernel lies and puts its amplitudes side by side, then the bin loop below adds them up.
-constexpr int kChunk = 64;
+// kernel lies and puts its amplitudes side by side, then the bin loop below adds them up. A chunk
+// holds the partials of most voices' calls (3 KB on the stack), since each chunk costs a window's
+// loads and stores and the set-up of both passes.
+constexpr int kChunk = 128;
 
 // One chunk's partials, ready for the bin loop: per partial the four amplitude parts side by side
 // (zero for a partial whose kernel would leave the spectrum), where its kernel's first bin (kept
