@@ -21,8 +21,8 @@ constexpr double kPi = 3.14159265358979323846;
 // Channel parts of the spectrum: real part of channel ch at 2 ch, imaginary part at 2 ch + 1.
 constexpr int kBin0Offset = -kSpecLowestBin;
 constexpr int kPartialBinValues = 4;
-// The wide form's window starts on even bins and spans three pairs of bins, so a 4-tap kernel on the
-// highest bins reaches two bins past the spectrum.
+// The wide form's window starts on even bins and spans the kernel's bins and one more, so a kernel
+// on the highest bins reaches two bins past the spectrum.
 constexpr int kPartialBinCount = kSpecPartSize + 2;
 // Silent hops after which the rings hold nothing any more (a frame spans two hops, and the last
 // frame's tail is handed out one hop later).
@@ -196,10 +196,12 @@ inline constexpr int kFloatsOf = int(sizeof(V) / sizeof(float));
 
 [[gnu::always_inline]] inline void storeAmps(const F8 (&x)[4], F4* amp) noexcept
 {
+    // Each half copied out of the vector's memory: the high one goes out in one extracting store
+    // (as a shuffle, it took a shuffle and a store).
     for (int j = 0; j < 4; ++j)
     {
-        amp[j] = __builtin_shufflevector(x[j], x[j], 0, 1, 2, 3);
-        amp[j + 4] = __builtin_shufflevector(x[j], x[j], 4, 5, 6, 7);
+        std::memcpy(amp + j, &x[j], sizeof(F4));
+        std::memcpy(amp + j + 4, reinterpret_cast<const char*>(&x[j]) + sizeof(F4), sizeof(F4));
     }
 }
 
@@ -224,23 +226,24 @@ template <int n, int D, class V>
 }
 
 template <int n, class V, int... D>
-[[gnu::always_inline]] inline void shiftWindowTo(V (&r)[n], float* __restrict win, int d,
+[[gnu::always_inline]] inline void shiftWindowTo(V (&r)[n], float* __restrict win, size_t d,
                                                  std::integer_sequence<int, D...>) noexcept
 {
-    (void)((d == kFloatsOf<V> * (D + 1) ? (shiftWindowBy<n, D + 1>(r, win), true) : false) || ...);
+    (void)((d == size_t(kFloatsOf<V> * (D + 1)) ? (shiftWindowBy<n, D + 1>(r, win), true) : false) || ...);
 }
 
 // Moves the window to float `at` of the bins, which lies d floats above it: by 1 .. n - 1 vectors
 // keeping what stays inside, otherwise by storing it all and loading it afresh.
 template <int n, class V>
-[[gnu::always_inline]] inline void moveWindow(V (&r)[n], float* __restrict bins, int& wat, int at) noexcept
+[[gnu::always_inline]] inline void moveWindow(V (&r)[n], float* __restrict bins, size_t& wat,
+                                              size_t at) noexcept
 {
-    const int d = at - wat;
+    const size_t d = at - wat;
     float* __restrict win = bins + wat;
     // A move by one vector, the commonest, is told apart first.
-    if (d == kFloatsOf<V>)
+    if (at == wat + kFloatsOf<V>)
         shiftWindowBy<n, 1>(r, win);
-    else if (unsigned(d) < unsigned(kFloatsOf<V> * n))
+    else if (d < size_t(kFloatsOf<V> * n))
         shiftWindowTo<n>(r, win, d, std::make_integer_sequence<int, n - 1>{});
     else
     {
@@ -253,18 +256,29 @@ template <int n, class V>
 }
 
 // Partials are taken in chunks: first a vector pass over the chunk works out where each partial's
-// kernel lies and puts its amplitudes side by side, then the bin loop below adds them up.
-constexpr int kChunk = 64;
+// kernel lies and puts its amplitudes side by side, then the bin loop below adds them up. A chunk
+// holds the partials of most voices' calls (3 KB on the stack), since each chunk costs a window's
+// loads and stores and the set-up of both passes.
+constexpr int kChunk = 128;
 
 // One chunk's partials, ready for the bin loop: per partial the four amplitude parts side by side
 // (zero for a partial whose kernel would leave the spectrum), where its kernel's first bin (kept
 // inside the spectrum) starts in the partial bins and the offset of its kernel row in the table.
+// Bin offsets are unsigned, so that turning one into an address needs no sign extension.
 struct PreparedChunk
 {
     alignas(16) F4 amp[kChunk];
-    alignas(16) int32_t at[kChunk];
+    alignas(16) uint32_t at[kChunk];
     alignas(16) int32_t rowOffset[kChunk];
 };
+
+// The wide form's rows of a kernel, the spread 4-tap rows or the padded 8-tap rows: floats from one
+// row to the next, and how far before a row its read from one bin earlier starts (the values of a
+// bin, kPartialBinValues, shifted right by this much).
+template <int kTaps>
+inline constexpr int kPairedRowFloats = kTaps == 4 ? kSpreadRowFloats : kPaddedRowFloats;
+template <int kTaps>
+inline constexpr int kPairedBinShift = kTaps == 4 ? 0 : 2;
 
 // kL partials at a time (from partial `from` on, to a multiple of kL). Lane by lane, lo and hi
 // follow the lowest and highest first bin of the partials that stay inside the spectrum. kChecked:
@@ -305,18 +319,19 @@ template <int kTaps, bool kChecked, bool kPaired, int kL, class Amps>
         }
         else
         {
-            lo = selectLanes(first < lo, first, lo);
-            hi = selectLanes(first > hi, first, hi);
+            // As conditionals, which the wide form does in one minimum or maximum instruction.
+            lo = first < lo ? first : lo;
+            hi = first > hi ? first : hi;
         }
         I at = (first + kBin0Offset) * kPartialBinValues;
-        I offset = row * (kPaired ? kSpreadRowFloats : kTaps);
+        I offset = row * (kPaired ? kPairedRowFloats<kTaps> : kTaps);
         if constexpr (kPaired)
         {
             // The window starts on the even bin at or below the kernel; a kernel starting on an odd
             // bin takes its row from the leading zeros on, one bin earlier.
             const I odd = at & kPartialBinValues;
             at -= odd;
-            offset += kPartialBinValues - odd;
+            offset += (kPartialBinValues - odd) >> kPairedBinShift<kTaps>;
         }
         std::memcpy(c.at + h, &at, sizeof(at));
         std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
@@ -337,8 +352,8 @@ template <int kTaps, bool kChecked, bool kPaired, int kL, class Amps>
         const lanes::I4 hiHigh = __builtin_shufflevector(hi, hi, 4, 5, 6, 7);
         lo4 = __builtin_shufflevector(lo, lo, 0, 1, 2, 3);
         hi4 = __builtin_shufflevector(hi, hi, 0, 1, 2, 3);
-        lo4 = selectLanes(loHigh < lo4, loHigh, lo4);
-        hi4 = selectLanes(hiHigh > hi4, hiHigh, hi4);
+        lo4 = loHigh < lo4 ? loHigh : lo4;
+        hi4 = hiHigh > hi4 ? hiHigh : hi4;
     }
 }
 
@@ -376,7 +391,9 @@ template <int kTaps, bool kPaired, class Amps>
         (std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps) + kBin0Offset) * kPartialBinValues;
     const int odd = kPaired ? at & kPartialBinValues : 0;
     c.at[h] = at - odd;
-    c.rowOffset[h] = kPaired ? row * kSpreadRowFloats + kPartialBinValues - odd : row * kTaps;
+    c.rowOffset[h] = kPaired ? row * kPairedRowFloats<kTaps> +
+                                   ((kPartialBinValues - odd) >> kPairedBinShift<kTaps>)
+                             : row * kTaps;
     CF a0;
     CF a1;
     amps.get(h, a0, a1);
@@ -415,11 +432,11 @@ inline void addTaps(F4 (&r)[kTaps], const F4 (&rows)[kGroups], F4 a, std::intege
 // no test of its own.
 template <int kTaps>
 [[gnu::always_inline]] inline void addChunk(const PreparedChunk& c, int count, const float* __restrict table,
-                               float* __restrict bins, int& wat, F4 (&r)[kTaps]) noexcept
+                               float* __restrict bins, size_t& wat, F4 (&r)[kTaps]) noexcept
 {
     for (int h = 0; h < count; ++h)
     {
-        const int at = c.at[h];
+        const size_t at = c.at[h];
         const F4 a = c.amp[h];
         const float* __restrict w = table + c.rowOffset[h];
         F4 rows[(kTaps + lanes::kLanes - 1) / lanes::kLanes];
@@ -439,32 +456,79 @@ template <int kTaps>
     }
 }
 
-// Pairs of bins in the window of the wide 4-tap loop.
-constexpr int kPairWindow = 3;
+// Pairs of bins in the window of the wide loop: the kernel's bins and one more, as the window starts
+// on the even bin at or below the kernel.
+template <int kTaps>
+inline constexpr int kPairWindow = kTaps / 2 + 1;
 
-// The wide form of the 4-tap bin loop: the same window as addChunk's, but a vector holds two bins
-// and the window, starting on an even bin, three pairs. The spread row (taps as groups of four equal
-// floats, read from the leading zeros on for a kernel starting on an odd bin) lines the taps up
-// with the window's bins, so a partial is three products, the bins outside its kernel receiving
-// zeros, which leave them as they are. Each bin thus receives the products addChunk gives it, in the
-// same order.
+// Adds a partial's products into the window, pair by pair: the taps of bins 2 k and 2 k + 1 from the
+// window's start, each as four equal floats, times the amplitude. The spread 4-tap row holds the
+// taps so; the padded 8-tap row is read as eight floats from the window's start on and each pair of
+// them spread over the lanes.
+template <int kTaps>
+[[gnu::always_inline]] inline void addPairs(F8 (&r)[kPairWindow<kTaps>], const float* __restrict w,
+                                            F8 a) noexcept
+{
+    if constexpr (kTaps == 4)
+    {
+        for (int k = 0; k < kPairWindow<kTaps>; ++k)
+            r[k] += loadBin<F8>(w + kFloatsOf<F8> * k) * a;
+    }
+    else
+    {
+        static_assert(kTaps == 8 && kPairWindow<kTaps> == 5);
+        const F8 lo = loadBin<F8>(w);
+        const F8 hi = loadBin<F8>(w + kFloatsOf<F8>);
+        r[0] += __builtin_shufflevector(lo, lo, 0, 0, 0, 0, 1, 1, 1, 1) * a;
+        r[1] += __builtin_shufflevector(lo, lo, 2, 2, 2, 2, 3, 3, 3, 3) * a;
+        r[2] += __builtin_shufflevector(lo, lo, 4, 4, 4, 4, 5, 5, 5, 5) * a;
+        r[3] += __builtin_shufflevector(lo, lo, 6, 6, 6, 6, 7, 7, 7, 7) * a;
+        r[4] += __builtin_shufflevector(hi, hi, 0, 0, 0, 0, 1, 1, 1, 1) * a;
+    }
+}
+
+// The wide form of the bin loop: the same window as addChunk's, but a vector holds two bins and the
+// window, starting on an even bin, the kernel's bins and one more. The row (read from its leading
+// zeros on for a kernel starting on an odd bin) lines the taps up with the window's bins, so a
+// partial is one product per pair, the bins outside its kernel receiving zeros, which leave them as
+// they are. Each bin thus receives the products addChunk gives it, in the same order.
+template <int kTaps>
+[[gnu::always_inline]] inline void addPairedPartial(const PreparedChunk& c, int h,
+                                                    const float* __restrict table, float* __restrict bins,
+                                                    size_t& wat, F8 (&r)[kPairWindow<kTaps>]) noexcept
+{
+    const size_t at = c.at[h];
+    // Built lane by lane, which compiles to one broadcast load (a shuffle of the loaded amplitude
+    // would cost a load and a shuffle).
+    const F4 one = c.amp[h];
+    const F8 a = {one[0], one[1], one[2], one[3], one[0], one[1], one[2], one[3]};
+    const float* __restrict w = table + c.rowOffset[h];
+    if (at != wat) moveWindow(r, bins, wat, at);
+    addPairs<kTaps>(r, w, a);
+}
+
+template <int kTaps>
 [[gnu::always_inline]] inline void addPairedChunk(const PreparedChunk& c, int count,
                                                   const float* __restrict table, float* __restrict bins,
-                                                  int& wat, F8 (&r)[kPairWindow]) noexcept
+                                                  size_t& wat, F8 (&r)[kPairWindow<kTaps>]) noexcept
 {
-    for (int h = 0; h < count; ++h)
+    if constexpr (kTaps == 4)
     {
-        const int at = c.at[h];
-        const F8 a = __builtin_shufflevector(c.amp[h], c.amp[h], 0, 1, 2, 3, 0, 1, 2, 3);
-        const float* __restrict w = table + c.rowOffset[h];
-        if (at != wat) moveWindow(r, bins, wat, at);
-        for (int k = 0; k < kPairWindow; ++k)
-            r[k] += loadBin<F8>(w + kFloatsOf<F8> * k) * a;
+        // Two partials a round: the loop's own counting is a fair share of a partial's few
+        // instructions.
+#pragma GCC unroll 2
+        for (int h = 0; h < count; ++h)
+            addPairedPartial<kTaps>(c, h, table, bins, wat, r);
+    }
+    else
+    {
+        for (int h = 0; h < count; ++h)
+            addPairedPartial<kTaps>(c, h, table, bins, wat, r);
     }
 }
 
 // All partials of a call. Returns the lowest and highest bin touched (lo > hi when none). kPaired:
-// the wide form's 4-tap loop, with the spread table; kWide: compiled for the wide form.
+// the wide form's loop, with the spread or padded table; kWide: compiled for the wide form.
 template <int kTaps, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
                                                const float* __restrict table, float* __restrict bins, int& lo,
@@ -476,7 +540,7 @@ template <int kTaps, bool kPaired, bool kWide, class Amps>
     static_assert(kASTabSizes[size_t(kQuality)] == kTaps);
     constexpr int rowShift = kASRowShifts[size_t(kQuality)];
     using V = std::conditional_t<kPaired, F8, F4>;
-    constexpr int kWindow = kPaired ? kPairWindow : kTaps;
+    constexpr int kWindow = kPaired ? kPairWindow<kTaps> : kTaps;
     PreparedChunk chunk;
     lanes::I4 firstLo = lanes::splatI(lo);
     lanes::I4 firstHi = lanes::splatI(hi);
@@ -508,26 +572,26 @@ template <int kTaps, bool kPaired, bool kWide, class Amps>
         }
         return n;
     };
-    int n = prepare(0);
-    // The window starts where the first partial lies (the bins may hold partials gathered earlier
-    // in the hop).
-    int wat = chunk.at[0];
-    V r[kWindow];
-    for (int k = 0; k < kWindow; ++k)
-        r[k] = loadBin<V>(bins + wat + kFloatsOf<V> * k);
-    for (int start = 0;;)
+    for (int start = 0; start < count; start += kChunk)
     {
+        const int n = prepare(start);
+        // The window starts where the chunk's first partial lies (the bins may hold partials
+        // gathered earlier in the hop) and ends where its last one lies. Held per chunk, the
+        // window stays in registers (held across chunks, GCC passed it through the stack at both
+        // ends of a call); stored at the last partial's place rather than at wat, it spares the
+        // loop keeping the window's address up to date for every partial.
+        size_t wat = chunk.at[0];
+        V r[kWindow];
+        for (int k = 0; k < kWindow; ++k)
+            r[k] = loadBin<V>(bins + wat + kFloatsOf<V> * k);
         if constexpr (kPaired)
-            addPairedChunk(chunk, n, table, bins, wat, r);
+            addPairedChunk<kTaps>(chunk, n, table, bins, wat, r);
         else
             addChunk<kTaps>(chunk, n, table, bins, wat, r);
-        start += kChunk;
-        if (start >= count) break;
-        n = prepare(start);
+        float* __restrict win = bins + chunk.at[n - 1];
+        for (int k = 0; k < kWindow; ++k)
+            storeBin(win + kFloatsOf<V> * k, r[k]);
     }
-    float* __restrict win = bins + wat;
-    for (int k = 0; k < kWindow; ++k)
-        storeBin(win + kFloatsOf<V> * k, r[k]);
     lo = std::min(lo, lanes::lowestLane(firstLo));
     hi = std::max(hi, lanes::highestLane(firstHi) + kTaps - 1);
 }
@@ -564,8 +628,12 @@ template <bool kWide, class Amps>
             addPartials<kASTabSizes[1], false, kWide>(c.pos, c.amps, c.count, table, c.bins, c.lo, c.hi);
         break;
     default:
-        addPartials<kASTabSizes[2], false, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),
-                                                  c.bins, c.lo, c.hi);
+        if constexpr (kWide)
+            addPartials<kASTabSizes[2], true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Padded.data(),
+                                                     c.bins, c.lo, c.hi);
+        else
+            addPartials<kASTabSizes[2], false, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),
+                                                      c.bins, c.lo, c.hi);
         break;
     }
 }

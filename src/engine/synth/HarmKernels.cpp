@@ -241,6 +241,15 @@ FineRows interpolatedRows(const std::array<std::array<float, 8>, 65>& table)
     return fine;
 }
 
+std::array<float, (kFineRowsPerBin + 1) * kPaddedRowFloats> paddedRows(const FineRows& fine)
+{
+    std::array<float, (kFineRowsPerBin + 1) * kPaddedRowFloats> padded{};
+    for (size_t f = 0; f < size_t(kFineRowsPerBin); ++f)
+        for (size_t k = 0; k < 8; ++k)
+            padded[f * kPaddedRowFloats + 1 + k] = fine[f][k];
+    return padded;
+}
+
 std::array<float, 256 * kSpreadRowFloats + 4> spreadRows(const std::array<std::array<float, 4>, 256>& table)
 {
     std::array<float, 256 * kSpreadRowFloats + 4> spread{};
@@ -257,6 +266,9 @@ alignas(32) const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4
 
 alignas(32) const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine =
     interpolatedRows(kHarmBinWeights8);
+
+alignas(64) const std::array<float, (kFineRowsPerBin + 1) * kPaddedRowFloats> kHarmBinWeights8Padded =
+    paddedRows(kHarmBinWeights8Fine);
 
 const std::array<const float*, kNumKernelQualities> kASTabPtrs = {
     kHarmBinWeights2[0].data(), kHarmBinWeights4[0].data(), kHarmBinWeights8[0].data()};

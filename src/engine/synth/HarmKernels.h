@@ -34,6 +34,12 @@ extern const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Sprea
 inline constexpr int kFineRowsPerBin = 1 << kPosFracBits;
 extern const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine;
 
+// The rows of kHarmBinWeights8Fine with a zero before and after the taps: row f starts at
+// f * kPaddedRowFloats (64-byte aligned), its taps at 1 .. 8 from there and zeros fill the rest, so
+// a row read from its first float on sees its taps one bin later. One row of zeros past the last.
+inline constexpr int kPaddedRowFloats = 16;
+extern const std::array<float, (kFineRowsPerBin + 1) * kPaddedRowFloats> kHarmBinWeights8Padded;
+
 // Position fraction bits dropped to find a partial's row in the table the synthesis spreads it
 // with: kHarmBinWeights2, kHarmBinWeights4 and kHarmBinWeights8Fine.
 inline constexpr std::array<int, kNumKernelQualities> kASRowShifts = {kPosFracBits - kASTabBits[0],

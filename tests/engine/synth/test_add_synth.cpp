@@ -74,6 +74,22 @@ TEST(HarmKernels, FineEightTapRowsAreTheInterpolatedRows)
     }
 }
 
+// The wide form reads the 8-tap kernel from padded rows: each fraction's row of the fine table
+// between zeros, a leading one and seven after, and one row of zeros past the last.
+TEST(HarmKernels, PaddedEightTapRowsAreTheFineRowsBetweenZeros)
+{
+    for (int f = 0; f <= kFineRowsPerBin; ++f)
+    {
+        const float* row = kHarmBinWeights8Padded.data() + size_t(f) * kPaddedRowFloats;
+        for (int k = 0; k < kPaddedRowFloats; ++k)
+        {
+            const bool tap = f < kFineRowsPerBin && k >= 1 && k <= 8;
+            EXPECT_EQ(row[k], tap ? kHarmBinWeights8Fine[size_t(f)][size_t(k - 1)] : 0.0f)
+                << "fraction " << f << " float " << k;
+        }
+    }
+}
+
 void add(AddSynth& synth, int pos, int quality, CF a0 = {1.0f, -2.0f}, CF a1 = {0.5f, 0.25f})
 {
     const float* amps[4] = {&a0.re, &a0.im, &a1.re, &a1.im};
@@ -223,10 +239,11 @@ TEST(AddHarmonics, GatheredPartialsRenderAsAddedOnes)
     }
 }
 
-// The wide form's 4-tap loop (two bins a vector, its window starting on even bins, rows spread over
-// the lanes) sums exactly what the baseline loop sums: partials on odd and even bins, several in one
-// bin, moves by one, two and more pairs of bins and back down, kernels at both ends of the spectrum
-// and outside it; the other kernels as well, which both forms run alike.
+// The wide form's 4- and 8-tap loops (two bins a vector, the window starting on even bins, 4-tap rows
+// spread over the lanes, 8-tap rows padded with zeros) sum exactly what the baseline loops sum:
+// partials on odd and even bins, several in one bin, moves by one to four pairs of bins, past the
+// window and back down, kernels at both ends of the spectrum and outside it; the 2-tap kernel as
+// well, which both forms run alike.
 TEST(AddHarmonics, WideLoopSumsAsTheBaselineDoes)
 {
     if (!wideVectorsSupported()) GTEST_SKIP() << "no AVX2 and FMA here: the baseline alone runs";
@@ -243,11 +260,14 @@ TEST(AddHarmonics, WideLoopSumsAsTheBaselineDoes)
     };
     const std::vector<int> dense = steps(3 << 10, 300, 200), byBins = steps((1 << 10) + 77, 1024, 120),
                            byTwo = steps((2 << 10) + 900, 2048, 60),
-                           byThree = steps((1 << 10) + 5, 3 * 1024 + 1, 40);
+                           byThree = steps((1 << 10) + 5, 3 * 1024 + 1, 40),
+                           bySix = steps((2 << 10) + 600, 6 * 1024 + 3, 20),
+                           byNine = steps((3 << 10) + 1, 9 * 1024 - 7, 14);
     // clang-format off
     const Case cases[] = {
         {"rising list", PartialList(150).pos}, {"dense", dense}, {"a bin apart", byBins},
-        {"two bins apart", byTwo}, {"three bins apart", byThree},
+        {"two bins apart", byTwo}, {"three bins apart", byThree}, {"six bins apart", bySix},
+        {"nine bins apart", byNine},
         {"edges", {-(3 << 10), -(2 << 10) + 5, (-1 << 10) + 1000, 0, (129 << 10) + 700, (130 << 10) + 1023,
                    1 << 10, (131 << 10) + 3, 132 << 10, (7 << 10) + 512, (6 << 10) + 1, INT_MIN, INT_MAX}},
         {"falling", steps((120 << 10) + 333, -1500, 80)}};
