@@ -107,15 +107,13 @@ template <bool kOneMark, bool kSameGain, bool kKept>
                                                   const float* __restrict levelB, const float* __restrict sharpB,
                                                   const float* __restrict decayShape, const float* __restrict levelC,
                                                   const float* __restrict runningSum,
-                                                  const KeyVoice::SteadyBands& kept,
+                                                  const int32_t* __restrict keptLow, const int32_t* __restrict keptHigh,
+                                                  const float* __restrict keptWeight,
                                                   const float* __restrict mean19, const float* __restrict markValue,
                                                   float* __restrict ampOut, float* __restrict envOut) noexcept
 {
     const float markTop = static_cast<float>(markCount);
     const float sameGain = shape.levelAt(static_cast<float>(bandStart[0]));
-    const int32_t* __restrict keptLow = kept.markLow.data();
-    const int32_t* __restrict keptHigh = kept.markHigh.data();
-    const float* __restrict keptWeight = kept.markWeight.data();
     std::array<float, 2> table;
     for (std::size_t m = 0; m < table.size(); ++m)
         table[m] = markValue[m];
@@ -248,14 +246,12 @@ inline void keepSteadyBands(KeyVoice::SteadyBands& kept, const VoiceBands& bands
 template <bool kKept>
 [[gnu::always_inline]] inline void tonalAndNoisy(int activeBands, int bandsRead, const Fatness& fat,
                                                  const float* __restrict tonality, const float* __restrict noiseWidth,
-                                                 const KeyVoice::SteadyBands& kept, const float* __restrict ampIn,
+                                                 const float* __restrict keptNoisy, const float* __restrict keptTonal,
+                                                 const float* __restrict keptWidth, const float* __restrict ampIn,
                                                  float* __restrict tonalOut, float* __restrict noisyOut,
                                                  float* __restrict widthOut, int capacity) noexcept
 {
     const float* __restrict bandIndex = kBandIndex.data();
-    const float* __restrict keptNoisy = kept.noisy.data();
-    const float* __restrict keptTonal = kept.tonal.data();
-    const float* __restrict keptWidth = kept.width.data();
     for (int g = 0; g < activeBands; g += kLanes8)
     for (int b = g; b < g + kLanes8; ++b)
     {
@@ -376,7 +372,8 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
                 bandAmplitudes<decltype(oneMark)::value, decltype(sameGain)::value, decltype(fromKept)::value>(
                     activeBands, shape, t, lifeFactor, markCount, e.bandStart.data(), bands.levelA.data(),
                     bands.sharpA.data(), bands.levelB.data(), bands.sharpB.data(), bands.decayShape.data(),
-                    bands.levelC.data(), v.bandRunningSum.data(), kept, v.bandMean19.data(), e.markValueWork.data(),
+                    bands.levelC.data(), v.bandRunningSum.data(), kept.markLow.data(), kept.markHigh.data(),
+                    kept.markWeight.data(), v.bandMean19.data(), e.markValueWork.data(),
                     e.bandAmpWork.data(), e.bandEnvWork.data());
             });
         });
@@ -495,7 +492,7 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
     withFlag(keep, [&](auto fromKept) __attribute__((always_inline)) {
         tonalAndNoisy<decltype(fromKept)::value>(
             activeBands, std::clamp(hop.bandsRead, 0, kBandTableSize + 1), fatness, bands.tonality.data(),
-            bands.noiseWidth.data(), kept, e.bandAmpWork.data(), e.bandTonalWork.data(), e.bandNoisyWork.data(),
+            bands.noiseWidth.data(), kept.noisy.data(), kept.tonal.data(), kept.width.data(), e.bandAmpWork.data(), e.bandTonalWork.data(), e.bandNoisyWork.data(),
             e.bandWidthWork.data(),
             static_cast<int>(std::min({e.bandTonalWork.size(), e.bandNoisyWork.size(), e.bandWidthWork.size()})));
     });
