@@ -2,10 +2,16 @@
 // from its decays, steady level and jitter, the mixed sounds' envelope frames, Flatten, the Hi-Lo
 // filter, and the tonal and noisy parts by Fatness. Per band, at most 82 per voice and hop.
 
+// Eight-lane vectors pass between functions here only inside one form's inlined code, never
+// across a call the two forms would have to agree on.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "engine/KeySpaceDSP.h"
@@ -19,47 +25,111 @@ using namespace voicehop;
 namespace
 {
 
+// Runs f with std::true_type or std::false_type as flag says, so that a loop's variants are
+// chosen once before it instead of per element.
+template <class F>
+[[gnu::always_inline]] inline void withFlag(bool flag, F f) noexcept
+{
+    if (flag)
+        f(std::true_type{});
+    else
+        f(std::false_type{});
+}
+
+// The bits of eight floats from any float-aligned address.
+[[gnu::always_inline]] inline I8 bits8(const float* p) noexcept
+{
+    I8 x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+// Whether any lane has a bit set: the halves folded onto lane 0, as a lane-by-lane test would
+// branch per lane.
+[[gnu::always_inline]] inline bool anyBits(I8 x) noexcept
+{
+    x |= __builtin_shufflevector(x, x, 4, 5, 6, 7, 0, 1, 2, 3);
+    x |= __builtin_shufflevector(x, x, 2, 3, 0, 1, 6, 7, 4, 5);
+    x |= __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
+    return x[0] != 0;
+}
+
+// A band's place among the jitter generators: the marks below and above its running sum and the
+// smoothed weight of the upper one. The mark index is the clamped truncation of the running sum
+// (a NaN reads mark 0).
+struct MarkPlace
+{
+    int32_t low;
+    int32_t high;
+    float weight;
+};
+[[gnu::always_inline]] inline MarkPlace markPlace(float runningSum, float markTop, int markCount) noexcept
+{
+    const float rsLow = runningSum > 0.0f ? runningSum : 0.0f;
+    const int32_t k = static_cast<int32_t>(rsLow < markTop ? rsLow : markTop);
+    return {k, std::min(k + 1, markCount), smoothStep(clampUnit(runningSum - static_cast<float>(k)))};
+}
+
+// The voice's kept mark places of bands 0..end-1 for these running sums and mark count.
+inline void keepMarkPlaces(KeyVoice::SteadyBands& kept, const float* __restrict runningSum, int markCount,
+                           int end) noexcept
+{
+    const float markTop = static_cast<float>(markCount);
+    int32_t* __restrict low = kept.markLow.data();
+    int32_t* __restrict high = kept.markHigh.data();
+    float* __restrict weight = kept.markWeight.data();
+    int32_t* __restrict from = kept.runningSum.data();
+    for (int g = 0; g < end; g += kLanes8)
+    for (int b = g; b < g + kLanes8; ++b)
+    {
+        const MarkPlace place = markPlace(runningSum[b], markTop, markCount);
+        low[b] = place.low;
+        high[b] = place.high;
+        weight[b] = place.weight;
+        from[b] = std::bit_cast<int32_t>(runningSum[b]);
+    }
+}
+
 // Band gain and amplitude of bands 0..count-1, from their decays, steady level and jitter: band
 // records gathered field by field, per-band tables contiguous, the jitter generators' values by
-// the band's running sum. The mark index is the clamped truncation of the running sum (a NaN
-// reads mark 0). With kOneMark (at most one mark) each band picks its marks' values by a select on
-// values copied before the loop, which vectorises far better than a gather lane by lane (with more
-// marks the selects keep the loop scalar); otherwise it reads them by index.
+// the band's place among them (with kKept read from the voice's kept places instead of worked
+// out). With kOneMark (at most one mark) each band picks its marks' values by a select on values
+// copied before the loop, which vectorises far better than a gather lane by lane (with more marks
+// the selects keep the loop scalar); otherwise it reads them by index.
 // Bands go in whole groups of eight, so that no scalar remainder loop (a division per band) runs
 // for the last few: the spare lanes read the per-band arrays' unused entries, and what they write
-// past count is never read.
+// past count is never read. With kSameGain the tone shape's level is the same at every band (see
+// ToneShape::levelSameEverywhere), taken once before the loop instead of one division per band.
 static_assert(kMaxBands % kLanes8 == 0, "per-band arrays hold whole groups of eight");
-template <bool kOneMark>
+template <bool kOneMark, bool kSameGain, bool kKept>
 [[gnu::always_inline]] inline void bandAmplitudes(int count, const ToneShape shape, float t, float lifeFactor,
                                                   int markCount, const int32_t* __restrict bandStart,
                                                   const float* __restrict levelA, const float* __restrict sharpA,
                                                   const float* __restrict levelB, const float* __restrict sharpB,
                                                   const float* __restrict decayShape, const float* __restrict levelC,
                                                   const float* __restrict runningSum,
+                                                  const int32_t* __restrict keptLow, const int32_t* __restrict keptHigh,
+                                                  const float* __restrict keptWeight,
                                                   const float* __restrict mean19, const float* __restrict markValue,
                                                   float* __restrict ampOut, float* __restrict envOut) noexcept
 {
     const float markTop = static_cast<float>(markCount);
+    const float sameGain = shape.levelAt(static_cast<float>(bandStart[0]));
     std::array<float, 2> table;
     for (std::size_t m = 0; m < table.size(); ++m)
         table[m] = markValue[m];
     for (int g = 0; g < count; g += kLanes8)
     for (int b = g; b < g + kLanes8; ++b)
     {
-        const float hb = static_cast<float>(bandStart[b]);
-        const float bandGain = shape.levelAt(hb);
+        const float bandGain = kSameGain ? sameGain : shape.levelAt(static_cast<float>(bandStart[b]));
         const float f4 = decayShape[b];
         const float d1 = (f4 * f4 * sharpA[b] * t + 1.0f - f4) * sharpA[b] * t;
         const float d2 = sharpB[b] * t;
         const float p1 = approxExp(d1);
-        const float rs = runningSum[b];
-        const float rsLow = rs > 0.0f ? rs : 0.0f;
-        const int32_t k = static_cast<int32_t>(rsLow < markTop ? rsLow : markTop);
-        const float frac = clampUnit(rs - static_cast<float>(k));
-        const float s = smoothStep(frac);
-        const int32_t kNext = std::min(k + 1, markCount);
-        const float markLow = kOneMark ? (k == 1 ? table[1] : table[0]) : markValue[k];
-        const float markHigh = kOneMark ? (kNext == 1 ? table[1] : table[0]) : markValue[kNext];
+        const MarkPlace place =
+            kKept ? MarkPlace{keptLow[b], keptHigh[b], keptWeight[b]} : markPlace(runningSum[b], markTop, markCount);
+        const float s = place.weight;
+        const float markLow = kOneMark ? (place.low == 1 ? table[1] : table[0]) : markValue[place.low];
+        const float markHigh = kOneMark ? (place.high == 1 ? table[1] : table[0]) : markValue[place.high];
         const float jitter = (1.0f - s) * markLow + s * markHigh;
         const float level = levelA[b] / p1 + levelB[b] / (p1 * approxExp(d2)) + levelC[b];
         const float amp = (1.0f + mean19[b] * lifeFactor * jitter) * bandGain * level;
@@ -77,13 +147,107 @@ constexpr std::array<float, kMaxBands> kBandIndex = [] {
     return index;
 }();
 
+// What Fatness makes of the bands: the slope and offset of the noisy factor over tonality, and
+// the noise width's scale and rise per band.
+struct Fatness
+{
+    float slope;
+    float offset;
+    float widthScale;
+    float widthRise;
+};
+inline Fatness fatnessOf(float fat) noexcept
+{
+    float slope = 0.0f;
+    float offset = 0.0f;
+    if (fat >= 1.0f)
+    {
+        slope = 1.0f;
+        offset = fat - 1.0f;
+    }
+    else if (fat >= 0.0f)
+    {
+        const float u = 1.0f - fat;
+        slope = 1.0f - u * u;
+    }
+    const float rise = fat >= 0.0f ? fat - 1.0f : -1.0f;
+    return {slope, offset, 0.8f * rise + 1.0f, std::max(rise, 0.0f)};
+}
+
+// A band's noisy and tonal factor and noise width under Fatness.
+struct FatSplit
+{
+    float noisy;
+    float tonal;
+    float width;
+};
+[[gnu::always_inline]] inline FatSplit fatSplit(float tonality, float noiseWidth, float bandIndex,
+                                                const Fatness& fat) noexcept
+{
+    const float k = clampUnit(tonality * fat.slope + fat.offset);
+    const float width = noiseWidth * fat.widthScale;
+    const float widened = fat.offset > 0.0f ? width * (tonality / (k + 1e-20f)) : width;
+    return {k, std::sqrt(1.0f - k * k), 0.05f * bandIndex * fat.widthRise + widened};
+}
+
+// The voice's kept splits of bands 0..end-1 for these tonalities, noise widths and Fatness.
+inline void keepFatSplits(KeyVoice::SteadyBands& kept, const float* __restrict tonality,
+                          const float* __restrict noiseWidth, const Fatness& fat, int end) noexcept
+{
+    const float* __restrict bandIndex = kBandIndex.data();
+    float* __restrict noisy = kept.noisy.data();
+    float* __restrict tonal = kept.tonal.data();
+    float* __restrict width = kept.width.data();
+    int32_t* __restrict fromTonality = kept.tonality.data();
+    int32_t* __restrict fromWidth = kept.noiseWidth.data();
+    for (int g = 0; g < end; g += kLanes8)
+    for (int b = g; b < g + kLanes8; ++b)
+    {
+        const FatSplit split = fatSplit(tonality[b], noiseWidth[b], bandIndex[b], fat);
+        noisy[b] = split.noisy;
+        tonal[b] = split.tonal;
+        width[b] = split.width;
+        fromTonality[b] = std::bit_cast<int32_t>(tonality[b]);
+        fromWidth[b] = std::bit_cast<int32_t>(noiseWidth[b]);
+    }
+}
+
+// Brings the voice's kept terms of bands 0..end-1 (whole groups of eight) up to date: worked out
+// anew unless they came from the same bits of the same inputs. One pass compares all the inputs,
+// as on a standing morph they hold and the comparison is all there is to pay.
+inline void keepSteadyBands(KeyVoice::SteadyBands& kept, const VoiceBands& bands, const float* __restrict runningSum,
+                            int markCount, float fat, const Fatness& fatness, int end) noexcept
+{
+    const uint32_t fatBits = std::bit_cast<uint32_t>(fat);
+    const float* __restrict tonality = bands.tonality.data();
+    const float* __restrict noiseWidth = bands.noiseWidth.data();
+    if (kept.markCount == markCount && kept.fatness == fatBits && kept.bands >= end)
+    {
+        // Differing bits per lane, eight bands at a time (as a plain loop the reduction stays
+        // scalar).
+        I8 diff{};
+        for (int g = 0; g < end; g += kLanes8)
+            diff |= (load8i(kept.runningSum.data() + g) ^ bits8(runningSum + g)) |
+                    (load8i(kept.tonality.data() + g) ^ bits8(tonality + g)) |
+                    (load8i(kept.noiseWidth.data() + g) ^ bits8(noiseWidth + g));
+        if (!anyBits(diff))
+            return;
+    }
+    keepMarkPlaces(kept, runningSum, markCount, end);
+    keepFatSplits(kept, tonality, noiseWidth, fatness, end);
+    kept.markCount = markCount;
+    kept.fatness = fatBits;
+    kept.bands = end;
+}
+
 // Tonal and noisy parts and noise width by Fatness of the bands the harmonics read
-// (0..bandsRead-1); those past the active ones (at most kMaxBands) stay silent. Whole groups of
-// eight, as above.
-[[gnu::always_inline]] inline void tonalAndNoisy(int activeBands, int bandsRead, float fatM, float fatO, float fatEPos,
-                                                 float widthScale,
+// (0..bandsRead-1), with kKept from the voice's kept splits; those past the active ones (at most
+// kMaxBands) stay silent. Whole groups of eight, as above.
+template <bool kKept>
+[[gnu::always_inline]] inline void tonalAndNoisy(int activeBands, int bandsRead, const Fatness& fat,
                                                  const float* __restrict tonality, const float* __restrict noiseWidth,
-                                                 const float* __restrict ampIn,
+                                                 const float* __restrict keptNoisy, const float* __restrict keptTonal,
+                                                 const float* __restrict keptWidth, const float* __restrict ampIn,
                                                  float* __restrict tonalOut, float* __restrict noisyOut,
                                                  float* __restrict widthOut, int capacity) noexcept
 {
@@ -91,13 +255,11 @@ constexpr std::array<float, kMaxBands> kBandIndex = [] {
     for (int g = 0; g < activeBands; g += kLanes8)
     for (int b = g; b < g + kLanes8; ++b)
     {
-        const float t10 = tonality[b];
-        const float k = clampUnit(t10 * fatM + fatO);
-        const float width = noiseWidth[b] * widthScale;
-        const float widened = fatO > 0.0f ? width * (t10 / (k + 1e-20f)) : width;
-        noisyOut[b] = ampIn[b] * k;
-        tonalOut[b] = ampIn[b] * std::sqrt(1.0f - k * k);
-        widthOut[b] = 0.05f * bandIndex[b] * fatEPos + widened;
+        const FatSplit split = kKept ? FatSplit{keptNoisy[b], keptTonal[b], keptWidth[b]}
+                                     : fatSplit(tonality[b], noiseWidth[b], bandIndex[b], fat);
+        noisyOut[b] = ampIn[b] * split.noisy;
+        tonalOut[b] = ampIn[b] * split.tonal;
+        widthOut[b] = split.width;
     }
     // One array at a time: a loop storing to all three stays scalar. The spare lanes of the last
     // group of eight are cleared too; mostly nothing else is, and then eight zeros from the first
@@ -193,18 +355,29 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
     shape.brightPos = std::max(brightness, 0.0f);
     shape.brightNeg2 = brightNeg * brightNeg;
 
+    // A settled voice's bands are mostly the last hop's: the terms they alone give are then
+    // checked against those kept (and worked out anew only if they changed) instead of worked out
+    // in the loops. The loops run in whole groups of eight.
     const VoiceBands& bands = v.bands;
-    const auto amplitudes = [&](auto oneMark) __attribute__((always_inline)) {
-        bandAmplitudes<decltype(oneMark)::value>(
-            activeBands, shape, t, lifeFactor, markCount, e.bandStart.data(), bands.levelA.data(), bands.sharpA.data(),
-            bands.levelB.data(), bands.sharpB.data(), bands.decayShape.data(), bands.levelC.data(),
-            v.bandRunningSum.data(), v.bandMean19.data(), e.markValueWork.data(), e.bandAmpWork.data(),
-            e.bandEnvWork.data());
-    };
-    if (markCount <= 1)
-        amplitudes(std::true_type{});
-    else
-        amplitudes(std::false_type{});
+    KeyVoice::SteadyBands& kept = v.steadyBands;
+    const bool keep = hop.bandsSettled;
+    const int groupsEnd = (activeBands + kLanes8 - 1) & -kLanes8;
+    const float fat = modulated(kParamFatness);
+    const Fatness fatness = fatnessOf(fat);
+    if (keep)
+        keepSteadyBands(kept, bands, v.bandRunningSum.data(), markCount, fat, fatness, groupsEnd);
+    withFlag(markCount <= 1, [&](auto oneMark) __attribute__((always_inline)) {
+        withFlag(shape.levelSameEverywhere(), [&](auto sameGain) __attribute__((always_inline)) {
+            withFlag(keep, [&](auto fromKept) __attribute__((always_inline)) {
+                bandAmplitudes<decltype(oneMark)::value, decltype(sameGain)::value, decltype(fromKept)::value>(
+                    activeBands, shape, t, lifeFactor, markCount, e.bandStart.data(), bands.levelA.data(),
+                    bands.sharpA.data(), bands.levelB.data(), bands.sharpB.data(), bands.decayShape.data(),
+                    bands.levelC.data(), v.bandRunningSum.data(), kept.markLow.data(), kept.markHigh.data(),
+                    kept.markWeight.data(), v.bandMean19.data(), e.markValueWork.data(),
+                    e.bandAmpWork.data(), e.bandEnvWork.data());
+            });
+        });
+    });
 
     // From here on the per-band loops also go in whole groups of eight (see bandAmplitudes), on
     // local copies and restrict pointers, as the engine's arrays could otherwise alias any float.
@@ -316,26 +489,13 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
     }
 
     // Tonal and noisy parts by Fatness; bands past the active ones stay silent.
-    const float fat = modulated(kParamFatness);
-    float fatM = 0.0f;
-    float fatO = 0.0f;
-    if (fat >= 1.0f)
-    {
-        fatM = 1.0f;
-        fatO = fat - 1.0f;
-    }
-    else if (fat >= 0.0f)
-    {
-        const float u = 1.0f - fat;
-        fatM = 1.0f - u * u;
-    }
-    const float fatE = fat >= 0.0f ? fat - 1.0f : -1.0f;
-    const float fatEPos = std::max(fatE, 0.0f);
-    const float widthScale = 0.8f * fatE + 1.0f;
-    tonalAndNoisy(activeBands, std::clamp(hop.bandsRead, 0, kBandTableSize + 1), fatM, fatO, fatEPos, widthScale, bands.tonality.data(), bands.noiseWidth.data(),
-                  e.bandAmpWork.data(),
-                  e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data(),
-                  static_cast<int>(std::min({e.bandTonalWork.size(), e.bandNoisyWork.size(), e.bandWidthWork.size()})));
+    withFlag(keep, [&](auto fromKept) __attribute__((always_inline)) {
+        tonalAndNoisy<decltype(fromKept)::value>(
+            activeBands, std::clamp(hop.bandsRead, 0, kBandTableSize + 1), fatness, bands.tonality.data(),
+            bands.noiseWidth.data(), kept.noisy.data(), kept.tonal.data(), kept.width.data(), e.bandAmpWork.data(), e.bandTonalWork.data(), e.bandNoisyWork.data(),
+            e.bandWidthWork.data(),
+            static_cast<int>(std::min({e.bandTonalWork.size(), e.bandNoisyWork.size(), e.bandWidthWork.size()})));
+    });
 
     return shape;
 }

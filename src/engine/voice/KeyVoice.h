@@ -239,6 +239,27 @@ struct KeyVoice
         alignas(32) std::array<float, kMaxBands> at1{};
     };
     std::array<EnvelopeFrames, kMaxSoundSlots> envelopeFrames{};
+    // What the band levels work out per band from the blended bands alone, kept while a standing
+    // morph leaves the bands as they are, so that its hops only scale them: the jitter marks around
+    // each band's running sum with the smoothed weight of the upper one, and each band's noisy and
+    // tonal factor and noise width. Keyed by the bits of the inputs they came from: the first
+    // `bands` bands' running sums, tonalities and noise widths, the mark count and the Fatness.
+    struct SteadyBands
+    {
+        int32_t bands = 0; // 0: nothing kept
+        int32_t markCount = 0;
+        uint32_t fatness = 0;
+        alignas(32) std::array<int32_t, kMaxBands> runningSum{};
+        alignas(32) std::array<int32_t, kMaxBands> tonality{};
+        alignas(32) std::array<int32_t, kMaxBands> noiseWidth{};
+        alignas(32) std::array<int32_t, kMaxBands> markLow{};
+        alignas(32) std::array<int32_t, kMaxBands> markHigh{};
+        alignas(32) std::array<float, kMaxBands> markWeight{};
+        alignas(32) std::array<float, kMaxBands> noisy{};
+        alignas(32) std::array<float, kMaxBands> tonal{};
+        alignas(32) std::array<float, kMaxBands> width{};
+    };
+    SteadyBands steadyBands{};
     // ---- end of block-rendering state ----
 
     std::array<float, kMaxBands> bandShare{};

@@ -105,6 +105,10 @@ struct ToneShape
     {
         return (gain + 0.2f * gain * brightPos * x) / (1.0f + 0.05f * brightPos * x + 0.5f * brightNeg2 * x * x);
     }
+    // Without brightness either way levelAt gives the very same float at every x >= 0: the divisor
+    // is exactly 1 and the gain's term adds a zero of one sign (or NaN for a gain that is not
+    // finite), so a loop over bands may take it once instead of dividing per band.
+    bool levelSameEverywhere() const noexcept { return brightPos == 0.0f && brightNeg2 == 0.0f; }
     float hiLoResponse(float hz) const noexcept
     {
         const float x = hiLoCut > 0.0f ? hiPassCorner / std::max(hz, 1e-20f) : hz * loPassFactor;
@@ -123,6 +127,10 @@ struct BandHop
     float gain = 0.0f; // the voice's gain before brightness
     // The leading bands whose work-table values the harmonics read; the others are left out.
     int bandsRead = kBandTableSize + 1;
+    // The voice's set-up let this hop's mix pass unchanged, so its bands are likely the last hop's:
+    // worth checking the per-band terms kept from then (KeyVoice::SteadyBands) instead of working
+    // them out in the band loops.
+    bool bandsSettled = false;
 };
 
 // Formant-shifted position of harmonic h >= 1 (never below 1; harmonic 0 stays at 0), and the

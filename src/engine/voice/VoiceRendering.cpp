@@ -215,6 +215,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     bandHop.hopSeconds = hopSeconds;
     bandHop.f = f;
     bandHop.gain = gain;
+    bandHop.bandsSettled = v.settled != 0;
     bandHop.bandsRead = 0;
     if (harmCount > 0 && std::isfinite(formantRatio))
     {
