@@ -454,6 +454,41 @@ template <int kLanes>
     }
 }
 
+// Harmonics 0..n-1 of what src's spread over the harmonics gave, the share and its coherent part
+// only while sharing; the harmonics past n keep what `to` holds. One pass over the harmonics for
+// all the arrays: a library copy per array costs as much in calls and size dispatch as in moving.
+template <int kLanes>
+[[gnu::always_inline]] inline void takeHarmonicBands(HarmonicState& to, const HarmonicState& from, int n,
+                                                     bool sharing) noexcept
+{
+    using V = typename Lanes<kLanes>::V;
+    using I = typename Lanes<kLanes>::I;
+    static_assert(kMaxHarmonics % kLanes == 0, "the last group stays inside the arrays");
+    I laneIndex;
+    for (int k = 0; k < kLanes; ++k)
+        laneIndex[k] = k;
+    n = std::clamp(n, 0, kMaxHarmonics);
+    const auto group = [&to, &from, sharing](int h, I keep, bool whole) __attribute__((always_inline)) {
+        const auto take = [&](auto member) __attribute__((always_inline)) {
+            storeLanes((to.*member).data() + h, loadLanes<V>((from.*member).data() + h), keep, whole);
+        };
+        take(&HarmonicState::bandOscRate);
+        take(&HarmonicState::bandDepth1);
+        take(&HarmonicState::bandDepth2);
+        take(&HarmonicState::bandDetune);
+        storeLanes(to.phaseOffset.data() + h, loadLanes<I>(from.phaseOffset.data() + h), keep, whole);
+        if (!sharing) return;
+        take(&HarmonicState::share);
+        take(&HarmonicState::shareCoherent);
+    };
+    // Whole groups of kLanes harmonics, then the lanes of the last group below n.
+    int h = 0;
+    for (; h + kLanes <= n; h += kLanes)
+        group(h, laneIndex < kLanes, true);
+    if (h < n)
+        group(h, laneIndex < n - h, false);
+}
+
 // The bands the spread over harmonics reads and the harmonics it writes for a band count: up to
 // the band past the blended ones; below the banded harmonics harmonic h is band h (bands and
 // harmonics 0..single-1), above them band by band over its run of harmonics up to the last band
@@ -752,19 +787,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
                 v.marks[m].rate = src.marks[m].rate;
             }
         const SpreadRange r = spreadRange(bandStart, bandCount);
-        const auto n = static_cast<size_t>(std::max(r.single, r.limit));
-        const HarmonicState& from = src.harmonics;
-        HarmonicState& to = v.harmonics;
-        std::copy_n(from.bandOscRate.begin(), n, to.bandOscRate.begin());
-        std::copy_n(from.bandDepth1.begin(), n, to.bandDepth1.begin());
-        std::copy_n(from.bandDepth2.begin(), n, to.bandDepth2.begin());
-        std::copy_n(from.bandDetune.begin(), n, to.bandDetune.begin());
-        std::copy_n(from.phaseOffset.begin(), n, to.phaseOffset.begin());
-        if (sharing)
-        {
-            std::copy_n(from.share.begin(), n, to.share.begin());
-            std::copy_n(from.shareCoherent.begin(), n, to.shareCoherent.begin());
-        }
+        const int n = std::max(r.single, r.limit);
+        vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
+            takeHarmonicBands<decltype(wide)::value ? 8 : 4>(v.harmonics, src.harmonics, n, sharing);
+        });
     }
     else
     {
