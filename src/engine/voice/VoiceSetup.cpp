@@ -502,9 +502,11 @@ SpreadRange spreadRange(const std::array<int32_t, kBandTableSize>& bandStart, in
 {
     const int last = std::clamp(bandCount + 1, 0, kMaxBands - 1);
     const int single = std::min(last + 1, kSingleHarmonicBands);
-    int end = single;
-    while (end <= last && bandStart[static_cast<size_t>(end)] < kMaxHarmonics)
-        ++end;
+    // Band starts rise with the band, so the bands that start below the limit come first: a
+    // bisection instead of a walk over up to forty of them on every set-up.
+    const auto first = bandStart.begin() + single, past = bandStart.begin() + last + 1;
+    const auto belowLimit = [](int32_t start) noexcept { return start < kMaxHarmonics; };
+    const int end = single + static_cast<int>(std::partition_point(first, past, belowLimit) - first);
     const int limit = end > single ? std::min(bandStart[static_cast<size_t>(end)], kMaxHarmonics) : 0;
     return {single, end, limit};
 }
@@ -607,8 +609,19 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
     const float hopSeconds = static_cast<float>(addSynth ? addSynth->hop : kSynthHop) / rate;
 
     // Slots: only entries that name a sound of this engine take a slot, packed in mix order, so
-    // no slot is left over from an earlier set-up.
-    std::array<SoundZone, kMaxSoundSlots> zones{};
+    // no slot is left over from an earlier set-up. What the blends read of each slot's zone is
+    // kept here rather than the zone (a later slot may parse its zone over the known zone an
+    // earlier one read, and copying whole zones cost more than the fields read).
+    struct SlotBands
+    {
+        const uint8_t* records;
+        ptrdiff_t stride;
+        int bands;
+        float weight;
+        const uint8_t* share; // null unless the zone has a harmonic share
+    };
+    std::array<SlotBands, kMaxSoundSlots> slotBands; // entries 0..slots-1
+    std::array<const uint8_t*, kMaxSoundSlots> slotResonanceRecords; // entries 0..slots-1
     std::array<int, kMaxSoundSlots> slotResonances{};
     int slots = 0;
     int bandCount = 0;
@@ -628,7 +641,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
         const SoundZone& zone = known.zone;
         const float w = mix.weight[static_cast<size_t>(i)];
         const int j = slots++;
-        zones[j] = zone;
+        slotBands[static_cast<size_t>(j)] = {zone.bandRecords, static_cast<ptrdiff_t>(zone.bandStride),
+                                             std::min(zone.harmonicCount, kMaxBands), w,
+                                             zone.harmonicShareFlag != 0 ? zone.shareBytes : nullptr};
+        slotResonanceRecords[static_cast<size_t>(j)] = zone.resonances;
         const int h = std::clamp(zone.harmonicCount, 0, kMaxBands);
         const int p = std::clamp(zone.resonanceCount, 0, kMaxResonances);
         slotResonances[j] = p;
@@ -719,22 +735,6 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
     // plain loops over bands on each slot's decoded records (decoded only when the slot's zone was
     // not among the voice's last ones), in the chosen vector width: lane-wise arithmetic in the
     // scalar order, so both widths give the values of one band at a time.
-    struct SlotBands
-    {
-        const uint8_t* records;
-        ptrdiff_t stride;
-        int bands;
-        float weight;
-        const uint8_t* share; // null unless the zone has a harmonic share
-    };
-    std::array<SlotBands, kMaxSoundSlots> slotBands{};
-    for (int j = 0; j < slots; ++j)
-    {
-        const SoundZone& zone = zones[j];
-        slotBands[static_cast<size_t>(j)] = {zone.bandRecords, static_cast<ptrdiff_t>(zone.bandStride),
-                                             std::min(zone.harmonicCount, kMaxBands), v.slotWeight[j],
-                                             zone.harmonicShareFlag != 0 ? zone.shareBytes : nullptr};
-    }
 
     // Voices of one zone range on one morph blend the same records with the same weights: a voice
     // whose blend key matches one made before it in this call takes that voice's band data.
@@ -886,7 +886,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
         for (int j = 0; j < slots; ++j)
         {
             if (p >= slotResonances[j]) continue;
-            const uint8_t* rec = zones[j].resonances + static_cast<ptrdiff_t>(p) * kZoneResonanceSize;
+            const uint8_t* rec = slotResonanceRecords[static_cast<size_t>(j)] + static_cast<ptrdiff_t>(p) * kZoneResonanceSize;
             const float a = static_cast<float>(blobU16(rec + kResLevel)) * v.slotWeight[j];
             sa += a;
             sWidth += static_cast<float>(blobU16(rec + kResWidth)) * a;
