@@ -511,20 +511,12 @@ SpreadRange spreadRange(const std::array<int32_t, kBandTableSize>& bandStart, in
     return {single, end, limit};
 }
 
+// Keys are built from zeros and hold no padding, so equal keys are equal bytes: one compare of the
+// whole key instead of field by field and slot by slot.
+static_assert(std::has_unique_object_representations_v<KeySpaceDSP::BlendKey>, "a blend key holds no padding");
 bool sameBlend(const KeySpaceDSP::BlendKey& a, const KeySpaceDSP::BlendKey& b) noexcept
 {
-    if (a.slots != b.slots || a.bandCount != b.bandCount || a.hopSecondsBits != b.hopSecondsBits ||
-        a.sharing != b.sharing || a.edge != b.edge)
-        return false;
-    for (int j = 0; j < a.slots; ++j)
-    {
-        const KeySpaceDSP::BlendKey::Slot& x = a.slot[static_cast<size_t>(j)];
-        const KeySpaceDSP::BlendKey::Slot& y = b.slot[static_cast<size_t>(j)];
-        if (x.records != y.records || x.share != y.share || x.stride != y.stride || x.bands != y.bands ||
-            x.weightBits != y.weightBits)
-            return false;
-    }
-    return true;
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 } // namespace
 
@@ -740,12 +732,13 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
     // whose blend key matches one made before it in this call takes that voice's band data.
     BlendKey key;
     const KeyVoice* source = nullptr;
+    int sourceHarmonics = 0;
     if (memo != nullptr)
     {
         key.slots = slots;
         key.bandCount = bandCount;
         key.hopSecondsBits = std::bit_cast<uint32_t>(hopSeconds);
-        key.sharing = sharing;
+        key.sharing = sharing ? 1 : 0;
         for (int j = 0; j < slots; ++j)
         {
             const SlotBands& sb = slotBands[static_cast<size_t>(j)];
@@ -768,6 +761,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
             if (e.source != nullptr && sameBlend(e.key, key))
             {
                 source = e.source;
+                sourceHarmonics = e.harmonics;
                 ++memo->taken;
                 break;
             }
@@ -786,10 +780,8 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
                 const size_t m = std::min(word * 64 + static_cast<size_t>(__builtin_ctzll(bits)), v.marks.size() - 1);
                 v.marks[m].rate = src.marks[m].rate;
             }
-        const SpreadRange r = spreadRange(bandStart, bandCount);
-        const int n = std::max(r.single, r.limit);
         vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
-            takeHarmonicBands<decltype(wide)::value ? 8 : 4>(v.harmonics, src.harmonics, n, sharing);
+            takeHarmonicBands<decltype(wide)::value ? 8 : 4>(v.harmonics, src.harmonics, sourceHarmonics, sharing);
         });
     }
     else
@@ -863,8 +855,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
         {
             BlendMemo::Entry& e = memo->entries[static_cast<size_t>(memo->next) % memo->entries.size()];
             memo->next = static_cast<int32_t>((static_cast<size_t>(memo->next) + 1) % memo->entries.size());
+            const SpreadRange r = spreadRange(bandStart, bandCount);
             e.key = key;
             e.source = &v;
+            e.harmonics = std::max(r.single, r.limit);
         }
     }
 
