@@ -131,7 +131,7 @@ class KeySpaceDSP
         int32_t slots = 0;
         int32_t bandCount = 0;
         uint32_t hopSecondsBits = 0;
-        bool sharing = false;
+        int32_t sharing = 0; // 1 while the voice shares (a full word, so the key holds no padding)
         std::array<Slot, kMaxSoundSlots> slot{};
         static constexpr int kEdgeFields = 5;
         std::array<uint32_t, 2 * kEdgeFields> edge{};
@@ -148,6 +148,7 @@ class KeySpaceDSP
         {
             BlendKey key{};
             const KeyVoice* source = nullptr; // null: unused
+            int32_t harmonics = 0;            // the harmonics its spread over them wrote
         };
         std::array<Entry, 4> entries{};
         int32_t next = 0;

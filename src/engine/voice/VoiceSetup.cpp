@@ -437,8 +437,9 @@ template <int kLanes>
                                        sb.oscStartPhase.data(), sb.tonality.data(),    sb.detune.data(),
                                        src.bandMean19.data(), src.bandRunningSum.data(), src.bandShare.data()};
     static_assert(std::size(copiedTo) == std::size(copiedFrom));
-    // The share (last) only while the voice shares, as the blend writes it.
-    const size_t copies = std::size(copiedTo) - (sharing ? 0 : 1);
+    // The share (last) only while the voice shares, as the blend writes it; the others as a fixed
+    // run, which unrolls into plain copies.
+    constexpr size_t kAlways = std::size(copiedTo) - 1;
     // One group of kLanes bands of each array at a time, as the blend stores them.
     for (int b = 0; b < count; b += kLanes)
     {
@@ -449,9 +450,48 @@ template <int kLanes>
         storeLanes(vb.levelC.data() + b, loadLanes<V>(su.levelC.data() + b) * veloGain, keep, whole);
         storeLanes(vb.noiseWidth.data() + b, loadLanes<V>(su.noiseWidth.data() + b) * noteHz / 255.0f, keep, whole);
         storeLanes(vb.phaseOffset.data() + b, loadLanes<I>(sb.phaseOffset.data() + b), keep, whole);
-        for (size_t k = 0; k < copies; ++k)
+        for (size_t k = 0; k < kAlways; ++k)
             storeLanes(copiedTo[k] + b, loadLanes<V>(copiedFrom[k] + b), keep, whole);
+        if (sharing)
+            storeLanes(copiedTo[kAlways] + b, loadLanes<V>(copiedFrom[kAlways] + b), keep, whole);
     }
+}
+
+// Harmonics 0..n-1 of what src's spread over the harmonics gave, the share and its coherent part
+// only while sharing; the harmonics past n keep what `to` holds. One pass over the harmonics for
+// all the arrays: a library copy per array costs as much in calls and size dispatch as in moving.
+template <int kLanes>
+[[gnu::always_inline]] inline void takeHarmonicBands(HarmonicState& to, const HarmonicState& from, int n,
+                                                     bool sharing) noexcept
+{
+    using V = typename Lanes<kLanes>::V;
+    using I = typename Lanes<kLanes>::I;
+    static_assert(kMaxHarmonics % kLanes == 0, "the last group stays inside the arrays");
+    I laneIndex;
+    for (int k = 0; k < kLanes; ++k)
+        laneIndex[k] = k;
+    n = std::clamp(n, 0, kMaxHarmonics);
+    const auto group = [&to, &from, sharing](int h, I keep, bool whole) __attribute__((always_inline)) {
+        const auto take = [&](auto member) __attribute__((always_inline)) {
+            storeLanes((to.*member).data() + h, loadLanes<V>((from.*member).data() + h), keep, whole);
+        };
+        take(&HarmonicState::bandOscRate);
+        take(&HarmonicState::bandDepth1);
+        take(&HarmonicState::bandDepth2);
+        take(&HarmonicState::bandDetune);
+        storeLanes(to.phaseOffset.data() + h, loadLanes<I>(from.phaseOffset.data() + h), keep, whole);
+        if (!sharing) return;
+        take(&HarmonicState::share);
+        take(&HarmonicState::shareCoherent);
+    };
+    // Whole groups of kLanes harmonics, then the lanes of the last group below n. Four groups per
+    // pass: the loop's own step and test cost nearly half as much as a group's copies.
+    int h = 0;
+#pragma GCC unroll 4
+    for (; h + kLanes <= n; h += kLanes)
+        group(h, laneIndex < kLanes, true);
+    if (h < n)
+        group(h, laneIndex < n - h, false);
 }
 
 // The bands the spread over harmonics reads and the harmonics it writes for a band count: up to
@@ -467,27 +507,21 @@ SpreadRange spreadRange(const std::array<int32_t, kBandTableSize>& bandStart, in
 {
     const int last = std::clamp(bandCount + 1, 0, kMaxBands - 1);
     const int single = std::min(last + 1, kSingleHarmonicBands);
-    int end = single;
-    while (end <= last && bandStart[static_cast<size_t>(end)] < kMaxHarmonics)
-        ++end;
+    // Band starts rise with the band, so the bands that start below the limit come first: a
+    // bisection instead of a walk over up to forty of them on every set-up.
+    const auto first = bandStart.begin() + single, past = bandStart.begin() + last + 1;
+    const auto belowLimit = [](int32_t start) noexcept { return start < kMaxHarmonics; };
+    const int end = single + static_cast<int>(std::partition_point(first, past, belowLimit) - first);
     const int limit = end > single ? std::min(bandStart[static_cast<size_t>(end)], kMaxHarmonics) : 0;
     return {single, end, limit};
 }
 
+// Keys are built from zeros and hold no padding, so equal keys are equal bytes: one compare of the
+// whole key instead of field by field and slot by slot.
+static_assert(std::has_unique_object_representations_v<KeySpaceDSP::BlendKey>, "a blend key holds no padding");
 bool sameBlend(const KeySpaceDSP::BlendKey& a, const KeySpaceDSP::BlendKey& b) noexcept
 {
-    if (a.slots != b.slots || a.bandCount != b.bandCount || a.hopSecondsBits != b.hopSecondsBits ||
-        a.sharing != b.sharing || a.edge != b.edge)
-        return false;
-    for (int j = 0; j < a.slots; ++j)
-    {
-        const KeySpaceDSP::BlendKey::Slot& x = a.slot[static_cast<size_t>(j)];
-        const KeySpaceDSP::BlendKey::Slot& y = b.slot[static_cast<size_t>(j)];
-        if (x.records != y.records || x.share != y.share || x.stride != y.stride || x.bands != y.bands ||
-            x.weightBits != y.weightBits)
-            return false;
-    }
-    return true;
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 } // namespace
 
@@ -572,8 +606,19 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
     const float hopSeconds = static_cast<float>(addSynth ? addSynth->hop : kSynthHop) / rate;
 
     // Slots: only entries that name a sound of this engine take a slot, packed in mix order, so
-    // no slot is left over from an earlier set-up.
-    std::array<SoundZone, kMaxSoundSlots> zones{};
+    // no slot is left over from an earlier set-up. What the blends read of each slot's zone is
+    // kept here rather than the zone (a later slot may parse its zone over the known zone an
+    // earlier one read, and copying whole zones cost more than the fields read).
+    struct SlotBands
+    {
+        const uint8_t* records;
+        ptrdiff_t stride;
+        int bands;
+        float weight;
+        const uint8_t* share; // null unless the zone has a harmonic share
+    };
+    std::array<SlotBands, kMaxSoundSlots> slotBands; // entries 0..slots-1
+    std::array<const uint8_t*, kMaxSoundSlots> slotResonanceRecords; // entries 0..slots-1
     std::array<int, kMaxSoundSlots> slotResonances{};
     int slots = 0;
     int bandCount = 0;
@@ -593,7 +638,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
         const SoundZone& zone = known.zone;
         const float w = mix.weight[static_cast<size_t>(i)];
         const int j = slots++;
-        zones[j] = zone;
+        slotBands[static_cast<size_t>(j)] = {zone.bandRecords, static_cast<ptrdiff_t>(zone.bandStride),
+                                             std::min(zone.harmonicCount, kMaxBands), w,
+                                             zone.harmonicShareFlag != 0 ? zone.shareBytes : nullptr};
+        slotResonanceRecords[static_cast<size_t>(j)] = zone.resonances;
         const int h = std::clamp(zone.harmonicCount, 0, kMaxBands);
         const int p = std::clamp(zone.resonanceCount, 0, kMaxResonances);
         slotResonances[j] = p;
@@ -684,33 +732,18 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
     // plain loops over bands on each slot's decoded records (decoded only when the slot's zone was
     // not among the voice's last ones), in the chosen vector width: lane-wise arithmetic in the
     // scalar order, so both widths give the values of one band at a time.
-    struct SlotBands
-    {
-        const uint8_t* records;
-        ptrdiff_t stride;
-        int bands;
-        float weight;
-        const uint8_t* share; // null unless the zone has a harmonic share
-    };
-    std::array<SlotBands, kMaxSoundSlots> slotBands{};
-    for (int j = 0; j < slots; ++j)
-    {
-        const SoundZone& zone = zones[j];
-        slotBands[static_cast<size_t>(j)] = {zone.bandRecords, static_cast<ptrdiff_t>(zone.bandStride),
-                                             std::min(zone.harmonicCount, kMaxBands), v.slotWeight[j],
-                                             zone.harmonicShareFlag != 0 ? zone.shareBytes : nullptr};
-    }
 
     // Voices of one zone range on one morph blend the same records with the same weights: a voice
     // whose blend key matches one made before it in this call takes that voice's band data.
     BlendKey key;
     const KeyVoice* source = nullptr;
+    int sourceHarmonics = 0;
     if (memo != nullptr)
     {
         key.slots = slots;
         key.bandCount = bandCount;
         key.hopSecondsBits = std::bit_cast<uint32_t>(hopSeconds);
-        key.sharing = sharing;
+        key.sharing = sharing ? 1 : 0;
         for (int j = 0; j < slots; ++j)
         {
             const SlotBands& sb = slotBands[static_cast<size_t>(j)];
@@ -733,6 +766,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
             if (e.source != nullptr && sameBlend(e.key, key))
             {
                 source = e.source;
+                sourceHarmonics = e.harmonics;
                 ++memo->taken;
                 break;
             }
@@ -751,20 +785,9 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
                 const size_t m = std::min(word * 64 + static_cast<size_t>(__builtin_ctzll(bits)), v.marks.size() - 1);
                 v.marks[m].rate = src.marks[m].rate;
             }
-        const SpreadRange r = spreadRange(bandStart, bandCount);
-        const auto n = static_cast<size_t>(std::max(r.single, r.limit));
-        const HarmonicState& from = src.harmonics;
-        HarmonicState& to = v.harmonics;
-        std::copy_n(from.bandOscRate.begin(), n, to.bandOscRate.begin());
-        std::copy_n(from.bandDepth1.begin(), n, to.bandDepth1.begin());
-        std::copy_n(from.bandDepth2.begin(), n, to.bandDepth2.begin());
-        std::copy_n(from.bandDetune.begin(), n, to.bandDetune.begin());
-        std::copy_n(from.phaseOffset.begin(), n, to.phaseOffset.begin());
-        if (sharing)
-        {
-            std::copy_n(from.share.begin(), n, to.share.begin());
-            std::copy_n(from.shareCoherent.begin(), n, to.shareCoherent.begin());
-        }
+        vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
+            takeHarmonicBands<decltype(wide)::value ? 8 : 4>(v.harmonics, src.harmonics, sourceHarmonics, sharing);
+        });
     }
     else
     {
@@ -837,8 +860,10 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
         {
             BlendMemo::Entry& e = memo->entries[static_cast<size_t>(memo->next) % memo->entries.size()];
             memo->next = static_cast<int32_t>((static_cast<size_t>(memo->next) + 1) % memo->entries.size());
+            const SpreadRange r = spreadRange(bandStart, bandCount);
             e.key = key;
             e.source = &v;
+            e.harmonics = std::max(r.single, r.limit);
         }
     }
 
@@ -860,7 +885,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
         for (int j = 0; j < slots; ++j)
         {
             if (p >= slotResonances[j]) continue;
-            const uint8_t* rec = zones[j].resonances + static_cast<ptrdiff_t>(p) * kZoneResonanceSize;
+            const uint8_t* rec = slotResonanceRecords[static_cast<size_t>(j)] + static_cast<ptrdiff_t>(p) * kZoneResonanceSize;
             const float a = static_cast<float>(blobU16(rec + kResLevel)) * v.slotWeight[j];
             sa += a;
             sWidth += static_cast<float>(blobU16(rec + kResWidth)) * a;

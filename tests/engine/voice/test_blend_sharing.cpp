@@ -1,8 +1,9 @@
 // Voice set-up with a blend memo: a voice that takes an earlier voice's band blend ends up with
 // exactly the voice data that setting it up alone gives, for notes of one zone range and of other
 // zones, other velocities, other mixes, sounds with a stereo share, a pending onset, a voice set up
-// again while the memo lives, and voices that keep band values past the blended ones from a wider
-// sound they played before; in both vector forms.
+// again while the memo lives, voices that keep band values past the blended ones from a wider
+// sound they played before, and blends whose last harmonic ends inside a vector group, past which
+// each voice keeps values of its own; in both vector forms.
 
 #include <gtest/gtest.h>
 
@@ -54,6 +55,7 @@ const std::vector<MixSpec> kMixes = {
     {{"Soft Sine"}, {1.0f}},                                        // 2: six bands, one zone
     {{"Choir Oo", "Soft Sine"}, {0.6f, 0.4f}},                      // 3: a stereo share
     {{"Soft Piano", "Saw Lead"}, {0.7f, 0.3f}},                     // 4: no share bytes
+    {{"Nylon Pluck"}, {1.0f}},                                      // 5: 45 bands, no share bytes
 };
 
 const std::vector<Case> kCases = {
@@ -77,6 +79,8 @@ const std::vector<Case> kCases = {
      {{0, 2}, {1, 2}, {2, 2}, {3, 2}}, 1},
     {"a stereo share", {{48, 100, false, -1}, {49, 80, false, -1}, {50, 60, false, -1}},
      {{0, 3}, {1, 3}, {2, 3}}, 2},
+    {"harmonics that end inside a vector group", {{60, 100, false, -1}, {61, 70, false, -1}, {62, 100, false, -1}},
+     {{0, 5}, {1, 5}, {2, 5}}, 2},
     {"pending onsets", {{60, 100, true, -1}, {61, 90, true, -1}, {62, 100, false, -1}},
      {{0, 0}, {1, 0}, {2, 0}}, 2},
 };
@@ -98,6 +102,21 @@ NodeMix makeMix(const KeySpaceDSP& dsp, const MixSpec& spec)
     return mix;
 }
 
+// A mark of the voice's own in every per-harmonic band value: set-ups write them only up to their
+// blend's last harmonic, so a voice that takes a blend and writes past it shows another voice's marks.
+void markHarmonics(KeyVoice& v, int voice)
+{
+    HarmonicState& h = v.harmonics;
+    for (int i = 0; i < kMaxHarmonics; ++i)
+    {
+        const auto at = static_cast<size_t>(i);
+        const float mark = static_cast<float>(voice + 1) * 1000.0f + static_cast<float>(i);
+        for (auto* field : {&h.bandOscRate, &h.bandDepth1, &h.bandDepth2, &h.bandDetune, &h.share, &h.shareCoherent})
+            (*field)[at] = mark;
+        h.phaseOffset[at] = static_cast<int32_t>(mark);
+    }
+}
+
 void prepareVoices(KeySpaceDSP& dsp, const Case& c, bool wide)
 {
     dsp.useWideVectors(wide);
@@ -113,6 +132,7 @@ void prepareVoices(KeySpaceDSP& dsp, const Case& c, bool wide)
         if (spec.earlierMix >= 0)
             dsp.setVoiceData(&v, makeMix(dsp, kMixes[static_cast<size_t>(spec.earlierMix)]));
         v.onsetPending = spec.onset ? 1 : 0;
+        markHarmonics(v, static_cast<int>(i));
     }
 }
 
