@@ -113,75 +113,100 @@ void Compressor::process(float** in, float** out, int numSamples, int numChannel
     };
     const float quietGain = gainFor(0.0f);
 
-    std::array<float, kMaxChannels> m{};
-    std::array<float, kMaxChannels> g{}, step{};
-    // The sub-blocks' sums of squares depend on the input alone: a first pass over a stretch of
-    // sub-blocks runs their short dependent chains side by side, out of the gain ramps' way.
+    // A stretch of sub-blocks at a time, in three passes: their sums of squares (short chains
+    // of the input alone), the followers (the one recursion that must run sub-block by
+    // sub-block), then the target gains and ramps. The logarithms and exponentials of the target
+    // gains depend on the followers only, so they run side by side instead of waiting on each
+    // other through the followers' and the ramps' chains.
     constexpr int kStretch = 64;
     float sums[kStretch][kMaxChannels];
-    for (int pos = 0; pos < numSamples; pos += kSubBlock)
+    float levels[kStretch][kMaxChannels];
+    for (int start = 0; start < numSamples; start += kStretch * kSubBlock)
     {
-        const int n = std::min(kSubBlock, numSamples - pos);
-        const float norm = static_cast<float>(n * C);
-        const int b = pos / kSubBlock % kStretch;
-        if (b == 0)
-            for (int p = pos, k = 0; p < numSamples && k < kStretch; p += kSubBlock, ++k)
-            {
-                const int len = std::min(kSubBlock, numSamples - p);
-                const float* x0 = in[0] + p;
-                const float* x1 = in[C - 1] + p;
-                float s0 = 0.0f, s1 = 0.0f;
-                for (int i = 0; i < len; ++i)
-                {
-                    s0 += x0[i] * x0[i];
-                    s1 += x1[i] * x1[i];
-                }
-                sums[k][0] = s0;
-                sums[k][1] = s1;
-            }
-        const float* sum = sums[b];
-        float sumM = 0.0f;
-        for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
+        const int count = std::min(kStretch, (numSamples - start - 1) / kSubBlock + 1);
+        for (int k = 0; k < count; ++k)
         {
-            m[c] = sum[c] / norm;
-            sumM += m[c];
+            const int p = start + k * kSubBlock;
+            const int len = std::min(kSubBlock, numSamples - p);
+            const float* x0 = in[0] + p;
+            const float* x1 = in[C - 1] + p;
+            float s0 = 0.0f, s1 = 0.0f;
+            for (int i = 0; i < len; ++i)
+            {
+                s0 += x0[i] * x0[i];
+                s1 += x1[i] * x1[i];
+            }
+            sums[k][0] = s0;
+            sums[k][1] = s1;
         }
-        const float shared = sumM / static_cast<float>(C) * link;
-
-        for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
+        for (int k = 0; k < count; ++k)
         {
-            const float L = m[c] * (1.0f - link) + shared;
-            const Decay& dc = decayFor(level[c] < L, n);
-            const float e = dc.e;
-            envSlow[c] = keep((1.0f - e) * L + e * envSlow[c]);
-            const float e3 = dc.e3;
-            envFast[c] = keep((1.0f - e3) * L + e3 * envFast[c]);
-            level[c] = envSlow[c] * o1 + envFast[c] * o;
-
-            const float gT = level[c] < quietLevel
-                                 ? quietGain
-                                 : gainFor(softKneeDb(logf(level[c]) * kDbPerNeper + kLevelOffsetDb, T, slope));
-
-            g[c] = std::isfinite(gain[c]) ? gain[c] : 1.0f;
-            step[c] = (gT - g[c]) / static_cast<float>(n);
+            const int n = std::min(kSubBlock, numSamples - start - k * kSubBlock);
+            const float norm = static_cast<float>(n * C);
+            std::array<float, kMaxChannels> m{};
+            float sumM = 0.0f;
+            for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
+            {
+                m[c] = sums[k][c] / norm;
+                sumM += m[c];
+            }
+            const float shared = sumM / static_cast<float>(C) * link;
+            for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
+            {
+                const float L = m[c] * (1.0f - link) + shared;
+                const Decay& dc = decayFor(level[c] < L, n);
+                const float e = dc.e;
+                envSlow[c] = keep((1.0f - e) * L + e * envSlow[c]);
+                const float e3 = dc.e3;
+                envFast[c] = keep((1.0f - e3) * L + e3 * envFast[c]);
+                level[c] = envSlow[c] * o1 + envFast[c] * o;
+                levels[k][c] = level[c];
+            }
         }
-        if (C == 2)
-            // Both channels' gain ramps in one loop: two independent running sums.
-            for (int i = 0; i < n; ++i)
+        for (int k = 0; k < count; ++k)
+        {
+            const int pos = start + k * kSubBlock;
+            const int n = std::min(kSubBlock, numSamples - pos);
+            std::array<float, kMaxChannels> g{}, step{};
+            for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
             {
-                out[0][pos + i] = g[0] * in[0][pos + i];
-                out[1][pos + i] = g[1] * in[1][pos + i];
-                g[0] += step[0];
-                g[1] += step[1];
+                const float lv = levels[k][c];
+                const float gT = lv < quietLevel
+                                     ? quietGain
+                                     : gainFor(softKneeDb(logf(lv) * kDbPerNeper + kLevelOffsetDb, T, slope));
+                g[c] = std::isfinite(gain[c]) ? gain[c] : 1.0f;
+                step[c] = (gT - g[c]) / static_cast<float>(n);
             }
-        else
-            for (int i = 0; i < n; ++i)
+            // The ramps over one sub-block; a whole one's fixed length lets the loop unroll.
+            const auto ramp = [&](const int len) __attribute__((always_inline))
             {
-                out[0][pos + i] = g[0] * in[0][pos + i];
-                g[0] += step[0];
-            }
-        for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
-            gain[c] = g[c];
+                const float* x0 = in[0] + pos;
+                const float* x1 = in[C - 1] + pos;
+                float* y0 = out[0] + pos;
+                float* y1 = out[C - 1] + pos;
+                if (C == 2)
+                    // Both channels' gain ramps in one loop: two independent running sums.
+                    for (int i = 0; i < len; ++i)
+                    {
+                        y0[i] = g[0] * x0[i];
+                        y1[i] = g[1] * x1[i];
+                        g[0] += step[0];
+                        g[1] += step[1];
+                    }
+                else
+                    for (int i = 0; i < len; ++i)
+                    {
+                        y0[i] = g[0] * x0[i];
+                        g[0] += step[0];
+                    }
+            };
+            if (n == kSubBlock)
+                ramp(kSubBlock);
+            else
+                ramp(n);
+            for (std::size_t c = 0; c < static_cast<std::size_t>(C); ++c)
+                gain[c] = g[c];
+        }
     }
     for (int c = C; c < numChannels; ++c)
         if (in[c] != out[c]) std::copy(in[c], in[c] + numSamples, out[c]);

@@ -9,6 +9,7 @@
 #include "engine/VectorWidth.h"
 #include "engine/params/Param.h"
 #include "engine/params/ParamRecords.h"
+#include "engine/synth/FourLanes.h"
 
 namespace
 {
@@ -60,7 +61,7 @@ using F2 = float __attribute__((vector_size(8)));
 
 template <int S, int NC>
 inline __attribute__((always_inline)) bool runSkewedStages(ChannelRun* run, int len, float wet, float fb,
-                                                           int writePos, int mask) noexcept
+                                                           int writePos) noexcept
 {
     // The stages' values of all channels in one T, channel c in lane c.
     using T = std::conditional_t<NC == 2, F2, float>;
@@ -97,9 +98,46 @@ inline __attribute__((always_inline)) bool runSkewedStages(ChannelRun* run, int 
     }
     const float dry = 1.0f - wet;
     float res[NC][Phlaser::kSubBlock];
+    // Where the taps reach kBatch - 1 samples further back than the chain is long, the taps of
+    // kBatch consecutive samples read only samples the chain has finished with when the first of
+    // them enters it: their sums run along the sample axis, a vector of samples per weight.
+    using F4 = lanes::F4;
+    QM_ELEMENT_ALIGNED_VECTOR(F4At, float, 16);
+    constexpr int kBatch = 4;
+    bool batched = true;
+    for (int c = 0; c < NC; ++c)
+        batched = batched && run[c].whole >= S + kBatch;
+    // Sample by sample, the channels side by side: one T per sample.
+    static_assert(Phlaser::kSubBlock % kBatch == 0);
+    alignas(16) float tapSum[Phlaser::kSubBlock][NC];
+    const auto sumTaps = [&](int t) __attribute__((always_inline))
+    {
+        F4 sum[NC];
+        for (int c = 0; c < NC; ++c)
+        {
+            sum[c] = F4{};
+            for (int j = 0; j < 4; ++j)
+                sum[c] += wt[c][j] * *reinterpret_cast<const F4At*>(tapAt[c] + t - j);
+        }
+        if constexpr (NC == 2)
+        {
+            *reinterpret_cast<F4*>(tapSum[t]) = __builtin_shufflevector(sum[0], sum[1], 0, 4, 1, 5);
+            *reinterpret_cast<F4*>(tapSum[t + 2]) = __builtin_shufflevector(sum[0], sum[1], 2, 6, 3, 7);
+        }
+        else
+            *reinterpret_cast<F4*>(tapSum[t]) = sum[0];
+    };
     // Sample t into the memory and the chain's input from its taps.
     const auto feed = [&](int t) __attribute__((always_inline))
     {
+        if (batched)
+        {
+            if (t % kBatch == 0) sumTaps(t);
+            for (int c = 0; c < NC; ++c)
+                at[c][t] = wet * src[c][t];
+            buf[0] = *reinterpret_cast<const T*>(tapSum[t]);
+            return;
+        }
         for (int c = 0; c < NC; ++c)
         {
             at[c][t] = wet * src[c][t];
@@ -151,15 +189,23 @@ inline __attribute__((always_inline)) bool runSkewedStages(ChannelRun* run, int 
             if (t - k >= 0 && t - k < len) stage(k, t - k);
     }
     // The one-sample term reads the sample before each: any that is not finite hands the
-    // sub-block to the plain form.
+    // sub-block to the plain form. The caller keeps writePos at 2 or more, so those are the len
+    // samples from at[c][-1] on, tested four at a time as bits.
+    using I4 = lanes::I4;
+    QM_ELEMENT_ALIGNED_VECTOR(I4At, int32_t, 16);
+    constexpr int32_t kExponent = 0x7f800000;
+    I4 full = I4{};
     uint32_t nonFinite = 0;
     for (int c = 0; c < NC; ++c)
     {
-        nonFinite |= exponentIsFull(run[c].mem[(writePos - 1) & mask]);
-        for (int n = 0; n + 1 < len; ++n)
-            nonFinite |= exponentIsFull(at[c][n]);
+        const float* before = at[c] - 1;
+        int n = 0;
+        for (; n + 4 <= len; n += 4)
+            full |= (*reinterpret_cast<const I4At*>(before + n) & kExponent) == kExponent;
+        for (; n < len; ++n)
+            nonFinite |= exponentIsFull(before[n]);
     }
-    if (nonFinite != 0) return false;
+    if (nonFinite != 0 || lanes::anyLane(full)) return false;
     for (int c = 0; c < NC; ++c)
     {
         for (int k = 0; k < S; ++k)
@@ -173,36 +219,34 @@ inline __attribute__((always_inline)) bool runSkewedStages(ChannelRun* run, int 
 // runSkewedStages compiled in each vector width: the wide form's three-operand instructions do
 // the same arithmetic with fewer register copies.
 template <int S, int NC>
-QM_WIDE_TARGET bool runSkewedWide(ChannelRun* run, int len, float wet, float fb, int writePos,
-                                  int mask) noexcept
+QM_WIDE_TARGET bool runSkewedWide(ChannelRun* run, int len, float wet, float fb, int writePos) noexcept
 {
-    return runSkewedStages<S, NC>(run, len, wet, fb, writePos, mask);
+    return runSkewedStages<S, NC>(run, len, wet, fb, writePos);
 }
 template <int S, int NC>
-bool runSkewedBaseline(ChannelRun* run, int len, float wet, float fb, int writePos, int mask) noexcept
+bool runSkewedBaseline(ChannelRun* run, int len, float wet, float fb, int writePos) noexcept
 {
-    return runSkewedStages<S, NC>(run, len, wet, fb, writePos, mask);
+    return runSkewedStages<S, NC>(run, len, wet, fb, writePos);
 }
 
 // runSkewedStages for a stage count known only at run time.
 template <int NC, int... S>
 bool runSkewedFor(bool wide, int stages, std::integer_sequence<int, S...>, ChannelRun* run, int len,
-                  float wet, float fb, int writePos, int mask) noexcept
+                  float wet, float fb, int writePos) noexcept
 {
     bool done = false;
     (void)((stages == S + 1 && (done = (QM_WIDE_VECTORS && wide)
-                                           ? runSkewedWide<S + 1, NC>(run, len, wet, fb, writePos, mask)
-                                           : runSkewedBaseline<S + 1, NC>(run, len, wet, fb, writePos, mask),
+                                           ? runSkewedWide<S + 1, NC>(run, len, wet, fb, writePos)
+                                           : runSkewedBaseline<S + 1, NC>(run, len, wet, fb, writePos),
                                 true)) ||
            ...);
     return done;
 }
 template <int NC>
-bool runSkewed(bool wide, int stages, ChannelRun* run, int len, float wet, float fb, int writePos,
-               int mask) noexcept
+bool runSkewed(bool wide, int stages, ChannelRun* run, int len, float wet, float fb, int writePos) noexcept
 {
     return runSkewedFor<NC>(wide, stages, std::make_integer_sequence<int, Phlaser::kMaxStages>{}, run, len,
-                            wet, fb, writePos, mask);
+                            wet, fb, writePos);
 }
 } // namespace
 
@@ -380,8 +424,8 @@ void Phlaser::process(float** in, float** out, int numSamples, int numChannels, 
                               writePos + len <= memSize && writePos - 2 - run[0].whole >= 0 &&
                               writePos - 2 - run[numChannels - 1].whole >= 0;
         if (!(longTaps &&
-              (numChannels == 2 ? runSkewed<2>(wideVectors, numStages, run, len, wet, fb, writePos, mask)
-                                : runSkewed<1>(wideVectors, numStages, run, len, wet, fb, writePos, mask))))
+              (numChannels == 2 ? runSkewed<2>(wideVectors, numStages, run, len, wet, fb, writePos)
+                                : runSkewed<1>(wideVectors, numStages, run, len, wet, fb, writePos))))
         {
             if (numChannels == 2)
             {

@@ -1,7 +1,9 @@
 // The compressor's time behaviour: its followers against the first-order maths they implement,
-// the Stereo Link mix, and what the followers keep through an idle stretch.
+// the Stereo Link mix, what the followers keep through an idle stretch, and samples that do not
+// depend on how a block is cut into calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -140,4 +142,54 @@ TEST(Compressor, AfterAnIdleStretchTheGainResumesNearWhereItWas)
     Block quiet = zeros(1, 512);
     rig.run(quiet, true);
     EXPECT_EQ(rig.unit.getEnvSlow(0), 0.0f);
+}
+
+TEST(Compressor, OneLongCallMatchesTheSameSamplesCutIntoSubBlockCalls)
+{
+    // Every sub-block's follower step, target gain and ramp are the same whether a call holds one
+    // sub-block or many, so one call over a long block must give the samples (and the gains) of
+    // calls one sub-block long, bit for bit: across stretches of sub-blocks, a short last
+    // sub-block, loud and quiet passages, one channel and two.
+    struct Row
+    {
+        int channels, length;
+        float ratio, optical;
+    };
+    const Row rows[] = {{2, 512, 2.8f, 0.0f},   {2, 1111, 4.0f, 60.0f}, {1, 1031, 2.8f, -80.0f},
+                        {2, 2500, 0.3f, 0.0f},  {1, 3000, 8.0f, 100.0f}, {2, 7, 2.8f, 0.0f},
+                        {2, 4096, 2.0f, -30.0f}};
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(::testing::Message() << row.channels << " x " << row.length);
+        engineSrand(7u);
+        Block x = qmtest::noise(row.channels, row.length);
+        // Swells from silence to loud and back, so both the quiet shortcut and the curve are met.
+        for (auto& c : x)
+            for (std::size_t i = 0; i < c.size(); ++i)
+                c[i] *= std::sin(3.0f * static_cast<float>(i) / static_cast<float>(c.size()));
+
+        FxRig<Compressor> whole(48000.0f, row.channels), cut(48000.0f, row.channels);
+        for (auto* rig : {&whole, &cut})
+        {
+            rig->set(Compressor::kRatio, row.ratio);
+            rig->set(Compressor::kOptical, row.optical);
+            rig->set(Compressor::kThreshold, -30.0f);
+        }
+        Block a = x;
+        whole.run(a);
+        Block b = x;
+        for (int p = 0; p < row.length; p += kSub)
+        {
+            const int n = std::min(kSub, row.length - p);
+            Block part;
+            for (const auto& c : b)
+                part.emplace_back(c.begin() + p, c.begin() + p + n);
+            cut.run(part);
+            for (std::size_t c = 0; c < b.size(); ++c)
+                std::copy(part[c].begin(), part[c].end(), b[c].begin() + p);
+        }
+        EXPECT_EQ(a, b);
+        for (int c = 0; c < row.channels; ++c)
+            EXPECT_EQ(whole.unit.getGain(c), cut.unit.getGain(c));
+    }
 }
