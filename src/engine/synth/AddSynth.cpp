@@ -463,8 +463,9 @@ inline constexpr int kPairWindow = kTaps / 2 + 1;
 
 // Adds a partial's products into the window, pair by pair: the taps of bins 2 k and 2 k + 1 from the
 // window's start, each as four equal floats, times the amplitude. The spread 4-tap row holds the
-// taps so; the padded 8-tap row is read as eight floats from the window's start on and each pair of
-// them spread over the lanes.
+// taps so; the padded 8-tap row is read as eight floats from the window's start on, and as eight
+// ending two bins further for the last pair (inside the row's cache line, where the eight after the
+// first would reach into the next row's line), and each pair of them spread over the lanes.
 template <int kTaps>
 [[gnu::always_inline]] inline void addPairs(F8 (&r)[kPairWindow<kTaps>], const float* __restrict w,
                                             F8 a) noexcept
@@ -478,12 +479,12 @@ template <int kTaps>
     {
         static_assert(kTaps == 8 && kPairWindow<kTaps> == 5);
         const F8 lo = loadBin<F8>(w);
-        const F8 hi = loadBin<F8>(w + kFloatsOf<F8>);
+        const F8 hi = loadBin<F8>(w + 2);
         r[0] += __builtin_shufflevector(lo, lo, 0, 0, 0, 0, 1, 1, 1, 1) * a;
         r[1] += __builtin_shufflevector(lo, lo, 2, 2, 2, 2, 3, 3, 3, 3) * a;
         r[2] += __builtin_shufflevector(lo, lo, 4, 4, 4, 4, 5, 5, 5, 5) * a;
         r[3] += __builtin_shufflevector(lo, lo, 6, 6, 6, 6, 7, 7, 7, 7) * a;
-        r[4] += __builtin_shufflevector(hi, hi, 0, 0, 0, 0, 1, 1, 1, 1) * a;
+        r[4] += __builtin_shufflevector(hi, hi, 6, 6, 6, 6, 7, 7, 7, 7) * a;
     }
 }
 

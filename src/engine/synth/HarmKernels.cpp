@@ -241,9 +241,9 @@ FineRows interpolatedRows(const std::array<std::array<float, 8>, 65>& table)
     return fine;
 }
 
-std::array<float, (kFineRowsPerBin + 1) * kPaddedRowFloats> paddedRows(const FineRows& fine)
+std::array<float, kFineRowsPerBin * kPaddedRowFloats> paddedRows(const FineRows& fine)
 {
-    std::array<float, (kFineRowsPerBin + 1) * kPaddedRowFloats> padded{};
+    std::array<float, kFineRowsPerBin * kPaddedRowFloats> padded{};
     for (size_t f = 0; f < size_t(kFineRowsPerBin); ++f)
         for (size_t k = 0; k < 8; ++k)
             padded[f * kPaddedRowFloats + 1 + k] = fine[f][k];
@@ -267,7 +267,7 @@ alignas(32) const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4
 alignas(32) const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine =
     interpolatedRows(kHarmBinWeights8);
 
-alignas(64) const std::array<float, (kFineRowsPerBin + 1) * kPaddedRowFloats> kHarmBinWeights8Padded =
+alignas(64) const std::array<float, kFineRowsPerBin * kPaddedRowFloats> kHarmBinWeights8Padded =
     paddedRows(kHarmBinWeights8Fine);
 
 const std::array<const float*, kNumKernelQualities> kASTabPtrs = {

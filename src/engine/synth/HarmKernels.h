@@ -35,10 +35,10 @@ inline constexpr int kFineRowsPerBin = 1 << kPosFracBits;
 extern const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine;
 
 // The rows of kHarmBinWeights8Fine with a zero before and after the taps: row f starts at
-// f * kPaddedRowFloats (64-byte aligned), its taps at 1 .. 8 from there and zeros fill the rest, so
-// a row read from its first float on sees its taps one bin later. One row of zeros past the last.
+// f * kPaddedRowFloats (one 64-byte cache line), its taps at 1 .. 8 from there and zeros fill the
+// rest, so a row read from its first float on sees its taps one bin later.
 inline constexpr int kPaddedRowFloats = 16;
-extern const std::array<float, (kFineRowsPerBin + 1) * kPaddedRowFloats> kHarmBinWeights8Padded;
+extern const std::array<float, kFineRowsPerBin * kPaddedRowFloats> kHarmBinWeights8Padded;
 
 // Position fraction bits dropped to find a partial's row in the table the synthesis spreads it
 // with: kHarmBinWeights2, kHarmBinWeights4 and kHarmBinWeights8Fine.

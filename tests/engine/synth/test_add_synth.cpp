@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -75,15 +76,16 @@ TEST(HarmKernels, FineEightTapRowsAreTheInterpolatedRows)
 }
 
 // The wide form reads the 8-tap kernel from padded rows: each fraction's row of the fine table
-// between zeros, a leading one and seven after, and one row of zeros past the last.
+// between zeros, a leading one and seven after, each row in a cache line of its own.
 TEST(HarmKernels, PaddedEightTapRowsAreTheFineRowsBetweenZeros)
 {
-    for (int f = 0; f <= kFineRowsPerBin; ++f)
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(kHarmBinWeights8Padded.data()) % 64, 0u);
+    for (int f = 0; f < kFineRowsPerBin; ++f)
     {
         const float* row = kHarmBinWeights8Padded.data() + size_t(f) * kPaddedRowFloats;
         for (int k = 0; k < kPaddedRowFloats; ++k)
         {
-            const bool tap = f < kFineRowsPerBin && k >= 1 && k <= 8;
+            const bool tap = k >= 1 && k <= 8;
             EXPECT_EQ(row[k], tap ? kHarmBinWeights8Fine[size_t(f)][size_t(k - 1)] : 0.0f)
                 << "fraction " << f << " float " << k;
         }
