@@ -515,9 +515,9 @@ template <int kTaps>
 {
     if constexpr (kTaps == 4)
     {
-        // Two partials a round: the loop's own counting is a fair share of a partial's few
+        // Eight partials a round: the loop's own counting is a fair share of a partial's few
         // instructions.
-#pragma GCC unroll 2
+#pragma GCC unroll 8
         for (int h = 0; h < count; ++h)
             addPairedPartial<kTaps>(c, h, table, bins, wat, r);
     }
