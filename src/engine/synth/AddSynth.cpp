@@ -229,7 +229,8 @@ template <int n, class V, int... D>
 [[gnu::always_inline]] inline void shiftWindowTo(V (&r)[n], float* __restrict win, size_t d,
                                                  std::integer_sequence<int, D...>) noexcept
 {
-    (void)((d == size_t(kFloatsOf<V> * (D + 1)) ? (shiftWindowBy<n, D + 1>(r, win), true) : false) || ...);
+    (void)((d == size_t(kFloatsOf<V> * (D + 1)) ? (shiftWindowBy<n, D + 1>(r, win), true) : false) ||
+           ...);
 }
 
 // Moves the window to float `at` of the bins, which lies d floats above it: by 1 .. n - 1 vectors
@@ -489,10 +490,10 @@ template <int kTaps>
 }
 
 // The wide form of the bin loop: the same window as addChunk's, but a vector holds two bins and the
-// window, starting on an even bin, the kernel's bins and one more. The row (read from its leading
-// zeros on for a kernel starting on an odd bin) lines the taps up with the window's bins, so a
-// partial is one product per pair, the bins outside its kernel receiving zeros, which leave them as
-// they are. Each bin thus receives the products addChunk gives it, in the same order.
+// window, starting on an even bin, the kernel's bins and one more. The row (pairedRowStart) lines
+// the taps up with the window's bins, so a partial is one product per pair, the bins outside its
+// kernel receiving zeros, which leave them as they are. Each bin thus receives the products
+// addChunk gives it, in the same order.
 template <int kTaps>
 [[gnu::always_inline]] inline void addPairedPartial(const PreparedChunk& c, int h,
                                                     const float* __restrict table, float* __restrict bins,
@@ -529,7 +530,8 @@ template <int kTaps>
 }
 
 // All partials of a call. Returns the lowest and highest bin touched (lo > hi when none). kPaired:
-// the wide form's loop, with the spread or padded table; kWide: compiled for the wide form.
+// the wide form's loop, with the spread 4-tap or the paired 8-tap table; kWide: compiled for the
+// wide form.
 template <int kTaps, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
                                                const float* __restrict table, float* __restrict bins, int& lo,

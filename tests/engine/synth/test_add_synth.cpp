@@ -245,7 +245,7 @@ TEST(AddHarmonics, GatheredPartialsRenderAsAddedOnes)
 }
 
 // The wide form's 4- and 8-tap loops (two bins a vector, the window starting on even bins, 4-tap rows
-// spread over the lanes, 8-tap rows padded with zeros) sum exactly what the baseline loops sum:
+// spread over the lanes, 8-tap rows laid out per start) sum exactly what the baseline loops sum:
 // partials on odd and even bins, several in one bin, moves by one to four pairs of bins, past the
 // window and back down, kernels at both ends of the spectrum and outside it; the 2-tap kernel as
 // well, which both forms run alike.
