@@ -229,7 +229,8 @@ template <int n, class V, int... D>
 [[gnu::always_inline]] inline void shiftWindowTo(V (&r)[n], float* __restrict win, size_t d,
                                                  std::integer_sequence<int, D...>) noexcept
 {
-    (void)((d == size_t(kFloatsOf<V> * (D + 1)) ? (shiftWindowBy<n, D + 1>(r, win), true) : false) || ...);
+    (void)((d == size_t(kFloatsOf<V> * (D + 1)) ? (shiftWindowBy<n, D + 1>(r, win), true) : false) ||
+           ...);
 }
 
 // Moves the window to float `at` of the bins, which lies d floats above it: by 1 .. n - 1 vectors
@@ -272,13 +273,18 @@ struct PreparedChunk
     alignas(16) int32_t rowOffset[kChunk];
 };
 
-// The wide form's rows of a kernel, the spread 4-tap rows or the padded 8-tap rows: floats from one
-// row to the next, and how far before a row its read from one bin earlier starts (the values of a
-// bin, kPartialBinValues, shifted right by this much).
-template <int kTaps>
-inline constexpr int kPairedRowFloats = kTaps == 4 ? kSpreadRowFloats : kPaddedRowFloats;
-template <int kTaps>
-inline constexpr int kPairedBinShift = kTaps == 4 ? 0 : 2;
+// Where the wide form reads a partial's taps: from table row `row`, for a kernel starting on the
+// window's first bin (odd = 0) or on its second (odd = kPartialBinValues). A spread 4-tap row is
+// read from its leading zeros on for the second, one bin earlier; the paired 8-tap rows hold both
+// layouts side by side.
+template <int kTaps, class T>
+[[gnu::always_inline]] inline T pairedRowStart(T row, T odd) noexcept
+{
+    if constexpr (kTaps == 4)
+        return row * kSpreadRowFloats + (kPartialBinValues - odd);
+    else
+        return row * (2 * kPaired8Floats) + odd * (kPaired8Floats / kPartialBinValues);
+}
 
 // kL partials at a time (from partial `from` on, to a multiple of kL). Lane by lane, lo and hi
 // follow the lowest and highest first bin of the partials that stay inside the spectrum. kChecked:
@@ -324,14 +330,13 @@ template <int kTaps, bool kChecked, bool kPaired, int kL, class Amps>
             hi = first > hi ? first : hi;
         }
         I at = (first + kBin0Offset) * kPartialBinValues;
-        I offset = row * (kPaired ? kPairedRowFloats<kTaps> : kTaps);
+        I offset = row * kTaps;
         if constexpr (kPaired)
         {
-            // The window starts on the even bin at or below the kernel; a kernel starting on an odd
-            // bin takes its row from the leading zeros on, one bin earlier.
+            // The window starts on the even bin at or below the kernel.
             const I odd = at & kPartialBinValues;
             at -= odd;
-            offset += (kPartialBinValues - odd) >> kPairedBinShift<kTaps>;
+            offset = pairedRowStart<kTaps>(row, odd);
         }
         std::memcpy(c.at + h, &at, sizeof(at));
         std::memcpy(c.rowOffset + h, &offset, sizeof(offset));
@@ -391,9 +396,7 @@ template <int kTaps, bool kPaired, class Amps>
         (std::clamp(first, kSpecLowestBin, kSpecHighestBin + 1 - kTaps) + kBin0Offset) * kPartialBinValues;
     const int odd = kPaired ? at & kPartialBinValues : 0;
     c.at[h] = at - odd;
-    c.rowOffset[h] = kPaired ? row * kPairedRowFloats<kTaps> +
-                                   ((kPartialBinValues - odd) >> kPairedBinShift<kTaps>)
-                             : row * kTaps;
+    c.rowOffset[h] = kPaired ? pairedRowStart<kTaps>(row, odd) : row * kTaps;
     CF a0;
     CF a1;
     amps.get(h, a0, a1);
@@ -462,9 +465,9 @@ template <int kTaps>
 inline constexpr int kPairWindow = kTaps / 2 + 1;
 
 // Adds a partial's products into the window, pair by pair: the taps of bins 2 k and 2 k + 1 from the
-// window's start, each as four equal floats, times the amplitude. The spread 4-tap row holds the
-// taps so; the padded 8-tap row is read as eight floats from the window's start on and each pair of
-// them spread over the lanes.
+// window's start, each as four equal floats, times the amplitude. The spread 4-tap row and the
+// paired 8-tap row's last pair hold the taps so; the 8-tap row's first four pairs are spread over
+// the lanes from its even taps (low half) and odd taps (high half), each half by the same shuffle.
 template <int kTaps>
 [[gnu::always_inline]] inline void addPairs(F8 (&r)[kPairWindow<kTaps>], const float* __restrict w,
                                             F8 a) noexcept
@@ -477,21 +480,20 @@ template <int kTaps>
     else
     {
         static_assert(kTaps == 8 && kPairWindow<kTaps> == 5);
-        const F8 lo = loadBin<F8>(w);
-        const F8 hi = loadBin<F8>(w + kFloatsOf<F8>);
-        r[0] += __builtin_shufflevector(lo, lo, 0, 0, 0, 0, 1, 1, 1, 1) * a;
-        r[1] += __builtin_shufflevector(lo, lo, 2, 2, 2, 2, 3, 3, 3, 3) * a;
-        r[2] += __builtin_shufflevector(lo, lo, 4, 4, 4, 4, 5, 5, 5, 5) * a;
-        r[3] += __builtin_shufflevector(lo, lo, 6, 6, 6, 6, 7, 7, 7, 7) * a;
-        r[4] += __builtin_shufflevector(hi, hi, 0, 0, 0, 0, 1, 1, 1, 1) * a;
+        const F8 taps = loadBin<F8>(w);
+        r[0] += __builtin_shufflevector(taps, taps, 0, 0, 0, 0, 4, 4, 4, 4) * a;
+        r[1] += __builtin_shufflevector(taps, taps, 1, 1, 1, 1, 5, 5, 5, 5) * a;
+        r[2] += __builtin_shufflevector(taps, taps, 2, 2, 2, 2, 6, 6, 6, 6) * a;
+        r[3] += __builtin_shufflevector(taps, taps, 3, 3, 3, 3, 7, 7, 7, 7) * a;
+        r[4] += loadBin<F8>(w + kFloatsOf<F8>) * a;
     }
 }
 
 // The wide form of the bin loop: the same window as addChunk's, but a vector holds two bins and the
-// window, starting on an even bin, the kernel's bins and one more. The row (read from its leading
-// zeros on for a kernel starting on an odd bin) lines the taps up with the window's bins, so a
-// partial is one product per pair, the bins outside its kernel receiving zeros, which leave them as
-// they are. Each bin thus receives the products addChunk gives it, in the same order.
+// window, starting on an even bin, the kernel's bins and one more. The row (pairedRowStart) lines
+// the taps up with the window's bins, so a partial is one product per pair, the bins outside its
+// kernel receiving zeros, which leave them as they are. Each bin thus receives the products
+// addChunk gives it, in the same order.
 template <int kTaps>
 [[gnu::always_inline]] inline void addPairedPartial(const PreparedChunk& c, int h,
                                                     const float* __restrict table, float* __restrict bins,
@@ -514,9 +516,9 @@ template <int kTaps>
 {
     if constexpr (kTaps == 4)
     {
-        // Two partials a round: the loop's own counting is a fair share of a partial's few
+        // Eight partials a round: the loop's own counting is a fair share of a partial's few
         // instructions.
-#pragma GCC unroll 2
+#pragma GCC unroll 8
         for (int h = 0; h < count; ++h)
             addPairedPartial<kTaps>(c, h, table, bins, wat, r);
     }
@@ -528,7 +530,8 @@ template <int kTaps>
 }
 
 // All partials of a call. Returns the lowest and highest bin touched (lo > hi when none). kPaired:
-// the wide form's loop, with the spread or padded table; kWide: compiled for the wide form.
+// the wide form's loop, with the spread 4-tap or the paired 8-tap table; kWide: compiled for the
+// wide form.
 template <int kTaps, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
                                                const float* __restrict table, float* __restrict bins, int& lo,
@@ -629,7 +632,7 @@ template <bool kWide, class Amps>
         break;
     default:
         if constexpr (kWide)
-            addPartials<kASTabSizes[2], true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Padded.data(),
+            addPartials<kASTabSizes[2], true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Paired.data(),
                                                      c.bins, c.lo, c.hi);
         else
             addPartials<kASTabSizes[2], false, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),

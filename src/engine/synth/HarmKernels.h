@@ -34,11 +34,12 @@ extern const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Sprea
 inline constexpr int kFineRowsPerBin = 1 << kPosFracBits;
 extern const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine;
 
-// The rows of kHarmBinWeights8Fine with a zero before and after the taps: row f starts at
-// f * kPaddedRowFloats (64-byte aligned), its taps at 1 .. 8 from there and zeros fill the rest, so
-// a row read from its first float on sees its taps one bin later. One row of zeros past the last.
-inline constexpr int kPaddedRowFloats = 16;
-extern const std::array<float, (kFineRowsPerBin + 1) * kPaddedRowFloats> kHarmBinWeights8Padded;
+// The rows of kHarmBinWeights8Fine as the wide form's pairs of bins take them, for a kernel starting
+// on the first bin of a pair (s = 0) and on its second (s = 1): with the window's taps t_j = row f's
+// tap j - s (zero outside 0 .. 7), j = 0 .. 9, the kPaired8Floats floats from (2 f + s) times that
+// on (one 64-byte cache line) are t0 t2 t4 t6 t1 t3 t5 t7, then t8 four times and t9 four times.
+inline constexpr int kPaired8Floats = 16;
+extern const std::array<float, 2 * kFineRowsPerBin * kPaired8Floats> kHarmBinWeights8Paired;
 
 // Position fraction bits dropped to find a partial's row in the table the synthesis spreads it
 // with: kHarmBinWeights2, kHarmBinWeights4 and kHarmBinWeights8Fine.

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -74,20 +75,24 @@ TEST(HarmKernels, FineEightTapRowsAreTheInterpolatedRows)
     }
 }
 
-// The wide form reads the 8-tap kernel from padded rows: each fraction's row of the fine table
-// between zeros, a leading one and seven after, and one row of zeros past the last.
-TEST(HarmKernels, PaddedEightTapRowsAreTheFineRowsBetweenZeros)
+// The wide form reads the 8-tap kernel from paired rows: per fraction and start (on the first or
+// the second bin of a pair) one cache line holding the ten window bins' taps (the fine row's, shifted
+// by the start, zeros around it) as even ones, odd ones, then the ninth and the tenth four times.
+TEST(HarmKernels, PairedEightTapRowsHoldTheFineRowsTapsForBothStarts)
 {
-    for (int f = 0; f <= kFineRowsPerBin; ++f)
-    {
-        const float* row = kHarmBinWeights8Padded.data() + size_t(f) * kPaddedRowFloats;
-        for (int k = 0; k < kPaddedRowFloats; ++k)
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(kHarmBinWeights8Paired.data()) % 64, 0u);
+    constexpr int kWhere[kPaired8Floats] = {0, 2, 4, 6, 1, 3, 5, 7, 8, 8, 8, 8, 9, 9, 9, 9};
+    for (int f = 0; f < kFineRowsPerBin; ++f)
+        for (int s = 0; s < 2; ++s)
         {
-            const bool tap = f < kFineRowsPerBin && k >= 1 && k <= 8;
-            EXPECT_EQ(row[k], tap ? kHarmBinWeights8Fine[size_t(f)][size_t(k - 1)] : 0.0f)
-                << "fraction " << f << " float " << k;
+            const float* row = kHarmBinWeights8Paired.data() + size_t(2 * f + s) * kPaired8Floats;
+            for (int k = 0; k < kPaired8Floats; ++k)
+            {
+                const int tap = kWhere[k] - s;
+                EXPECT_EQ(row[k], tap >= 0 && tap < 8 ? kHarmBinWeights8Fine[size_t(f)][size_t(tap)] : 0.0f)
+                    << "fraction " << f << " start " << s << " float " << k;
+            }
         }
-    }
 }
 
 void add(AddSynth& synth, int pos, int quality, CF a0 = {1.0f, -2.0f}, CF a1 = {0.5f, 0.25f})
@@ -240,7 +245,7 @@ TEST(AddHarmonics, GatheredPartialsRenderAsAddedOnes)
 }
 
 // The wide form's 4- and 8-tap loops (two bins a vector, the window starting on even bins, 4-tap rows
-// spread over the lanes, 8-tap rows padded with zeros) sum exactly what the baseline loops sum:
+// spread over the lanes, 8-tap rows laid out per start) sum exactly what the baseline loops sum:
 // partials on odd and even bins, several in one bin, moves by one to four pairs of bins, past the
 // window and back down, kernels at both ends of the spectrum and outside it; the 2-tap kernel as
 // well, which both forms run alike.
