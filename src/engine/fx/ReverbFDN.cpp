@@ -5,6 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "engine/fx/MirroredAllPass.h"
 #include "engine/params/Param.h"
 #include "engine/params/ParamRecords.h"
 #include "engine/VectorWidth.h"
@@ -310,7 +311,7 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
 
             // The band-passed input diffuses through four all-passes. Every all-pass reads further back
             // than a sub-block, so within one each stage reads only what earlier sub-blocks wrote and
-            // runs as a loop over the samples, in runs that do not pass its memory's end.
+            // runs as a loop over the samples.
             static_assert(kDiffuserDelays[0] >= kSubBlock &&
                           kDiffuserDelays[kNumDiffusers - 1] <= kDiffuserSize - kSubBlock);
             {
@@ -321,37 +322,8 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                     if (j == 1)
                         for (int k = 0; k < len; ++k)
                             e[k] += cond[c1][k];
-                    float* mem = diffuserMem.data() + j * kDiffuserSize;
-                    // One all-pass over a run of the samples whose reads and writes stay on one
-                    // side of the memory's end.
-                    const auto pass = [&](int k, int run, int w, int rd) __attribute__((always_inline))
-                    {
-                        const float* __restrict src = mem + rd;
-                        float* __restrict dst = mem + w;
-                        float* __restrict ek = e + k;
-                        for (int i = 0; i < run; ++i)
-                        {
-                            const float d = src[i];
-                            const float v = ek[i] - 0.66f * d;
-                            dst[i] = v;
-                            ek[i] = 0.66f * v + d;
-                        }
-                    };
-                    constexpr int kMask = kDiffuserSize - 1;
-                    static_assert((kDiffuserSize & kMask) == 0);
-                    int w = diffuserPos;
-                    int rd = (diffuserPos + kDiffuserSize - kDiffuserDelays[j]) & kMask;
-                    if (w + len <= kDiffuserSize && rd + len <= kDiffuserSize)
-                        pass(0, len, w, rd);
-                    else
-                        for (int k = 0; k < len;)
-                        {
-                            const int run = std::min({len - k, kDiffuserSize - w, kDiffuserSize - rd});
-                            pass(k, run, w, rd);
-                            k += run;
-                            w = (w + run) & kMask;
-                            rd = (rd + run) & kMask;
-                        }
+                    runMirroredAllPass<kDiffuserSize, kSubBlock>(diffuserMem.data() + j * kDiffuserStride, e,
+                                                                  len, diffuserPos, kDiffuserDelays[j]);
                     if (j == 2) std::copy(e, e + len, cond[0]);
                 }
                 std::copy(e, e + len, cond[c1]);

@@ -104,7 +104,10 @@ class ReverbFDN : public FxUnit
 
     std::vector<float> ring;        // shared line ring, kRingSize samples
     std::vector<float> preDelayMem; // kMaxChannels regions of preDelayLen floats
-    std::array<float, kNumDiffusers * kDiffuserSize> diffuserMem{};
+    // Each all-pass memory is followed by a copy of its first kSubBlock samples, so that a read of
+    // up to a sub-block never wraps.
+    static constexpr int kDiffuserStride = kDiffuserSize + kSubBlock;
+    std::array<float, kNumDiffusers * kDiffuserStride> diffuserMem{};
     int32_t diffuserPos = 0;
     std::array<int32_t, kNumLines> writePos{};
     int32_t preDelayLen = 0; // P; 0 until setup
