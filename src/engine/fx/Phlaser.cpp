@@ -98,7 +98,7 @@ inline __attribute__((always_inline)) bool runSkewedStages(ChannelRun* run, int 
     }
     const float dry = 1.0f - wet;
     float res[NC][Phlaser::kSubBlock];
-    // Where the taps reach kBatch - 1 samples further back than the chain is long, the taps of
+    // Where the taps reach kBatch - 1 samples further back than this form needs, the taps of
     // kBatch consecutive samples read only samples the chain has finished with when the first of
     // them enters it: their sums run along the sample axis, a vector of samples per weight.
     using F4 = lanes::F4;

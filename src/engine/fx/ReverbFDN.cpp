@@ -14,8 +14,6 @@
 
 namespace
 {
-// Two lanes, one per channel.
-using F2 = float __attribute__((vector_size(8)));
 // Eight lanes for the wide form; only loops compiled for it use this type.
 using F8 = float __attribute__((vector_size(32)));
 
@@ -262,9 +260,11 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
             {
                 using lanes::F4;
                 F4 state[2] = {vecAt<F4>(dampState.data()), vecAt<F4>(dampState.data() + 4)};
-                // The two channels' band-passes in the two lanes of one vector.
+                // The two channels' band-passes in the first two lanes of a vector of four: a whole
+                // register lets the coefficients the loop keeps in memory be read straight into
+                // its arithmetic.
                 const BandPass bp = bpCoef;
-                F2 s1 = {bpState[0][0], bpState[1][0]}, s2 = {bpState[0][1], bpState[1][1]};
+                F4 s1 = {bpState[0][0], bpState[1][0]}, s2 = {bpState[0][1], bpState[1][1]};
                 const float* x0 = delayed[0];
                 const float* x1 = delayed[c1];
                 for (int k = 0; k < len; k += 4)
@@ -284,8 +284,8 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                                 state[g] = sq[g][j] + cs.damp * state[g];
                                 sq[g][j] = state[g];
                             }
-                            const F2 v = F2{x0[k + j], x1[k + j]} - bp.a1 * s1 - bp.a2 * s2;
-                            const F2 filtered = bp.b0 * v + bp.b1 * s1 + bp.b2 * s2;
+                            const F4 v = F4{x0[k + j], x1[k + j]} - bp.a1 * s1 - bp.a2 * s2;
+                            const F4 filtered = bp.b0 * v + bp.b1 * s1 + bp.b2 * s2;
                             cond[0][k + j] = filtered[0];
                             cond[1][k + j] = filtered[1];
                             s2 = s1;
