@@ -75,13 +75,16 @@ void KeySpaceDSP::resetModulation() noexcept
 
 void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) noexcept
 {
-    ModChains local;
     if (chains == nullptr)
     {
+        // The routing record is built only here: zeroing it on every call with given chains
+        // cost each voice and hop more than the routing itself when no slot is in use.
         resetModulation();
         if (voice == nullptr) return;
+        ModChains local;
         buildModChains(local);
-        chains = &local;
+        applyModulationForVoice(voice, &local);
+        return;
     }
     const int count = std::min(chains->count, kNumModSlots);
     // Given chains, the targets were all reset once for the hop, and voices since then moved only
@@ -222,15 +225,11 @@ BinauralParams KeySpaceDSP::computeBinauralParams(KeyVoice* voice) const noexcep
     return binauralPlacement(voice->note, stage);
 }
 
-BinauralParams KeySpaceDSP::binauralPlacement(int note, const BinauralStage& stage) const noexcept
+BinauralParams KeySpaceDSP::placeNote(int note, const BinauralStage& stage) const noexcept
 {
     BinauralParams result;
     const float x = stage.x;
     const float y = stage.y;
-    // A placement depends on nothing but the note and the stereo position (never NaN or -0 here).
-    const bool keep = note >= 0 && note < static_cast<int>(binauralByNote.size());
-    KnownPlacement& known = binauralByNote[static_cast<size_t>(keep ? note : 0)];
-    if (keep && known.x == x && known.y == y) return known.params;
     const float offset =
         x - 0.5f + static_cast<float>(note - kBinauralCentreNote) * (1.0f - x) * x / 12.0f;
     const float distance = 0.05f / (y + 0.01f) + 1.0f - y;
@@ -238,6 +237,7 @@ BinauralParams KeySpaceDSP::binauralPlacement(int note, const BinauralStage& sta
     result.angle = std::atan(offset / distance);
     result.delay = std::sin(result.angle) * kMaxInterauralDelay;
     result.shadowFreq = 1200.0f / (0.5f - 0.499f * std::cos(result.angle));
-    if (keep) known = {x, y, result};
+    if (note >= 0 && note < static_cast<int>(binauralByNote.size()))
+        binauralByNote[static_cast<size_t>(note)] = {x, y, result};
     return result;
 }
