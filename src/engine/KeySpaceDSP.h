@@ -93,8 +93,7 @@ class KeySpaceDSP
         Point2D point{};
         int32_t hintIn = 0;
         int32_t hintOut = 0;
-        NodeMix found{}; // as the canvas lookup returned it (and stored it as its current mix)
-        NodeMix mix{};   // with sound indices
+        NodeMix mix{}; // with sound indices
     };
     // The voice's mix for the canvas mode, with node entries replaced by sound indices (-1 for an
     // entry that names no sound of this engine). A memo may only be given while nothing but this

@@ -35,6 +35,46 @@ bool sameBits(Point2D a, Point2D b)
 {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
+
+// Node entries become sound indices; an entry that names no node or no sound of this engine
+// becomes -1, which the voice set-up skips.
+NodeMix withSoundIndices(NodeMix mix, const NodeCanvasData& canvas, int numSounds) noexcept
+{
+    mix.count = std::clamp(mix.count, 0, kMaxMixNodes);
+    const int numNodes = std::clamp(canvas.nodeCount, 0, kMaxSoundNodes);
+    for (int i = 0; i < mix.count; ++i)
+    {
+        const int n = mix.node[static_cast<size_t>(i)];
+        int sound = -1;
+        if (n >= 0 && n < numNodes)
+        {
+            const int id = canvas.nodes[static_cast<size_t>(n)].soundId;
+            if (id >= 0 && id < numSounds) sound = id;
+        }
+        mix.node[static_cast<size_t>(i)] = sound;
+    }
+    return mix;
+}
+
+// The XY Pad lookup for a point the memo does not hold, which it then holds. Kept out of line so
+// that the remembered lookup, by far the commoner, saves no registers for it.
+[[gnu::noinline]] NodeMix lookUpXYPadMix(KeySpaceDSP& dsp, KeyVoice& voice, Point2D p,
+                                         KeySpaceDSP::MixLookupMemo* memo) noexcept
+{
+    const int hintIn = voice.triHint;
+    int hint = hintIn;
+    const NodeMix mix = withSoundIndices(dsp.canvas.getNodeMixForPoint(p, true, &hint, false), dsp.canvas, dsp.numSounds());
+    voice.triHint = hint;
+    if (memo != nullptr)
+    {
+        memo->valid = true;
+        memo->point = p;
+        memo->hintIn = hintIn;
+        memo->hintOut = hint;
+        memo->mix = mix;
+    }
+    return mix;
+}
 } // namespace
 
 void KeySpaceDSP::buildModChains(ModChains& chains) const noexcept
@@ -125,18 +165,8 @@ void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) no
 
 NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo) noexcept
 {
-    NodeMix mix{};
-    if (voice == nullptr) return mix;
-    bool remember = false;
-
-    if (canvas.mode == kCanvasModeKeyboard)
-    {
-        Point2D p = keyboardPoint(canvas, voice->note, voice->velocity);
-        p.x = finiteOr(p.x, 0.5f);
-        p.y = finiteOr(p.y, 0.5f);
-        mix = canvas.getNodeMixForPoint(p, true, nullptr, true);
-    }
-    else if (canvas.mode == kCanvasModeXYPad)
+    if (voice == nullptr) return NodeMix{};
+    if (canvas.mode == kCanvasModeXYPad)
     {
         float mx = 0.5f, my = 0.5f;
         if (static_cast<int>(params.size()) > kParamMorphY)
@@ -150,47 +180,24 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo) no
         p.x = finiteOr(p.x, 0.5f);
         p.y = finiteOr(p.y, 0.5f);
         const int hintIn = voice->triHint;
+        // The canvas stored the remembered lookup as its current mix, and only a lookup here
+        // replaces that, so a remembered one leaves the canvas as it is.
         if (memo != nullptr && memo->valid && memo->hintIn == hintIn && sameBits(memo->point, p))
         {
             voice->triHint = memo->hintOut;
-            canvas.currentMix = memo->found;
             return memo->mix;
         }
-        int hint = hintIn;
-        mix = canvas.getNodeMixForPoint(p, true, &hint, false);
-        voice->triHint = hint;
-        remember = memo != nullptr;
-        if (remember)
-        {
-            memo->valid = true;
-            memo->point = p;
-            memo->hintIn = hintIn;
-            memo->hintOut = hint;
-            memo->found = mix;
-        }
+        return lookUpXYPadMix(*this, *voice, p, memo);
     }
-    else
+    if (memo != nullptr) memo->valid = false; // the canvas's current mix may move below
+    if (canvas.mode == kCanvasModeKeyboard)
     {
-        mix = canvas.currentMix;
+        Point2D p = keyboardPoint(canvas, voice->note, voice->velocity);
+        p.x = finiteOr(p.x, 0.5f);
+        p.y = finiteOr(p.y, 0.5f);
+        return withSoundIndices(canvas.getNodeMixForPoint(p, true, nullptr, true), canvas, numSounds());
     }
-
-    // Node entries become sound indices; an entry that names no node or no sound of this engine
-    // becomes -1, which the voice set-up skips.
-    mix.count = std::clamp(mix.count, 0, kMaxMixNodes);
-    const int numNodes = std::clamp(canvas.nodeCount, 0, kMaxSoundNodes);
-    for (int i = 0; i < mix.count; ++i)
-    {
-        const int n = mix.node[static_cast<size_t>(i)];
-        int sound = -1;
-        if (n >= 0 && n < numNodes)
-        {
-            const int id = canvas.nodes[static_cast<size_t>(n)].soundId;
-            if (id >= 0 && id < numSounds()) sound = id;
-        }
-        mix.node[static_cast<size_t>(i)] = sound;
-    }
-    if (remember) memo->mix = mix;
-    return mix;
+    return withSoundIndices(canvas.currentMix, canvas, numSounds());
 }
 
 Point2D keyboardPoint(const NodeCanvasData& canvas, int note, float velocity) noexcept
