@@ -4,6 +4,7 @@
 // stretch. Nothing here allocates, locks or blocks; denormals are flushed for the whole call.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "engine/synth/AddSynth.h"
@@ -19,6 +20,18 @@ namespace
 constexpr int kMaxOutputChannels = 2;
 // The second channel's extra rotation per unit of stereo spread, in 1024ths of a turn.
 constexpr float kSpreadRotation = 256.0f;
+// The routing's source number of LFO 1 (LFO 2 follows it).
+constexpr int kModSourceFirstLfo = 1;
+
+// Whether a slot of the routing reads the source.
+bool routesSource(const ModChains& chains, int source) noexcept
+{
+    const int count = std::clamp(chains.count, 0, kNumModSlots);
+    for (int i = 0; i < count; ++i)
+        if (chains.entries[static_cast<std::size_t>(i)].source == source)
+            return true;
+    return false;
+}
 } // namespace
 
 void KeySpaceDSP::pollQueues() noexcept
@@ -77,6 +90,9 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
     const float glideTime = params[kParamGlideTime].value;
     hop.glide = glideTime > 0.0f ? std::exp(-2.0f * hop.hopSeconds / glideTime) : 0.0f;
     hop.modStep = modulators->prepare(hop.hopSeconds, hop.beats);
+    std::array<bool, kNumLfos> lfoRouted{};
+    for (int l = 0; l < kNumLfos; ++l)
+        lfoRouted[static_cast<std::size_t>(l)] = routesSource(chains, kModSourceFirstLfo + l);
     hop.binaural = binauralStage();
 
     // Hops until the stretch is full: modulators, voices into the shared spectrum, inverse transforms.
@@ -84,6 +100,11 @@ void KeySpaceDSP::process(float** out, int numSamples, int numChannels) noexcept
     BlendMemo blendMemo;
     while (remaining > 0)
     {
+        // An LFO no slot routes is read by nothing in the call: its value need only be right
+        // after the call's last hop (every hop hands out one hop of samples, the last what is left).
+        const bool lastHop = remaining <= addSynth->hop;
+        for (int l = 0; l < kNumLfos; ++l)
+            hop.modStep.lfo[static_cast<std::size_t>(l)].valueRead = lfoRouted[static_cast<std::size_t>(l)] || lastHop;
         runningPosition += hop.beats;
         hop.hostPos = hostPlaying != 0 ? &runningPosition : nullptr;
         modulators->process(globalMod, hop.modStep, hop.hostPos, nullptr, false);

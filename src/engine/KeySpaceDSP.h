@@ -93,8 +93,7 @@ class KeySpaceDSP
         Point2D point{};
         int32_t hintIn = 0;
         int32_t hintOut = 0;
-        NodeMix found{}; // as the canvas lookup returned it (and stored it as its current mix)
-        NodeMix mix{};   // with sound indices
+        NodeMix mix{}; // with sound indices
     };
     // The voice's mix for the canvas mode, with node entries replaced by sound indices (-1 for an
     // entry that names no sound of this engine). A memo may only be given while nothing but this
@@ -336,4 +335,20 @@ class KeySpaceDSP
         BinauralParams params;
     };
     mutable std::array<KnownPlacement, 128> binauralByNote{};
+    // Works out a note's placement and remembers it (for notes 0..127).
+    BinauralParams placeNote(int note, const BinauralStage& stage) const noexcept;
 };
+
+// Inline because every voice asks every hop and mostly takes the remembered placement: a call
+// there made the render loop save and restore its live values around it. A placement depends on
+// nothing but the note and the stereo position (never NaN or -0 here).
+inline BinauralParams KeySpaceDSP::binauralPlacement(int note, const BinauralStage& stage) const noexcept
+{
+    if (note >= 0 && note < static_cast<int>(binauralByNote.size()))
+    {
+        const KnownPlacement& known = binauralByNote[static_cast<size_t>(note)];
+        if (known.x == stage.x && known.y == stage.y)
+            return known.params;
+    }
+    return placeNote(note, stage);
+}

@@ -206,7 +206,9 @@ void Modulators::process(ModState& state, const ModulatorStep& step, const doubl
         if (s.shape == kLfoSine)
         {
             // The default shape as getVal gives it, without the call and the shape switch.
-            lfo.value = std::sin(kTwoPi * moveTo(lfo, newPhase));
+            const float p = moveTo(lfo, newPhase);
+            if (s.valueRead)
+                lfo.value = std::sin(kTwoPi * p);
         }
         else
         {

@@ -66,6 +66,10 @@ struct ModulatorStep
         bool followsGlobal = false; // Per Voice off: a voice's LFO copies the engine's
         bool retrigger = false;
         bool synced = false;
+        // Whether anything reads the value this step gives (render calls read a voice's LFO only
+        // through the modulation routing). A Sine nobody reads only moves its phase: its value
+        // is worked out afresh at the next step that is read, so no reader ever sees the skip.
+        bool valueRead = true;
         int shape = 0;
         float phase = 0.0f;            // the Phase parameter
         double cyclesPerBeat = 0.0;    // synced

@@ -35,6 +35,46 @@ bool sameBits(Point2D a, Point2D b)
 {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
+
+// Node entries become sound indices; an entry that names no node or no sound of this engine
+// becomes -1, which the voice set-up skips.
+NodeMix withSoundIndices(NodeMix mix, const NodeCanvasData& canvas, int numSounds) noexcept
+{
+    mix.count = std::clamp(mix.count, 0, kMaxMixNodes);
+    const int numNodes = std::clamp(canvas.nodeCount, 0, kMaxSoundNodes);
+    for (int i = 0; i < mix.count; ++i)
+    {
+        const int n = mix.node[static_cast<size_t>(i)];
+        int sound = -1;
+        if (n >= 0 && n < numNodes)
+        {
+            const int id = canvas.nodes[static_cast<size_t>(n)].soundId;
+            if (id >= 0 && id < numSounds) sound = id;
+        }
+        mix.node[static_cast<size_t>(i)] = sound;
+    }
+    return mix;
+}
+
+// The XY Pad lookup for a point the memo does not hold, which it then holds. Kept out of line so
+// that the remembered lookup, by far the commoner, saves no registers for it.
+[[gnu::noinline]] NodeMix lookUpXYPadMix(KeySpaceDSP& dsp, KeyVoice& voice, Point2D p,
+                                         KeySpaceDSP::MixLookupMemo* memo) noexcept
+{
+    const int hintIn = voice.triHint;
+    int hint = hintIn;
+    const NodeMix mix = withSoundIndices(dsp.canvas.getNodeMixForPoint(p, true, &hint, false), dsp.canvas, dsp.numSounds());
+    voice.triHint = hint;
+    if (memo != nullptr)
+    {
+        memo->valid = true;
+        memo->point = p;
+        memo->hintIn = hintIn;
+        memo->hintOut = hint;
+        memo->mix = mix;
+    }
+    return mix;
+}
 } // namespace
 
 void KeySpaceDSP::buildModChains(ModChains& chains) const noexcept
@@ -75,13 +115,16 @@ void KeySpaceDSP::resetModulation() noexcept
 
 void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) noexcept
 {
-    ModChains local;
     if (chains == nullptr)
     {
+        // The routing record is built only here: zeroing it on every call with given chains
+        // cost each voice and hop more than the routing itself when no slot is in use.
         resetModulation();
         if (voice == nullptr) return;
+        ModChains local;
         buildModChains(local);
-        chains = &local;
+        applyModulationForVoice(voice, &local);
+        return;
     }
     const int count = std::min(chains->count, kNumModSlots);
     // Given chains, the targets were all reset once for the hop, and voices since then moved only
@@ -122,18 +165,8 @@ void KeySpaceDSP::applyModulationForVoice(KeyVoice* voice, ModChains* chains) no
 
 NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo) noexcept
 {
-    NodeMix mix{};
-    if (voice == nullptr) return mix;
-    bool remember = false;
-
-    if (canvas.mode == kCanvasModeKeyboard)
-    {
-        Point2D p = keyboardPoint(canvas, voice->note, voice->velocity);
-        p.x = finiteOr(p.x, 0.5f);
-        p.y = finiteOr(p.y, 0.5f);
-        mix = canvas.getNodeMixForPoint(p, true, nullptr, true);
-    }
-    else if (canvas.mode == kCanvasModeXYPad)
+    if (voice == nullptr) return NodeMix{};
+    if (canvas.mode == kCanvasModeXYPad)
     {
         float mx = 0.5f, my = 0.5f;
         if (static_cast<int>(params.size()) > kParamMorphY)
@@ -147,47 +180,24 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo) no
         p.x = finiteOr(p.x, 0.5f);
         p.y = finiteOr(p.y, 0.5f);
         const int hintIn = voice->triHint;
+        // The canvas stored the remembered lookup as its current mix, and only a lookup here
+        // replaces that, so a remembered one leaves the canvas as it is.
         if (memo != nullptr && memo->valid && memo->hintIn == hintIn && sameBits(memo->point, p))
         {
             voice->triHint = memo->hintOut;
-            canvas.currentMix = memo->found;
             return memo->mix;
         }
-        int hint = hintIn;
-        mix = canvas.getNodeMixForPoint(p, true, &hint, false);
-        voice->triHint = hint;
-        remember = memo != nullptr;
-        if (remember)
-        {
-            memo->valid = true;
-            memo->point = p;
-            memo->hintIn = hintIn;
-            memo->hintOut = hint;
-            memo->found = mix;
-        }
+        return lookUpXYPadMix(*this, *voice, p, memo);
     }
-    else
+    if (memo != nullptr) memo->valid = false; // the canvas's current mix may move below
+    if (canvas.mode == kCanvasModeKeyboard)
     {
-        mix = canvas.currentMix;
+        Point2D p = keyboardPoint(canvas, voice->note, voice->velocity);
+        p.x = finiteOr(p.x, 0.5f);
+        p.y = finiteOr(p.y, 0.5f);
+        return withSoundIndices(canvas.getNodeMixForPoint(p, true, nullptr, true), canvas, numSounds());
     }
-
-    // Node entries become sound indices; an entry that names no node or no sound of this engine
-    // becomes -1, which the voice set-up skips.
-    mix.count = std::clamp(mix.count, 0, kMaxMixNodes);
-    const int numNodes = std::clamp(canvas.nodeCount, 0, kMaxSoundNodes);
-    for (int i = 0; i < mix.count; ++i)
-    {
-        const int n = mix.node[static_cast<size_t>(i)];
-        int sound = -1;
-        if (n >= 0 && n < numNodes)
-        {
-            const int id = canvas.nodes[static_cast<size_t>(n)].soundId;
-            if (id >= 0 && id < numSounds()) sound = id;
-        }
-        mix.node[static_cast<size_t>(i)] = sound;
-    }
-    if (remember) memo->mix = mix;
-    return mix;
+    return withSoundIndices(canvas.currentMix, canvas, numSounds());
 }
 
 Point2D keyboardPoint(const NodeCanvasData& canvas, int note, float velocity) noexcept
@@ -222,15 +232,11 @@ BinauralParams KeySpaceDSP::computeBinauralParams(KeyVoice* voice) const noexcep
     return binauralPlacement(voice->note, stage);
 }
 
-BinauralParams KeySpaceDSP::binauralPlacement(int note, const BinauralStage& stage) const noexcept
+BinauralParams KeySpaceDSP::placeNote(int note, const BinauralStage& stage) const noexcept
 {
     BinauralParams result;
     const float x = stage.x;
     const float y = stage.y;
-    // A placement depends on nothing but the note and the stereo position (never NaN or -0 here).
-    const bool keep = note >= 0 && note < static_cast<int>(binauralByNote.size());
-    KnownPlacement& known = binauralByNote[static_cast<size_t>(keep ? note : 0)];
-    if (keep && known.x == x && known.y == y) return known.params;
     const float offset =
         x - 0.5f + static_cast<float>(note - kBinauralCentreNote) * (1.0f - x) * x / 12.0f;
     const float distance = 0.05f / (y + 0.01f) + 1.0f - y;
@@ -238,6 +244,7 @@ BinauralParams KeySpaceDSP::binauralPlacement(int note, const BinauralStage& sta
     result.angle = std::atan(offset / distance);
     result.delay = std::sin(result.angle) * kMaxInterauralDelay;
     result.shadowFreq = 1200.0f / (0.5f - 0.499f * std::cos(result.angle));
-    if (keep) known = {x, y, result};
+    if (note >= 0 && note < static_cast<int>(binauralByNote.size()))
+        binauralByNote[static_cast<size_t>(note)] = {x, y, result};
     return result;
 }

@@ -13,6 +13,7 @@
 #include "engine/modulation/CanonRandom.h"
 #include "engine/modulation/Modulators.h"
 #include "engine/params/ParamTable.h"
+#include "engine/voice/StandingMix.h"
 #include "engine/voice/VoiceHop.h"
 
 using namespace voicehop;
@@ -78,7 +79,9 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     }
 
     // The voice's modulation, before anything below reads a modulated value.
-    applyModulationForVoice(&v, &chains);
+    // Without a routing there is nothing to add, and the call would only reset no targets.
+    if (chains.count > 0)
+        applyModulationForVoice(&v, &chains);
 
     // Time in the sound. Before the sound begins the voice is silent, but its time moves on.
     float warpStep = modulated(kParamTimeWarp) * hopSeconds;
@@ -92,7 +95,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
 
     // The voice's current mix; the set-up re-blends only when the mix has moved.
     const NodeMix mix = getMixDataForVoice(&v, &mixMemo);
-    setVoiceData(&v, mix, &blendMemo);
+    setUpVoiceForMix(*this, v, mix, &blendMemo);
 
     // Pitch offset of the sound, decaying towards the played pitch.
     const float lifeFactor = 1.0f + plain(kParamLife) * 0.01f;

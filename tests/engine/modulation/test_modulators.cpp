@@ -210,3 +210,62 @@ TEST(Modulators, PreparedStepAdvancesAsTheParametersDo)
         EXPECT_GT(byStep[0].env[0].stage, 3.0f);
     }
 }
+
+// A step whose LFO values nothing reads leaves every record as a read step does, but for the
+// value of a Sine; the next read step makes that value too what it would have been.
+TEST(Modulators, UnreadStepsLeaveTheRecordsAsReadStepsDo)
+{
+    // clang-format off
+    struct Case { float shape, sync, retrigger, perVoice; bool skips; };
+    const Case cases[] = {
+        {kLfoSine, 0, 0, 1, true},     {kLfoSine, 1, 1, 1, true},      {kLfoSine, 0, 0, 0, true},
+        {kLfoSaw, 0, 0, 1, false},     {kLfoNoise, 0, 1, 1, false},    {kLfoSampleHold, 0, 0, 1, false},
+        {kLfoExpo, 1, 0, 0, false},
+    };
+    // clang-format on
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << "shape " << c.shape << " sync " << c.sync << " per voice " << c.perVoice);
+        Rig rig;
+        for (int l = 0; l < 2; ++l)
+        {
+            rig.lfo(l, 0) = c.shape, rig.lfo(l, 2) = c.sync, rig.lfo(l, 3) = 3.7f * float(l + 1);
+            rig.lfo(l, 5) = c.retrigger, rig.lfo(l, 6) = c.perVoice;
+        }
+        const ModulatorStep read = rig.mods.prepare(kHop, 0.0061);
+        ModulatorStep unread = read;
+        for (auto& lfo : unread.lfo)
+            lfo.valueRead = false;
+        // Each pair draws the same random values: the generators are seeded alike before each step.
+        ModState global[2]{}, voice[2]{};
+        initModState(global[0]);
+        initModState(voice[0]);
+        global[1] = global[0], voice[1] = voice[0];
+        bool differed = false;
+        for (int hop = 0; hop < 60; ++hop)
+        {
+            const bool last = hop == 59;
+            for (int k = 0; k < 2; ++k)
+            {
+                const ModulatorStep& step = k == 0 || last ? read : unread;
+                engineSrand(uint32_t(hop) + 1u);
+                setCanonRandSeed(uint32_t(hop) + 1u);
+                rig.mods.process(global[k], step, nullptr, nullptr, hop == 20);
+                rig.mods.process(voice[k], step, nullptr, &global[k], hop == 20);
+            }
+            for (ModState* s : {global, voice})
+            {
+                ModState masked = s[1];
+                for (int l = 0; l < 2; ++l)
+                {
+                    differed = differed || std::memcmp(&masked.lfo[size_t(l)].value, &s[0].lfo[size_t(l)].value, sizeof(float)) != 0;
+                    if (c.skips && !last)
+                        masked.lfo[size_t(l)].value = s[0].lfo[size_t(l)].value;
+                }
+                ASSERT_EQ(std::memcmp(&masked, &s[0], sizeof masked), 0) << "hop " << hop;
+            }
+        }
+        // Only a Sine skipped anything, and its skipped values did differ from the read ones.
+        EXPECT_EQ(differed, c.skips);
+    }
+}
