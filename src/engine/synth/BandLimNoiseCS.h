@@ -363,5 +363,4 @@ void BandLimNoiseBank<kCapacity>::setTargets(int first, const bandlim::Targets8&
     std::memcpy(new2Im.data() + at, &t.new2Im, sizeof t.new2Im);
 }
 
-
 #pragma GCC diagnostic pop
