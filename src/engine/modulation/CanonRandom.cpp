@@ -78,10 +78,11 @@ uint32_t takeCanonRandStates(int n) noexcept
 {
     uint32_t old = gCanonRandSeed.load(std::memory_order_relaxed);
     if (n <= 0) return old;
-    // The jump of n steps put together from the power-of-two jumps n's bits pick: a few
-    // multiplications for any n instead of one per step.
-    Jump whole, power = jumpOf(1);
-    for (auto bits = static_cast<uint32_t>(n); bits != 0; bits >>= 1)
+    // Up to a batch the jump is at hand; beyond, it is put together from the power-of-two jumps
+    // n's bits pick, a few multiplications instead of one per step.
+    Jump whole = kBatchJumps[static_cast<std::size_t>(n < kCanonRandMaxBatch ? n : 0)];
+    Jump power = kJump1;
+    for (auto bits = static_cast<uint32_t>(n >= kCanonRandMaxBatch ? n : 0); bits != 0; bits >>= 1)
     {
         if ((bits & 1u) != 0) whole = {whole.mul * power.mul, whole.add * power.mul + power.add};
         power = {power.mul * power.mul, power.add * power.mul + power.add};

@@ -230,6 +230,17 @@ struct BandLimNoiseBank
     [[gnu::always_inline]] inline void advance(const float* step, const int32_t* active, int count, float corr,
                                                float spread) noexcept;
 
+    // The second half of advance, for callers that move the phases in a loop of their own with
+    // bandlim::stepPhases: fresh targets, in source order, for the sources 0..count-1 that draw.
+    // groupDraws[g] tells for sources 8g..8g+7 (bandlim::drawBits): bit k set where source 8g+k
+    // draws, bit 8+k where its crossfade ran out, so that its old targets take the new ones first.
+    [[gnu::always_inline]] inline void drawTargets(const uint32_t* groupDraws, int count, float corr,
+                                                   float spread) noexcept;
+
+    // drawTargets for callers that have counted the draws (the bits k of groupDraws) on the way.
+    [[gnu::always_inline]] inline void drawTargets(const uint32_t* groupDraws, int count, int draws, float corr,
+                                                   float spread) noexcept;
+
     // The targets of sources first..first+7; first is a multiple of eight below kCapacity, which
     // callers make sure of.
     [[gnu::always_inline]] inline void targetsAt(int first, bandlim::Targets8& t) const noexcept;
@@ -244,32 +255,83 @@ void BandLimNoiseBank<kCapacity>::advance(const float* stepBy, const int32_t* ac
     static_assert(kCapacity % kGroup == 0, "the noise bank holds whole groups of eight sources");
     std::array<uint32_t, kCapacity / kGroup> groupDraws;
     const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
-    int draws = 0;
     for (int group = 0; group < n; group += kGroup)
     {
         bandlim::Floats8 step, at;
-        bandlim::Ints8 on, drawing, renews;
+        bandlim::Ints8 on, draws, renews;
         std::memcpy(&step, stepBy + group, sizeof step);
         std::memcpy(&on, active + group, sizeof on);
         std::memcpy(&at, phase.data() + group, sizeof at);
         on = (on != 0) & (bandlim::Ints8{0, 1, 2, 3, 4, 5, 6, 7} + group < n);
-        bandlim::stepPhases(step, on, at, drawing, renews);
+        bandlim::stepPhases(step, on, at, draws, renews);
         std::memcpy(phase.data() + group, &at, sizeof at);
-        const uint32_t bits = bandlim::drawBits(bandlim::laneBits(drawing), bandlim::laneBits(renews));
-        groupDraws[static_cast<std::size_t>(group / kGroup)] = bits;
-        draws += __builtin_popcount(bits & 0xffu);
+        groupDraws[static_cast<std::size_t>(group / kGroup)] =
+            bandlim::drawBits(bandlim::laneBits(draws), bandlim::laneBits(renews));
     }
-    // All the draws in one update of the generator, then group by group in source order.
+    drawTargets(groupDraws.data(), n, corr, spread);
+}
+
+template <int kCapacity>
+void BandLimNoiseBank<kCapacity>::drawTargets(const uint32_t* groupDraws, int count, float corr,
+                                              float spread) noexcept
+{
+    constexpr int kGroup = 8;
+    const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
+    const int groups = (n + kGroup - 1) / kGroup;
+    int draws = 0;
+    for (int g = 0; g < groups; ++g)
+        draws += __builtin_popcount(groupDraws[g] & 0xffu);
+    drawTargets(groupDraws, n, draws, corr, spread);
+}
+
+template <int kCapacity>
+void BandLimNoiseBank<kCapacity>::drawTargets(const uint32_t* groupDraws, int count, int drawCount, float corr,
+                                              float spread) noexcept
+{
+    constexpr int kGroup = 8;
+    // A group with this many draws or more draws its eight lanes side by side; fewer draws cost
+    // less one source at a time.
+    constexpr int kLaneDrawsFrom = 3;
+    const int n = count < 0 ? 0 : (count < kCapacity ? count : kCapacity);
+    const int groups = (n + kGroup - 1) / kGroup;
+    const int draws = drawCount < 0 ? 0 : (drawCount < n ? drawCount : n);
     if (draws == 0) return;
+    // All the hop's draws in one update of the generator; the values follow from its state.
     uint32_t state = takeCanonRandStates(4 * draws);
-    for (int group = 0; group < n; group += kGroup)
+    for (int g = 0; g < groups; ++g)
     {
-        const uint32_t bits = groupDraws[static_cast<std::size_t>(group / kGroup)];
-        if ((bits & 0xffu) == 0) continue;
-        bandlim::Targets8 t;
-        targetsAt(group, t);
-        state = bandlim::drawLanes(bits, state, corr, spread, t);
-        setTargets(group, t);
+        const uint32_t bits = groupDraws[g];
+        const uint32_t drawing = bits & 0xffu;
+        if (drawing == 0) continue;
+        if (__builtin_popcount(drawing) >= kLaneDrawsFrom)
+        {
+            bandlim::Targets8 t;
+            targetsAt(g * kGroup, t);
+            state = bandlim::drawLanes(bits, state, corr, spread, t);
+            setTargets(g * kGroup, t);
+            continue;
+        }
+        for (uint32_t lanes = drawing; lanes != 0; lanes &= lanes - 1)
+        {
+            const int lane = __builtin_ctz(lanes);
+            const auto s = static_cast<std::size_t>(g * kGroup + lane);
+            if ((bits >> (kGroup + lane) & 1u) != 0)
+            {
+                old1Re[s] = new1Re[s];
+                old1Im[s] = new1Im[s];
+                old2Re[s] = new2Re[s];
+                old2Im[s] = new2Im[s];
+            }
+            float q[4];
+            for (float& value : q)
+            {
+                state = state * kCanonRandMul + kCanonRandAdd;
+                value = canonRandValueOf(state);
+            }
+            CF t1, t2;
+            bandlim::targets(q, corr, spread, t1, t2);
+            new1Re[s] = t1.re, new1Im[s] = t1.im, new2Re[s] = t2.re, new2Im[s] = t2.im;
+        }
     }
 }
 
@@ -300,6 +362,5 @@ void BandLimNoiseBank<kCapacity>::setTargets(int first, const bandlim::Targets8&
     std::memcpy(new2Re.data() + at, &t.new2Re, sizeof t.new2Re);
     std::memcpy(new2Im.data() + at, &t.new2Im, sizeof t.new2Im);
 }
-
 
 #pragma GCC diagnostic pop

@@ -6,15 +6,12 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/VectorWidth.h"
-#include "engine/modulation/CanonRandom.h"
-#include "engine/synth/BandLimNoiseCS.h"
 #include "engine/voice/VoiceHop.h"
 
 #if QM_WIDE_VECTORS
@@ -117,6 +114,12 @@ QM_WIDE_TARGET inline void lanesAt(const voicehop::F8& x, const voicehop::I8& of
         _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(x), reinterpret_cast<__m256i>(offset)));
 }
 
+QM_WIDE_TARGET inline void lanesAt(const voicehop::I8& x, const voicehop::I8& offset, voicehop::I8& out) noexcept
+{
+    out = reinterpret_cast<voicehop::I8>(
+        _mm256_permutevar8x32_epi32(reinterpret_cast<__m256i>(x), reinterpret_cast<__m256i>(offset)));
+}
+
 // table[index[k]] in lane k.
 QM_WIDE_TARGET inline void gathered(const int32_t* table, const voicehop::I8& index, voicehop::I8& out) noexcept
 {
@@ -195,7 +198,18 @@ struct BandsAtLanes
         using voicehop::I8;
         const I8 bandTop = I8{} + top;
         I8 band;
-        gathered(harmBandPos, index, band);
+        // Unless the formants shift upwards the lanes' position indices lie within eight entries
+        // of the first lane's: one load and a move of lanes read them faster than a gather.
+        const int32_t nearest = index[0];
+        if (index[voicehop::kLanes8 - 1] - nearest < voicehop::kLanes8)
+        {
+            const int32_t from = std::min(nearest, kMaxHarmonics - voicehop::kLanes8);
+            I8 row;
+            std::memcpy(&row, harmBandPos + from, sizeof row);
+            lanesAt(row, index - from, band);
+        }
+        else
+            gathered(harmBandPos, index, band);
         const I8 offset = (band < bandTop ? band : bandTop) - first;
         bandsInARow(first, part);
         for (int p = 0; p < KeySpaceDSP::kNumBandAtParts; ++p)
@@ -273,88 +287,35 @@ template <bool kWide>
     return fractionOf(x);
 }
 
-// What a group of eight harmonics sounds besides its noise: tonal and noisy level, rotation (real
-// and imaginary part), and which harmonics' noise steps are white.
-struct ToneGroup
+// The sum of the lanes of x.
+[[gnu::always_inline]] inline int32_t laneSum(voicehop::I8 x) noexcept
 {
-    voicehop::F8 tonal, noisy, rotRe, rotIm;
-    voicehop::I8 white;
-};
-
-// The four amplitude arrays (channel 0 and 1, real and imaginary part).
-using AmpArrays = float* const*;
-
-// Pure tones: the rotation scaled by the tonal level, the same in both channels.
-[[gnu::always_inline]] inline void pureTones(int h, const ToneGroup& g, AmpArrays amp) noexcept
-{
-    const voicehop::F8 re = g.rotRe * g.tonal, im = g.rotIm * g.tonal;
-    voicehop::store8(amp[0] + h, re);
-    voicehop::store8(amp[1] + h, im);
-    voicehop::store8(amp[2] + h, re);
-    voicehop::store8(amp[3] + h, im);
+    x += __builtin_shufflevector(x, x, 4, 5, 6, 7, 0, 1, 2, 3);
+    x += __builtin_shufflevector(x, x, 2, 3, 0, 1, 6, 7, 4, 5);
+    x += __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
+    return x[0];
 }
 
-// Tone plus noise where the harmonic is noisy (mixed, its lanes' bits mixedBits), the pure tone
-// elsewhere, with the noise values of the sources at phase x with targets t. Sources whose step is
-// white give their new values as they are. A group whose harmonics are all noisy skips the choice.
-[[gnu::always_inline]] inline void tonesWithNoise(int h, const ToneGroup& g, voicehop::I8 mixed, uint32_t mixedBits,
-                                                  voicehop::F8 x, const bandlim::Targets8& t, AmpArrays amp) noexcept
-{
-    using voicehop::F8;
-    const F8 n0re = bandlim::crossfaded(g.white, x, t.old1Re, t.new1Re);
-    const F8 n0im = bandlim::crossfaded(g.white, x, t.old1Im, t.new1Im);
-    const F8 n1re = bandlim::crossfaded(g.white, x, t.old2Re, t.new2Re);
-    const F8 n1im = bandlim::crossfaded(g.white, x, t.old2Im, t.new2Im);
-    const F8 rotR = g.rotRe, rotI = g.rotIm, tonal = g.tonal, noisy = g.noisy;
-    const F8 a0r = noisy * n0re + tonal, a0i = noisy * n0im;
-    const F8 a1r = noisy * n1re + tonal, a1i = noisy * n1im;
-    F8 out[4] = {a0r * rotR - a0i * rotI, a0r * rotI + a0i * rotR, a1r * rotR - a1i * rotI, a1r * rotI + a1i * rotR};
-    if (mixedBits != (1u << voicehop::kLanes8) - 1)
-    {
-        const F8 re = rotR * tonal, im = rotI * tonal;
-        out[0] = mixed ? out[0] : re;
-        out[1] = mixed ? out[1] : im;
-        out[2] = mixed ? out[2] : re;
-        out[3] = mixed ? out[3] : im;
-    }
-    for (int k = 0; k < 4; ++k)
-        voicehop::store8(amp[k] + h, out[k]);
-}
-
-// Where a group's harmonics are noisy (a true lane is -1).
-[[gnu::always_inline]] inline voicehop::I8 noisyLanes(const ToneGroup& g) noexcept
-{
-    return ~(g.noisy <= kNoiseThreshold * g.tonal);
-}
-
-// The hop's groups whose noise draws, in harmonic order: the group's first harmonic and its
-// draw bits (bandlim::drawBits).
-struct DrawingGroups
-{
-    std::array<int32_t, kMaxHarmonics / voicehop::kLanes8> first;
-    std::array<uint32_t, kMaxHarmonics / voicehop::kLanes8> bits;
-    int count = 0;
-    int draws = 0;
-};
-
-// Harmonics 0..count-1, eight at a time, from the band values at each harmonic's formant position
-// (bandsAt(h, index, values) gives harmonics h..h+7): oscillation and noise phases move on, and a
-// group whose noise does not draw gets its amplitudes at once. A group that draws is left to
-// finishDrawingGroups, which takes the hop's draws in one update of the generator, with its tone
-// kept in the tone arrays (tonal, noisy, imaginary rotation, white steps). The real part of each
-// harmonic's rotation is its band's first depth as it is (depth1). The last group's spare lanes
-// leave the state alone; their amplitudes are computed and stored with the rest, as every array
-// holds whole groups of eight and nothing downstream reads past count.
+// Band levels, oscillation and noise phase of harmonics 0..count-1 from the band values at each
+// harmonic's formant position (bandsAt(h, index, values) gives harmonics h..h+7): state and
+// outputs, and for each group the draws of its noise as BandLimNoiseBank::drawTargets takes them.
+// The real part of each harmonic's rotation is its band's first depth as it is (depth1). Eight
+// harmonics at a time; the last group's spare lanes leave the state alone. whiteNoise marks the
+// harmonics whose noise step is white (anyWhite whether there are any); drawCount is how many
+// harmonics draw. Returns how many harmonics are noisy.
 template <bool kWide, class BandsAt>
-[[gnu::always_inline]] inline void
-stepGroups(int count, float formantRatio, BandsAt& bandsAt, const float* __restrict depth1,
-           const float* __restrict oscRate, const float* __restrict depth2, float* __restrict oscPhase,
-           BandLimNoiseBank<kMaxHarmonics>& noise, float* const* __restrict tone, int32_t* __restrict whiteTone,
-           DrawingGroups& drawing, AmpArrays amp) noexcept
+[[gnu::always_inline]] inline int
+bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restrict oscRate,
+           const float* __restrict depth2, float* __restrict oscPhase, float* __restrict noisePhase,
+           float* __restrict tonalOut, float* __restrict noisyOut, float* __restrict rotIm,
+           int32_t* __restrict whiteNoise, bool& anyWhite, uint32_t* __restrict groupDraws,
+           int& drawCount) noexcept
 {
     using voicehop::F8;
     using voicehop::I8;
-    float* __restrict noisePhase = noise.phase.data();
+    I8 drawLanes{};
+    I8 whiteLanes{};
+    I8 noisyLanes{};
     for (int h = 0; h < count; h += voicehop::kLanes8)
     {
         I8 index;
@@ -363,9 +324,10 @@ stepGroups(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         bandsAt(h, index, at);
         const I8 valid = I8{0, 1, 2, 3, 4, 5, 6, 7} + h < count;
         const F8 x = (position - at[KeySpaceDSP::kBandAtStart]) * at[KeySpaceDSP::kBandAtInvWidth];
-        ToneGroup g;
-        g.tonal = at[KeySpaceDSP::kBandAtTonal] + x * (at[KeySpaceDSP::kBandAtTonalNext] - at[KeySpaceDSP::kBandAtTonal]);
-        g.noisy = at[KeySpaceDSP::kBandAtNoisy] + x * (at[KeySpaceDSP::kBandAtNoisyNext] - at[KeySpaceDSP::kBandAtNoisy]);
+        const F8 tonal = at[KeySpaceDSP::kBandAtTonal] +
+                         x * (at[KeySpaceDSP::kBandAtTonalNext] - at[KeySpaceDSP::kBandAtTonal]);
+        const F8 noisy = at[KeySpaceDSP::kBandAtNoisy] +
+                         x * (at[KeySpaceDSP::kBandAtNoisyNext] - at[KeySpaceDSP::kBandAtNoisy]);
         const F8 step = at[KeySpaceDSP::kBandAtWidth] +
                         x * (at[KeySpaceDSP::kBandAtWidthNext] - at[KeySpaceDSP::kBandAtWidth]);
         const F8 before = voicehop::load8(oscPhase + h);
@@ -374,65 +336,104 @@ stepGroups(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         const F8 y = phase - 0.5f;
         const F8 y2 = y * y;
         const F8 sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
-        g.rotRe = voicehop::load8(depth1 + h);
-        g.rotIm = voicehop::load8(depth2 + h) * sine;
-        g.white = step > bandlim::kWhiteStep;
-        const I8 mixed = noisyLanes(g);
-        F8 noisePhaseNow = voicehop::load8(noisePhase + h);
+        const I8 noisyHarmonic = ~(noisy <= kNoiseThreshold * tonal); // a true lane is -1
+        F8 noise = voicehop::load8(noisePhase + h);
         I8 draws, renews;
-        bandlim::stepPhases(step, mixed & valid, noisePhaseNow, draws, renews);
-        voicehop::store8(noisePhase + h, noisePhaseNow);
-        const uint32_t drawBits = laneBits<kWide>(draws);
-        if (drawBits != 0)
-        {
-            const auto k = static_cast<std::size_t>(drawing.count++);
-            drawing.first[k] = h;
-            drawing.bits[k] = bandlim::drawBits(drawBits, laneBits<kWide>(renews));
-            drawing.draws += __builtin_popcount(drawBits);
-            voicehop::store8(tone[0] + h, g.tonal);
-            voicehop::store8(tone[1] + h, g.noisy);
-            voicehop::store8(tone[2] + h, g.rotIm);
-            voicehop::store8i(whiteTone + h, g.white);
-            continue;
-        }
-        const uint32_t mixedBits = laneBits<kWide>(mixed);
-        if (mixedBits == 0)
-        {
-            pureTones(h, g, amp);
-            continue;
-        }
-        bandlim::Targets8 t;
-        noise.targetsAt(h, t);
-        tonesWithNoise(h, g, mixed, mixedBits, noisePhaseNow, t, amp);
+        bandlim::stepPhases(step, noisyHarmonic & valid, noise, draws, renews);
+        voicehop::store8(noisePhase + h, noise);
+        groupDraws[h / voicehop::kLanes8] = bandlim::drawBits(laneBits<kWide>(draws), laneBits<kWide>(renews));
+        drawLanes -= draws;
+        voicehop::store8(tonalOut + h, tonal);
+        voicehop::store8(noisyOut + h, noisy);
+        voicehop::store8(rotIm + h, voicehop::load8(depth2 + h) * sine);
+        const I8 white = step > bandlim::kWhiteStep;
+        voicehop::store8i(whiteNoise + h, white);
+        whiteLanes |= white;
+        noisyLanes -= noisyHarmonic & valid;
+    }
+    anyWhite = laneBits<kWide>(whiteLanes) != 0;
+    drawCount = laneSum(drawLanes);
+    return laneSum(noisyLanes);
+}
+
+// Pure tones: the rotation scaled by the tonal level, the same in both channels.
+[[gnu::always_inline]] inline void pureTones(int count, const float* __restrict rotRe,
+                                             const float* __restrict rotIm, const float* __restrict tonal,
+                                             float* __restrict re0, float* __restrict im0,
+                                             float* __restrict re1, float* __restrict im1) noexcept
+{
+    for (int h = 0; h < count; ++h)
+    {
+        re0[h] = re1[h] = rotRe[h] * tonal[h];
+        im0[h] = im1[h] = rotIm[h] * tonal[h];
     }
 }
 
-// The groups stepGroups left: their draws, in harmonic order, from one update of the canonical
-// generator, then their amplitudes. A group that draws has at least one noisy harmonic.
-template <bool kWide>
-[[gnu::always_inline]] inline void finishDrawingGroups(const DrawingGroups& drawing, float corr, float spread,
-                                                       const float* __restrict depth1,
-                                                       BandLimNoiseBank<kMaxHarmonics>& noise,
-                                                       const float* const* __restrict tone,
-                                                       const int32_t* __restrict whiteTone, AmpArrays amp) noexcept
+// Tone plus noise where the harmonic is noisy, the pure tone elsewhere, with the noise values
+// read from the harmonics' noise sources as they stand after this hop's step; all arrays
+// contiguous per harmonic. Sources whose step is white give their new values as they are: a hop
+// without any (kAnyWhite false) leaves their mask unread. A group of pure tones leaves the noise
+// unread, and one of noisy harmonics only skips the choice: most groups are one or the other,
+// so the branches are mostly foreseen.
+template <bool kWide, bool kAnyWhite>
+[[gnu::always_inline]] inline void tonesWithNoise(int count, const float* __restrict rotRe,
+                                                  const float* __restrict rotIm, const float* __restrict tonalIn,
+                                                  const float* __restrict noisyIn, const int32_t* __restrict whiteNoise,
+                                                  const BandLimNoiseBank<kMaxHarmonics>& noise,
+                                                  float* __restrict re0, float* __restrict im0,
+                                                  float* __restrict re1, float* __restrict im1) noexcept
 {
-    if (drawing.count == 0) return;
-    uint32_t state = takeCanonRandStates(4 * drawing.draws);
-    for (int k = 0; k < drawing.count; ++k)
+    const float* __restrict phase = noise.phase.data();
+    const float* __restrict old1Re = noise.old1Re.data();
+    const float* __restrict old1Im = noise.old1Im.data();
+    const float* __restrict new1Re = noise.new1Re.data();
+    const float* __restrict new1Im = noise.new1Im.data();
+    const float* __restrict old2Re = noise.old2Re.data();
+    const float* __restrict old2Im = noise.old2Im.data();
+    const float* __restrict new2Re = noise.new2Re.data();
+    const float* __restrict new2Im = noise.new2Im.data();
+    // Eight harmonics at a time, the last group's spare lanes computed and stored with the rest:
+    // every array holds whole groups of eight, and nothing downstream reads past count.
+    for (int h = 0; h < count; h += voicehop::kLanes8)
     {
-        const int h = std::clamp(drawing.first[static_cast<std::size_t>(k)], 0, kMaxHarmonics - voicehop::kLanes8);
-        bandlim::Targets8 t;
-        noise.targetsAt(h, t);
-        state = bandlim::drawLanes(drawing.bits[static_cast<std::size_t>(k)], state, corr, spread, t);
-        noise.setTargets(h, t);
-        ToneGroup g;
-        g.tonal = voicehop::load8(tone[0] + h);
-        g.noisy = voicehop::load8(tone[1] + h);
-        g.rotIm = voicehop::load8(tone[2] + h);
-        g.rotRe = voicehop::load8(depth1 + h);
-        g.white = voicehop::load8i(whiteTone + h);
-        const voicehop::I8 mixed = noisyLanes(g);
-        tonesWithNoise(h, g, mixed, laneBits<kWide>(mixed), voicehop::load8(noise.phase.data() + h), t, amp);
+        using voicehop::F8;
+        using voicehop::I8;
+        const F8 rotR = voicehop::load8(rotRe + h);
+        const F8 rotI = voicehop::load8(rotIm + h);
+        const F8 tonal = voicehop::load8(tonalIn + h);
+        const F8 noisy = voicehop::load8(noisyIn + h);
+        const I8 mixed = ~(noisy <= kNoiseThreshold * tonal);
+        const uint32_t mixedBits = laneBits<kWide>(mixed);
+        const F8 pureRe = rotR * tonal, pureIm = rotI * tonal;
+        if (mixedBits == 0)
+        {
+            voicehop::store8(re0 + h, pureRe);
+            voicehop::store8(im0 + h, pureIm);
+            voicehop::store8(re1 + h, pureRe);
+            voicehop::store8(im1 + h, pureIm);
+            continue;
+        }
+        const I8 white = kAnyWhite ? voicehop::load8i(whiteNoise + h) : I8{};
+        const F8 x = voicehop::load8(phase + h);
+        const F8 n0re = bandlim::crossfaded(white, x, voicehop::load8(old1Re + h), voicehop::load8(new1Re + h));
+        const F8 n0im = bandlim::crossfaded(white, x, voicehop::load8(old1Im + h), voicehop::load8(new1Im + h));
+        const F8 n1re = bandlim::crossfaded(white, x, voicehop::load8(old2Re + h), voicehop::load8(new2Re + h));
+        const F8 n1im = bandlim::crossfaded(white, x, voicehop::load8(old2Im + h), voicehop::load8(new2Im + h));
+        const F8 a0r = noisy * n0re + tonal, a0i = noisy * n0im;
+        const F8 a1r = noisy * n1re + tonal, a1i = noisy * n1im;
+        F8 out[4] = {a0r * rotR - a0i * rotI, a0r * rotI + a0i * rotR, a1r * rotR - a1i * rotI,
+                     a1r * rotI + a1i * rotR};
+        if (mixedBits != (1u << voicehop::kLanes8) - 1)
+        {
+            out[0] = mixed ? out[0] : pureRe;
+            out[1] = mixed ? out[1] : pureIm;
+            out[2] = mixed ? out[2] : pureRe;
+            out[3] = mixed ? out[3] : pureIm;
+        }
+        voicehop::store8(re0 + h, out[0]);
+        voicehop::store8(im0 + h, out[1]);
+        voicehop::store8(re1 + h, out[2]);
+        voicehop::store8(im1 + h, out[3]);
     }
 }
 
@@ -442,26 +443,28 @@ template <bool kWide>
     const int count = std::clamp(hh.count, 0, kMaxHarmonics);
     if (count == 0) return;
     auto& work = e.harmonicWork;
-    float* const tone[3] = {work[KeySpaceDSP::kHarmWorkTonal].data(), work[KeySpaceDSP::kHarmWorkNoisy].data(),
-                            work[KeySpaceDSP::kHarmWorkRotIm].data()};
-    int32_t* whiteTone = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkWhiteNoise].data();
-    float* const amp[4] = {
-        e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
-        e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
-    const float* depth1 = v.harmonics.bandDepth1.data();
-    DrawingGroups drawing;
-    const auto step = [&](auto&& bandsAt) __attribute__((always_inline)) {
-        stepGroups<kWide>(count, hh.formantRatio, bandsAt, depth1, v.harmonics.bandOscRate.data(),
-                          v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(), v.harmonics.noise, tone,
-                          whiteTone, drawing, amp);
+    float* tonal = work[KeySpaceDSP::kHarmWorkTonal].data();
+    float* noisy = work[KeySpaceDSP::kHarmWorkNoisy].data();
+    const float* rotRe = v.harmonics.bandDepth1.data();
+    float* rotIm = work[KeySpaceDSP::kHarmWorkRotIm].data();
+    int32_t* whiteNoise = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkWhiteNoise].data();
+    bool anyWhite = false;
+    int drawCount = 0;
+    std::array<uint32_t, kMaxHarmonics / voicehop::kLanes8> groupDraws;
+    const auto values = [&](auto&& bandsAt) __attribute__((always_inline)) {
+        return bandValues<kWide>(count, hh.formantRatio, bandsAt, v.harmonics.bandOscRate.data(),
+                          v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(),
+                          v.harmonics.noise.phase.data(), tonal, noisy, rotIm, whiteNoise, anyWhite,
+                                 groupDraws.data(), drawCount);
     };
+    int noisyCount = 0;
 #if QM_WIDE_VECTORS
     if constexpr (kWide)
     {
         const int lastHarmonic = count - 1;
         const float lastPosition = lastHarmonic == 0 ? 0.0f : voicehop::formantPosition(lastHarmonic, hh.formantRatio);
         BandsAtLanes bandsAt(e, voicehop::formantIndex(lastPosition));
-        step(bandsAt);
+        noisyCount = values(bandsAt);
     }
     else
 #endif
@@ -474,10 +477,21 @@ template <bool kWide>
         bandsAtHarmonics(count, index, e.harmBandPos.data(), e.bandStart.data(), e.bandInvWidth.data(),
                          e.bandTonalWork.data(), e.bandNoisyWork.data(), e.bandWidthWork.data(), at);
         GatheredBands gathered{at};
-        step(gathered);
+        noisyCount = values(gathered);
     }
-    finishDrawingGroups<kWide>(drawing, hh.corrWeight, hh.spreadWeight, depth1, v.harmonics.noise, tone, whiteTone,
-                               amp);
+    float* amp[4] = {
+        e.partialAmp[KeySpaceDSP::kPartialRe0].data(), e.partialAmp[KeySpaceDSP::kPartialIm0].data(),
+        e.partialAmp[KeySpaceDSP::kPartialRe1].data(), e.partialAmp[KeySpaceDSP::kPartialIm1].data()};
+    if (noisyCount == 0) return pureTones(count, rotRe, rotIm, tonal, amp[0], amp[1], amp[2], amp[3]);
+    v.harmonics.noise.drawTargets(groupDraws.data(), count, drawCount, hh.corrWeight, hh.spreadWeight);
+    const auto noise = [&](auto white) __attribute__((always_inline)) {
+        tonesWithNoise<kWide, decltype(white)::value>(count, rotRe, rotIm, tonal, noisy, whiteNoise, v.harmonics.noise,
+                                               amp[0], amp[1], amp[2], amp[3]);
+    };
+    if (anyWhite)
+        noise(std::true_type{});
+    else
+        noise(std::false_type{});
 }
 
 } // namespace

@@ -74,4 +74,53 @@ TEST(BandLimNoiseLanes, LanesDrawWhatDrawsInLaneOrderGive)
     EXPECT_GT(lanesThatDrew, 4000);
 }
 
+// A bank whose groups draw for many sources at once (white and fast steps) and for few (slow
+// ones), against the same sources stepped one by one: values, phases and generator state agree
+// bit for bit after every call, so groups drawn lane by lane and side by side both match.
+TEST(BandLimNoiseLanes, CrowdedBankStepMatchesSingleSteps)
+{
+    constexpr int kSources = 16;
+    // clang-format off
+    const std::array<float, kSources> kSteps = {0.9f, 0.6f, 0.95f, 0.86f, 0.5f, 0.9f, 0.7f, 0.99f,
+                                                0.02f, 0.9f, 0.05f, 0.1f, 0.03f, 0.3f, 0.04f, 0.01f};
+    // clang-format on
+    std::array<BandLimNoiseCS, kSources> single{};
+    BandLimNoiseBank<kSources> bank;
+    std::array<int32_t, kSources> active;
+    active.fill(1);
+    active[6] = 0;
+    int manyDrawCalls = 0;
+    for (uint32_t call = 0; call < 400; ++call)
+    {
+        SCOPED_TRACE(testing::Message() << "call " << call);
+        setCanonRandSeed(777u + call);
+        std::array<CF, kSources> want1{}, want2{};
+        for (size_t k = 0; k < kSources; ++k)
+            if (active[k] != 0) single[k].getUnitWithStep(kSteps[k], 0.4f, 0.8f, want1[k], want2[k]);
+        const uint32_t seedAfter = getCanonRandSeed();
+        manyDrawCalls += seedAfter != 777u + call ? 1 : 0;
+        setCanonRandSeed(777u + call);
+        bank.advance(kSteps.data(), active.data(), kSources, 0.4f, 0.8f);
+        ASSERT_EQ(getCanonRandSeed(), seedAfter);
+        for (size_t k = 0; k < kSources; ++k)
+        {
+            if (active[k] == 0)
+            {
+                ASSERT_TRUE(bank.phase[k] == 0.0f && bank.new1Re[k] == 0.0f);
+                continue;
+            }
+            const bool white = kSteps[k] > bandlim::kWhiteStep;
+            const auto value = [&](const auto& oldValue, const auto& newValue) {
+                return bandlim::crossfaded(white, bank.phase[k], oldValue[k], newValue[k]);
+            };
+            ASSERT_EQ(value(bank.old1Re, bank.new1Re), want1[k].re) << k;
+            ASSERT_EQ(value(bank.old1Im, bank.new1Im), want1[k].im) << k;
+            ASSERT_EQ(value(bank.old2Re, bank.new2Re), want2[k].re) << k;
+            ASSERT_EQ(value(bank.old2Im, bank.new2Im), want2[k].im) << k;
+            ASSERT_EQ(bank.phase[k], single[k].phase) << k;
+        }
+    }
+    EXPECT_EQ(manyDrawCalls, 400) << "the white sources draw at every call";
+}
+
 } // namespace
