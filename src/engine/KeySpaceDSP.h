@@ -94,6 +94,10 @@ class KeySpaceDSP
         int32_t hintIn = 0;
         int32_t hintOut = 0;
         NodeMix mix{}; // with sound indices
+        // How often what it holds changed, and per voice slot that count plus one when the voice
+        // last stood on the settled mix it holds, from the triangle it was looked up from (0: not).
+        int32_t changes = 0;
+        std::array<int32_t, kMaxVoices> stoodAfter{};
     };
     // The voice's mix for the canvas mode, with node entries replaced by sound indices (-1 for an
     // entry that names no sound of this engine). A memo may only be given while nothing but this

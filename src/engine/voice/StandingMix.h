@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstring>
 
 #include "engine/KeySpaceDSP.h"
@@ -20,4 +21,28 @@ inline void setUpVoiceForMix(KeySpaceDSP& dsp, KeyVoice& v, const NodeMix& mix,
         v.mix.point = mix.point;
     else
         dsp.setVoiceData(&v, mix, memo);
+}
+
+// The voice's mix for this hop of a render call and its set-up for it. An XY Pad voice that stood
+// on the memo's mix, from the very triangle the memo was looked up from, meets the same lookup
+// and the same set-up again while the memo holds what it held and the morph point stands still
+// (pointStill: nothing modulates it in this call); it then leaves both out. slot: the voice's
+// index among the engine's voices.
+inline void takeVoiceMix(KeySpaceDSP& dsp, KeyVoice& v, std::size_t slot, bool pointStill,
+                         KeySpaceDSP::MixLookupMemo& mixMemo, KeySpaceDSP::BlendMemo& blendMemo) noexcept
+{
+    const bool known = slot < mixMemo.stoodAfter.size();
+    if (pointStill && known && mixMemo.stoodAfter[slot] == mixMemo.changes + 1)
+        return;
+    const NodeMix mix = dsp.getMixDataForVoice(&v, &mixMemo);
+    if (standsOnSettledMix(v, mix))
+    {
+        v.mix.point = mix.point;
+        if (known && dsp.canvas.mode == kCanvasModeXYPad && mixMemo.valid && v.triHint == mixMemo.hintIn)
+            mixMemo.stoodAfter[slot] = mixMemo.changes + 1;
+    }
+    else
+    {
+        dsp.setVoiceData(&v, mix, &blendMemo);
+    }
 }

@@ -67,6 +67,7 @@ NodeMix withSoundIndices(NodeMix mix, const NodeCanvasData& canvas, int numSound
     voice.triHint = hint;
     if (memo != nullptr)
     {
+        ++memo->changes;
         memo->valid = true;
         memo->point = p;
         memo->hintIn = hintIn;
@@ -189,7 +190,11 @@ NodeMix KeySpaceDSP::getMixDataForVoice(KeyVoice* voice, MixLookupMemo* memo) no
         }
         return lookUpXYPadMix(*this, *voice, p, memo);
     }
-    if (memo != nullptr) memo->valid = false; // the canvas's current mix may move below
+    if (memo != nullptr) // the canvas's current mix may move below
+    {
+        memo->valid = false;
+        ++memo->changes;
+    }
     if (canvas.mode == kCanvasModeKeyboard)
     {
         Point2D p = keyboardPoint(canvas, voice->note, voice->velocity);

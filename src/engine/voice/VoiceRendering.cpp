@@ -94,8 +94,7 @@ void KeySpaceDSP::renderVoiceHop(KeyVoice& v, const HopContext& hop, ModChains& 
     const float t = std::max(0.0f, tRaw);
 
     // The voice's current mix; the set-up re-blends only when the mix has moved.
-    const NodeMix mix = getMixDataForVoice(&v, &mixMemo);
-    setUpVoiceForMix(*this, v, mix, &blendMemo);
+    takeVoiceMix(*this, v, static_cast<std::size_t>(&v - voices.data()), chains.count <= 0, mixMemo, blendMemo);
 
     // Pitch offset of the sound, decaying towards the played pitch.
     const float lifeFactor = 1.0f + plain(kParamLife) * 0.01f;
