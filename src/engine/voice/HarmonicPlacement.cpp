@@ -30,6 +30,22 @@ constexpr int32_t kShareLowPhase = 64;
 constexpr int32_t kShareHighPhase = 960;
 
 
+// Each harmonic's index as int and as float, so that a group reads its indices in one load each
+// instead of broadcasting, adding and converting them.
+struct HarmonicIndices
+{
+    alignas(32) std::array<int32_t, kMaxHarmonics> whole{};
+    alignas(32) std::array<float, kMaxHarmonics> real{};
+};
+constexpr HarmonicIndices makeHarmonicIndices() noexcept
+{
+    HarmonicIndices t;
+    for (int h = 0; h < kMaxHarmonics; ++h)
+        t.whole[static_cast<std::size_t>(h)] = h, t.real[static_cast<std::size_t>(h)] = static_cast<float>(h);
+    return t;
+}
+constexpr HarmonicIndices kHarmonicIndices = makeHarmonicIndices();
+
 // Harmonics 0..count-1 of one voice, first half: phase, position and the index of the rotation of
 // each harmonic, all contiguous per harmonic, eight harmonics at a time. The harmonics of the
 // single-harmonic bands keep their detune and level, harmonic 0 sitting at half the fundamental;
@@ -53,7 +69,7 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
     const U8 halfBase = U8{} + (hh.midPhase >> 1);
     for (int h = from; h < to; h += voicehop::kLanes8)
     {
-        const I8 index = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
+        const I8 index = voicehop::load8i(kHarmonicIndices.whole.data() + h);
         const I8 valid = index < count;
         const F8 det = hh.lifeFactor * voicehop::load8(detune + h);
         F8 delta = det;
@@ -77,7 +93,7 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
             jumped = low | high;
             step = jumped != 0 ? (high & kPhaseUnits) - word : step;
         }
-        const F8 whole = __builtin_convertvector(index, F8);
+        const F8 whole = voicehop::load8(kHarmonicIndices.real.data() + h);
         const F8 mh = kScattered ? whole : (index == 0 ? half : whole);
         const F8 kept = reinterpret_cast<F8>(reinterpret_cast<I8>(delta) & ~jumped);
         const F8 posF = (mh + kept) * hh.binPos + kPosRound + hh.shift + kPosRound;
