@@ -5,6 +5,7 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -29,19 +30,35 @@ constexpr int32_t kShareLowPhase = 64;
 constexpr int32_t kShareHighPhase = 960;
 
 
+// Each harmonic's index as int and as float, so that a group reads its indices in one load each
+// instead of broadcasting, adding and converting them.
+struct HarmonicIndices
+{
+    alignas(32) std::array<int32_t, kMaxHarmonics> whole{};
+    alignas(32) std::array<float, kMaxHarmonics> real{};
+};
+constexpr HarmonicIndices makeHarmonicIndices() noexcept
+{
+    HarmonicIndices t;
+    for (int h = 0; h < kMaxHarmonics; ++h)
+        t.whole[static_cast<std::size_t>(h)] = h, t.real[static_cast<std::size_t>(h)] = static_cast<float>(h);
+    return t;
+}
+constexpr HarmonicIndices kHarmonicIndices = makeHarmonicIndices();
+
 // Harmonics 0..count-1 of one voice, first half: phase, position and the index of the rotation of
 // each harmonic, all contiguous per harmonic, eight harmonics at a time. The harmonics of the
 // single-harmonic bands keep their detune and level, harmonic 0 sitting at half the fundamental;
 // the groups past them (kScattered; the single-harmonic bands fill whole groups) scatter both by
-// fixed random factors. Either way the arithmetic is that of one harmonic at a time in the same
-// order; the last group's spare lanes leave the phases alone and the amplitudes past count unread
-// (the arrays hold whole groups).
+// fixed random factors, the levels through scale, which the second half multiplies in. Either way
+// the arithmetic is that of one harmonic at a time in the same order; the last group's spare lanes
+// leave the phases alone (the arrays hold whole groups).
 template <bool kSharing, bool kScattered>
 [[gnu::always_inline]] inline void
 positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float* __restrict detune,
                  const int32_t* __restrict phaseOffset, const float* __restrict randReal,
                  int32_t* __restrict phase, int32_t* __restrict positions, int32_t* __restrict rotIndex,
-                 float* __restrict re0, float* __restrict im0, float* __restrict re1, float* __restrict im1) noexcept
+                 float* __restrict scale) noexcept
 {
     using voicehop::F8;
     using voicehop::I8;
@@ -52,7 +69,7 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
     const U8 halfBase = U8{} + (hh.midPhase >> 1);
     for (int h = from; h < to; h += voicehop::kLanes8)
     {
-        const I8 index = I8{0, 1, 2, 3, 4, 5, 6, 7} + h;
+        const I8 index = voicehop::load8i(kHarmonicIndices.whole.data() + h);
         const I8 valid = index < count;
         const F8 det = hh.lifeFactor * voicehop::load8(detune + h);
         F8 delta = det;
@@ -60,9 +77,7 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
         {
             delta = det * voicehop::load8(randReal + h);
             const F8 mu = det < 0.134f ? det : muLimit;
-            const F8 scale = 4.0f * mu * voicehop::load8(randReal + h + 64) + 1.0f - mu;
-            for (float* a : {re0, im0, re1, im1})
-                voicehop::store8(a + h, voicehop::load8(a + h) * scale);
+            voicehop::store8(scale + h, 4.0f * mu * voicehop::load8(randReal + h + 64) + 1.0f - mu);
         }
         const F8 rough = __builtin_convertvector(__builtin_convertvector(delta * hh.binPos + kPosRound, I8), F8);
         I8 step = __builtin_convertvector(rough + hh.shift + kPosRound, I8) >> 1;
@@ -78,7 +93,7 @@ positionAndPhase(const HarmonicHop hh, int from, int to, int count, const float*
             jumped = low | high;
             step = jumped != 0 ? (high & kPhaseUnits) - word : step;
         }
-        const F8 whole = __builtin_convertvector(index, F8);
+        const F8 whole = voicehop::load8(kHarmonicIndices.real.data() + h);
         const F8 mh = kScattered ? whole : (index == 0 ? half : whole);
         const F8 kept = reinterpret_cast<F8>(reinterpret_cast<I8>(delta) & ~jumped);
         const F8 posF = (mh + kept) * hh.binPos + kPosRound + hh.shift + kPosRound;
@@ -196,15 +211,16 @@ struct ListedRotations
     }
 };
 
-// Harmonics 0..count-1, second half: the rotations (rotationsAt(h, rot) gives harmonics h..h+7),
-// the stereo share and the far ear's shadow and delay turn (farRe, farIm) on the amplitudes, all
-// contiguous per harmonic, eight harmonics at a time (the last group's spare lanes are computed
-// and stored with the rest: the arrays hold whole groups of eight and nothing downstream reads
-// past count). kFarFirst: the first channel is the far ear (else the second, when binaural).
-template <bool kSharing, bool kBinaural, bool kFarFirst, class RotationsAt>
+// Harmonics [from, to), second half: the scattered groups' levels (kScattered, from scale), the
+// rotations (rotationsAt(h, rot) gives harmonics h..h+7), the stereo share and the far ear's shadow
+// and delay turn (farRe, farIm) on the amplitudes, all contiguous per harmonic, eight harmonics at
+// a time (the last group's spare lanes are computed and stored with the rest: the arrays hold
+// whole groups of eight and nothing downstream reads past count). kFarFirst: the first channel is
+// the far ear (else the second, when binaural).
+template <bool kSharing, bool kBinaural, bool kFarFirst, bool kScattered, class RotationsAt>
 [[gnu::always_inline]] inline void
-rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
-               const float* __restrict farRe, const float* __restrict farIm,
+rotateAndShare(const HarmonicHop hh, int from, int to, const RotationsAt& rotationsAt,
+               const float* __restrict scale, const float* __restrict farRe, const float* __restrict farIm,
                const float* __restrict share, const float* __restrict shareCoherent,
                const float* __restrict pairRe, const float* __restrict pairIm,
                const int32_t* __restrict positions, float* __restrict re0, float* __restrict im0,
@@ -218,12 +234,17 @@ rotateAndShare(const HarmonicHop hh, int count, const RotationsAt& rotationsAt,
         aIm = aRe * bIm + aIm * bRe;
         aRe = re;
     };
-    for (int h = 0; h < count; h += voicehop::kLanes8)
+    for (int h = from; h < to; h += voicehop::kLanes8)
     {
         F8 rot[KeySpaceDSP::kNumRotParts];
         rotationsAt(h, rot);
         F8 a0Re = voicehop::load8(re0 + h), a0Im = voicehop::load8(im0 + h);
         F8 a1Re = voicehop::load8(re1 + h), a1Im = voicehop::load8(im1 + h);
+        if constexpr (kScattered)
+        {
+            const F8 by = voicehop::load8(scale + h);
+            a0Re *= by, a0Im *= by, a1Re *= by, a1Im *= by;
+        }
         times(a0Re, a0Im, rot[KeySpaceDSP::kRotRe0], rot[KeySpaceDSP::kRotIm0]);
         times(a1Re, a1Im, rot[KeySpaceDSP::kRotRe1], rot[KeySpaceDSP::kRotIm1]);
         I8 pos;
@@ -302,16 +323,19 @@ template <bool kWide, bool kSharing, bool kBinaural>
     const int count = std::clamp(hh.count, 0, kMaxHarmonics);
     if constexpr (kSharing) sharePairs(hh, count, e.sharePairWork[0].data(), e.sharePairWork[1].data());
     auto& amp = e.partialAmp;
+    // The scattered harmonics' level factors, from the first half to the second, which multiplies
+    // them into the amplitudes it loads anyway.
+    alignas(32) std::array<float, kMaxHarmonics> scale;
     // Past the single-harmonic bands (a whole number of groups) every harmonic scatters.
     static_assert(kSingleHarmonicBands % voicehop::kLanes8 == 0, "the scattered harmonics start a group");
+    const int single = std::min(count, kSingleHarmonicBands);
     const auto place = [&](auto scattered, int from, int to) __attribute__((always_inline)) {
         positionAndPhase<kSharing, decltype(scattered)::value>(
             hh, from, to, count, v.harmonics.bandDetune.data(), v.harmonics.phaseOffset.data(),
             e.randTableReal.data(), v.harmonics.phase.data(), e.partialPos.data(), e.rotationIndexWork.data(),
-            amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
-            amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
+            scale.data());
     };
-    place(std::false_type{}, 0, std::min(count, kSingleHarmonicBands));
+    place(std::false_type{}, 0, single);
     place(std::true_type{}, kSingleHarmonicBands, count);
     const float* farRe = nullptr;
     const float* farIm = nullptr;
@@ -321,11 +345,15 @@ template <bool kWide, bool kSharing, bool kBinaural>
         farRe = far.re.data(), farIm = far.im.data();
     }
     const auto rotateWith = [&](auto farFirst, const auto& rotationsAt) __attribute__((always_inline)) {
-        rotateAndShare<kSharing, kBinaural, decltype(farFirst)::value>(
-            hh, count, rotationsAt, farRe, farIm, v.harmonics.share.data(), v.harmonics.shareCoherent.data(),
-            e.sharePairWork[0].data(), e.sharePairWork[1].data(), e.partialPos.data(),
-            amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
-            amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
+        const auto rotate = [&](auto scattered, int from, int to) __attribute__((always_inline)) {
+            rotateAndShare<kSharing, kBinaural, decltype(farFirst)::value, decltype(scattered)::value>(
+                hh, from, to, rotationsAt, scale.data(), farRe, farIm, v.harmonics.share.data(),
+                v.harmonics.shareCoherent.data(), e.sharePairWork[0].data(), e.sharePairWork[1].data(),
+                e.partialPos.data(), amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
+                amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
+        };
+        rotate(std::false_type{}, 0, single);
+        rotate(std::true_type{}, kSingleHarmonicBands, count);
     };
     // The far ear is fixed for the hop: one loop per side, no test per group.
     const auto rotateAll = [&](const auto& rotationsAt) __attribute__((always_inline)) {
