@@ -13,14 +13,18 @@ inline bool standsOnSettledMix(const KeyVoice& v, const NodeMix& mix) noexcept
     return v.needsSetup == 0 && v.settled != 0 && std::memcmp(&v.settledMix, &mix, sizeof mix) == 0;
 }
 
-// What KeySpaceDSP::setVoiceData does with this mix, its call spared to a standing voice.
-inline void setUpVoiceForMix(KeySpaceDSP& dsp, KeyVoice& v, const NodeMix& mix,
+// What KeySpaceDSP::setVoiceData does with this mix, its call spared to a standing voice. True
+// where the voice stood.
+inline bool setUpVoiceForMix(KeySpaceDSP& dsp, KeyVoice& v, const NodeMix& mix,
                              KeySpaceDSP::BlendMemo* memo) noexcept
 {
-    if (standsOnSettledMix(v, mix))
-        v.mix.point = mix.point;
-    else
+    if (!standsOnSettledMix(v, mix))
+    {
         dsp.setVoiceData(&v, mix, memo);
+        return false;
+    }
+    v.mix.point = mix.point;
+    return true;
 }
 
 // The voice's mix for this hop of a render call and its set-up for it. An XY Pad voice that stood
@@ -35,14 +39,7 @@ inline void takeVoiceMix(KeySpaceDSP& dsp, KeyVoice& v, std::size_t slot, bool p
     if (pointStill && known && mixMemo.stoodAfter[slot] == mixMemo.changes + 1)
         return;
     const NodeMix mix = dsp.getMixDataForVoice(&v, &mixMemo);
-    if (standsOnSettledMix(v, mix))
-    {
-        v.mix.point = mix.point;
-        if (known && dsp.canvas.mode == kCanvasModeXYPad && mixMemo.valid && v.triHint == mixMemo.hintIn)
-            mixMemo.stoodAfter[slot] = mixMemo.changes + 1;
-    }
-    else
-    {
-        dsp.setVoiceData(&v, mix, &blendMemo);
-    }
+    if (setUpVoiceForMix(dsp, v, mix, &blendMemo) && known && dsp.canvas.mode == kCanvasModeXYPad &&
+        mixMemo.valid && v.triHint == mixMemo.hintIn)
+        mixMemo.stoodAfter[slot] = mixMemo.changes + 1;
 }

@@ -6,6 +6,7 @@
 
 #include "engine/KeySpaceDSP.h"
 #include "engine/synth/FourLanes.h"
+#include "engine/voice/StandingMix.h"
 #include "engine/VectorWidth.h"
 
 // The voice's spectral set-up: blends the zones of the mixed sounds into per-band, per-resonance and
@@ -531,7 +532,7 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
     KeyVoice& v = *voice;
 
     // A standing morph hands every hop the very mix that passed as no change before.
-    if (v.needsSetup == 0 && v.settled != 0 && std::memcmp(&v.settledMix, &mix, sizeof mix) == 0)
+    if (standsOnSettledMix(v, mix))
     {
         v.mix.point = mix.point;
         return;
