@@ -30,7 +30,9 @@ float randomBipolar() noexcept
 
 float fraction(float x) noexcept
 {
-    return x - float(int(x));
+    // Past 2^23 every float is whole, and past an int's range the conversion is undefined: there
+    // the fraction is x - x (0, or NaN for inf and NaN, which the callers' range checks catch).
+    return std::fabs(x) < 8388608.0f ? x - float(int(x)) : x - x;
 }
 
 // Moves an LFO's record on to newPhase (its fraction), which it returns.
@@ -290,7 +292,9 @@ float LFOState::step(float cycles, float depth, float, bool) noexcept
         j.value = s * j.newTarget + (1.0f - s) * j.oldTarget;
     }
     phase = fraction(phase + (1.0f + lanes[1].value) * cycles);
-    if (!(phase >= 0.0f)) // a negative rate must not index before the table
+    // A negative rate must not index before the table, nor an infinite or huge one past it (there
+    // the whole part does not fit an int and the fraction is no fraction).
+    if (!(phase >= 0.0f && phase < 1.0f))
         phase = 0.0f;
     const float pos = float(kVibOscTabSize) * phase;
     const int i = std::min(int(pos), kVibOscTabSize - 1);

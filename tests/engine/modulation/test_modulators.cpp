@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -267,5 +268,33 @@ TEST(Modulators, UnreadStepsLeaveTheRecordsAsReadStepsDo)
         }
         // Only a Sine skipped anything, and its skipped values did differ from the read ones.
         EXPECT_EQ(differed, c.skips);
+    }
+}
+
+// Whatever a broken rate or depth hands the vibrato, its table phase stays in the table and the
+// state recovers once the values are sane again.
+TEST(Modulators, VibratoKeepsItsPhaseInTheTableForAnyStep)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Row { float cycles, depth; };
+    const Row rows[] = {{inf, 0.0f}, {-inf, 0.0f}, {nan, 0.0f}, {3.0e9f, 0.0f}, {-3.0e9f, 1.0f},
+                        {1.0e30f, 1.0f}, {0.02f, inf}, {0.02f, nan}, {0.02f, 1.0e30f}};
+    for (const Row& r : rows)
+    {
+        SCOPED_TRACE(testing::Message() << "cycles " << r.cycles << " depth " << r.depth);
+        setCanonRandSeed(1u);
+        LFOState vib;
+        for (int i = 0; i < 8; ++i)
+        {
+            vib.step(r.cycles, r.depth);
+            EXPECT_TRUE(vib.phase >= 0.0f && vib.phase < 1.0f) << vib.phase;
+        }
+        // Sane steps again: the depth and rate lanes are walked back to plain values.
+        vib.lanes = {};
+        float value = 0.0f;
+        for (int i = 0; i < 4; ++i)
+            value = vib.step(0.02f, 1.0f);
+        EXPECT_TRUE(std::isfinite(value));
     }
 }
