@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -44,20 +45,29 @@ const Change kChanges[] = {
     {"a voice not settled", [](KeyVoice& v) { v.settled = 0; }, keep, false},
 };
 
+// The rig's four sounds on an XY Pad with the morph point standing at (0.4, 0.55), these notes
+// started and rendered for this many hops, so that their voices have settled.
+KeySpaceDSP& standOnTheMorph(qmtest::EngineRig& rig, std::initializer_list<int> notes, int hops)
+{
+    rig.setAllEffects(false);
+    rig.pushCanvas({0, 1, 2, 3}, {}, kCanvasModeXYPad);
+    KeySpaceDSP& dsp = rig.dsp();
+    dsp.params[kParamMorphX].value = 0.4f;
+    dsp.params[kParamMorphY].value = 0.55f;
+    for (int note : notes)
+        qmtest::noteOn(dsp, note, 100);
+    std::vector<float> left, right;
+    rig.render(hops * 128, 128, left, right);
+    return dsp;
+}
+
 } // namespace
 
 TEST(StandingMix, SpareTheSetUpOnlyWhereItWouldChangeNothingButThePoint)
 {
     const std::vector<qmbank::BankEntry> sounds = qmtest::bankOf({"A_One", "A_Two", "A_Three", "A_Four"});
     qmtest::EngineRig rig(sounds);
-    rig.setAllEffects(false);
-    rig.pushCanvas({0, 1, 2, 3}, {}, kCanvasModeXYPad);
-    KeySpaceDSP& dsp = rig.dsp();
-    dsp.params[kParamMorphX].value = 0.4f;
-    dsp.params[kParamMorphY].value = 0.55f;
-    qmtest::noteOn(dsp, 60, 100);
-    std::vector<float> left, right;
-    rig.render(8 * 128, 128, left, right);
+    KeySpaceDSP& dsp = standOnTheMorph(rig, {60}, 8);
 
     // Voice 0 has been set up and settled on the standing morph's mix.
     KeyVoice& voice = dsp.voices[0];
@@ -121,15 +131,7 @@ TEST(StandingMix, VoicesThatStoodSkipOnlyWhatTheLookupAndSetUpWouldRepeat)
     };
     const std::vector<qmbank::BankEntry> sounds = qmtest::bankOf({"A_One", "A_Two", "A_Three", "A_Four"});
     qmtest::EngineRig rig(sounds);
-    rig.setAllEffects(false);
-    rig.pushCanvas({0, 1, 2, 3}, {}, kCanvasModeXYPad);
-    KeySpaceDSP& dsp = rig.dsp();
-    dsp.params[kParamMorphX].value = 0.4f;
-    dsp.params[kParamMorphY].value = 0.55f;
-    for (int note : {48, 60, 67})
-        qmtest::noteOn(dsp, note, 100);
-    std::vector<float> left, right;
-    rig.render(4 * 128, 128, left, right);
+    KeySpaceDSP& dsp = standOnTheMorph(rig, {48, 60, 67}, 4);
 
     int skipped = 0;
     int taken = 0;
