@@ -31,7 +31,7 @@ float randomBipolar() noexcept
 float fraction(float x) noexcept
 {
     // Past 2^23 every float is whole, and past an int's range the conversion is undefined: there
-    // the fraction is x - x (0, or NaN for inf and NaN, which the callers' range checks catch).
+    // the fraction is x - x (0, or NaN for inf and NaN, as x - floor(x) gives).
     return std::fabs(x) < 8388608.0f ? x - float(int(x)) : x - x;
 }
 

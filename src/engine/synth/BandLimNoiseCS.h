@@ -39,11 +39,20 @@ inline constexpr float kHalfPower = 0.707f;
 // the band of the noise keeps widening.
 [[gnu::always_inline]] inline float phaseStep(float step) noexcept { return (0.01f / (0.97f - step) + 1.0f) * step; }
 
-// Fresh targets of the two sources from four draws q: the second mixes in corr of the first.
+// Fresh targets of the two sources from four draws q: the second mixes in corr of the first. For
+// one source (float) or several side by side (compiler vector types), the same arithmetic.
+template <class T>
+[[gnu::always_inline]] inline void targetsOf(const T* q, float corr, float spread, T& new1Re, T& new1Im, T& new2Re,
+                                             T& new2Im) noexcept
+{
+    new1Re = kHalfPower * q[0];
+    new1Im = kHalfPower * q[1];
+    new2Re = kHalfPower * spread * q[2] + corr * new1Re;
+    new2Im = kHalfPower * spread * q[3] + corr * new1Im;
+}
 [[gnu::always_inline]] inline void targets(const float* q, float corr, float spread, CF& new1, CF& new2) noexcept
 {
-    new1 = {kHalfPower * q[0], kHalfPower * q[1]};
-    new2 = {kHalfPower * spread * q[2] + corr * new1.re, kHalfPower * spread * q[3] + corr * new1.im};
+    targetsOf(q, corr, spread, new1.re, new1.im, new2.re, new2.im);
 }
 
 // Cubic crossfade at phase x from old to new: the weights' sum is 1 at the ends and 1.375 at the
@@ -193,11 +202,8 @@ inline constexpr auto kGroupDrawJumps = [] {
     for (int k = 0; k < 4; ++k)
         q[k] = __builtin_convertvector(reinterpret_cast<Ints8>(first * jumps[k].mul + jumps[k].add), Floats8) *
                kCanonRandScale;
-    const Floats8 new1Re = kHalfPower * q[0];
-    const Floats8 new1Im = kHalfPower * q[1];
-    const float spreadPower = kHalfPower * spread;
-    const Floats8 new2Re = spreadPower * q[2] + corr * new1Re;
-    const Floats8 new2Im = spreadPower * q[3] + corr * new1Im;
+    Floats8 new1Re, new1Im, new2Re, new2Im;
+    targetsOf(q, corr, spread, new1Re, new1Im, new2Re, new2Im);
     t.new1Re = draws != 0 ? new1Re : t.new1Re;
     t.new1Im = draws != 0 ? new1Im : t.new1Im;
     t.new2Re = draws != 0 ? new2Re : t.new2Re;
