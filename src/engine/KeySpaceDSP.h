@@ -309,7 +309,6 @@ class KeySpaceDSP
     std::array<float, kBandTableSize + 1> bandTonalWork{};
     std::array<float, kBandTableSize + 1> bandNoisyWork{};
     std::array<float, kBandTableSize + 1> bandWidthWork{};
-    std::array<float, kBandTableSize> bandEnvWork{};
     std::array<float, kBandTableSize + 1> markValueWork{};
     std::array<float, kMaxResonances> resonanceLevelWork{};
     // ---- end of block-rendering section ----

@@ -89,19 +89,22 @@ inline void keepMarkPlaces(KeyVoice::SteadyBands& kept, const float* __restrict 
     }
 }
 
-// Band gain and amplitude of bands 0..count-1, from their decays, steady level and jitter: band
-// records gathered field by field, per-band tables contiguous, the jitter generators' values by
-// the band's place among them (with kKept read from the voice's kept places instead of worked
-// out). With kOneMark (at most one mark) each band picks its marks' values by a select on values
-// copied before the loop, which vectorises far better than a gather lane by lane (with more marks
-// the selects keep the loop scalar); otherwise it reads them by index.
+// Amplitude of bands first..end-1 (first a whole group of eight) from their decays, steady level,
+// jitter and tone shape level, with kEnvelope plus their share of the mixed sounds' envelope
+// frames (envelope: the frames' weighted sums per band, see envelopeSums): band records gathered
+// field by field, per-band tables contiguous, the jitter generators' values by the band's place
+// among them (with kKept read from the voice's kept places instead of worked out). With kOneMark
+// (at most one mark) each band picks its marks' values by a select on values copied before the
+// loop, which vectorises far better than a gather lane by lane (with more marks the selects keep
+// the loop scalar); otherwise it reads them by index.
 // Bands go in whole groups of eight, so that no scalar remainder loop (a division per band) runs
 // for the last few: the spare lanes read the per-band arrays' unused entries, and what they write
-// past count is never read. With kSameGain the tone shape's level is the same at every band (see
-// ToneShape::levelSameEverywhere), taken once before the loop instead of one division per band.
+// past the active bands is never read. With kSameGain the tone shape's level is the same at every
+// band (see ToneShape::levelSameEverywhere), taken once before the loop instead of one division
+// per band.
 static_assert(kMaxBands % kLanes8 == 0, "per-band arrays hold whole groups of eight");
-template <bool kOneMark, bool kSameGain, bool kKept>
-[[gnu::always_inline]] inline void bandAmplitudes(int count, const ToneShape shape, float t, float lifeFactor,
+template <bool kOneMark, bool kSameGain, bool kKept, bool kEnvelope>
+[[gnu::always_inline]] inline void bandAmplitudes(int first, int end, const ToneShape shape, float t, float lifeFactor,
                                                   int markCount, const int32_t* __restrict bandStart,
                                                   const float* __restrict levelA, const float* __restrict sharpA,
                                                   const float* __restrict levelB, const float* __restrict sharpB,
@@ -110,14 +113,14 @@ template <bool kOneMark, bool kSameGain, bool kKept>
                                                   const int32_t* __restrict keptLow, const int32_t* __restrict keptHigh,
                                                   const float* __restrict keptWeight,
                                                   const float* __restrict mean19, const float* __restrict markValue,
-                                                  float* __restrict ampOut, float* __restrict envOut) noexcept
+                                                  const float* __restrict envelope, float* __restrict ampOut) noexcept
 {
     const float markTop = static_cast<float>(markCount);
     const float sameGain = shape.levelAt(static_cast<float>(bandStart[0]));
     std::array<float, 2> table;
     for (std::size_t m = 0; m < table.size(); ++m)
         table[m] = markValue[m];
-    for (int g = 0; g < count; g += kLanes8)
+    for (int g = first; g < end; g += kLanes8)
     for (int b = g; b < g + kLanes8; ++b)
     {
         const float bandGain = kSameGain ? sameGain : shape.levelAt(static_cast<float>(bandStart[b]));
@@ -133,8 +136,8 @@ template <bool kOneMark, bool kSameGain, bool kKept>
         const float jitter = (1.0f - s) * markLow + s * markHigh;
         const float level = levelA[b] / p1 + levelB[b] / (p1 * approxExp(d2)) + levelC[b];
         const float amp = (1.0f + mean19[b] * lifeFactor * jitter) * bandGain * level;
-        ampOut[b] = 0.0f < amp ? amp : 0.0f;
-        envOut[b] = bandGain;
+        const float a = 0.0f < amp ? amp : 0.0f;
+        ampOut[b] = kEnvelope ? std::max(0.0f, a + bandGain * envelope[b] / 32768.0f) : a;
     }
 }
 
@@ -305,6 +308,65 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
     ef.bands = bands;
 }
 
+// The weighted sums of the mixed sounds' envelope frames per band (into sums), and the end of
+// the groups of eight they add to the band amplitudes: 0 when no sound has frames left, or the
+// ones left have faded out. A frame position past the end is a test, not a loop; positions before
+// the first frame read frame 0.
+// The first sound to reach a group of eight starts its sums, the later ones add to them; nothing
+// reads past the groups they reach. A sum started at a sound's term instead of 0 + term can
+// differ only in the sign of a zero, which adding it to a band amplitude (never -0, see
+// bandAmplitudes) does not show.
+inline int envelopeSums(KeyVoice& v, float t, int activeBands, float* __restrict sum) noexcept
+{
+    int started = 0;
+    float ended = 0.0f;
+    bool anyFrames = false;
+    const int slots = std::clamp(v.soundSlots, 0, kMaxSoundSlots);
+    for (int j = 0; j < slots; ++j)
+    {
+        const auto sj = static_cast<std::size_t>(j);
+        const uint8_t* env = v.slotEnvelope[sj];
+        const int frames = v.slotFrameCount[sj];
+        if (env == nullptr || frames <= 0)
+            continue;
+        const float warp = v.slotWarp[sj];
+        float framePos =
+            ((1.0f - 1.0f / approxExp(t * warp)) * v.slotTuneRatio[sj] / (warp + 1e-20f) + t) * v.slotFrameRate[sj];
+        if (!(framePos > 0.0f))
+            framePos = 0.0f;
+        const float fade = clampUnit((static_cast<float>(frames) - framePos) / (0.1f * static_cast<float>(frames) + 1.0f));
+        if (!(framePos < static_cast<float>(frames)))
+            continue;
+        const int f0 = static_cast<int>(framePos);
+        const int f1 = std::min(f0 + 1, frames - 1);
+        const float ff = framePos - static_cast<float>(f0);
+        const float w = v.slotWeight[sj] * fade;
+        const float w0 = w * (1.0f - ff);
+        const float w1 = w * ff;
+        const int nb = std::min({frames, activeBands, std::clamp(v.slotBandCount[sj], 0, kMaxBands)});
+        const float* __restrict at0;
+        const float* __restrict at1;
+        {
+            KeyVoice::EnvelopeFrames& ef = v.envelopeFrames[sj];
+            readEnvelopeFrames(ef, env, v.slotStride[sj], f0, f1, nb);
+            at0 = ef.at0.data();
+            at1 = ef.at1.data();
+        }
+        const int groupsEnd = (nb + kLanes8 - 1) & -kLanes8;
+        const int adding = std::min(started, groupsEnd);
+        for (int g = 0; g < adding; g += kLanes8)
+        for (int b = g; b < g + kLanes8; ++b)
+            sum[b] += w0 * at0[b] + w1 * at1[b];
+        for (int g = adding; g < groupsEnd; g += kLanes8)
+        for (int b = g; b < g + kLanes8; ++b)
+            sum[b] = w0 * at0[b] + w1 * at1[b];
+        started = std::max(started, groupsEnd);
+        ended += (1.0f - fade) * 100.0f * v.slotWeight[sj];
+        anyFrames = true;
+    }
+    return anyFrames && ended < 100.0f ? started : 0;
+}
+
 [[gnu::always_inline]] inline ToneShape levels(KeySpaceDSP& e, KeyVoice& v, const BandHop& hop) noexcept
 {
     const auto modulated = [&e](int i) noexcept { return e.params[static_cast<std::size_t>(i)].modValue; };
@@ -366,15 +428,24 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
     const Fatness fatness = fatnessOf(fat);
     if (keep)
         keepSteadyBands(kept, bands, v.bandRunningSum.data(), markCount, fat, fatness, groupsEnd);
+    // The envelope frames add to the bands up to envelopeEnd; the loop runs in two parts, with and
+    // without them, instead of testing each group of eight.
+    std::array<float, kMaxBands> envelope;
+    const int envelopeEnd = envelopeSums(v, t, activeBands, envelope.data());
     withFlag(markCount <= 1, [&](auto oneMark) __attribute__((always_inline)) {
         withFlag(shape.levelSameEverywhere(), [&](auto sameGain) __attribute__((always_inline)) {
             withFlag(keep, [&](auto fromKept) __attribute__((always_inline)) {
-                bandAmplitudes<decltype(oneMark)::value, decltype(sameGain)::value, decltype(fromKept)::value>(
-                    activeBands, shape, t, lifeFactor, markCount, e.bandStart.data(), bands.levelA.data(),
-                    bands.sharpA.data(), bands.levelB.data(), bands.sharpB.data(), bands.decayShape.data(),
-                    bands.levelC.data(), v.bandRunningSum.data(), kept.markLow.data(), kept.markHigh.data(),
-                    kept.markWeight.data(), v.bandMean19.data(), e.markValueWork.data(),
-                    e.bandAmpWork.data(), e.bandEnvWork.data());
+                const auto part = [&](int first, int end, auto withEnvelope) __attribute__((always_inline)) {
+                    bandAmplitudes<decltype(oneMark)::value, decltype(sameGain)::value, decltype(fromKept)::value,
+                                   decltype(withEnvelope)::value>(
+                        first, end, shape, t, lifeFactor, markCount, e.bandStart.data(), bands.levelA.data(),
+                        bands.sharpA.data(), bands.levelB.data(), bands.sharpB.data(), bands.decayShape.data(),
+                        bands.levelC.data(), v.bandRunningSum.data(), kept.markLow.data(), kept.markHigh.data(),
+                        kept.markWeight.data(), v.bandMean19.data(), e.markValueWork.data(), envelope.data(),
+                        e.bandAmpWork.data());
+                };
+                part(0, envelopeEnd, std::true_type{});
+                part(envelopeEnd, activeBands, std::false_type{});
             });
         });
     });
@@ -382,70 +453,7 @@ inline void readEnvelopeFrames(KeyVoice::EnvelopeFrames& ef, const uint8_t* env,
     // From here on the per-band loops also go in whole groups of eight (see bandAmplitudes), on
     // local copies and restrict pointers, as the engine's arrays could otherwise alias any float.
     float* __restrict bandAmp = e.bandAmpWork.data();
-    const float* __restrict bandEnv = e.bandEnvWork.data();
     const int32_t* __restrict bandStart = e.bandStart.data();
-
-    // Envelope frames of the mixed sounds. A frame position past the end is a test, not a
-    // loop; positions before the first frame read frame 0.
-    {
-        // Cleared group by group as the sounds' bands need it (often none has frames left): the
-        // groups of eight up to `cleared`; nothing reads past them.
-        std::array<float, kMaxBands> accum;
-        int cleared = 0;
-        float ended = 0.0f;
-        bool anyFrames = false;
-        int bandsUsed = 0;
-        const int slots = std::clamp(v.soundSlots, 0, kMaxSoundSlots);
-        for (int j = 0; j < slots; ++j)
-        {
-            const auto sj = static_cast<std::size_t>(j);
-            const uint8_t* env = v.slotEnvelope[sj];
-            const int frames = v.slotFrameCount[sj];
-            if (env == nullptr || frames <= 0)
-                continue;
-            const float warp = v.slotWarp[sj];
-            float framePos =
-                ((1.0f - 1.0f / approxExp(t * warp)) * v.slotTuneRatio[sj] / (warp + 1e-20f) + t) * v.slotFrameRate[sj];
-            if (!(framePos > 0.0f))
-                framePos = 0.0f;
-            const float fade = clampUnit((static_cast<float>(frames) - framePos) / (0.1f * static_cast<float>(frames) + 1.0f));
-            if (!(framePos < static_cast<float>(frames)))
-                continue;
-            const int f0 = static_cast<int>(framePos);
-            const int f1 = std::min(f0 + 1, frames - 1);
-            const float ff = framePos - static_cast<float>(f0);
-            const float w = v.slotWeight[sj] * fade;
-            const float w0 = w * (1.0f - ff);
-            const float w1 = w * ff;
-            const int nb = std::min({frames, activeBands, std::clamp(v.slotBandCount[sj], 0, kMaxBands)});
-            const float* __restrict at0;
-            const float* __restrict at1;
-            {
-                KeyVoice::EnvelopeFrames& ef = v.envelopeFrames[sj];
-                readEnvelopeFrames(ef, env, v.slotStride[sj], f0, f1, nb);
-                at0 = ef.at0.data();
-                at1 = ef.at1.data();
-            }
-            float* __restrict sum = accum.data();
-            const int groupsEnd = (nb + kLanes8 - 1) & -kLanes8;
-            for (; cleared < groupsEnd; ++cleared)
-                sum[cleared] = 0.0f;
-            for (int g = 0; g < nb; g += kLanes8)
-            for (int b = g; b < g + kLanes8; ++b)
-                sum[b] += w0 * at0[b] + w1 * at1[b];
-            bandsUsed = std::max(bandsUsed, nb);
-            ended += (1.0f - fade) * 100.0f * v.slotWeight[sj];
-            anyFrames = true;
-        }
-        if (anyFrames && ended < 100.0f)
-        {
-            for (int g = 0; g < bandsUsed; g += kLanes8)
-            for (int b = g; b < g + kLanes8; ++b)
-            {
-                bandAmp[b] = std::max(0.0f, bandAmp[b] + bandEnv[b] * accum[static_cast<std::size_t>(b)] / 32768.0f);
-            }
-        }
-    }
 
     // Flatten.
     const float fl = shape.flatten = modulated(kParamFlatten) * 0.01f;

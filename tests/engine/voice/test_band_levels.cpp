@@ -118,7 +118,7 @@ std::vector<uint8_t> bandLevelsOf(KeySpaceDSP& dsp, KeyVoice& v, voicehop::BandH
         const auto* bytes = reinterpret_cast<const uint8_t*>(&x);
         out.insert(out.end(), bytes, bytes + sizeof x);
     };
-    add(dsp.bandAmpWork), add(dsp.bandEnvWork), add(dsp.bandTonalWork);
+    add(dsp.bandAmpWork), add(dsp.bandTonalWork);
     add(dsp.bandNoisyWork), add(dsp.bandWidthWork);
     add(dsp.markValueWork), add(v.marks), add(s.hiLoOn);
     for (float f : {s.gain, s.brightPos, s.brightNeg2, s.flatten, s.flatten2, s.flattenC, s.flattenG, s.hiLoCut,
