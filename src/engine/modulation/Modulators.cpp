@@ -35,12 +35,18 @@ float fraction(float x) noexcept
     return std::fabs(x) < 8388608.0f ? x - float(int(x)) : x - x;
 }
 
+// Moves an LFO's record on to phase p, a fraction already.
+void moveToFraction(LFO& lfo, float p) noexcept
+{
+    lfo.prevPhase = lfo.phase;
+    lfo.phase = p;
+}
+
 // Moves an LFO's record on to newPhase (its fraction), which it returns.
 float moveTo(LFO& lfo, float newPhase) noexcept
 {
     const float p = fraction(newPhase);
-    lfo.prevPhase = lfo.phase;
-    lfo.phase = p;
+    moveToFraction(lfo, p);
     return p;
 }
 
@@ -191,7 +197,10 @@ void Modulators::process(ModState& state, const ModulatorStep& step, const doubl
             lfo.phase = 10.0f;
             lfo.prevPhase = 10.0f;
         }
+        // A free-running phase is a fraction already, and taking it again gives the same bits; a
+        // synced one can round up to 1 as a float, so the shapes take its fraction.
         float newPhase;
+        bool isFraction = false;
         if (s.synced)
         {
             double x;
@@ -204,11 +213,16 @@ void Modulators::process(ModState& state, const ModulatorStep& step, const doubl
         else
         {
             newPhase = fraction(ph + s.freeAdvance);
+            isFraction = true;
         }
         if (s.shape == kLfoSine)
         {
             // The default shape as getVal gives it, without the call and the shape switch.
-            const float p = moveTo(lfo, newPhase);
+            float p = newPhase;
+            if (isFraction)
+                moveToFraction(lfo, p);
+            else
+                p = moveTo(lfo, newPhase);
             if (s.valueRead)
                 lfo.value = std::sin(kTwoPi * p);
         }
@@ -299,6 +313,7 @@ float LFOState::step(float cycles, float depth, float, bool) noexcept
     const float pos = float(kVibOscTabSize) * phase;
     const int i = std::min(int(pos), kVibOscTabSize - 1);
     const float f = pos - float(i);
-    const float shape = (1.0f - f) * kVibOscTab[size_t(i)] + f * kVibOscTab[size_t((i + 1) % kVibOscTabSize)];
+    static_assert((kVibOscTabSize & (kVibOscTabSize - 1)) == 0, "the next point wraps by a mask");
+    const float shape = (1.0f - f) * kVibOscTab[size_t(i)] + f * kVibOscTab[size_t((i + 1) & (kVibOscTabSize - 1))];
     return (1.0f + lanes[0].value) * shape;
 }
