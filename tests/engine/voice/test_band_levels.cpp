@@ -1,7 +1,8 @@
 // Band levels: the envelope frames a voice keeps from hop to hop give, hop after hop, exactly what
 // reading the frames afresh gives, while the frames move on, the sounds change and the number of
 // bands read grows and shrinks; so do the per-band terms a settled voice keeps, also once their
-// inputs change; and a tone shape that claims the same level at every band gives it there.
+// inputs change; a tone shape that claims the same level at every band gives it there; and the
+// sounds' envelope sums do not depend on which sound starts them.
 
 #include <gtest/gtest.h>
 
@@ -201,4 +202,61 @@ TEST(BandLevels, KeptBandTermsGiveWhatTheLoopsWorkOut)
     }
     EXPECT_TRUE(oneMark);
     EXPECT_TRUE(manyMarks);
+}
+
+TEST(BandLevels, EnvelopeSumsDoNotDependOnWhichSoundStartsThem)
+{
+    // The first sound to reach a group of eight bands starts its envelope sums and the others add
+    // to them, so with two sounds of different band counts each starts some groups and adds to
+    // others. Two sounds' sums do not depend on their order: swapping the sounds must leave every
+    // band level as it is. Rows: the band counts of the two sounds (0: as the sound has them) and
+    // the time into the sound.
+    struct Case
+    {
+        int bands0, bands1;
+        float t;
+    };
+    const Case cases[] = {
+        {0, 0, 0.05f}, {3, 0, 0.2f}, {0, 5, 0.4f}, {9, 17, 0.05f}, {17, 9, 0.7f}, {1, 40, 0.3f}, {8, 16, 1.1f},
+    };
+    const std::vector<qmbank::BankEntry> bank = qmbank::demoBank();
+    qmtest::EngineRig rig(bank);
+    KeySpaceDSP& dsp = rig.dsp();
+    rig.pushCanvas({4, 8}, {0.6f, 0.4f}); // sounds with frame envelopes
+    KeyVoice& v = dsp.voices[static_cast<std::size_t>(qmtest::noteOn(dsp, 45, 100))];
+    std::vector<float> l, r;
+    rig.render(512, 128, l, r);
+    ASSERT_EQ(v.soundSlots, 2);
+    ASSERT_GT(v.activeBands, 24);
+    for (int j = 0; j < 2; ++j)
+    {
+        ASSERT_NE(v.slotEnvelope[static_cast<std::size_t>(j)], nullptr);
+        ASSERT_GT(v.slotFrameCount[static_cast<std::size_t>(j)], 1);
+    }
+    int shown = 0;
+    for (const Case& c : cases)
+    {
+        const auto inOrder = std::make_unique<KeyVoice>(v);
+        for (int j = 0; j < 2; ++j)
+        {
+            const int bands = j == 0 ? c.bands0 : c.bands1;
+            if (bands > 0)
+                inOrder->slotBandCount[static_cast<std::size_t>(j)] = bands;
+        }
+        const auto swapped = std::make_unique<KeyVoice>(*inOrder);
+        KeyVoice& s = *swapped;
+        const auto swap = [](auto& slots) { std::swap(slots[0], slots[1]); };
+        swap(s.slotEnvelope), swap(s.slotZone), swap(s.slotStride), swap(s.slotFrameRate), swap(s.slotWeight);
+        swap(s.slotFrameCount), swap(s.slotTuneRatio), swap(s.slotWarp), swap(s.slotBandCount);
+        swap(s.envelopeFrames);
+        voicehop::BandHop hop;
+        hop.t = c.t, hop.hopSeconds = 128.0f / 44100.0f, hop.gain = 0.6f, hop.f = 110.0f;
+        const std::vector<uint8_t> expected = bandLevelsOf(dsp, *inOrder, hop, false);
+        EXPECT_EQ(bandLevelsOf(dsp, s, hop, false), expected) << c.bands0 << " " << c.bands1 << " at " << c.t;
+        // The sums reached the band levels: without the envelopes they differ.
+        const auto without = std::make_unique<KeyVoice>(*inOrder);
+        without->slotEnvelope = {};
+        shown += bandLevelsOf(dsp, *without, hop, false) != expected ? 1 : 0;
+    }
+    EXPECT_EQ(shown, static_cast<int>(std::size(cases)));
 }
