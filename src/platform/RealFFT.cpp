@@ -86,9 +86,11 @@ int fftLog2Size(const FFTSetup* setup) noexcept
     return setup != nullptr ? setup->log2n : 0;
 }
 
-void fftInverseReal(FFTSetup* setup, const SplitComplex& in, const SplitComplex& out, int log2n) noexcept
+namespace
 {
-    if (setup == nullptr || setup->log2n != log2n) return;
+// The packed bins unpacked into the plan's input.
+void unpackBins(FFTSetup* setup, const SplitComplex& in) noexcept
+{
     const int half = setup->n / 2;
     fftwf_complex* bins = setup->bins;
     bins[0][0] = in.realp[0];
@@ -100,6 +102,14 @@ void fftInverseReal(FFTSetup* setup, const SplitComplex& in, const SplitComplex&
     }
     bins[half][0] = in.imagp[0];
     bins[half][1] = 0.0f;
+}
+} // namespace
+
+void fftInverseReal(FFTSetup* setup, const SplitComplex& in, const SplitComplex& out, int log2n) noexcept
+{
+    if (setup == nullptr || setup->log2n != log2n) return;
+    const int half = setup->n / 2;
+    unpackBins(setup, in);
     // The plan's own buffers: c2r destroys its input, which is rewritten on every call anyway.
     fftwf_execute(setup->plan);
     const float* x = setup->samples;
@@ -107,6 +117,22 @@ void fftInverseReal(FFTSetup* setup, const SplitComplex& in, const SplitComplex&
     {
         out.realp[k] = x[2 * k];
         out.imagp[k] = x[2 * k + 1];
+    }
+}
+
+void fftInverseRealSamples(FFTSetup* setup, const SplitComplex& in, float* samples, int log2n) noexcept
+{
+    if (setup == nullptr || setup->log2n != log2n || samples == nullptr) return;
+    unpackBins(setup, in);
+    // The same plan run on other arrays computes the same sums; FFTW allows it only for arrays
+    // aligned as the plan's own, so a differently aligned destination takes the plan's buffer and
+    // one copy.
+    if (fftwf_alignment_of(samples) == fftwf_alignment_of(setup->samples))
+        fftwf_execute_dft_c2r(setup->plan, setup->bins, samples);
+    else
+    {
+        fftwf_execute(setup->plan);
+        std::memcpy(samples, setup->samples, sizeof(float) * size_t(setup->n));
     }
 }
 

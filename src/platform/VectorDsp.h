@@ -45,6 +45,11 @@ int fftLog2Size(const FFTSetup* setup) noexcept;
 // Does nothing when the set-up is null or its size differs from log2n.
 void fftInverseReal(FFTSetup* setup, const SplitComplex& in, const SplitComplex& out, int log2n) noexcept;
 
+// The same transform with the N real samples written in order, samples[n] = x[n]: what
+// fftInverseReal followed by ztoc gives, bit for bit, without the two copies between them.
+// `samples` must not overlap `in`. Does nothing when the set-up is null or its size differs.
+void fftInverseRealSamples(FFTSetup* setup, const SplitComplex& in, float* samples, int log2n) noexcept;
+
 // Interleaves n split complex values: dst[2k] = src.realp[k], dst[2k + 1] = src.imagp[k].
 void ztoc(const SplitComplex& src, float* dst, std::size_t n) noexcept;
 

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -64,6 +66,46 @@ TEST(InverseRealFFT, MatchesTheNaiveSumInPlaceAndOutOfPlace)
     vdsp::destroyFFTSetup(nullptr);
     EXPECT_TRUE(!vdsp::createFFTSetup(0) && !vdsp::createFFTSetup(-3) &&
                 !vdsp::createFFTSetup(vdsp::kMaxFFTLog2 + 1) && vdsp::fftLog2Size(nullptr) == 0);
+}
+
+// The in-order form against the inverse and the interleaving copy, bit for bit: random spectra
+// into destinations at every float offset within a 32-byte span, so that both a destination
+// aligned as the plan's buffers and one aligned otherwise are written. Rows: transform sizes.
+TEST(InverseRealFFT, InOrderSamplesEqualTheInverseAndInterleaveBitForBit)
+{
+    std::mt19937 gen(77u);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    for (int log2n : {2, 6, 8, 10})
+    {
+        const int n = 1 << log2n;
+        vdsp::FFTSetup* setup = vdsp::createFFTSetup(log2n);
+        ASSERT_TRUE(setup != nullptr);
+        std::vector<float> re(size_t(n / 2)), im(re), outRe(re), outIm(re), want(static_cast<size_t>(n));
+        std::vector<float> dst(static_cast<size_t>(n + 8));
+        for (int offset = 0; offset < 8; ++offset)
+        {
+            for (size_t k = 0; k < re.size(); ++k)
+                re[k] = dist(gen), im[k] = dist(gen);
+            vdsp::fftInverseReal(setup, {re.data(), im.data()}, {outRe.data(), outIm.data()}, log2n);
+            vdsp::ztoc({outRe.data(), outIm.data()}, want.data(), size_t(n / 2));
+            std::fill(dst.begin(), dst.end(), 5.0f);
+            vdsp::fftInverseRealSamples(setup, {re.data(), im.data()}, dst.data() + offset, log2n);
+            for (int t = 0; t < n; ++t)
+                ASSERT_EQ(std::memcmp(&dst[size_t(offset + t)], &want[size_t(t)], sizeof(float)), 0)
+                    << n << " offset " << offset << " sample " << t;
+            // Nothing outside the N samples is written.
+            for (int t = 0; t < offset; ++t)
+                EXPECT_EQ(dst[size_t(t)], 5.0f);
+            for (int t = offset + n; t < n + 8; ++t)
+                EXPECT_EQ(dst[size_t(t)], 5.0f);
+        }
+        // A size other than the set-up's, or no set-up, leaves the destination alone.
+        std::fill(dst.begin(), dst.end(), 9.0f);
+        vdsp::fftInverseRealSamples(setup, {re.data(), im.data()}, dst.data(), log2n + 1);
+        vdsp::fftInverseRealSamples(nullptr, {re.data(), im.data()}, dst.data(), log2n);
+        EXPECT_EQ(dst, std::vector<float>(dst.size(), 9.0f));
+        vdsp::destroyFFTSetup(setup);
+    }
 }
 
 // Lengths around the unrolled step of 4 and an empty vector; the last multiply-add runs in place,

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/VectorWidth.h"
+#include "engine/fx/SideBySideSums.h"
 #include "engine/params/Param.h"
 #include "engine/Random.h"
 #include "engine/synth/FourLanes.h"
@@ -121,6 +122,31 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
     // time with the same arithmetic lane by lane.
     vectorwidth::dispatch(
         wideVectors, [&](auto) __attribute__((always_inline)) {
+            // The direct part's energy of each sub-block, sample by sample across the channels:
+            // its squares, padded with zeros, wait for a group of sub-blocks whose sums then run
+            // side by side.
+            constexpr int kGroup = 4;
+            float squares[kGroup][kMaxChannels][kSubBlock];
+            int groupLength[kGroup];
+            int grouped = 0;
+            if (C == 1)
+                for (auto& row : squares)
+                    std::fill(row[1], row[1] + kSubBlock, 0.0f);
+            const auto addGroupEnergies = [&]() __attribute__((always_inline))
+            {
+                for (int r = grouped; r < kGroup; ++r)
+                    for (auto& term : squares[r])
+                        std::fill(term, term + kSubBlock, 0.0f);
+                float e[kGroup];
+                sumRowsSideBySide(squares, e);
+                for (int r = 0; r < grouped; ++r)
+                {
+                    outEnergy = (e[r] / static_cast<float>(groupLength[r] * C)) * kEnergySmoothing +
+                                outEnergy * (1.0f - kEnergySmoothing);
+                    if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
+                }
+                grouped = 0;
+            };
             int pos = 0;
             while (pos < numSamples)
             {
@@ -129,14 +155,12 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                 const auto subBlock = [&](const int n) __attribute__((always_inline))
                 {
 
-                    // The direct part's squares, channel by channel, for the energy below.
-                    float squares[kMaxChannels][kSubBlock];
                     for (int c = 0; c < C; ++c)
                     {
                         const float* src = in[c] + pos;
                         float* dst = out[c] + pos;
                         float* into = line[static_cast<std::size_t>(c)] + writePos;
-                        float* sq = squares[c];
+                        float* sq = squares[grouped][c];
                         for (int j = 0; j < n; ++j)
                         {
                             const float a = src[j];
@@ -147,7 +171,9 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                             dst[j] = y;
                             sq[j] = y * y;
                         }
+                        std::fill(sq + n, sq + kSubBlock, 0.0f);
                     }
+                    groupLength[grouped++] = n;
 
                     lfoPhase += inc * static_cast<float>(n);
 
@@ -159,23 +185,6 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                         const float target = w * sweepShape(z);
                         g[k] = tapGain[static_cast<std::size_t>(k)];
                         step[k] = (target - g[k]) / static_cast<float>(n);
-                    }
-                    // The direct part's energy, sample by sample across the channels.
-                    float e = 0.0f;
-                    if (C == 2)
-                    {
-#pragma GCC unroll 8
-                        for (int j = 0; j < n; ++j)
-                        {
-                            e += squares[0][j];
-                            e += squares[1][j];
-                        }
-                    }
-                    else
-                    {
-#pragma GCC unroll 8
-                        for (int j = 0; j < n; ++j)
-                            e += squares[0][j];
                     }
                     // The four gain ramps are running sums, one per lane of a vector; squares of
                     // four samples by four taps are then turned into each tap's run of gains (up to
@@ -213,10 +222,6 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                                 __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
                         }
                     }
-                    outEnergy = (e / static_cast<float>(n * C)) * kEnergySmoothing +
-                                outEnergy * (1.0f - kEnergySmoothing);
-                    if (!(outEnergy < kMaxEnergy)) outEnergy = kMaxEnergy;
-
                     // Each tap's n samples: a stretch of its line, or a copy of the two pieces of one
                     // that passes the line's end.
                     std::array<const float*, kNumTaps> taps{};
@@ -280,7 +285,9 @@ void FxBinaural::process(float** in, float** out, int numSamples, int numChannel
                 else
                     subBlock(count);
                 pos += count;
+                if (grouped == kGroup) addGroupEnergies();
             }
+            if (grouped > 0) addGroupEnergies();
         });
 
     lfoPhase -= std::trunc(lfoPhase);

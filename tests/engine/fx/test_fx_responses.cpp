@@ -259,6 +259,53 @@ TEST(FxResponse, ReverbDecaysAt34Point7DecibelsPerDecayTime)
     }
 }
 
+// The widener's output energy, whose level tells the chain when its tail has died away, against
+// the plain follower: each sub-block (32 samples, or fewer at the end of a call or of the lines)
+// sums the direct part's squares sample by sample across the channels, and the follower takes
+// its mean. Rows: channel counts; the calls' lengths cycle through short, odd and long blocks so
+// that sub-blocks are cut by calls and by the lines' end, and one loud block runs into the cap.
+TEST(FxResponse, BinauralEnergyFollowsEverySubBlockInTurn)
+{
+    const int lengths[] = {1, 5, 32, 96, 100, 128, 200, 512, 1000, 31, 64, 257};
+    for (int channels : {1, 2})
+    {
+        const float rate = 44100.0f;
+        engineSrand(3);
+        FxRig<FxBinaural> rig(rate, channels);
+        rig.set(FxBinaural::kHyperWidth, 100.0f);
+        const float w = 0.5f;
+        const float direct = std::sqrt(1.0f - w * w);
+        const int lineLength = FxBinaural::lineLengthFor(rate);
+        float want = 0.0f;
+        int writePos = 0;
+        int total = 0;
+        for (int call = 0; total < 3 * lineLength; ++call)
+        {
+            const int n = lengths[call % 12];
+            Block x = noise(channels, n, call == 20 ? 3.0e4f : 0.5f);
+            const Block in = x;
+            for (int pos = 0; pos < n;)
+            {
+                const int count = std::min({n - pos, FxBinaural::kSubBlock, lineLength - writePos});
+                float e = 0.0f;
+                for (int j = 0; j < count; ++j)
+                    for (int c = 0; c < channels; ++c)
+                    {
+                        const float y = in[static_cast<std::size_t>(c)][static_cast<std::size_t>(pos + j)] * direct;
+                        e += y * y;
+                    }
+                want = (e / static_cast<float>(count * channels)) * 0.1f + want * (1.0f - 0.1f);
+                if (!(want < 1.0e6f)) want = 1.0e6f;
+                writePos = writePos + count == lineLength ? 0 : writePos + count;
+                pos += count;
+            }
+            rig.run(x);
+            ASSERT_EQ(rig.unit.getOutEnergy(), want) << channels << " channels, call " << call;
+            total += n;
+        }
+    }
+}
+
 TEST(FxResponse, BinauralTapsAddLeftAndSubtractRight)
 {
     // Hyper Width 100 %: the direct sound at sqrt(1 - 0.5^2), then taps at 54.8 and 76.3 ms read
