@@ -25,6 +25,13 @@ constexpr float kResonanceSilence = 1.0e-6f;
 int voicehop::renderResonances(KeySpaceDSP& e, KeyVoice& v, const ToneShape& shape, float t, float f, float hopSeconds,
                                float corrWeight, float spreadWeight, int first) noexcept
 {
+    // Most voices have no resonances left: they pay for the test alone.
+    int resonanceCount = std::clamp(v.activeResonances, 0, kMaxResonances);
+    if (resonanceCount == 0)
+    {
+        v.activeResonances = 0;
+        return 0;
+    }
     const auto modulated = [&e](int i) noexcept { return e.params[static_cast<std::size_t>(i)].modValue; };
     float* re0 = e.partialAmp[KeySpaceDSP::kPartialRe0].data();
     float* im0 = e.partialAmp[KeySpaceDSP::kPartialIm0].data();
@@ -34,7 +41,6 @@ int voicehop::renderResonances(KeySpaceDSP& e, KeyVoice& v, const ToneShape& sha
     const float freqScale = 1.0f + modulated(kParamFreqScale);
     const float freqShift = modulated(kParamFreqShift);
     const float resLimit = kResonanceLimit * e.sampleRate;
-    int resonanceCount = std::clamp(v.activeResonances, 0, kMaxResonances);
     int added = first;
     for (int p = 0; p < resonanceCount; ++p)
     {
