@@ -6,15 +6,21 @@
 // harmonic ends inside a vector group; in both vector forms. A voice that took a blend keeps
 // reading what it took whatever its source does after (blends again, takes another blend, is
 // freed and started on a new note), and the engine's sets of per-harmonic values stay counted.
+// Rendering reads no per-harmonic value past the band after a voice's blended ones, where a set
+// holds what an earlier blend left.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "engine/modulation/CanonRandom.h"
+#include "engine/params/ParamTable.h"
+#include "engine/Random.h"
 #include "support/EngineTestHelpers.h"
 
 namespace
@@ -373,5 +379,106 @@ TEST(BlendSharing, AVoiceKeepsReadingTheBlendItTookWhateverItsSourceDoesAfter)
                 if (std::find(sets.begin(), sets.end(), read) == sets.end()) sets.push_back(read);
             }
             EXPECT_EQ(static_cast<int>(sets.size()), c.sets);
+        }
+}
+
+namespace
+{
+
+// A scene of notes rendered hop by hop: the morph standing or moved by both LFOs every hop (every
+// voice re-blends, the voices of one zone range taking one blend), and the formant shift.
+struct ReadScene
+{
+    const char* name;
+    std::vector<int> notes;
+    bool moving;
+    float formant;
+};
+
+const std::vector<ReadScene> kReadScenes = {
+    {"standing, no shift", {24, 36, 48, 60, 61, 62, 72, 84}, false, 0.0f},
+    {"standing, shifted down", {24, 36, 48, 60, 61, 62, 72, 84}, false, -12.0f},
+    {"standing, shifted up", {24, 36, 48, 60, 61, 62, 72, 84}, false, 12.0f},
+    {"moving, low notes", {24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39}, true, 0.0f},
+    {"moving, spread notes", {30, 31, 45, 46, 60, 61, 75, 76}, true, 5.0f},
+};
+
+// Every value past what the voices reading a set may read turns into NaN (a phase offset into
+// one that turns the harmonic elsewhere); a set nobody reads turns wholly.
+void poisonUnread(KeySpaceDSP& dsp)
+{
+    HarmonicBandPool& pool = dsp.harmonicBandPool;
+    for (size_t set = 0; set < pool.sets.size(); ++set)
+    {
+        int from = pool.readers[set] > 0 ? -1 : 0;
+        for (size_t slot = 0; slot < dsp.voices.size(); ++slot)
+            if (pool.setOf[slot] == static_cast<int32_t>(set))
+                from = std::max(from, harmonicsRead(dsp, dsp.voices[slot]));
+        if (from < 0) continue; // the set of voices outside the voice table
+        HarmonicBands& h = pool.sets[set];
+        for (int i = from; i < kMaxHarmonics; ++i)
+        {
+            const auto at = static_cast<size_t>(i);
+            for (auto* field : {&h.bandOscRate, &h.bandDepth1, &h.bandDepth2, &h.bandDetune, &h.share, &h.shareCoherent})
+                (*field)[at] = std::numeric_limits<float>::quiet_NaN();
+            h.phaseOffset[at] = 0x155;
+        }
+    }
+}
+
+std::vector<float> renderScene(const std::vector<qmbank::BankEntry>& bank, const ReadScene& scene, bool wide,
+                               bool poison, int& shared)
+{
+    engineSrand(3u);
+    setCanonRandSeed(3u);
+    qmtest::EngineRig rig(bank);
+    KeySpaceDSP& dsp = rig.dsp();
+    dsp.useWideVectors(wide);
+    rig.pushCanvas({0, 6, 11, 16, 19, 23, 26, 33}, {}, kCanvasModeXYPad);
+    dsp.params[kParamMorphX].value = 0.4f;
+    dsp.params[kParamMorphY].value = 0.6f;
+    dsp.params[kParamFormant].value = scene.formant;
+    if (scene.moving)
+        for (int s = 0; s < 2; ++s)
+        {
+            dsp.params[static_cast<size_t>(kFirstLfoParam + s * kParamsPerLfo + kLfoParamSpeed)].value = 2.0f - 0.7f * s;
+            const int first = kFirstModSlotParam + s * kParamsPerModSlot;
+            dsp.params[static_cast<size_t>(first + kModParamSource)].value = static_cast<float>(1 + s);
+            dsp.params[static_cast<size_t>(first + kModParamAmount)].value = 4.0f;
+            dsp.params[static_cast<size_t>(first + kModParamTarget)].value = static_cast<float>(s);
+        }
+    for (const int note : scene.notes)
+        qmtest::noteOn(dsp, note, 100);
+    std::vector<float> left, right;
+    shared = 0;
+    for (int hop = 0; hop < 48; ++hop)
+    {
+        rig.renderSeeded(100u + static_cast<uint32_t>(hop), 128, left, right);
+        if (poison) poisonUnread(dsp);
+        for (const int32_t readers : dsp.harmonicBandPool.readers)
+            shared += readers > 1 ? 1 : 0;
+    }
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+
+} // namespace
+
+TEST(BlendSharing, HopsReadNoPerHarmonicValuePastTheBandAfterTheBlendedOnes)
+{
+    const std::vector<qmbank::BankEntry> bank = qmbank::demoBank();
+    for (const bool wide : {true, false})
+        for (const ReadScene& scene : kReadScenes)
+        {
+            SCOPED_TRACE(std::string(scene.name) + (wide ? " (wide)" : " (baseline)"));
+            int sharedClean = 0, sharedPoisoned = 0;
+            const std::vector<float> clean = renderScene(bank, scene, wide, false, sharedClean);
+            const std::vector<float> poisoned = renderScene(bank, scene, wide, true, sharedPoisoned);
+            ASSERT_EQ(clean.size(), poisoned.size());
+            EXPECT_EQ(std::memcmp(clean.data(), poisoned.data(), clean.size() * sizeof(float)), 0);
+            EXPECT_GT(*std::max_element(clean.begin(), clean.end()), 0.0f);
+            EXPECT_EQ(sharedClean, sharedPoisoned);
+            // Moving morphs share sets between voices; standing ones never re-blend in a render call.
+            EXPECT_EQ(sharedClean > 0, scene.moving);
         }
 }
