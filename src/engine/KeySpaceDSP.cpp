@@ -47,6 +47,9 @@ KeySpaceDSP::KeySpaceDSP(SynthFIFO<NodeCanvasData>::Reader newCanvasReader,
     channels = {};
 
     fillBandTables();
+    // Until its first set-up a voice renders nothing, but it must name its slot's set all along.
+    for (size_t i = 0; i < voices.size(); ++i)
+        voices[i].harmonicBandSet = harmonicBandPool.setOfSlot(static_cast<int>(i));
 
     sampleRate = kDefaultSampleRate;
     tempoBpm = 120.0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -8,6 +9,7 @@
 #include "engine/synth/AddSynth.h"
 #include "engine/fx/FxUnit.h"
 #include "engine/sound/InstrumentMap.h"
+#include "engine/voice/HarmonicBandPool.h"
 #include "engine/voice/KeyVoice.h"
 #include "engine/modulation/Modulators.h"
 #include "engine/canvas/NodeMixer.h"
@@ -140,18 +142,17 @@ class KeySpaceDSP
         std::array<uint32_t, 2 * kEdgeFields> edge{};
     };
     // The band blends of one process() call that later voices may take: a voice whose blend key
-    // equals one a voice made before it copies that voice's band data instead of blending again
-    // (notes of one zone range on one morph blend the same zones with the same weights). An entry
-    // names the voice that made it and goes when that voice is set up again, so a memo may only be
-    // given while nothing but the set-up writes the voices' band data since it was empty (within
-    // one process() call).
+    // equals one a voice made before it copies that voice's band data and reads its per-harmonic
+    // values instead of blending again (notes of one zone range on one morph blend the same zones
+    // with the same weights). An entry names the voice that made it and goes when that voice is
+    // set up again, so a memo may only be given while nothing but the set-up writes the voices'
+    // band data since it was empty (within one process() call).
     struct BlendMemo
     {
         struct Entry
         {
             BlendKey key{};
             const KeyVoice* source = nullptr; // null: unused
-            int32_t harmonics = 0;            // the harmonics its spread over them wrote
         };
         std::array<Entry, 4> entries{};
         int32_t next = 0;
@@ -196,6 +197,22 @@ class KeySpaceDSP
     NodeCanvasData canvas{};
     std::array<KeyVoice, kMaxVoices> voices;
     int32_t voiceCount = 0;
+    // The per-harmonic band values each voice slot reads (voices with equal blends read one set).
+    HarmonicBandPool harmonicBandPool;
+    // A voice's index in the voice table, HarmonicBandPool::kOutsideSlot for a voice outside it.
+    int voiceSlot(const KeyVoice& v) const noexcept
+    {
+        const auto at = reinterpret_cast<uintptr_t>(&v);
+        const auto first = reinterpret_cast<uintptr_t>(voices.data());
+        if (at < first || at >= first + sizeof voices) return HarmonicBandPool::kOutsideSlot;
+        return static_cast<int>((at - first) / sizeof(KeyVoice));
+    }
+    // What the voice's harmonics read of their bands.
+    const HarmonicBands& harmonicBands(const KeyVoice& v) const noexcept
+    {
+        return harmonicBandPool.sets[std::min(static_cast<uint32_t>(v.harmonicBandSet),
+                                              uint32_t{HarmonicBandPool::kSets - 1})];
+    }
     std::vector<int32_t> hostParamIndex;
     int32_t hostParamCount = 0;
     std::vector<Param> params;
@@ -315,8 +332,8 @@ class KeySpaceDSP
 
   private:
     void fillBandTables() noexcept;
-    // Copies each band's values that its harmonics read into the voice's per-harmonic arrays.
-    void spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexcept;
+    // Copies each band's values that its harmonics read into per-harmonic arrays.
+    void spreadBandsToHarmonics(const KeyVoice& v, int bandCount, HarmonicBands& hs) const noexcept;
     void fillLookupTables() noexcept;
     void buildSoundList(SoundDataRef* soundRefs, int count);
     // Sound-list analysis hooks: per accepted sound right after it joins the list (category index

@@ -445,15 +445,16 @@ template <bool kWide>
     auto& work = e.harmonicWork;
     float* tonal = work[KeySpaceDSP::kHarmWorkTonal].data();
     float* noisy = work[KeySpaceDSP::kHarmWorkNoisy].data();
-    const float* rotRe = v.harmonics.bandDepth1.data();
+    const HarmonicBands& bands = e.harmonicBands(v);
+    const float* rotRe = bands.bandDepth1.data();
     float* rotIm = work[KeySpaceDSP::kHarmWorkRotIm].data();
     int32_t* whiteNoise = e.harmonicIndexWork[KeySpaceDSP::kHarmWorkWhiteNoise].data();
     bool anyWhite = false;
     int drawCount = 0;
     std::array<uint32_t, kMaxHarmonics / voicehop::kLanes8> groupDraws;
     const auto values = [&](auto&& bandsAt) __attribute__((always_inline)) {
-        return bandValues<kWide>(count, hh.formantRatio, bandsAt, v.harmonics.bandOscRate.data(),
-                          v.harmonics.bandDepth2.data(), v.harmonics.oscPhase.data(),
+        return bandValues<kWide>(count, hh.formantRatio, bandsAt, bands.bandOscRate.data(),
+                          bands.bandDepth2.data(), v.harmonics.oscPhase.data(),
                           v.harmonics.noise.phase.data(), tonal, noisy, rotIm, whiteNoise, anyWhite,
                                  groupDraws.data(), drawCount);
     };

@@ -329,9 +329,10 @@ template <bool kWide, bool kSharing, bool kBinaural>
     // Past the single-harmonic bands (a whole number of groups) every harmonic scatters.
     static_assert(kSingleHarmonicBands % voicehop::kLanes8 == 0, "the scattered harmonics start a group");
     const int single = std::min(count, kSingleHarmonicBands);
+    const HarmonicBands& bands = e.harmonicBands(v);
     const auto place = [&](auto scattered, int from, int to) __attribute__((always_inline)) {
         positionAndPhase<kSharing, decltype(scattered)::value>(
-            hh, from, to, count, v.harmonics.bandDetune.data(), v.harmonics.phaseOffset.data(),
+            hh, from, to, count, bands.bandDetune.data(), bands.phaseOffset.data(),
             e.randTableReal.data(), v.harmonics.phase.data(), e.partialPos.data(), e.rotationIndexWork.data(),
             scale.data());
     };
@@ -347,8 +348,8 @@ template <bool kWide, bool kSharing, bool kBinaural>
     const auto rotateWith = [&](auto farFirst, const auto& rotationsAt) __attribute__((always_inline)) {
         const auto rotate = [&](auto scattered, int from, int to) __attribute__((always_inline)) {
             rotateAndShare<kSharing, kBinaural, decltype(farFirst)::value, decltype(scattered)::value>(
-                hh, from, to, rotationsAt, scale.data(), farRe, farIm, v.harmonics.share.data(),
-                v.harmonics.shareCoherent.data(), e.sharePairWork[0].data(), e.sharePairWork[1].data(),
+                hh, from, to, rotationsAt, scale.data(), farRe, farIm, bands.share.data(),
+                bands.shareCoherent.data(), e.sharePairWork[0].data(), e.sharePairWork[1].data(),
                 e.partialPos.data(), amp[KeySpaceDSP::kPartialRe0].data(), amp[KeySpaceDSP::kPartialIm0].data(),
                 amp[KeySpaceDSP::kPartialRe1].data(), amp[KeySpaceDSP::kPartialIm1].data());
         };

@@ -98,11 +98,16 @@ struct HarmonicState
     alignas(32) std::array<int32_t, kMaxHarmonics> phase{};
     alignas(32) std::array<float, kMaxHarmonics> oscPhase{};
     BandLimNoiseBank<kMaxHarmonics> noise;
-    // Each harmonic's copy of what it reads from its own band, refreshed whenever the set-up
-    // re-blends the bands, so that the per-harmonic loops read in harmonic order instead of
-    // gathering by band: oscillation rate and depths, detune, phase offset (scattered by the
-    // harmonic's random factor above the single-harmonic bands) and the stereo share crossfaded
-    // between its band and the next, with the coherent part that goes with it.
+};
+
+// What each harmonic reads from its own band, written whenever the set-up re-blends the bands, so
+// that the per-harmonic loops read in harmonic order instead of gathering by band: oscillation rate
+// and depths, detune, phase offset (scattered by the harmonic's random factor above the
+// single-harmonic bands) and the stereo share crossfaded between its band and the next, with the
+// coherent part that goes with it. Rendering only reads them, so voices with equal blends read one
+// set (HarmonicBandPool).
+struct HarmonicBands
+{
     alignas(32) std::array<float, kMaxHarmonics> bandOscRate{};
     alignas(32) std::array<float, kMaxHarmonics> bandDepth1{};
     alignas(32) std::array<float, kMaxHarmonics> bandDepth2{};
@@ -201,6 +206,9 @@ struct KeyVoice
 
     HarmonicState harmonics{};
     int32_t voiceHarmonicCount = 0;
+    // The engine's set of per-harmonic band values the voice reads (KeySpaceDSP::harmonicBands),
+    // as the set-up last chose it: rendering reads it every hop without looking the slot up.
+    int32_t harmonicBandSet = 0;
 
     // The gain exponent the voice last rendered with and its exponential, so that a gain that
     // holds from hop to hop costs no library call (NaN: nothing cached yet).

@@ -262,7 +262,7 @@ struct BandRun
 // kLanes harmonics from `from` on while they end at or below limit, the last one running past `to`
 // into later bands' harmonics, which those bands write over after; the rest one by one.
 template <int kLanes>
-[[gnu::always_inline]] inline void spreadBand(HarmonicState& hs, int from, int to, int limit,
+[[gnu::always_inline]] inline void spreadBand(HarmonicBands& hs, int from, int to, int limit,
                                               const BandRun& r, bool sharing, const float* randReal,
                                               const float* bandWeight) noexcept
 {
@@ -458,43 +458,6 @@ template <int kLanes>
     }
 }
 
-// Harmonics 0..n-1 of what src's spread over the harmonics gave, the share and its coherent part
-// only while sharing; the harmonics past n keep what `to` holds. One pass over the harmonics for
-// all the arrays: a library copy per array costs as much in calls and size dispatch as in moving.
-template <int kLanes>
-[[gnu::always_inline]] inline void takeHarmonicBands(HarmonicState& to, const HarmonicState& from, int n,
-                                                     bool sharing) noexcept
-{
-    using V = typename Lanes<kLanes>::V;
-    using I = typename Lanes<kLanes>::I;
-    static_assert(kMaxHarmonics % kLanes == 0, "the last group stays inside the arrays");
-    I laneIndex;
-    for (int k = 0; k < kLanes; ++k)
-        laneIndex[k] = k;
-    n = std::clamp(n, 0, kMaxHarmonics);
-    const auto group = [&to, &from, sharing](int h, I keep, bool whole) __attribute__((always_inline)) {
-        const auto take = [&](auto member) __attribute__((always_inline)) {
-            storeLanes((to.*member).data() + h, loadLanes<V>((from.*member).data() + h), keep, whole);
-        };
-        take(&HarmonicState::bandOscRate);
-        take(&HarmonicState::bandDepth1);
-        take(&HarmonicState::bandDepth2);
-        take(&HarmonicState::bandDetune);
-        storeLanes(to.phaseOffset.data() + h, loadLanes<I>(from.phaseOffset.data() + h), keep, whole);
-        if (!sharing) return;
-        take(&HarmonicState::share);
-        take(&HarmonicState::shareCoherent);
-    };
-    // Whole groups of kLanes harmonics, then the lanes of the last group below n. Four groups per
-    // pass: the loop's own step and test cost nearly half as much as a group's copies.
-    int h = 0;
-#pragma GCC unroll 4
-    for (; h + kLanes <= n; h += kLanes)
-        group(h, laneIndex < kLanes, true);
-    if (h < n)
-        group(h, laneIndex < n - h, false);
-}
-
 // The bands the spread over harmonics reads and the harmonics it writes for a band count: up to
 // the band past the blended ones; below the banded harmonics harmonic h is band h (bands and
 // harmonics 0..single-1), above them band by band over its run of harmonics up to the last band
@@ -587,6 +550,11 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
             std::swap(mix.node[static_cast<size_t>(i)], mix.node[static_cast<size_t>(i + 1)]);
         }
     }
+
+    // A voice outside the voice table has one set of per-harmonic values for all such voices, so
+    // it neither takes a blend nor hands one on.
+    const int slot = voiceSlot(v);
+    if (slot == HarmonicBandPool::kOutsideSlot) memo = nullptr;
 
     // From here on the voice is set up for this mix.
     v.needsSetup = 0;
@@ -738,7 +706,6 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
     // whose blend key matches one made before it in this call takes that voice's band data.
     BlendKey key;
     const KeyVoice* source = nullptr;
-    int sourceHarmonics = 0;
     if (memo != nullptr)
     {
         key.slots = slots;
@@ -767,7 +734,6 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
             if (e.source != nullptr && sameBlend(e.key, key))
             {
                 source = e.source;
-                sourceHarmonics = e.harmonics;
                 ++memo->taken;
                 break;
             }
@@ -786,9 +752,9 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
                 const size_t m = std::min(word * 64 + static_cast<size_t>(__builtin_ctzll(bits)), v.marks.size() - 1);
                 v.marks[m].rate = src.marks[m].rate;
             }
-        vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {
-            takeHarmonicBands<decltype(wide)::value ? 8 : 4>(v.harmonics, src.harmonics, sourceHarmonics, sharing);
-        });
+        // Its per-harmonic values are read where the source's are: the source writes them again
+        // only into a set nobody else reads.
+        harmonicBandPool.share(slot, voiceSlot(src));
     }
     else
     {
@@ -856,17 +822,17 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
                 v.markCount = markIndex + 1;
             }
         }
-        spreadBandsToHarmonics(v, bandCount);
+        spreadBandsToHarmonics(v, bandCount, harmonicBandPool.writeAlone(slot));
         if (memo != nullptr)
         {
             BlendMemo::Entry& e = memo->entries[static_cast<size_t>(memo->next) % memo->entries.size()];
             memo->next = static_cast<int32_t>((static_cast<size_t>(memo->next) + 1) % memo->entries.size());
-            const SpreadRange r = spreadRange(bandStart, bandCount);
             e.key = key;
             e.source = &v;
-            e.harmonics = std::max(r.single, r.limit);
         }
     }
+
+    v.harmonicBandSet = harmonicBandPool.setOfSlot(slot);
 
     // Without a sound to play nothing more can be set up: stay ready for the first mix that brings
     // one (and keep a pending onset for it), instead of playing silence for the rest of the note.
@@ -937,13 +903,12 @@ void KeySpaceDSP::setVoiceData(KeyVoice* voice, NodeMix mix, BlendMemo* memo) no
     v.onsetPending = 0;
 }
 
-void KeySpaceDSP::spreadBandsToHarmonics(KeyVoice& v, int bandCount) const noexcept
+void KeySpaceDSP::spreadBandsToHarmonics(const KeyVoice& v, int bandCount, HarmonicBands& hs) const noexcept
 {
     // Rendering reads harmonics only up to the last one of the band past the blended ones, and the
     // share only while the voice has one (a set-up that gives it one comes through here again).
     const bool sharing = v.shareTime > 0.0f;
     const VoiceBands& vb = v.bands;
-    HarmonicState& hs = v.harmonics;
     const SpreadRange range = spreadRange(bandStart, bandCount);
     const int single = range.single, end = range.end, limit = range.limit;
     vectorwidth::dispatch(usesWideVectors(), [&](auto wide) __attribute__((always_inline)) {

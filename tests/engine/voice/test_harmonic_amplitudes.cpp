@@ -113,6 +113,7 @@ TEST(HarmonicAmplitudes, EveryGroupSoundsToneAndNoiseHarmonicByHarmonic)
         for (size_t c = 1; c < note.rig.dsp().bandNoisyWork.size(); c += 3)
             note.rig.dsp().bandNoisyWork[c] = 0.0005f * std::fabs(e.bandTonalWork[c]);
         const HarmonicState& hs = note.voice->harmonics;
+        const HarmonicBands& bands = e.harmonicBands(*note.voice);
         const auto& bank = hs.noise;
         int pureGroups = 0, noisyGroups = 0, mixedGroups = 0;
         for (const float ratio : {0.3f, 0.77f, 1.0f, 1.37f, 2.6f, 9.0f})
@@ -135,7 +136,7 @@ TEST(HarmonicAmplitudes, EveryGroupSoundsToneAndNoiseHarmonicByHarmonic)
                         const bool white = at(e.bandWidthWork) > bandlim::kWhiteStep;
                         const float y = hs.oscPhase[size_t(h)] - 0.5f, y2 = y * y;
                         const float sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
-                        const CF rot = {hs.bandDepth1[size_t(h)], hs.bandDepth2[size_t(h)] * sine};
+                        const CF rot = {bands.bandDepth1[size_t(h)], bands.bandDepth2[size_t(h)] * sine};
                         const auto value = [&](const auto& oldValue, const auto& newValue) {
                             return bandlim::crossfaded(white, bank.phase[size_t(h)], oldValue[size_t(h)],
                                                        newValue[size_t(h)]);

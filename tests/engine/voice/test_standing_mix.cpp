@@ -90,6 +90,7 @@ TEST(StandingMix, SpareTheSetUpOnlyWhereItWouldChangeNothingButThePoint)
         setCanonRandSeed(7u);
         dsp.setVoiceData(&voice, mix);
         const auto expected = std::make_unique<KeyVoice>(voice);
+        const auto expectedBands = std::make_unique<HarmonicBands>(dsp.harmonicBands(voice));
 
         voice = *settled;
         change.voice(voice);
@@ -98,6 +99,7 @@ TEST(StandingMix, SpareTheSetUpOnlyWhereItWouldChangeNothingButThePoint)
         setCanonRandSeed(7u);
         setUpVoiceForMix(dsp, voice, mix, nullptr);
         EXPECT_TRUE(sameBytes(voice, *expected));
+        EXPECT_TRUE(sameBytes(dsp.harmonicBands(voice), *expectedBands));
         standing += change.stands ? 1 : 0;
     }
     EXPECT_EQ(standing, 1);
@@ -154,6 +156,7 @@ TEST(StandingMix, VoicesThatStoodSkipOnlyWhatTheLookupAndSetUpWouldRepeat)
 
                 takeVoiceMix(dsp, voice, slot, call.pointStill, memo, blend);
                 const auto bySkipping = std::make_unique<KeyVoice>(voice);
+                const auto bandsBySkipping = std::make_unique<HarmonicBands>(dsp.harmonicBands(voice));
                 const NodeMix canvasMix = dsp.canvas.currentMix;
 
                 voice = *before;
@@ -162,6 +165,7 @@ TEST(StandingMix, VoicesThatStoodSkipOnlyWhatTheLookupAndSetUpWouldRepeat)
                 const NodeMix mix = dsp.getMixDataForVoice(&voice, &fullMemo);
                 dsp.setVoiceData(&voice, mix, &fullBlend);
                 EXPECT_TRUE(sameBytes(voice, *bySkipping));
+                EXPECT_TRUE(sameBytes(dsp.harmonicBands(voice), *bandsBySkipping));
                 EXPECT_TRUE(sameBytes(dsp.canvas.currentMix, canvasMix));
                 EXPECT_TRUE(sameBytes(fullMemo.mix, memo.mix) && fullMemo.hintIn == memo.hintIn &&
                             fullMemo.hintOut == memo.hintOut && sameBytes(fullMemo.point, memo.point));
