@@ -465,7 +465,7 @@ template <int kTaps>
 template <int kTaps>
 inline constexpr int kPairWindow = kTaps / 2 + 1;
 
-// Which floats of an interpolated 8-tap row the wide loop's pairs take, and which stay zero, for a
+// Which floats of an 8-tap row the wide loop's pairs take, and which stay zero, for a
 // kernel starting on a pair's first bin (index 0) or its second (1): the first four pairs' taps as
 // the even bins' (low half) and the odd bins' (high half), then the fifth pair's.
 alignas(32) constexpr int32_t kEightTapPicks[2][2][8] = {
@@ -486,21 +486,16 @@ alignas(32) constexpr int32_t kEightTapKeeps[2][2][8] = {
 #endif
 }
 
-// The 8-tap kernel of fine row and start `kernel` (2 row + start), interpolated from the 64ths of
-// a bin (kHarmBinWeights8, 2 KB) as the fine table's rows were, so it comes out exactly as the fine
-// row: rows read from a table of 32 KB (or 128 KB laid out per start) missed the cache for nearly
-// every partial, a fresh voice's lowest partials lying anywhere in it.
+// The 8-tap kernel of fine row and start `kernel` (2 row + start), from its row of the fine table
+// (32 KB), laid out for the start by two permutes: the rows laid out per start took 128 KB, of
+// which the lowest partials of each voice hop touched a line anywhere, mostly missing the
+// second-level cache.
 [[gnu::always_inline]] inline void eightTaps(const float* __restrict table, int kernel, F8& pairs,
                                              F8& fifth) noexcept
 {
-    constexpr int rowShift = kPosFracBits - kASTabBits[2];
-    const int fine = kernel >> 1;
+    const int fine = (kernel >> 1) & (kFineRowsPerBin - 1);
     const int start = kernel & 1;
-    const int r = (fine >> rowShift) & ((1 << kASTabBits[2]) - 1);
-    const float t = float(fine & ((1 << rowShift) - 1)) * (1.0f / float(1 << rowShift));
-    const F8 below = loadBin<F8>(table + 8 * r);
-    const F8 above = loadBin<F8>(table + 8 * (r + 1));
-    const F8 taps = (1.0f - t) * below + t * above;
+    const F8 taps = loadBin<F8>(table + 8 * fine);
     const I8* picks = reinterpret_cast<const I8*>(kEightTapPicks[start]);
     const I8* keeps = reinterpret_cast<const I8*>(kEightTapKeeps[start]);
     pairs = reinterpret_cast<F8>(reinterpret_cast<I8>(permute(taps, picks[0])) & keeps[0]);
@@ -576,7 +571,7 @@ template <int kTaps>
 }
 
 // All partials of a call. Returns the lowest and highest bin touched (lo > hi when none). kPaired:
-// the wide form's loop, with the spread 4-tap table or the 8-tap rows worked out as it goes; kWide:
+// the wide form's loop, with the spread 4-tap table or the 8-tap rows laid out as it goes; kWide:
 // compiled for the wide form.
 template <int kTaps, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
@@ -678,7 +673,7 @@ template <bool kWide, class Amps>
         break;
     default:
         if constexpr (kWide)
-            addPartials<kASTabSizes[2], true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8[0].data(),
+            addPartials<kASTabSizes[2], true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),
                                                      c.bins, c.lo, c.hi);
         else
             addPartials<kASTabSizes[2], false, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),

@@ -221,7 +221,7 @@ const std::array<float, kSynthFFTSize> kASWinOLA = makeWinOLA();
 
 const std::array<std::array<float, 2>, 64> kHarmBinWeights2 = makeTable<2, 6, 64>(kAnchors2, true);
 const std::array<std::array<float, 4>, 256> kHarmBinWeights4 = makeTable<4, 8, 256>(kAnchors4, false);
-alignas(32) const std::array<std::array<float, 8>, 65> kHarmBinWeights8 = makeTable<8, 6, 65>(kAnchors8, true);
+const std::array<std::array<float, 8>, 65> kHarmBinWeights8 = makeTable<8, 6, 65>(kAnchors8, true);
 
 namespace
 {

@@ -30,7 +30,7 @@ extern const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Sprea
 // The 8-tap kernel for every position fraction: row f is the interpolation (1 - t) row r + t row
 // r + 1 of kHarmBinWeights8 with r = f >> 4 and t = (f & 15) / 16, worked out in float weight by
 // weight, so a partial reads its weights in one go (32 KB, of which rendering touches a few rows
-// per voice). The wide form works the same rows out from kHarmBinWeights8 as it goes.
+// per voice). The wide form lays each row out for its pairs of bins as it goes.
 inline constexpr int kFineRowsPerBin = 1 << kPosFracBits;
 extern const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine;
 

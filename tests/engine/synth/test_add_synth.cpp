@@ -75,9 +75,9 @@ TEST(HarmKernels, FineEightTapRowsAreTheInterpolatedRows)
     }
 }
 
-// The wide form works each 8-tap kernel out from the 64ths of a bin as it goes, laid out for a
-// kernel starting on the first or the second bin of a pair: for every position fraction and both
-// starts, a lone partial must land on the bins exactly as the baseline's fine row puts it.
+// The wide form lays each 8-tap fine row out as it goes, for a kernel starting on the first or the
+// second bin of a pair: for every position fraction and both starts, a lone partial must land on
+// the bins exactly as the baseline's fine row puts it.
 TEST(HarmKernels, WideEightTapKernelsAreTheFineRowsForBothStarts)
 {
     if (!wideVectorsSupported()) GTEST_SKIP() << "no AVX2 and FMA here: the baseline alone runs";
