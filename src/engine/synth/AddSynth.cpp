@@ -273,17 +273,18 @@ struct PreparedChunk
     alignas(16) int32_t rowOffset[kChunk];
 };
 
-// Where the wide form reads a partial's taps: from table row `row`, for a kernel starting on the
-// window's first bin (odd = 0) or on its second (odd = kPartialBinValues). A spread 4-tap row is
-// read from its leading zeros on for the second, one bin earlier; the paired 8-tap rows hold both
-// layouts side by side.
+// Where the wide form finds a partial's taps, for a kernel starting on the window's first bin
+// (odd = 0) or on its second (odd = kPartialBinValues): a spread 4-tap row is read from its leading
+// zeros on for the second, one bin earlier; an 8-tap kernel is told by its fine row and start, as
+// 2 row + start (eightTaps builds it).
 template <int kTaps, class T>
 [[gnu::always_inline]] inline T pairedRowStart(T row, T odd) noexcept
 {
+    static_assert(kPartialBinValues == 4);
     if constexpr (kTaps == 4)
         return row * kSpreadRowFloats + (kPartialBinValues - odd);
     else
-        return row * (2 * kPaired8Floats) + odd * (kPaired8Floats / kPartialBinValues);
+        return row * 2 + (odd >> 2);
 }
 
 // kL partials at a time (from partial `from` on, to a multiple of kL). Lane by lane, lo and hi
@@ -464,28 +465,68 @@ template <int kTaps>
 template <int kTaps>
 inline constexpr int kPairWindow = kTaps / 2 + 1;
 
+// Which floats of an 8-tap row the wide loop's pairs take, and which stay zero, for a
+// kernel starting on a pair's first bin (index 0) or its second (1): the first four pairs' taps as
+// the even bins' (low half) and the odd bins' (high half), then the fifth pair's.
+alignas(32) constexpr int32_t kEightTapPicks[2][2][8] = {
+    {{0, 2, 4, 6, 1, 3, 5, 7}, {0, 0, 0, 0, 0, 0, 0, 0}},
+    {{0, 1, 3, 5, 0, 2, 4, 6}, {7, 7, 7, 7, 7, 7, 7, 7}}};
+alignas(32) constexpr int32_t kEightTapKeeps[2][2][8] = {
+    {{-1, -1, -1, -1, -1, -1, -1, -1}, {0, 0, 0, 0, 0, 0, 0, 0}},
+    {{0, -1, -1, -1, -1, -1, -1, -1}, {-1, -1, -1, -1, 0, 0, 0, 0}}};
+
+// Lane k of the result is lane pick[k] of x (one cross-lane permute in the wide form).
+[[gnu::always_inline]] inline F8 permute(F8 x, I8 pick) noexcept
+{
+#if defined(__GNUC__) && !defined(__clang__)
+    return __builtin_shuffle(x, pick);
+#else
+    return F8{x[pick[0] & 7], x[pick[1] & 7], x[pick[2] & 7], x[pick[3] & 7],
+              x[pick[4] & 7], x[pick[5] & 7], x[pick[6] & 7], x[pick[7] & 7]};
+#endif
+}
+
+// The 8-tap kernel of fine row and start `kernel` (2 row + start), from its row of the fine table
+// (32 KB), laid out for the start by two permutes: the rows laid out per start took 128 KB, of
+// which the lowest partials of each voice hop touched a line anywhere, mostly missing the
+// second-level cache.
+[[gnu::always_inline]] inline void eightTaps(const float* __restrict table, int kernel, F8& pairs,
+                                             F8& fifth) noexcept
+{
+    const int fine = (kernel >> 1) & (kFineRowsPerBin - 1);
+    const int start = kernel & 1;
+    const F8 taps = loadBin<F8>(table + 8 * fine);
+    const I8* picks = reinterpret_cast<const I8*>(kEightTapPicks[start]);
+    const I8* keeps = reinterpret_cast<const I8*>(kEightTapKeeps[start]);
+    pairs = reinterpret_cast<F8>(reinterpret_cast<I8>(permute(taps, picks[0])) & keeps[0]);
+    fifth = reinterpret_cast<F8>(reinterpret_cast<I8>(permute(taps, picks[1])) & keeps[1]);
+}
+
 // Adds a partial's products into the window, pair by pair: the taps of bins 2 k and 2 k + 1 from the
-// window's start, each as four equal floats, times the amplitude. The spread 4-tap row and the
-// paired 8-tap row's last pair hold the taps so; the 8-tap row's first four pairs are spread over
-// the lanes from its even taps (low half) and odd taps (high half), each half by the same shuffle.
+// window's start, each as four equal floats, times the amplitude. The spread 4-tap row holds the
+// taps so; the 8-tap kernel's first four pairs are spread over the lanes from its even taps (low
+// half) and odd taps (high half), each half by the same shuffle.
 template <int kTaps>
-[[gnu::always_inline]] inline void addPairs(F8 (&r)[kPairWindow<kTaps>], const float* __restrict w,
-                                            F8 a) noexcept
+[[gnu::always_inline]] inline void addPairs(F8 (&r)[kPairWindow<kTaps>], const float* __restrict table,
+                                            int rowOffset, F8 a) noexcept
 {
     if constexpr (kTaps == 4)
     {
+        const float* __restrict w = table + rowOffset;
         for (int k = 0; k < kPairWindow<kTaps>; ++k)
             r[k] += loadBin<F8>(w + kFloatsOf<F8> * k) * a;
     }
     else
     {
         static_assert(kTaps == 8 && kPairWindow<kTaps> == 5);
-        const F8 taps = loadBin<F8>(w);
+        F8 taps;
+        F8 fifth;
+        eightTaps(table, rowOffset, taps, fifth);
         r[0] += __builtin_shufflevector(taps, taps, 0, 0, 0, 0, 4, 4, 4, 4) * a;
         r[1] += __builtin_shufflevector(taps, taps, 1, 1, 1, 1, 5, 5, 5, 5) * a;
         r[2] += __builtin_shufflevector(taps, taps, 2, 2, 2, 2, 6, 6, 6, 6) * a;
         r[3] += __builtin_shufflevector(taps, taps, 3, 3, 3, 3, 7, 7, 7, 7) * a;
-        r[4] += loadBin<F8>(w + kFloatsOf<F8>) * a;
+        r[4] += fifth * a;
     }
 }
 
@@ -504,9 +545,9 @@ template <int kTaps>
     // would cost a load and a shuffle).
     const F4 one = c.amp[h];
     const F8 a = {one[0], one[1], one[2], one[3], one[0], one[1], one[2], one[3]};
-    const float* __restrict w = table + c.rowOffset[h];
+    const int rowOffset = c.rowOffset[h];
     if (at != wat) moveWindow(r, bins, wat, at);
-    addPairs<kTaps>(r, w, a);
+    addPairs<kTaps>(r, table, rowOffset, a);
 }
 
 template <int kTaps>
@@ -530,8 +571,8 @@ template <int kTaps>
 }
 
 // All partials of a call. Returns the lowest and highest bin touched (lo > hi when none). kPaired:
-// the wide form's loop, with the spread 4-tap or the paired 8-tap table; kWide: compiled for the
-// wide form.
+// the wide form's loop, with the spread 4-tap table or the 8-tap rows laid out as it goes; kWide:
+// compiled for the wide form.
 template <int kTaps, bool kPaired, bool kWide, class Amps>
 [[gnu::always_inline]] inline void addPartials(const int* __restrict pos, Amps amps, int count,
                                                const float* __restrict table, float* __restrict bins, int& lo,
@@ -632,7 +673,7 @@ template <bool kWide, class Amps>
         break;
     default:
         if constexpr (kWide)
-            addPartials<kASTabSizes[2], true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Paired.data(),
+            addPartials<kASTabSizes[2], true, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),
                                                      c.bins, c.lo, c.hi);
         else
             addPartials<kASTabSizes[2], false, kWide>(c.pos, c.amps, c.count, kHarmBinWeights8Fine[0].data(),

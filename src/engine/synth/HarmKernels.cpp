@@ -241,25 +241,6 @@ FineRows interpolatedRows(const std::array<std::array<float, 8>, 65>& table)
     return fine;
 }
 
-std::array<float, 2 * kFineRowsPerBin * kPaired8Floats> pairedRows(const FineRows& fine)
-{
-    std::array<float, 2 * kFineRowsPerBin * kPaired8Floats> paired{};
-    for (size_t f = 0; f < size_t(kFineRowsPerBin); ++f)
-        for (size_t s = 0; s < 2; ++s)
-        {
-            const auto tap = [&](size_t j) { return j >= s && j - s < 8 ? fine[f][j - s] : 0.0f; };
-            float* out = paired.data() + (2 * f + s) * kPaired8Floats;
-            for (size_t k = 0; k < 4; ++k)
-            {
-                out[k] = tap(2 * k);
-                out[4 + k] = tap(2 * k + 1);
-                out[8 + k] = tap(8);
-                out[12 + k] = tap(9);
-            }
-        }
-    return paired;
-}
-
 std::array<float, 256 * kSpreadRowFloats + 4> spreadRows(const std::array<std::array<float, 4>, 256>& table)
 {
     std::array<float, 256 * kSpreadRowFloats + 4> spread{};
@@ -276,9 +257,6 @@ alignas(32) const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4
 
 alignas(32) const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine =
     interpolatedRows(kHarmBinWeights8);
-
-alignas(64) const std::array<float, 2 * kFineRowsPerBin * kPaired8Floats> kHarmBinWeights8Paired =
-    pairedRows(kHarmBinWeights8Fine);
 
 const std::array<const float*, kNumKernelQualities> kASTabPtrs = {
     kHarmBinWeights2[0].data(), kHarmBinWeights4[0].data(), kHarmBinWeights8[0].data()};

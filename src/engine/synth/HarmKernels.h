@@ -30,16 +30,9 @@ extern const std::array<float, 256 * kSpreadRowFloats + 4> kHarmBinWeights4Sprea
 // The 8-tap kernel for every position fraction: row f is the interpolation (1 - t) row r + t row
 // r + 1 of kHarmBinWeights8 with r = f >> 4 and t = (f & 15) / 16, worked out in float weight by
 // weight, so a partial reads its weights in one go (32 KB, of which rendering touches a few rows
-// per voice).
+// per voice). The wide form lays each row out for its pairs of bins as it goes.
 inline constexpr int kFineRowsPerBin = 1 << kPosFracBits;
 extern const std::array<std::array<float, 8>, kFineRowsPerBin> kHarmBinWeights8Fine;
-
-// The rows of kHarmBinWeights8Fine as the wide form's pairs of bins take them, for a kernel starting
-// on the first bin of a pair (s = 0) and on its second (s = 1): with the window's taps t_j = row f's
-// tap j - s (zero outside 0 .. 7), j = 0 .. 9, the kPaired8Floats floats from (2 f + s) times that
-// on (one 64-byte cache line) are t0 t2 t4 t6 t1 t3 t5 t7, then t8 four times and t9 four times.
-inline constexpr int kPaired8Floats = 16;
-extern const std::array<float, 2 * kFineRowsPerBin * kPaired8Floats> kHarmBinWeights8Paired;
 
 // Position fraction bits dropped to find a partial's row in the table the synthesis spreads it
 // with: kHarmBinWeights2, kHarmBinWeights4 and kHarmBinWeights8Fine.
