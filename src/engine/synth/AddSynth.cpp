@@ -802,8 +802,7 @@ void AddSynth::resynthesizeHop(int channels) noexcept
             re[k] += re[-k];
             im[k] -= im[-k];
         }
-        vdsp::fftInverseReal(fft256->setup, vdsp::SplitComplex{re, im}, fft256->split, kSynthFFTLog2);
-        vdsp::ztoc(fft256->split, frame.data(), size_t(half));
+        vdsp::fftInverseRealSamples(fft256->setup, vdsp::SplitComplex{re, im}, frame.data(), kSynthFFTLog2);
         // The frame is centred on its sample 0: its second half precedes its first in time.
         float* ring = rings[size_t(ch)].data();
         addIntoRing(ring, writePos, frame.data() + half, synthWindow.data(), half);
