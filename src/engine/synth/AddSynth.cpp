@@ -43,11 +43,9 @@ void vectorCopy(const float* src, float* dst, unsigned n) noexcept
 }
 
 SynthFFT::SynthFFT(int newLog2n)
-    : setup(vdsp::createFFTSetup(newLog2n)), buffer(size_t(1) << newLog2n, 0.0f), log2n(newLog2n)
+    : setup(vdsp::createFFTSetup(newLog2n)), log2n(newLog2n)
 {
     if (setup == nullptr) throw std::runtime_error("FFT set-up failed");
-    split.realp = buffer.data();
-    split.imagp = buffer.data() + buffer.size() / 2;
 }
 
 SynthFFT::~SynthFFT()

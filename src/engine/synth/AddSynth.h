@@ -13,7 +13,7 @@
 // Copies n floats from src to dst in ascending order; the buffers must not overlap.
 void vectorCopy(const float* src, float* dst, unsigned n) noexcept;
 
-// One FFT size with its plan and a split-complex work buffer (real half, then imaginary half).
+// One FFT size with its plan.
 struct SynthFFT
 {
     explicit SynthFFT(int newLog2n);
@@ -22,8 +22,6 @@ struct SynthFFT
     SynthFFT& operator=(const SynthFFT&) = delete;
 
     vdsp::FFTSetup* setup = nullptr;
-    std::vector<float> buffer; // 2^log2n floats
-    vdsp::SplitComplex split;  // realp = buffer, imagp = buffer + 2^(log2n - 1)
     int log2n = 0;
 };
 

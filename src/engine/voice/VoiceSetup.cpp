@@ -1063,8 +1063,7 @@ void KeySpaceDSP::renderOnset(KeyVoice* voice, const NodeMix& mix) noexcept
         // signal has no imaginary DC part).
         colIm(k)[0] = colRe(k)[half];
         const vdsp::SplitComplex in{colRe(k), colIm(k)};
-        vdsp::fftInverseReal(fft.setup, in, fft.split, kOnsetFFTLog2);
-        vdsp::ztoc(fft.split, samples, static_cast<size_t>(half));
+        vdsp::fftInverseRealSamples(fft.setup, in, samples, kOnsetFFTLog2);
         float* const dst = out + half * k;
         vdsp::vma(samples + half, window, dst, dst, static_cast<size_t>(half));
         vdsp::vma(samples, window + half, dst + half, dst + half, static_cast<size_t>(half));
