@@ -91,6 +91,19 @@ bool allFinite(const std::vector<float>& x)
     return std::all_of(x.begin(), x.end(), [](float s) { return std::isfinite(s); });
 }
 
+double relativeErrorDb(const std::vector<float>& reference, const std::vector<float>& x)
+{
+    EXPECT_EQ(reference.size(), x.size());
+    double signal = 0.0, error = 0.0;
+    for (size_t i = 0; i < std::min(reference.size(), x.size()); ++i)
+    {
+        const double d = double(x[i]) - double(reference[i]);
+        signal += double(reference[i]) * double(reference[i]);
+        error += d * d;
+    }
+    return 10.0 * std::log10(error / signal + 1e-30);
+}
+
 constexpr std::size_t kWindow = 1024;
 
 std::filesystem::path goldenPath(const std::string& name)

@@ -71,6 +71,9 @@ inline void noteOff(KeySpaceDSP& dsp, int note, int channel = 1)
 
 float peakOf(const std::vector<float>& x);
 bool allFinite(const std::vector<float>& x);
+// The energy of x - reference relative to the reference's, in dB (about -300 where they are equal).
+// The sizes must agree.
+double relativeErrorDb(const std::vector<float>& reference, const std::vector<float>& x);
 
 // Golden render signatures: per window of 1024 samples, the RMS of each channel and its spectral
 // centroid (Hz, of the Hann-windowed power spectrum) faded out below an RMS of 1e-3, so that the

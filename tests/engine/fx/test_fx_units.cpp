@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <limits>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "engine/fx/LofiFx.h"
 #include "engine/fx/Phlaser.h"
 #include "engine/fx/ReverbFDN.h"
+#include "support/EngineTestHelpers.h"
 #include "support/FxTestHelpers.h"
 
 namespace
@@ -204,9 +206,9 @@ TYPED_TEST(FxUnits, NewRateSoundsLikeAUnitSetUpThere)
     }
 }
 
-// Both vector forms do the same arithmetic lane by lane without fused multiply-adds, so they give
-// the same samples. The baseline always runs; the wide form is compared where the processor has
-// AVX2 and FMA.
+// Both vector forms do the same arithmetic lane by lane; the reverb's wide form fuses its
+// multiply-adds, so it rounds differently, the other units not at all. The baseline always runs;
+// the wide form is compared where the processor has AVX2 and FMA.
 TYPED_TEST(FxUnits, BaselineAndWideLoopsGiveTheSameSamples)
 {
     std::vector<Block> out[2];
@@ -220,7 +222,15 @@ TYPED_TEST(FxUnits, BaselineAndWideLoopsGiveTheSameSamples)
     }
     std::printf("%s\n",
                 wideVectorsSupported() ? "wide form compared" : "no AVX2 and FMA: baseline form only");
-    EXPECT_EQ(out[0], out[1]);
+    if constexpr (std::is_same_v<TypeParam, ReverbFDN>)
+    {
+        for (std::size_t call = 0; call < out[0].size(); ++call)
+            for (std::size_t ch = 0; ch < out[0][call].size(); ++ch)
+                EXPECT_LT(qmtest::relativeErrorDb(out[0][call][ch], out[1][call][ch]), -100.0)
+                    << "call " << call << ", channel " << ch;
+    }
+    else
+        EXPECT_EQ(out[0], out[1]);
 }
 
 TYPED_TEST(FxUnits, MonoThenStereoStaysFinite)

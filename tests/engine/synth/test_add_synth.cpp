@@ -248,13 +248,22 @@ TEST(AddHarmonics, GatheredPartialsRenderAsAddedOnes)
 }
 
 // The wide form's 4- and 8-tap loops (two bins a vector, the window starting on even bins, 4-tap rows
-// spread over the lanes, 8-tap rows laid out per start) sum exactly what the baseline loops sum:
-// partials on odd and even bins, several in one bin, moves by one to four pairs of bins, past the
-// window and back down, kernels at both ends of the spectrum and outside it; the 2-tap kernel as
-// well, which both forms run alike.
+// spread over the lanes, 8-tap rows laid out per start) sum what the baseline loops sum, up to the
+// rounding of their fused multiply-adds: partials on odd and even bins, several in one bin, moves by
+// one to four pairs of bins, past the window and back down, kernels at both ends of the spectrum and
+// outside it; the 2-tap kernel as well, which both forms run alike.
 TEST(AddHarmonics, WideLoopSumsAsTheBaselineDoes)
 {
     if (!wideVectorsSupported()) GTEST_SKIP() << "no AVX2 and FMA here: the baseline alone runs";
+    // A few roundings of sums of products below 1 each; a product missing or added twice is far
+    // above it.
+    const auto largestDifference = [](const std::vector<float>& a, const std::vector<float>& b) {
+        float most = a.size() == b.size() ? 0.0f : INFINITY;
+        for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+            most = std::max(most, std::abs(a[i] - b[i]));
+        return most;
+    };
+    constexpr float kRounding = 1e-5f;
     struct Case
     {
         const char* name;
@@ -297,7 +306,8 @@ TEST(AddHarmonics, WideLoopSumsAsTheBaselineDoes)
             AddSynth baseline, wide, gathered;
             baseline.addHarmonics(c.pos.data(), amps, count, quality, false);
             wide.addHarmonics(c.pos.data(), amps, count, quality, true);
-            EXPECT_EQ(wide.spectrum, baseline.spectrum) << c.name << ", quality " << quality;
+            EXPECT_LT(largestDifference(wide.spectrum, baseline.spectrum), kRounding)
+                << c.name << ", quality " << quality;
             EXPECT_TRUE(
                 std::any_of(wide.spectrum.begin(), wide.spectrum.end(), [](float v) { return v != 0.0f; }))
                 << c.name;
@@ -309,7 +319,8 @@ TEST(AddHarmonics, WideLoopSumsAsTheBaselineDoes)
                 a += count / 2;
             gathered.gatherHarmonics(c.pos.data() + count / 2, amps, count - count / 2, quality, true);
             baseline.gatherHarmonics(c.pos.data() + count / 2, amps, count - count / 2, quality, false);
-            EXPECT_EQ(gathered.partialBins, baseline.partialBins) << c.name << ", quality " << quality;
+            EXPECT_LT(largestDifference(gathered.partialBins, baseline.partialBins), kRounding)
+                << c.name << ", quality " << quality;
         }
 }
 

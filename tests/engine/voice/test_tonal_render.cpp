@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -129,10 +130,11 @@ TEST(TonalRender, MatchesTheStoredReferencesBelowMinus90dB)
     }
 }
 
-// Both vector forms of the per-partial loops do the same arithmetic lane by lane without fused
-// multiply-adds, so they render the same samples. The baseline always renders; the wide form is
-// compared where the processor has AVX2 and FMA.
-TEST(TonalRender, BaselineAndWideLoopsRenderTheSameSamples)
+// Both vector forms of the per-partial loops do the same arithmetic lane by lane and take the same
+// decisions (noisy harmonics, noise draws); where the wide form fuses multiply-adds it rounds
+// differently, far below anything audible. The baseline always renders; the wide form is compared
+// where the processor has AVX2 and FMA.
+TEST(TonalRender, BaselineAndWideLoopsRenderAlike)
 {
     for (const bool demo : {false, true})
     {
@@ -147,9 +149,10 @@ TEST(TonalRender, BaselineAndWideLoopsRenderTheSameSamples)
             std::printf("no AVX2 and FMA here: the baseline loops rendered alone\n");
             continue;
         }
-        std::printf("baseline and AVX2 loops compared sample for sample\n");
         playScene(wl, wr, demo, &wide);
-        EXPECT_TRUE(l == wl && r == wr);
+        const double db = std::max(qmtest::relativeErrorDb(l, wl), qmtest::relativeErrorDb(r, wr));
+        std::printf("the AVX2 loops' render differs from the baseline's by %.1f dB relative RMS\n", db);
+        EXPECT_LT(db, -100.0);
     }
 }
 
