@@ -274,6 +274,49 @@ template <bool kWide>
     return bandlim::laneBits(mask);
 }
 
+#if QM_WIDE_VECTORS
+// a * b + c and a * b - c, rounded once.
+QM_WIDE_TARGET inline void fusedMulAdd(const voicehop::F8& a, const voicehop::F8& b, voicehop::F8& c) noexcept
+{
+    c = reinterpret_cast<voicehop::F8>(_mm256_fmadd_ps(reinterpret_cast<__m256>(a), reinterpret_cast<__m256>(b),
+                                                       reinterpret_cast<__m256>(c)));
+}
+QM_WIDE_TARGET inline void fusedMulSub(const voicehop::F8& a, const voicehop::F8& b, voicehop::F8& c) noexcept
+{
+    c = reinterpret_cast<voicehop::F8>(_mm256_fmsub_ps(reinterpret_cast<__m256>(a), reinterpret_cast<__m256>(b),
+                                                       reinterpret_cast<__m256>(c)));
+}
+#endif
+
+// a * b + c, fused in the wide form. Only for values that decide nothing: which harmonics are
+// noisy and when their noise draws must come out alike in both forms.
+template <bool kWide>
+[[gnu::always_inline]] inline voicehop::F8 mulAdd(voicehop::F8 a, voicehop::F8 b, voicehop::F8 c) noexcept
+{
+#if QM_WIDE_VECTORS
+    if constexpr (kWide)
+    {
+        fusedMulAdd(a, b, c);
+        return c;
+    }
+#endif
+    return a * b + c;
+}
+
+// a * b - c, as mulAdd.
+template <bool kWide>
+[[gnu::always_inline]] inline voicehop::F8 mulSub(voicehop::F8 a, voicehop::F8 b, voicehop::F8 c) noexcept
+{
+#if QM_WIDE_VECTORS
+    if constexpr (kWide)
+    {
+        fusedMulSub(a, b, c);
+        return c;
+    }
+#endif
+    return a * b - c;
+}
+
 template <bool kWide>
 [[gnu::always_inline]] inline voicehop::F8 fraction(voicehop::F8 x) noexcept
 {
@@ -335,7 +378,10 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         voicehop::store8(oscPhase + h, valid != 0 ? phase : before);
         const F8 y = phase - 0.5f;
         const F8 y2 = y * y;
-        const F8 sine = y * (6.2790036f + y2 * (-41.104263f + y2 * (77.99433f + y2 * -56.165348f)));
+        const F8 one{1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
+        const F8 sine = y * mulAdd<kWide>(y2, mulAdd<kWide>(y2, mulAdd<kWide>(y2, one * -56.165348f, one * 77.99433f),
+                                                            one * -41.104263f),
+                                          one * 6.2790036f);
         const I8 noisyHarmonic = ~(noisy <= kNoiseThreshold * tonal); // a true lane is -1
         F8 noise = voicehop::load8(noisePhase + h);
         I8 draws, renews;
@@ -419,10 +465,10 @@ template <bool kWide, bool kAnyWhite>
         const F8 n0im = bandlim::crossfaded(white, x, voicehop::load8(old1Im + h), voicehop::load8(new1Im + h));
         const F8 n1re = bandlim::crossfaded(white, x, voicehop::load8(old2Re + h), voicehop::load8(new2Re + h));
         const F8 n1im = bandlim::crossfaded(white, x, voicehop::load8(old2Im + h), voicehop::load8(new2Im + h));
-        const F8 a0r = noisy * n0re + tonal, a0i = noisy * n0im;
-        const F8 a1r = noisy * n1re + tonal, a1i = noisy * n1im;
-        F8 out[4] = {a0r * rotR - a0i * rotI, a0r * rotI + a0i * rotR, a1r * rotR - a1i * rotI,
-                     a1r * rotI + a1i * rotR};
+        const F8 a0r = mulAdd<kWide>(noisy, n0re, tonal), a0i = noisy * n0im;
+        const F8 a1r = mulAdd<kWide>(noisy, n1re, tonal), a1i = noisy * n1im;
+        F8 out[4] = {mulSub<kWide>(a0r, rotR, a0i * rotI), mulAdd<kWide>(a0r, rotI, a0i * rotR),
+                     mulSub<kWide>(a1r, rotR, a1i * rotI), mulAdd<kWide>(a1r, rotI, a1i * rotR)};
         if (mixedBits != (1u << voicehop::kLanes8) - 1)
         {
             out[0] = mixed ? out[0] : pureRe;

@@ -1,9 +1,11 @@
 // The per-harmonic amplitude pass in its two vector forms: the wide form takes a group's band
 // values by how many bands the group's formant positions span, the baseline gathers them harmonic
-// by harmonic, and both must give the same amplitudes, state and noise draws at any formant shift.
+// by harmonic, and both must give the same state and noise draws at any formant shift, and the same
+// amplitudes up to the rounding of the wide form's fused multiply-adds.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -41,12 +43,31 @@ bool sameBits(const A& a, const A& b, int count)
     return std::memcmp(a.data(), b.data(), sizeof(a[0]) * size_t(count)) == 0;
 }
 
+// Fused and separate roundings of a channel's complex amplitude differ by a few units in the last
+// place of its magnitude: far below this share of it, and far above it where a term is wrong.
+constexpr float kFusedRounding = 1e-5f;
+
+// Whether two engines' amplitudes of harmonics 0..count-1 agree within kFusedRounding of each
+// channel's larger part.
+bool sameWithinRounding(const KeySpaceDSP& a, const KeySpaceDSP& b, int count)
+{
+    for (size_t h = 0; h < size_t(count); ++h)
+        for (size_t re = 0; re < KeySpaceDSP::kNumPartialParts; re += 2)
+        {
+            const float scale = std::max(std::fabs(a.partialAmp[re][h]), std::fabs(a.partialAmp[re + 1][h]));
+            for (const size_t part : {re, re + 1})
+                if (!(std::fabs(a.partialAmp[part][h] - b.partialAmp[part][h]) <= kFusedRounding * scale))
+                    return false;
+        }
+    return true;
+}
+
 } // namespace
 
 // Formant ratios from a group in one band to groups over many more bands than eight (and the
 // harmonics pressed below the first band), counts from one partial group to all harmonics; three
 // hops each, so that noise phases run out and draw. Amplitudes, oscillation and noise state and
-// the canonical generator's state after each hop agree bit for bit.
+// the canonical generator's state after each hop agree bit for bit, the amplitudes within rounding.
 TEST(HarmonicAmplitudes, BothVectorFormsAgreeAtAnyFormantShift)
 {
     if (!wideVectorsSupported()) GTEST_SKIP() << "no AVX2 and FMA here: only the baseline form runs";
@@ -77,8 +98,7 @@ TEST(HarmonicAmplitudes, BothVectorFormsAgreeAtAnyFormantShift)
                 ++seed;
                 const KeySpaceDSP& b = baseline.rig.dsp();
                 const KeySpaceDSP& w = wide.rig.dsp();
-                for (size_t part = 0; part < KeySpaceDSP::kNumPartialParts; ++part)
-                    ASSERT_TRUE(sameBits(b.partialAmp[part], w.partialAmp[part], count)) << "part " << part;
+                ASSERT_TRUE(sameWithinRounding(b, w, count));
                 const HarmonicState& bs = baseline.voice->harmonics;
                 const HarmonicState& ws = wide.voice->harmonics;
                 ASSERT_TRUE(sameBits(bs.oscPhase, ws.oscPhase, kMaxHarmonics));
@@ -93,8 +113,9 @@ TEST(HarmonicAmplitudes, BothVectorFormsAgreeAtAnyFormantShift)
 // Each form against a plain model, harmonic by harmonic, after every hop: the band values at the
 // formant position, the oscillation at the new phase and the noise as the sources stand after the
 // step give tone plus noise where the noisy level is above a thousandth of the tonal one, the pure
-// tone elsewhere, also where a little noise is left out. The hops must reach groups of eight that
-// are all pure, all noisy and mixed.
+// tone elsewhere, also where a little noise is left out: the baseline exactly, the wide form within
+// the rounding of its fused multiply-adds. The hops must reach groups of eight that are all pure,
+// all noisy and mixed.
 TEST(HarmonicAmplitudes, EveryGroupSoundsToneAndNoiseHarmonicByHarmonic)
 {
     struct Form
@@ -149,8 +170,12 @@ TEST(HarmonicAmplitudes, EveryGroupSoundsToneAndNoiseHarmonicByHarmonic)
                             const CF a = {noisy * n[ch].re + tonal, noisy * n[ch].im};
                             const CF want = isNoisy ? CF{a.re * rot.re - a.im * rot.im, a.re * rot.im + a.im * rot.re}
                                                     : CF{rot.re * tonal, rot.im * tonal};
-                            ASSERT_EQ(e.partialAmp[2 * ch][size_t(h)], want.re) << "harmonic " << h << " channel " << ch;
-                            ASSERT_EQ(e.partialAmp[2 * ch + 1][size_t(h)], want.im) << "harmonic " << h << " channel " << ch;
+                            const float rounding =
+                                form.wide ? kFusedRounding * std::max(std::fabs(want.re), std::fabs(want.im)) : 0.0f;
+                            ASSERT_NEAR(e.partialAmp[2 * ch][size_t(h)], want.re, rounding)
+                                << "harmonic " << h << " channel " << ch;
+                            ASSERT_NEAR(e.partialAmp[2 * ch + 1][size_t(h)], want.im, rounding)
+                                << "harmonic " << h << " channel " << ch;
                         }
                         groupNoisy |= (isNoisy ? 1u : 0u) << (h % 8);
                         if (h % 8 == 7)
