@@ -275,15 +275,10 @@ template <bool kWide>
 }
 
 #if QM_WIDE_VECTORS
-// a * b + c and a * b - c, rounded once.
+// a * b + c, rounded once.
 QM_WIDE_TARGET inline void fusedMulAdd(const voicehop::F8& a, const voicehop::F8& b, voicehop::F8& c) noexcept
 {
     c = reinterpret_cast<voicehop::F8>(_mm256_fmadd_ps(reinterpret_cast<__m256>(a), reinterpret_cast<__m256>(b),
-                                                       reinterpret_cast<__m256>(c)));
-}
-QM_WIDE_TARGET inline void fusedMulSub(const voicehop::F8& a, const voicehop::F8& b, voicehop::F8& c) noexcept
-{
-    c = reinterpret_cast<voicehop::F8>(_mm256_fmsub_ps(reinterpret_cast<__m256>(a), reinterpret_cast<__m256>(b),
                                                        reinterpret_cast<__m256>(c)));
 }
 #endif
@@ -301,20 +296,6 @@ template <bool kWide>
     }
 #endif
     return a * b + c;
-}
-
-// a * b - c, as mulAdd.
-template <bool kWide>
-[[gnu::always_inline]] inline voicehop::F8 mulSub(voicehop::F8 a, voicehop::F8 b, voicehop::F8 c) noexcept
-{
-#if QM_WIDE_VECTORS
-    if constexpr (kWide)
-    {
-        fusedMulSub(a, b, c);
-        return c;
-    }
-#endif
-    return a * b - c;
 }
 
 template <bool kWide>
@@ -467,8 +448,8 @@ template <bool kWide, bool kAnyWhite>
         const F8 n1im = bandlim::crossfaded(white, x, voicehop::load8(old2Im + h), voicehop::load8(new2Im + h));
         const F8 a0r = mulAdd<kWide>(noisy, n0re, tonal), a0i = noisy * n0im;
         const F8 a1r = mulAdd<kWide>(noisy, n1re, tonal), a1i = noisy * n1im;
-        F8 out[4] = {mulSub<kWide>(a0r, rotR, a0i * rotI), mulAdd<kWide>(a0r, rotI, a0i * rotR),
-                     mulSub<kWide>(a1r, rotR, a1i * rotI), mulAdd<kWide>(a1r, rotI, a1i * rotR)};
+        F8 out[4] = {mulAdd<kWide>(a0r, rotR, -(a0i * rotI)), mulAdd<kWide>(a0r, rotI, a0i * rotR),
+                     mulAdd<kWide>(a1r, rotR, -(a1i * rotI)), mulAdd<kWide>(a1r, rotI, a1i * rotR)};
         if (mixedBits != (1u << voicehop::kLanes8) - 1)
         {
             out[0] = mixed ? out[0] : pureRe;
