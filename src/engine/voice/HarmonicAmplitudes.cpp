@@ -359,10 +359,9 @@ bandValues(int count, float formantRatio, BandsAt& bandsAt, const float* __restr
         voicehop::store8(oscPhase + h, valid != 0 ? phase : before);
         const F8 y = phase - 0.5f;
         const F8 y2 = y * y;
-        const F8 one{1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
-        const F8 sine = y * mulAdd<kWide>(y2, mulAdd<kWide>(y2, mulAdd<kWide>(y2, one * -56.165348f, one * 77.99433f),
-                                                            one * -41.104263f),
-                                          one * 6.2790036f);
+        const auto coef = [](float c) __attribute__((always_inline)) { return F8{} + c; };
+        const F8 inner = mulAdd<kWide>(y2, coef(-56.165348f), coef(77.99433f));
+        const F8 sine = y * mulAdd<kWide>(y2, mulAdd<kWide>(y2, inner, coef(-41.104263f)), coef(6.2790036f));
         const I8 noisyHarmonic = ~(noisy <= kNoiseThreshold * tonal); // a true lane is -1
         F8 noise = voicehop::load8(noisePhase + h);
         I8 draws, renews;
