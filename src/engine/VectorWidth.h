@@ -4,9 +4,10 @@
 
 // The per-partial loops of rendering come in two vector widths: the baseline every x86-64 (and
 // every other target) runs, and on x86-64 a wide form for processors with AVX2 and FMA. Both do
-// the same arithmetic in the same order lane by lane and take the same decisions; where a loop's
-// rounding decides nothing, the wide form fuses multiply-adds, so the outputs differ by rounding
-// alone. The engine picks a form when it is prepared, never inside the render loop.
+// the same arithmetic in the same order lane by lane, except that the wide form fuses multiply-adds
+// where no noise draw depends on the result: both draw the same random values, and their outputs
+// differ by rounding alone. The engine picks a form when it is prepared, never inside the render
+// loop.
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define QM_WIDE_VECTORS 1
 // Compiles one function for the wide form; its always-inline callees are compiled into it.
