@@ -66,8 +66,8 @@ bool sameWithinRounding(const KeySpaceDSP& a, const KeySpaceDSP& b, int count)
 
 // Formant ratios from a group in one band to groups over many more bands than eight (and the
 // harmonics pressed below the first band), counts from one partial group to all harmonics; three
-// hops each, so that noise phases run out and draw. Amplitudes, oscillation and noise state and
-// the canonical generator's state after each hop agree bit for bit, the amplitudes within rounding.
+// hops each, so that noise phases run out and draw. Oscillation and noise state and the canonical
+// generator's state after each hop agree bit for bit, the amplitudes within rounding.
 TEST(HarmonicAmplitudes, BothVectorFormsAgreeAtAnyFormantShift)
 {
     if (!wideVectorsSupported()) GTEST_SKIP() << "no AVX2 and FMA here: only the baseline form runs";
