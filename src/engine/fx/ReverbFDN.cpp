@@ -17,23 +17,18 @@ namespace
 // Eight lanes for the wide form; only loops compiled for it use this type.
 using F8 = float __attribute__((vector_size(32)));
 
-// Vectors of floats at any float-aligned address, viewed in place.
-template <class V> struct Unaligned;
-template <> struct Unaligned<lanes::F4>
+// Vectors of floats read and written at any float-aligned address. Copies, not views through a
+// lowered-alignment vector type: Clang lost that type's alignment in a reference a template
+// returned and emitted aligned moves, which faulted on the member arrays here.
+template <class V> [[gnu::always_inline]] inline V loadVec(const float* p) noexcept
 {
-    QM_ELEMENT_ALIGNED_VECTOR(type, float, 16);
-};
-template <> struct Unaligned<F8>
-{
-    QM_ELEMENT_ALIGNED_VECTOR(type, float, 32);
-};
-template <class V> inline typename Unaligned<V>::type& vecAt(float* p) noexcept
-{
-    return *reinterpret_cast<typename Unaligned<V>::type*>(p);
+    V x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
 }
-template <class V> inline const typename Unaligned<V>::type& vecAt(const float* p) noexcept
+template <class V> [[gnu::always_inline]] inline void storeVec(float* p, const V& x) noexcept
 {
-    return *reinterpret_cast<const typename Unaligned<V>::type*>(p);
+    std::memcpy(p, &x, sizeof x);
 }
 
 // Mixed line r = sum over c of kMixMat[r][c] * line c, in line order, for len samples: lines along
@@ -49,13 +44,13 @@ inline __attribute__((always_inline)) void mixLines(const float (*y)[ReverbFDN::
     {
         V line[ReverbFDN::kNumLines];
         for (int c = 0; c < ReverbFDN::kNumLines; ++c)
-            line[c] = vecAt<V>(y[c] + k);
+            line[c] = loadVec<V>(y[c] + k);
         for (int r = 0; r < ReverbFDN::kNumLines; ++r)
         {
             V m = V{};
             for (int c = 0; c < ReverbFDN::kNumLines; ++c)
                 m += ReverbFDN::kMixMat[r][c] * line[c];
-            vecAt<V>(mixed[r] + k) = m;
+            storeVec<V>(mixed[r] + k, m);
         }
     }
 }
@@ -259,7 +254,7 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
             // (the squares may reach up to three samples past len, which are turned back unchanged).
             {
                 using lanes::F4;
-                F4 state[2] = {vecAt<F4>(dampState.data()), vecAt<F4>(dampState.data() + 4)};
+                F4 state[2] = {loadVec<F4>(dampState.data()), loadVec<F4>(dampState.data() + 4)};
                 // The two channels' band-passes in the first two lanes of a vector of four: a whole
                 // register lets the coefficients the loop keeps in memory be read straight into
                 // its arithmetic.
@@ -273,7 +268,7 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                     for (int g = 0; g < 2; ++g)
                     {
                         for (int i = 0; i < 4; ++i)
-                            sq[g][i] = vecAt<F4>(y[4 * g + i] + k);
+                            sq[g][i] = loadVec<F4>(y[4 * g + i] + k);
                         transpose4(sq[g]);
                     }
                     for (int j = 0; j < 4; ++j)
@@ -295,11 +290,11 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
                     {
                         transpose4(sq[g]);
                         for (int i = 0; i < 4; ++i)
-                            vecAt<F4>(y[4 * g + i] + k) = sq[g][i];
+                            storeVec<F4>(y[4 * g + i] + k, sq[g][i]);
                     }
                 }
-                vecAt<F4>(dampState.data()) = state[0];
-                vecAt<F4>(dampState.data() + 4) = state[1];
+                storeVec<F4>(dampState.data(), state[0]);
+                storeVec<F4>(dampState.data() + 4, state[1]);
                 for (int c = 0; c < numChannels; ++c)
                 {
                     bpState[c][0] = s1[c];
@@ -356,13 +351,13 @@ inline __attribute__((always_inline)) void ReverbFDN::renderSubBlocks(float** in
             constexpr int kWidth = static_cast<int>(sizeof(V) / sizeof(float));
             for (int k = 0; k < len; k += kWidth)
             {
-                const V a = vecAt<V>(mixed[0] + k) + vecAt<V>(mixed[1] + k) + vecAt<V>(mixed[2] + k) +
-                            vecAt<V>(mixed[3] + k);
-                const V b = vecAt<V>(mixed[4] + k) + vecAt<V>(mixed[5] + k) + vecAt<V>(mixed[6] + k) +
-                            vecAt<V>(mixed[7] + k);
-                vecAt<V>(sumA + k) = a;
-                vecAt<V>(sumB + k) = b;
-                vecAt<V>(power + k) = a * a + b * b;
+                const V a = loadVec<V>(mixed[0] + k) + loadVec<V>(mixed[1] + k) + loadVec<V>(mixed[2] + k) +
+                            loadVec<V>(mixed[3] + k);
+                const V b = loadVec<V>(mixed[4] + k) + loadVec<V>(mixed[5] + k) + loadVec<V>(mixed[6] + k) +
+                            loadVec<V>(mixed[7] + k);
+                storeVec<V>(sumA + k, a);
+                storeVec<V>(sumB + k, b);
+                storeVec<V>(power + k, a * a + b * b);
             }
             float energy = 0.0f;
             for (int k = 0; k < len; ++k)
