@@ -1,3 +1,7 @@
+// Eight-float vectors pass between functions here only inside the wide form's inlined loops, never
+// across a call the two forms would have to agree on.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include "engine/fx/ReverbFDN.h"
 
 #include <algorithm>
