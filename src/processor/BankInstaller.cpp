@@ -9,13 +9,13 @@
 #include "engine/sound/InstrumentMap.h"
 #include "platform/RegularFile.h"
 #include "processor/AtomicFileWrite.h"
+#include "processor/FileNameText.h"
 #include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
 #include "processor/SoundLibrary.h"
 
 namespace
 {
-constexpr const char* kBankExtension = ".qmbank";
 // Larger files are refused before they are read.
 constexpr int64_t kMaxBankFileBytes = 10000000;
 // Entries that may fail the check in a bank that still installs (folders, read-me files, ...).
@@ -97,11 +97,11 @@ juce::String PluginProcessor::addDataFromFilePath(juce::String path)
     const FileReadStatus read = readRegularFile(path.toStdString(), static_cast<size_t>(kMaxBankFileBytes), bytes);
     if (read == FileReadStatus::tooLarge) return "Error: uncompatible file " + name + "\n";
     if (read != FileReadStatus::ok) return "Error: couldn't load file";
-    if (!path.endsWith(kBankExtension)) return "Unsupported file type.";
+    if (!path.endsWith(kSoundBankExtension)) return "Unsupported file type.";
     if (!isValidBank(bytes)) return "Error: " + name + " is not a valid soundbank, did not install.\n";
 
     // The target is named after the checked file, never after anything inside the archive.
-    const juce::File target = getSoundsFolder().getChildFile(name);
+    const juce::File target = childOf(getSoundsFolder(), name);
     if (!target.hasWriteAccess()) return kWriteFailedMessage;
     if (!replaceFileAtomically(target, bytes.data(), bytes.size())) return kWriteFailedMessage;
     return "Installed sound bank " + name + ". Restart Quillmoor to activate.\n";

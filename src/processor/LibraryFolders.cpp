@@ -1,14 +1,19 @@
 #include "processor/LibraryFolders.h"
 
 #include <cstdlib>
+#include <optional>
+
+#include "processor/FileNameText.h"
 
 juce::File getLibraryFolder()
 {
-    // The XDG base-directory rules ignore relative values.
+    // The XDG base-directory rules ignore relative values; a path that is not UTF-8 cannot be held
+    // as text, and is ignored the same way.
     const char* xdg = std::getenv("XDG_DATA_HOME");
+    const std::optional<juce::String> path = xdg != nullptr ? fileNameText(xdg) : std::nullopt;
     juce::File dataHome;
-    if (xdg != nullptr && xdg[0] == '/')
-        dataHome = juce::File(juce::String::fromUTF8(xdg));
+    if (path && path->startsWithChar('/'))
+        dataHome = juce::File(*path);
     else
         dataHome = juce::File::getSpecialLocation(juce::File::userHomeDirectory).getChildFile(".local/share");
     return dataHome.getChildFile("Velmora");

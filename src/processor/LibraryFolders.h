@@ -15,5 +15,6 @@ juce::File getPresetsFolder();
 juce::String getSoundsFolderPath();
 juce::String getPresetsFolderPath();
 
+inline constexpr const char* kSoundBankExtension = ".qmbank";
 inline constexpr const char* kSoundBankWildcard = "*.qmbank";
 inline constexpr const char* kPresetWildcard = "*.qmpreset";

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "platform/FolderWalk.h"
 #include "platform/RegularFile.h"
 #include "processor/AtomicFileWrite.h"
+#include "processor/FileNameText.h"
 #include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
 
@@ -24,20 +27,21 @@ struct PresetEntry
     FolderId id;
 };
 
-// The entries of folder in the listing order of listPresetFolder. A folder appears once however
-// many links lead to it, and not at all when the walk has entered it already (the listed folder
-// itself, one above it, one listed earlier).
-std::vector<PresetEntry> presetLevel(FolderWalk& walk, const juce::File& folder, int depth)
+// The entries found in folder, in the listing order of listPresetFolder. A folder appears once
+// however many links lead to it, and not at all when the walk has entered it already (the listed
+// folder itself, one above it, one listed earlier). An entry whose name is not UTF-8 cannot be shown
+// or named back, so it is left out (the file stays as it is).
+std::vector<PresetEntry> presetLevel(const FolderWalk& walk, const juce::File& folder,
+                                     const std::vector<FolderEntry>& found)
 {
-    std::vector<FolderEntry> found;
     std::vector<PresetEntry> level;
-    if (!walk.enter(folder.getFullPathName().toStdString(), depth, found)) return level;
     const int extensionLength = juce::String(kPresetExtension).length();
     for (const FolderEntry& f : found)
     {
-        const juce::String name = juce::String::fromUTF8(f.name.c_str());
-        const bool preset = !f.isFolder && name.endsWith(kPresetExtension);
-        level.push_back({folder.getChildFile(name), preset ? name.dropLastCharacters(extensionLength) : name,
+        const std::optional<juce::String> name = fileNameText(f.name);
+        if (!name) continue;
+        const bool preset = !f.isFolder && name->endsWith(kPresetExtension);
+        level.push_back({childOf(folder, *name), preset ? name->dropLastCharacters(extensionLength) : *name,
                          f.isFolder, f.id});
     }
     std::sort(level.begin(), level.end(),
@@ -55,22 +59,43 @@ std::vector<PresetEntry> presetLevel(FolderWalk& walk, const juce::File& folder,
     return level;
 }
 
-// Walks folder depth-first in the listing order.
-void collectPresetNames(FolderWalk& walk, const juce::File& folder, const juce::File& root, int depth,
+using PresetLevels = std::map<std::string, std::vector<PresetEntry>>;
+
+// Lists folder's presets depth-first in the listing order, from the levels the walk read; prefix is
+// the folder's path below the presets folder ("" or "Pads/"), built from the entries' own names so
+// that the names listed are exactly the ones that load.
+void collectPresetNames(const PresetLevels& levels, const juce::File& folder, const juce::String& prefix,
                         juce::StringArray& names)
 {
-    const int extensionLength = juce::String(kPresetExtension).length();
-    for (const PresetEntry& entry : presetLevel(walk, folder, depth))
+    const auto level = levels.find(folder.getFullPathName().toStdString());
+    if (level == levels.end()) return;
+    for (const PresetEntry& entry : level->second)
     {
         if (entry.isFolder)
-        {
-            collectPresetNames(walk, entry.file, root, depth + 1, names);
-            continue;
-        }
-        const juce::String relative = entry.file.getRelativePathFrom(root).replaceCharacter('\\', '/');
+            collectPresetNames(levels, entry.file, prefix + entry.shown + "/", names);
         // Only the final extension goes: "a.qmpreset.qmpreset" is the preset "a.qmpreset".
-        if (relative.endsWith(kPresetExtension)) names.add(relative.dropLastCharacters(extensionLength));
+        else if (entry.file.getFileName().endsWith(kPresetExtension))
+            names.add(prefix + entry.shown);
     }
+}
+
+// Whether name, joined to the presets folder, stays inside it: not empty, no leading "/", and no
+// folder level that is empty, "." or "..". Any other character is part of a name a listing found.
+bool staysInPresetsFolder(const juce::String& name)
+{
+    if (name.isEmpty() || name.startsWithChar('/')) return false;
+    juce::StringArray levels;
+    levels.addTokens(name, "/", "");
+    for (const auto& level : levels)
+        if (level.isEmpty() || level == "." || level == "..") return false;
+    return true;
+}
+
+// The file of a listed preset name: the save box's rule on names does not apply, since a file that
+// the lists offer must load whatever characters its name holds.
+juce::File listedPresetFile(const juce::String& name)
+{
+    return staysInPresetsFolder(name) ? childOf(getPresetsFolder(), name + kPresetExtension) : juce::File();
 }
 
 // The file of preset name read as a state block; the block stays empty when the file is no regular
@@ -79,7 +104,7 @@ void collectPresetNames(FolderWalk& walk, const juce::File& folder, const juce::
 bool readPresetBlock(const juce::String& name, std::vector<uint8_t>& block)
 {
     block.clear();
-    const juce::File file = presetFileFor(name);
+    const juce::File file = listedPresetFile(name);
     if (file == juce::File() || !file.exists()) return false;
     (void)readRegularFile(file.getFullPathName().toStdString(), static_cast<size_t>(kMaxPresetFileBytes), block);
     return true;
@@ -116,50 +141,61 @@ int presetListIndex(const juce::String& name)
 bool isSafePresetName(const juce::String& name)
 {
     if (name.trim().isEmpty()) return false;
-    if (name.containsChar('\\') || name.startsWithChar('/')) return false;
+    if (name.containsChar('\\')) return false;
     for (auto p = name.getCharPointer(); !p.isEmpty(); ++p)
         if (*p < 0x20 || *p == 0x7F) return false;
     // Dots are ordinary characters ("Pad...", "Strings..2"); only a whole level of "." or ".." moves
     // between folders.
-    juce::StringArray levels;
-    levels.addTokens(name, "/", "");
-    for (const auto& level : levels)
-        if (level.isEmpty() || level == "." || level == "..") return false;
-    return true;
+    return staysInPresetsFolder(name);
 }
 
 juce::File presetFileFor(const juce::String& name)
 {
-    if (!isSafePresetName(name)) return {};
-    const juce::File folder = getPresetsFolder();
-    const juce::File file = folder.getChildFile(name + kPresetExtension);
-    return file.isAChildOf(folder) ? file : juce::File();
+    return isSafePresetName(name) ? listedPresetFile(name) : juce::File();
 }
 
 juce::Array<juce::File> listPresetFolder(const juce::File& folder)
 {
     const juce::File root = getPresetsFolder();
-    FolderWalk walk(root.getFullPathName().toStdString());
+    juce::Array<juce::File> entries;
+    // The path decides what lies inside: a linked folder below the presets folder is one of its own.
+    if (folder != root && !folder.isAChildOf(root)) return entries;
+    FolderWalk walk;
     int depth = 0;
-    if (folder.isAChildOf(root))
+    if (folder != root)
         for (juce::File above = folder.getParentDirectory();; above = above.getParentDirectory())
         {
             walk.passOver(above.getFullPathName().toStdString());
             ++depth;
             if (above == root) break;
         }
-    juce::Array<juce::File> entries;
-    for (const PresetEntry& entry : presetLevel(walk, folder, depth))
+    std::vector<FolderEntry> found;
+    if (!walk.enter(folder.getFullPathName().toStdString(), depth, found)) return entries;
+    for (const PresetEntry& entry : presetLevel(walk, folder, found))
         entries.add(entry.file);
     return entries;
 }
 
 juce::StringArray listPresetNames()
 {
-    const juce::File folder = getPresetsFolder();
-    FolderWalk walk(folder.getFullPathName().toStdString());
+    // Read breadth-first, so that a link into a large tree cannot spend the entry budget before the
+    // presets nearer the top are read; listed depth-first.
+    const juce::File root = getPresetsFolder();
+    FolderWalk walk;
+    PresetLevels levels;
+    const auto visit = [&](const std::string& path, int, const std::vector<FolderEntry>& found)
+    {
+        // Every path handed on was made from text, so it is UTF-8.
+        const juce::File folder(juce::String::fromUTF8(path.data(), static_cast<int>(path.size())));
+        std::vector<PresetEntry>& level = levels[path] = presetLevel(walk, folder, found);
+        std::vector<std::string> folders;
+        for (const PresetEntry& entry : level)
+            if (entry.isFolder) folders.push_back(entry.file.getFullPathName().toStdString());
+        return folders;
+    };
+    walkBreadthFirst(walk, root.getFullPathName().toStdString(), visit);
     juce::StringArray names;
-    collectPresetNames(walk, folder, folder, 0, names);
+    collectPresetNames(levels, root, {}, names);
     return names;
 }
 

@@ -7,11 +7,11 @@
 
 #include "platform/RegularFile.h"
 
-std::unique_ptr<RegularFileStream> RegularFileStream::open(const juce::File& file)
+std::unique_ptr<RegularFileStream> RegularFileStream::open(const std::string& path)
 {
     FileReadStatus status = FileReadStatus::ok;
     struct stat info = {};
-    const int fd = openRegularFile(file.getFullPathName().toStdString(), status, &info);
+    const int fd = openRegularFile(path, status, &info);
     if (fd < 0) return nullptr;
     return std::unique_ptr<RegularFileStream>(new RegularFileStream(fd, std::max<int64_t>(info.st_size, 0)));
 }

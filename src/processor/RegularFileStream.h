@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include <juce_core/juce_core.h>
 
@@ -11,8 +12,9 @@
 class RegularFileStream final : public juce::InputStream
 {
   public:
-    // The stream for the regular file at path, or null when it is not one or cannot be opened.
-    static std::unique_ptr<RegularFileStream> open(const juce::File& file);
+    // The stream for the regular file at path (the file system's bytes), or null when it is not one
+    // or cannot be opened.
+    static std::unique_ptr<RegularFileStream> open(const std::string& path);
 
     ~RegularFileStream() override;
 

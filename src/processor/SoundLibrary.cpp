@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/FolderWalk.h"
+#include "processor/FileNameText.h"
 #include "processor/LibraryFolders.h"
 #include "processor/RegularFileStream.h"
 
@@ -14,20 +15,25 @@ namespace
 // Longest piece handed to one InputStream::read (its count is an int).
 constexpr int64_t kMaxReadChunk = int64_t{1} << 30;
 
-// Every bank under folder, depth-first in the file system's order: only regular files inside the
-// sounds folder, each real folder read once.
-void collectBanks(FolderWalk& walk, const juce::File& folder, int depth, std::vector<juce::File>& banks)
+// Every bank under folder, breadth-first, each folder in the file system's order: regular files
+// only, wherever a link leads, each real folder read once. Paths stay the file system's bytes, so a
+// name of any bytes is read like any other.
+std::vector<std::string> collectBanks(const std::string& folder)
 {
-    std::vector<FolderEntry> entries;
-    if (!walk.enter(folder.getFullPathName().toStdString(), depth, entries)) return;
-    for (const FolderEntry& entry : entries)
-    {
-        const juce::File child = folder.getChildFile(juce::String::fromUTF8(entry.name.c_str()));
-        if (entry.isFolder)
-            collectBanks(walk, child, depth + 1, banks);
-        else if (child.getFileName().matchesWildcard(kSoundBankWildcard, false))
-            banks.push_back(child);
-    }
+    std::vector<std::string> banks;
+    FolderWalk walk;
+    walkBreadthFirst(walk, folder,
+                     [&](const std::string& here, int, const std::vector<FolderEntry>& entries)
+                     {
+                         std::vector<std::string> folders;
+                         for (const FolderEntry& entry : entries)
+                             if (entry.isFolder)
+                                 folders.push_back(here + "/" + entry.name);
+                             else if (hasExtension(entry.name, kSoundBankExtension))
+                                 banks.push_back(here + "/" + entry.name);
+                         return folders;
+                     });
+    return banks;
 }
 
 // Bytes the library makes room for when reading entry i of zip, given what the bank and the
@@ -74,14 +80,12 @@ int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std:
     refs.clear();
     storage.clear();
     if (!folder.isDirectory()) return 0;
-    std::vector<juce::File> banks;
-    FolderWalk walk(folder.getFullPathName().toStdString());
-    collectBanks(walk, folder, 0, banks);
+    const std::vector<std::string> banks = collectBanks(folder.getFullPathName().toStdString());
 
     // First pass: count the entries and the room they may take.
     int64_t count = 0;
     int64_t total = 0;
-    for (const juce::File& bank : banks)
+    for (const std::string& bank : banks)
     {
         std::unique_ptr<RegularFileStream> archive = RegularFileStream::open(bank);
         if (archive == nullptr) continue;
@@ -106,7 +110,7 @@ int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std:
     // changed in between can neither overflow the buffer nor take another entry's space.
     int64_t filled = 0;
     int64_t offset = 0;
-    for (const juce::File& bank : banks)
+    for (const std::string& bank : banks)
     {
         if (filled >= count) break;
         std::unique_ptr<RegularFileStream> archive = RegularFileStream::open(bank);

@@ -16,8 +16,8 @@ inline constexpr int64_t kMaxSoundEntryBytes = int64_t{16} << 20;
 inline constexpr int64_t kMaxSoundLibraryBytes = int64_t{512} << 20;
 inline constexpr int64_t kMaxBankInflation = 1032;
 
-// Reads every "*.qmbank" archive under folder (sub-folders included, each real folder once, links
-// leading outside folder not followed, FIFOs and devices passed over) into storage, entry after
+// Reads every "*.qmbank" archive under folder (sub-folders included, links followed wherever they
+// lead, each real folder once, FIFOs and devices passed over, names of any bytes) into storage, entry after
 // entry, and gives one reference per archive entry in reading order. storage is sized once; every
 // reference's data points into it and stays valid as long as storage is neither resized nor
 // destroyed. Directory entries, unreadable entries and entries a

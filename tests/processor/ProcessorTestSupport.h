@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -16,12 +17,14 @@
 
 namespace qmproc
 {
-// Empties the sounds and presets folders of the test library.
+// Empties the sounds and presets folders of the test library. std::filesystem removes names of any
+// bytes and does not follow links.
 inline void clearLibrary()
 {
     for (const juce::File& f : {getSoundsFolder(), getPresetsFolder()})
     {
-        f.deleteRecursively();
+        std::error_code ignored;
+        std::filesystem::remove_all(f.getFullPathName().toStdString(), ignored);
         f.createDirectory();
     }
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <thread>
@@ -53,6 +54,25 @@ void link(const juce::String& target, const juce::File& at)
 {
     at.getParentDirectory().createDirectory();
     ASSERT_EQ(::symlink(target.toRawUTF8(), at.getFullPathName().toRawUTF8()), 0) << at.getFullPathName();
+}
+
+// Writes bytes at folder + "/" + name, where name is any bytes (folders made as needed): the
+// framework's own calls would read "~" as the home folder and cannot hold a name that is not UTF-8.
+void writeRaw(const juce::File& folder, const std::string& name, const void* data, size_t size)
+{
+    const std::filesystem::path path = folder.getFullPathName().toStdString() + "/" + name;
+    std::filesystem::create_directories(path.parent_path());
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    EXPECT_EQ(std::fwrite(data, 1, size, f), size);
+    std::fclose(f);
+}
+
+void writeRawBank(const std::string& name, const std::vector<std::string>& sounds)
+{
+    const std::string path = getSoundsFolder().getFullPathName().toStdString() + "/" + name;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    qmbank::writeBankZip(path, bankOf(sounds));
 }
 
 void fifo(const juce::File& at)
@@ -110,12 +130,18 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
 {
     const juce::File presets = getPresetsFolder(), sounds = getSoundsFolder();
     const juce::File outside = getLibraryFolder().getChildFile("elsewhere.qmpreset");
+    // Another disk, as far as the library can tell.
+    const juce::File disk = getLibraryFolder().getParentDirectory().getChildFile("Other Disk");
+    const std::string notUtf8 = "\x80" + std::string(200, 'a');
     struct Row
     {
         const char* what;
         std::function<void()> make;
         juce::StringArray extraNames = {};   // in listPresetNames, besides the real presets
         juce::StringArray extraEntries = {}; // in the top level of the browser's list
+        int extraSounds = 0;                 // besides the demo bank's
+        bool wholeFileSystem = false;        // presets and banks elsewhere on the machine may be found too
+        std::string kept = {};               // a file in the presets folder that must stay as it is
     };
     const auto onePair = [](const juce::File& in)
     { link("c2", in.getChildFile("c1")), link(".", in.getChildFile("c2")); };
@@ -134,15 +160,70 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
         {"a1 -> a2 -> ., b1 -> b2 -> . among the presets", [&] { twoPairs(presets); }},
         {"c1 -> c2 -> . among the banks", [&] { onePair(sounds); }},
         {"a1 -> a2 -> ., b1 -> b2 -> . among the banks", [&] { twoPairs(sounds); }},
-        {"a link to / among the presets", [&] { link("/", presets.getChildFile("root")); }},
-        {"a link to / among the banks", [&] { link("/", sounds.getChildFile("root")); }},
+        // The walk spends its entry budget on the file system only after the library's own levels.
+        {"a link to / among the presets",
+         [&] { link("/", presets.getChildFile("root")); },
+         {},
+         {"root"},
+         0,
+         true},
+        {"a link to / among the banks", [&] { link("/", sounds.getChildFile("root")); }, {}, {}, 0, true},
         {"links to a preset and a folder outside the presets folder",
          [&]
          {
              ASSERT_TRUE(outside.replaceWithData(preset.getData(), preset.getSize()));
              link(outside.getFullPathName(), presets.getChildFile("out.qmpreset"));
              link(getLibraryFolder().getFullPathName(), presets.getChildFile("library"));
-         }},
+         },
+         {"out", "library/elsewhere"},
+         {"out.qmpreset", "library"}},
+        {"a preset folder and a bank folder linked in from another disk",
+         [&]
+         {
+             writeRaw(disk, "Presets/Far.qmpreset", preset.getData(), preset.getSize());
+             link(disk.getChildFile("Presets").getFullPathName(), presets.getChildFile("Disk"));
+             std::filesystem::create_directories(disk.getChildFile("Banks").getFullPathName().toStdString());
+             qmbank::writeBankZip(disk.getChildFile("Banks/far.qmbank").getFullPathName().toStdString(),
+                                  bankOf({"Keys_Far"}));
+             link(disk.getChildFile("Banks").getFullPathName(), sounds.getChildFile("Disk"));
+         },
+         {"Disk/Far"},
+         {"Disk"},
+         1},
+        {"banks whose names start with ~, and one in a folder ~",
+         [&] { writeRawBank("~demo.qmbank", {"Keys_Tilde"}), writeRawBank("~/x.qmbank", {"Pads_Tilde"}); },
+         {},
+         {},
+         2},
+        {"presets whose names start with ~",
+         [&] { writeRaw(presets, "~x.qmpreset", preset.getData(), preset.getSize()); },
+         {"~x"},
+         {"~x.qmpreset"}},
+        // Names that are not UTF-8 cannot be shown or named back: such presets are left out, the files
+        // stay; such banks load.
+        {"names that are not UTF-8 among the presets",
+         [&]
+         {
+             writeRaw(presets, notUtf8 + ".qmpreset", preset.getData(), preset.getSize());
+             writeRaw(presets, "caf\xe9.qmpreset", preset.getData(), preset.getSize());
+             writeRaw(presets, notUtf8 + "/In.qmpreset", preset.getData(), preset.getSize());
+             writeRaw(presets, notUtf8 + ".txt", "x", 1);
+         },
+         {},
+         {},
+         0,
+         false,
+         notUtf8 + ".qmpreset"},
+        {"names that are not UTF-8 among the banks",
+         [&]
+         {
+             writeRaw(sounds, notUtf8 + ".txt", "x", 1);
+             writeRawBank(notUtf8 + ".qmbank", {"Keys_Latin"});
+             writeRawBank("caf\xe9/x.qmbank", {"Pads_Latin"});
+         },
+         {},
+         {},
+         2},
         {"a folder named like a preset",
          [&] { presets.getChildFile("Odd.qmpreset").createDirectory(); },
          {},
@@ -166,25 +247,42 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
     {
         clearLibrary();
         outside.deleteFile();
+        std::filesystem::remove_all(disk.getFullPathName().toStdString());
         writeBank("Quillmoor Demo.qmbank", qmbank::demoBank());
         writePreset("Real A", preset);
         writePreset("Sub/Real B", preset);
         row.make();
 
         auto p = constructGuarded(row.what);
-        EXPECT_EQ(p->dsp->numSounds(), demoSounds) << row.what;
+        if (row.wholeFileSystem)
+            EXPECT_GE(p->dsp->numSounds(), demoSounds) << row.what;
+        else
+            EXPECT_EQ(p->dsp->numSounds(), demoSounds + row.extraSounds) << row.what;
         EXPECT_GT(p->nodeCanvas.nodeCount, 0) << row.what;
         for (float peak : playChord(*p))
             EXPECT_TRUE(peak > 1e-4f && peak < 4.0f) << row.what << ": " << peak;
-        EXPECT_EQ(sorted(listPresetNames()), sorted({"Real A", "Sub/Real B"}, row.extraNames)) << row.what;
+        const juce::StringArray names = listPresetNames();
+        if (row.wholeFileSystem)
+            for (const juce::String& real : {"Real A", "Sub/Real B"})
+                EXPECT_TRUE(names.contains(real)) << row.what << ": " << real;
+        else
+            EXPECT_EQ(sorted(names), sorted({"Real A", "Sub/Real B"}, row.extraNames)) << row.what;
         EXPECT_EQ(sorted(fileNames(listPresetFolder(presets))),
                   sorted({"Real A.qmpreset", "Sub"}, row.extraEntries))
             << row.what;
         EXPECT_EQ(fileNames(listPresetFolder(presets.getChildFile("Sub"))),
                   juce::StringArray{"Real B.qmpreset"})
             << row.what;
+        // Every preset listed loads: the name the list gives finds its file.
+        for (const juce::String& name : row.wholeFileSystem ? juce::StringArray{} : names)
+            EXPECT_EQ(p->loadPreset(name), juce::String()) << row.what << ": " << name;
+        if (!row.kept.empty())
+            EXPECT_EQ(std::filesystem::file_size(presets.getFullPathName().toStdString() + "/" + row.kept),
+                      preset.getSize())
+                << row.what;
     }
     outside.deleteFile();
+    std::filesystem::remove_all(disk.getFullPathName().toStdString());
 }
 
 // The only preset is one the reader cannot use: the start is the one without presets (the random
@@ -218,22 +316,26 @@ TEST_F(HostileLibrary, AStartPresetThatCannotBeReadGivesTheStartWithoutPresets)
         {"only sounds that are not installed", "Strangers", strangers, false},
         {"from a newer version", "Newer", newer, false},
         {"one byte over the size limit", "Huge", oversized, false},
-        {"a name the safe-name check refuses", "tab\there", preset, false},
+        // Names the save box refuses but the lists offer: they load like any other.
+        {"a name with a tab", "tab\there", preset, true},
+        {"a name with a line break", "a\nb", preset, true},
+        {"a name starting with ~", "~x", preset, true},
     };
     for (const Row& row : rows)
     {
         clearLibrary();
         writeBank("Quillmoor Demo.qmbank", qmbank::demoBank());
-        writePreset(row.name, row.block);
-        const juce::File file = getPresetsFolder().getChildFile(row.name + kPresetExtension);
+        writeRaw(getPresetsFolder(), (row.name + kPresetExtension).toStdString(), row.block.getData(),
+                 row.block.getSize());
+        const juce::File file(getPresetsFolder().getFullPathName() + "/" + row.name + kPresetExtension);
         ASSERT_EQ(listPresetNames(), juce::StringArray{row.name}) << row.what;
 
         auto p = constructGuarded(row.what);
         const NodeCanvasData& c = p->nodeCanvas;
         if (row.loads)
         {
-            EXPECT_EQ(p->presetName, row.name);
-            EXPECT_EQ(stateOf(*p), preset);
+            EXPECT_EQ(p->presetName, row.name) << row.what;
+            EXPECT_EQ(stateOf(*p), preset) << row.what;
         }
         else
         {

@@ -1,0 +1,32 @@
+#include "processor/FileNameText.h"
+
+#include <cstring>
+#include <limits>
+
+std::optional<juce::String> fileNameText(const std::string& name)
+{
+    if (name.size() > static_cast<size_t>(std::numeric_limits<int>::max()) ||
+        !juce::CharPointer_UTF8::isValidString(name.data(), static_cast<int>(name.size())) ||
+        std::strlen(name.c_str()) != name.size())
+        return std::nullopt;
+    return juce::String::fromUTF8(name.data(), static_cast<int>(name.size()));
+}
+
+juce::File childOf(const juce::File& folder, const juce::String& name)
+{
+    const juce::String path = folder.getFullPathName();
+    return juce::File(path.endsWithChar('/') ? path + name : path + "/" + name);
+}
+
+bool hasExtension(const std::string& name, const char* extension)
+{
+    const size_t n = std::strlen(extension);
+    if (name.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+    {
+        // ASCII only: the host's locale must not decide what a byte means.
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(name[name.size() - n + i]) != lower(extension[i])) return false;
+    }
+    return true;
+}
