@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "canvas/SpaceCanvas.h"
+#include "processor/NameText.h"
 #include "processor/PluginProcessor.h"
 
 namespace
@@ -51,9 +52,9 @@ juce::PopupMenu SpaceCanvas::buildPopup(PopupType type)
     for (size_t i = 0; i < sounds.size();)
     {
         juce::PopupMenu sub;
-        const juce::String category = juce::String::fromUTF8(sounds[i].category);
-        for (; i < sounds.size() && category == juce::String::fromUTF8(sounds[i].category); ++i)
-            sub.addColouredItem(base + static_cast<int>(i), juce::String::fromUTF8(sounds[i].name),
+        const juce::String category = nameToShow(sounds[i].category, sizeof(sounds[i].category));
+        for (; i < sounds.size() && category == nameToShow(sounds[i].category, sizeof(sounds[i].category)); ++i)
+            sub.addColouredItem(base + static_cast<int>(i), nameToShow(sounds[i].name, sizeof(sounds[i].name)),
                                 juce::Colours::white, true);
         menu.addSubMenu(category, sub, true);
     }
@@ -212,7 +213,7 @@ juce::Image SpaceCanvas::makeDragImage(int soundIndex)
     if (dsp != nullptr && soundIndex >= 0 && soundIndex < static_cast<int>(dsp->sounds.size()))
     {
         colour = juce::Colour(dsp->sounds[static_cast<size_t>(soundIndex)].colour);
-        name = juce::String::fromUTF8(dsp->sounds[static_cast<size_t>(soundIndex)].name);
+        name = nameToShow(dsp->sounds[static_cast<size_t>(soundIndex)].name, kSoundNameSize);
     }
     SpaceNode node({0.0f, 0.0f}, colour, name, nodeComp != nullptr ? nodeComp->font : juce::Font(13.0f),
                    soundIndex, this);

@@ -8,6 +8,7 @@
 #include "editor/EditorFonts.h"
 #include "engine/Random.h"
 #include "processor/LibraryFolders.h"
+#include "processor/NameText.h"
 #include "processor/PluginProcessor.h"
 #include "processor/PresetFiles.h"
 
@@ -95,11 +96,11 @@ void makeInstrumentList(SpaceListModel* model, PluginProcessor* processor, int c
                 ++end;
             for (size_t k = i; k < end; ++k)
                 if (sounds[k].categoryIndex == category)
-                    model->add(juce::String::fromUTF8(sounds[k].name), juce::Colours::white,
+                    model->add(nameToShow(sounds[k].name, sizeof(sounds[k].name)), juce::Colours::white,
                                static_cast<int>(k), SpaceListItem::sound);
             const InstrumentMap& last = sounds[end - 1];
             if (category < 0 && last.categoryIndex >= 0)
-                model->add(juce::String::fromUTF8(last.category), juce::Colour(last.colour),
+                model->add(nameToShow(last.category, sizeof(last.category)), juce::Colour(last.colour),
                            SpaceListItem::kGroupId + last.categoryIndex, SpaceListItem::group);
             if (category >= 0 && last.categoryIndex > category) break;
             i = end;

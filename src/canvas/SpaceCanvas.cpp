@@ -11,6 +11,7 @@
 #include "engine/canvas/MultiDimScaler.h"
 #include "engine/params/ParamTable.h"
 #include "platform/DesktopOpener.h"
+#include "processor/NameText.h"
 #include "processor/PluginProcessor.h"
 
 namespace
@@ -483,7 +484,7 @@ void SpaceCanvas::buildCategoryLabels()
     {
         if (next >= C) break;
         if (sound.categoryIndex != next) continue;
-        const juce::String category = juce::String::fromUTF8(sound.category);
+        const juce::String category = nameToShow(sound.category, sizeof(sound.category));
         auto* label = new CategoryLabel(category.startsWithChar('x') ? category : category.toUpperCase(),
                                         juce::Colour(sound.colour));
         const float px = points[static_cast<size_t>(next)].x * static_cast<float>(W);

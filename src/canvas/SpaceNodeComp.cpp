@@ -6,6 +6,7 @@
 
 #include "editor/ColourBytes.h"
 #include "engine/KeySpaceDSP.h"
+#include "processor/NameText.h"
 
 SpaceNodeComp::SpaceNodeComp()
 {
@@ -33,7 +34,7 @@ void SpaceNodeComp::setNodes(NodeCanvasData* c, KeySpaceDSP* engine)
         {
             const InstrumentMap& sound = engine->sounds[static_cast<size_t>(n.soundId)];
             colour = juce::Colour(sound.colour);
-            name = juce::String::fromUTF8(sound.name);
+            name = nameToShow(sound.name, sizeof(sound.name));
         }
         const auto p = toPixels(n.pos);
         auto* node = new SpaceNode({p.x, p.y}, colour, name, font, i, listener);

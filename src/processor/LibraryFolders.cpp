@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "processor/FileNameText.h"
+#include "processor/NameText.h"
 
 juce::File getLibraryFolder()
 {

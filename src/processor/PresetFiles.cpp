@@ -12,7 +12,7 @@
 #include "platform/FolderWalk.h"
 #include "platform/RegularFile.h"
 #include "processor/AtomicFileWrite.h"
-#include "processor/FileNameText.h"
+#include "processor/NameText.h"
 #include "processor/LibraryFolders.h"
 #include "processor/PluginProcessor.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "platform/FolderWalk.h"
-#include "processor/FileNameText.h"
+#include "processor/NameText.h"
 #include "processor/LibraryFolders.h"
 #include "processor/RegularFileStream.h"
 

@@ -160,6 +160,11 @@ TEST(Browser, SoundRunsAndTheSharedPresetOrder)
         makeInstrumentList(&model, &rig.processor, category);
         EXPECT_EQ(rows(model), expected) << category;
     }
+    // A bank's names are any bytes: Latin-1 as older archivers wrote it shows as such.
+    std::strcpy(sounds[2].name, "Pian\xf6");
+    SpaceListModel latin;
+    makeInstrumentList(&latin, &rig.processor, 1);
+    EXPECT_EQ(rows(latin), Strings{"Pian\xc3\xb6#2"});
 
     for (const char* f :
          {"Bass.qmpreset", "apple.qmpreset", "Apple.qmpreset", "Leads/z.qmpreset", "Leads/A.qmpreset",

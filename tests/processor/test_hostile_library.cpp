@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -15,6 +16,7 @@
 
 #include "ProcessorTestSupport.h"
 #include "RenderPeaks.h"
+#include "processor/NameText.h"
 #include "processor/PresetFiles.h"
 
 using namespace qmproc;
@@ -351,5 +353,37 @@ TEST_F(HostileLibrary, AStartPresetThatCannotBeReadGivesTheStartWithoutPresets)
         juce::MemoryBlock onDisk;
         EXPECT_TRUE(file.loadFileAsData(onDisk) && onDisk == row.block) << row.what;
     }
+}
+
+// Names of any bytes (file names, names inside banks) become text only when they are UTF-8, and show
+// as text whatever they hold: valid characters as they are, other bytes as Latin-1, nothing read past
+// the field.
+TEST(NameText, NamesOfAnyBytesBecomeTextOnlyWhenUtf8AndAlwaysShow)
+{
+    struct Row
+    {
+        std::string bytes;
+        bool utf8;
+        const char* shown; // UTF-8
+    };
+    const Row rows[] = {
+        {"Keys_Warm", true, "Keys_Warm"},
+        {"caf\xc3\xa9", true, "caf\xc3\xa9"},
+        {"~demo", true, "~demo"},
+        {"caf\xe9", false, "caf\xc3\xa9"},
+        {"\x80" "abc", false, "\xc2\x80" "abc"},
+        {"ab\xe3\x81", false, "ab\xc3\xa3\xc2\x81"},      // cut inside a character
+        {"\xe3\x81\x82\xe3", false, "\xe3\x81\x82\xc3\xa3"}, // a whole character, then a cut one
+        {std::string("a\0b", 3), false, "a"},             // a zero byte ends the field
+    };
+    for (const Row& row : rows)
+    {
+        EXPECT_EQ(fileNameText(row.bytes).has_value(), row.utf8) << row.shown;
+        EXPECT_EQ(nameToShow(row.bytes.data(), row.bytes.size()), juce::String::fromUTF8(row.shown)) << row.shown;
+    }
+    // A full field without a zero byte: exactly its bytes, nothing after it.
+    char field[kSoundNameSize + 4];
+    std::memset(field, 'z', sizeof field);
+    EXPECT_EQ(nameToShow(field, kSoundNameSize), juce::String::repeatedString("z", kSoundNameSize));
 }
 } // namespace

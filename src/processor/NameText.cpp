@@ -1,4 +1,4 @@
-#include "processor/FileNameText.h"
+#include "processor/NameText.h"
 
 #include <cstring>
 #include <limits>
@@ -29,4 +29,29 @@ bool hasExtension(const std::string& name, const char* extension)
         if (lower(name[name.size() - n + i]) != lower(extension[i])) return false;
     }
     return true;
+}
+
+juce::String nameToShow(const char* field, size_t size)
+{
+    const size_t length = strnlen(field, size);
+    juce::String shown;
+    for (size_t i = 0; i < length;)
+    {
+        const auto lead = static_cast<unsigned char>(field[i]);
+        const size_t n = lead >= 0xC2 && lead < 0xE0   ? 2
+                         : lead >= 0xE0 && lead < 0xF0 ? 3
+                         : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                       : 1;
+        if (n > 1 && i + n <= length && juce::CharPointer_UTF8::isValidString(field + i, static_cast<int>(n)))
+        {
+            shown += juce::String::fromUTF8(field + i, static_cast<int>(n));
+            i += n;
+        }
+        else
+        {
+            shown += static_cast<juce::juce_wchar>(lead);
+            ++i;
+        }
+    }
+    return shown;
 }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <juce_core/juce_core.h>
+
+// A file system's name is any bytes but "/" and zero, and so is a name inside a sound bank; a
+// juce::String must hold valid UTF-8, since the framework's decoder steps over the end of a cut
+// sequence. These convert between the two without ever parsing a name as a path.
+
+// The name as text, or nothing when its bytes are not valid UTF-8.
+std::optional<juce::String> fileNameText(const std::string& name);
+
+// folder/name as the file system joins them: a leading "~" or "." in name is part of the name, not
+// the home folder or a step up.
+juce::File childOf(const juce::File& folder, const juce::String& name);
+
+// Whether name (several bytes) ends in extension, ignoring ASCII case, as "*.qmbank" matches.
+bool hasExtension(const std::string& name, const char* extension);
+
+// A name field of at most size bytes (NUL-terminated, or filling the field) as text to show: its
+// valid UTF-8 characters as they are, and every other byte as the Latin-1 character of its value, as
+// older archivers wrote names (a name cut inside a character shows the rest of it so).
+juce::String nameToShow(const char* field, size_t size);
