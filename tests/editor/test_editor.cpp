@@ -136,7 +136,12 @@ TEST(EditorSize, AnyWindowShapeShowsTheWholeEditorAndReachesItsKnobs)
 {
     // Hosts size the window their own way: the VST3 wrapper sets the host's size as it comes, the
     // LV2 wrapper passes it through the editor's constrainer from the size the editor had.
-    enum Way { asGiven, constrainedFrom630, constrainedFrom756 };
+    enum Way
+    {
+        asGiven,
+        constrainedFrom630,
+        constrainedFrom756
+    };
     // window, the host's way, root scale; 5:4 windows are scaled by their width as they always were
     // clang-format off
     const std::tuple<Size, Way, float> rows[] = {
@@ -190,8 +195,8 @@ TEST(EditorSize, AnyWindowShapeShowsTheWholeEditorAndReachesItsKnobs)
         ASSERT_NE(peer, nullptr);
         const auto mouse = juce::MouseInputSource::InputSourceType::mouse;
         const auto now = juce::Time::currentTimeMillis();
-        peer->handleMouseEvent(mouse, centre, juce::ModifierKeys(juce::ModifierKeys::leftButtonModifier), 0.0f,
-                               0.0f, now);
+        peer->handleMouseEvent(mouse, centre, juce::ModifierKeys(juce::ModifierKeys::leftButtonModifier),
+                               0.0f, 0.0f, now);
         peer->handleMouseEvent(mouse, centre, juce::ModifierKeys(), 0.0f, 0.0f, now + 50);
         EXPECT_EQ(heard, (std::vector<std::string>{"gain begin", "gain end"})) << name;
     }
