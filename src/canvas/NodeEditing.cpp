@@ -28,7 +28,7 @@ int SpaceCanvas::popupIdBase() const
 
 int SpaceCanvas::popupItemHeight() const
 {
-    return static_cast<int>(static_cast<float>(editorWidth()) / 630.0f * 20.0f + 0.5f);
+    return static_cast<int>(editorScale() * 20.0f + 0.5f);
 }
 
 juce::PopupMenu SpaceCanvas::buildPopup(PopupType type)
@@ -217,7 +217,7 @@ juce::Image SpaceCanvas::makeDragImage(int soundIndex)
     }
     SpaceNode node({0.0f, 0.0f}, colour, name, nodeComp != nullptr ? nodeComp->font : juce::Font(13.0f),
                    soundIndex, this);
-    const float s = static_cast<float>(editorWidth()) / 630.0f;
+    const float s = editorScale();
     juce::Image image(juce::Image::ARGB, static_cast<int>(static_cast<float>(node.getWidth()) * s + 0.9f),
                       static_cast<int>(20.0f * s + 0.9f), true);
     juce::Graphics g(image);

@@ -6,6 +6,7 @@
 #include "editor/ChooserFolder.h"
 #include "editor/ColourBytes.h"
 #include "editor/EditorFonts.h"
+#include "editor/EditorScale.h"
 #include "engine/Random.h"
 #include "processor/LibraryFolders.h"
 #include "processor/NameText.h"
@@ -14,7 +15,6 @@
 
 namespace
 {
-constexpr int kEditorBaseWidth = 630;
 const juce::Colour kGreyText(0xff999999u);
 const juce::Colour kFolderColour(0xffe6b8ceu);
 const juce::Colour kAddBankColour(0x99ffffffu);
@@ -292,9 +292,8 @@ void SpaceBrowser::itemClicked(SpaceListModel* model, int row, const juce::Mouse
 
 void SpaceBrowser::itemStartDrag(SpaceListModel*, int id, int row)
 {
-    const int editorWidth =
-        processor != nullptr && processor->editorWidth > 0 ? processor->editorWidth : kEditorBaseWidth;
-    const float zoom = static_cast<float>(editorWidth) / static_cast<float>(kEditorBaseWidth);
+    const float zoom =
+        processor != nullptr ? editorScaleFor(processor->editorWidth, processor->editorHeight) : 1.0f;
     const juce::Point<int> mouse = getMouseXYRelative();
     const juce::Viewport* view = itemList.getViewport();
     const juce::Point<int> rowTopLeft{itemList.getX() + view->getX(), itemList.getY() + view->getY() +

@@ -7,6 +7,7 @@
 #include "canvas/CanvasIcons.h"
 #include "editor/ColourBytes.h"
 #include "editor/EditorFonts.h"
+#include "editor/EditorScale.h"
 #include "engine/Random.h"
 #include "engine/canvas/MultiDimScaler.h"
 #include "engine/params/ParamTable.h"
@@ -16,7 +17,6 @@
 
 namespace
 {
-constexpr int kEditorBaseWidth = 630;
 constexpr int kMaxCategories = 128;
 constexpr Point2D kSpaceLo{0.12f, 0.27f};
 constexpr Point2D kSpaceHi{0.83f, 0.72f};
@@ -90,11 +90,10 @@ KeySpaceDSP* SpaceCanvas::engine() const
     return processor != nullptr ? processor->dsp.get() : nullptr;
 }
 
-int SpaceCanvas::editorWidth() const
+float SpaceCanvas::editorScale() const
 {
-    // The editor stores its width once it has been laid out; until then it is the base size.
-    const int w = processor != nullptr ? processor->editorWidth : 0;
-    return w > 0 ? w : kEditorBaseWidth;
+    // The editor stores its size once it has been laid out; until then it is the design size.
+    return processor != nullptr ? editorScaleFor(processor->editorWidth, processor->editorHeight) : 1.0f;
 }
 
 void SpaceCanvas::showAlert(const juce::String& message)

@@ -134,7 +134,8 @@ class SpaceCanvas : public juce::Component,
 
   private:
     KeySpaceDSP* engine() const;
-    int editorWidth() const;
+    // The editor's picture scale, for what leaves it: popup menus and drag images.
+    float editorScale() const;
     void showAlert(const juce::String& message);
     void buildCategoryLabels();
     void buildButtons();

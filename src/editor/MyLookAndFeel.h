@@ -24,7 +24,7 @@ class MyLookAndFeel : public juce::LookAndFeel_V3
     // Grows with the editor, so menus opened after a resize match its scale.
     juce::Font getPopupMenuFont() override;
 
-    // The editor's width / 630; the editor keeps it up to date.
+    // The scale of the editor's picture (editorScaleFor its window); the editor keeps it up to date.
     float editorScale = 1.0f;
 };
 

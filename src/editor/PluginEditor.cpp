@@ -69,8 +69,12 @@ PluginEditor::PluginEditor(PluginProcessor* p)
 
     constrainer.setSizeLimits(kMinWidth, kMinHeight, kMaxWidth, kMaxHeight);
     constrainer.setFixedAspectRatio(kAspectRatio);
-    // Host-driven resizes keep the same limits as the corner.
-    setConstrainer(&constrainer);
+    // Host-driven resizes keep the corner's limits but not its shape: the picture fits any window.
+    // The LV2 wrapper passes every size the host gives through this constrainer, and hosts need
+    // not grant the size it then asks for, so a fixed shape here would leave the editor larger
+    // than the window the host really shows.
+    hostLimits.setSizeLimits(kMinWidth, kMinHeight, kMaxWidth, kMaxHeight);
+    setConstrainer(&hostLimits);
     setResizable(true, false);
 
     resizeCorner = std::make_unique<juce::ResizableCornerComponent>(this, &constrainer);
@@ -119,10 +123,11 @@ void PluginEditor::resized()
     // A window without width (a host's passing state) keeps the last scale and saved size.
     if (w <= 0 || h <= 0) return;
 
-    const float v = static_cast<float>(w) / kDesignWidth;
+    const float v = editorScaleFor(w, h);
     if (root != nullptr)
     {
-        // Within 1 % of the design size the picture stays pixel for pixel.
+        // Within 1 % of the design size the picture stays pixel for pixel. It keeps the window's
+        // top left, so the picture's coordinates differ from the window's by the scale alone.
         const float s = (v > 0.99f && v < 1.01f) ? 1.0f : v;
         root->setTransform(juce::AffineTransform::scale(s));
     }

@@ -4,6 +4,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "editor/EditorScale.h"
 #include "editor/MyLookAndFeel.h"
 #include "processor/AnalyticsThread.h"
 #include "processor/PluginProcessor.h"
@@ -11,7 +12,8 @@
 class OpenGLComp;
 
 // The window the host shows for one plug-in instance. Everything below the root view is laid out at
-// the design size (630 x 504) and scaled as a whole to the window.
+// the design size (630 x 504) and scaled as a whole to fit the window, at its top left: a window
+// of another shape than 5:4 shows the editor's ground beside or below the picture.
 //
 // Events from the processor: pushing one sends nothing (the render thread must not lock or call into
 // the system), so the editor polls the event ring from a timer and drains it when something is new;
@@ -28,8 +30,8 @@ class PluginEditor : public juce::AudioProcessorEditor, public juce::ChangeListe
         virtual void updateCanvasView(float unused) = 0;
     };
 
-    static constexpr int kDesignWidth = 630;
-    static constexpr int kDesignHeight = 504;
+    static constexpr int kDesignWidth = kEditorDesignWidth;
+    static constexpr int kDesignHeight = kEditorDesignHeight;
     static constexpr int kMinWidth = 315;
     static constexpr int kMinHeight = 252;
     static constexpr int kMaxWidth = 2520;
@@ -64,7 +66,10 @@ class PluginEditor : public juce::AudioProcessorEditor, public juce::ChangeListe
     std::unique_ptr<OpenGLComp> root;
     std::unique_ptr<AnalyticsThread> analytics;
     std::unique_ptr<juce::ResizableCornerComponent> resizeCorner;
+    // The corner's: the size limits and the design's 5:4 shape.
     juce::ComponentBoundsConstrainer constrainer;
+    // The hosts': the same limits, any shape.
+    juce::ComponentBoundsConstrainer hostLimits;
     SynthFIFO<SynthEvent>::Reader eventReader;
     EventHandler* eventHandler = nullptr;
 

@@ -192,16 +192,20 @@ TEST(Canvas, PopupMenusGroupRunsOfCategoriesAndScaleWithTheEditor)
                                                    "A", std::to_string(base + 3)}));
     }
     // Menu items and the drag image (in the node's proportions, whole pixels up) grow with the
-    // editor; a saved width of 0 counts as the design width.
+    // editor's picture, which fits both sides of the window; a saved side of 0 does not count.
     rig.processor.editorWidth = 630;
     const int plainWidth = rig.canvas->makeDragImage(2).getWidth();
-    for (const auto& [width, height] : {std::pair{945, 30}, {0, 20}, {630, 20}, {1260, 40}})
+    // clang-format off
+    for (const auto& [width, windowHeight, height] : {std::tuple{945, 0, 30}, {0, 0, 20}, {630, 0, 20}, {1260, 0, 40},
+                                                      {1006, 605, 24}, {880, 504, 20}, {630, 1000, 20}})
+    // clang-format on
     {
         rig.processor.editorWidth = width;
+        rig.processor.editorHeight = windowHeight;
         const auto image = rig.canvas->makeDragImage(2);
-        EXPECT_EQ(image.getHeight(), height) << width;
-        EXPECT_EQ(image.getWidth(), (plainWidth * height + 19) / 20) << width;
-        EXPECT_EQ(rig.canvas->popupItemHeight(), height) << width;
+        EXPECT_EQ(image.getHeight(), height) << width << "x" << windowHeight;
+        EXPECT_EQ(image.getWidth(), (plainWidth * height + 19) / 20) << width << "x" << windowHeight;
+        EXPECT_EQ(rig.canvas->popupItemHeight(), height) << width << "x" << windowHeight;
     }
 }
 

@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "EditorTestHome.h"
+#include "XErrors.h"
 #include "editor/AlertComp.h"
 #include "editor/ColourBytes.h"
 #include "editor/EditorFonts.h"
 #include "editor/OpenGLComp.h"
+#include "editor/Overlay2D.h"
 #include "editor/PluginEditor.h"
 #include "editor/TopBarButtons.h"
 
@@ -113,20 +115,91 @@ TEST(EditorSize, FirstSizeFromTheSavedSizeOrTheDisplayThenScaledByResizes)
     // Resizing scales the root as a whole, and popup menus with it.
     auto& lnf = *rig.editor->getEditorLookAndFeel();
     EXPECT_FLOAT_EQ(lnf.getPopupMenuFont().getHeight(), 14.0f);
-    // width, root scale, saved width; width 0 keeps the previous row's state
+    // width, root scale, saved width; width 0 keeps the previous row's state. Heights as the corner's
+    // constrainer rounds them.
     // clang-format off
     const std::tuple<int, float, int> rows[] = {{626, 1.0f, 626}, {636, 1.0f, 636}, {637, 637 / 630.0f, 637},
                                                 {0, 637 / 630.0f, 637}, {1260, 2.0f, 1260}};
     // clang-format on
     for (const auto& [width, scale, saved] : rows)
     {
-        rig.editor->setSize(width, width * 4 / 5);
+        rig.editor->setSize(width, (width * 4 + 2) / 5);
         EXPECT_FLOAT_EQ(rig.editor->getRootView()->getTransform().mat00, scale) << width;
         EXPECT_EQ(rig.processor.editorWidth, saved) << width;
         EXPECT_FLOAT_EQ(lnf.editorScale, saved / 630.0f) << width;
         EXPECT_EQ(rig.editor->getRootView()->getBounds(), Box(0, 0, 630, 504));
     }
     EXPECT_FLOAT_EQ(lnf.getPopupMenuFont().getHeight(), 28.0f);
+}
+
+TEST(EditorSize, AnyWindowShapeShowsTheWholeEditorAndReachesItsKnobs)
+{
+    // Hosts size the window their own way: the VST3 wrapper sets the host's size as it comes, the
+    // LV2 wrapper passes it through the editor's constrainer from the size the editor had.
+    enum Way
+    {
+        asGiven,
+        constrainedFrom630,
+        constrainedFrom756
+    };
+    // window, the host's way, root scale; 5:4 windows are scaled by their width as they always were
+    // clang-format off
+    const std::tuple<Size, Way, float> rows[] = {
+        {{630, 504}, asGiven, 1.0f},             {{756, 605}, asGiven, 1.2f},
+        {{756, 605}, constrainedFrom630, 1.2f},  {{1260, 1008}, constrainedFrom630, 2.0f},
+        {{1006, 605}, asGiven, 605 / 504.0f},    {{1006, 605}, constrainedFrom756, 605 / 504.0f},
+        {{880, 504}, asGiven, 1.0f},             {{880, 504}, constrainedFrom630, 1.0f},
+        {{630, 700}, asGiven, 1.0f},             {{700, 1000}, constrainedFrom756, 700 / 630.0f}};
+    // clang-format on
+    for (const auto& [window, way, scale] : rows)
+    {
+        const auto name = window.toString() + (way == asGiven ? " as given" : " constrained");
+        PluginProcessor processor;
+        PluginEditor editor(&processor);
+        std::vector<std::string> heard;
+        HostParamLog host(processor.getHostParam(0), "gain", heard, false);
+        ignoreXErrors();
+        editor.addToDesktop(0);
+        editor.setVisible(true);
+        if (way == asGiven)
+            editor.setSize(window.x, window.y);
+        else
+        {
+            editor.setSize(way == constrainedFrom630 ? 630 : 756, way == constrainedFrom630 ? 504 : 605);
+            editor.setBoundsConstrained(Box({}, window));
+        }
+        EXPECT_EQ(editor.getBounds(), Box({}, window)) << name;
+        EXPECT_EQ(Size(processor.editorWidth, processor.editorHeight), window) << name;
+
+        // The picture fills one side of the window and lies inside the other (up to the float
+        // scale's rounding), with the popup menus at its scale.
+        const auto& root = *editor.getRootView();
+        EXPECT_FLOAT_EQ(root.getTransform().mat00, scale) << name;
+        const auto picture = root.getLocalBounds().toFloat().transformedBy(root.getTransform());
+        const auto near = [](float a, int b) { return std::abs(a - static_cast<float>(b)) < 0.01f; };
+        EXPECT_TRUE(editor.getLocalBounds().toFloat().expanded(0.01f).contains(picture))
+            << name << ": " << picture.toString();
+        EXPECT_TRUE(near(picture.getRight(), window.x) || near(picture.getBottom(), window.y)) << name;
+        EXPECT_FLOAT_EQ(editor.getEditorLookAndFeel()->editorScale, scale) << name;
+        saveScreenshot(editor, "editor-" + juce::String(window.x) + "x" + juce::String(window.y) +
+                                   (way == asGiven ? "" : "-constrained") + ".png");
+
+        // A click at a performance knob's centre, through the window, reaches that knob (once the
+        // start-up warning, no sounds being installed here, is closed).
+        auto& overlay = *root.getOverlay();
+        if (auto* alert = overlay.getAlert()) alert->buttonClicked(alert->okButton.get());
+        Knob& knob = *overlay.getPerfKnob(0);
+        const auto centre = editor.getLocalPoint(&knob, knob.getLocalBounds().getCentre().toFloat());
+        EXPECT_TRUE(editor.getLocalBounds().toFloat().contains(centre)) << name << ": " << centre.toString();
+        auto* peer = editor.getPeer();
+        ASSERT_NE(peer, nullptr);
+        const auto mouse = juce::MouseInputSource::InputSourceType::mouse;
+        const auto now = juce::Time::currentTimeMillis();
+        peer->handleMouseEvent(mouse, centre, juce::ModifierKeys(juce::ModifierKeys::leftButtonModifier),
+                               0.0f, 0.0f, now);
+        peer->handleMouseEvent(mouse, centre, juce::ModifierKeys(), 0.0f, 0.0f, now + 50);
+        EXPECT_EQ(heard, (std::vector<std::string>{"gain begin", "gain end"})) << name;
+    }
 }
 
 TEST(EditorDrain, HandsOverEventsInOrderOncePerDrain)
