@@ -5,6 +5,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "editor/EditorScale.h"
+#include "editor/FocusGuard.h"
 #include "editor/MyLookAndFeel.h"
 #include "processor/AnalyticsThread.h"
 #include "processor/PluginProcessor.h"
@@ -72,6 +73,8 @@ class PluginEditor : public juce::AudioProcessorEditor, public juce::ChangeListe
     juce::ComponentBoundsConstrainer hostLimits;
     SynthFIFO<SynthEvent>::Reader eventReader;
     EventHandler* eventHandler = nullptr;
+    // Text fields keep the focus a click gave them when a host's window manager moves it about.
+    FocusGuard focusGuard{*this};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(PluginEditor)
 };

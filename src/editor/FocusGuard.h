@@ -1,0 +1,35 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+// Keeps the keyboard focus in the text field the user put it into with the mouse (the save box's
+// name field, a knob's value box, any editable field of the editor).
+//
+// Inside a host's window a window manager moves the X focus to the host's frame at each click, so
+// the editor's window loses the focus just before the click lands and gets it back just after. On
+// getting it back the framework's peer hands the keyboard focus to the component that held it when
+// the window lost it (a tab, the knob), without telling the field, which then never sees a key.
+// The guard notes the editable field that holds the focus after each press and release of a mouse
+// button in the editor, and when the focus afterwards moves to another component of the editor
+// while that field still shows, it gives the focus back to the field. The focus leaving the window
+// (no component) is left alone; a click elsewhere, the field closing, and Tab (which moves the focus
+// on from a field on purpose) release the field.
+class FocusGuard : private juce::MouseListener, private juce::FocusChangeListener, private juce::KeyListener
+{
+  public:
+    explicit FocusGuard(juce::Component& editor);
+    ~FocusGuard() override;
+
+  private:
+    void mouseDown(const juce::MouseEvent& e) override;
+    void mouseUp(const juce::MouseEvent& e) override;
+    void globalFocusChanged(juce::Component* focused) override;
+    bool keyPressed(const juce::KeyPress& key, juce::Component* origin) override;
+
+    void noteFocusedField();
+
+    juce::Component& editor;
+    juce::Component::SafePointer<juce::TextEditor> field;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(FocusGuard)
+};
