@@ -69,12 +69,13 @@ PluginEditor::PluginEditor(PluginProcessor* p)
 
     constrainer.setSizeLimits(kMinWidth, kMinHeight, kMaxWidth, kMaxHeight);
     constrainer.setFixedAspectRatio(kAspectRatio);
-    // Host-driven resizes keep the corner's limits but not its shape: the picture fits any window.
-    // The LV2 wrapper passes every size the host gives through this constrainer, and hosts need
-    // not grant the size it then asks for, so a fixed shape here would leave the editor larger
-    // than the window the host really shows.
+    // Hosts size the editor through the corner's constrainer, 5:4, except under LV2: its wrapper
+    // passes every size the host gives through the constrainer, and hosts need not grant the size it
+    // then asks for, so a fixed shape there would leave the editor larger than the window the host
+    // really shows. There hosts get the same limits in any shape; the picture fits any window.
     hostLimits.setSizeLimits(kMinWidth, kMinHeight, kMaxWidth, kMaxHeight);
-    setConstrainer(&hostLimits);
+    const bool lv2 = processor->wrapperType == juce::AudioProcessor::wrapperType_LV2;
+    setConstrainer(lv2 ? &hostLimits : &constrainer);
     setResizable(true, false);
 
     resizeCorner = std::make_unique<juce::ResizableCornerComponent>(this, &constrainer);

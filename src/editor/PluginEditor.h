@@ -69,7 +69,7 @@ class PluginEditor : public juce::AudioProcessorEditor, public juce::ChangeListe
     std::unique_ptr<juce::ResizableCornerComponent> resizeCorner;
     // The corner's: the size limits and the design's 5:4 shape.
     juce::ComponentBoundsConstrainer constrainer;
-    // The hosts': the same limits, any shape.
+    // LV2 hosts': the same limits, any shape.
     juce::ComponentBoundsConstrainer hostLimits;
     SynthFIFO<SynthEvent>::Reader eventReader;
     EventHandler* eventHandler = nullptr;

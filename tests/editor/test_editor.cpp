@@ -154,8 +154,13 @@ TEST(EditorSize, AnyWindowShapeShowsTheWholeEditorAndReachesItsKnobs)
     for (const auto& [window, way, scale] : rows)
     {
         const auto name = window.toString() + (way == asGiven ? " as given" : " constrained");
+        // Only the LV2 wrapper constrains the host's sizes; the others keep the corner's 5:4.
+        juce::AudioProcessor::setTypeOfNextNewPlugin(way == asGiven ? juce::AudioProcessor::wrapperType_VST3
+                                                                    : juce::AudioProcessor::wrapperType_LV2);
         PluginProcessor processor;
+        juce::AudioProcessor::setTypeOfNextNewPlugin(juce::AudioProcessor::wrapperType_Undefined);
         PluginEditor editor(&processor);
+        EXPECT_EQ(editor.getConstrainer()->getFixedAspectRatio(), way == asGiven ? 1.25 : 0.0) << name;
         std::vector<std::string> heard;
         HostParamLog host(processor.getHostParam(0), "gain", heard, false);
         ignoreXErrors();
