@@ -81,7 +81,7 @@ void walkBreadthFirst(FolderWalk& walk, const std::string& start, const FolderVi
         pending.pop_front();
         entries.clear();
         if (!walk.enter(folder, depth, entries)) continue;
-        for (std::string& next : visit(folder, depth, entries))
+        for (std::string& next : visit(folder, entries))
             pending.emplace_back(std::move(next), depth + 1);
     }
 }

@@ -68,8 +68,8 @@ class FolderWalk
 // Enters start (depth 0) and, breadth-first, the sub-folders that visit picks from each folder's
 // entries: every folder at one depth is read before any deeper one, so that a link into a large tree
 // (a whole disk) spends the entry budget only after everything nearer start has been read.
-// visit(folder, depth, entries) is called for each folder entered and returns the paths of the
-// sub-folders to enter, in order.
-using FolderVisit = std::function<std::vector<std::string>(const std::string& folder, int depth,
-                                                           const std::vector<FolderEntry>& entries)>;
+// visit(folder, entries) is called for each folder entered and returns the paths of the sub-folders
+// to enter, in order.
+using FolderVisit =
+    std::function<std::vector<std::string>(const std::string& folder, const std::vector<FolderEntry>& entries)>;
 void walkBreadthFirst(FolderWalk& walk, const std::string& start, const FolderVisit& visit);

@@ -9,8 +9,8 @@
 #include "engine/sound/InstrumentMap.h"
 #include "platform/RegularFile.h"
 #include "processor/AtomicFileWrite.h"
-#include "processor/NameText.h"
 #include "processor/LibraryFolders.h"
+#include "processor/NameText.h"
 #include "processor/PluginProcessor.h"
 #include "processor/SoundLibrary.h"
 

@@ -22,12 +22,10 @@ bool hasExtension(const std::string& name, const char* extension)
 {
     const size_t n = std::strlen(extension);
     if (name.size() < n) return false;
+    // ASCII only: the host's locale must not decide what a byte means.
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
     for (size_t i = 0; i < n; ++i)
-    {
-        // ASCII only: the host's locale must not decide what a byte means.
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
         if (lower(name[name.size() - n + i]) != lower(extension[i])) return false;
-    }
     return true;
 }
 

@@ -183,7 +183,7 @@ juce::StringArray listPresetNames()
     const juce::File root = getPresetsFolder();
     FolderWalk walk;
     PresetLevels levels;
-    const auto visit = [&](const std::string& path, int, const std::vector<FolderEntry>& found)
+    const auto visit = [&](const std::string& path, const std::vector<FolderEntry>& found)
     {
         // Every path handed on was made from text, so it is UTF-8.
         const juce::File folder(juce::String::fromUTF8(path.data(), static_cast<int>(path.size())));

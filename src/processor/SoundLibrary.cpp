@@ -23,7 +23,7 @@ std::vector<std::string> collectBanks(const std::string& folder)
     std::vector<std::string> banks;
     FolderWalk walk;
     walkBreadthFirst(walk, folder,
-                     [&](const std::string& here, int, const std::vector<FolderEntry>& entries)
+                     [&](const std::string& here, const std::vector<FolderEntry>& entries)
                      {
                          std::vector<std::string> folders;
                          for (const FolderEntry& entry : entries)
