@@ -70,6 +70,6 @@ class FolderWalk
 // (a whole disk) spends the entry budget only after everything nearer start has been read.
 // visit(folder, entries) is called for each folder entered and returns the paths of the sub-folders
 // to enter, in order.
-using FolderVisit =
-    std::function<std::vector<std::string>(const std::string& folder, const std::vector<FolderEntry>& entries)>;
+using FolderVisit = std::function<std::vector<std::string>(const std::string& folder,
+                                                           const std::vector<FolderEntry>& entries)>;
 void walkBreadthFirst(FolderWalk& walk, const std::string& start, const FolderVisit& visit);
