@@ -13,6 +13,7 @@
 #include "processor/NameText.h"
 #include "processor/PluginProcessor.h"
 #include "processor/SoundLibrary.h"
+#include "processor/ZipDirectoryCheck.h"
 
 namespace
 {
@@ -69,7 +70,10 @@ bool isValidSound(const juce::String& entryName, const std::vector<uint8_t>& byt
 // Whether the archive in data holds at least one sound and at most two entries that are not.
 bool isValidBank(const std::vector<uint8_t>& data)
 {
-    juce::ZipFile zip(new juce::MemoryInputStream(data.data(), data.size(), false), true);
+    juce::MemoryInputStream archive(data.data(), data.size(), false);
+    if (!hasBoundedZipDirectory(archive)) return false;
+    archive.setPosition(0);
+    juce::ZipFile zip(archive);
     const int entries = zip.getNumEntries();
     int valid = 0;
     for (int i = 0; i < entries; ++i)

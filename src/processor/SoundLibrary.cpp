@@ -9,6 +9,7 @@
 #include "processor/NameText.h"
 #include "processor/LibraryFolders.h"
 #include "processor/RegularFileStream.h"
+#include "processor/ZipDirectoryCheck.h"
 
 namespace
 {
@@ -66,6 +67,17 @@ int64_t readFully(juce::InputStream& stream, uint8_t* dst, int64_t want)
     return got;
 }
 
+// The bank at path, when it is a regular file whose zip directory the framework can read without
+// taking in more than the directory itself; null for anything else, which is then skipped like an
+// unreadable archive.
+std::unique_ptr<RegularFileStream> openCheckedArchive(const std::string& path)
+{
+    std::unique_ptr<RegularFileStream> archive = RegularFileStream::open(path);
+    if (archive == nullptr || !hasBoundedZipDirectory(*archive)) return nullptr;
+    archive->setPosition(0);
+    return archive;
+}
+
 void setRefName(SoundDataRef& ref, const juce::String& entryName)
 {
     std::memset(ref.name, 0, sizeof(ref.name));
@@ -87,7 +99,7 @@ int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std:
     int64_t total = 0;
     for (const std::string& bank : banks)
     {
-        std::unique_ptr<RegularFileStream> archive = RegularFileStream::open(bank);
+        std::unique_ptr<RegularFileStream> archive = openCheckedArchive(bank);
         if (archive == nullptr) continue;
         int64_t bankLeft = bankRoom(archive->getTotalLength());
         juce::ZipFile zip(archive.release(), true);
@@ -113,7 +125,7 @@ int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std:
     for (const std::string& bank : banks)
     {
         if (filled >= count) break;
-        std::unique_ptr<RegularFileStream> archive = RegularFileStream::open(bank);
+        std::unique_ptr<RegularFileStream> archive = openCheckedArchive(bank);
         if (archive == nullptr) continue;
         int64_t bankLeft = bankRoom(archive->getTotalLength());
         juce::ZipFile zip(archive.release(), true);

@@ -22,6 +22,7 @@ inline constexpr int64_t kMaxBankInflation = 1032;
 // reference's data points into it and stays valid as long as storage is neither resized nor
 // destroyed. Directory entries, unreadable entries and entries a
 // second pass no longer finds give empty references (size 0, data null); a file that is not a
-// readable zip archive gives none. The references' names are the entry names cut to 63 bytes.
+// readable zip archive, or whose zip directory is not bounded (ZipDirectoryCheck.h), gives none and
+// is read no further. The references' names are the entry names cut to 63 bytes.
 // Returns the number of references (refs.size()); never throws on bad files.
 int loadSoundBanks(const juce::File& folder, std::vector<uint8_t>& storage, std::vector<SoundDataRef>& refs);

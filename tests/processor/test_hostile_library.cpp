@@ -1,7 +1,7 @@
 // A library folder as a careless user or an attacker may leave it: FIFOs and device links named as
 // presets and banks, folder link loops, a link to the whole file system, folders named like files,
-// damaged presets. Construction must return, the instrument must play the demo sounds, and the lists
-// must hold the real presets only; a start preset that cannot be read gives the start without presets.
+// damaged presets, files of gigabytes named like banks. Construction must return without taking in
+// such a file, the instrument must play the demo sounds, and the lists must hold the real presets only; a start preset that cannot be read gives the start without presets.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +11,8 @@
 #include <future>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +44,71 @@ std::unique_ptr<PluginProcessor> constructGuarded(const std::string& what)
     }
     worker.join();
     return made.get();
+}
+
+// Room for what a construction may rightly take (the library's 512 MiB cap and the engine), far
+// below the gigabytes a large bank-named file would cost if it were read whole.
+constexpr rlim_t kConstructionHeadroom = rlim_t{1536} << 20;
+
+// constructGuarded with the process's address space capped to what it holds now plus
+// kConstructionHeadroom, so that one large allocation fails the construction instead of passing
+// unseen.
+std::unique_ptr<PluginProcessor> constructWithinHeadroom(const std::string& what)
+{
+    long pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r"))
+    {
+        if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+        std::fclose(statm);
+    }
+    EXPECT_GT(pages, 0);
+    rlimit saved = {};
+    EXPECT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
+    rlimit capped = saved;
+    capped.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + kConstructionHeadroom;
+    EXPECT_EQ(::setrlimit(RLIMIT_AS, &capped), 0);
+    std::unique_ptr<PluginProcessor> p;
+    try
+    {
+        p = constructGuarded(what);
+    }
+    catch (const std::bad_alloc&)
+    {
+        ADD_FAILURE() << what << ": the construction asked for more memory than the library may take";
+    }
+    EXPECT_EQ(::setrlimit(RLIMIT_AS, &saved), 0);
+    return p;
+}
+
+// A sparse file of size bytes at folder + "/" + name whose last bytes are tail (nothing else is
+// written, so it costs the disk next to nothing).
+void writeSparse(const juce::File& folder, const std::string& name, int64_t size, const std::vector<uint8_t>& tail = {})
+{
+    const std::string path = folder.getFullPathName().toStdString() + "/" + name;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    EXPECT_EQ(::ftruncate(fd, size), 0) << path;
+    if (!tail.empty())
+        EXPECT_EQ(::pwrite(fd, tail.data(), tail.size(), size - static_cast<int64_t>(tail.size())),
+                  static_cast<ssize_t>(tail.size()));
+    ::close(fd);
+}
+
+// A zip end-of-directory record for an archive of one entry whose directory of dirSize bytes
+// starts at dirOffset.
+std::vector<uint8_t> endRecord(uint32_t dirOffset, uint32_t dirSize)
+{
+    std::vector<uint8_t> r(22, 0);
+    const auto put32 = [&](size_t at, uint32_t v)
+    {
+        for (int b = 0; b < 4; ++b)
+            r[at + static_cast<size_t>(b)] = static_cast<uint8_t>(v >> (8 * b));
+    };
+    put32(0, 0x06054b50);
+    r[8] = r[10] = 1;
+    put32(12, dirSize);
+    put32(16, dirOffset);
+    return r;
 }
 
 // The peak of each channel over a chord, after prepareToPlay.
@@ -226,6 +293,23 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
          {},
          {},
          2},
+        // Large files named like banks are passed over without being read, whatever their end says.
+        {"a sparse 6 GB file named like a bank that is no archive",
+         [&] { writeSparse(sounds, "big.qmbank", int64_t{6} << 30); }},
+        {"a sparse 4 GB file named like a bank whose end record puts the directory at byte 0",
+         [&] { writeSparse(sounds, "lying.qmbank", int64_t{4} << 30, endRecord(0, 0xfffffff0u)); }},
+        {"a bank with a comment after its end record",
+         [&]
+         {
+             std::vector<uint8_t> zip = qmbank::makeBankZip(bankOf({"Keys_Commented"}));
+             const std::string comment = "made for the table of hostile libraries";
+             zip[zip.size() - 2] = static_cast<uint8_t>(comment.size());
+             zip.insert(zip.end(), comment.begin(), comment.end());
+             writeRaw(sounds, "commented.qmbank", zip.data(), zip.size());
+         },
+         {},
+         {},
+         1},
         {"a folder named like a preset",
          [&] { presets.getChildFile("Odd.qmpreset").createDirectory(); },
          {},
@@ -255,7 +339,8 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
         writePreset("Sub/Real B", preset);
         row.make();
 
-        auto p = constructGuarded(row.what);
+        auto p = constructWithinHeadroom(row.what);
+        ASSERT_NE(p, nullptr) << row.what;
         if (row.wholeFileSystem)
             EXPECT_GE(p->dsp->numSounds(), demoSounds) << row.what;
         else
