@@ -7,6 +7,7 @@
 
 #include "ProcessorTestSupport.h"
 #include "processor/SoundLibrary.h"
+#include "processor/ZipDirectoryCheck.h"
 
 using namespace qmproc;
 
@@ -216,3 +217,36 @@ TEST_F(Library, InstallRefusalsInTheOrderTheChecksRun)
     EXPECT_EQ(installedCount(), 1);
 }
 } // namespace
+
+// The directory check finds the end record wherever the framework's reader finds it: after a comment
+// of any length (the record then starts at every offset within the reader's search steps), and with
+// a directory offset that points just past the first header, which the reader corrects. Whatever it
+// accepts the reader lists in full; a directory that does not end at the record is refused.
+TEST(ZipDirectoryCheck, AcceptsWhatTheFrameworkReadsWithAnyCommentAndRefusesUnboundedDirectories)
+{
+    const std::vector<uint8_t> plain = qmbank::makeBankZip(bankOf({"Keys_A", "Pads_B"}));
+    const auto le32 = [](const std::vector<uint8_t>& z, size_t at)
+    { return uint32_t{z[at]} | uint32_t{z[at + 1]} << 8 | uint32_t{z[at + 2]} << 16 | uint32_t{z[at + 3]} << 24; };
+    const auto put32 = [](std::vector<uint8_t>& z, size_t at, uint32_t v)
+    {
+        for (size_t b = 0; b < 4; ++b) z[at + b] = static_cast<uint8_t>(v >> (8 * b));
+    };
+    const size_t record = plain.size() - 22;
+    for (int commentBytes = 0; commentBytes <= 50; ++commentBytes)
+        for (const int shift : {0, 4, 1})
+        {
+            std::vector<uint8_t> zip = plain;
+            // shift 4: the offset points past the first header; shift 1: the directory is misplaced.
+            put32(zip, record + 16, le32(zip, record + 16) + static_cast<uint32_t>(shift));
+            zip[record + 20] = static_cast<uint8_t>(commentBytes);
+            zip.insert(zip.end(), static_cast<size_t>(commentBytes), static_cast<uint8_t>('c'));
+            juce::MemoryInputStream in(zip.data(), zip.size(), false);
+            const bool accepted = hasBoundedZipDirectory(in);
+            EXPECT_EQ(accepted, shift != 1) << commentBytes << " comment bytes, offset shifted by " << shift;
+            if (accepted)
+            {
+                in.setPosition(0);
+                EXPECT_EQ(juce::ZipFile(in).getNumEntries(), 2) << commentBytes << ", " << shift;
+            }
+        }
+}
