@@ -51,6 +51,11 @@ void PluginParam::reportValueIfChanged()
         sendValueChangedMessageToListeners(unit);
 }
 
+void PluginParam::assumeHostHoldsDefault()
+{
+    hostKnownValue.store(getDefaultValue(), std::memory_order_relaxed);
+}
+
 void PluginParam::reportEditorValue(EditorGesture step)
 {
     if (step == EditorGesture::gestureStart) beginChangeGesture();

@@ -44,6 +44,10 @@ class PluginParam : public juce::AudioProcessorParameterWithID
     // the host made in between.
     void reportValueIfChanged();
 
+    // For a host that has heard nothing yet and knows only the default its plug-in description
+    // gives: the next report sends the value unless it is the default.
+    void assumeHostHoldsDefault();
+
     // The editor's side of a host gesture. The editor writes the engine record itself; this reports
     // the record's unit value to the host's listeners (remembering that the host now holds it), after
     // opening the gesture for gestureStart and before closing it for gestureEnd; gestureChange

@@ -67,6 +67,14 @@ PluginProcessor::PluginProcessor()
 
     // A preset picked from the presets folder, or a fresh canvas when there is none.
     if (!loadStartupPreset()) buildFirstCanvas();
+
+    // The LV2 wrapper starts listening only after the processor exists, so the reports above reached
+    // no one, and an LV2 host learns values only from the description's defaults and from reports
+    // (it never asks). prepareToPlay, which the wrapper calls once it listens, then reports what the
+    // start-up preset changed.
+    if (wrapperType == wrapperType_LV2)
+        for (auto* parameter : getParameters())
+            if (auto* p = dynamic_cast<PluginParam*>(parameter)) p->assumeHostHoldsDefault();
 }
 
 PluginProcessor::~PluginProcessor()

@@ -1,6 +1,7 @@
 // The hosted VST3 and LV2 tell their host when an edit in their editor changed the state the host
 // saves, and only then: real pointer events (XTest) drag a canvas node and pick a preset in the
-// browser; the host's own restore, parameter change and the editor's opening report nothing.
+// browser; the host's own restore, parameter change and the editor's opening report nothing. The
+// LV2 also reports the parameter values it started with when they are not the defaults.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -119,6 +120,14 @@ juce::AudioProcessorParameter* morphX(juce::AudioPluginInstance& plugin)
     return nullptr;
 }
 
+// The host's unit value of the preset's Morph X.
+float presetMorphX()
+{
+    return KeySpaceDSP(SynthFIFO<NodeCanvasData>::Reader{}, SynthFIFO<NodeMix>::Reader{}, nullptr, 0)
+        .params[kParamMorphX]
+        .convertValToUnit(kMorphX);
+}
+
 // Real pointer events on the virtual server, as a user's mouse makes them.
 class Pointer
 {
@@ -230,11 +239,7 @@ TEST_P(HostStateChangeTest, EditorEditsReportAStateChangeAndHostCallsDoNot)
         runHost(*plugin, 20);
     }
     runHostUntil(*plugin, [&] { return changes.count.load() > 0; });
-    const float presetMorph =
-        KeySpaceDSP(SynthFIFO<NodeCanvasData>::Reader{}, SynthFIFO<NodeMix>::Reader{}, nullptr, 0)
-            .params[kParamMorphX]
-            .convertValToUnit(kMorphX);
-    EXPECT_NEAR(morph->getValue(), presetMorph, 1e-4f) << "the preset was not loaded";
+    EXPECT_NEAR(morph->getValue(), presetMorphX(), 1e-4f) << "the preset was not loaded";
     EXPECT_EQ(changes.count.load(), 1) << "after a preset load";
 
     editor.reset();
@@ -242,4 +247,21 @@ TEST_P(HostStateChangeTest, EditorEditsReportAStateChangeAndHostCallsDoNot)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, HostStateChangeTest, ::testing::Values(false, true), qmhost::formatName);
+
+// An LV2 host knows the parameters from the description's defaults and from what the plug-in
+// reports on its output; it never asks. The values the start-up preset set reach it with the first
+// blocks.
+TEST(HostParameterReports, Lv2StartUpPresetValuesReachTheHost)
+{
+    ASSERT_TRUE(onlyPreset("Pad", kCanvasModeXYPad));
+    juce::String error;
+    auto plugin = qmhost::load(false, error);
+    ASSERT_NE(plugin, nullptr) << error;
+    juce::AudioProcessorParameter* morph = morphX(*plugin);
+    ASSERT_NE(morph, nullptr);
+    ASSERT_NE(morph->getDefaultValue(), presetMorphX()) << "the preset must differ from the default";
+    plugin->prepareToPlay(qmhost::kRate, qmhost::kBlock);
+    runHost(*plugin, 4);
+    EXPECT_NEAR(morph->getValue(), presetMorphX(), 1e-4f);
+}
 } // namespace
