@@ -6,7 +6,6 @@
 #include "editor/ChooserFolder.h"
 #include "editor/ColourBytes.h"
 #include "editor/EditorFonts.h"
-#include "editor/EditorScale.h"
 #include "engine/Random.h"
 #include "processor/LibraryFolders.h"
 #include "processor/NameText.h"
@@ -292,15 +291,13 @@ void SpaceBrowser::itemClicked(SpaceListModel* model, int row, const juce::Mouse
 
 void SpaceBrowser::itemStartDrag(SpaceListModel*, int id, int row)
 {
-    const float zoom =
-        processor != nullptr ? editorScaleFor(processor->editorWidth, processor->editorHeight) : 1.0f;
-    const juce::Point<int> mouse = getMouseXYRelative();
-    const juce::Viewport* view = itemList.getViewport();
-    const juce::Point<int> rowTopLeft{itemList.getX() + view->getX(), itemList.getY() + view->getY() +
-                                                                          row * itemList.getRowHeight() -
-                                                                          view->getViewPositionY()};
-    grabOffset = {static_cast<int>(static_cast<float>(mouse.x - rowTopLeft.x) / zoom),
-                  static_cast<int>(static_cast<float>(mouse.y - rowTopLeft.y) / zoom)};
+    // The list places the drag image by the pointer's place in the dragged row, measured in the
+    // list's own units (the editor's design units at any scale, the units the canvas drops in), cut
+    // to the row's visible part and kept inside it, as the list does: the drop lands by the same.
+    const auto screen = juce::Desktop::getInstance().getMainMouseSource().getScreenPosition();
+    const juce::Point<int> mouse = itemList.getLocalPoint(nullptr, screen).toInt();
+    const auto rowArea = itemList.getRowPosition(row, true).getIntersection(itemList.getLocalBounds());
+    grabOffset = rowArea.getConstrainedPoint(mouse) - rowArea.getPosition();
     dragId = id;
 }
 

@@ -19,6 +19,7 @@ FocusGuard::~FocusGuard()
 void FocusGuard::mouseDown(const juce::MouseEvent&)
 {
     noteFocusedField();
+    regainsLeft = kRegainsPerClick;
 }
 
 void FocusGuard::mouseUp(const juce::MouseEvent&)
@@ -35,14 +36,21 @@ void FocusGuard::noteFocusedField()
 void FocusGuard::globalFocusChanged(juce::Component* focused)
 {
     auto* f = field.getComponent();
-    if (f == nullptr || focused == nullptr || focused == f || f->isParentOf(focused)) return;
-    if (!editor.isParentOf(focused)) return;
+    if (f == nullptr || focused == f || f->isParentOf(focused)) return;
+    if (focused != nullptr && !editor.isParentOf(focused)) return;
     // A field that closed (return, escape) or cannot be typed into any more lets the focus go.
     if (!f->isShowing() || !f->getWantsKeyboardFocus() || f->isReadOnly())
     {
         field = nullptr;
         return;
     }
+    if (focused == nullptr)
+    {
+        // The pointer's live place (the window's last mouse event may be older than the focus move).
+        if (regainsLeft <= 0 || !editor.getLocalBounds().contains(editor.getMouseXYRelative())) return;
+        --regainsLeft;
+    }
+    // Asks the display for the window's focus too when the window lost it.
     f->grabKeyboardFocus();
 }
 

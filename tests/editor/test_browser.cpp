@@ -2,11 +2,13 @@
 // server, and one walk through the whole editor: modes, the pad, node popups, saving and loading.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "EditorTestHome.h"
+#include "XErrors.h"
 #include "canvas/SpaceCanvas.h"
 #include "editor/ChooserFolder.h"
 #include "editor/OpenGLComp.h"
@@ -216,7 +218,7 @@ TEST(Browser, TabsGeometryAndDrags)
     b.categoryList.selectRow(0);
     EXPECT_EQ(b.itemList.getHeight(), 349);
 
-    // A drag 3 px right of and 5 px below row 1's corner at twice the design size grabs (1, 2).
+    // A drag 3 px right of and 5 px below row 1's corner grabs (3, 5), in the list's units at any size.
     rig.processor.editorWidth = 1260;
     b.itemList.selectRow(1);
     const juce::Point<int> at = b.itemList.getPosition() + juce::Point<int>{3, 22 + 5};
@@ -224,7 +226,7 @@ TEST(Browser, TabsGeometryAndDrags)
     // The offset is read from the display's pointer: make sure the display put it there.
     ASSERT_EQ(b.getMouseXYRelative(), at);
     EXPECT_EQ(static_cast<int>(b.itemModel.getDragSourceDescription(b.itemList.getSelectedRows())), 1);
-    EXPECT_EQ(b.grabOffset, juce::Point<int>(1, 2));
+    EXPECT_EQ(b.grabOffset, juce::Point<int>(3, 5));
     EXPECT_EQ(b.dragId, 1);
     // Neither no rows nor a preset row starts a drag.
     getPresetsFolder().getChildFile("Leads/Bass.qmpreset").create();
@@ -235,6 +237,55 @@ TEST(Browser, TabsGeometryAndDrags)
     for (const auto& rows : {juce::SparseSet<int>{}, b.itemList.getSelectedRows()})
         EXPECT_TRUE(b.itemModel.getDragSourceDescription(rows).isVoid()) << rows.size();
     EXPECT_EQ(b.dragId, -5);
+
+    // A sound dragged from its row onto the canvas through the window's own mouse events, with the
+    // editor scaled: the dropped node's dot lands where the drag image showed it (screen pixels).
+    for (const float scale : {1.0f, 1.2f, 2.0f})
+    {
+        Rig r;
+        juce::Component window;
+        window.setSize(juce::roundToInt(630 * scale), juce::roundToInt(504 * scale));
+        r.parent.setTransform(juce::AffineTransform::scale(scale));
+        window.addAndMakeVisible(r.parent);
+        window.addToDesktop(0);
+        window.setVisible(true);
+        r.processor.editorWidth = window.getWidth(), r.processor.editorHeight = window.getHeight();
+        r.browser.refreshWithState(SpaceListModel::soundsList, {});
+        r.browser.categoryList.selectRow(0);
+        pump();
+        auto* peer = window.getPeer();
+        juce::int64 time = juce::Time::currentTimeMillis();
+        const auto down = juce::ModifierKeys().withFlags(juce::ModifierKeys::leftButtonModifier);
+        const auto mouse = [&](juce::Component& c, juce::Point<int> point, juce::ModifierKeys mods)
+        {
+            const auto p = window.getLocalPoint(&c, point.toFloat());
+            juce::Desktop::setMousePosition(window.localPointToGlobal(p).roundToInt());
+            peer->handleMouseEvent(juce::MouseInputSource::InputSourceType::mouse, p, mods,
+                                   juce::MouseInputSource::defaultPressure,
+                                   juce::MouseInputSource::defaultOrientation, time += 30);
+        };
+        const auto row = r.browser.itemList.getRowPosition(1, true).getTopLeft();
+        mouse(r.browser.itemList, row + juce::Point<int>{37, 9}, down);
+        mouse(r.browser.itemList, row + juce::Point<int>{45, 13}, down);
+        mouse(*r.canvas, {471, 233}, down);
+        juce::Component* image = nullptr;
+        for (int i = 0; i < juce::Desktop::getInstance().getNumComponents(); ++i)
+            if (auto* c = juce::Desktop::getInstance().getComponent(i); c != &window && c->isVisible())
+                image = c;
+        ASSERT_NE(image, nullptr) << scale;
+        const auto shown = image->getScreenPosition().toFloat() + juce::Point<float>{10.0f, 10.0f} * scale;
+        const int before = r.processor.nodeCanvas.nodeCount;
+        mouse(*r.canvas, {471, 233}, {});
+        // The image fades in a window of its own: gone before the server.
+        juce::Desktop::getInstance().getAnimator().cancelAllAnimations(false);
+        ASSERT_EQ(r.processor.nodeCanvas.nodeCount, before + 1) << scale;
+        const auto& node = r.processor.nodeCanvas.nodes[static_cast<size_t>(before)];
+        EXPECT_EQ(node.soundId, 1) << scale;
+        const auto dot = r.canvas->nodeComp->localPointToGlobal(r.canvas->nodeComp->toPixels(node.pos));
+        const auto miss = dot - shown;
+        EXPECT_TRUE(std::abs(miss.x) <= 1.0f && std::abs(miss.y) <= 1.0f)
+            << scale << ": dropped " << dot.toString() << ", shown " << shown.toString();
+    }
 }
 
 TEST(Browser, TheWidestGroupRowShowsItsWholeName)
@@ -456,5 +507,12 @@ TEST(EditorWalk, ModesPadNodesSaveReloadAndScreenshot)
 
 int main(int argc, char** argv)
 {
-    return runWithTemporaryHome(argc, argv, writeTestBank);
+    return runWithTemporaryHome(argc, argv,
+                                []
+                                {
+                                    writeTestBank();
+                                    // The drag image's window asks for window manager's atoms the bare
+                                    // server lacks.
+                                    ignoreXErrors();
+                                });
 }
