@@ -20,6 +20,7 @@ void FocusGuard::mouseDown(const juce::MouseEvent&)
 {
     noteFocusedField();
     regainsLeft = kRegainsPerClick;
+    lastPressMs = juce::Time::getMillisecondCounter();
 }
 
 void FocusGuard::mouseUp(const juce::MouseEvent&)
@@ -47,7 +48,12 @@ void FocusGuard::globalFocusChanged(juce::Component* focused)
     if (focused == nullptr)
     {
         // The pointer's live place (the window's last mouse event may be older than the focus move).
-        if (regainsLeft <= 0 || !editor.getLocalBounds().contains(editor.getMouseXYRelative())) return;
+        // Only just after the press: a later loss with the pointer resting on the editor is the user
+        // switching windows by keyboard.
+        const juce::uint32 sincePress = juce::Time::getMillisecondCounter() - lastPressMs;
+        if (regainsLeft <= 0 || sincePress > kRegainWindowMs ||
+            !editor.getLocalBounds().contains(editor.getMouseXYRelative()))
+            return;
         --regainsLeft;
     }
     // Asks the display for the window's focus too when the window lost it.

@@ -16,8 +16,9 @@
 // button in the editor, and when the focus afterwards moves to another component of the editor
 // while that field still shows, it gives the focus back to the field. When the focus leaves the
 // window while the pointer is over the editor, the click in the editor is what moved it, and the
-// guard takes it back into the field (a bounded number of times per click, so that a host that
-// insists keeps it); with the pointer elsewhere the user went to another window, and the focus goes.
+// guard takes it back into the field (a bounded number of times, and only just after the press, so
+// that a host that insists keeps it and a later switch of windows by keyboard is left alone); with
+// the pointer elsewhere the user went to another window, and the focus goes.
 // A click elsewhere, the field closing, and Tab (which moves the focus on from a field on purpose)
 // release the field.
 class FocusGuard : private juce::MouseListener, private juce::FocusChangeListener, private juce::KeyListener
@@ -38,7 +39,10 @@ class FocusGuard : private juce::MouseListener, private juce::FocusChangeListene
     juce::Component::SafePointer<juce::TextEditor> field;
     // The window manager's own move of the focus and the host's answer to it.
     static constexpr int kRegainsPerClick = 2;
+    // The host's answer comes within milliseconds of the press; a busy host may take longer.
+    static constexpr juce::uint32 kRegainWindowMs = 1500;
     int regainsLeft = 0;
+    juce::uint32 lastPressMs = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(FocusGuard)
 };

@@ -160,16 +160,33 @@ TEST(KeyboardFocus, TabStillMovesTheFocusOnFromAField)
     EXPECT_TRUE(s.canvas.saveBox->isParentOf(focused));
 }
 
-TEST(KeyboardFocus, AClickIntoAnotherWindowTakesTheFocusFromAField)
+// The user going to another window takes the focus from a field: by a click outside the editor, or
+// by the keyboard a while after the click that opened the field, the pointer resting on the editor.
+TEST(KeyboardFocus, GoingToAnotherWindowTakesTheFocusFromAField)
 {
-    ShownEditor s;
-    s.canvas.browserItemSelected(SpaceBrowser::Listener::command, "<save>", {});
-    s.click(*s.canvas.saveBox->nameEditor, 1);
-    ASSERT_EQ(juce::Component::getCurrentlyFocusedComponent(), s.canvas.saveBox->nameEditor.get());
-    juce::Desktop::setMousePosition(s.editor.getScreenBounds().getBottomRight() + juce::Point<int>{40, 40});
-    s.editor.getPeer()->handleFocusLoss();
-    pump();
-    EXPECT_EQ(juce::Component::getCurrentlyFocusedComponent(), nullptr);
+    struct Row
+    {
+        const char* name;
+        bool pointerOnEditor;
+        int msAfterClick;
+    };
+    const Row rows[] = {{"a click into another window", false, 0},
+                        {"a switch of windows by keyboard after a while", true, 1700}};
+    for (const Row& row : rows)
+    {
+        ShownEditor s;
+        s.canvas.browserItemSelected(SpaceBrowser::Listener::command, "<save>", {});
+        juce::TextEditor& field = *s.canvas.saveBox->nameEditor;
+        s.click(field, 1);
+        ASSERT_EQ(juce::Component::getCurrentlyFocusedComponent(), &field) << row.name;
+        juce::Desktop::setMousePosition(row.pointerOnEditor ? field.getScreenBounds().getCentre()
+                                                            : s.editor.getScreenBounds().getBottomRight() +
+                                                                  juce::Point<int>{40, 40});
+        juce::Thread::sleep(row.msAfterClick);
+        s.editor.getPeer()->handleFocusLoss();
+        pump();
+        EXPECT_EQ(juce::Component::getCurrentlyFocusedComponent(), nullptr) << row.name;
+    }
 }
 
 int main(int argc, char** argv)
