@@ -216,6 +216,19 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
          0,
          false,
          notUtf8 + ".qmpreset"},
+        // Overlong forms read as "..", "a/b" and "." by a lenient decoder: not text, left out likewise.
+        {"overlong names among the presets",
+         [&]
+         {
+             writeRaw(presets, "\xc0\xae\xc0\xae.qmpreset", preset.getData(), preset.getSize());
+             writeRaw(presets, "a\xc0\xafb.qmpreset", preset.getData(), preset.getSize());
+             writeRaw(presets, "\xc0\xae/In.qmpreset", preset.getData(), preset.getSize());
+         },
+         {},
+         {},
+         0,
+         false,
+         "\xc0\xae\xc0\xae.qmpreset"},
         {"names that are not UTF-8 among the banks",
          [&]
          {
@@ -322,6 +335,11 @@ TEST_F(HostileLibrary, AStartPresetThatCannotBeReadGivesTheStartWithoutPresets)
         {"a name with a tab", "tab\there", preset, true},
         {"a name with a line break", "a\nb", preset, true},
         {"a name starting with ~", "~x", preset, true},
+        // A last level of ".", ".." or nothing: the extension follows, so the file is in the folder.
+        {"the name \".\" (..qmpreset)", ".", preset, true},
+        {"the name \"..\" (...qmpreset)", "..", preset, true},
+        {"the empty name (.qmpreset)", "", preset, true},
+        {"the empty name in a folder (sub/.qmpreset)", "sub/", preset, true},
     };
     for (const Row& row : rows)
     {
@@ -375,6 +393,12 @@ TEST(NameText, NamesOfAnyBytesBecomeTextOnlyWhenUtf8AndAlwaysShow)
         {"ab\xe3\x81", false, "ab\xc3\xa3\xc2\x81"},      // cut inside a character
         {"\xe3\x81\x82\xe3", false, "\xe3\x81\x82\xc3\xa3"}, // a whole character, then a cut one
         {std::string("a\0b", 3), false, "a"},             // a zero byte ends the field
+        {"\xf0\x9f\x8e\xb9 \xe2\x82\xac", true, "\xf0\x9f\x8e\xb9 \xe2\x82\xac"}, // four and three bytes
+        {"\xc0\xae\xc0\xae", false, "\xc3\x80\xc2\xae\xc3\x80\xc2\xae"},          // overlong ".."
+        {"\xe0\x80\xaf", false, "\xc3\xa0\xc2\x80\xc2\xaf"},                      // overlong "/"
+        {"\xed\xa0\x80", false, "\xc3\xad\xc2\xa0\xc2\x80"},                      // a surrogate
+        {"\xf4\x90\x80\x80", false, "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80"},          // above U+10FFFF
+        {"end\xf0", false, "end\xc3\xb0"},                                        // cut at the end
     };
     for (const Row& row : rows)
     {
