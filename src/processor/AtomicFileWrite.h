@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include <juce_core/juce_core.h>
 
@@ -10,3 +11,7 @@
 // on any failure (a folder that cannot be made, a full disk, a folder in target's place), and then
 // leaves no temporary file behind.
 bool replaceFileAtomically(const juce::File& target, const void* data, size_t size);
+
+// The same for the file named name (its own bytes, any but "/" and zero) in folder: a name that is
+// not text is written under exactly its bytes.
+bool replaceFileAtomically(const juce::File& folder, const std::string& name, const void* data, size_t size);
