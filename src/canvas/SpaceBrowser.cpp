@@ -312,16 +312,16 @@ void SpaceBrowser::dragOperationStarted(const juce::DragAndDropTarget::SourceDet
 
 void SpaceBrowser::chooseSoundBanks()
 {
-    bankChooser = std::make_unique<juce::FileChooser>("Load soundbank from file", getChooserFolder(),
-                                                      kSoundBankWildcard, true, false);
+    bankChooser = std::make_unique<TextFileChooser>(
+        "Load soundbank from file", getChooserFolder(), kSoundBankWildcard,
+        juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles |
+            juce::FileBrowserComponent::canSelectMultipleItems);
     juce::Component::SafePointer<SpaceBrowser> self(this);
-    bankChooser->launchAsync(juce::FileBrowserComponent::openMode |
-                                 juce::FileBrowserComponent::canSelectFiles |
-                                 juce::FileBrowserComponent::canSelectMultipleItems,
-                             [self](const juce::FileChooser& chooser)
-                             {
-                                 if (self != nullptr) self->installSoundBanks(chooser.getResults());
-                             });
+    bankChooser->launch(
+        [self](const juce::Array<juce::File>& chosen)
+        {
+            if (self != nullptr) self->installSoundBanks(chosen);
+        });
 }
 
 void SpaceBrowser::installSoundBanks(const juce::Array<juce::File>& files)

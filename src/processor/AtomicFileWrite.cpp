@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "processor/NameText.h"
 
 namespace
 {
@@ -33,19 +36,26 @@ bool writeAll(int fd, const unsigned char* p, size_t size)
 bool replaceFileAtomically(const juce::File& target, const void* data, size_t size)
 {
     if (target == juce::File()) return false;
-    return replaceFileAtomically(target.getParentDirectory(), target.getFileName().toStdString(), data, size);
+    return replaceFileAtomically(rawBytesOf(target.getFullPathName()), data, size);
 }
 
-bool replaceFileAtomically(const juce::File& folder, const std::string& name, const void* data, size_t size)
+bool replaceFileAtomically(const std::string& path, const void* data, size_t size)
 {
-    if (folder == juce::File() || name.empty() || name == "." || name == ".." ||
-        name.find('/') != std::string::npos || name.find('\0') != std::string::npos ||
-        (data == nullptr && size > 0))
-        return false;
-    if (!folder.createDirectory().wasOk() || !folder.isDirectory()) return false;
-    std::string prefix = folder.getFullPathName().toStdString();
-    if (prefix.empty() || prefix.back() != '/') prefix += '/';
-    const std::string target = prefix + name;
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || (data == nullptr && size > 0)) return false;
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    const std::string prefix = path.substr(0, slash + 1);
+    const std::string name = path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return false;
+    struct stat info = {};
+    if (::stat(folder.c_str(), &info) != 0)
+    {
+        // Missing folders are made by the framework, which takes their path as text.
+        const std::optional<juce::String> text = fileNameText(folder);
+        if (!text || !juce::File(*text).createDirectory().wasOk() || ::stat(folder.c_str(), &info) != 0)
+            return false;
+    }
+    if (!S_ISDIR(info.st_mode)) return false;
 
     std::string temp;
     int fd = -1;
@@ -65,7 +75,7 @@ bool replaceFileAtomically(const juce::File& folder, const std::string& name, co
     bool ok = writeAll(fd, static_cast<const unsigned char*>(data), size);
     ok = (::fsync(fd) == 0) && ok;
     ok = (::close(fd) == 0) && ok;
-    ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
+    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;
 }

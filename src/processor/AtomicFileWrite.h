@@ -12,6 +12,6 @@
 // leaves no temporary file behind.
 bool replaceFileAtomically(const juce::File& target, const void* data, size_t size);
 
-// The same for the file named name (its own bytes, any but "/" and zero) in folder: a name that is
-// not text is written under exactly its bytes.
-bool replaceFileAtomically(const juce::File& folder, const std::string& name, const void* data, size_t size);
+// The same for the file at path, an absolute path of the file system's bytes: a name that is not text
+// is written under exactly its bytes (missing folders are made only when their path is text).
+bool replaceFileAtomically(const std::string& path, const void* data, size_t size);

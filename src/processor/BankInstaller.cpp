@@ -116,7 +116,6 @@ juce::String PluginProcessor::addDataFromFilePath(juce::String path)
     const bool writable = ::access(target.c_str(), F_OK) == 0
                               ? ::access(target.c_str(), W_OK) == 0 || ::geteuid() == 0
                               : sounds.hasWriteAccess();
-    if (!writable || !replaceFileAtomically(sounds, name, data.data(), data.size()))
-        return kWriteFailedMessage;
+    if (!writable || !replaceFileAtomically(target, data.data(), data.size())) return kWriteFailedMessage;
     return "Installed sound bank " + shown + ". Restart Quillmoor to activate.\n";
 }
