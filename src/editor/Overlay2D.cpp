@@ -212,7 +212,8 @@ void Overlay2D::launchChooser(std::unique_ptr<TextFileChooser> chooser,
     fileChooser->launch(
         [self, onChosen = std::move(onChosen)](const juce::Array<juce::File>& chosen)
         {
-            if (self != nullptr && !chosen.isEmpty() && chosen.getFirst() != juce::File())
+            // Only the path's first byte is looked at: the handlers read the path by its bytes.
+            if (self != nullptr && !chosen.isEmpty() && chosen.getFirst().getFullPathName().isNotEmpty())
                 onChosen(chosen.getFirst());
         });
 }
