@@ -15,8 +15,9 @@ endif()
 set(qm_installed_modules ${CMAKE_MATCH_1})
 set(qm_patched_modules ${CMAKE_BINARY_DIR}/juce-modules)
 
-# The copy is made again whenever a patch changes.
-set(qm_patch_hashes "")
+# The copy is made again whenever a patch or the installed framework changes.
+file(TIMESTAMP ${qm_installed_modules}/juce_core/juce_core.h qm_patch_hashes UTC)
+string(APPEND qm_patch_hashes "\n")
 foreach(patch ${QM_JUCE_PATCHES})
     file(SHA256 ${patch} hash)
     string(APPEND qm_patch_hashes "${hash}\n")
