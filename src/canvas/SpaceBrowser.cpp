@@ -118,9 +118,11 @@ void addPresetsToListModel(SpaceListModel* model, juce::String folder, bool with
     {
         if (withFolders && entry.isDirectory())
             model->add(entry.getFileName(), kFolderColour, SpaceListItem::kGroupId, SpaceListItem::group);
+        // The name the lists give and load: the file's name without its final extension, "" for
+        // ".qmpreset".
         else if (entry.getFileName().endsWith(kPresetExtension))
-            model->add(entry.getFileNameWithoutExtension(), juce::Colours::white, SpaceListItem::kPresetId,
-                       SpaceListItem::preset);
+            model->add(entry.getFileName().dropLastCharacters(juce::String(kPresetExtension).length()),
+                       juce::Colours::white, SpaceListItem::kPresetId, SpaceListItem::preset);
     }
 }
 
