@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <fstream>
 #include <limits>
 #include <vector>
 
@@ -421,8 +422,7 @@ TEST(AboutPage, ChoosersOfferOnlyNamesThatAreText)
         if (row.folder)
             ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << row.name;
         else
-            ASSERT_TRUE(
-                juce::File(juce::String::fromUTF8(path.data(), int(path.size()))).replaceWithText("x"));
+            ASSERT_TRUE(std::ofstream(path) << "x") << row.name;
         // As the browser builds it: the String holds the file system's bytes.
         const juce::File f(juce::String::fromUTF8(path.data(), int(path.size())));
         EXPECT_EQ(row.folder ? filter.isDirectorySuitable(f) : filter.isFileSuitable(f), row.offered)
@@ -454,7 +454,7 @@ TEST(AboutPage, ChoosersOfferOnlyNamesThatAreText)
     std::sort(listed.begin(), listed.end()), std::sort(expected.begin(), expected.end());
     EXPECT_EQ(listed, expected);
     int chosenRow = -1;
-    for (int i = 0; i < list->getNumRowsOnScreen() && i < list->directoryContentsList.getNumFiles(); ++i)
+    for (int i = 0; i < list->directoryContentsList.getNumFiles(); ++i)
     {
         // A folder is listed but not chosen here (the chooser takes files).
         list->selectRow(i);
