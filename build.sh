@@ -55,10 +55,11 @@ test)
     # The engine and the LV2 bundle under AddressSanitizer and UndefinedBehaviorSanitizer: the engine's
     # tests, and the bundle driven through lilv as hosts drive it, plug-in and host both instrumented.
     # In the bundle, memory faults and undefined behaviour are looked for in our code and the format
-    # wrapper: the rest of the framework is built uninstrumented.
+    # wrapper: the rest of the framework is built uninstrumented. The library's tests (installing banks
+    # and walking libraries of any name and shape) run here too, where the framework's String faults show.
     configure_build build/asan -DQM_SANITIZE=address,undefined -DQM_SANITIZE_FRAMEWORK=OFF \
         -DQM_PLUGIN_FORMATS=LV2 -DQM_BUILD_PLUGIN_TESTS=OFF -DQM_BUILD_BENCH=OFF
-    (cd build/asan && ctest -L "engine|lv2-host" --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
+    (cd build/asan && ctest -L "engine|lv2-host|library" --no-tests=error --output-on-failure -j "$JOBS" --timeout 600)
     # Tests that exercise several threads, under ThreadSanitizer.
     QM_TARGETS=$(find tests -name "test_*_mt.cpp" -exec basename {} .cpp \; | tr "\n" " ") \
         configure_build build/tsan -DQM_SANITIZE=thread -DQM_BUILD_PLUGIN=OFF -DQM_BUILD_BENCH=OFF

@@ -5,7 +5,7 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
 PACKAGES=(
-    build-essential cmake ninja-build ccache pkg-config git zip unzip
+    build-essential cmake ninja-build ccache pkg-config git zip unzip patch
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-dev
     libfftw3-dev

@@ -117,9 +117,11 @@ void addPresetsToListModel(SpaceListModel* model, juce::String folder, bool with
     {
         if (withFolders && entry.isDirectory())
             model->add(entry.getFileName(), kFolderColour, SpaceListItem::kGroupId, SpaceListItem::group);
+        // The name the lists give and load: the file's name without its final extension, "" for
+        // ".qmpreset".
         else if (entry.getFileName().endsWith(kPresetExtension))
-            model->add(entry.getFileNameWithoutExtension(), juce::Colours::white, SpaceListItem::kPresetId,
-                       SpaceListItem::preset);
+            model->add(entry.getFileName().dropLastCharacters(juce::String(kPresetExtension).length()),
+                       juce::Colours::white, SpaceListItem::kPresetId, SpaceListItem::preset);
     }
 }
 
@@ -309,16 +311,16 @@ void SpaceBrowser::dragOperationStarted(const juce::DragAndDropTarget::SourceDet
 
 void SpaceBrowser::chooseSoundBanks()
 {
-    bankChooser = std::make_unique<juce::FileChooser>("Load soundbank from file", getChooserFolder(),
-                                                      kSoundBankWildcard, true, false);
+    bankChooser = std::make_unique<TextFileChooser>(
+        "Load soundbank from file", getChooserFolder(), kSoundBankWildcard,
+        juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles |
+            juce::FileBrowserComponent::canSelectMultipleItems);
     juce::Component::SafePointer<SpaceBrowser> self(this);
-    bankChooser->launchAsync(juce::FileBrowserComponent::openMode |
-                                 juce::FileBrowserComponent::canSelectFiles |
-                                 juce::FileBrowserComponent::canSelectMultipleItems,
-                             [self](const juce::FileChooser& chooser)
-                             {
-                                 if (self != nullptr) self->installSoundBanks(chooser.getResults());
-                             });
+    bankChooser->launch(
+        [self](const juce::Array<juce::File>& chosen)
+        {
+            if (self != nullptr) self->installSoundBanks(chosen);
+        });
 }
 
 void SpaceBrowser::installSoundBanks(const juce::Array<juce::File>& files)

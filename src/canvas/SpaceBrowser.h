@@ -5,6 +5,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "editor/AlertComp.h"
+#include "editor/TextFileChooser.h"
 
 class PluginProcessor;
 
@@ -144,7 +145,7 @@ class SpaceBrowser : public juce::Component,
     PluginProcessor* processor = nullptr;
     juce::Colour activeTabColour{0xffffffffu};
     juce::Colour inactiveTabColour{0xff999999u};
-    std::unique_ptr<juce::FileChooser> bankChooser;
+    std::unique_ptr<TextFileChooser> bankChooser;
 
   private:
     void fitList(juce::ListBox& list, SpaceListModel& model);

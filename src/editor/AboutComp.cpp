@@ -8,11 +8,13 @@
 #include "editor/DebugReport.h"
 #include "editor/EditorFonts.h"
 #include "editor/Overlay2D.h"
+#include "editor/TextFileChooser.h"
 #include "engine/StateBlock.h"
 #include "platform/DesktopOpener.h"
 #include "platform/RegularFile.h"
 #include "processor/AtomicFileWrite.h"
 #include "processor/LibraryFolders.h"
+#include "processor/NameText.h"
 #include "processor/PluginProcessor.h"
 #include "processor/PresetFiles.h"
 
@@ -130,16 +132,19 @@ void AboutComp::paint(juce::Graphics&) {}
 void AboutComp::handleLoadResult(Overlay2D& overlay, PluginProcessor& p, const juce::File& file)
 {
     rememberChooserFolder(file);
-    const juce::String extension = file.getFileExtension();
-    if (extension == ".qmbank")
+    // The chosen path is used by its bytes, never its text: a desktop chooser may return a name of any
+    // bytes in it.
+    const std::string path = rawBytesOf(file.getFullPathName());
+    const auto endsWith = [&path](const std::string& end)
+    { return path.size() >= end.size() && path.compare(path.size() - end.size(), end.size(), end) == 0; };
+    if (endsWith(kSoundBankExtension))
         overlay.showAlert(PluginProcessor::addDataFromFilePath(file.getFullPathName()));
-    else if (extension == ".qmpreset")
+    else if (endsWith(kPresetExtension))
     {
         // Read only as a regular file of at most the preset limit: a chosen FIFO or device must not
         // stall the editor.
         std::vector<uint8_t> data;
-        if (readRegularFile(file.getFullPathName().toStdString(), static_cast<size_t>(kMaxPresetFileBytes), data) ==
-                FileReadStatus::ok &&
+        if (readRegularFile(path, static_cast<size_t>(kMaxPresetFileBytes), data) == FileReadStatus::ok &&
             !data.empty())
         {
             p.setStateInformation(data.data(), static_cast<int>(data.size()));
@@ -153,7 +158,7 @@ void AboutComp::handleSaveResult(Overlay2D& overlay, PluginProcessor& p, const j
     rememberChooserFolder(file);
     juce::MemoryBlock data;
     p.getStateInformation(data);
-    if (!replaceFileAtomically(file, data.getData(), data.getSize()))
+    if (!replaceFileAtomically(rawBytesOf(file.getFullPathName()), data.getData(), data.getSize()))
         overlay.showAlert("Couldn't save to file! Sorry.");
 }
 
@@ -165,14 +170,16 @@ void AboutComp::buttonClicked(juce::Button* b)
         openWithDesktop(kWebPage);
     else if (b == buttons[saveButton].get() && overlay != nullptr)
         overlay->launchChooser(
-            std::make_unique<juce::FileChooser>("Save preset to file", getChooserFolder(), kPresetWildcard),
-            juce::FileBrowserComponent::saveMode | juce::FileBrowserComponent::canSelectFiles |
-                juce::FileBrowserComponent::warnAboutOverwriting,
+            std::make_unique<TextFileChooser>("Save preset to file", getChooserFolder(), kPresetWildcard,
+                                              juce::FileBrowserComponent::saveMode |
+                                                  juce::FileBrowserComponent::canSelectFiles |
+                                                  juce::FileBrowserComponent::warnAboutOverwriting),
             [overlay, p](const juce::File& f) { handleSaveResult(*overlay, *p, f); });
     else if (b == buttons[loadButton].get() && overlay != nullptr)
         overlay->launchChooser(
-            std::make_unique<juce::FileChooser>("Load state from file", getChooserFolder(), "*"),
-            juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles,
+            std::make_unique<TextFileChooser>("Load state from file", getChooserFolder(), "*",
+                                              juce::FileBrowserComponent::openMode |
+                                                  juce::FileBrowserComponent::canSelectFiles),
             [overlay, p](const juce::File& f) { handleLoadResult(*overlay, *p, f); });
     else if (b == buttons[filesButton].get())
     {

@@ -204,18 +204,18 @@ void Overlay2D::showAlert(const juce::String& text)
     addAndMakeVisible(*alert);
 }
 
-void Overlay2D::launchChooser(std::unique_ptr<juce::FileChooser> chooser, int chooserFlags,
+void Overlay2D::launchChooser(std::unique_ptr<TextFileChooser> chooser,
                               std::function<void(const juce::File&)> onChosen)
 {
     fileChooser = std::move(chooser);
     juce::Component::SafePointer<Overlay2D> self(this);
-    fileChooser->launchAsync(chooserFlags,
-                             [self, onChosen = std::move(onChosen)](const juce::FileChooser& done)
-                             {
-                                 if (self == nullptr) return;
-                                 const juce::File file = done.getResult();
-                                 if (file != juce::File()) onChosen(file);
-                             });
+    fileChooser->launch(
+        [self, onChosen = std::move(onChosen)](const juce::Array<juce::File>& chosen)
+        {
+            // Only the path's first byte is looked at: the handlers read the path by its bytes.
+            if (self != nullptr && !chosen.isEmpty() && chosen.getFirst().getFullPathName().isNotEmpty())
+                onChosen(chosen.getFirst());
+        });
 }
 
 void Overlay2D::handleMessage(const SynthEvent* event)

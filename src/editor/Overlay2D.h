@@ -10,6 +10,7 @@
 
 #include "editor/Knob.h"
 #include "editor/PluginEditor.h"
+#include "editor/TextFileChooser.h"
 
 class AboutComp;
 class AlertComp;
@@ -72,8 +73,9 @@ class Overlay2D : public juce::Component,
     // Opens chooser (replacing any chooser still open) and calls onChosen with the file the user
     // picks; a cancelled dialog calls nothing, nor does one that ends after the editor is gone. The
     // overlay keeps the chooser, so closing a page does not cancel it.
-    void launchChooser(std::unique_ptr<juce::FileChooser> chooser, int chooserFlags,
+    void launchChooser(std::unique_ptr<TextFileChooser> chooser,
                        std::function<void(const juce::File&)> onChosen);
+    TextFileChooser* getChooser() const noexcept { return fileChooser.get(); }
 
     // ---- children, for the pages and the tests ----
     Knob* getPerfKnob(int slot) const { return perfKnobs[static_cast<size_t>(slot)].get(); }
@@ -117,7 +119,7 @@ class Overlay2D : public juce::Component,
     std::unique_ptr<juce::Component> menuPage;
     std::unique_ptr<AboutComp> aboutComp;
     std::set<int> openGestures;
-    std::unique_ptr<juce::FileChooser> fileChooser;
+    std::unique_ptr<TextFileChooser> fileChooser;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(Overlay2D)
 };

@@ -6,6 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/sound/InstrumentMap.h"
 #include "platform/RegularFile.h"
 #include "processor/AtomicFileWrite.h"
@@ -87,26 +90,36 @@ bool isValidBank(const std::vector<uint8_t>& data)
 
 juce::String PluginProcessor::addDataFromFilePath(juce::String path)
 {
+    // A dropped or chosen path is the file system's bytes, which need not be UTF-8, in a String the
+    // framework built from them: only those bytes are used, never the String's text, so a name of any
+    // bytes is read, checked and installed under its own name, and shown as nameToShow shows it.
+    const std::string bytes = rawBytesOf(path);
+    const std::string name = bytes.substr(bytes.rfind('/') + 1);
+    const juce::String shown = nameToShow(name.data(), name.size());
     // A relative path has no meaning here (the host's working folder is anyone's guess).
-    if (!juce::File::isAbsolutePath(path))
-        return "Error: couldn't open file " + path.fromLastOccurrenceOf("/", false, false) + "\n";
-    const juce::File file(path);
-    const juce::String name = file.getFileName();
-    if (!file.exists()) return "Error: couldn't open file " + name + "\n";
-    if (file.getSize() > kMaxBankFileBytes) return "Error: uncompatible file " + name + "\n";
+    if (bytes.empty() || bytes.front() != '/') return "Error: couldn't open file " + shown + "\n";
+    struct stat info = {};
+    if (::stat(bytes.c_str(), &info) != 0) return "Error: couldn't open file " + shown + "\n";
+    if (info.st_size > kMaxBankFileBytes) return "Error: uncompatible file " + shown + "\n";
 
     // Only a regular file is read (a FIFO would wait for a writer, a device never end); the read
     // stops one byte past the limit, as the file may have grown since its size was checked.
-    std::vector<uint8_t> bytes;
-    const FileReadStatus read = readRegularFile(path.toStdString(), static_cast<size_t>(kMaxBankFileBytes), bytes);
-    if (read == FileReadStatus::tooLarge) return "Error: uncompatible file " + name + "\n";
+    std::vector<uint8_t> data;
+    const FileReadStatus read = readRegularFile(bytes, static_cast<size_t>(kMaxBankFileBytes), data);
+    if (read == FileReadStatus::tooLarge) return "Error: uncompatible file " + shown + "\n";
     if (read != FileReadStatus::ok) return "Error: couldn't load file";
-    if (!path.endsWith(kSoundBankExtension)) return "Unsupported file type.";
-    if (!isValidBank(bytes)) return "Error: " + name + " is not a valid soundbank, did not install.\n";
+    const size_t extension = std::strlen(kSoundBankExtension);
+    if (bytes.size() < extension ||
+        bytes.compare(bytes.size() - extension, extension, kSoundBankExtension) != 0)
+        return "Unsupported file type.";
+    if (!isValidBank(data)) return "Error: " + shown + " is not a valid soundbank, did not install.\n";
 
     // The target is named after the checked file, never after anything inside the archive.
-    const juce::File target = childOf(getSoundsFolder(), name);
-    if (!target.hasWriteAccess()) return kWriteFailedMessage;
-    if (!replaceFileAtomically(target, bytes.data(), bytes.size())) return kWriteFailedMessage;
-    return "Installed sound bank " + name + ". Restart Quillmoor to activate.\n";
+    const juce::File sounds = getSoundsFolder();
+    const std::string target = sounds.getFullPathName().toStdString() + "/" + name;
+    const bool writable = ::access(target.c_str(), F_OK) == 0
+                              ? ::access(target.c_str(), W_OK) == 0 || ::geteuid() == 0
+                              : sounds.hasWriteAccess();
+    if (!writable || !replaceFileAtomically(target, data.data(), data.size())) return kWriteFailedMessage;
+    return "Installed sound bank " + shown + ". Restart Quillmoor to activate.\n";
 }

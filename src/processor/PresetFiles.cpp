@@ -79,13 +79,16 @@ void collectPresetNames(const PresetLevels& levels, const juce::File& folder, co
     }
 }
 
-// Whether name, joined to the presets folder, stays inside it: not empty, no leading "/", and no
-// folder level that is empty, "." or "..". Any other character is part of a name a listing found.
+// Whether name, joined to the presets folder with the extension after it, stays inside it: no leading
+// "/", and no folder level that is empty, "." or "..". The last level is a file's name before its
+// extension, so any text there names a file in the folder ("" and ".." name ".qmpreset" and
+// "...qmpreset"). Any other character is part of a name a listing found.
 bool staysInPresetsFolder(const juce::String& name)
 {
-    if (name.isEmpty() || name.startsWithChar('/')) return false;
+    if (name.startsWithChar('/')) return false;
     juce::StringArray levels;
     levels.addTokens(name, "/", "");
+    levels.remove(levels.size() - 1);
     for (const auto& level : levels)
         if (level.isEmpty() || level == "." || level == "..") return false;
     return true;
@@ -144,9 +147,10 @@ bool isSafePresetName(const juce::String& name)
     if (name.containsChar('\\')) return false;
     for (auto p = name.getCharPointer(); !p.isEmpty(); ++p)
         if (*p < 0x20 || *p == 0x7F) return false;
-    // Dots are ordinary characters ("Pad...", "Strings..2"); only a whole level of "." or ".." moves
-    // between folders.
-    return staysInPresetsFolder(name);
+    // Dots are ordinary characters ("Pad...", "Strings..2"); a whole level of "." or ".." would move
+    // between folders, and the box names no file by an empty, "." or ".." last level either.
+    const juce::String last = name.fromLastOccurrenceOf("/", false, false);
+    return staysInPresetsFolder(name) && last.isNotEmpty() && last != "." && last != "..";
 }
 
 juce::File presetFileFor(const juce::String& name)

@@ -170,16 +170,18 @@ TEST(Browser, SoundRunsAndTheSharedPresetOrder)
 
     for (const char* f :
          {"Bass.qmpreset", "apple.qmpreset", "Apple.qmpreset", "Leads/z.qmpreset", "Leads/A.qmpreset",
-          "Leads/sub/deep.qmpreset", "a.qmpreset.bak", ".hid.qmpreset", "Cello.qmpreset"})
+          "Leads/sub/deep.qmpreset", "a.qmpreset.bak", ".hid.qmpreset", "Cello.qmpreset", ".qmpreset",
+          "..qmpreset"})
         getPresetsFolder().getChildFile(f).create();
     rig.browser.refreshWithState(SpaceListModel::presetsList, {});
+    // ".qmpreset" and "..qmpreset" are the presets "" and ".", as every list names them.
     EXPECT_EQ(rows(rig.browser.categoryModel),
-              (Strings{"<save>#20000", "Random#20000", ".hid#-1", "Apple#-1", "apple#-1", "Bass#-1",
-                       "Cello#-1", "Leads#10000", "<organize>#20000"}));
+              (Strings{"<save>#20000", "Random#20000", "#-1", ".#-1", ".hid#-1", "Apple#-1", "apple#-1",
+                       "Bass#-1", "Cello#-1", "Leads#10000", "<organize>#20000"}));
     pick(rig.browser.categoryList, rig.browser.categoryModel, "Leads");
     EXPECT_EQ(rows(rig.browser.itemModel), (Strings{"A#-1", "z#-1"}));
-    EXPECT_EQ(listPresetNames(), (juce::StringArray{".hid", "Apple", "apple", "Bass", "Cello", "Leads/A",
-                                                    "Leads/sub/deep", "Leads/z"}));
+    EXPECT_EQ(listPresetNames(), (juce::StringArray{"", ".", ".hid", "Apple", "apple", "Bass", "Cello",
+                                                    "Leads/A", "Leads/sub/deep", "Leads/z"}));
 }
 
 TEST(Browser, TabsGeometryAndDrags)

@@ -1,6 +1,11 @@
 // The editor shell under a virtual X server at 96 dpi: window size and scale, the event drain,
-// closing order, snapshots, the alert box and the bar buttons, probed in software renderings.
+// closing order, snapshots, the alert box and the bar buttons, probed in software renderings; and a
+// file dropped on its window as a file manager drops it.
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <numeric>
 #include <thread>
@@ -16,11 +21,26 @@
 #include "editor/Overlay2D.h"
 #include "editor/PluginEditor.h"
 #include "editor/TopBarButtons.h"
+#include "processor/LibraryFolders.h"
+#include "support/TestSounds.h"
+
+#include <X11/Xlib.h>
+
+namespace juce
+{
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the platform's message pump
+}
 
 namespace
 {
 using Size = juce::Point<int>;
 using Box = juce::Rectangle<int>;
+
+void pump()
+{
+    while (juce::dispatchNextMessageOnSystemQueue(true))
+        continue;
+}
 
 juce::Displays::Display display(double dpi, double scale, int w, int h)
 {
@@ -431,6 +451,93 @@ TEST(BarButtons, ByteRulesAndProbedPixels)
     EXPECT_EQ(LogoButton("logoButton").getBounds(), Box(0, 0, 147, 50));
     EXPECT_EQ(LogoButton("logoButton", "<svg", 4).getBounds(), Box(0, 0, 200, 50));
     EXPECT_EQ(LogoButton("logoButton", nullptr, 0).getBounds(), Box(0, 0, 200, 50));
+}
+
+// A file manager's drop, through the X server as desktops drag files (XDND, a "text/uri-list"): a bank
+// whose name is not UTF-8 ("end%F0.qmbank") installs under its own bytes, and the message shows its
+// name. The test's own connection plays the file manager.
+TEST(EditorDrop, AFileManagersDropOfANameThatIsNotUtf8Installs)
+{
+    ignoreXErrors();
+    const std::string home =
+        juce::File::getSpecialLocation(juce::File::userHomeDirectory).getFullPathName().toStdString();
+    const std::string name = "end\xF0.qmbank";
+    ASSERT_TRUE(qmbank::writeBankZip(home + "/" + name, qmtest::bankOf({"Keys_Dropped"})));
+    const std::string uris = "file://" + home + "/end%F0.qmbank\r\n";
+
+    Rig rig;
+    rig.open();
+    PluginEditor& editor = *rig.editor;
+    editor.addToDesktop(0);
+    editor.setVisible(true);
+    pump();
+    const auto target =
+        static_cast<::Window>(reinterpret_cast<uintptr_t>(editor.getPeer()->getNativeHandle()));
+    const auto centre = editor.getScreenBounds().getCentre();
+
+    Display* x = XOpenDisplay(nullptr);
+    ASSERT_NE(x, nullptr);
+    const auto atom = [x](const char* n) { return XInternAtom(x, n, False); };
+    const ::Window source = XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(x, atom("XdndSelection"), source, CurrentTime);
+    const auto send = [&](const char* type, long l1, long l2, long l4)
+    {
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = target;
+        e.xclient.message_type = atom(type);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(source);
+        e.xclient.data.l[1] = l1, e.xclient.data.l[2] = l2, e.xclient.data.l[4] = l4;
+        XSendEvent(x, target, False, NoEventMask, &e);
+        XFlush(x);
+    };
+    send("XdndEnter", 3L << 24, static_cast<long>(atom("text/uri-list")), 0);
+    send("XdndPosition", 0, (long(centre.x) << 16) | centre.y, static_cast<long>(atom("XdndActionCopy")));
+    bool dropped = false, finished = false;
+    // Both sides run on this thread, in turns; a bound, not a measure.
+    for (int turn = 0; turn < 2000 && !finished; ++turn)
+    {
+        pump();
+        while (XPending(x) > 0)
+        {
+            XEvent e;
+            XNextEvent(x, &e);
+            if (e.type == ClientMessage && e.xclient.message_type == atom("XdndStatus") && !dropped)
+                send("XdndDrop", 0, CurrentTime, 0), dropped = true;
+            else if (e.type == ClientMessage && e.xclient.message_type == atom("XdndFinished"))
+                finished = true;
+            else if (e.type == SelectionRequest)
+            {
+                const XSelectionRequestEvent& r = e.xselectionrequest;
+                XChangeProperty(x, r.requestor, r.property, r.target, 8, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(uris.data()), int(uris.size()));
+                XEvent reply{};
+                reply.xselection.type = SelectionNotify;
+                reply.xselection.requestor = r.requestor, reply.xselection.selection = r.selection;
+                reply.xselection.target = r.target, reply.xselection.property = r.property;
+                reply.xselection.time = r.time;
+                XSendEvent(x, r.requestor, False, NoEventMask, &reply);
+                XFlush(x);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pump();
+    XDestroyWindow(x, source);
+    XCloseDisplay(x);
+    EXPECT_TRUE(finished);
+
+    const AlertComp* alert = editor.getRootView()->getOverlay()->getAlert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(
+        alert->message,
+        juce::String::fromUTF8("Installed sound bank end\xc3\xb0.qmbank. Restart Quillmoor to activate.\n"));
+    const std::string installed = getSoundsFolder().getFullPathName().toStdString() + "/" + name;
+    struct stat info = {};
+    EXPECT_EQ(::stat(installed.c_str(), &info), 0);
+    std::remove(installed.c_str());
+    std::remove((home + "/" + name).c_str());
 }
 
 int main(int argc, char** argv)

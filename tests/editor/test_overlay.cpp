@@ -2,6 +2,7 @@
 // event dispatch, the page layers and the overlay's construction.
 #include <array>
 #include <cmath>
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -340,12 +341,20 @@ TEST(Overlay, DispatchesEventsAndDrops)
     ASSERT_TRUE(dir.createDirectory());
     dir.getChildFile("notes.txt").replaceWithText("x"),
         dir.getChildFile("bad.qmbank").replaceWithText("not a zip");
+    // A name that is not UTF-8, as the framework's drop handler decodes "file:///.../end%F0.qmbank".
+    const std::string latin = dir.getFullPathName().toStdString() + "/end\xF0.qmbank";
+    std::ofstream(latin) << "not a zip";
     const auto at = [&dir](const char* name) { return dir.getChildFile(name).getFullPathName(); };
-    rig.overlay.filesDropped({at("gone.qmbank"), at("notes.txt"), at("bad.qmbank")}, 0, 0);
+    rig.overlay.filesDropped({at("gone.qmbank"), at("notes.txt"), at("bad.qmbank"),
+                              juce::URL::removeEscapeChars(dir.getFullPathName() + "/end%F0.qmbank")},
+                             0, 0);
     EXPECT_EQ(rig.overlay.getNumChildComponents(), children);
-    EXPECT_EQ(rig.overlay.getAlert()->message,
-              "Error: couldn't open file gone.qmbank\n\nUnsupported file type.\n"
-              "Error: bad.qmbank is not a valid soundbank, did not install.\n");
+    EXPECT_EQ(
+        rig.overlay.getAlert()->message,
+        juce::String::fromUTF8("Error: couldn't open file gone.qmbank\n\nUnsupported file type.\n"
+                               "Error: bad.qmbank is not a valid soundbank, did not install.\n\n"
+                               "Error: end\xc3\xb0.qmbank is not a valid soundbank, did not install.\n"));
+    std::remove(latin.c_str());
     dir.deleteRecursively();
 }
 

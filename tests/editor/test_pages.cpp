@@ -2,14 +2,18 @@
 // the engine's table, the modulator pictures, the effect switches and stereo area, the debug report
 // and what the About page does with the files a chooser returns.
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <fstream>
 #include <limits>
 #include <vector>
 
 #include "EditorTestHome.h"
+#include "XErrors.h"
 #include "editor/AboutComp.h"
 #include "editor/AlertComp.h"
 #include "editor/ChooserFolder.h"
@@ -19,14 +23,27 @@
 #include "editor/OpenGLComp.h"
 #include "editor/Overlay2D.h"
 #include "editor/SettingsComp.h"
+#include "editor/TextNameFilter.h"
 #include "editor/TopBarButtons.h"
 #include "processor/LibraryFolders.h"
 #include "processor/PresetFiles.h"
 #include "support/FakeOpener.h"
 
+namespace juce
+{
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the platform's message pump
+}
+
 namespace
 {
 using Type = Knob::Listener::ChangeType;
+
+void pump()
+{
+    while (juce::dispatchNextMessageOnSystemQueue(true))
+        continue;
+}
+
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();
 
@@ -367,6 +384,96 @@ TEST(AboutPage, WebPageAndFilesOpenedLeavingNoChild)
     std::vector<std::string> calls = opener.calls();
     std::sort(calls.begin(), calls.end());
     EXPECT_EQ(calls, (std::vector<std::string>{files, web, web}));
+}
+
+// The choosers offer no name that is not text: the filter's verdicts on files and folders, and the
+// framework's browser as "Load File" opens it on a folder of such names, every row listed and
+// selected, and the chosen file handed on.
+TEST(AboutPage, ChoosersOfferOnlyNamesThatAreText)
+{
+    const std::string dir =
+        juce::File::getSpecialLocation(juce::File::userHomeDirectory).getFullPathName().toStdString() +
+        "/names";
+    struct Row
+    {
+        std::string name;
+        bool folder;
+        bool text;    // listed by the browser ("*")
+        bool offered; // by the filter of "*.qmbank"
+    };
+    const Row rows[] = {
+        {"ok.qmbank", false, true, true},
+        {"caf\xc3\xa9.qmbank", false, true, true},
+        {"\xf0\x9f\x8e\xb9.qmbank", false, true, true},
+        {"notes.txt", false, true, false},
+        {"end\xf0", false, false, false},                 // cut sequence
+        {"Pad\xe0.qmbank", false, false, false},          // Latin-1
+        {"\xc0\xae\xc0\xae.qmbank", false, false, false}, // overlong ".."
+        {"\xed\xa0\x80.qmbank", false, false, false},     // surrogate
+        {"\xf4\x90\x80\x80.qmbank", false, false, false}, // above U+10FFFF
+        {"sub", true, true, true},
+        {"bad\xe0", true, false, false},
+    };
+    ::mkdir(dir.c_str(), 0700);
+    const TextNameFilter filter(kSoundBankWildcard);
+    for (const Row& row : rows)
+    {
+        const std::string path = dir + "/" + row.name;
+        if (row.folder)
+            ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << row.name;
+        else
+            ASSERT_TRUE(std::ofstream(path) << "x") << row.name;
+        // As the browser builds it: the String holds the file system's bytes.
+        const juce::File f(juce::String::fromUTF8(path.data(), int(path.size())));
+        EXPECT_EQ(row.folder ? filter.isDirectorySuitable(f) : filter.isFileSuitable(f), row.offered)
+            << row.name;
+    }
+
+    ASSERT_FALSE(juce::FileChooser::isPlatformDialogAvailable()) << "needs the framework's browser";
+    ignoreXErrors(); // the browser's dialog is a window of its own
+    rememberChooserFolder(juce::File(juce::String(dir) + "/chosen"));
+    Rig rig;
+    rig.overlay.buttonClicked(rig.overlay.getLogoButton());
+    ASSERT_NE(rig.overlay.getAboutComp(), nullptr);
+    rig.overlay.getAboutComp()->buttonClicked(rig.overlay.getAboutComp()->getButton(AboutComp::loadButton));
+    ASSERT_NE(rig.overlay.getChooser(), nullptr);
+    juce::FileBrowserComponent* browser = rig.overlay.getChooser()->getBrowser();
+    ASSERT_NE(browser, nullptr);
+    auto* list = dynamic_cast<juce::FileListComponent*>(browser->getDisplayComponent());
+    ASSERT_NE(list, nullptr);
+    // The folder is read on a thread of the browser's; a bound, not a measure.
+    for (int i = 0; i < 1000 && list->directoryContentsList.isStillLoading(); ++i)
+        pump(), juce::Thread::sleep(10);
+    pump();
+    ASSERT_FALSE(list->directoryContentsList.isStillLoading());
+    std::vector<std::string> listed, expected;
+    for (int i = 0; i < list->directoryContentsList.getNumFiles(); ++i)
+        listed.push_back(list->directoryContentsList.getFile(i).getFileName().toRawUTF8());
+    for (const Row& row : rows)
+        if (row.text) expected.push_back(row.name);
+    std::sort(listed.begin(), listed.end()), std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listed, expected);
+    int chosenRow = -1;
+    for (int i = 0; i < list->directoryContentsList.getNumFiles(); ++i)
+    {
+        // A folder is listed but not chosen here (the chooser takes files).
+        list->selectRow(i);
+        const juce::File row = list->directoryContentsList.getFile(i);
+        const std::string name = browser->getSelectedFile(0).getFileName().toRawUTF8();
+        if (!row.isDirectory()) EXPECT_EQ(name, std::string(row.getFileName().toRawUTF8()));
+        if (name == "caf\xc3\xa9.qmbank") chosenRow = i;
+    }
+    ASSERT_GE(chosenRow, 0);
+    list->selectRow(chosenRow);
+    saveScreenshot(*rig.overlay.getChooser()->getDialog(), "chooser-text-names.png");
+    rig.overlay.getChooser()->getDialog()->exitModalState(1);
+    pump();
+    EXPECT_EQ(rig.alertText(), juce::String::fromUTF8(
+                                   "Error: caf\xc3\xa9.qmbank is not a valid soundbank, did not install.\n"));
+
+    for (const Row& row : rows)
+        row.folder ? ::rmdir((dir + "/" + row.name).c_str()) : ::unlink((dir + "/" + row.name).c_str());
+    ::rmdir(dir.c_str());
 }
 
 int main(int argc, char** argv)

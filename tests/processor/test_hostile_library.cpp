@@ -133,7 +133,7 @@ void writeRaw(const juce::File& folder, const std::string& name, const void* dat
     std::filesystem::create_directories(path.parent_path());
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;
-    EXPECT_EQ(std::fwrite(data, 1, size, f), size);
+    if (size > 0) EXPECT_EQ(std::fwrite(data, 1, size, f), size); // an empty block has no data pointer
     std::fclose(f);
 }
 
@@ -283,6 +283,19 @@ TEST_F(HostileLibrary, ConstructionReturnsThePresetListHoldsRealPresetsAndTheDem
          0,
          false,
          notUtf8 + ".qmpreset"},
+        // Overlong forms read as "..", "a/b" and "." by a lenient decoder: not text, left out likewise.
+        {"overlong names among the presets",
+         [&]
+         {
+             writeRaw(presets, "\xc0\xae\xc0\xae.qmpreset", preset.getData(), preset.getSize());
+             writeRaw(presets, "a\xc0\xafb.qmpreset", preset.getData(), preset.getSize());
+             writeRaw(presets, "\xc0\xae/In.qmpreset", preset.getData(), preset.getSize());
+         },
+         {},
+         {},
+         0,
+         false,
+         "\xc0\xae\xc0\xae.qmpreset"},
         {"names that are not UTF-8 among the banks",
          [&]
          {
@@ -407,6 +420,11 @@ TEST_F(HostileLibrary, AStartPresetThatCannotBeReadGivesTheStartWithoutPresets)
         {"a name with a tab", "tab\there", preset, true},
         {"a name with a line break", "a\nb", preset, true},
         {"a name starting with ~", "~x", preset, true},
+        // A last level of ".", ".." or nothing: the extension follows, so the file is in the folder.
+        {"the name \".\" (..qmpreset)", ".", preset, true},
+        {"the name \"..\" (...qmpreset)", "..", preset, true},
+        {"the empty name (.qmpreset)", "", preset, true},
+        {"the empty name in a folder (sub/.qmpreset)", "sub/", preset, true},
     };
     for (const Row& row : rows)
     {
@@ -460,11 +478,23 @@ TEST(NameText, NamesOfAnyBytesBecomeTextOnlyWhenUtf8AndAlwaysShow)
         {"ab\xe3\x81", false, "ab\xc3\xa3\xc2\x81"},      // cut inside a character
         {"\xe3\x81\x82\xe3", false, "\xe3\x81\x82\xc3\xa3"}, // a whole character, then a cut one
         {std::string("a\0b", 3), false, "a"},             // a zero byte ends the field
+        {"\xf0\x9f\x8e\xb9 \xe2\x82\xac", true, "\xf0\x9f\x8e\xb9 \xe2\x82\xac"}, // four and three bytes
+        {"\xc0\xae\xc0\xae", false, "\xc3\x80\xc2\xae\xc3\x80\xc2\xae"},          // overlong ".."
+        {"\xe0\x80\xaf", false, "\xc3\xa0\xc2\x80\xc2\xaf"},                      // overlong "/"
+        {"\xed\xa0\x80", false, "\xc3\xad\xc2\xa0\xc2\x80"},                      // a surrogate
+        {"\xf4\x90\x80\x80", false, "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80"},          // above U+10FFFF
+        {"end\xf0", false, "end\xc3\xb0"},                                        // cut at the end
     };
     for (const Row& row : rows)
     {
         EXPECT_EQ(fileNameText(row.bytes).has_value(), row.utf8) << row.shown;
         EXPECT_EQ(nameToShow(row.bytes.data(), row.bytes.size()), juce::String::fromUTF8(row.shown)) << row.shown;
+        // The framework's own Strings (a drop's, a browser's listing) hold such bytes whole: the
+        // mended decoder counts them as it copies them.
+        const std::string held = row.bytes.substr(0, row.bytes.find('\0'));
+        const juce::String text = juce::String::fromUTF8(held.data(), int(held.size()));
+        EXPECT_EQ(text.getNumBytesAsUTF8(), held.size()) << row.shown;
+        EXPECT_EQ(juce::File("/folder/" + text).getFileName().toStdString(), held) << row.shown;
     }
     // A full field without a zero byte: exactly its bytes, nothing after it.
     char field[kSoundNameSize + 4];

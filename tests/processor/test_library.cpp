@@ -1,6 +1,8 @@
 // The sound library: reading the banks of the sounds folder, and installing a bank into it (the
 // message for every outcome, in the order the checks run, and what ends up in the folder).
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 #include <sys/stat.h>
@@ -36,6 +38,18 @@ inline bool declareSize(std::vector<uint8_t>& zip, int index, uint32_t size)
     return false;
 }
 
+void writeBytes(const std::string& path, const std::vector<uint8_t>& data)
+{
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+std::vector<uint8_t> readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 class Library : public ::testing::Test
 {
   protected:
@@ -61,9 +75,13 @@ class Library : public ::testing::Test
     {
         return install(name, qmbank::makeBankZip(bankOf(sounds)));
     }
+    // Counted by the file system's bytes: the framework's listing cannot hold a name that is not UTF-8.
     static int installedCount()
     {
-        return getSoundsFolder().getNumberOfChildFiles(juce::File::findFilesAndDirectories);
+        const std::filesystem::path sounds = getSoundsFolder().getFullPathName().toStdString();
+        if (!std::filesystem::is_directory(sounds)) return 0;
+        return int(std::distance(std::filesystem::directory_iterator(sounds),
+                                 std::filesystem::directory_iterator()));
     }
     static juce::String installed(const std::string& name, bool ok = true)
     {
@@ -148,14 +166,41 @@ TEST_F(Library, DeclaredSizesAreNotTrusted)
 
 TEST_F(Library, InstalledBankIsCopiedByteForByteAndReplaced)
 {
-    for (const std::vector<std::string>& sounds : {std::vector<std::string>{"Keys_A", "Keys_B"}, {"Pads_C"}})
+    // Names of any bytes, in a String as the framework's drop handler and choosers build it from the
+    // file system's bytes; each is installed under exactly its bytes and shown by nameToShow.
+    const std::string longest = std::string(255 - 7, 'L') + ".qmbank";
+    struct Row
     {
-        const std::vector<uint8_t> bank = qmbank::makeBankZip(bankOf(sounds));
-        EXPECT_EQ(install("My Sounds.qmbank", bank), installed("My Sounds.qmbank"));
-        juce::MemoryBlock copy;
-        ASSERT_TRUE(getSoundsFolder().getChildFile("My Sounds.qmbank").loadFileAsData(copy));
-        EXPECT_EQ(copy, juce::MemoryBlock(bank.data(), bank.size()));
-        EXPECT_EQ(installedCount(), 1);
+        std::string name;
+        std::vector<std::string> sounds;
+        const char* shown; // UTF-8
+        int count;         // banks installed after the row
+    };
+    const Row rows[] = {
+        {"My Sounds.qmbank", {"Keys_A", "Keys_B"}, "My Sounds.qmbank", 1},
+        {"My Sounds.qmbank", {"Pads_C"}, "My Sounds.qmbank", 1}, // replaces the first
+        {"end\xF0.qmbank", {"Keys_D"}, "end\xc3\xb0.qmbank", 2}, // a cut sequence
+        {"Pad\xE0.qmbank", {"Pads_E"}, "Pad\xc3\xa0.qmbank", 3}, // a Latin-1 name
+        {longest, {"Keys_F"}, longest.c_str(), 4},               // the longest name a file may have
+    };
+    for (const Row& row : rows)
+    {
+        const std::vector<uint8_t> bank = qmbank::makeBankZip(bankOf(row.sounds));
+        const std::string from = incoming.getFullPathName().toStdString() + "/" + row.name;
+        writeBytes(from, bank);
+        EXPECT_EQ(PluginProcessor::addDataFromFilePath(juce::String::fromUTF8(from.data(), int(from.size()))),
+                  installed(row.shown))
+            << row.shown;
+        EXPECT_EQ(readBytes(getSoundsFolder().getFullPathName().toStdString() + "/" + row.name), bank)
+            << row.shown;
+        EXPECT_EQ(installedCount(), row.count) << row.shown;
+    }
+    // Removed by their bytes: the framework's own folder walks cannot hold such names.
+    for (const Row& row : rows)
+    {
+        std::remove((incoming.getFullPathName().toStdString() + "/" + row.name).c_str());
+        if (row.count > 1)
+            std::remove((getSoundsFolder().getFullPathName().toStdString() + "/" + row.name).c_str());
     }
     // At most two entries may not be sounds.
     std::vector<qmbank::BankEntry> entries = bankOf({"Keys_A", "Keys_B", "Keys_C"});

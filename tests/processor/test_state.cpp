@@ -146,7 +146,9 @@ TEST_F(StateTest, PresetNamesNeverReachAPathOutsideTheFolderNorAMissingFile)
 // is the only preset.
 TEST_F(StateTest, NamesWithDotsSaveListLoadAndStart)
 {
-    const char* dotted[] = {"Pad...", "Strings..2", "..Lead", "x.", "a..b/...", "Deep..er/Bass."};
+    // The last one is as long as a file name may be with the extension (255 bytes).
+    const std::string longest = std::string(255 - 9 - 1, 'P') + ".";
+    const char* dotted[] = {"Pad...", "Strings..2", "..Lead", "x.", "a..b/...", "Deep..er/Bass.", longest.c_str()};
     std::vector<juce::MemoryBlock> blocks;
     for (const char* name : dotted)
     {
