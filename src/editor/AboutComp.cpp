@@ -135,11 +135,9 @@ void AboutComp::handleLoadResult(Overlay2D& overlay, PluginProcessor& p, const j
     // The chosen path is used by its bytes, never its text: a desktop chooser may return a name of any
     // bytes in it.
     const std::string path = rawBytesOf(file.getFullPathName());
-    const auto endsWith = [&path](const std::string& end)
-    { return path.size() >= end.size() && path.compare(path.size() - end.size(), end.size(), end) == 0; };
-    if (endsWith(kSoundBankExtension))
+    if (endsWithBytes(path, kSoundBankExtension))
         overlay.showAlert(PluginProcessor::addDataFromFilePath(file.getFullPathName()));
-    else if (endsWith(kPresetExtension))
+    else if (endsWithBytes(path, kPresetExtension))
     {
         // Read only as a regular file of at most the preset limit: a chosen FIFO or device must not
         // stall the editor.

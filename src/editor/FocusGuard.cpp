@@ -47,9 +47,9 @@ void FocusGuard::globalFocusChanged(juce::Component* focused)
     }
     if (focused == nullptr)
     {
-        // The pointer's live place (the window's last mouse event may be older than the focus move).
         // Only just after the press: a later loss with the pointer resting on the editor is the user
-        // switching windows by keyboard.
+        // switching windows by keyboard. The pointer's live place is asked for, as the window's last
+        // mouse event may be older than the focus move.
         const juce::uint32 sincePress = juce::Time::getMillisecondCounter() - lastPressMs;
         if (regainsLeft <= 0 || sincePress > kRegainWindowMs ||
             !editor.getLocalBounds().contains(editor.getMouseXYRelative()))

@@ -108,10 +108,7 @@ juce::String PluginProcessor::addDataFromFilePath(juce::String path)
     const FileReadStatus read = readRegularFile(bytes, static_cast<size_t>(kMaxBankFileBytes), data);
     if (read == FileReadStatus::tooLarge) return "Error: uncompatible file " + shown + "\n";
     if (read != FileReadStatus::ok) return "Error: couldn't load file";
-    const size_t extension = std::strlen(kSoundBankExtension);
-    if (bytes.size() < extension ||
-        bytes.compare(bytes.size() - extension, extension, kSoundBankExtension) != 0)
-        return "Unsupported file type.";
+    if (!endsWithBytes(bytes, kSoundBankExtension)) return "Unsupported file type.";
     if (!isValidBank(data)) return "Error: " + shown + " is not a valid soundbank, did not install.\n";
 
     // The target is named after the checked file, never after anything inside the archive.

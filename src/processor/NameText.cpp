@@ -74,6 +74,12 @@ bool hasExtension(const std::string& name, const char* extension)
     return true;
 }
 
+bool endsWithBytes(const std::string& path, const char* end)
+{
+    const size_t n = std::strlen(end);
+    return path.size() >= n && path.compare(path.size() - n, n, end) == 0;
+}
+
 juce::String nameToShow(const char* field, size_t size)
 {
     const size_t length = strnlen(field, size);

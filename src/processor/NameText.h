@@ -29,6 +29,10 @@ juce::File childOf(const juce::File& folder, const juce::String& name);
 // Whether name (several bytes) ends in extension, ignoring ASCII case, as "*.qmbank" matches.
 bool hasExtension(const std::string& name, const char* extension);
 
+// Whether the path's bytes end with exactly end's (case counts): how a dropped or chosen file's type
+// is told.
+bool endsWithBytes(const std::string& path, const char* end);
+
 // A name field of at most size bytes (NUL-terminated, or filling the field) as text to show: its
 // strict UTF-8 characters as they are, and every other byte as the Latin-1 character of its value, as
 // older archivers wrote names (a name cut inside a character shows the rest of it so).

@@ -18,11 +18,12 @@ uint32_t le32(const uint8_t* p)
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-// Up to n bytes at position at; what could not be read stays 0, as in a failed readInt.
-void readAt(juce::InputStream& in, int64_t at, uint8_t* dst, int n)
+// Up to n bytes at position at, and how many arrived; what could not be read stays 0, as in a
+// failed readInt.
+int readAt(juce::InputStream& in, int64_t at, uint8_t* dst, int n)
 {
     std::memset(dst, 0, static_cast<size_t>(n));
-    if (at < 0 || !in.setPosition(at)) return;
+    if (at < 0 || !in.setPosition(at)) return 0;
     int got = 0;
     while (got < n)
     {
@@ -30,6 +31,7 @@ void readAt(juce::InputStream& in, int64_t at, uint8_t* dst, int n)
         if (r <= 0) break;
         got += r;
     }
+    return got;
 }
 
 // The file's tail, [start, length), read once, so that the search below can step through it the way
@@ -59,15 +61,9 @@ bool hasBoundedZipDirectory(juce::InputStream& archive)
     // The framework's search visits at most kEndRecordBytes - 1 bytes below its lower bound.
     Tail tail;
     tail.start = std::max<int64_t>(0, length - kEndRecordSearch - kEndRecordBytes);
-    tail.bytes.resize(static_cast<size_t>(length - tail.start));
-    if (!archive.setPosition(tail.start)) return false;
-    for (size_t got = 0; got < tail.bytes.size();)
-    {
-        const int r = archive.read(tail.bytes.data() + got,
-                                   static_cast<int>(std::min<size_t>(tail.bytes.size() - got, 1 << 20)));
-        if (r <= 0) return false;
-        got += static_cast<size_t>(r);
-    }
+    const int tailBytes = static_cast<int>(length - tail.start);
+    tail.bytes.resize(static_cast<size_t>(tailBytes));
+    if (readAt(archive, tail.start, tail.bytes.data(), tailBytes) != tailBytes) return false;
 
     // Backwards in steps of kEndRecordBytes, each step also seeing the first bytes of the one above
     // it, so that the record found is the one the framework's reader finds.
