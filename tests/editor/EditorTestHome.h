@@ -12,6 +12,20 @@
 #include <juce_events/juce_events.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+namespace juce
+{
+// The framework's own host-driven loops dispatch through this; modal loops are off, so there is no
+// public way to deliver the messages posted so far.
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
+} // namespace juce
+
+// Delivers every message posted so far (timers aside, which fire only inside a running loop).
+inline void pump()
+{
+    while (juce::dispatchNextMessageOnSystemQueue(true))
+        continue;
+}
+
 // beforeTests runs once the home folder is the test's own, before the first case.
 inline int runWithTemporaryHome(int argc, char** argv, const std::function<void()>& beforeTests = {})
 {

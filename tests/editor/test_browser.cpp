@@ -22,21 +22,10 @@
 #include "processor/PresetFiles.h"
 #include "support/FakeOpener.h"
 
-namespace juce
-{
-bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the platform's message pump
-}
-
 namespace
 {
 using Strings = std::vector<std::string>;
 using Type = SpaceBrowser::Listener::ItemType;
-
-void pump()
-{
-    while (juce::dispatchNextMessageOnSystemQueue(true))
-        continue;
-}
 
 // A canvas at the overlay's place in a parent of the editor's size.
 struct Rig

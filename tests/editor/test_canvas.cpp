@@ -14,20 +14,9 @@
 #include "engine/Random.h"
 #include "processor/PluginProcessor.h"
 
-namespace juce
-{
-bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the platform's message pump
-}
-
 namespace
 {
 using Strings = std::vector<std::string>;
-
-void pump()
-{
-    while (juce::dispatchNextMessageOnSystemQueue(true))
-        continue;
-}
 
 // Keys typed into the newest window on the screen (an open menu, or its open sub-menu).
 void typeIntoMenu(std::initializer_list<int> keys)

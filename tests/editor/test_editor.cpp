@@ -26,21 +26,10 @@
 
 #include <X11/Xlib.h>
 
-namespace juce
-{
-bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the platform's message pump
-}
-
 namespace
 {
 using Size = juce::Point<int>;
 using Box = juce::Rectangle<int>;
-
-void pump()
-{
-    while (juce::dispatchNextMessageOnSystemQueue(true))
-        continue;
-}
 
 juce::Displays::Display display(double dpi, double scale, int w, int h)
 {

@@ -17,19 +17,8 @@
 #include "processor/PluginProcessor.h"
 #include "processor/PresetFiles.h"
 
-namespace juce
-{
-bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the platform's message pump
-}
-
 namespace
 {
-void pump()
-{
-    while (juce::dispatchNextMessageOnSystemQueue(true))
-        continue;
-}
-
 // The editor in a window of its own, and the pointer and keyboard as its window reports them.
 struct ShownEditor
 {

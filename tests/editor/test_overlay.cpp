@@ -20,13 +20,6 @@
 #include "editor/StereoBox.h"
 #include "editor/TopBarButtons.h"
 
-namespace juce
-{
-// The framework's own host-driven loops dispatch through this; modal loops are off, so there is no
-// public way to deliver the messages posted so far.
-bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
-} // namespace juce
-
 namespace
 {
 using Type = Knob::Listener::ChangeType;
@@ -73,9 +66,7 @@ struct StateReports : juce::AudioProcessorListener
     // How many arrived once the messages posted so far are delivered.
     int delivered()
     {
-        while (juce::dispatchNextMessageOnSystemQueue(true))
-        {
-        }
+        pump();
         return count;
     }
     void audioProcessorParameterChanged(juce::AudioProcessor*, int, float) override {}

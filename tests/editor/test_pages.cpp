@@ -30,20 +30,9 @@
 #include "processor/PresetFiles.h"
 #include "support/FakeOpener.h"
 
-namespace juce
-{
-bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the platform's message pump
-}
-
 namespace
 {
 using Type = Knob::Listener::ChangeType;
-
-void pump()
-{
-    while (juce::dispatchNextMessageOnSystemQueue(true))
-        continue;
-}
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -35,6 +36,18 @@ inline void writeBank(const std::string& relativePath, const std::vector<qmbank:
     const juce::File bank = getSoundsFolder().getChildFile(juce::String(relativePath));
     bank.getParentDirectory().createDirectory();
     qmbank::writeBankZip(bank.getFullPathName().toStdString(), entries);
+}
+
+// Writes bytes at folder + "/" + name, where name is any bytes (folders made as needed): the
+// framework's own calls would read "~" as the home folder and cannot hold a name that is not UTF-8.
+inline void writeRaw(const juce::File& folder, const std::string& name, const void* data, size_t size)
+{
+    const std::filesystem::path path = folder.getFullPathName().toStdString() + "/" + name;
+    std::filesystem::create_directories(path.parent_path());
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    if (size > 0) EXPECT_EQ(std::fwrite(data, 1, size, f), size); // an empty block has no data pointer
+    std::fclose(f);
 }
 
 using qmtest::bankOf;

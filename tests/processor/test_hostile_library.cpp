@@ -125,18 +125,6 @@ void link(const juce::String& target, const juce::File& at)
     ASSERT_EQ(::symlink(target.toRawUTF8(), at.getFullPathName().toRawUTF8()), 0) << at.getFullPathName();
 }
 
-// Writes bytes at folder + "/" + name, where name is any bytes (folders made as needed): the
-// framework's own calls would read "~" as the home folder and cannot hold a name that is not UTF-8.
-void writeRaw(const juce::File& folder, const std::string& name, const void* data, size_t size)
-{
-    const std::filesystem::path path = folder.getFullPathName().toStdString() + "/" + name;
-    std::filesystem::create_directories(path.parent_path());
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    if (size > 0) EXPECT_EQ(std::fwrite(data, 1, size, f), size); // an empty block has no data pointer
-    std::fclose(f);
-}
-
 void writeRawBank(const std::string& name, const std::vector<std::string>& sounds)
 {
     const std::string path = getSoundsFolder().getFullPathName().toStdString() + "/" + name;

@@ -38,12 +38,6 @@ inline bool declareSize(std::vector<uint8_t>& zip, int index, uint32_t size)
     return false;
 }
 
-void writeBytes(const std::string& path, const std::vector<uint8_t>& data)
-{
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-}
-
 std::vector<uint8_t> readBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -187,7 +181,7 @@ TEST_F(Library, InstalledBankIsCopiedByteForByteAndReplaced)
     {
         const std::vector<uint8_t> bank = qmbank::makeBankZip(bankOf(row.sounds));
         const std::string from = incoming.getFullPathName().toStdString() + "/" + row.name;
-        writeBytes(from, bank);
+        writeRaw(incoming, row.name, bank.data(), bank.size());
         EXPECT_EQ(PluginProcessor::addDataFromFilePath(juce::String::fromUTF8(from.data(), int(from.size()))),
                   installed(row.shown))
             << row.shown;
